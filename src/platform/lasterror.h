@@ -1,0 +1,30 @@
+// Thread-local last error code and the error texts of FormatMessageA.
+#pragma once
+#include <string>
+
+#include "platform/types.h"
+
+namespace win {
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
+DWORD LastErrorFromErrno(int err);  // maps a POSIX errno to the nearest code above
+
+// The system's text for a Windows or COM error code; "Unknown error reason..." otherwise.
+std::string FormatMessageText(DWORD code);
+
+}  // namespace win

@@ -1,0 +1,40 @@
+// Helpers shared by the suites: temporary folders, fixture paths, running the independent
+// Python checks (Debian's /usr/bin/python3 with pydicom, numpy, scipy...).
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorin::test {
+
+// A fresh folder under the build tree, removed with its contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+std::string SourcePath(const std::string& relative);  // path inside the repository
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+void WriteText(const std::string& path, const std::string& text);
+
+struct CommandResult {
+    int status = -1;     // exit status, -1 when it could not run
+    std::string output;  // standard output
+};
+// Runs a shell command line; standard error passes through to the test log.
+CommandResult RunCommand(const std::string& commandLine);
+// Runs a Python script text with the given arguments through Debian's interpreter.
+CommandResult RunPython(const std::string& script, const std::vector<std::string>& args = {});
+// Quotes one argument for the shell.
+std::string ShellQuote(const std::string& text);
+
+}  // namespace quorin::test
