@@ -6,21 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace quorin::dictionary_table {
-
-// A repeating tag: (group & groupMask) == group value and (element & elementMask) == element
-// value. Every repeating group fixes the group's high byte, which buckets the search.
-struct RepeatingTag {
-    std::uint16_t groupMask;
-    std::uint16_t groupValue;
-    std::uint16_t elementMask;
-    std::uint16_t elementValue;
-    char vr[3];
-    const char* keyword;
-};
-
-}  // namespace quorin::dictionary_table
-
 #include "dicom/dictionary_table.inc"
 
 namespace {
