@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/test_util.h"
 #include "dicom/dictionary.h"
@@ -98,6 +99,20 @@ TEST(DicomDictionary, KeywordsAndTableOrder) {
     for (std::size_t i = 1; i < table::kCount; ++i) {
         ASSERT_LT(table::kTags[i - 1], table::kTags[i]) << "at " << i;  // bisection needs it
     }
+}
+
+// The committed table is what the generator makes of DCMTK's dictionary file.
+TEST(DicomDictionary, TableMatchesItsGenerator) {
+    using quorin::test::RunCommand;
+    using quorin::test::ShellQuote;
+    using quorin::test::SourcePath;
+    const quorin::test::CommandResult run = RunCommand(
+        std::string(QUORIN_PYTHON) + " " + ShellQuote(SourcePath("tools/gen_dictionary.py")));
+    ASSERT_EQ(run.status, 0) << "the generator needs DCMTK's dicom.dic (package libdcmtk17)";
+    const std::vector<std::uint8_t> committed =
+        quorin::test::ReadBytes(SourcePath("src/dicom/dictionary_table.inc"));
+    EXPECT_TRUE(run.output == std::string(committed.begin(), committed.end()))
+        << "regenerate src/dicom/dictionary_table.inc with tools/gen_dictionary.py";
 }
 
 // pydicom keeps its own copy of the registry (PS3.6 and PS3.7). Every tag both know must agree
