@@ -136,6 +136,16 @@ const ProgramRow* FindProgram(std::int32_t programCode) {
     return nullptr;
 }
 
+// Framework strings are filled without letting an allocation failure escape: the text is then
+// left empty.
+void AssignText(std::string& text, const char* value) {
+    try {
+        text = value;
+    } catch (...) {
+        text.clear();
+    }
+}
+
 }  // namespace
 
 std::int32_t FindToothRowByCode(const char* code, ToothDentition* which) {
@@ -192,6 +202,11 @@ std::vector<std::int32_t> GetToothRowsOfRegion(const char* regionCode, const cha
 
     const bool right = laterality != 'L';
     const bool left = laterality != 'R';
+    try {
+        rows.reserve(kToothRowCount);
+    } catch (...) {  // results, not exceptions: no memory selects nothing
+        return rows;
+    }
     for (std::int32_t i = 0; i < kToothRowCount; ++i) {
         const int quadrant = kTeeth[i].fdiPermanent[0] - '0';
         const int tooth = kTeeth[i].fdiPermanent[1] - '0';
@@ -207,7 +222,7 @@ std::vector<std::int32_t> GetToothRowsOfRegion(const char* regionCode, const cha
 
 void GetPanoProgramRegionMeaning(std::int32_t program, std::string& text) {
     const ProgramRow* row = FindProgram(program);
-    text = row != nullptr ? row->regionMeaning : kDefaultProgramRegion;
+    AssignText(text, row != nullptr ? row->regionMeaning : kDefaultProgramRegion);
 }
 
 void GetAnatomicRegionFromName(const char* name, std::int32_t& number) {
@@ -233,5 +248,5 @@ void GetAnatomicRegionFromName(const char* name, std::int32_t& number) {
 void GetPanoProgramModelName(std::int32_t programCode, std::string& text,
                              std::int32_t /*deviceCode*/) {
     const ProgramRow* row = FindProgram(programCode);
-    text = (row != nullptr && row->modelName != nullptr) ? row->modelName : "";
+    AssignText(text, (row != nullptr && row->modelName != nullptr) ? row->modelName : "");
 }

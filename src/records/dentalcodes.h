@@ -41,7 +41,7 @@ bool GetToothRowText(std::int32_t row, char* buffer, std::size_t bufferSize,
 // SNOMED CT or RT code), its modifier (CID 4017: central incisor region .. third molar region)
 // and the image laterality ('R' right, 'L' left, anything else both sides) select, ascending.
 // A null or empty modifier selects every position of the region; an unknown region or modifier
-// selects nothing. Codes ignore leading and trailing spaces.
+// selects nothing (as does a failed allocation). Codes ignore leading and trailing spaces.
 std::vector<std::int32_t> GetToothRowsOfRegion(const char* regionCode, const char* modifierCode,
                                                char laterality);
 
