@@ -58,4 +58,8 @@ std::int64_t NextUidTimeStamp();
 // digits, none empty, none with a leading zero.
 bool IsValidUid(std::string_view text);
 
+// root "." kind "." machine "." seconds "." milliseconds of a stamp (NextUidTimeStamp); a machine
+// number of 0 is replaced by the stamp's seconds.
+std::string ComposeGeneratedUid(std::uint32_t kind, std::uint32_t machine, std::int64_t stamp);
+
 }  // namespace quorin
