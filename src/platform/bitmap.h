@@ -61,8 +61,8 @@ struct BITMAP {
 struct BitmapResource {
     int width;
     int height;
-    int bitsPerPixel;  // 1, 8 or 24
-    const BYTE* bits;  // rows top-down, unpadded
+    int bitsPerPixel;       // 1, 8 or 24
+    const BYTE* bits;       // rows top-down, unpadded
 };
 const BitmapResource* LoadBitmapResource(int id);
 

@@ -9,7 +9,6 @@ namespace win {
 DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
                                char* buffer, DWORD size, const char* path);
 // Leading decimal number of the value (locale-independent), the default when missing.
-UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
-                           const char* path);
+UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValue, const char* path);
 
 }  // namespace win
