@@ -138,8 +138,7 @@ bool GetNextImageFileName(std::int32_t type, std::string_view folder, std::strin
     if (folder.empty()) return false;
     const bool volume = type == IMAGE_TYPE_VOLUME;
     const std::string prefix = GetImagePrefix(type);
-    // Every name for volumes (the "*.*" of the Windows search matches names without a dot too).
-    const std::string pattern = volume ? std::string("*") : prefix + "*";
+    const std::string pattern = volume ? std::string("*.*") : prefix + "*";
 
     std::int32_t largest = 0;
     for (const win::FolderEntry& entry : win::FindFiles(folder, pattern)) {
