@@ -246,7 +246,7 @@ LONG NewHandle(State& state, int hive, const Key& key, REGSAM access, HKEY* resu
 }  // namespace
 
 HKEY RootKey(int which) {
-    return (which >= 0 && which < kHives) ? &g_roots[which] : nullptr;
+    return (which >= 0 && which < kHives) ? &Roots()[which] : nullptr;
 }
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM access, HKEY* result) {
