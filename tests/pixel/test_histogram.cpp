@@ -156,6 +156,11 @@ TEST(Histogram, EmptyAndMissingInputs) {
     CTHistogram<unsigned char, unsigned, unsigned> all(&inverted);
     ASSERT_TRUE(all.Calculate(&matrix));
     EXPECT_EQ(all.BinData()[0], 9u);
+    // A region wholly outside the matrix counts nothing.
+    const win::RECT outside{5, 0, 9, 3};
+    CTHistogram<unsigned char, unsigned, unsigned> outsideHistogram(&outside);
+    ASSERT_TRUE(outsideHistogram.Calculate(&matrix));
+    EXPECT_EQ(outsideHistogram.Total(), 0u);
 }
 
 TEST(Histogram, BoundsAndFilling) {
