@@ -20,6 +20,7 @@ struct Remap {
 // Fast path of a row read backwards in three-byte pixels: four pixels (12 bytes) at a time
 // through two words, reversed with shifts. `from` is the source of the first destination pixel.
 // Answers how many pixels it did; the scalar loop does the rest.
+// Kept out of line: inlined into the kernel, GCC spills the words through the stack.
 [[gnu::noinline]] std::int32_t ReverseRow3(std::uint8_t* to, const std::uint8_t* from,
                                            std::int32_t count) {
     std::int32_t done = 0;
