@@ -72,7 +72,7 @@ constexpr std::uint16_t kTypeLong = 4;
 
 constexpr std::int64_t kMaxSide = 65535;
 // Decoded image bytes beyond this are refused: no sound older file comes near it.
-constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 30;
+constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 28;
 
 std::uint32_t TypeSize(std::uint16_t type) {
     switch (type) {
