@@ -24,6 +24,13 @@ std::string Extension(const char* path) {
     return ext;
 }
 
+// A 24-bit DIB of that size is one the readers are willing to make.
+bool SaneSize(std::int32_t width, std::int32_t height) {
+    return width >= 1 && height >= 1 && width <= 65535 && height <= 65535 &&
+           3ull * static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) <=
+               kOldTiffMaxImageBytes;
+}
+
 // Frees the DIB unless released.
 struct DibHolder {
     win::HGLOBAL dib = nullptr;
@@ -64,7 +71,7 @@ int ReadJpegMember(const char* path, CColourMember* m) {
     int components = 0;
     if (DecodeJpegFile(path, &m->width, &m->height, &components, comment, sizeof comment) != 0)
         return -112;
-    if (components != 1 && components != 3) return -118;
+    if ((components != 1 && components != 3) || !SaneSize(m->width, m->height)) return -118;
     ConvertShortColourRecord(reinterpret_cast<const std::uint8_t*>(comment), m->record);
     m->lossy = true;
 
@@ -82,6 +89,7 @@ int ReadJpegMember(const char* path, CColourMember* m) {
 
 int ReadRgb565Member(const char* path, CColourMember* m, const std::uint8_t* description) {
     ConvertShortColourRecord(description, m->record);
+    if (!SaneSize(m->width, m->height)) return -118;
     DibHolder dib{CreateDIB(m->width, m->height, 24)};
     if (dib.dib == nullptr) return -120;
     if (int r = ReadRgb565Pixels(dib.dib, path, m->width, m->height, 16); r != 0)
@@ -123,7 +131,7 @@ int ReadContainerMember(const char* path, CColourMember* m, bool wantDrawing) {
         r != 0)
         return TranslateOldTiffCode(r);
     // Rows of other depths would not fill a 24-bit row as they are.
-    if (depth != 24 && depth != 8) return -118;
+    if ((depth != 24 && depth != 8) || !SaneSize(m->width, m->height)) return -118;
     ConvertStoredColourRecord(stored, size, m->record);
 
     DibHolder dib{CreateDIB(m->width, m->height, 24)};

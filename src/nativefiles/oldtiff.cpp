@@ -71,8 +71,6 @@ constexpr std::uint16_t kTypeShort = 3;
 constexpr std::uint16_t kTypeLong = 4;
 
 constexpr std::int64_t kMaxSide = 65535;
-// Decoded image bytes beyond this are refused: no sound older file comes near it.
-constexpr std::uint64_t kMaxImageBytes = std::uint64_t{1} << 28;
 
 std::uint32_t TypeSize(std::uint16_t type) {
     switch (type) {
@@ -330,7 +328,7 @@ int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
                OldTiffRowFn rowFn, void* rowContext) {
     const std::uint64_t pixelBytes = (static_cast<std::uint64_t>(depth) + 7) / 8;
     const std::uint64_t rowBytes = pixelBytes * static_cast<std::uint64_t>(width);
-    if (rowBytes * static_cast<std::uint64_t>(height) > kMaxImageBytes) return kOldTiffUnsupported;
+    if (rowBytes * static_cast<std::uint64_t>(height) > kOldTiffMaxImageBytes) return kOldTiffUnsupported;
 
     const OldTiffEntry& offsetsEntry = Entry(d, kTagStripOffsets);
     const OldTiffEntry& countsEntry = Entry(d, kTagStripByteCounts);

@@ -20,6 +20,9 @@ constexpr int kOldTiffNoMemory = -5;
 constexpr int kOldTiffNoDirectory = -6;  // no directory of the wanted kind
 constexpr int kOldTiffCloseFailed = -10;
 
+// Decoded images larger than this are refused (no sound older file comes near it).
+constexpr std::uint64_t kOldTiffMaxImageBytes = std::uint64_t{1} << 28;
+
 // Subfile types the readers ask for.
 constexpr int kOldTiffMainImage = 0;
 constexpr int kOldTiffReducedImage = 1;

@@ -66,6 +66,11 @@ int ReadRgb565Header(win::HANDLE file, std::int32_t* width, std::int32_t* height
         return -4;
     const std::uint32_t w = Le32(head + kWidthAt), h = Le32(head + kHeightAt);
     if (w < 1 || h < 1 || w > 65535 || h > 65535) return -4;
+    // The pixel rows must all be there before anyone allocates for them.
+    win::DWORD high = 0;
+    const win::DWORD low = win::GetFileSize(file, &high);
+    const std::uint64_t fileSize = (std::uint64_t{high} << 32) | low;
+    if (fileSize < kRgb565HeaderBytes + std::uint64_t{w} * h * 2) return -2;
     if (width) *width = static_cast<std::int32_t>(w);
     if (height) *height = static_cast<std::int32_t>(h);
     if (depth) *depth = 16;

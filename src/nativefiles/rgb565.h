@@ -11,7 +11,8 @@ constexpr int kRgb565HeaderBytes = 276;
 constexpr int kRgb565DescriptionBytes = 56;
 
 // Reads and checks the header. Each out may be null; the depth is always 16. Returns 0,
-// -1 (cannot open), -2 (read failed) or -4 (not the layout, or a side outside 1..65,535).
+// -1 (cannot open), -2 (read failed, or the file too short for its pixel rows) or -4 (not the
+// layout, or a side outside 1..65,535).
 int ReadRgb565Header(const char* path, std::int32_t* width, std::int32_t* height,
                      std::int32_t* depth, std::uint8_t* description);
 int ReadRgb565Header(win::HANDLE file, std::int32_t* width, std::int32_t* height,
