@@ -2,7 +2,7 @@
 //
 // Every string of the table is a run of bytes already written to the output: a new entry is
 // the previous string (where it was written) plus one byte, and that byte is the first byte of
-// the string written right after it. So an entry is just (output offset, length) and decoding
+// the string written right after it. So an entry is just (where, length) and decoding
 // a code is one copy out of the output itself; no string store is needed.
 #include "nativefiles/lzw.h"
 
@@ -17,9 +17,20 @@ constexpr std::uint32_t kTableSize = 4096;
 constexpr unsigned kMaxWidth = 12;
 
 struct Entry {
-    std::uint32_t offset;  // where the string starts in the output
-    std::uint32_t length;
+    const std::uint8_t* source;  // the string: in the output, or one of the literals
+    std::size_t length;
 };
+
+// The 256 single-byte strings, with room for the word copies that read past them.
+struct Literals {
+    std::uint8_t bytes[256 + 16];
+};
+constexpr Literals MakeLiterals() {
+    Literals l{};
+    for (int i = 0; i < 256; ++i) l.bytes[i] = static_cast<std::uint8_t>(i);
+    return l;
+}
+constexpr Literals kLiterals = MakeLiterals();
 
 // Codes most significant bit first; never reads past the input.
 class BitReader {
@@ -27,7 +38,7 @@ class BitReader {
     BitReader(const std::uint8_t* data, std::size_t length) : m_data(data), m_length(length) {}
 
     bool Take(unsigned width, std::uint32_t& code) {
-        if (m_count < width) {
+        if (m_count < width) [[unlikely]] {
             Refill();
             if (m_count < width) return false;
         }
@@ -39,13 +50,15 @@ class BitReader {
 
   private:
     void Refill() {
-        if (m_pos + 8 <= m_length && m_count <= 8) {
-            // Fast path: take 7 whole bytes at once.
-            std::uint64_t word = 0;
-            for (int i = 0; i < 7; ++i) word = (word << 8) | m_data[m_pos + i];
-            m_bits |= word << (8 - m_count);
-            m_count += 56;
-            m_pos += 7;
+        if (m_pos + 8 <= m_length) {
+            // Eight bytes at once; the bits past the whole bytes taken are the next bytes'
+            // own, so the following refill ORs the same values over them.
+            std::uint64_t word;
+            std::memcpy(&word, m_data + m_pos, 8);
+            m_bits |= __builtin_bswap64(word) >> m_count;
+            const unsigned bytes = (63 - m_count) >> 3;
+            m_pos += bytes;
+            m_count += bytes * 8;
             return;
         }
         while (m_count <= 56 && m_pos < m_length) {
@@ -73,17 +86,16 @@ inline void CopyWord(std::uint8_t* dst, const std::uint8_t* src) {
 std::size_t DecodeLzw(const std::uint8_t* input, std::size_t inputLength, std::uint8_t* output,
                       std::size_t outputSize) {
     if (input == nullptr || output == nullptr || outputSize == 0) return 0;
-    // Offsets are 32-bit; a strip never comes near that, but do not let one wrap.
-    if (outputSize > 0xFFFFFFF0u) outputSize = 0xFFFFFFF0u;
 
     Entry table[kTableSize];
+    for (std::uint32_t i = 0; i < 256; ++i) table[i] = Entry{kLiterals.bytes + i, 1};
     BitReader reader(input, inputLength);
     std::size_t pos = 0;
     std::uint32_t next = kFirstFree;
     unsigned width = 9;
     bool afterClear = true;  // a stream may also start without a clear
     std::size_t prevPos = 0;
-    std::uint32_t prevLength = 0;
+    std::size_t prevLength = 0;
 
     std::uint32_t code;
     while (reader.Take(width, code)) {
@@ -106,27 +118,21 @@ std::size_t DecodeLzw(const std::uint8_t* input, std::size_t inputLength, std::u
 
         std::uint8_t* dst = output + pos;
         const std::size_t room = outputSize - pos;
-        std::uint32_t length;
-        if (code < 256) {
-            length = 1;
-            if (room == 0) break;
-            *dst = static_cast<std::uint8_t>(code);
-        } else if (code < next) {
+        std::size_t length;
+        if (code < next) [[likely]] {
             const Entry e = table[code];
             length = e.length;
-            const std::uint8_t* src = output + e.offset;
-            if (length > room) {
-                std::memcpy(dst, src, room);
+            if (length <= 16 && room >= 16) [[likely]] {
+                // Two fixed copies; the bytes past the string are garbage that the next
+                // strings overwrite. An output source ends at or before dst.
+                CopyWord(dst, e.source);
+                CopyWord(dst + 8, e.source + 8);
+            } else if (length <= room) {
+                std::memcpy(dst, e.source, length);
+            } else {
+                std::memcpy(dst, e.source, room);
                 pos = outputSize;
                 break;
-            }
-            if (length <= 16 && room >= 16) {
-                // Short strings: two fixed copies; the bytes past the string are garbage that
-                // the next strings overwrite. The source ends at or before dst.
-                CopyWord(dst, src);
-                if (length > 8) CopyWord(dst + 8, src + 8);
-            } else {
-                std::memcpy(dst, src, length);
             }
         } else {
             // The code being defined: previous string plus its own first byte.
@@ -141,7 +147,7 @@ std::size_t DecodeLzw(const std::uint8_t* input, std::size_t inputLength, std::u
             dst[prevLength] = src[0];
         }
 
-        table[next] = Entry{static_cast<std::uint32_t>(prevPos), prevLength + 1};
+        table[next] = Entry{output + prevPos, prevLength + 1};
         ++next;
         if (next == (1u << width) - 1 && width < kMaxWidth) ++width;
         prevPos = pos;
