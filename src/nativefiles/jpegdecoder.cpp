@@ -141,13 +141,10 @@ class Decoder {
 
     // Entropy-coded data.
     void FillBits();
-    std::uint32_t PeekBits(int count) {
-        if (m_bitCount < count) FillBits();
-        return static_cast<std::uint32_t>(m_bits >> (64 - count));
-    }
     void DropBits(int count);
-    std::int32_t ReceiveExtend(int size);
-    int DecodeSymbol(const HuffmanTable& table);
+    // A symbol and the value of the bits that follow it (the symbol is the bit count for DC,
+    // its low four bits for AC), in one go.
+    int DecodeSymbolAndValue(const HuffmanTable& table, bool dc, std::int32_t& value);
     void Restart();
 
     // Coefficients in natural order; `rows` and `columns` mark where they are not 0.
@@ -476,30 +473,39 @@ void Decoder::DropBits(int count) {
     if (m_paddedBits > m_bitCount) m_paddedBits = m_bitCount;
 }
 
-std::int32_t Decoder::ReceiveExtend(int size) {
-    if (size == 0) return 0;
-    const std::int32_t v = static_cast<std::int32_t>(PeekBits(size));
-    DropBits(size);
-    // Top bit set: the value itself; else a negative value.
-    return (v >> (size - 1)) ? v : v + 1 - (1 << size);
-}
-
-int Decoder::DecodeSymbol(const HuffmanTable& t) {
-    const std::uint32_t peek = PeekBits(16);
+inline int Decoder::DecodeSymbolAndValue(const HuffmanTable& t, bool dc, std::int32_t& value) {
+    value = 0;
+    if (m_bitCount < 32) FillBits();  // at least 57 bits now, padding included
+    const std::uint32_t peek = static_cast<std::uint32_t>(m_bits >> 48);
+    int length = 0, symbol = -1;
     const std::uint16_t hit = t.lookup[peek >> (16 - HuffmanTable::kLookupBits)];
     if (hit != 0) {
-        DropBits(hit >> 8);
-        return hit & 0xFF;
-    }
-    for (int l = HuffmanTable::kLookupBits + 1; l <= 16; ++l) {
-        const std::int32_t code = static_cast<std::int32_t>(peek >> (16 - l));
-        if (t.maxCode[l] >= 0 && code <= t.maxCode[l]) {
-            DropBits(l);
-            return t.values[t.firstIndex[l] + code - t.minCode[l]];
+        length = hit >> 8;
+        symbol = hit & 0xFF;
+    } else {
+        for (int l = HuffmanTable::kLookupBits + 1; l <= 16; ++l) {
+            const std::int32_t code = static_cast<std::int32_t>(peek >> (16 - l));
+            if (t.maxCode[l] >= 0 && code <= t.maxCode[l]) {
+                length = l;
+                symbol = t.values[t.firstIndex[l] + code - t.minCode[l]];
+                break;
+            }
+        }
+        if (symbol < 0) {
+            Fail(kJpegReasonBadCode);
+            return -1;
         }
     }
-    Fail(kJpegReasonBadCode);
-    return -1;
+    const int size = dc ? symbol : (symbol & 0x0F);
+    if (size == 0 || size > 15) {
+        DropBits(length);
+        return symbol;
+    }
+    const std::int32_t v = static_cast<std::int32_t>((m_bits << length) >> (64 - size));
+    // Top bit set: the value itself; else a negative value.
+    value = (v >> (size - 1)) ? v : v + 1 - (1 << size);
+    DropBits(length + size);
+    return symbol;
 }
 
 void Decoder::Restart() {
@@ -532,18 +538,19 @@ bool Decoder::DecodeBlock(int scanIndex, std::int32_t* coefficients, unsigned& r
     std::fill(coefficients, coefficients + 64, 0);
     rows = columns = 1;  // the DC coefficient, 0 or not
 
-    const int category = DecodeSymbol(m_dc[sc.dcTable]);
+    std::int32_t difference;
+    const int category = DecodeSymbolAndValue(m_dc[sc.dcTable], true, difference);
     if (category < 0) return false;
     if (category > 15) return Fail(kJpegReasonDcCategory), false;
     std::int64_t& predictor = m_predictor[sc.frameIndex];
-    predictor = std::clamp<std::int64_t>(predictor + ReceiveExtend(category), -kPredictorLimit,
-                                         kPredictorLimit);
+    predictor = std::clamp<std::int64_t>(predictor + difference, -kPredictorLimit, kPredictorLimit);
     coefficients[0] = static_cast<std::int32_t>(
         std::clamp<std::int64_t>(predictor, -kCoefficientLimit, kCoefficientLimit));
 
     const HuffmanTable& ac = m_ac[sc.acTable];
     for (int pos = 1; pos < 64;) {
-        const int symbol = DecodeSymbol(ac);
+        std::int32_t value;
+        const int symbol = DecodeSymbolAndValue(ac, false, value);
         if (symbol < 0) return false;
         const int run = symbol >> 4, size = symbol & 0x0F;
         if (size == 0) {
@@ -555,7 +562,7 @@ bool Decoder::DecodeBlock(int scanIndex, std::int32_t* coefficients, unsigned& r
         pos += run;
         if (pos > 63) return Fail(kJpegReasonCoefficientPosition), false;
         const int k = kZigzagToNatural[pos++];
-        coefficients[k] = ReceiveExtend(size);  // at most 15 bits
+        coefficients[k] = value;  // at most 15 bits
         rows |= 1u << (k >> 3);
         columns |= 1u << (k & 7);
     }
