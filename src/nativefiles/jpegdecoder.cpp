@@ -235,7 +235,12 @@ bool Decoder::TableSegment(int marker) {
                 Fail(kJpegReasonSegmentLength);
                 return true;
             }
-            m_comment.assign(static_cast<std::size_t>(length - 2), '\0');
+            try {
+                m_comment.assign(static_cast<std::size_t>(length - 2), '\0');
+            } catch (const std::bad_alloc&) {
+                Fail(kJpegReasonNoMemory);
+                return true;
+            }
             for (char& c : m_comment) c = static_cast<char>(Byte());
             m_hasComment = true;
             return true;
