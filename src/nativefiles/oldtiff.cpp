@@ -358,10 +358,19 @@ int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
     const std::uint64_t strips =
         (static_cast<std::uint64_t>(height) + rowsPerStrip - 1) / rowsPerStrip;
 
+    // A single strip's offset and count are the entries' own values, whatever their type;
+    // several strips need SHORT or LONG arrays of one value per strip.
+    auto values = [&](const OldTiffEntry& e, std::vector<std::uint32_t>& out) {
+        if (strips == 1 && e.count == 1) {
+            out.assign(1, Value(e));
+            return 0;
+        }
+        return ReadArray(c, e, strips, out);
+    };
     std::vector<std::uint32_t> offsets, counts;
-    if (int r = ReadArray(c, offsetsEntry, strips, offsets); r != 0) return r;
+    if (int r = values(offsetsEntry, offsets); r != 0) return r;
     if (Present(countsEntry)) {
-        if (int r = ReadArray(c, countsEntry, strips, counts); r != 0) return r;
+        if (int r = values(countsEntry, counts); r != 0) return r;
     } else {
         // Only a single uncompressed strip may go without its byte count.
         if (strips != 1 || compression != 1) return kOldTiffUnsupported;
