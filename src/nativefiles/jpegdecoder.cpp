@@ -540,7 +540,7 @@ void Decoder::Restart() {
 bool Decoder::DecodeBlock(int scanIndex, std::int32_t* coefficients, unsigned& rows,
                           unsigned& columns) {
     const ScanComponent& sc = m_scan[scanIndex];
-    std::fill(coefficients, coefficients + 64, 0);
+    // `coefficients` arrive all 0 (the caller clears what it used).
     rows = columns = 1;  // the DC coefficient, 0 or not
 
     std::int32_t difference;
@@ -666,7 +666,7 @@ void Decoder::DecodeScan(JpegRowFn rowFn) {
 
     std::uint8_t* const band = m_band.get();
 
-    std::int32_t coefficients[64];
+    std::int32_t coefficients[64] = {};
     int blocks[4][64];  // colour: Y left, Y right, Cb, Cr; grey: the one block
     bool decoding = true;
     std::int64_t unitsDone = 0;
@@ -691,6 +691,9 @@ void Decoder::DecodeScan(JpegRowFn rowFn) {
                         const int target = f == 0 ? lumaBlock++ : f + 1;
                         Transform(coefficients, rows, columns, m_quant[m_frame[f].quantTable],
                                   blocks[target]);
+                        for (int r = 0; r < 8; ++r)
+                            if (rows >> r & 1)
+                                std::fill(coefficients + 8 * r, coefficients + 8 * r + 8, 0);
                     }
                 }
                 // What could not be decoded shows mid-grey.
