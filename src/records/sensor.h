@@ -122,6 +122,7 @@ class CInfosPanoProcess {
     void SetEnabled(bool enabled) { m_enabled = enabled ? 1 : 0; }
     std::uint8_t IsEnabled() const { return m_enabled; }
     std::uint8_t IsModified() const { return m_modified; }
+    std::int32_t GetValue() const { return m_value; }
 
     void FromSOMU(const SOMUPano& block) { SetProcessing(block.nProcessingLevel); }
     void ToSOMU(SOMUPano& block) const { block.nProcessingLevel = m_level; }
