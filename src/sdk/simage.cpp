@@ -40,15 +40,6 @@ bool PixelBlockBytes(std::uint32_t width, std::uint32_t height, std::uint32_t sa
     return true;
 }
 
-void* AllocRecordBlock(std::size_t bytes) {
-    if (bytes == 0) return nullptr;
-    win::HGLOBAL block = win::GlobalAlloc(win::GHND, bytes);
-    if (block == nullptr) return nullptr;
-    void* base = win::GlobalLock(block);
-    if (base == nullptr) win::GlobalFree(block);
-    return base;
-}
-
 }  // namespace quorin
 
 SImage* AllocSImage(std::uint32_t width, std::uint32_t height, std::uint32_t samples,

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/globalmem.h"
+
 void InitSOMUImage(SOMUImage* record) {
     if (record != nullptr) std::memset(record, 0, sizeof(SOMUImage));
 }
@@ -21,3 +23,16 @@ void FreeSOMUImageData(SOMUImage* record) {
     record->pano.pPoints = nullptr;
     record->pano.nPointCount = 0;
 }
+
+namespace quorin {
+
+void* AllocRecordBlock(std::size_t bytes) {
+    if (bytes == 0) return nullptr;
+    win::HGLOBAL block = win::GlobalAlloc(win::GHND, bytes);
+    if (block == nullptr) return nullptr;
+    void* base = win::GlobalLock(block);
+    if (base == nullptr) win::GlobalFree(block);
+    return base;
+}
+
+}  // namespace quorin

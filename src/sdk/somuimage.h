@@ -238,9 +238,10 @@ struct SOMUImage {
     char szTeeth[kSOMUTeethCount][3];
     std::int32_t anCorners[8];  // x1, y1 .. x4, y4
     SOMUDrawing drawing;
-    std::int32_t nCheck1;
-    std::int32_t nCheck2;
-    std::int32_t nCheck3;
+    // Masked pixel checksum: nCheck1 + nCheck3 (wrapping) is the checksum, nCheck2 a decoy.
+    std::uint32_t nCheck1;
+    std::uint32_t nCheck2;
+    std::uint32_t nCheck3;
 
     SOMUPatient patient;
     SOMUSeries series;
