@@ -7,6 +7,7 @@
 #include <string>
 
 #include "header_test_util.h"
+#include "platform/globalmem.h"
 #include "records/headerkinds.h"
 #include "sdk/somutext.h"
 
@@ -96,17 +97,23 @@ TEST_P(HeaderKindTest, RoundTripThroughTheRecordKeepsEveryExchangedField) {
 
 TEST_P(HeaderKindTest, ConvertingIntoAUsedRecordReplacesItsBlocks) {
     const HeaderKind& kind = GetParam();
-    auto record = NewRecord();
-    auto first = kind.make();
-    FillHeader(*first, 2);
-    ASSERT_TRUE(first->ToSOMU(*record));
-    auto second = kind.make();
-    FillHeader(*second, 3);
-    ASSERT_TRUE(second->ToSOMU(*record));  // old blocks freed (the leak checker would see them)
-    auto back = kind.make();
-    back->FromSOMU(*record);
-    EXPECT_EQ(back->DrawingStore().GetDrawingCount(), 2);
-    EXPECT_EQ(back->GetWidth(), 40);
+    const auto liveBefore = win::globalmem_testing::LiveBlocks();
+    {
+        auto record = NewRecord();
+        auto first = kind.make();
+        FillHeader(*first, 2);
+        ASSERT_TRUE(first->ToSOMU(*record));
+        const auto liveOnce = win::globalmem_testing::LiveBlocks();
+        auto second = kind.make();
+        FillHeader(*second, 3);
+        ASSERT_TRUE(second->ToSOMU(*record));
+        EXPECT_EQ(win::globalmem_testing::LiveBlocks(), liveOnce);  // the old blocks went
+        auto back = kind.make();
+        back->FromSOMU(*record);
+        EXPECT_EQ(back->DrawingStore().GetDrawingCount(), 2);
+        EXPECT_EQ(back->GetWidth(), 40);
+    }
+    EXPECT_EQ(win::globalmem_testing::LiveBlocks(), liveBefore);
 }
 
 TEST_P(HeaderKindTest, CopiesAndAssignmentsAreDeep) {
