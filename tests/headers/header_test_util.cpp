@@ -148,7 +148,8 @@ void FillHeader(CHeader& h, int seed, const std::string& folder) {
     for (int i = 0; i < 4; ++i) r.SetValue(i, 100 * i + seed);
     r.SetCode(S("T-5421", seed).c_str());
     h.TeethList().AddTooth(CAnatToothNumber("11"));
-    h.TeethList().AddTooth(CAnatToothNumber(seed % 2 ? "48" : "55"));
+    const std::string second = seed % 2 ? "48" : "55";
+    h.TeethList().AddTooth(CAnatToothNumber(second.c_str()));
 
     CInfosOrient& o = h.Orient();
     o.SetMirror(1);
