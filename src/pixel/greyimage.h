@@ -171,6 +171,10 @@ class CTImgGrey : public TPart, public IPart {
     CTImgGrey& operator=(const CTImgGrey&) = delete;
     ~CTImgGrey() override = default;
 
+    // Both parts name a relief: the typed one into a target, the slot in place.
+    using IPart::Relief;
+    using TPart::Relief;
+
     bool GetDisplayDIB(win::HGLOBAL* dib, CTVector<unsigned int>* histogram = nullptr) override {
         return TPart::GetDisplayDIB(dib, histogram);
     }
