@@ -264,7 +264,11 @@ bool CTImgNB<P, L, C>::ApplyLut(DisplayImage& target, const CTLut<unsigned char>
     const P* in = m_pixels->Data();
     unsigned char* out = target.m_pixels->Data();
     const std::uint64_t count = PixelCount(*m_pixels);
-    for (std::uint64_t k = 0; k < count; ++k) out[k] = lut.Map(in[k]);
+    // CTLut::Map with its table and top index hoisted out of the loop: an index above the last
+    // entry takes the last entry.
+    const unsigned char* table = lut.Data();
+    const std::uint64_t top = lut.Last();
+    for (std::uint64_t k = 0; k < count; ++k) out[k] = table[std::min<std::uint64_t>(in[k], top)];
     target.PixelsChanged();
     target.ComputeMinMax();
     return true;
