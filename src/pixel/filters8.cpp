@@ -417,7 +417,10 @@ bool NeighbourhoodSharpen(const std::uint8_t* source, std::uint8_t* target, std:
                             const std::int32_t m = std::int32_t((box + 60) / 121);
                             const std::int32_t centre = in[c];
                             const std::int32_t sign = centre > m + 5 ? 1 : centre < m - 5 ? -1 : 0;
-                            if (sign == 0) continue;  // the target already holds the source pixel
+                            if (sign == 0) {
+                                out[c] = in[c];
+                                continue;
+                            }
                             std::int32_t v = centre;
                             const auto direct = [&](std::int32_t n) {
                                 const std::int32_t d = centre - n;
