@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "pixel/greyimage.h"
+#include "pixel/greyops.h"
 #include "pixel_io.h"
 #include "platform/globalmem.h"
 #include "records/dib.h"
@@ -284,6 +285,7 @@ TEST(GreyDisplay, StampBitmap) {
     EXPECT_FALSE(image.StampBitmap(win::CreateBitmap(2, 2, 1, 1, bits), false, 0, 0));
     EXPECT_FALSE(image.StampBitmap(win::CreateBitmap(2, 2, 1, 1, bits), false, 0, 40));
     EXPECT_FALSE(image.StampBitmap(nullptr, false));
+    EXPECT_FALSE(image.StampBitmap(quorin::LoadLogoBitmap(8007), false));  // not embedded
     EXPECT_FALSE(deep.StampBitmap(win::CreateBitmap(2, 2, 1, 1, bits), false));
     EXPECT_EQ(win::globalmem_testing::LiveBlocks(), live);
 }
