@@ -321,3 +321,19 @@ TEST(GreyDisplay, HighlightLens) {
     FreeDIB(dib);
     EXPECT_EQ(win::globalmem_testing::LiveBlocks(), live);
 }
+
+TEST(GreyDisplay, UpperQuarterShareAndPixelCopies) {
+    Grey16 image(10, 100);
+    unsigned short* p = image.Pixels()->Data();
+    std::fill(p, p + 1000, 100);
+    std::fill(p, p + 200, 4000);  // t = ((100 + 4000) / 2 + 4000) / 2 = 3025
+    EXPECT_FALSE(image.TestUpperQuarterShare());
+    std::fill(p, p + 300, 4000);
+    EXPECT_TRUE(image.TestUpperQuarterShare());
+    Grey16 copy(10, 100);
+    ASSERT_TRUE(image.CopyPixelsTo(copy));
+    EXPECT_EQ(copy.WindowLow(), 100);
+    EXPECT_EQ(copy.WindowHigh(), 4000);
+    Grey16 other(10, 99);
+    EXPECT_FALSE(image.CopyPixelsTo(other));
+}
