@@ -95,7 +95,7 @@ void RunAgainstScipy(std::uint32_t width, std::uint32_t height, std::uint32_t se
 }
 
 // The two multi-filters composed from scipy's median, box, minimum and maximum filters, with the
-// text's weight tables, reductions and expansions written out in numpy.
+// filters' weight tables, reductions and expansions written out in numpy.
 const char* const kMultiFilterCheck = R"PY(
 import sys, numpy as np
 from scipy import ndimage as nd
