@@ -129,11 +129,11 @@ TEST(DataSet, SequencesParseAndWriteBackByteExact) {
             auto* sq = dynamic_cast<CElementSQ*>(list.Find(0x0008, 0x1140, 0)->m_pElement);
             ASSERT_NE(sq, nullptr);
             ASSERT_EQ(sq->m_nItemCount, 2u);
-            auto* nested = dynamic_cast<CElementSQ*>(
-                sq->GetItem(1)->Find(0x0008, 0x2228, 0)->m_pElement);
+            auto* nested =
+                dynamic_cast<CElementSQ*>(sq->GetItem(1)->Find(0x0008, 0x2228, 0)->m_pElement);
             ASSERT_NE(nested, nullptr);
-            auto* code = dynamic_cast<CElementSHMultiple*>(
-                nested->GetItem(0)->m_pFirst->m_pElement);
+            auto* code =
+                dynamic_cast<CElementSHMultiple*>(nested->GetItem(0)->m_pFirst->m_pElement);
             ASSERT_NE(code, nullptr);
             EXPECT_STREQ(code->GetValue(0), "T-1234");
             auto* ow = dynamic_cast<CElementOW*>(list.m_pLast->m_pElement);
@@ -217,7 +217,8 @@ TEST(DataSet, HostileStreamsGive13) {
         expect13(unclosed, "undefined item never closed");
 
         Bytes deep(s);
-        for (int i = 0; i < 100; ++i) deep.header(0x0008, 0x1140, "SQ", 0xFFFFFFFF).item(0xFFFFFFFF);
+        for (int i = 0; i < 100; ++i)
+            deep.header(0x0008, 0x1140, "SQ", 0xFFFFFFFF).item(0xFFFFFFFF);
         for (int i = 0; i < 100; ++i) deep.itemEnd().sequenceEnd();
         expect13(deep, "deep nesting");
 

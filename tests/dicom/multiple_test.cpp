@@ -1,10 +1,11 @@
 // Multiple-valued elements: splitting value fields, joining them back, binary numbers in both
 // byte orders, and counts beyond 16 bits.
+#include "dicom/multiple.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "dicom/multiple.h"
 #include "dicom/number.h"
 #include "roundtrip.h"
 

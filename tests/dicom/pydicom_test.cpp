@@ -31,7 +31,7 @@ std::map<std::string, std::string> Lines(const std::string& output) {
 }
 
 class Builder {
-public:
+  public:
     Builder(Syntax s) : m_syntax(s) {
         m_list.m_bImplicit = IsImplicit(s);
         m_list.m_nByteOrder = IsBig(s) ? 0 : 1;
@@ -65,7 +65,7 @@ public:
     }
     CInfosDicomList m_list;
 
-private:
+  private:
     void Meta(const char* syntaxUid) {
         CElementULMultiple length(3, 0x0002, 0x0000, 1u, 0, 1);
         Add(length);
@@ -134,8 +134,8 @@ TEST(Pydicom, ReadsWhatOurElementsWrite) {
         CElementPNMultiple pn(3, 0x0010, 0x0010, 1u, 0, 1);
         pn.SetComponents(0, "DOE", "JOHN", "Q", "DR", "JR");
         b.Add(pn);
-        b.Numbers<CElementATMultiple>(0x0020, 0x9165,
-                                      std::vector<quorin::TagValue>{{0x0028, 0x0009}, {0x0018, 0x1063}});
+        b.Numbers<CElementATMultiple>(
+            0x0020, 0x9165, std::vector<quorin::TagValue>{{0x0028, 0x0009}, {0x0018, 0x1063}});
         b.Numbers<CElementUSMultiple>(0x0028, 0x0010, std::vector<std::uint16_t>{512});
         b.Numbers<CElementSSMultiple>(0x0018, 0x9219, std::vector<std::int16_t>{-2});
         b.Numbers<CElementULMultiple>(0x0040, 0xA132, std::vector<std::uint32_t>{1, 4294967295u});
@@ -195,7 +195,8 @@ TEST(Pydicom, ReadsOurEncapsulatedFragments) {
         const auto result = RunPython(kReadScript, {b.Save(dir, "encapsulated.dcm")});
         ASSERT_EQ(result.status, 0) << result.output;
         auto v = Lines(result.output);
-        EXPECT_EQ(v["BOT"], withTable ? "0|108|316" : "0");  // pydicom reports an empty table as [0]
+        EXPECT_EQ(v["BOT"],
+                  withTable ? "0|108|316" : "0");  // pydicom reports an empty table as [0]
         EXPECT_EQ(v["FRAGMENTS"], "100:1|200:2|300:3");
     }
 }
@@ -263,8 +264,10 @@ ds.save_as(path, write_like_original=False)
         ASSERT_NE(spacing, nullptr);
         EXPECT_DOUBLE_EQ(spacing->GetNumber(1), 2.5e-3);
         EXPECT_STREQ(dynamic_cast<CElementISMultiple*>(get(0x0020, 0x0013))->GetValue(0), "-17");
-        EXPECT_STREQ(dynamic_cast<CElementDAMultiple*>(get(0x0008, 0x0020))->GetValue(0), "20231231");
-        EXPECT_STREQ(dynamic_cast<CElementTMMultiple*>(get(0x0008, 0x0030))->GetValue(0), "235959.25");
+        EXPECT_STREQ(dynamic_cast<CElementDAMultiple*>(get(0x0008, 0x0020))->GetValue(0),
+                     "20231231");
+        EXPECT_STREQ(dynamic_cast<CElementTMMultiple*>(get(0x0008, 0x0030))->GetValue(0),
+                     "235959.25");
         EXPECT_STREQ(dynamic_cast<CElementDTMultiple*>(get(0x0040, 0xA120))->GetValue(0),
                      "20231231235959.5-0330");
         auto* pn = dynamic_cast<CElementPNMultiple*>(get(0x0010, 0x0010));
