@@ -176,3 +176,16 @@ TEST(MultipleValues, TagValuesSwapForBigEndianOutput) {
         EXPECT_EQ(Written(at), b.data);
     }
 }
+
+TEST(MultipleValues, FieldsWithTooManyValuesAreRefusedBeforeAllocation) {
+    const std::uint32_t bytes = (quorin::kMaxValues + 1) * 2;
+    Bytes b(Syntax::ImplicitLE);
+    b.header(0x0028, 0x3006, "US", bytes);
+    b.data.resize(b.size() + bytes, 0);
+    EXPECT_EQ(ReadFirst<CElementUSMultiple>(b, 0x0028, 0x3006).m_nStatus, 13);
+    Bytes t(Syntax::ImplicitLE);
+    t.element(0x0008, 0x0008, "CS", std::string(quorin::kMaxValues + 1, '\\'));
+    auto cs = ReadFirst<CElementCSMultiple>(t, 0x0008, 0x0008);
+    EXPECT_EQ(cs.m_nStatus, 13);
+    EXPECT_EQ(cs.m_nCount, 0u);
+}
