@@ -272,3 +272,25 @@ TEST(DataSet, PreambleSyntaxAndGroupLengths) {
     ASSERT_NE(ul, nullptr);
     EXPECT_EQ(ul->GetValue(0), 0u);
 }
+
+TEST(DataSet, WriteLeavesOutExcludedTagsGroupsAndThePrivateMask) {
+    Bytes b(Syntax::ExplicitLE);
+    b.header(0x0009, 0x0000, "UL", 4).u32(30);
+    b.element(0x0009, 0x0010, "LO", "QUORIN");
+    b.element(0x0009, 0x1010, "LO", "PRIVATE ");
+    b.element(0x0010, 0x0010, "PN", "DOE^JOHN");
+    b.header(0x7FE0, 0x0010, "OW", 2).u16(7);
+    CInfosDicomList list;
+    ASSERT_EQ(Parse(list, Part10(Syntax::ExplicitLE, b)), 0);
+    const quorin::TagValue pixels{0x7FE0, 0x0000}, absent{0x0018, 0x0015};
+    const quorin::TagValue* exclusions[] = {&pixels, &absent};
+    const quorin::TagValue mask{0x0009, 0x1000};
+    win::CMemFile out;
+    ASSERT_EQ(list.Write(&out, 0, exclusions, 2, &mask), 1);
+    Bytes expected(Syntax::ExplicitLE);
+    const auto full = Part10(Syntax::ExplicitLE, expected);
+    const std::vector<std::uint8_t> meta(full.begin() + 132, full.end());
+    expected.raw(meta).element(0x0009, 0x0010, "LO", "QUORIN");
+    expected.element(0x0010, 0x0010, "PN", "DOE^JOHN");
+    EXPECT_EQ(FirstDifference(out.Data(), expected.data), "");
+}
