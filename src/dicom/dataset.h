@@ -85,6 +85,9 @@ class CInfosDicomList {
     bool m_bUntilItemDelimiter = false;
 
   private:
+    // Whether the dictionary's VR applies to the tag: every public tag, and private tags of the
+    // block whose creator is the maker's.
+    bool IsKnownTag(std::uint16_t group, std::uint16_t element) const;
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
               int pixelMode, int nested);
 };

@@ -123,6 +123,8 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
                 continue;
             }
             if (row.skipSpaces && c == ' ') continue;
+            // "1997.04.24" is a date of eight characters: its dots are not kept.
+            if (row.separator != 0 && c == row.separator) continue;
             // A byte arriving at a value that is already at the limit: the scan stops, or
             // the byte ends the value as a backslash would and is dropped.
             if (value.size() >= row.limit) {

@@ -5,9 +5,11 @@
 #include <memory>
 
 #include "dicom/binary.h"
+#include "dicom/dictionary.h"
 #include "dicom/multiple.h"
 #include "dicom/personname.h"
 #include "dicom/sequence.h"
+#include "dicom/text.h"
 #include "roundtrip.h"
 
 using namespace quorin::test;
@@ -293,4 +295,33 @@ TEST(DataSet, WriteLeavesOutExcludedTagsGroupsAndThePrivateMask) {
     expected.raw(meta).element(0x0009, 0x0010, "LO", "QUORIN");
     expected.element(0x0010, 0x0010, "PN", "DOE^JOHN");
     EXPECT_EQ(FirstDifference(out.Data(), expected.data), "");
+}
+
+TEST(DataSet, PrivateUnElementsAreConvertedOnlyInTheMakersBlock) {
+    for (const char* creator : {"QUORIN", "OTHER "}) {
+        Bytes b(Syntax::ExplicitLE);
+        b.element(0x0009, 0x0011, "LO", creator);
+        b.element(0x0009, 0x1101, "UN", "ABCD");
+        b.element(0x0009, 0x1145, "UN", "ABCD");
+        CInfosDicomList list;
+        ASSERT_EQ(Parse(list, Part10(Syntax::ExplicitLE, b)), 0);
+        const bool ours = creator[0] == 'Q';
+        char vr[3];
+        DicomDictionaryLookup(0x0009, 0x1101, vr);
+        ASSERT_FALSE(quorin::SameVr(vr, "UN"));
+        for (std::uint16_t element : {0x1101, 0x1145}) {
+            const CElementDICOM* e = list.Find(0x0009, element, 0)->m_pElement;
+            EXPECT_EQ(dynamic_cast<const CElementUN*>(e) != nullptr, !ours) << creator;
+        }
+    }
+}
+
+TEST(DataSet, EncapsulatedPixelDataLabelledOwIsReadAsOb) {
+    Bytes b(Syntax::ExplicitLE);
+    b.header(0x7FE0, 0x0010, "OW", 0xFFFFFFFF).item(0).item(4).raw({1, 2, 3, 4}).sequenceEnd();
+    CInfosDicomList list;
+    ASSERT_EQ(Parse(list, Part10(Syntax::ExplicitLE, b)), 0);
+    auto* ob = dynamic_cast<CElementOB*>(list.Find(0x7FE0, 0x0010, 0)->m_pElement);
+    ASSERT_NE(ob, nullptr);
+    EXPECT_EQ(ob->m_fragments, std::vector<std::uint32_t>{4});
 }

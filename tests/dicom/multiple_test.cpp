@@ -189,3 +189,12 @@ TEST(MultipleValues, FieldsWithTooManyValuesAreRefusedBeforeAllocation) {
     EXPECT_EQ(cs.m_nStatus, 13);
     EXPECT_EQ(cs.m_nCount, 0u);
 }
+
+TEST(MultipleValues, OldStyleDatesKeepAllTheirDigits) {
+    auto da = Split<CElementDAMultiple>("1997.04.24\\2001.12.31");
+    ASSERT_EQ(da.m_nCount, 2u);
+    EXPECT_STREQ(da.GetValue(0), "19970424");
+    EXPECT_STREQ(da.GetValue(1), "20011231");
+    auto tm = Split<CElementTMMultiple>("14:04:38 ");
+    EXPECT_STREQ(tm.GetValue(0), "140438");
+}
