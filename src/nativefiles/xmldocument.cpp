@@ -319,6 +319,13 @@ bool CXmlDocument::LoadMemory(const void* data, std::size_t size) {
 
 bool CXmlDocument::Parse(const void* data, std::size_t size) {
     m_xpath.reset();
+    if (size == 0) {  // the parser refuses an empty buffer without saying why
+        m_parseCode =
+            static_cast<std::int32_t>(quorin::kXmlParseErrorBase + XML_ERR_DOCUMENT_EMPTY);
+        m_parseReason = "Document is empty";
+        TakeParseError();
+        return false;
+    }
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (parser == nullptr) {
         SetError(quorin::kXmlErrorOutOfMemory, {});
@@ -331,7 +338,8 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
         const int number = error != nullptr ? error->code : 0;
         m_parseCode = static_cast<std::int32_t>(
             quorin::kXmlParseErrorBase + static_cast<std::uint32_t>(std::clamp(number, 0, 0xFFF)));
-        m_parseReason = error != nullptr && error->message != nullptr ? error->message : "";
+        m_parseReason = error != nullptr && error->message != nullptr ? error->message
+                                                                      : "Unknown error reason...";
         if (error != nullptr && error->line > 0)
             m_parseReason = Trimmed(m_parseReason) + " (line " + std::to_string(error->line) + ")";
         if (doc != nullptr) xmlFreeDoc(doc);
