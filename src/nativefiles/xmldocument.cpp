@@ -488,7 +488,10 @@ _xmlNode* CXmlDocument::Select(_xmlNode* context, const std::string& path) {
 bool CXmlElement::GetName(std::string& out) const {
     out.clear();
     if (m_node == nullptr || m_node->name == nullptr) return false;
-    out = FromDom(m_node->name);
+    // The qualified name, as the DOM's nodeName gives it.
+    if (m_node->ns != nullptr && m_node->ns->prefix != nullptr)
+        out = FromDom(m_node->ns->prefix) + ":";
+    out += FromDom(m_node->name);
     return true;
 }
 

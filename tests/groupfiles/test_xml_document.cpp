@@ -161,6 +161,15 @@ TEST(XmlDocument, SelectElementReportsMissingAndNonElementNodes) {
     EXPECT_FALSE(root->SelectElement("(((bad xpath"));
 }
 
+TEST(XmlDocument, NamesAreQualified) {
+    CXmlDocument doc;
+    auto root = Parse(doc, "<q:FMS_DATA xmlns:q='urn:x'><A/></q:FMS_DATA>");
+    ASSERT_TRUE(root);
+    std::string name;
+    root->GetName(name);
+    EXPECT_EQ(name, "q:FMS_DATA");
+}
+
 TEST(XmlDocument, IndexedElementsStopAtTheFirstMissingNumber) {
     CXmlDocument doc;
     auto root = Parse(doc,
