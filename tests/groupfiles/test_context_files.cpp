@@ -58,11 +58,12 @@ TEST_F(ContextFiles, XmlRoundTripKeepsEveryField) {
     static_cast<std::uint16_t*>(icon->pPixels)[5] = 0xBEEF;
     saved.SetIcon(icon);
     ASSERT_TRUE(saved.Save(path)) << saved.GetErrorText();
-    EXPECT_EQ(RunCommand(Tool() + " check context " + ShellQuote(path) +
-                         " ContextUID=1.3.999.4.77.1 ArcadeLocation/X=-5 CPanelLocation/Y=-8"
-                         " ItemData[2]/ShowState=3 ItemData[2]/ClassID=7 IconImage/BitsPerSample=16")
-                  .output,
-              "OK\n");
+    EXPECT_EQ(
+        RunCommand(Tool() + " check context " + ShellQuote(path) +
+                   " ContextUID=1.3.999.4.77.1 ArcadeLocation/X=-5 CPanelLocation/Y=-8"
+                   " ItemData[2]/ShowState=3 ItemData[2]/ClassID=7 IconImage/BitsPerSample=16")
+            .output,
+        "OK\n");
     EXPECT_EQ(RunCommand("xmllint --noout " + ShellQuote(path)).status, 0);
 
     CCqvDataQV5 loaded;  // a context XML document never reaches the binary reader
