@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/test_util.h"
+#include "groupfiles/group_test_util.h"
 #include "nativefiles/contextdata.h"
 
 namespace {
@@ -19,7 +20,7 @@ using quorin::test::TempDir;
 using quorin::test::WriteText;
 
 std::string Tool() {
-    return "/usr/bin/python3 " + ShellQuote(SourcePath("tools/fixtures/group_files.py"));
+    return quorin::test::GroupFilesTool();
 }
 
 std::string Binary(const TempDir& dir, const std::string& variant) {
@@ -64,7 +65,7 @@ TEST_F(ContextFiles, XmlRoundTripKeepsEveryField) {
                    " ItemData[2]/ShowState=3 ItemData[2]/ClassID=7 IconImage/BitsPerSample=16")
             .output,
         "OK\n");
-    EXPECT_EQ(RunCommand("xmllint --noout " + ShellQuote(path)).status, 0);
+    EXPECT_TRUE(quorin::test::XmllintAccepts(path));
 
     CCqvDataQV5 loaded;  // a context XML document never reaches the binary reader
     ASSERT_TRUE(loaded.Load(path));

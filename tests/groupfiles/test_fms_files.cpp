@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/test_util.h"
+#include "groupfiles/group_test_util.h"
 #include "nativefiles/fmsdata.h"
 #include "nativefiles/xmldocument.h"
 
@@ -20,7 +21,7 @@ using quorin::test::TempDir;
 using quorin::test::WriteText;
 
 std::string Tool() {
-    return "/usr/bin/python3 " + ShellQuote(SourcePath("tools/fixtures/group_files.py"));
+    return quorin::test::GroupFilesTool();
 }
 
 int PythonWrite(const std::string& kind, const std::string& path) {
@@ -33,7 +34,7 @@ std::string PythonCheck(const std::string& kind, const std::string& path,
     std::string command = Tool() + " check " + kind + " " + ShellQuote(path);
     for (const std::string& pair : pairs) command += " " + ShellQuote(pair);
     std::string output = RunCommand(command).output;
-    if (RunCommand("xmllint --noout " + ShellQuote(path)).status != 0) output += "xmllint failed";
+    if (!quorin::test::XmllintAccepts(path)) output += "xmllint failed";
     return output;
 }
 
