@@ -94,8 +94,7 @@ class Resampler {
         std::vector<std::int32_t> table;
         if (!ReduceTable(table, C) || !Line(C + 2 * kReduceReach)) return false;
         for (std::int64_t y = 0; y < R; ++y) {
-            const float* in = level.Row(std::uint32_t(y));
-            for (std::size_t k = 0; k < table.size(); ++k) m_line[k] = in[table[k]];
+            Pad(level.Row(std::uint32_t(y)), table, kReduceReach, C);
             ReduceLinePadded(m_line.data() + kReduceReach, H.Row(std::uint32_t(y)), C);
         }
         if (!ReduceTable(table, R)) return false;
@@ -147,32 +146,82 @@ class Resampler {
             }
         }
         if (!ExpandTable(table, C)) return false;
-        std::vector<float> expanded;
-        try {
-            expanded.resize(std::size_t(C));
-        } catch (...) {
-            return false;
-        }
         for (std::int64_t y = 0; y < R; ++y) {
-            const float* in = H.Row(std::uint32_t(y));
-            for (std::size_t j = 0; j < table.size(); ++j) m_line[j] = in[table[j]];
-            ExpandLinePadded(m_line.data() + 1, expanded.data(), C);
+            Pad(H.Row(std::uint32_t(y)), table, 1, width);
             float* out = level.Row(std::uint32_t(y));
-            if (sign < 0)
-                for (std::int64_t x = 0; x < C; ++x) out[x] = out[x] - expanded[std::size_t(x)];
-            else
-                for (std::int64_t x = 0; x < C; ++x) out[x] = out[x] + expanded[std::size_t(x)];
+            if (C <= 2) {
+                float expanded[2] = {0.0f, 0.0f};
+                ExpandLinePadded(m_line.data() + 1, expanded, C);
+                for (std::int64_t x = 0; x < C; ++x)
+                    out[x] = sign < 0 ? out[x] - expanded[std::size_t(x)]
+                                      : out[x] + expanded[std::size_t(x)];
+                continue;
+            }
+            // Even and odd outputs in two unit-stride runs, then merged into the level.
+            ExpandHalves(m_line.data() + 1, width);
+            const float* even = m_even.data();
+            const float* odd = m_odd.data();
+            const std::int64_t pairs = C >> 1;
+            if (sign < 0) {
+                for (std::int64_t k = 0; k < pairs; ++k) {
+                    out[2 * k] = out[2 * k] - even[k];
+                    out[2 * k + 1] = out[2 * k + 1] - odd[k];
+                }
+                if (C & 1) out[C - 1] = out[C - 1] - even[pairs];
+            } else {
+                for (std::int64_t k = 0; k < pairs; ++k) {
+                    out[2 * k] = out[2 * k] + even[k];
+                    out[2 * k + 1] = out[2 * k + 1] + odd[k];
+                }
+                if (C & 1) out[C - 1] = out[C - 1] + even[pairs];
+            }
         }
         return true;
     }
 
+    // m_line = the n samples of `in` with the border samples of `table` around them (the
+    // table's entries between the borders are the identity).
+    void Pad(const float* in, const std::vector<std::int32_t>& table, std::int64_t before,
+             std::int64_t n) {
+        std::memcpy(m_line.data() + before, in, std::size_t(n) * sizeof(float));
+        for (std::int64_t k = 0; k < before; ++k)
+            m_line[std::size_t(k)] = in[table[std::size_t(k)]];
+        for (std::size_t k = std::size_t(before + n); k < table.size(); ++k)
+            m_line[k] = in[table[k]];
+    }
+
+    // m_even[k] = output 2k and m_odd[k] = output 2k + 1 of the expansion of the m samples at
+    // in (in[-1] and in[m], in[m + 1] mirrored).
+    void ExpandHalves(const float* in, std::int64_t m) {
+        const float c0 = m_c[0], c1 = m_c[1], c2 = m_c[2], c3 = m_c[3];
+        float* even = m_even.data();
+        float* odd = m_odd.data();
+        for (std::int64_t k = 0; k < m; ++k) even[k] = c0 * in[k] + c2 * (in[k - 1] + in[k + 1]);
+        if (c3 == 0.0f) {
+            for (std::int64_t k = 0; k < m; ++k) odd[k] = c1 * (in[k] + in[k + 1]);
+        } else {
+            for (std::int64_t k = 0; k < m; ++k)
+                odd[k] = c1 * (in[k] + in[k + 1]) + c3 * (in[k - 1] + in[k + 2]);
+        }
+    }
+
     // in: the line with kReduceReach mirrored samples either side.
-    void ReduceLinePadded(const float* in, float* out, std::int64_t n) const {
+    // The samples are first split into even and odd runs so that the sums run unit-stride:
+    // in[2k] = E[k], in[2k - 1] = O[k - 1], in[2k + 1] = O[k] and so on.
+    void ReduceLinePadded(const float* in, float* out, std::int64_t n) {
         const std::int64_t m = (n + 1) >> 1;
-        const float* w = m_w;
-        for (std::int64_t k = 0; k < m; ++k) {
-            const float* p = in + 2 * k;
-            out[k] = ReduceAt(p[0], p[-1], p[1], p[-2], p[2], p[-3], p[3], w);
+        float* E = m_even.data() + 1;  // E[-1] .. E[m]
+        float* O = m_odd.data() + 2;   // O[-2] .. O[m]
+        for (std::int64_t k = -1; k <= m; ++k) E[k] = in[2 * k];
+        for (std::int64_t k = -2; k <= m; ++k) O[k] = in[2 * k + 1];
+        const float w0 = m_w[0], w1 = m_w[1], w2 = m_w[2], w3 = m_w[3];
+        if (w3 == 0.0f) {
+            for (std::int64_t k = 0; k < m; ++k)
+                out[k] = w0 * E[k] + w1 * (O[k - 1] + O[k]) + w2 * (E[k - 1] + E[k + 1]);
+        } else {
+            for (std::int64_t k = 0; k < m; ++k)
+                out[k] =
+                    ReduceAt(E[k], O[k - 1], O[k], E[k - 1], E[k + 1], O[k - 2], O[k + 1], m_w);
         }
     }
 
@@ -190,10 +239,14 @@ class Resampler {
         }
     }
 
-  private:
+    float* LineData() { return m_line.data(); }
+
+    // Work line and the two half runs for lines of up to n samples.
     bool Line(std::int64_t n) {
         try {
             if (std::int64_t(m_line.size()) < n) m_line.resize(std::size_t(n));
+            if (std::int64_t(m_even.size()) < n / 2 + 4) m_even.resize(std::size_t(n / 2 + 4));
+            if (std::int64_t(m_odd.size()) < n / 2 + 4) m_odd.resize(std::size_t(n / 2 + 4));
         } catch (...) {
             return false;
         }
@@ -203,6 +256,8 @@ class Resampler {
     float m_w[4];
     float m_c[4];
     std::vector<float> m_line;
+    std::vector<float> m_even;
+    std::vector<float> m_odd;
 };
 
 std::unique_ptr<C2DArr<float>> MakeArray(std::uint32_t width, std::uint32_t height) {
@@ -222,9 +277,10 @@ const PyramidWeights* PyramidFilterWeights(std::uint32_t index) {
 void PyramidReduceLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w) {
     std::vector<std::int32_t> table;
     if (in == nullptr || out == nullptr || n < 1 || !ReduceTable(table, n)) return;
-    std::vector<float> line(table.size());
-    for (std::size_t k = 0; k < table.size(); ++k) line[k] = in[table[k]];
-    Resampler(w).ReduceLinePadded(line.data() + kReduceReach, out, n);
+    Resampler resampler(w);
+    if (!resampler.Line(n + 2 * kReduceReach)) return;
+    resampler.Pad(in, table, kReduceReach, n);
+    resampler.ReduceLinePadded(resampler.LineData() + kReduceReach, out, n);
 }
 
 void PyramidExpandLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w) {
@@ -233,6 +289,23 @@ void PyramidExpandLine(const float* in, float* out, std::int64_t n, const Pyrami
     std::vector<float> line(table.size());
     for (std::size_t k = 0; k < table.size(); ++k) line[k] = in[table[k]];
     Resampler(w).ExpandLinePadded(line.data() + 1, out, n);
+}
+
+bool PyramidReduce(const C2DArr<float>& level, C2DArr<float>& child, const PyramidWeights& w) {
+    if (!level.IsValid() || !child.IsValid() || child.Width() != (level.Width() + 1) >> 1 ||
+        child.Height() != (level.Height() + 1) >> 1)
+        return false;
+    auto H = MakeArray(child.Width(), level.Height());
+    return H && Resampler(w).Reduce(level, *H, child);
+}
+
+bool PyramidExpand(const C2DArr<float>& child, C2DArr<float>& level, int sign,
+                   const PyramidWeights& w) {
+    if (!level.IsValid() || !child.IsValid() || child.Width() != (level.Width() + 1) >> 1 ||
+        child.Height() != (level.Height() + 1) >> 1)
+        return false;
+    auto H = MakeArray(child.Width(), level.Height());
+    return H && Resampler(w).Expand(child, *H, level, sign);
 }
 
 void MapLevel(C2DArr<float>& level, float noiseThreshold, float largeThreshold, float noiseGain,
@@ -416,6 +489,7 @@ bool CPyramid::Decompose() {
     if (m_data == nullptr || weights == nullptr) return false;
     auto H = MakeArray(NextWidth(), m_data->Height());
     if (!H || !CreateChild()) return false;
+    // One work array serves both halves.
     Resampler resampler(*weights);
     return resampler.Reduce(*m_data, *H, *m_child->Data()) &&
            resampler.Expand(*m_child->Data(), *H, *m_data, -1);
