@@ -4,7 +4,9 @@
 // vertical pass hands each finished row to a sink, so a caller can fuse its own per-pixel step.
 // Borders go through index tables; the inner loops run over whole rows without branches.
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -19,6 +21,8 @@ class Smoother16 {
         if (kernel == nullptr || n < 1 || sum == 0 || ImageElements(width, height) == 0)
             return false;
         m_kernel.assign(kernel, kernel + n);
+        m_symmetric =
+            n % 2 == 1 && std::equal(m_kernel.begin(), m_kernel.begin() + n / 2, m_kernel.rbegin());
         m_sum = sum;
         m_width = width;
         m_height = height;
@@ -46,7 +50,11 @@ class Smoother16 {
     void Horizontal(const std::uint16_t* in, std::uint16_t* out) {
         const std::size_t padded = std::size_t(m_width) + m_kernel.size() - 1;
         std::uint16_t* line = m_line.get();
-        for (std::size_t k = 0; k < padded; ++k) line[k] = in[m_rowTable[k]];
+        // The table's entries between the borders are the identity.
+        const std::size_t before = m_kernel.size() / 2, width = std::size_t(m_width);
+        std::memcpy(line + before, in, width * sizeof(std::uint16_t));
+        for (std::size_t k = 0; k < before; ++k) line[k] = in[m_rowTable[k]];
+        for (std::size_t k = before + width; k < padded; ++k) line[k] = in[m_rowTable[k]];
         if (Narrow())
             Convolve<std::uint32_t>(
                 m_acc32.get(), [line](std::size_t t) { return line + t; }, out);
@@ -79,16 +87,27 @@ class Smoother16 {
         return std::uint64_t(m_sum) * 65535u <= std::numeric_limits<std::uint32_t>::max();
     }
 
-    // out[x] = (sum over t of kernel[t] x source(t)[x]) / sum, for x over the width.
+    // out[x] = (sum over t of kernel[t] x source(t)[x]) / sum, for x over the width. A
+    // symmetric kernel takes each pair of mirrored taps with one product (the integer sum is
+    // the same).
     template <class Acc, class Source>
     void Convolve(Acc* acc, Source source, std::uint16_t* out) const {
-        const std::size_t width = std::size_t(m_width);
+        const std::size_t width = std::size_t(m_width), n = m_kernel.size();
+        const std::size_t pairs = m_symmetric ? n / 2 : 0;
         {
-            const std::uint16_t* s = source(0);
-            const Acc k = m_kernel[0];
+            const std::size_t centre = m_symmetric ? n / 2 : 0;
+            const std::uint16_t* s = source(centre);
+            const Acc k = m_kernel[centre];
             for (std::size_t x = 0; x < width; ++x) acc[x] = k * s[x];
         }
-        for (std::size_t t = 1; t < m_kernel.size(); ++t) {
+        for (std::size_t t = 0; t < pairs; ++t) {
+            const Acc k = m_kernel[t];
+            if (k == 0) continue;
+            const std::uint16_t* a = source(t);
+            const std::uint16_t* b = source(n - 1 - t);
+            for (std::size_t x = 0; x < width; ++x) acc[x] += k * (Acc(a[x]) + b[x]);
+        }
+        for (std::size_t t = m_symmetric ? n : 1; t < n; ++t) {
             const Acc k = m_kernel[t];
             if (k == 0) continue;
             const std::uint16_t* s = source(t);
@@ -106,6 +125,7 @@ class Smoother16 {
 
     std::vector<std::uint16_t> m_kernel;
     std::uint32_t m_sum = 0;
+    bool m_symmetric = false;
     int m_width = 0;
     int m_height = 0;
     std::vector<std::int32_t> m_rowTable;     // padded column -> source column
