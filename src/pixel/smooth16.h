@@ -87,36 +87,46 @@ class Smoother16 {
         return std::uint64_t(m_sum) * 65535u <= std::numeric_limits<std::uint32_t>::max();
     }
 
-    // out[x] = (sum over t of kernel[t] x source(t)[x]) / sum, for x over the width. A
-    // symmetric kernel takes each pair of mirrored taps with one product (the integer sum is
-    // the same).
+    // out[x] = (sum over t of kernel[t] x source(t)[x]) / sum, for x over the width, truncated.
+    // 32-bit sums multiply 16 by 16 bits (the widening multiply vectorises); 64-bit sums take a
+    // symmetric kernel's mirrored taps with one product (the integer sum is the same).
     template <class Acc, class Source>
     void Convolve(Acc* acc, Source source, std::uint16_t* out) const {
         const std::size_t width = std::size_t(m_width), n = m_kernel.size();
-        const std::size_t pairs = m_symmetric ? n / 2 : 0;
+        const bool paired = sizeof(Acc) == 8 && m_symmetric;
+        const std::size_t centre = paired ? n / 2 : 0;
         {
-            const std::size_t centre = m_symmetric ? n / 2 : 0;
             const std::uint16_t* s = source(centre);
-            const Acc k = m_kernel[centre];
-            for (std::size_t x = 0; x < width; ++x) acc[x] = k * s[x];
+            const std::uint16_t k = m_kernel[centre];
+            for (std::size_t x = 0; x < width; ++x) acc[x] = Acc(k) * Acc(s[x]);
         }
-        for (std::size_t t = 0; t < pairs; ++t) {
-            const Acc k = m_kernel[t];
-            if (k == 0) continue;
-            const std::uint16_t* a = source(t);
-            const std::uint16_t* b = source(n - 1 - t);
-            for (std::size_t x = 0; x < width; ++x) acc[x] += k * (Acc(a[x]) + b[x]);
-        }
-        for (std::size_t t = m_symmetric ? n : 1; t < n; ++t) {
-            const Acc k = m_kernel[t];
-            if (k == 0) continue;
-            const std::uint16_t* s = source(t);
-            for (std::size_t x = 0; x < width; ++x) acc[x] += k * s[x];
+        if (paired) {
+            for (std::size_t t = 0; t < n / 2; ++t) {
+                const Acc k = m_kernel[t];
+                const std::uint16_t* a = source(t);
+                const std::uint16_t* b = source(n - 1 - t);
+                for (std::size_t x = 0; x < width; ++x) acc[x] += k * (Acc(a[x]) + b[x]);
+            }
+        } else {
+            for (std::size_t t = 1; t < n; ++t) {
+                const std::uint16_t k = m_kernel[t];
+                if (k == 0) continue;
+                const std::uint16_t* s = source(t);
+                for (std::size_t x = 0; x < width; ++x) acc[x] += Acc(k) * Acc(s[x]);
+            }
         }
         if constexpr (sizeof(Acc) == 4) {
-            const ExactDivider divide(m_sum);
-            for (std::size_t x = 0; x < width; ++x)
-                out[x] = static_cast<std::uint16_t>(divide(acc[x]));
+            // The quotient (at most 65535) estimated in float is off by at most one; the
+            // remainder puts it right, so the result is the exact truncated quotient.
+            const auto d = static_cast<std::int32_t>(m_sum);
+            const float scale = 2.0f / float(m_sum);
+            for (std::size_t x = 0; x < width; ++x) {
+                const std::uint32_t v = acc[x];
+                std::int32_t q = static_cast<std::int32_t>(float(std::int32_t(v >> 1)) * scale);
+                const auto r = static_cast<std::int32_t>(v - std::uint32_t(q) * std::uint32_t(d));
+                q += (r >= d) - (r < 0);
+                out[x] = static_cast<std::uint16_t>(q);
+            }
         } else {
             for (std::size_t x = 0; x < width; ++x)
                 out[x] = static_cast<std::uint16_t>(acc[x] / m_sum);
