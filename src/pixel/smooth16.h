@@ -41,6 +41,12 @@ class Smoother16 {
     // sink(y, row). tmp must hold width x height values and may not be src.
     template <class Sink>
     void Run(const std::uint16_t* src, std::uint16_t* tmp, Sink&& sink) {
+        // Values below 2^15 let a symmetric kernel add mirrored samples in 16 bits; the
+        // smoothed values never exceed the largest source value.
+        std::uint16_t top = 0;
+        const std::size_t count = std::size_t(m_width) * std::size_t(m_height);
+        for (std::size_t i = 0; i < count; ++i) top = std::max(top, src[i]);
+        m_smallValues = top < 0x8000;
         for (int y = 0; y < m_height; ++y)
             Horizontal(src + std::size_t(y) * m_width, tmp + std::size_t(y) * m_width);
         Vertical(tmp, sink);
@@ -93,14 +99,22 @@ class Smoother16 {
     template <class Acc, class Source>
     void Convolve(Acc* acc, Source source, std::uint16_t* out) const {
         const std::size_t width = std::size_t(m_width), n = m_kernel.size();
-        const bool paired = sizeof(Acc) == 8 && m_symmetric;
+        const bool paired = m_symmetric && (sizeof(Acc) == 8 || m_smallValues);
         const std::size_t centre = paired ? n / 2 : 0;
         {
             const std::uint16_t* s = source(centre);
             const std::uint16_t k = m_kernel[centre];
             for (std::size_t x = 0; x < width; ++x) acc[x] = Acc(k) * Acc(s[x]);
         }
-        if (paired) {
+        if (paired && sizeof(Acc) == 4) {
+            for (std::size_t t = 0; t < n / 2; ++t) {
+                const std::uint16_t k = m_kernel[t];
+                const std::uint16_t* a = source(t);
+                const std::uint16_t* b = source(n - 1 - t);
+                for (std::size_t x = 0; x < width; ++x)
+                    acc[x] += Acc(k) * Acc(static_cast<std::uint16_t>(a[x] + b[x]));
+            }
+        } else if (paired) {
             for (std::size_t t = 0; t < n / 2; ++t) {
                 const Acc k = m_kernel[t];
                 const std::uint16_t* a = source(t);
@@ -136,6 +150,7 @@ class Smoother16 {
     std::vector<std::uint16_t> m_kernel;
     std::uint32_t m_sum = 0;
     bool m_symmetric = false;
+    bool m_smallValues = false;  // every value below 2^15 (set by Run)
     int m_width = 0;
     int m_height = 0;
     std::vector<std::int32_t> m_rowTable;     // padded column -> source column
