@@ -1,0 +1,369 @@
+// Framework files. CFile reads through a block buffer (the DICOM walk makes many small reads
+// behind seeks) and writes straight through, so a failed write is reported by the Write that
+// caused it, as the framework did. CMemFile has the same semantics over a byte vector.
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "platform/lasterror.h"
+#include "platform/path.h"
+
+namespace win {
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::uint64_t kMaxPosition =
+    static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
+// A memory file never grows past what a 32-bit count addresses (no request for a hostile size).
+constexpr std::uint64_t kMaxMemFileBytes = 0xFFFFFFFFu;
+
+int CauseFromErrno(int err) {
+    switch (err) {
+        case ENOENT:
+            return CFileException::fileNotFound;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return CFileException::badPath;
+        case EMFILE:
+        case ENFILE:
+            return CFileException::tooManyOpenFiles;
+        case EACCES:
+        case EPERM:
+        case EROFS:
+        case EISDIR:
+            return CFileException::accessDenied;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return CFileException::diskFull;
+        case EBUSY:
+        case ETXTBSY:
+            return CFileException::sharingViolation;
+        case EIO:
+            return CFileException::hardIO;
+        default:
+            return CFileException::genericException;
+    }
+}
+
+// The target of a seek, or -1 when it lies before the start or beyond what a file can hold.
+std::int64_t SeekTarget(std::int64_t base, std::int64_t offset) {
+    std::int64_t target = 0;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0 ||
+        static_cast<std::uint64_t>(target) > kMaxPosition)
+        return -1;
+    return target;
+}
+
+}  // namespace
+
+CFileException::CFileException(int cause, int osError, std::string fileName)
+    : m_cause(cause), m_lOsError(osError), m_strFileName(std::move(fileName)) {}
+
+const char* CFileException::what() const noexcept {
+    switch (m_cause) {
+        case none:
+            return "No error occurred.";
+        case fileNotFound:
+            return "The file could not be located.";
+        case badPath:
+            return "All or part of the path is invalid.";
+        case tooManyOpenFiles:
+            return "The permitted number of open files was exceeded.";
+        case accessDenied:
+            return "The file could not be accessed.";
+        case invalidFile:
+            return "There was an attempt to use an invalid file handle.";
+        case removeCurrentDir:
+            return "The current working directory cannot be removed.";
+        case directoryFull:
+            return "There are no more directory entries.";
+        case badSeek:
+            return "There was an error trying to set the file pointer.";
+        case hardIO:
+            return "There was a hardware error.";
+        case sharingViolation:
+            return "The file is in use by another process.";
+        case lockViolation:
+            return "There was an attempt to lock a region that was already locked.";
+        case diskFull:
+            return "The disk is full.";
+        case endOfFile:
+            return "The end of file was reached.";
+        default:
+            return "An unspecified error occurred.";
+    }
+}
+
+CFile::CFile() = default;
+
+CFile::~CFile() {
+    Abort();
+}
+
+bool CFile::Open(const char* path, unsigned flags, CFileException* error) {
+    Abort();
+    auto fail = [&](int err) {
+        // Windows tells a missing folder from a missing file.
+        if (err == ENOENT && path != nullptr && *path != '\0') {
+            std::string folder = ToNativePath(PathFolder(path));
+            struct stat info {};
+            if (!folder.empty() && ::stat(folder.c_str(), &info) != 0) err = ENOTDIR;
+        }
+        DWORD code = LastErrorFromErrno(err);
+        SetLastError(code);
+        if (error != nullptr) {
+            error->m_cause = CauseFromErrno(err);
+            error->m_lOsError = static_cast<int>(code);
+            error->m_strFileName = path != nullptr ? path : "";
+        }
+        return false;
+    };
+    if (path == nullptr || *path == '\0') return fail(ENOENT);
+    int oflags = O_CLOEXEC;
+    switch (flags & 0x3) {
+        case modeWrite:
+            oflags |= O_WRONLY;
+            break;
+        case modeReadWrite:
+            oflags |= O_RDWR;
+            break;
+        default:
+            oflags |= O_RDONLY;
+            break;
+    }
+    if (flags & modeCreate) {
+        oflags |= O_CREAT;
+        if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
+    }
+    std::string native = ToNativePath(path);
+    int fd = ::open(native.c_str(), oflags, 0666);
+    if (fd < 0) return fail(errno);
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
+        ::close(fd);
+        return fail(err);
+    }
+    m_fd = fd;
+    m_path = path;
+    m_pos = 0;
+    m_bufStart = 0;
+    m_bufLen = 0;
+    m_bufDirty = false;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+std::uint32_t CFile::Read(void* buffer, std::uint32_t count) {
+    if (m_fd < 0 || buffer == nullptr || count == 0) return 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::uint32_t done = 0;
+    while (done < count) {
+        const std::uint32_t want = count - done;
+        if (m_bufLen > 0 && m_pos >= m_bufStart && m_pos < m_bufStart + m_bufLen) {
+            const std::size_t offset = static_cast<std::size_t>(m_pos - m_bufStart);
+            const std::size_t take = std::min<std::size_t>(want, m_bufLen - offset);
+            std::memcpy(out + done, m_buf.data() + offset, take);
+            done += static_cast<std::uint32_t>(take);
+            m_pos += take;
+            continue;
+        }
+        if (m_pos >= kMaxPosition) break;
+        if (want >= kBufferSize) {  // large reads bypass the buffer
+            ssize_t got = ::pread(m_fd, out + done, want, static_cast<off_t>(m_pos));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<std::uint32_t>(got);
+            m_pos += static_cast<std::uint64_t>(got);
+            continue;
+        }
+        if (m_buf.size() < kBufferSize) m_buf.resize(kBufferSize);
+        ssize_t got = ::pread(m_fd, m_buf.data(), kBufferSize, static_cast<off_t>(m_pos));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            m_bufLen = 0;
+            break;
+        }
+        m_bufStart = m_pos;
+        m_bufLen = static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+void CFile::Write(const void* buffer, std::uint32_t count) {
+    if (m_fd < 0) throw CFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_path);
+    if (count == 0) return;
+    if (buffer == nullptr)
+        throw CFileException(CFileException::genericException, ERROR_INVALID_PARAMETER, m_path);
+    if (m_pos > kMaxPosition - count)
+        throw CFileException(CFileException::diskFull, ERROR_DISK_FULL, m_path);
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    const std::uint64_t start = m_pos;
+    std::uint32_t done = 0;
+    int err = 0;
+    while (done < count) {
+        ssize_t put = ::pwrite(m_fd, in + done, count - done, static_cast<off_t>(m_pos));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            err = put < 0 ? errno : ENOSPC;
+            break;
+        }
+        done += static_cast<std::uint32_t>(put);
+        m_pos += static_cast<std::uint64_t>(put);
+    }
+    // Keep the read buffer coherent with what reached the file.
+    if (m_bufLen > 0 && done > 0) {
+        const std::uint64_t bufEnd = m_bufStart + m_bufLen;
+        const std::uint64_t lo = std::max(start, m_bufStart);
+        const std::uint64_t hi = std::min(start + done, bufEnd);
+        if (lo < hi)
+            std::memcpy(m_buf.data() + (lo - m_bufStart), in + (lo - start),
+                        static_cast<std::size_t>(hi - lo));
+    }
+    if (done < count) {
+        DWORD code = LastErrorFromErrno(err);
+        SetLastError(code);
+        throw CFileException(CauseFromErrno(err), static_cast<int>(code), m_path);
+    }
+}
+
+std::int64_t CFile::Seek(std::int64_t offset, SeekPosition from) {
+    if (m_fd < 0) return -1;
+    std::int64_t base = 0;
+    switch (from) {
+        case begin:
+            break;
+        case current:
+            base = static_cast<std::int64_t>(m_pos);
+            break;
+        case end:
+            base = static_cast<std::int64_t>(GetLength());
+            break;
+        default:
+            return -1;
+    }
+    std::int64_t target = SeekTarget(base, offset);
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return -1;
+    }
+    m_pos = static_cast<std::uint64_t>(target);
+    return target;
+}
+
+std::uint64_t CFile::GetPosition() const {
+    return m_pos;
+}
+
+std::uint64_t CFile::GetLength() const {
+    struct stat info {};
+    if (m_fd < 0 || fstat(m_fd, &info) != 0 || info.st_size < 0) return 0;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+void CFile::FlushWrite() {
+    // Writes go straight to the descriptor; nothing is ever pending.
+    m_bufDirty = false;
+}
+
+void CFile::Flush() {
+    if (m_fd < 0) throw CFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_path);
+    FlushWrite();
+}
+
+void CFile::Close() {
+    if (m_fd < 0) return;
+    FlushWrite();
+    int fd = m_fd;
+    m_fd = -1;
+    m_bufLen = 0;
+    m_pos = 0;
+    // A failing close may report a write the kernel could not complete (network file systems).
+    if (::close(fd) != 0 && errno != EINTR) {
+        int err = errno;
+        throw CFileException(CauseFromErrno(err), static_cast<int>(LastErrorFromErrno(err)),
+                             m_path);
+    }
+}
+
+void CFile::Abort() noexcept {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    m_bufLen = 0;
+    m_pos = 0;
+    m_bufDirty = false;
+}
+
+// CMemFile
+
+CMemFile::CMemFile(const void* bytes, std::size_t size)
+    : m_data(static_cast<const unsigned char*>(bytes),
+             static_cast<const unsigned char*>(bytes) + (bytes != nullptr ? size : 0)) {}
+
+std::uint32_t CMemFile::Read(void* buffer, std::uint32_t count) {
+    if (buffer == nullptr || m_pos >= m_data.size()) return 0;
+    const std::size_t take = std::min<std::uint64_t>(count, m_data.size() - m_pos);
+    std::memcpy(buffer, m_data.data() + m_pos, take);
+    m_pos += take;
+    return static_cast<std::uint32_t>(take);
+}
+
+void CMemFile::Write(const void* buffer, std::uint32_t count) {
+    if (count == 0) return;
+    if (buffer == nullptr)
+        throw CFileException(CFileException::genericException, ERROR_INVALID_PARAMETER);
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    // Bytes that fit under the limit are written, the rest is a full disk, as on a real file.
+    const std::uint64_t limit = std::min<std::uint64_t>(m_writeLimit, kMaxMemFileBytes);
+    const std::uint64_t room = m_pos < limit ? limit - m_pos : 0;
+    const std::size_t fits = static_cast<std::size_t>(std::min<std::uint64_t>(count, room));
+    if (fits > 0) {
+        try {
+            const std::uint64_t end = m_pos + fits;
+            if (end > m_data.size()) m_data.resize(static_cast<std::size_t>(end));
+        } catch (const std::exception&) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            throw CFileException(CFileException::diskFull, ERROR_NOT_ENOUGH_MEMORY);
+        }
+        std::memcpy(m_data.data() + m_pos, in, fits);
+        m_pos += fits;
+    }
+    if (fits < count) {
+        SetLastError(ERROR_DISK_FULL);
+        throw CFileException(CFileException::diskFull, ERROR_DISK_FULL);
+    }
+}
+
+std::int64_t CMemFile::Seek(std::int64_t offset, SeekPosition from) {
+    std::int64_t base = 0;
+    switch (from) {
+        case begin:
+            break;
+        case current:
+            base = static_cast<std::int64_t>(m_pos);
+            break;
+        case end:
+            base = static_cast<std::int64_t>(m_data.size());
+            break;
+        default:
+            return -1;
+    }
+    std::int64_t target = SeekTarget(base, offset);
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return -1;
+    }
+    m_pos = static_cast<std::uint64_t>(target);
+    return target;
+}
+
+}  // namespace win

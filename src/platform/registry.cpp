@@ -1,0 +1,362 @@
+// The registry over three ".reg"-file hives. One lock guards the hives and the open handles;
+// hives load on first use. Every write to the current-user hive rewrites its file atomically
+// (temporary file in the same folder, then rename), so a crash never leaves half a file.
+#include "platform/registry.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/confighome.h"
+#include "platform/notify.h"
+#include "platform/path.h"
+#include "platform/regfile.h"
+
+namespace win {
+
+struct RegKey {
+    int hive = 0;
+    std::string path;  // normalised, relative to the hive root
+    REGSAM access = 0;
+};
+
+namespace {
+
+using quorin::reg::Hive;
+using quorin::reg::Key;
+
+constexpr int kHives = 3;
+constexpr std::array<std::string_view, kHives> kRootNames{"HKEY_CURRENT_USER", "HKEY_USERS",
+                                                          "HKEY_LOCAL_MACHINE"};
+// A settings file is a few kilobytes; anything this large is not one.
+constexpr std::uintmax_t kMaxHiveFileBytes = 16u << 20;
+
+RegKey g_roots[kHives] = {
+    {0, "", KEY_ALL_ACCESS}, {1, "", KEY_ALL_ACCESS}, {2, "", KEY_ALL_ACCESS}};
+
+struct State {
+    std::mutex mutex;
+    std::array<Hive, kHives> hives;
+    std::array<bool, kHives> loaded{};
+    std::unordered_set<RegKey*> open;
+    bool saveFailureNoticed = false;
+};
+
+State& TheState() {
+    static auto* state = new State;  // outlives static destructors that may read settings
+    return *state;
+}
+
+// Notices are raised after the lock is released: a handler may read settings itself.
+using Notices = std::vector<std::string>;
+
+void Emit(const Notices& notices) {
+    for (const std::string& text : notices) Notify("Registry", text);
+}
+
+std::string HiveFilePath(int which) {
+    switch (which) {
+        case 0:
+            return registry::UserHivePath();
+        case 1:
+            return "/etc/quorin/default-user.reg";
+        default:
+            return "/etc/quorin/machine.reg";
+    }
+}
+
+void ParseInto(Hive& hive, int which, std::string_view bytes, const std::string& source,
+               Notices& notices) {
+    quorin::reg::ParseResult result = quorin::reg::ParseRegText(bytes, kRootNames[which], hive);
+    if (result.malformedLines > 0)
+        notices.push_back(source + ": " + std::to_string(result.malformedLines) +
+                          " malformed line(s) skipped, the first at line " +
+                          std::to_string(result.firstMalformedLine));
+}
+
+void LoadFromFile(State& state, int which, Notices& notices) {
+    Hive hive;
+    const std::string path = HiveFilePath(which);
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (!ec) {
+        if (size > kMaxHiveFileBytes) {
+            notices.push_back(path + ": too large for a settings file, not read");
+        } else {
+            std::ifstream in(path, std::ios::binary);
+            std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+            if (in.bad())
+                notices.push_back(path + ": could not be read");
+            else
+                ParseInto(hive, which, bytes, path, notices);
+        }
+    }  // a missing file is an empty hive
+    state.hives[which] = std::move(hive);
+    state.loaded[which] = true;
+}
+
+Hive& LoadedHive(State& state, int which, Notices& notices) {
+    if (!state.loaded[which]) LoadFromFile(state, which, notices);
+    return state.hives[which];
+}
+
+// Writes the whole current-user hive; the error code, ERROR_SUCCESS when the file is in place.
+DWORD SaveUserHive(State& state, Notices& notices) {
+    const std::string path = registry::UserHivePath();
+    const std::string text = quorin::reg::WriteRegText(state.hives[0], kRootNames[0]);
+    std::error_code ec;
+    const std::string folder = PathFolder(path);
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    std::string temp = path + ".XXXXXX";
+    int err = 0;
+    int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        err = errno;
+    } else {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                err = put < 0 ? errno : ENOSPC;
+                break;
+            }
+            done += static_cast<std::size_t>(put);
+        }
+        if (err == 0 && ::fsync(fd) != 0) err = errno;
+        if (::close(fd) != 0 && err == 0) err = errno;
+        if (err == 0 && std::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+        if (err != 0) ::unlink(temp.c_str());
+    }
+    if (err == 0) return ERROR_SUCCESS;
+    if (!state.saveFailureNoticed) {
+        state.saveFailureNoticed = true;
+        notices.push_back("settings could not be saved to " + path + ": " + std::strerror(err));
+    }
+    return LastErrorFromErrno(err);
+}
+
+// The key behind a handle, or null for a handle that is neither a root nor open.
+RegKey* Resolve(State& state, HKEY key) {
+    for (RegKey& root : g_roots)
+        if (key == &root) return key;
+    return (key != nullptr && state.open.count(key) != 0) ? key : nullptr;
+}
+
+std::string ChildPath(const RegKey& base, const char* subKey) {
+    std::string sub = quorin::reg::NormaliseKeyPath(subKey != nullptr ? subKey : "");
+    if (base.path.empty()) return sub;
+    if (sub.empty()) return base.path;
+    return base.path + "\\" + sub;
+}
+
+const quorin::reg::Value* FindValue(Hive& hive, const RegKey& key, const char* name) {
+    Key* found = quorin::reg::FindKey(hive, key.path);
+    if (found == nullptr) return nullptr;
+    auto it = found->values.find(quorin::reg::UpperKey(name != nullptr ? name : ""));
+    return it == found->values.end() ? nullptr : &it->second;
+}
+
+LONG NewHandle(State& state, int hive, const Key& key, REGSAM access, HKEY* result) {
+    auto* handle = new (std::nothrow) RegKey{hive, key.path, access};
+    if (handle == nullptr) return static_cast<LONG>(ERROR_NOT_ENOUGH_MEMORY);
+    state.open.insert(handle);
+    *result = handle;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+HKEY RootKey(int which) {
+    return (which >= 0 && which < kHives) ? &g_roots[which] : nullptr;
+}
+
+LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM access, HKEY* result) {
+    if (result == nullptr) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    *result = nullptr;
+    State& state = TheState();
+    Notices notices;
+    LONG status = ERROR_SUCCESS;
+    {
+        std::lock_guard lock(state.mutex);
+        RegKey* base = Resolve(state, key);
+        if (base == nullptr) {
+            status = static_cast<LONG>(ERROR_INVALID_HANDLE);
+        } else {
+            Key* found = quorin::reg::FindKey(LoadedHive(state, base->hive, notices),
+                                              ChildPath(*base, subKey));
+            status = found == nullptr ? static_cast<LONG>(ERROR_FILE_NOT_FOUND)
+                                      : NewHandle(state, base->hive, *found, access, result);
+        }
+    }
+    Emit(notices);
+    return status;
+}
+
+LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*className*/,
+                     DWORD /*options*/, REGSAM access, void* /*security*/, HKEY* result,
+                     DWORD* disposition) {
+    if (result == nullptr) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    *result = nullptr;
+    State& state = TheState();
+    Notices notices;
+    LONG status = ERROR_SUCCESS;
+    {
+        std::lock_guard lock(state.mutex);
+        RegKey* base = Resolve(state, key);
+        if (base == nullptr) {
+            status = static_cast<LONG>(ERROR_INVALID_HANDLE);
+        } else {
+            Hive& hive = LoadedHive(state, base->hive, notices);
+            const std::string path = ChildPath(*base, subKey);
+            if (Key* found = quorin::reg::FindKey(hive, path)) {
+                if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
+                status = NewHandle(state, base->hive, *found, access, result);
+            } else if (base->hive != 0) {
+                // The shared hives are read-only here, as they are for an ordinary user.
+                status = static_cast<LONG>(ERROR_ACCESS_DENIED);
+            } else {
+                Key& created = quorin::reg::EnsureKey(hive, path);
+                status = NewHandle(state, 0, created, access, result);
+                if (status == ERROR_SUCCESS) {
+                    if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
+                    status = static_cast<LONG>(SaveUserHive(state, notices));
+                }
+            }
+        }
+    }
+    Emit(notices);
+    return status;
+}
+
+LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
+                      DWORD* size) {
+    if (reserved != nullptr || (data != nullptr && size == nullptr))
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    State& state = TheState();
+    Notices notices;
+    LONG status = ERROR_SUCCESS;
+    {
+        std::lock_guard lock(state.mutex);
+        RegKey* handle = Resolve(state, key);
+        if (handle == nullptr) {
+            status = static_cast<LONG>(ERROR_INVALID_HANDLE);
+        } else if ((handle->access & KEY_QUERY_VALUE) == 0) {
+            status = static_cast<LONG>(ERROR_ACCESS_DENIED);
+        } else {
+            const quorin::reg::Value* value =
+                FindValue(LoadedHive(state, handle->hive, notices), *handle, name);
+            if (value == nullptr) {
+                status = static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+            } else {
+                const std::vector<BYTE>& bytes = value->data;
+                const auto needed = static_cast<DWORD>(bytes.size());
+                if (type != nullptr) *type = value->type;
+                if (data != nullptr && *size < needed) {
+                    status = static_cast<LONG>(ERROR_MORE_DATA);
+                } else if (data != nullptr && needed > 0) {
+                    std::memcpy(data, bytes.data(), needed);
+                }
+                if (size != nullptr) *size = needed;
+            }
+        }
+    }
+    Emit(notices);
+    return status;
+}
+
+LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, const BYTE* data,
+                    DWORD size) {
+    if (data == nullptr && size > 0) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    State& state = TheState();
+    Notices notices;
+    LONG status = ERROR_SUCCESS;
+    {
+        std::lock_guard lock(state.mutex);
+        RegKey* handle = Resolve(state, key);
+        if (handle == nullptr) {
+            status = static_cast<LONG>(ERROR_INVALID_HANDLE);
+        } else if ((handle->access & KEY_SET_VALUE) == 0 || handle->hive != 0) {
+            status = static_cast<LONG>(ERROR_ACCESS_DENIED);
+        } else {
+            // A key that vanished with a reload comes back: the value is not lost.
+            Key& target = quorin::reg::EnsureKey(LoadedHive(state, 0, notices), handle->path);
+            const std::string valueName = name != nullptr ? name : "";
+            auto [it, inserted] = target.values.try_emplace(quorin::reg::UpperKey(valueName));
+            if (inserted) it->second.name = valueName;
+            it->second.type = type;
+            it->second.data.assign(data, data + size);  // as given: a REG_SZ keeps or lacks its NUL
+            status = static_cast<LONG>(SaveUserHive(state, notices));
+        }
+    }
+    Emit(notices);
+    return status;
+}
+
+LONG RegCloseKey(HKEY key) {
+    State& state = TheState();
+    std::lock_guard lock(state.mutex);
+    for (RegKey& root : g_roots)
+        if (key == &root) return ERROR_SUCCESS;
+    if (key == nullptr || state.open.erase(key) == 0)
+        return static_cast<LONG>(ERROR_INVALID_HANDLE);
+    delete key;
+    return ERROR_SUCCESS;
+}
+
+namespace registry {
+
+void ReloadHives() {
+    State& state = TheState();
+    Notices notices;
+    {
+        std::lock_guard lock(state.mutex);
+        for (int which = 0; which < kHives; ++which) LoadFromFile(state, which, notices);
+        state.saveFailureNoticed = false;
+    }
+    Emit(notices);
+}
+
+void LoadHiveText(int which, std::string_view text) {
+    if (which < 0 || which >= kHives) return;
+    State& state = TheState();
+    Notices notices;
+    {
+        std::lock_guard lock(state.mutex);
+        Hive hive;
+        ParseInto(hive, which, text, "settings text", notices);
+        state.hives[which] = std::move(hive);
+        state.loaded[which] = true;
+    }
+    Emit(notices);
+}
+
+void ClearHives() {
+    State& state = TheState();
+    std::lock_guard lock(state.mutex);
+    for (int which = 0; which < kHives; ++which) {
+        state.hives[which] = Hive{};
+        state.loaded[which] = true;
+    }
+}
+
+std::string UserHivePath() {
+    std::string folder = quorin::EnvOrEmpty("QUORIN_CONFIG_DIR");
+    if (folder.empty()) folder = quorin::ConfigHome() + "/quorin";
+    return PathJoin(folder, "user.reg");
+}
+
+}  // namespace registry
+
+}  // namespace win
