@@ -271,6 +271,10 @@ void CElementDICOM::ReadFromStreamAt(std::uint64_t start, win::CFile* file, std:
 }
 
 void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64_t limit) {
+    if (m_nGroup == 0x0002) {  // the meta group is explicit VR little endian in every file
+        m_bImplicit = 0;
+        m_nByteOrder = quorin::kLittleEndian;
+    }
     const std::uint64_t end = std::min(limit, file->GetLength());
     const bool longField = !m_bImplicit && quorin::HasLongLength(m_szVR);
     const std::uint64_t header = longField ? 12 : 8;
