@@ -85,6 +85,8 @@ class CInfosDicomList {
     bool m_bUntilItemDelimiter = false;
 
   private:
+    int WriteMarked(win::CFile* file, int writePreamble, const quorin::TagValue* const* exclusions,
+                    int exclusionCount, const quorin::TagValue* mask);
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
               int pixelMode, int nested);
 };
