@@ -504,13 +504,25 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         }
         // An undefined length where no sequence is expected (UN, or an implicit VR that is not
         // OB/OW) marks a sequence: it is read as one.
+        // The dictionary's private VRs are the maker's own block's: the elements of another
+        // maker's block stay opaque bytes.
+        bool foreignPrivate = false;
+        if ((group & 1) != 0 && element >= 0x1000) {
+            const CInfosDicomNode* creator = Find(group, element >> 8, 0);
+            foreignPrivate = creator == nullptr || !IsOurCreator(creator);
+            if (foreignPrivate && implicit) std::memcpy(vr, "UN", 3);
+        } else if ((group & 1) != 0 && element > 0 && element < 0x0010) {
+            foreignPrivate = true;  // no private creator slot: nothing says what it holds
+        }
         bool unknownSequence = false;
-        if (implicit || quorin::SameVr(vr, "UN")) {
+        if (implicit || quorin::SameVr(vr, "UN") || quorin::SameVr(vr, "OW")) {
             std::uint32_t peek = 0;
             if (file->Seek(static_cast<std::int64_t>(position + (implicit ? 4 : 8)),
                            win::CFile::begin) < 0 ||
                 !quorin::ReadU32(file, peek, order == quorin::kBigEndian))
                 return 13;
+            // Encapsulated pixel data labelled OW: its fragments are read as OB's.
+            if (peek == kUndefinedLength && quorin::SameVr(vr, "OW")) std::memcpy(vr, "OB", 3);
             unknownSequence = peek == kUndefinedLength && !quorin::SameVr(vr, "SQ") &&
                               !quorin::SameVr(vr, "OB") && !quorin::SameVr(vr, "OW");
         }
@@ -543,7 +555,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         if (item->m_nStatus == kStatusReadError || item->StreamSize() < 8) return 13;
         const std::uint64_t size = item->StreamSize();
         if (auto* unknown = dynamic_cast<CElementUN*>(item.get());
-            unknown && quorin::SameVr(unknown->m_szVR, "UN")) {
+            unknown && quorin::SameVr(unknown->m_szVR, "UN") && !foreignPrivate) {
             CElementDICOM* converted = nullptr;
             unknown->ConvertByDictionary(&converted);
             if (converted) item.reset(converted);

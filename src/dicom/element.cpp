@@ -235,7 +235,7 @@ std::uint64_t CElementDICOM::FindInStream(std::uint64_t start, win::CFile* file)
             SwapWord(&element);
         }
         // The meta group comes first: past it, a meta element is not there.
-        if (searchingMeta && group > 0x0002) return 0;
+        if (searchingMeta && group != 0x0002) return 0;
         if (group == 0xFFFE && (element == 0xE000 || element == 0xE00D || element == 0xE0DD)) {
             position += 8;  // step into items: their elements are searched too
             continue;
