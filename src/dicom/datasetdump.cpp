@@ -105,6 +105,29 @@ std::string ValueText(const CElementDICOM& element, const std::vector<std::uint8
     return hex;
 }
 
+// Text values without the spaces and NULs around each value; other values as written.
+std::vector<std::uint8_t> CanonicalValue(const CElementDICOM& element) {
+    std::vector<std::uint8_t> bytes = ElementValueBytes(element);
+    static constexpr const char* kText[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT",
+                                            "PN", "SH", "ST", "TM", "UI", "UC", "UR", "UT"};
+    bool text = false;
+    for (const char* vr : kText) text = text || SameVr(vr, element.m_szVR);
+    if (!text) return bytes;
+    std::vector<std::uint8_t> out;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i <= bytes.size(); ++i) {
+        if (i < bytes.size() && bytes[i] != '\\') continue;
+        std::size_t a = begin, b = i;
+        while (a < b && (bytes[a] == ' ' || bytes[a] == 0)) ++a;
+        while (b > a && (bytes[b - 1] == ' ' || bytes[b - 1] == 0)) --b;
+        if (begin > 0) out.push_back('\\');
+        out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(a),
+                   bytes.begin() + static_cast<std::ptrdiff_t>(b));
+        begin = i + 1;
+    }
+    return out;
+}
+
 }  // namespace
 
 void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
@@ -160,7 +183,7 @@ void DumpCanonical(const CInfosDicomList& list, std::string& out, int depth) {
             }
             continue;
         }
-        const std::vector<std::uint8_t> bytes = ElementValueBytes(*element);
+        const std::vector<std::uint8_t> bytes = CanonicalValue(*element);
         AppendFormat(out, "%d %04x,%04x %-2.2s %zu %016" PRIx64 "\n", depth,
                      unsigned{element->m_nGroup}, unsigned{element->m_nElement}, element->m_szVR,
                      bytes.size(), HashBytes(bytes.data(), bytes.size()));
