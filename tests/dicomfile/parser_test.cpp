@@ -46,7 +46,7 @@ TEST(Parser, AnItemEndsWhereItsParentEnds) {
     std::vector<std::uint8_t> body;
     PutSequence(body, 0x0008, 0x1140, 8 + 14);
     PutItem(body, 200);  // says 200 bytes; the sequence holds 14
-    PutExplicit(body, 0x0008, 0x1150, "UI", "1.2.3\0");
+    PutExplicit(body, 0x0008, 0x1150, "UI", std::string("1.2.3\0", 6));
     PutExplicit(body, 0x0010, 0x0020, "LO", "ID42");
     Parsed parsed = ParseBytes(Part10(kExplicitLE, body));
     ASSERT_EQ(parsed.result, 0);
@@ -61,7 +61,7 @@ TEST(Parser, AnUndefinedItemWithoutItsDelimiterIsMalformed) {
     std::vector<std::uint8_t> body;
     PutSequence(body, 0x0008, 0x1140, kUndefinedLength);
     PutItem(body, kUndefinedLength);
-    PutExplicit(body, 0x0008, 0x1150, "UI", "1.2.3\0");
+    PutExplicit(body, 0x0008, 0x1150, "UI", std::string("1.2.3\0", 6));
     Parsed parsed = ParseBytes(Part10(kExplicitLE, body));
     EXPECT_EQ(parsed.result, 13);
 }
