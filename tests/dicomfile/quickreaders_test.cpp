@@ -119,8 +119,9 @@ TEST(QuickReaders, AgreeWithDcmdumpOnTheTagsTheyRead) {
         opened.file.ReadReferencedSOPInstanceUID(text);
         // The stream search does not look into a sequence encoded as UN (its items are implicit
         // VR inside an explicit VR file); dcmdump decodes it first.
-        if (path.find("UN_sequence") == std::string::npos)
+        if (path.find("UN_sequence") == std::string::npos) {
             EXPECT_EQ(text, values["0008,1155"]) << path;
+        }
         opened.file.ReadPlateType(text);
         EXPECT_EQ(text, values["0018,1260"]) << path;
         quorin::DicomPatientValues patient;
