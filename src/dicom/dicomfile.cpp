@@ -74,6 +74,7 @@ void CDicomTypeFile::PauseBeforeRetry() {
 
 bool CDicomTypeFile::Open(const char* path, unsigned flags, win::CFileException* error) {
     m_memory.reset();
+    m_nKnownLength = kUnknownLength;
     bool opened = OpenOnce(path, flags, error);
     for (int attempt = 1; !opened && attempt < kOpenAttempts &&
                           win::GetLastError() == win::ERROR_SHARING_VIOLATION;
@@ -81,6 +82,9 @@ bool CDicomTypeFile::Open(const char* path, unsigned flags, win::CFileException*
         PauseBeforeRetry();
         opened = OpenOnce(path, flags, error);
     }
+    // A file opened for reading keeps its length while parsed: it is asked for at every
+    // element, and asking the system each time costs more than the parse.
+    if (opened && (flags & (modeWrite | modeReadWrite)) == 0) m_nKnownLength = win::CFile::GetLength();
     return opened;
 }
 
@@ -100,6 +104,7 @@ std::uint32_t CDicomTypeFile::Read(void* buffer, std::uint32_t count) {
 }
 
 void CDicomTypeFile::Write(const void* buffer, std::uint32_t count) {
+    m_nKnownLength = kUnknownLength;
     if (m_memory)
         m_memory->Write(buffer, count);
     else
@@ -115,7 +120,8 @@ std::uint64_t CDicomTypeFile::GetPosition() const {
 }
 
 std::uint64_t CDicomTypeFile::GetLength() const {
-    return m_memory ? m_memory->GetLength() : win::CFile::GetLength();
+    if (m_memory) return m_memory->GetLength();
+    return m_nKnownLength != kUnknownLength ? m_nKnownLength : win::CFile::GetLength();
 }
 
 void CDicomTypeFile::Flush() {
@@ -123,6 +129,7 @@ void CDicomTypeFile::Flush() {
 }
 
 void CDicomTypeFile::Close() {
+    m_nKnownLength = kUnknownLength;
     if (m_memory)
         m_memory.reset();
     else

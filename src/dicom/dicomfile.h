@@ -100,5 +100,7 @@ protected:
     virtual void PauseBeforeRetry();
 
 private:
+    static constexpr std::uint64_t kUnknownLength = UINT64_MAX;
     std::unique_ptr<win::CMemFile> m_memory;  // set by OpenMemory
+    std::uint64_t m_nKnownLength = kUnknownLength;  // length of a file opened for reading
 };
