@@ -166,3 +166,39 @@ TEST(Writer, AFullDiskFailsTheWrite) {
 
 }  // namespace
 }  // namespace quorin::test
+
+namespace quorin::test {
+namespace {
+
+// Real files rewritten by us: dcmdump finds nothing wrong, dciodvfy nothing new, pydicom reads
+// them strictly, and the elements are those we read.
+TEST(Writer, RealFilesRewrittenStayValid) {
+    const std::string folder = "/usr/lib/python3/dist-packages/pydicom/data/test_files/";
+    TempDir dir;
+    for (const char* name : {"CT_small.dcm", "MR_small.dcm", "MR_small_bigendian.dcm",
+                             "MR_small_implicit.dcm", "rtplan.dcm", "JPEG2000.dcm", "priv_SQ.dcm",
+                             "SC_rgb_small_odd.dcm", "waveform_ecg.dcm"}) {
+        const std::string source = folder + name;
+        Parsed parsed = ParseFile(source);
+        ASSERT_EQ(parsed.result, 0) << name;
+        const std::string out = dir.file(name);
+        ASSERT_TRUE(WriteDicomFile(*parsed.list, out.c_str())) << name;
+        const auto dump = RunCommand("dcmdump -E " + ShellQuote(out) + " 2>&1 >/dev/null");
+        EXPECT_EQ(dump.output, "") << name << ": " << dump.output;
+        EXPECT_EQ(DciodvfyErrors(out), DciodvfyErrors(source)) << name;
+        const auto strict = RunPython(
+            "import sys, pydicom\n"
+            "from pydicom import config\n"
+            "config.settings.reading_validation_mode = config.RAISE\n"
+            "ds = pydicom.dcmread(sys.argv[1])\n"
+            "ds.walk(lambda d, e: e.value)\n",
+            {out});
+        EXPECT_EQ(strict.status, 0) << name;
+        Parsed again = ParseFile(out);
+        ASSERT_EQ(again.result, 0) << name;
+        EXPECT_EQ(Canonical(*parsed.list), Canonical(*again.list)) << name;
+    }
+}
+
+}  // namespace
+}  // namespace quorin::test
