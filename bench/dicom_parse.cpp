@@ -4,7 +4,6 @@
 // values over 4 KB in the file, so it is the header-only reference; with loadAllDataIntoMemory
 // it is the full-parse reference. Prints our time / DCMTK's time for each pair.
 #include <benchmark/benchmark.h>
-
 #include <dcmtk/dcmdata/dctk.h>
 
 #include <cstdio>
@@ -33,10 +32,12 @@ const std::string& LargeFile() {
         if (fs::exists(file)) return file;
         const Uint16 rows = 3240, columns = 3240;
         std::vector<Uint16> pixels(std::size_t{rows} * columns);
-        for (std::size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<Uint16>(i * 7 % 4096);
+        for (std::size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<Uint16>(i * 7 % 4096);
         DcmFileFormat format;
         DcmDataset* data = format.getDataset();
-        data->putAndInsertString(DCM_SOPClassUID, UID_DigitalIntraOralXRayImageStorageForProcessing);
+        data->putAndInsertString(DCM_SOPClassUID,
+                                 UID_DigitalIntraOralXRayImageStorageForProcessing);
         data->putAndInsertString(DCM_SOPInstanceUID, "1.2.826.0.1.3680043.8.498.77");
         data->putAndInsertString(DCM_PatientName, "Bench^Large");
         data->putAndInsertString(DCM_PatientID, "B-1");
@@ -50,7 +51,8 @@ const std::string& LargeFile() {
         data->putAndInsertUint16(DCM_BitsStored, 12);
         data->putAndInsertUint16(DCM_HighBit, 11);
         data->putAndInsertUint16(DCM_PixelRepresentation, 0);
-        data->putAndInsertUint16Array(DCM_PixelData, pixels.data(), static_cast<unsigned long>(pixels.size()));
+        data->putAndInsertUint16Array(DCM_PixelData, pixels.data(),
+                                      static_cast<unsigned long>(pixels.size()));
         format.saveFile(file.c_str(), EXS_LittleEndianExplicit);
         return file;
     }();
@@ -127,10 +129,11 @@ BENCHMARK(Dcmtk_Small_Full)->Unit(benchmark::kMicrosecond);
 
 // Keeps each benchmark's time per iteration for the ratios printed at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration) times[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration)
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;

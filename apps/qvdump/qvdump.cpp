@@ -50,7 +50,8 @@ void PrintQuickReaders(CDicomTypeFile& file) {
     std::printf("  bits stored: %d (result %d)\n", bits, rBits);
     std::printf("  image size: %u x %u (result %d)\n", rows, columns, rSize);
     std::printf("  model name: \"%s\" (result %d)\n", model.c_str(), rModel);
-    std::printf("  referenced SOP instance UID: \"%s\" (result %d)\n", referenced.c_str(), rReferenced);
+    std::printf("  referenced SOP instance UID: \"%s\" (result %d)\n", referenced.c_str(),
+                rReferenced);
     std::printf("  patient: \"%s^%s^%s^%s^%s\" id \"%s\" born \"%s\" sex \"%s\" (result %d)\n",
                 patient.family.c_str(), patient.given.c_str(), patient.middle.c_str(),
                 patient.prefix.c_str(), patient.suffix.c_str(), patient.id.c_str(),

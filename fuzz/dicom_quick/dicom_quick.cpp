@@ -19,20 +19,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> teeth;
     quorin::DicomPatientValues patient;
     switch (which % 14) {
-        case 0: file.ReadImageType(number); break;
-        case 1: file.ReadToothNumbers(teeth); break;
-        case 2: file.ReadPrivateUS45(value); break;
-        case 3: file.ReadHorizontalFlip(number); break;
-        case 4: file.ReadCaptureSource(number); break;
-        case 5: file.ReadIsColour(number); break;
-        case 6: file.ReadBitsStored(number); break;
-        case 7: file.ReadImageSize(rows, columns); break;
-        case 8: file.ReadSOPInstanceUID(text); break;
-        case 9: file.ReadReferencedSOPInstanceUID(text); break;
-        case 10: file.ReadModelName(text); break;
-        case 11: file.ReadPatient(patient); break;
-        case 12: file.ReadSOPClass(which & 0x0F); break;
-        default: file.FindPrivateCreator(); break;
+        case 0:
+            file.ReadImageType(number);
+            break;
+        case 1:
+            file.ReadToothNumbers(teeth);
+            break;
+        case 2:
+            file.ReadPrivateUS45(value);
+            break;
+        case 3:
+            file.ReadHorizontalFlip(number);
+            break;
+        case 4:
+            file.ReadCaptureSource(number);
+            break;
+        case 5:
+            file.ReadIsColour(number);
+            break;
+        case 6:
+            file.ReadBitsStored(number);
+            break;
+        case 7:
+            file.ReadImageSize(rows, columns);
+            break;
+        case 8:
+            file.ReadSOPInstanceUID(text);
+            break;
+        case 9:
+            file.ReadReferencedSOPInstanceUID(text);
+            break;
+        case 10:
+            file.ReadModelName(text);
+            break;
+        case 11:
+            file.ReadPatient(patient);
+            break;
+        case 12:
+            file.ReadSOPClass(which & 0x0F);
+            break;
+        default:
+            file.FindPrivateCreator();
+            break;
     }
     return 0;
 }

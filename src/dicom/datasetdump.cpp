@@ -26,10 +26,12 @@ std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element) {
         const auto& data = memory.Data();
         const std::size_t header = copy->HeaderSize();
         if (data.size() <= header) return {};
-        std::vector<std::uint8_t> value(data.begin() + static_cast<std::ptrdiff_t>(header), data.end());
+        std::vector<std::uint8_t> value(data.begin() + static_cast<std::ptrdiff_t>(header),
+                                        data.end());
         // An encapsulated value: the items as written, without the sequence delimiter.
         const auto* ob = dynamic_cast<const CElementOB*>(&element);
-        if (ob != nullptr && ob->m_bEncapsulated && value.size() >= 8) value.resize(value.size() - 8);
+        if (ob != nullptr && ob->m_bEncapsulated && value.size() >= 8)
+            value.resize(value.size() - 8);
         return value;
     } catch (...) {
         return {};
@@ -47,7 +49,9 @@ std::uint64_t HashBytes(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
-void Indent(std::string& out, int depth) { out.append(static_cast<std::size_t>(depth) * 2, ' '); }
+void Indent(std::string& out, int depth) {
+    out.append(static_cast<std::size_t>(depth) * 2, ' ');
+}
 
 void AppendFormat(std::string& out, const char* format, auto... args) {
     char buffer[256];

@@ -14,10 +14,10 @@ namespace quorin {
 namespace {
 
 constexpr TransferSyntax kSyntaxes[] = {
-    {"1.2.840.10008.1.2", 1, 1, false},       {"1.2.840.10008.1.2.1", 0, 1, false},
-    {"1.2.840.10008.1.2.2", 0, 0, false},     {"1.2.840.10008.1.2.4.50", 0, 1, true},
-    {"1.2.840.10008.1.2.4.51", 0, 1, true},   {"1.2.840.10008.1.2.4.57", 0, 1, true},
-    {"1.2.840.10008.1.2.4.70", 0, 1, true},   {"1.2.840.10008.1.2.4.91", 0, 1, true},
+    {"1.2.840.10008.1.2", 1, 1, false},     {"1.2.840.10008.1.2.1", 0, 1, false},
+    {"1.2.840.10008.1.2.2", 0, 0, false},   {"1.2.840.10008.1.2.4.50", 0, 1, true},
+    {"1.2.840.10008.1.2.4.51", 0, 1, true}, {"1.2.840.10008.1.2.4.57", 0, 1, true},
+    {"1.2.840.10008.1.2.4.70", 0, 1, true}, {"1.2.840.10008.1.2.4.91", 0, 1, true},
     {"1.2.840.10008.1.2.4.90", 0, 1, true},
 };
 
@@ -45,16 +45,26 @@ const TransferSyntax* FindTransferSyntax(const char* uid) {
 
 const char* DicomResultText(std::int32_t code) {
     switch (code) {
-        case 0: return "read";
-        case 2: return "not a DICOM Part 10 file: no \"DICM\" prefix at offset 128";
-        case 3: return "element not found";
-        case 5: return "required element read with an empty value";
-        case 7: return "value not accepted (transfer syntax, SOP class or bits stored)";
-        case 9: return "required element without a value";
-        case 12: return "transfer syntax (0002,0010) absent or empty";
-        case 13: return "short read or malformed stream";
-        case 14: return "file exception while writing";
-        default: return "unknown result";
+        case 0:
+            return "read";
+        case 2:
+            return "not a DICOM Part 10 file: no \"DICM\" prefix at offset 128";
+        case 3:
+            return "element not found";
+        case 5:
+            return "required element read with an empty value";
+        case 7:
+            return "value not accepted (transfer syntax, SOP class or bits stored)";
+        case 9:
+            return "required element without a value";
+        case 12:
+            return "transfer syntax (0002,0010) absent or empty";
+        case 13:
+            return "short read or malformed stream";
+        case 14:
+            return "file exception while writing";
+        default:
+            return "unknown result";
     }
 }
 
@@ -76,15 +86,16 @@ bool CDicomTypeFile::Open(const char* path, unsigned flags, win::CFileException*
     m_memory.reset();
     m_nKnownLength = kUnknownLength;
     bool opened = OpenOnce(path, flags, error);
-    for (int attempt = 1; !opened && attempt < kOpenAttempts &&
-                          win::GetLastError() == win::ERROR_SHARING_VIOLATION;
+    for (int attempt = 1;
+         !opened && attempt < kOpenAttempts && win::GetLastError() == win::ERROR_SHARING_VIOLATION;
          ++attempt) {
         PauseBeforeRetry();
         opened = OpenOnce(path, flags, error);
     }
     // A file opened for reading keeps its length while parsed: it is asked for at every
     // element, and asking the system each time costs more than the parse.
-    if (opened && (flags & (modeWrite | modeReadWrite)) == 0) m_nKnownLength = win::CFile::GetLength();
+    if (opened && (flags & (modeWrite | modeReadWrite)) == 0)
+        m_nKnownLength = win::CFile::GetLength();
     return opened;
 }
 

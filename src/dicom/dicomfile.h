@@ -32,7 +32,7 @@ const char* DicomResultText(std::int32_t code);
 // Raw values of the patient module (group 0010), as the preview reader returns them.
 struct DicomPatientValues {
     std::string family, given, middle, prefix, suffix;  // first name's components
-    std::string birthDate;                             // YYYYMMDD as stored
+    std::string birthDate;                              // YYYYMMDD as stored
     std::string id;
     std::string sex;
 };
@@ -40,7 +40,7 @@ struct DicomPatientValues {
 }  // namespace quorin
 
 class CDicomTypeFile : public win::CFile {
-public:
+  public:
     // How many times Open tries while the file is held elsewhere, and the pause between tries.
     static constexpr int kOpenAttempts = 50;
     static constexpr int kRetryMilliseconds = 50;
@@ -94,13 +94,13 @@ public:
     std::int32_t m_bImplicit = 0;
     std::int32_t m_nByteOrder = 1;
 
-protected:
+  protected:
     // One attempt of the framework's open; tests replace it to simulate a held file.
     virtual bool OpenOnce(const char* path, unsigned flags, win::CFileException* error);
     virtual void PauseBeforeRetry();
 
-private:
+  private:
     static constexpr std::uint64_t kUnknownLength = UINT64_MAX;
-    std::unique_ptr<win::CMemFile> m_memory;  // set by OpenMemory
+    std::unique_ptr<win::CMemFile> m_memory;        // set by OpenMemory
     std::uint64_t m_nKnownLength = kUnknownLength;  // length of a file opened for reading
 };

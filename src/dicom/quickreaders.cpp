@@ -68,17 +68,45 @@ struct ModelRow {
 };
 
 constexpr ModelRow kModels[] = {
-    {7, 3, "OP100"}, {7, 3, "OS500"}, {7, 3, "OS1000"}, {7, 3, "OS500-OS1000"},
-    {7, 3, "Panoura12-PanouraSW"}, {7, 3, "OP10"}, {7, 3, "Rotograph3"}, {7, 3, "Orthophos3"},
-    {7, 3, "Panoura 15-16-18"}, {7, 3, "Panoura15"}, {7, 3, "GendexSD ou OEM"},
-    {7, 3, "GendexSD"}, {7, 3, "Xcaliber"}, {7, 3, "Planmeca 2002"}, {7, 3, "QuorinPAN"},
-    {7, 3, "Velmo 5200"}, {7, 3, "Velmo 7300 Pano"}, {7, 3, "OP100D Pano"}, {7, 3, "OP200D"},
-    {7, 6, "QuorinPAN-CNT"}, {7, 6, "Velmo 5200C"}, {7, 6, "Velmo 7300 Ceph"},
-    {7, 6, "OP100D Ceph"}, {7, 6, "OC200D"},
-    {8, 1, "ZEL 3"}, {8, 1, "ZEL 4"}, {8, 1, "ZEL 5 HR"}, {8, 1, "ZEL 5 HS"}, {8, 1, "ZEL 6"},
-    {8, 1, "ZEL 6 LITE"}, {8, 1, "Velmo ZEL 3000"}, {8, 1, "Velmo ZEL 2000"},
-    {8, 1, "Velmo ZEL 3100"}, {8, 1, "Velmo ZEL 2100"}, {8, 1, "Velmo ZEL 3500"},
-    {9, 2, "Frame Grabber"}, {9, 2, "WLK"}, {9, 2, "WLK Pro 2 USB"}, {9, 2, "Velmo 1400"},
+    {7, 3, "OP100"},
+    {7, 3, "OS500"},
+    {7, 3, "OS1000"},
+    {7, 3, "OS500-OS1000"},
+    {7, 3, "Panoura12-PanouraSW"},
+    {7, 3, "OP10"},
+    {7, 3, "Rotograph3"},
+    {7, 3, "Orthophos3"},
+    {7, 3, "Panoura 15-16-18"},
+    {7, 3, "Panoura15"},
+    {7, 3, "GendexSD ou OEM"},
+    {7, 3, "GendexSD"},
+    {7, 3, "Xcaliber"},
+    {7, 3, "Planmeca 2002"},
+    {7, 3, "QuorinPAN"},
+    {7, 3, "Velmo 5200"},
+    {7, 3, "Velmo 7300 Pano"},
+    {7, 3, "OP100D Pano"},
+    {7, 3, "OP200D"},
+    {7, 6, "QuorinPAN-CNT"},
+    {7, 6, "Velmo 5200C"},
+    {7, 6, "Velmo 7300 Ceph"},
+    {7, 6, "OP100D Ceph"},
+    {7, 6, "OC200D"},
+    {8, 1, "ZEL 3"},
+    {8, 1, "ZEL 4"},
+    {8, 1, "ZEL 5 HR"},
+    {8, 1, "ZEL 5 HS"},
+    {8, 1, "ZEL 6"},
+    {8, 1, "ZEL 6 LITE"},
+    {8, 1, "Velmo ZEL 3000"},
+    {8, 1, "Velmo ZEL 2000"},
+    {8, 1, "Velmo ZEL 3100"},
+    {8, 1, "Velmo ZEL 2100"},
+    {8, 1, "Velmo ZEL 3500"},
+    {9, 2, "Frame Grabber"},
+    {9, 2, "WLK"},
+    {9, 2, "WLK Pro 2 USB"},
+    {9, 2, "Velmo 1400"},
 };
 
 }  // namespace
@@ -154,9 +182,8 @@ void AddToothOfItem(CElementSequence* item, std::vector<std::string>& teeth) {
     const std::int32_t row = FindToothRowByCode(code.c_str(), &which);
     if (row < 0) return;
     char fdi[8];
-    const ToothNotation notation = which == ToothDentition::Deciduous
-                                       ? ToothNotation::FdiDeciduous
-                                       : ToothNotation::FdiPermanent;
+    const ToothNotation notation = which == ToothDentition::Deciduous ? ToothNotation::FdiDeciduous
+                                                                      : ToothNotation::FdiPermanent;
     if (GetToothRowText(row, fdi, sizeof fdi, notation)) teeth.emplace_back(fdi);
 }
 
@@ -174,8 +201,7 @@ std::int32_t Guarded(F&& body) noexcept {
 std::int32_t CDicomTypeFile::FindPrivateCreator() {
     return Guarded([&]() -> std::int32_t {
         for (std::uint16_t element = 0x11; element <= 0x7F; ++element) {
-            CElementLOMultiple creator(4, 0x0009, element, this, m_bImplicit, m_nByteOrder,
-                                       kStart);
+            CElementLOMultiple creator(4, 0x0009, element, this, m_bImplicit, m_nByteOrder, kStart);
             if (creator.m_nStatus == kStatusOk && quorin::FirstValueText(&creator) == "QUORIN")
                 return static_cast<std::int32_t>(element);
         }
@@ -197,7 +223,8 @@ std::int32_t CDicomTypeFile::ReadHorizontalFlip(std::int32_t& flag) {
     flag = 0;
     return Guarded([&]() -> std::int32_t {
         std::string text;
-        const std::int32_t status = ReadFirstText<CElementCSMultiple>(this, 4, 0x0018, 0x7034, text);
+        const std::int32_t status =
+            ReadFirstText<CElementCSMultiple>(this, 4, 0x0018, 0x7034, text);
         if (status == kStatusReadError) return kStatusReadError;
         if (status != quorin::kStatusNotFound) {
             flag = text == "YES" ? 1 : 0;
@@ -217,7 +244,8 @@ std::int32_t CDicomTypeFile::ReadCaptureSource(std::int32_t& code) {
     code = 0;
     return Guarded([&]() -> std::int32_t {
         std::string text;
-        const std::int32_t status = ReadFirstText<CElementLOMultiple>(this, 4, 0x0018, 0x1010, text);
+        const std::int32_t status =
+            ReadFirstText<CElementLOMultiple>(this, 4, 0x0018, 0x1010, text);
         static constexpr std::array<const char*, 4> kSources = {"Cut and Paste", "Twain",
                                                                 "File Import", "Digital Camera"};
         for (std::size_t i = 0; i < kSources.size(); ++i)
@@ -235,7 +263,8 @@ std::int32_t CDicomTypeFile::ReadIsColour(std::int32_t& colour) {
         const std::int32_t photometricStatus =
             ReadFirstText<CElementCSMultiple>(this, 0, 0x0028, 0x0004, photometric);
         if (samplesStatus == kStatusOk && samples != 1) colour = 1;
-        if (photometricStatus == kStatusOk && (photometric == "RGB" || photometric == "PALETTE COLOR"))
+        if (photometricStatus == kStatusOk &&
+            (photometric == "RGB" || photometric == "PALETTE COLOR"))
             colour = 1;
         if (samplesStatus != kStatusOk) return samplesStatus;
         return photometricStatus;
@@ -271,7 +300,9 @@ std::int32_t CDicomTypeFile::ReadImageSize(std::uint32_t& rows, std::uint32_t& c
 
 std::int32_t CDicomTypeFile::ReadSOPInstanceUID(std::string& uid) {
     uid.clear();
-    return Guarded([&]() -> std::int32_t { return ReadFirstText<CElementUIMultiple>(this, 0, 0x0008, 0x0018, uid); });
+    return Guarded([&]() -> std::int32_t {
+        return ReadFirstText<CElementUIMultiple>(this, 0, 0x0008, 0x0018, uid);
+    });
 }
 
 std::int32_t CDicomTypeFile::ReadSOPClassUID(std::string& uid) {
@@ -353,7 +384,8 @@ std::int32_t CDicomTypeFile::ReadToothNumbers(std::vector<std::string>& teeth) {
                 CInfosDicomNode* modifier = item->Find(0x0008, 0x0100, 0);
                 if (modifier == nullptr) continue;
                 const std::string modifierCode = quorin::FirstValueText(modifier->m_pElement);
-                for (std::int32_t row : GetToothRowsOfRegion(code.c_str(), modifierCode.c_str(), side)) {
+                for (std::int32_t row :
+                     GetToothRowsOfRegion(code.c_str(), modifierCode.c_str(), side)) {
                     char fdi[8];
                     if (GetToothRowText(row, fdi, sizeof fdi, ToothNotation::FdiPermanent))
                         teeth.emplace_back(fdi);

@@ -1,10 +1,11 @@
 // Safe replacement of a DICOM file: temporary file in the target's folder, rename on success.
 #include "dicom/writer.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 #include "platform/file.h"
 #include "platform/lasterror.h"
@@ -37,10 +38,11 @@ bool WriteDicomFile(CInfosDicomList& list, const char* path, int writePreamble,
         bool written = false;
         {
             win::CFile file;
-            if (file.Open(temporary.c_str(),
-                          win::CFile::modeCreate | win::CFile::modeWrite | win::CFile::typeBinary)) {
+            if (file.Open(temporary.c_str(), win::CFile::modeCreate | win::CFile::modeWrite |
+                                                 win::CFile::typeBinary)) {
                 try {
-                    written = list.Write(&file, writePreamble, exclusions, exclusionCount, mask) == 1;
+                    written =
+                        list.Write(&file, writePreamble, exclusions, exclusionCount, mask) == 1;
                     file.Close();  // flushes: a full disk shows here
                 } catch (...) {
                     written = false;

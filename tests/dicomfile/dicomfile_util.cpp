@@ -32,9 +32,10 @@ const std::string& GeneratedSamples() {
     static const std::string folder = [] {
         const std::string dir = std::string(QUORIN_BINARY_DIR) + "/dicomfile-samples";
         RunCommand("mkdir -p " + ShellQuote(dir));
-        const auto result = RunCommand(std::string(QUORIN_PYTHON) + " " +
-                                       ShellQuote(SourcePath("tools/fixtures/make_dicom_samples.py")) +
-                                       " " + ShellQuote(dir) + " --all");
+        const auto result =
+            RunCommand(std::string(QUORIN_PYTHON) + " " +
+                       ShellQuote(SourcePath("tools/fixtures/make_dicom_samples.py")) + " " +
+                       ShellQuote(dir) + " --all");
         EXPECT_EQ(result.status, 0) << "sample generator failed";
         return dir;
     }();
@@ -95,7 +96,8 @@ std::vector<std::uint8_t> Part10(const std::string& syntax, const std::vector<st
     PutExplicit(meta, 0x0002, 0x0010, "UI", uid);
     std::string length(4, '\0');
     const auto n = static_cast<std::uint32_t>(meta.size());
-    for (int i = 0; i < 4; ++i) length[static_cast<std::size_t>(i)] = static_cast<char>(n >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        length[static_cast<std::size_t>(i)] = static_cast<char>(n >> (8 * i));
     PutExplicit(out, 0x0002, 0x0000, "UL", length);
     out.insert(out.end(), meta.begin(), meta.end());
     out.insert(out.end(), body.begin(), body.end());

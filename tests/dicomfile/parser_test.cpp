@@ -97,7 +97,8 @@ std::vector<std::uint8_t> TruncatedPixels(const char* vr) {
     std::vector<std::uint8_t> body;
     PutExplicit(body, 0x0028, 0x0010, "US", std::string("\x10\0", 2));
     PutTag(body, 0x7FE0, 0x0010);
-    body.insert(body.end(), {static_cast<std::uint8_t>(vr[0]), static_cast<std::uint8_t>(vr[1]), 0, 0});
+    body.insert(body.end(),
+                {static_cast<std::uint8_t>(vr[0]), static_cast<std::uint8_t>(vr[1]), 0, 0});
     PutU32(body, 1000);
     body.insert(body.end(), 100, 0x55);
     return Part10(kExplicitLE, body);

@@ -40,13 +40,13 @@ TEST(QuickReaders, AnswerOnTheMakersOwnFiles) {
         int capture;
     };
     const Case cases[] = {
-        {"sample.dcm", 1, "18 55 15", 1, 2},       // private tooth codes, SNOMED RT and CT
-        {"teeth_implicit.dcm", 1, "11", 1, 2},     // implicit VR
-        {"teeth_big.dcm", 1, "11 41", 1, 2},       // big endian; (0018,7034) "YES"
-        {"primary_teeth.dcm", 6, "11 21", 1, 2},   // DX for processing, "Velmo 7300 Ceph"
-        {"region.dcm", 3, "26 36", 1, 2},          // jaw region, first molar, left
-        {"cr_pano.dcm", 15, "", 1, 3},             // CR with plate "Velmo PANO"
-        {"vl_wlk.dcm", 2, "", 1, 4},               // VL photographic, "WLK"
+        {"sample.dcm", 1, "18 55 15", 1, 2},      // private tooth codes, SNOMED RT and CT
+        {"teeth_implicit.dcm", 1, "11", 1, 2},    // implicit VR
+        {"teeth_big.dcm", 1, "11 41", 1, 2},      // big endian; (0018,7034) "YES"
+        {"primary_teeth.dcm", 6, "11 21", 1, 2},  // DX for processing, "Velmo 7300 Ceph"
+        {"region.dcm", 3, "26 36", 1, 2},         // jaw region, first molar, left
+        {"cr_pano.dcm", 15, "", 1, 3},            // CR with plate "Velmo PANO"
+        {"vl_wlk.dcm", 2, "", 1, 4},              // VL photographic, "WLK"
     };
     for (const Case& c : cases) {
         Opened opened(GeneratedSamples() + "/" + c.file);
@@ -73,9 +73,9 @@ TEST(QuickReaders, AnswerOnTheMakersOwnFiles) {
 
 // First values dcmdump prints for the tags the readers read (first instance of each).
 std::map<std::string, std::string> DcmdumpValues(const std::string& path) {
-    static const char* kTags[] = {"0008,0016", "0008,0018", "0008,1090", "0008,1155", "0010,0020",
-                                  "0018,1010", "0018,1260", "0028,0002", "0028,0004", "0028,0010",
-                                  "0028,0011", "0028,0101"};
+    static const char* kTags[] = {"0008,0016", "0008,0018", "0008,1090", "0008,1155",
+                                  "0010,0020", "0018,1010", "0018,1260", "0028,0002",
+                                  "0028,0004", "0028,0010", "0028,0011", "0028,0101"};
     std::string command = "dcmdump -Un -s";
     for (const char* tag : kTags) command += std::string(" +P ") + tag;
     const CommandResult result = RunCommand(command + " " + ShellQuote(path) + " 2>/dev/null");
@@ -181,7 +181,7 @@ TEST(QuickReaders, AbsentAndEmptyValuesReadAsEmptyTexts) {
     EXPECT_TRUE(teeth.empty());
     std::int32_t type = 0, bits = -1, flip = -1;
     EXPECT_EQ(opened.file.ReadImageType(type), 0);
-    EXPECT_EQ(type, 7);  // DX for processing, no model name
+    EXPECT_EQ(type, 7);                              // DX for processing, no model name
     EXPECT_EQ(opened.file.ReadBitsStored(bits), 7);  // 9 bits are not a depth of the system
     EXPECT_EQ(bits, 0);
     EXPECT_EQ(opened.file.ReadHorizontalFlip(flip), 0);
@@ -211,12 +211,12 @@ TEST(QuickReaders, MediaStorageClassMatchesTheImageType) {
 
 // A file that another process holds for the first `busy` attempts.
 class HeldFile : public CDicomTypeFile {
-public:
+  public:
     HeldFile(int busy, win::DWORD error) : m_busy(busy), m_error(error) {}
     int attempts = 0;
     int pauses = 0;
 
-protected:
+  protected:
     bool OpenOnce(const char* path, unsigned flags, win::CFileException* error) override {
         ++attempts;
         if (attempts <= m_busy) {
@@ -227,7 +227,7 @@ protected:
     }
     void PauseBeforeRetry() override { ++pauses; }
 
-private:
+  private:
     int m_busy;
     win::DWORD m_error;
 };

@@ -1,6 +1,8 @@
 // Files our writer produces: clean for dcmdump, dciodvfy and pydicom's strict reading; every
 // transfer syntax dcmconv makes round-trips element for element; the written data set is left as
 // it was; failures are reported and never cost the file being replaced.
+#include "dicom/writer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 #include "common/test_util.h"
 #include "dicom/binary.h"
 #include "dicom/datasetdump.h"
-#include "dicom/writer.h"
 #include "dicomfile_util.h"
 
 namespace quorin::test {
@@ -62,12 +63,17 @@ TEST(Writer, EveryDcmconvEncodingRoundTripsElementForElement) {
     TempDir dir;
     const std::string source = SourcePath("tests/data/dicom/sample.dcm");
     const std::vector<std::pair<std::string, std::string>> encodings = {
-        {"+ti", "implicit"}, {"+te", "explicit"}, {"+tb", "big"}, {"+e", "undefined"},
+        {"+ti", "implicit"},
+        {"+te", "explicit"},
+        {"+tb", "big"},
+        {"+e", "undefined"},
         {"+tb +e", "big-undefined"}};
     for (const auto& [options, name] : encodings) {
         const std::string converted = dir.file(name + ".dcm");
         ASSERT_EQ(RunCommand("dcmconv " + options + " " + ShellQuote(source) + " " +
-                             ShellQuote(converted)).status, 0);
+                             ShellQuote(converted))
+                      .status,
+                  0);
         Parsed first = ParseFile(converted);
         ASSERT_EQ(first.result, 0) << name;
         const std::string written = dir.file(name + "-written.dcm");
@@ -84,7 +90,9 @@ TEST(Writer, BigEndianWriteLeavesTheDataSetAsItWas) {
     TempDir dir;
     const std::string big = dir.file("big.dcm");
     ASSERT_EQ(RunCommand("dcmconv +tb " + ShellQuote(SourcePath("tests/data/dicom/sample.dcm")) +
-                         " " + ShellQuote(big)).status, 0);
+                         " " + ShellQuote(big))
+                  .status,
+              0);
     Parsed parsed = ParseFile(big);
     ASSERT_EQ(parsed.result, 0);
     const std::string before = Canonical(*parsed.list);
@@ -124,8 +132,7 @@ TEST(Writer, MetaGroupLengthCountsTheBytesWrittenAfterIt) {
 }
 
 TEST(Writer, GroupLengthsOutsideTheMetaGroupAreNotWritten) {
-    const std::string file =
-        "/usr/lib/python3/dist-packages/pydicom/data/test_files/693_J2KI.dcm";
+    const std::string file = "/usr/lib/python3/dist-packages/pydicom/data/test_files/693_J2KI.dcm";
     Parsed parsed = ParseFile(file);
     ASSERT_EQ(parsed.result, 0);
     ASSERT_NE(parsed.list->Find(0x0008, 0x0000, 0), nullptr);
