@@ -1,10 +1,10 @@
 #include "dicom/dataset.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
-#include <algorithm>
 
 #include "dicom/binary.h"
 #include "dicom/dictionary.h"
@@ -466,6 +466,21 @@ int CInfosDicomList::ReadFromStream(win::CFile* file, int hasPreamble, std::uint
     return Parse(file, position, end, limit, pixelMode, nested);
 }
 
+bool CInfosDicomList::IsKnownTag(std::uint16_t group, std::uint16_t element) const {
+    if ((group & 1) == 0 || element < 0x0100) return true;
+    // A private element: the dictionary knows only the maker's own block, so another maker's
+    // element of the same number keeps its bytes.
+    const std::uint16_t creator = element >> 8;
+    for (const CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext) {
+        const CElementDICOM* e = node->m_pElement;
+        if (e->m_nGroup != group || e->m_nElement != creator) continue;
+        const auto* lo = dynamic_cast<const CElementLOMultiple*>(e);
+        const char* value = lo ? lo->GetValue(0) : nullptr;
+        return value != nullptr && std::strcmp(value, "QUORIN") == 0;
+    }
+    return false;
+}
+
 int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64_t end,
                            std::uint64_t limit, int pixelMode, int nested) {
     const std::uint64_t start = position;
@@ -502,27 +517,26 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         } else if (file->Read(vr, 2) != 2) {
             return 13;
         }
+        // In implicit VR the dictionary's private VRs are those of the maker's own block: the
+        // elements of another maker's block stay opaque bytes.
+        if (implicit && !IsKnownTag(group, element)) std::memcpy(vr, "UN", 3);
         // An undefined length where no sequence is expected (UN, or an implicit VR that is not
         // OB/OW) marks a sequence: it is read as one.
-        // The dictionary's private VRs are the maker's own block's: the elements of another
-        // maker's block stay opaque bytes.
-        bool foreignPrivate = false;
-        if ((group & 1) != 0 && element >= 0x1000) {
-            const CInfosDicomNode* creator = Find(group, element >> 8, 0);
-            foreignPrivate = creator == nullptr || !IsOurCreator(creator);
-            if (foreignPrivate && implicit) std::memcpy(vr, "UN", 3);
-        } else if ((group & 1) != 0 && element > 0 && element < 0x0010) {
-            foreignPrivate = true;  // no private creator slot: nothing says what it holds
-        }
         bool unknownSequence = false;
-        if (implicit || quorin::SameVr(vr, "UN") || quorin::SameVr(vr, "OW")) {
+        if (!implicit && quorin::SameVr(vr, "OW")) {
+            // Encapsulated pixel data labelled OW (some encoders do) is read as the OB it is.
+            std::uint32_t peek = 0;
+            if (file->Seek(static_cast<std::int64_t>(position + 8), win::CFile::begin) >= 0 &&
+                quorin::ReadU32(file, peek, order == quorin::kBigEndian) &&
+                peek == kUndefinedLength)
+                vr[1] = 'B';
+        }
+        if (implicit || quorin::SameVr(vr, "UN")) {
             std::uint32_t peek = 0;
             if (file->Seek(static_cast<std::int64_t>(position + (implicit ? 4 : 8)),
                            win::CFile::begin) < 0 ||
                 !quorin::ReadU32(file, peek, order == quorin::kBigEndian))
                 return 13;
-            // Encapsulated pixel data labelled OW: its fragments are read as OB's.
-            if (peek == kUndefinedLength && quorin::SameVr(vr, "OW")) std::memcpy(vr, "OB", 3);
             unknownSequence = peek == kUndefinedLength && !quorin::SameVr(vr, "SQ") &&
                               !quorin::SameVr(vr, "OB") && !quorin::SameVr(vr, "OW");
         }
@@ -555,7 +569,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         if (item->m_nStatus == kStatusReadError || item->StreamSize() < 8) return 13;
         const std::uint64_t size = item->StreamSize();
         if (auto* unknown = dynamic_cast<CElementUN*>(item.get());
-            unknown && quorin::SameVr(unknown->m_szVR, "UN") && !foreignPrivate) {
+            unknown && quorin::SameVr(unknown->m_szVR, "UN") && IsKnownTag(group, element)) {
             CElementDICOM* converted = nullptr;
             unknown->ConvertByDictionary(&converted);
             if (converted) item.reset(converted);

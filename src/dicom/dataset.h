@@ -87,6 +87,9 @@ class CInfosDicomList {
   private:
     int WriteMarked(win::CFile* file, int writePreamble, const quorin::TagValue* const* exclusions,
                     int exclusionCount, const quorin::TagValue* mask);
+    // Whether the dictionary's VR applies to the tag: every public tag, and private tags of the
+    // block whose creator is the maker's.
+    bool IsKnownTag(std::uint16_t group, std::uint16_t element) const;
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
               int pixelMode, int nested);
 };

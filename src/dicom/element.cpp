@@ -235,7 +235,7 @@ std::uint64_t CElementDICOM::FindInStream(std::uint64_t start, win::CFile* file)
             SwapWord(&element);
         }
         // The meta group comes first: past it, a meta element is not there.
-        if (searchingMeta && group != 0x0002) return 0;
+        if (searchingMeta && !meta) return 0;
         if (group == 0xFFFE && (element == 0xE000 || element == 0xE00D || element == 0xE0DD)) {
             position += 8;  // step into items: their elements are searched too
             continue;
@@ -281,6 +281,7 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
     const std::uint64_t lengthAt = position + (m_bImplicit ? 4 : (longField ? 8 : 6));
     ClearValue();
     m_nStreamSize = 0;
+    m_nStatus = kStatusOk;
     if (position > end || end - position < header ||
         file->Seek(static_cast<std::int64_t>(lengthAt), win::CFile::begin) < 0) {
         m_nStatus = kStatusReadError;
@@ -330,7 +331,7 @@ bool CElementDICOM::ReadValue(win::CFile* file, std::uint32_t length, std::uint6
     std::unique_ptr<std::uint8_t[]> scratch(new (std::nothrow) std::uint8_t[length]);
     if (!scratch || !quorin::ReadExact(file, scratch.get(), length)) return false;
     TakeValueBytes(scratch.get(), length);
-    return true;
+    return m_nStatus != kStatusReadError;  // the value could not be held
 }
 
 bool CElementDICOM::ReadUndefined(win::CFile*, std::uint64_t, std::uint64_t) {

@@ -28,6 +28,9 @@ constexpr std::uint32_t kUndefinedLength = 0xFFFFFFFFu;
 constexpr std::uint64_t kNoLimit = UINT64_MAX;
 // Sequences nested deeper than this are refused as malformed (status 13).
 constexpr int kMaxNesting = 64;
+// Values one multiple-valued element may hold (each value is an item object): a field with
+// more is refused (status 13) rather than turned into gigabytes of items.
+constexpr std::uint32_t kMaxValues = 1u << 20;
 
 // Checked reads from a framework file. False on a short read.
 bool ReadExact(win::CFile* file, void* buffer, std::uint64_t count);

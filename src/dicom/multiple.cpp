@@ -1,6 +1,8 @@
 #include "dicom/multiple.h"
 
+#include <algorithm>
 #include <charconv>
+#include <stdexcept>
 #include <string_view>
 
 #include "dicom/personname.h"
@@ -92,6 +94,7 @@ double TextMultiple<Item>::GetNumber(std::int64_t index) const {
 
 template <class Item>
 void TextMultiple<Item>::Append(std::string_view value, bool last) {
+    if (m_nCount >= kMaxValues) throw std::length_error("too many values");
     m_items.emplace_back(m_nType, m_nGroup, m_nElement);
     m_items.back().SetFromField(value, last);
     ++m_nCount;
@@ -104,7 +107,13 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
     m_nCount = 0;
     std::uint32_t scan = length;
     if (row.dropFieldTrailingSpace && scan > 0 && data[scan - 1] == ' ') --scan;
+    const std::uint64_t values = 1 + std::count(data, data + scan, '\\');
+    if (values > kMaxValues) {
+        m_nStatus = kStatusReadError;  // refused before any item is made
+        return;
+    }
     try {
+        m_items.reserve(static_cast<std::size_t>(values));
         std::string value;
         for (std::uint32_t i = 0; i < scan; ++i) {
             const char c = data[i];
@@ -114,6 +123,8 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
                 continue;
             }
             if (row.skipSpaces && c == ' ') continue;
+            // "1997.04.24" is a date of eight characters: its dots are not kept.
+            if (row.separator != 0 && c == row.separator) continue;
             // A byte arriving at a value that is already at the limit: the scan stops, or
             // the byte ends the value as a backslash would and is dropped.
             if (value.size() >= row.limit) {

@@ -169,6 +169,10 @@ void NumberMultiple<T>::SplitValues(const std::uint8_t* data, std::uint32_t leng
     m_items.clear();
     m_nCount = 0;
     const std::uint32_t count = length / kWidth;  // a final incomplete chunk is ignored
+    if (count > kMaxValues) {
+        m_nStatus = kStatusReadError;
+        return;
+    }
     try {
         m_items.reserve(count);
         for (std::uint32_t i = 0; i < count; ++i) {

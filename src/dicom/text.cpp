@@ -10,22 +10,22 @@ namespace quorin {
 namespace {
 
 // capacity, characters, pad on set, trim, stand-alone, limit, stop, skip spaces, drop field
-// space, trim value space, pad byte
+// space, separator, trim value space, pad byte
 constexpr TextRow kTextRows[] = {
-    {"AE", 16, CharRule::AE, false, false, false, 16, true, false, true, true, ' '},
-    {"AS", 4, CharRule::AS, false, false, true, 4, false, false, false, false, ' '},
-    {"CS", 16, CharRule::CS, false, false, false, 16, true, false, true, true, ' '},
-    {"DA", 8, CharRule::DA, false, false, false, 8, false, false, true, true, ' '},
-    {"DS", 16, CharRule::DS, false, true, false, 16, false, true, true, false, ' '},
-    {"DT", 29, CharRule::Keep, true, false, false, 29, false, false, true, false, ' '},
-    {"IS", 12, CharRule::IS, false, true, false, 12, false, true, true, false, ' '},
-    {"LO", 64, CharRule::LO, false, false, false, 64, false, false, false, true, ' '},
-    {"LT", 10240, CharRule::Keep, true, false, true, 10240, false, false, false, false, ' '},
-    {"SH", 16, CharRule::LO, false, false, false, 16, false, false, false, false, ' '},
-    {"ST", 1024, CharRule::Keep, true, false, true, 1024, false, false, false, false, ' '},
-    {"TM", 16, CharRule::TM, true, false, false, 16, false, false, true, true, ' '},
-    {"UI", 64, CharRule::UI, false, false, false, 64, true, false, true, true, '\0'},
-    {"PN", 64, CharRule::Keep, false, false, false, 319, false, false, true, false, ' '},
+    {"AE", 16, CharRule::AE, false, false, false, 16, true, false, true, 0, true, ' '},
+    {"AS", 4, CharRule::AS, false, false, true, 4, false, false, false, 0, false, ' '},
+    {"CS", 16, CharRule::CS, false, false, false, 16, true, false, true, 0, true, ' '},
+    {"DA", 8, CharRule::DA, false, false, false, 8, false, false, true, '.', true, ' '},
+    {"DS", 16, CharRule::DS, false, true, false, 16, false, true, true, 0, false, ' '},
+    {"DT", 29, CharRule::Keep, true, false, false, 29, false, false, true, 0, false, ' '},
+    {"IS", 12, CharRule::IS, false, true, false, 12, false, true, true, 0, false, ' '},
+    {"LO", 64, CharRule::LO, false, false, false, 64, false, false, false, 0, true, ' '},
+    {"LT", 10240, CharRule::Keep, true, false, true, 10240, false, false, false, 0, false, ' '},
+    {"SH", 16, CharRule::LO, false, false, false, 16, false, false, false, 0, false, ' '},
+    {"ST", 1024, CharRule::Keep, true, false, true, 1024, false, false, false, 0, false, ' '},
+    {"TM", 16, CharRule::TM, true, false, false, 16, false, false, true, ':', true, ' '},
+    {"UI", 64, CharRule::UI, false, false, false, 64, true, false, true, 0, true, '\0'},
+    {"PN", 64, CharRule::Keep, false, false, false, 319, false, false, true, 0, false, ' '},
 };
 
 bool IsDigit(char c) {

@@ -31,6 +31,7 @@ struct TextRow {
     bool stopAtLimit;
     bool skipSpaces;
     bool dropFieldTrailingSpace;
+    char separator;  // a character SetValue skips (DA ".", TM ":"): not counted to the limit
     // Joining: one trailing space of each value left out; pad byte of an odd join.
     bool trimValueSpace;
     char pad;

@@ -1,7 +1,8 @@
 // OB and OW: plain values, odd lengths, encapsulated fragments, measuring, loading later.
+#include "dicom/binary.h"
+
 #include <gtest/gtest.h>
 
-#include "dicom/binary.h"
 #include "roundtrip.h"
 
 using namespace quorin::test;

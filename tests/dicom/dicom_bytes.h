@@ -11,8 +11,12 @@ namespace quorin::test {
 
 enum class Syntax { ExplicitLE, ImplicitLE, ExplicitBE };
 
-inline bool IsImplicit(Syntax s) { return s == Syntax::ImplicitLE; }
-inline bool IsBig(Syntax s) { return s == Syntax::ExplicitBE; }
+inline bool IsImplicit(Syntax s) {
+    return s == Syntax::ImplicitLE;
+}
+inline bool IsBig(Syntax s) {
+    return s == Syntax::ExplicitBE;
+}
 inline const char* SyntaxUid(Syntax s) {
     return s == Syntax::ImplicitLE   ? "1.2.840.10008.1.2"
            : s == Syntax::ExplicitLE ? "1.2.840.10008.1.2.1"
@@ -20,7 +24,7 @@ inline const char* SyntaxUid(Syntax s) {
 }
 
 class Bytes {
-public:
+  public:
     explicit Bytes(Syntax syntax = Syntax::ExplicitLE) : m_syntax(syntax) {}
 
     Bytes& u16(std::uint16_t v) {
@@ -72,7 +76,7 @@ public:
 
     std::vector<std::uint8_t> data;
 
-private:
+  private:
     Syntax m_syntax;
 };
 
@@ -95,6 +99,8 @@ inline std::vector<std::uint8_t> Part10(Syntax syntax, const Bytes& dataset) {
     return out.data;
 }
 
-inline win::CMemFile MemFile(const std::vector<std::uint8_t>& bytes) { return win::CMemFile(bytes); }
+inline win::CMemFile MemFile(const std::vector<std::uint8_t>& bytes) {
+    return win::CMemFile(bytes);
+}
 
 }  // namespace quorin::test

@@ -1,10 +1,11 @@
 // Multiple-valued elements: splitting value fields, joining them back, binary numbers in both
 // byte orders, and counts beyond 16 bits.
+#include "dicom/multiple.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "dicom/multiple.h"
 #include "dicom/number.h"
 #include "roundtrip.h"
 
@@ -174,4 +175,26 @@ TEST(MultipleValues, TagValuesSwapForBigEndianOutput) {
         EXPECT_EQ(at.GetValue(1), (quorin::TagValue{0x0018, 0x1063}));
         EXPECT_EQ(Written(at), b.data);
     }
+}
+
+TEST(MultipleValues, FieldsWithTooManyValuesAreRefusedBeforeAllocation) {
+    const std::uint32_t bytes = (quorin::kMaxValues + 1) * 2;
+    Bytes b(Syntax::ImplicitLE);
+    b.header(0x0028, 0x3006, "US", bytes);
+    b.data.resize(b.size() + bytes, 0);
+    EXPECT_EQ(ReadFirst<CElementUSMultiple>(b, 0x0028, 0x3006).m_nStatus, 13);
+    Bytes t(Syntax::ImplicitLE);
+    t.element(0x0008, 0x0008, "CS", std::string(quorin::kMaxValues + 1, '\\'));
+    auto cs = ReadFirst<CElementCSMultiple>(t, 0x0008, 0x0008);
+    EXPECT_EQ(cs.m_nStatus, 13);
+    EXPECT_EQ(cs.m_nCount, 0u);
+}
+
+TEST(MultipleValues, OldStyleDatesKeepAllTheirDigits) {
+    auto da = Split<CElementDAMultiple>("1997.04.24\\2001.12.31");
+    ASSERT_EQ(da.m_nCount, 2u);
+    EXPECT_STREQ(da.GetValue(0), "19970424");
+    EXPECT_STREQ(da.GetValue(1), "20011231");
+    auto tm = Split<CElementTMMultiple>("14:04:38 ");
+    EXPECT_STREQ(tm.GetValue(0), "140438");
 }

@@ -1,7 +1,8 @@
 // Person names: components in and out, splitting and joining fields.
+#include "dicom/personname.h"
+
 #include <gtest/gtest.h>
 
-#include "dicom/personname.h"
 #include "roundtrip.h"
 
 using namespace quorin::test;

@@ -1,5 +1,7 @@
 // Reads one element of a class from a byte stream and writes it back, for the suites.
 #pragma once
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "dicom/element.h"
@@ -24,4 +26,20 @@ inline std::vector<std::uint8_t> Written(CElementDICOM& e) {
     return out.Data();
 }
 
+}  // namespace quorin::test
+
+namespace quorin::test {
+// "" when equal; else where the two byte streams first differ, for readable failures.
+inline std::string FirstDifference(const std::vector<std::uint8_t>& a,
+                                   const std::vector<std::uint8_t>& b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i)
+        if (a[i] != b[i])
+            return "offset " + std::to_string(i) + ": " + std::to_string(a[i]) + " vs " +
+                   std::to_string(b[i]) + " (sizes " + std::to_string(a.size()) + ", " +
+                   std::to_string(b.size()) + ")";
+    if (a.size() != b.size())
+        return "sizes " + std::to_string(a.size()) + " vs " + std::to_string(b.size());
+    return "";
+}
 }  // namespace quorin::test

@@ -1,11 +1,12 @@
 // Every VR class reads a hand-made value field in explicit little endian, implicit little
 // endian and explicit big endian, and writes back the very same bytes.
+#include "roundtrip.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "dicom/dataset.h"
-#include "roundtrip.h"
 
 using namespace quorin::test;
 
@@ -19,7 +20,9 @@ struct Case {
     int width;
 };
 
-std::vector<std::uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> Text(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 std::vector<std::uint8_t> InOrder(const Case& c, Syntax s) {
     std::vector<std::uint8_t> v = c.value;

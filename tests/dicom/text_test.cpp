@@ -1,8 +1,9 @@
 // Single-valued text elements: cleaning rules of SetValue, the stand-alone classes read from
 // streams, UN.
+#include "dicom/text.h"
+
 #include <gtest/gtest.h>
 
-#include "dicom/text.h"
 #include "roundtrip.h"
 
 using namespace quorin::test;
