@@ -186,7 +186,13 @@ std::uint32_t CFile::Read(void* buffer, std::uint32_t count) {
             m_pos += static_cast<std::uint64_t>(got);
             continue;
         }
-        if (m_buf.size() < kBufferSize) m_buf.resize(kBufferSize);
+        if (m_buf.size() < kBufferSize) {
+            try {
+                m_buf.resize(kBufferSize);
+            } catch (const std::bad_alloc&) {
+                break;  // Read never throws: the caller sees a short count
+            }
+        }
         ssize_t got = ::pread(m_fd, m_buf.data(), kBufferSize, static_cast<off_t>(m_pos));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) {

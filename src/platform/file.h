@@ -51,7 +51,7 @@ public:
     virtual void Close();                       // flushes; throws CFileException on a failed flush
     void Abort() noexcept;                      // closes, ignoring every failure
     const std::string& GetFilePath() const { return m_path; }
-    bool IsOpen() const { return m_fd >= 0; }
+    virtual bool IsOpen() const { return m_fd >= 0; }
 
 protected:
     std::string m_path;
@@ -81,6 +81,7 @@ public:
     std::uint64_t GetLength() const override { return m_data.size(); }
     void Flush() override {}
     void Close() override {}
+    bool IsOpen() const override { return true; }  // a memory file is always open
 
     const std::vector<unsigned char>& Data() const { return m_data; }
     void SetWriteLimit(std::size_t bytes) { m_writeLimit = bytes; }  // simulates a full disk

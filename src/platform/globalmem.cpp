@@ -180,6 +180,15 @@ HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
     if (bytes <= block->capacity) {
         if (bytes > block->size) std::memset(block->data + block->size, 0, bytes - block->size);
         block->size = bytes;
+        // A block that may move gives back most of its room when it shrinks a lot.
+        if (mayMove && bytes < block->capacity / 2) {
+            state.byBase.erase(block->data);
+            if (auto* smaller = static_cast<unsigned char*>(std::realloc(block->data, bytes))) {
+                block->data = smaller;
+                block->capacity = bytes;
+            }
+            state.byBase.emplace(block->data, block);
+        }
         return block;
     }
     if (!mayMove && block->data != nullptr) {

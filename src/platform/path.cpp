@@ -177,7 +177,8 @@ std::vector<FolderEntry> FindFiles(std::string_view folder, std::string_view pat
     closedir(dir);
     // Readdir order is arbitrary; the Windows search gives names in (case-blind) order.
     std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) {
-        return ToUpperAnsi(a.name) < ToUpperAnsi(b.name);
+        const std::string ua = ToUpperAnsi(a.name), ub = ToUpperAnsi(b.name);
+        return ua != ub ? ua < ub : a.name < b.name;
     });
     return entries;
 }

@@ -1,6 +1,8 @@
 // The registry over three ".reg"-file hives. One lock guards the hives and the open handles;
-// hives load on first use. Every write to the current-user hive rewrites its file atomically
-// (temporary file in the same folder, then rename), so a crash never leaves half a file.
+// hives load on first use and are read again when their file has been replaced (another process
+// saved settings), so a write does not drop what another process saved before it. Every write to
+// the current-user hive rewrites its file atomically (temporary file in the same folder, then
+// rename), so a crash never leaves half a file.
 #include "platform/registry.h"
 
 #include <fcntl.h>
@@ -41,13 +43,47 @@ constexpr std::array<std::string_view, kHives> kRootNames{"HKEY_CURRENT_USER", "
 // A settings file is a few kilobytes; anything this large is not one.
 constexpr std::uintmax_t kMaxHiveFileBytes = 16u << 20;
 
-RegKey g_roots[kHives] = {
-    {0, "", KEY_ALL_ACCESS}, {1, "", KEY_ALL_ACCESS}, {2, "", KEY_ALL_ACCESS}};
+// The three predefined keys; built on first use, so that static objects elsewhere may read
+// settings while the program starts.
+RegKey* Roots() {
+    static RegKey roots[kHives] = {
+        {0, "", KEY_ALL_ACCESS}, {1, "", KEY_ALL_ACCESS}, {2, "", KEY_ALL_ACCESS}};
+    return roots;
+}
+
+// What a hive file looked like when it was read or written: another process that saves the
+// file (always by rename) changes it, and the hive is read again before it is used.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = info.st_dev;
+    stamp.inode = info.st_ino;
+    stamp.size = info.st_size;
+    stamp.mtimeNs =
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return stamp;
+}
 
 struct State {
     std::mutex mutex;
     std::array<Hive, kHives> hives;
     std::array<bool, kHives> loaded{};
+    std::array<bool, kHives> fromFile{};  // false for hives seeded in memory (tests)
+    std::array<std::string, kHives> paths;
+    std::array<FileStamp, kHives> stamps;
+    // The file held lines this layer could not read: the first save keeps a copy of it.
+    std::array<bool, kHives> keepOriginal{};
     std::unordered_set<RegKey*> open;
     bool saveFailureNoticed = false;
 };
@@ -75,18 +111,25 @@ std::string HiveFilePath(int which) {
     }
 }
 
-void ParseInto(Hive& hive, int which, std::string_view bytes, const std::string& source,
+// True when every line was understood.
+bool ParseInto(Hive& hive, int which, std::string_view bytes, const std::string& source,
                Notices& notices) {
     quorin::reg::ParseResult result = quorin::reg::ParseRegText(bytes, kRootNames[which], hive);
-    if (result.malformedLines > 0)
-        notices.push_back(source + ": " + std::to_string(result.malformedLines) +
-                          " malformed line(s) skipped, the first at line " +
-                          std::to_string(result.firstMalformedLine));
+    if (result.malformedLines == 0) return true;
+    notices.push_back(source + ": " + std::to_string(result.malformedLines) +
+                      " malformed line(s) skipped, the first at line " +
+                      std::to_string(result.firstMalformedLine));
+    return false;
 }
 
 void LoadFromFile(State& state, int which, Notices& notices) {
     Hive hive;
     const std::string path = HiveFilePath(which);
+    // Stamped before reading: a file replaced in between is simply read again next time.
+    state.stamps[which] = StampOf(path);
+    state.paths[which] = path;
+    state.fromFile[which] = true;
+    state.keepOriginal[which] = false;
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
     if (!ec) {
@@ -99,7 +142,7 @@ void LoadFromFile(State& state, int which, Notices& notices) {
             if (in.bad())
                 notices.push_back(path + ": could not be read");
             else
-                ParseInto(hive, which, bytes, path, notices);
+                state.keepOriginal[which] = !ParseInto(hive, which, bytes, path, notices);
         }
     }  // a missing file is an empty hive
     state.hives[which] = std::move(hive);
@@ -107,7 +150,13 @@ void LoadFromFile(State& state, int which, Notices& notices) {
 }
 
 Hive& LoadedHive(State& state, int which, Notices& notices) {
-    if (!state.loaded[which]) LoadFromFile(state, which, notices);
+    if (!state.loaded[which]) {
+        LoadFromFile(state, which, notices);
+    } else if (state.fromFile[which]) {
+        const std::string path = HiveFilePath(which);
+        if (path != state.paths[which] || !(StampOf(path) == state.stamps[which]))
+            LoadFromFile(state, which, notices);
+    }
     return state.hives[which];
 }
 
@@ -118,6 +167,18 @@ DWORD SaveUserHive(State& state, Notices& notices) {
     std::error_code ec;
     const std::string folder = PathFolder(path);
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (state.keepOriginal[0]) {
+        // Rewriting drops what could not be read; the user's original stays beside it.
+        const std::string backup = path + ".bak";
+        std::filesystem::copy_file(path, backup, std::filesystem::copy_options::overwrite_existing,
+                                   ec);
+        if (!ec) {
+            state.keepOriginal[0] = false;
+            notices.push_back(
+                path + " is rewritten without its unreadable lines; the original is kept as " +
+                backup);
+        }
+    }
     std::string temp = path + ".XXXXXX";
     int err = 0;
     int fd = mkstemp(temp.data());
@@ -139,7 +200,13 @@ DWORD SaveUserHive(State& state, Notices& notices) {
         if (err == 0 && std::rename(temp.c_str(), path.c_str()) != 0) err = errno;
         if (err != 0) ::unlink(temp.c_str());
     }
-    if (err == 0) return ERROR_SUCCESS;
+    if (err == 0) {
+        // The file now holds exactly this hive; from here on the hive follows the file.
+        state.stamps[0] = StampOf(path);
+        state.paths[0] = path;
+        state.fromFile[0] = true;
+        return ERROR_SUCCESS;
+    }
     if (!state.saveFailureNoticed) {
         state.saveFailureNoticed = true;
         notices.push_back("settings could not be saved to " + path + ": " + std::strerror(err));
@@ -149,8 +216,8 @@ DWORD SaveUserHive(State& state, Notices& notices) {
 
 // The key behind a handle, or null for a handle that is neither a root nor open.
 RegKey* Resolve(State& state, HKEY key) {
-    for (RegKey& root : g_roots)
-        if (key == &root) return key;
+    for (int which = 0; which < kHives; ++which)
+        if (key == &Roots()[which]) return key;
     return (key != nullptr && state.open.count(key) != 0) ? key : nullptr;
 }
 
@@ -179,7 +246,7 @@ LONG NewHandle(State& state, int hive, const Key& key, REGSAM access, HKEY* resu
 }  // namespace
 
 HKEY RootKey(int which) {
-    return (which >= 0 && which < kHives) ? &g_roots[which] : nullptr;
+    return (which >= 0 && which < kHives) ? &Roots()[which] : nullptr;
 }
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM access, HKEY* result) {
@@ -307,8 +374,8 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, 
 LONG RegCloseKey(HKEY key) {
     State& state = TheState();
     std::lock_guard lock(state.mutex);
-    for (RegKey& root : g_roots)
-        if (key == &root) return ERROR_SUCCESS;
+    for (int which = 0; which < kHives; ++which)
+        if (key == &Roots()[which]) return ERROR_SUCCESS;
     if (key == nullptr || state.open.erase(key) == 0)
         return static_cast<LONG>(ERROR_INVALID_HANDLE);
     delete key;
@@ -338,6 +405,7 @@ void LoadHiveText(int which, std::string_view text) {
         ParseInto(hive, which, text, "settings text", notices);
         state.hives[which] = std::move(hive);
         state.loaded[which] = true;
+        state.fromFile[which] = false;
     }
     Emit(notices);
 }
@@ -348,6 +416,7 @@ void ClearHives() {
     for (int which = 0; which < kHives; ++which) {
         state.hives[which] = Hive{};
         state.loaded[which] = true;
+        state.fromFile[which] = false;
     }
 }
 

@@ -22,3 +22,12 @@ void FreeSImage(SImage* image, bool pixelsBorrowed);
 SImage* DuplicateSImage(const SImage* image);
 // Frees a locked global block given the address it was locked at; nothing for null.
 void FreeGlobalPointer(void* data);
+
+namespace quorin {
+// Largest pixel block a record may have (AllocSImage and DuplicateSImage refuse more).
+constexpr std::uint64_t kMaxSImageBytes = std::uint64_t{1} << 31;
+// Bytes of a block of width x height x samples elements of `elementBytes`, in 64 bits; false
+// when the product exceeds kMaxSImageBytes.
+bool PixelBlockBytes(std::uint32_t width, std::uint32_t height, std::uint32_t samples,
+                     std::uint64_t elementBytes, std::uint64_t* bytes);
+}  // namespace quorin

@@ -3,7 +3,9 @@
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <numeric>
 #include <random>
 
@@ -112,6 +114,35 @@ TEST(CFile, WriteToFullDiskThrows) {
     }
 }
 
+TEST(CFile, PartialWriteThrowsAndKeepsWhatWasWritten) {
+    TempDir dir;
+    const std::string path = dir.file("limited.bin");
+    // The file-size limit cuts a write short (EFBIG after the first part), like a disk filling up.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    CFile file;
+    ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeReadWrite));
+    const auto bytes = Pattern(1500);
+    int cause = CFileException::none;
+    try {
+        file.Write(bytes.data(), 1500);
+    } catch (const CFileException& error) {
+        cause = error.m_cause;
+    }
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(cause, CFileException::diskFull);
+    EXPECT_EQ(file.GetPosition(), 1000u);
+    EXPECT_EQ(file.GetLength(), 1000u);
+    file.Close();
+    const auto onDisk = quorin::test::ReadBytes(path);
+    ASSERT_EQ(onDisk.size(), 1000u);
+    EXPECT_TRUE(std::equal(onDisk.begin(), onDisk.end(), bytes.begin()));
+}
+
 TEST(CFile, WriteOnReadOnlyFileThrows) {
     TempDir dir;
     quorin::test::WriteText(dir.file("r.txt"), "x");
@@ -166,6 +197,7 @@ TEST(CFile, CreateWithoutTruncateKeepsContent) {
 
 TEST(CMemFile, SameSemantics) {
     CMemFile file(std::vector<unsigned char>{1, 2, 3, 4, 5});
+    EXPECT_TRUE(file.IsOpen());
     unsigned char b[8] = {};
     EXPECT_EQ(file.Read(b, 3), 3u);
     EXPECT_EQ(file.Read(b, 8), 2u);

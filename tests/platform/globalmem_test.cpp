@@ -102,6 +102,18 @@ TEST_F(GlobalMemory, ReAllocKeepsContentAndZeroesTail) {
     GlobalFree(h);
 }
 
+TEST_F(GlobalMemory, ShrinkingAnUnlockedBlockKeepsItsContent) {
+    HGLOBAL h = GlobalAlloc(GHND, 1 << 20);
+    std::memcpy(GlobalLock(h), "keep", 4);
+    GlobalUnlock(h);
+    ASSERT_EQ(GlobalReAlloc(h, 8, GMEM_MOVEABLE), h);
+    auto* p = static_cast<unsigned char*>(GlobalLock(h));
+    EXPECT_EQ(std::memcmp(p, "keep", 4), 0);
+    EXPECT_EQ(GlobalHandle(p), h) << "the handle follows the bytes";
+    GlobalUnlock(h);
+    GlobalFree(h);
+}
+
 TEST_F(GlobalMemory, LockedBlockNeverMoves) {
     HGLOBAL h = GlobalAlloc(GHND, 64);
     void* p = GlobalLock(h);

@@ -285,17 +285,52 @@ TEST_F(Registry, WritesGoOnlyToTheCurrentUser) {
     EXPECT_FALSE(std::filesystem::exists(registry::UserHivePath()));
 }
 
-TEST_F(Registry, MissingFileIsAnEmptyHiveAndLoadsLazily) {
+TEST_F(Registry, MissingFileIsAnEmptyHiveAndFollowsTheFile) {
     registry::ReloadHives();
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software", "x"), "<error 2>");
-    quorin::test::WriteText(
-        m_dir.file("user.reg"),
-        Utf16Bom("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n"
-                 "\"v\"=dword:00000002\r\n"));
-    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), "<error 2>") << "loaded once, not per call";
-    registry::ReloadHives();
+    // Another process saves the file (by rename, as this layer does): the next call sees it.
+    const std::string other = m_dir.file("other.tmp");
+    quorin::test::WriteText(other, Utf16Bom("Windows Registry Editor Version 5.00\r\n\r\n"
+                                            "[HKEY_CURRENT_USER\\K]\r\n\"v\"=dword:00000002\r\n"));
+    std::filesystem::rename(other, m_dir.file("user.reg"));
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
+    // Our write keeps what the other process wrote.
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    quorin::test::WriteText(other,
+                            "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"v\"=dword:3\n\"w\"=\"theirs\"\n");
+    std::filesystem::rename(other, m_dir.file("user.reg"));
+    DWORD four = 4;
+    EXPECT_EQ(RegSetValueExA(h, "mine", 0, REG_DWORD, reinterpret_cast<BYTE*>(&four), 4),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    registry::ClearHives();
+    registry::ReloadHives();
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\3\0\0\0", 4));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "w"), std::string("theirs\0", 7));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "mine"), std::string("\4\0\0\0", 4));
     EXPECT_TRUE(m_notices.empty());
+}
+
+TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
+    const std::string original = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense\n";
+    quorin::test::WriteText(m_dir.file("user.reg"), original);
+    registry::ReloadHives();
+    ASSERT_EQ(m_notices.size(), 1u);
+    HKEY h = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h), ERROR_SUCCESS);
+    DWORD two = 2;
+    EXPECT_EQ(RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(h, "c", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    const auto backup = quorin::test::ReadBytes(m_dir.file("user.reg.bak"));
+    EXPECT_EQ(std::string(backup.begin(), backup.end()), original);
+    EXPECT_EQ(m_notices.size(), 2u) << "one notice for the copy";
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
 }
 
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
