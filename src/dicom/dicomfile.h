@@ -13,6 +13,9 @@
 
 #include "platform/file.h"
 
+class CAnatTeethList;
+class CPatient;
+
 namespace quorin {
 
 // What a transfer syntax UID means to the toolkit.
@@ -87,8 +90,12 @@ class CDicomTypeFile : public win::CFile {
     std::int32_t ReadModelName(std::string& name);
     std::int32_t ReadPlateType(std::string& plate);
     std::int32_t ReadPatient(quorin::DicomPatientValues& patient);
+    // Fills the patient through its setters: name (when not empty), birth date (YYYYMMDD), ID
+    // and sex, each only when present and not empty. Result 0 (13 when memory runs out).
+    std::int32_t ReadPatient(CPatient& patient);
     // Appends FDI tooth numbers ("11".."85") to `teeth`.
     std::int32_t ReadToothNumbers(std::vector<std::string>& teeth);
+    std::int32_t ReadToothNumbers(CAnatTeethList& teeth);
     std::int32_t ReadImageType(std::int32_t& type);
 
     std::int32_t m_bImplicit = 0;

@@ -13,7 +13,9 @@
 #include "dicom/personname.h"
 #include "dicom/sequence.h"
 #include "dicom/text.h"
+#include "records/anatomy.h"
 #include "records/dentalcodes.h"
+#include "records/patient.h"
 
 namespace quorin {
 namespace {
@@ -426,5 +428,30 @@ std::int32_t CDicomTypeFile::ReadImageType(std::int32_t& type) {
         if (const std::int32_t result = ReadModelName(model); result != 0) return result;
         if (!model.empty()) type = quorin::ImageTypeOfModel(type, model);
         return 0;
+    });
+}
+
+std::int32_t CDicomTypeFile::ReadPatient(CPatient& patient) {
+    quorin::DicomPatientValues values;
+    const std::int32_t result = ReadPatient(values);
+    if (result != 0) return result;
+    return Guarded([&]() -> std::int32_t {
+        if (!(values.family + values.given + values.middle + values.prefix + values.suffix).empty())
+            patient.SetName(values.family, values.given, values.middle, values.prefix,
+                            values.suffix);
+        if (!values.birthDate.empty())
+            patient.BirthDate().SetDate(values.birthDate, DATE_ORDER_YMD);
+        if (!values.id.empty()) patient.SetPatientID(values.id);
+        if (!values.sex.empty()) patient.SetSex(values.sex);
+        return 0;
+    });
+}
+
+std::int32_t CDicomTypeFile::ReadToothNumbers(CAnatTeethList& teeth) {
+    std::vector<std::string> numbers;
+    const std::int32_t result = ReadToothNumbers(numbers);
+    return Guarded([&]() -> std::int32_t {
+        for (const auto& number : numbers) teeth.AddTooth(CAnatToothNumber(number.c_str()));
+        return result;
     });
 }

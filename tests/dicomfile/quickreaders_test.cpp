@@ -9,6 +9,8 @@
 #include "common/test_util.h"
 #include "dicomfile_util.h"
 #include "platform/lasterror.h"
+#include "records/anatomy.h"
+#include "records/patient.h"
 
 namespace quorin::test {
 namespace {
@@ -69,6 +71,28 @@ TEST(QuickReaders, AnswerOnTheMakersOwnFiles) {
         EXPECT_EQ(patient.family + "^" + patient.given + "^" + patient.middle, "Doe^Jane^M");
         EXPECT_EQ(patient.birthDate, "19800215");
     }
+}
+
+TEST(QuickReaders, FillThePatientAndTeethRecords) {
+    Opened opened(GeneratedSamples() + "/teeth_big.dcm");
+    ASSERT_EQ(opened.syntax, 0);
+    CPatient patient;
+    EXPECT_EQ(opened.file.ReadPatient(patient), 0);
+    std::string family, given, suffix;
+    patient.GetName(&family, &given, nullptr, nullptr, &suffix);
+    EXPECT_EQ(family, "Doe");
+    EXPECT_EQ(given, "Jane");
+    EXPECT_EQ(suffix, "Jr");
+    EXPECT_EQ(patient.BirthDate().GetYear(), 1980);
+    EXPECT_EQ(patient.BirthDate().GetMonth(), 2);
+    EXPECT_EQ(patient.BirthDate().GetDay(), 15);
+    EXPECT_EQ(patient.GetPatientID(), "PID-0042");
+    EXPECT_EQ(patient.GetSex(), "F");
+    CAnatTeethList teeth;
+    EXPECT_EQ(opened.file.ReadToothNumbers(teeth), 0);
+    ASSERT_EQ(teeth.GetCount(), 2);
+    EXPECT_EQ(teeth.GetAt(0)->GetNumber(), "11");
+    EXPECT_EQ(teeth.GetAt(1)->GetNumber(), "41");
 }
 
 // First values dcmdump prints for the tags the readers read (first instance of each).
