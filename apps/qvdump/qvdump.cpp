@@ -13,6 +13,8 @@
 #include "dicom/dataset.h"
 #include "dicom/datasetdump.h"
 #include "dicom/dicomfile.h"
+#include "dicom/element.h"
+#include "platform/lasterror.h"
 
 namespace {
 
@@ -63,7 +65,10 @@ void PrintQuickReaders(CDicomTypeFile& file) {
 bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     CDicomTypeFile file;
     if (!file.Open(path, win::CFile::modeRead | win::CFile::shareDenyWrite)) {
-        std::printf("%s: cannot open\n", path);
+        std::string reason = win::FormatMessageText(win::GetLastError());
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
+            reason.pop_back();
+        std::printf("%s: cannot open: %s\n", path, reason.c_str());
         return false;
     }
     CInfosDicomList list;
@@ -76,9 +81,13 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     }
     std::printf("== %s\n", path);
     if (result != 0) {
-        std::printf("status %d: %s\n", result, quorin::DicomResultText(result));
+        std::printf("status %d: %s", result, quorin::DicomParseResultText(result));
+        if (result == 7) std::printf(" (%s)", file.ReadTransferSyntaxUID().c_str());
+        std::printf("\n");
         return false;
     }
+    std::printf("transfer syntax: %s VR %s endian\n", list.m_bImplicit ? "implicit" : "explicit",
+                list.m_nByteOrder == quorin::kLittleEndian ? "little" : "big");
     quorin::DumpDataSet(list, text);
     std::fputs(text.c_str(), stdout);
     file.m_bImplicit = list.m_bImplicit;

@@ -68,6 +68,25 @@ const char* DicomResultText(std::int32_t code) {
     }
 }
 
+const char* DicomParseResultText(std::int32_t code) {
+    switch (code) {
+        case 0:
+            return "parsed";
+        case 2:
+            return "not a DICOM Part 10 file: no \"DICM\" prefix at offset 128";
+        case 3:
+            return "pixel data to be measured not found";
+        case 7:
+            return "transfer syntax not accepted";
+        case 12:
+            return "no transfer syntax (0002,0010) in the meta group";
+        case 13:
+            return "file truncated or malformed";
+        default:
+            return "unknown result";
+    }
+}
+
 }  // namespace quorin
 
 CDicomTypeFile::CDicomTypeFile() = default;
@@ -157,6 +176,16 @@ std::int32_t CDicomTypeFile::ReadTransferSyntax() {
         return quorin::ReadTransferSyntax(this, m_bImplicit, m_nByteOrder);
     } catch (...) {
         return 13;
+    }
+}
+
+std::string CDicomTypeFile::ReadTransferSyntaxUID() {
+    try {
+        CElementUIMultiple uid(4, 0x0002, 0x0010, this, 0, quorin::kLittleEndian, kDataSetStart);
+        const char* text = uid.m_nStatus == quorin::kStatusOk ? uid.GetValue(0) : nullptr;
+        return text != nullptr ? text : "";
+    } catch (...) {
+        return {};
     }
 }
 

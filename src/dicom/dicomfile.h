@@ -29,8 +29,10 @@ struct TransferSyntax {
 // The row of an accepted transfer syntax UID (compared exactly), or null.
 const TransferSyntax* FindTransferSyntax(const char* uid);
 
-// A plain explanation of a result code of the parser, the writer or the readers.
+// A plain explanation of a result code of the element readers and the quick readers.
 const char* DicomResultText(std::int32_t code);
+// A plain explanation of a result code of the parser (CInfosDicomList::ReadFromStream).
+const char* DicomParseResultText(std::int32_t code);
 
 // Raw values of the patient module (group 0010), as the preview reader returns them.
 struct DicomPatientValues {
@@ -70,6 +72,8 @@ class CDicomTypeFile : public win::CFile {
     // Reads (0002,0010) and sets the implicit flag and byte order: 0 accepted, 7 not in the
     // table, 12 absent or empty, 13 read error.
     std::int32_t ReadTransferSyntax();
+    // The transfer syntax UID as stored ("" when it cannot be read).
+    std::string ReadTransferSyntaxUID();
     // 1 when (0002,0002) is one of the media storage SOP classes of the image type, else 0.
     std::int32_t ReadSOPClass(std::int32_t imageType);
     // True when the stream holds "DICM" at offset 128.

@@ -44,7 +44,10 @@ TEST(PydicomFiles, EveryFileAgreesWithPydicomOrIsRefusedAsDocumented) {
 }
 
 TEST(PydicomFiles, RefusalsCarryAPlainReason) {
-    for (int code : {2, 3, 7, 12, 13}) EXPECT_STRNE(DicomResultText(code), "unknown result");
+    for (int code : {2, 3, 7, 12, 13}) {
+        EXPECT_STRNE(DicomResultText(code), "unknown result");
+        EXPECT_STRNE(DicomParseResultText(code), "unknown result");
+    }
 }
 
 }  // namespace
