@@ -162,6 +162,18 @@ TEST(Writer, AFailedReloadFailsTheWriteAndKeepsTheOldFile) {
     EXPECT_EQ(leftovers.output, "2\n");  // source and target only: no temporary file left
 }
 
+TEST(Writer, AReplacedFileKeepsItsPermissions) {
+    TempDir dir;
+    const std::string target = dir.file("target.dcm");
+    WriteText(target, "old contents");
+    RunCommand("chmod 640 " + ShellQuote(target));
+    Parsed parsed = ParseFile(SourcePath("tests/data/dicom/sample.dcm"));
+    ASSERT_EQ(parsed.result, 0);
+    ASSERT_TRUE(WriteDicomFile(*parsed.list, target.c_str()));
+    EXPECT_EQ(RunCommand("stat -c %a " + ShellQuote(target)).output, "640\n");
+    EXPECT_EQ(ParseFile(target).result, 0);
+}
+
 TEST(Writer, AFullDiskFailsTheWrite) {
     Parsed parsed = ParseFile(SourcePath("tests/data/dicom/sample.dcm"));
     ASSERT_EQ(parsed.result, 0);
