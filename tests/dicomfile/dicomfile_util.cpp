@@ -42,6 +42,10 @@ const std::string& GeneratedSamples() {
     return folder;
 }
 
+void PutText(std::vector<std::uint8_t>& out, const std::string& text) {
+    for (char c : text) out.push_back(static_cast<std::uint8_t>(c));
+}
+
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value));
     out.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -68,7 +72,7 @@ void PutExplicit(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint1
     } else {
         PutU16(out, static_cast<std::uint16_t>(value.size()));
     }
-    out.insert(out.end(), value.begin(), value.end());
+    PutText(out, value);
 }
 
 void PutItem(std::vector<std::uint8_t>& out, std::uint32_t length) {
@@ -87,8 +91,9 @@ void PutSequenceEnd(std::vector<std::uint8_t>& out) {
 }
 
 std::vector<std::uint8_t> Part10(const std::string& syntax, const std::vector<std::uint8_t>& body) {
-    std::vector<std::uint8_t> out(128, 0);
-    out.insert(out.end(), {'D', 'I', 'C', 'M'});
+    std::vector<std::uint8_t> out;
+    for (int i = 0; i < 128; ++i) out.push_back(0);
+    PutText(out, "DICM");
     std::string uid = syntax;
     if (uid.size() % 2) uid.push_back('\0');
     std::vector<std::uint8_t> meta;

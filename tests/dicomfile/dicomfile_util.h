@@ -28,6 +28,8 @@ std::vector<std::uint8_t> Part10(const std::string& syntax, const std::vector<st
 // Element encodings, little endian.
 void PutTag(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint16_t element);
 void PutU16(std::vector<std::uint8_t>& out, std::uint16_t value);
+// Appends the bytes of a text (byte by byte: GCC 12 at -O3 misreads a range insert).
+void PutText(std::vector<std::uint8_t>& out, const std::string& text);
 void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value);
 // Explicit VR element with a 16-bit length (or 32-bit for the long VRs).
 void PutExplicit(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint16_t element,

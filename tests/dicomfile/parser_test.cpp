@@ -19,7 +19,7 @@ constexpr const char* kImplicitLE = "1.2.840.10008.1.2";
 void PutSequence(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint16_t element,
                  std::uint32_t length) {
     PutTag(out, group, element);
-    out.insert(out.end(), {'S', 'Q', 0, 0});
+    PutText(out, std::string("SQ\0\0", 4));
     PutU32(out, length);
 }
 
@@ -173,7 +173,7 @@ TEST(Parser, TheMetaGroupDecidesWhatIsRead) {
     EXPECT_EQ(ParseBytes(bytes).result, 2);
     EXPECT_EQ(ParseBytes(Part10("1.2.840.10008.1.2.5", body)).result, 7);  // RLE: not accepted
     std::vector<std::uint8_t> noSyntax(128, 0);
-    noSyntax.insert(noSyntax.end(), {'D', 'I', 'C', 'M'});
+    PutText(noSyntax, "DICM");
     PutExplicit(noSyntax, 0x0002, 0x0001, "OB", std::string("\0\1", 2));
     noSyntax.insert(noSyntax.end(), body.begin(), body.end());
     EXPECT_EQ(ParseBytes(noSyntax).result, 12);

@@ -187,11 +187,11 @@ TEST(QuickReaders, AbsentAndEmptyValuesReadAsEmptyTexts) {
     std::vector<std::uint8_t> item;
     PutExplicit(item, 0x0008, 0x0100, "SH", "");
     PutTag(item, 0x0008, 0x2220);
-    item.insert(item.end(), {'S', 'Q', 0, 0});
+    PutText(item, std::string("SQ\0\0", 4));
     PutU32(item, static_cast<std::uint32_t>(modifier.size()));
     item.insert(item.end(), modifier.begin(), modifier.end());
     PutTag(body, 0x0008, 0x2218);
-    body.insert(body.end(), {'S', 'Q', 0, 0});
+    PutText(body, std::string("SQ\0\0", 4));
     PutU32(body, static_cast<std::uint32_t>(item.size() + 8));
     PutItem(body, static_cast<std::uint32_t>(item.size()));
     body.insert(body.end(), item.begin(), item.end());
