@@ -17,7 +17,10 @@ namespace quorin {
 class BinaryElement : public CElementDICOM {
   public:
     using CElementDICOM::CElementDICOM;
-    std::uint64_t EncodedLength() const override { return m_nLength + HeaderSize(); }
+    // What Write puts out for a plain value: header and value padded to even length.
+    std::uint64_t EncodedLength() const override {
+        return m_nLength + std::uint64_t{m_nLength & 1} + HeaderSize();
+    }
     // The value bytes (m_nLength of them, then the pad byte when odd); null when none is held.
     const std::uint8_t* GetValue() const { return m_value.empty() ? nullptr : m_value.data(); }
     std::uint8_t* GetValue() { return m_value.empty() ? nullptr : m_value.data(); }

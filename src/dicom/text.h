@@ -163,7 +163,9 @@ class CElementUN : public CElementDICOM {
     bool SetBytes(const void* data, std::uint32_t length);
     const std::uint8_t* GetValue() const { return m_value.empty() ? nullptr : m_value.data(); }
     void Write(win::CFile* file) override;
-    std::uint64_t EncodedLength() const override { return m_nLength + HeaderSize(); }
+    std::uint64_t EncodedLength() const override {
+        return m_nLength + std::uint64_t{m_nLength & 1} + HeaderSize();
+    }
     CElementDICOM* Clone() const override { return quorin::CloneOf(*this); }
     void TakeValueBytes(const std::uint8_t* data, std::uint32_t length) override;
     // The element of the VR the dictionary gives for this tag, holding this value; null when

@@ -2,6 +2,7 @@
 // parsed and written back in the three encodings, hostile ones refused.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 #include "dicom/binary.h"
@@ -321,4 +322,27 @@ TEST(DataSet, EncapsulatedPixelDataLabelledOwIsReadAsOb) {
     auto* ob = dynamic_cast<CElementOB*>(list.Find(0x7FE0, 0x0010, 0)->m_pElement);
     ASSERT_NE(ob, nullptr);
     EXPECT_EQ(ob->m_fragments, std::vector<std::uint32_t>{4});
+}
+
+TEST(DataSet, MetaGroupLengthCountsPadBytes) {
+    CInfosDicomList list;
+    CElementULMultiple length(3, 0x0002, 0x0000, 1u, 0, 1);
+    list.Insert(&length);
+    const std::uint8_t version[1] = {1};  // odd on purpose
+    CElementOB ob(3, 0x0002, 0x0001, 1u, 0, 1);
+    ob.SetBytes(version, 1);
+    list.Insert(&ob);
+    CElementAEMultiple title(3, 0x0002, 0x0016, 1u, 0, 1);
+    const char* name[] = {"STATION"};
+    title.SetValue(name);
+    list.Insert(&title);
+    CElementCSMultiple modality(3, 0x0008, 0x0060, 1u, 0, 1);
+    const char* io[] = {"IO"};
+    modality.SetValue(io);
+    list.Insert(&modality);
+    const auto bytes = WriteAll(list);
+    std::uint32_t groupLength;
+    std::memcpy(&groupLength, bytes.data() + 140, 4);
+    const std::size_t metaEnd = bytes.size() - 10;  // (0008,0060) CS "IO" closes the stream
+    EXPECT_EQ(groupLength, metaEnd - 144);
 }
