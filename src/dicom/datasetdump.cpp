@@ -169,6 +169,7 @@ void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
         } else {
             out += ValueText(*element, ElementValueBytes(*element));
         }
+        if (element->m_nElement == 0) out += " (group length: held 0, computed when written)";
         if (element->m_nStatus != kStatusOk) AppendFormat(out, " (status %d)", element->m_nStatus);
         AppendFormat(out, "  %s\n", keyword ? keyword : "");
     }
