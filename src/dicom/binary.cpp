@@ -28,7 +28,7 @@ void BinaryElement::ClearValue() {
 bool BinaryElement::SetBytes(const void* data, std::uint32_t length) {
     if (length == kUndefinedLength) return false;
     if (length > 0 && data == nullptr) return false;
-    std::vector<std::uint8_t> copy;
+    Bytes copy;
     try {
         copy.assign(length + static_cast<std::size_t>(length & 1), 0);
     } catch (...) {
@@ -43,7 +43,14 @@ bool BinaryElement::SetBytes(const void* data, std::uint32_t length) {
 }
 
 bool BinaryElement::ReadValue(win::CFile* file, std::uint32_t length, std::uint64_t) {
-    if (!Allocate(length) || !ReadExact(file, m_value.data(), length)) return false;
+    try {
+        m_value.resize(std::size_t{length} + (length & 1));  // not zeroed: read over at once
+    } catch (...) {
+        m_value.clear();
+        return false;
+    }
+    if (length & 1) m_value.back() = 0;
+    if (!ReadExact(file, m_value.data(), length)) return false;
     m_nLength = length;
     return true;
 }

@@ -4,6 +4,8 @@
 // file until it is needed.
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "dicom/element.h"
@@ -40,7 +42,25 @@ class BinaryElement : public CElementDICOM {
     std::uint64_t MeasureDefined(win::CFile* file, std::uint64_t position, std::uint32_t length);
     bool ReadLengthAt(win::CFile* file, std::uint64_t position, std::uint32_t& length);
 
-    std::vector<std::uint8_t> m_value;
+    // Bytes about to be overwritten by a read are not zeroed first (pixel data is large).
+    template <class T>
+    struct UninitializedAllocator : std::allocator<T> {
+        template <class U>
+        struct rebind {
+            using other = UninitializedAllocator<U>;
+        };
+        using std::allocator<T>::allocator;
+        template <class U>
+        void construct(U* p) noexcept {
+            ::new (static_cast<void*>(p)) U;
+        }
+        template <class U, class... Args>
+        void construct(U* p, Args&&... args) {
+            ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+        }
+    };
+    using Bytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
+    Bytes m_value;
 };
 
 }  // namespace quorin

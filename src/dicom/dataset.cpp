@@ -1,8 +1,10 @@
 #include "dicom/dataset.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "dicom/binary.h"
 #include "dicom/dictionary.h"
@@ -316,6 +318,8 @@ void CInfosDicomList::SwapAll() {
 bool CInfosDicomList::WriteElements(win::CFile* file) {
     for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext) {
         if (node->m_pElement == nullptr) continue;
+        // Group lengths are retired outside the meta group (and held 0 once parsed).
+        if (node->m_pElement->m_nElement == 0 && node->m_pElement->m_nGroup != 0x0002) continue;
         quorin::WriteElement(*node->m_pElement, file);
         if (node->m_pElement->m_nStatus == quorin::kStatusWriteError) return false;
     }
@@ -325,6 +329,26 @@ bool CInfosDicomList::WriteElements(win::CFile* file) {
 int CInfosDicomList::Write(win::CFile* file, int writePreamble,
                            const quorin::TagValue* const* exclusions, int exclusionCount,
                            const quorin::TagValue* mask) {
+    // The exclusion marks of this call are undone afterwards, so that a later write of the same
+    // data set is not short of elements; marks the caller set stay.
+    std::vector<std::uint32_t> flags;
+    try {
+        flags.reserve(static_cast<std::size_t>(std::max(m_nCount, 0)));
+        for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext)
+            flags.push_back(node->m_nFlag);
+    } catch (...) {
+        return 0;
+    }
+    const int result = WriteMarked(file, writePreamble, exclusions, exclusionCount, mask);
+    std::size_t i = 0;
+    for (CInfosDicomNode* node = m_pFirst; node && i < flags.size(); node = node->m_pNext)
+        node->m_nFlag = flags[i++];
+    return result;
+}
+
+int CInfosDicomList::WriteMarked(win::CFile* file, int writePreamble,
+                                 const quorin::TagValue* const* exclusions, int exclusionCount,
+                                 const quorin::TagValue* mask) {
     if (writePreamble == 1) {
         const std::uint8_t preamble[132] = {};
         try {
@@ -356,14 +380,25 @@ int CInfosDicomList::Write(win::CFile* file, int writePreamble,
             if (masked || groupLength) node->m_nFlag = 1;
         }
     }
+    // The meta group length is the number of bytes written after it in group 0002: the
+    // elements that are written, rendered once to count them.
     std::uint64_t metaLength = 0;
-    for (CInfosDicomNode* node = m_pFirst; node && node->m_pElement->m_nGroup == 0x0002;
-         node = node->m_pNext)
-        if (node->m_pElement->m_nElement != 0) metaLength += node->m_pElement->EncodedLength();
+    try {
+        win::CMemFile meta;
+        for (CInfosDicomNode* node = m_pFirst; node && node->m_pElement->m_nGroup == 0x0002;
+             node = node->m_pNext)
+            if (node->m_pElement->m_nElement != 0 && node->m_nFlag == 0)
+                quorin::WriteElement(*node->m_pElement, &meta);
+        metaLength = meta.GetLength();
+    } catch (...) {
+        return 0;
+    }
 
     for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext) {
         if (node->m_nFlag != 0) continue;
         CElementDICOM* e = node->m_pElement;
+        // Group lengths are retired outside the meta group (and held 0 once parsed).
+        if (e->m_nElement == 0 && e->m_nGroup != 0x0002) continue;
         if (e->m_nGroup == 0x0002 && e->m_nElement == 0) {
             if (auto* groupLength = dynamic_cast<CElementULMultiple*>(e)) {
                 const auto value = static_cast<std::uint32_t>(metaLength);
@@ -391,6 +426,8 @@ int CInfosDicomList::Write(win::CFile* file, int writePreamble,
             else
                 text->LoadFromFile(&source);
             source.Abort();
+            // A value that could not be reloaded would be written as nothing: a failure.
+            if (e->m_nStatus != kStatusOk) return 0;
         }
         quorin::WriteElement(*e, file);
         if (e->m_nStatus == quorin::kStatusWriteError) return 0;
@@ -480,6 +517,9 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         } else if (file->Read(vr, 2) != 2) {
             return 13;
         }
+        // In implicit VR the dictionary's private VRs are those of the maker's own block: the
+        // elements of another maker's block stay opaque bytes.
+        if (implicit && !IsKnownTag(group, element)) std::memcpy(vr, "UN", 3);
         // An undefined length where no sequence is expected (UN, or an implicit VR that is not
         // OB/OW) marks a sequence: it is read as one.
         bool unknownSequence = false;

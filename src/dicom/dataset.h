@@ -85,6 +85,8 @@ class CInfosDicomList {
     bool m_bUntilItemDelimiter = false;
 
   private:
+    int WriteMarked(win::CFile* file, int writePreamble, const quorin::TagValue* const* exclusions,
+                    int exclusionCount, const quorin::TagValue* mask);
     // Whether the dictionary's VR applies to the tag: every public tag, and private tags of the
     // block whose creator is the maker's.
     bool IsKnownTag(std::uint16_t group, std::uint16_t element) const;

@@ -20,7 +20,9 @@ int CElementSequence::ReadFromStream(win::CFile* file, std::uint64_t itemOffset,
     m_bUntilItemDelimiter = m_bUndefinedLength;
     const std::uint64_t contentStart = itemOffset + 8;
     if (!m_bUndefinedLength) {
-        if (length > m_nLimit - contentStart) return quorin::kStatusReadError;
+        // An item said to run past its parent (or the file) ends where its parent ends.
+        if (length > m_nLimit - contentStart)
+            length = static_cast<std::uint32_t>(m_nLimit - contentStart);
         m_nLimit = contentStart + length;
         if (length == 0) {
             m_nEndPosition = contentStart;
