@@ -1,0 +1,109 @@
+// Container of the older image files: little-endian TIFF files whose directories are loaded
+// into one context block. It chooses a directory by subfile type (and page), answers size,
+// depth and compression, hands out the header record of the image description and the drawing
+// data of private tag 32956, and delivers the image's rows (uncompressed, LZW or old-style
+// JPEG strips) to a row function, keeping a running byte sum of the strip data it reads.
+//
+// Rows are delivered top row first, in the file's sample order: red, green, blue for colour
+// images, whatever the compression (the JPEG road turns its decoder's rows back).
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "platform/rawfile.h"
+
+// Status codes of the container (0 success).
+constexpr int kOldTiffCannotOpen = -1;   // cannot open, or no directory matches
+constexpr int kOldTiffReadFailed = -2;   // a read or positioning failed, or data lie outside
+constexpr int kOldTiffUnsupported = -4;  // size, depth, compression or strip layout
+constexpr int kOldTiffNoMemory = -5;
+constexpr int kOldTiffNoDirectory = -6;  // no directory of the wanted kind
+constexpr int kOldTiffCloseFailed = -10;
+
+// Decoded images larger than this are refused (no sound older file comes near it).
+constexpr std::uint64_t kOldTiffMaxImageBytes = std::uint64_t{1} << 28;
+
+// Subfile types the readers ask for.
+constexpr int kOldTiffMainImage = 0;
+constexpr int kOldTiffReducedImage = 1;
+constexpr int kOldTiffPage = 2;
+
+// One entry as stored: tag, type, count, value or offset.
+struct OldTiffEntry {
+    std::uint16_t tag;
+    std::uint16_t type;
+    std::uint32_t count;
+    std::uint32_t value;
+};
+
+constexpr int kOldTiffKnownTags = 25;
+constexpr int kOldTiffMaxDirectories = 32;
+
+// One directory: the known tags in the fixed order of the known-tag table (an absent tag
+// stays zero).
+struct OldTiffDirectory {
+    std::uint16_t entryCount;
+    OldTiffEntry entries[kOldTiffKnownTags];
+    std::uint32_t nextOffset;
+};
+
+// The context block (zero-filled global memory, locked while open).
+struct OldTiffContext {
+    win::HANDLE file;
+    std::uint32_t byteSum;   // every byte of strip and JPEG data read is added
+    std::uint8_t header[8];  // byte order mark, magic number, first directory offset
+    std::int32_t directoryCount;
+    OldTiffDirectory directories[kOldTiffMaxDirectories];
+    std::uint64_t fileSize;
+};
+
+// Position of a tag in the known-tag table, -1 when it is not kept.
+int OldTiffTagIndex(std::uint16_t tag);
+
+// Opens the file and reads its directories (at most 32; a chain that loops is cut). The byte
+// order and magic number are not checked unless `requireTiffHeader` (then "II" and 42 are
+// required, else kOldTiffUnsupported). On failure *context is null.
+int OpenOldTiff(const char* path, OldTiffContext** context, bool requireTiffHeader = false);
+
+// Closes the file and frees the context (synchronously); 0 or kOldTiffCloseFailed.
+int CloseOldTiff(OldTiffContext* context);
+
+// Closes on scope exit.
+struct OldTiffCloser {
+    void operator()(OldTiffContext* context) const { CloseOldTiff(context); }
+};
+using OldTiffHolder = std::unique_ptr<OldTiffContext, OldTiffCloser>;
+
+// Index of the first directory of the wanted subfile type (0 or 1; 2 with the page number),
+// or -1.
+int FindOldTiffDirectory(const OldTiffContext* context, int subfileType, int page);
+
+// 0, kOldTiffNoDirectory, or kOldTiffUnsupported (a side below 1 or above 65,535).
+int GetOldTiffSize(const OldTiffContext* context, int subfileType, int page, std::int32_t* width,
+                   std::int32_t* height);
+
+// Size, compression (1 when absent), depth (8, 24, 16, 12 or 6) and, when `description` is
+// given, the image description (a count of at least 5) up to *descriptionSize bytes; the size
+// becomes the number copied (0 without one). Each out may be null.
+int ReadOldTiffInfo(OldTiffContext* context, int subfileType, int page, std::int32_t* width,
+                    std::int32_t* height, std::int32_t* compression, std::int32_t* depth,
+                    void* description, std::uint32_t* descriptionSize);
+
+// The drawing data of tag 32956 (a count of at least 5; else size 0).
+int GetOldTiffDrawingSize(const OldTiffContext* context, int subfileType, std::uint32_t* size,
+                          int page = 0);
+// Reads min(count, *size) bytes into `buffer`; *size becomes the number read.
+int ReadOldTiffDrawing(OldTiffContext* context, int subfileType, void* buffer, std::uint32_t* size,
+                       int page = 0);
+
+// Receives each row: its number counted from the top and its bytes (row length
+// ceil(depth / 8) x width).
+using OldTiffRowFn = void (*)(void* context, std::int32_t row, const std::uint8_t* bytes);
+
+// Delivers every row of the chosen image to `rowFn`; *byteSum receives the running sum.
+int ReadOldTiffRows(OldTiffContext* context, int subfileType, int page, OldTiffRowFn rowFn,
+                    void* rowContext, std::uint32_t* byteSum);
+
+// The readers' codes for their callers: -1 -> -111, -2 -> -112, -3 -> -113, -4 -> -118,
+// -5 -> -120, -6 -> -116, -7 -> -117; other values unchanged.
+int TranslateOldTiffCode(int code);

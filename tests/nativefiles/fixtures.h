@@ -1,0 +1,30 @@
+// Fixtures of the older-file suites: made at test time by tools/fixtures/nativefiles.py,
+// each with its reference written by libtiff, tifffile or libjpeg.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/test_util.h"
+
+namespace quorin::test {
+
+// Runs the generator: kind, output path, options; false when it fails.
+inline bool Generate(const std::string& kind, const std::string& out, const std::string& options) {
+    const std::string line = std::string(QUORIN_PYTHON) + " " +
+                             ShellQuote(SourcePath("tools/fixtures/nativefiles.py")) + " " + kind +
+                             " " + ShellQuote(out) + " " + options;
+    return RunCommand(line).status == 0;
+}
+
+inline std::uint32_t ReadSum(const std::string& path) {
+    std::ifstream in(path);
+    std::uint64_t v = 0;
+    in >> v;
+    return static_cast<std::uint32_t>(v);
+}
+
+}  // namespace quorin::test
