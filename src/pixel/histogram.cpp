@@ -8,8 +8,8 @@
 
 namespace {
 
-// A rectangle that lies inside a rows x columns matrix; an empty or inverted region, or one
-// that misses the matrix, means the whole matrix.
+// The region clipped to a rows x columns matrix: an empty or inverted region means the whole
+// matrix; a region that misses the matrix keeps nothing.
 struct Span {
     std::uint64_t top, bottom, left, right;
 };
@@ -23,7 +23,7 @@ Span ClipRegion(const win::RECT& region, I rows, I columns) {
     };
     Span span{clip(region.top, rows), clip(region.bottom, rows), clip(region.left, columns),
               clip(region.right, columns)};
-    if (span.top >= span.bottom || span.left >= span.right) return whole;
+    if (span.top >= span.bottom || span.left >= span.right) return Span{0, 0, 0, 0};
     return span;
 }
 
