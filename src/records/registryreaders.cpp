@@ -1,0 +1,137 @@
+#include "records/registryreaders.h"
+
+#include <cstring>
+#include <string>
+
+using namespace win;
+
+namespace quorin {
+
+namespace {
+
+constexpr std::size_t kPathBuffer = 256;  // characters, the terminating NUL included
+
+HKEY LayerRoot(int layer) {
+    switch (layer) {
+        case 0:
+            return HKEY_CURRENT_USER;
+        case 1:
+            return HKEY_USERS;
+        default:
+            return HKEY_LOCAL_MACHINE;
+    }
+}
+
+constexpr const char* kLayerPrefix[kSettingsLayers] = {"Software\\", ".DEFAULT\\Software\\",
+                                                       "Software\\Classes\\"};
+
+}  // namespace
+
+bool OpenSettingsLayer(int layer, const char* key, HKEY* result) {
+    if (result == nullptr) return false;
+    *result = nullptr;
+    if (key == nullptr || layer < 0 || layer >= kSettingsLayers) return false;
+    const std::size_t prefix = std::strlen(kLayerPrefix[layer]);
+    if (prefix + std::strlen(key) >= kPathBuffer) return false;
+    const std::string path = std::string(kLayerPrefix[layer]) + key;
+    return RegOpenKeyExA(LayerRoot(layer), path.c_str(), 0, KEY_READ, result) == ERROR_SUCCESS;
+}
+
+bool QueryRegistryText(HKEY key, const char* valueName, char* buffer, std::size_t bufferSize) {
+    if (key == nullptr || buffer == nullptr || bufferSize == 0) return false;
+    const DWORD offered = bufferSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : DWORD(bufferSize);
+    DWORD type = REG_NONE;
+    DWORD size = offered;
+    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return false;
+    if (std::memchr(buffer, 0, size) != nullptr) return true;  // stored with its NUL
+    if (size >= bufferSize) return false;                      // no room left for the NUL
+    buffer[size] = '\0';
+    return true;
+}
+
+void CopyBoundedText(char* buffer, std::size_t bufferSize, const char* text) {
+    if (buffer == nullptr || bufferSize == 0) return;
+    if (text == nullptr) text = "";
+    const std::size_t length = strnlen(text, bufferSize - 1);
+    std::memmove(buffer, text, length);
+    buffer[length] = '\0';
+}
+
+}  // namespace quorin
+
+bool GetRegistryDword(const char* key, const char* valueName, std::int32_t* value,
+                      std::int32_t defaultValue, std::int32_t minimum, std::int32_t maximum) {
+    std::int32_t result = defaultValue;
+    bool found = false;
+    for (int layer = 0; layer < quorin::kSettingsLayers && !found; ++layer) {
+        HKEY handle = nullptr;
+        if (!quorin::OpenSettingsLayer(layer, key, &handle)) continue;
+        std::int32_t stored = 0;
+        DWORD type = REG_NONE;
+        DWORD size = sizeof stored;
+        const LONG status = RegQueryValueExA(handle, valueName, nullptr, &type,
+                                             reinterpret_cast<BYTE*>(&stored), &size);
+        RegCloseKey(handle);
+        // A value of another type, or a short one, does not stop the search.
+        if (status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof stored) {
+            result = stored;
+            found = true;
+        }
+    }
+    if (minimum != quorin::kNoRegistryBound && result < minimum) result = minimum;
+    if (maximum != quorin::kNoRegistryBound && result > maximum) result = maximum;
+    if (value != nullptr) *value = result;
+    return found;
+}
+
+CRegistryKey::CRegistryKey(const char* key, std::uint32_t mode) {
+    if (key == nullptr) return;
+    if (mode == kWrite) {
+        const std::string path = std::string("Software\\") + key;
+        if (path.size() >= 256) return;
+        char noClass[1] = "";
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, noClass, 0, KEY_WRITE, nullptr,
+                            &m_keys[0], nullptr) == ERROR_SUCCESS)
+            m_mode = kWrite;
+        else
+            m_keys[0] = nullptr;
+    } else if (mode == kRead) {
+        // Each layer keeps its own slot: the layers are asked in the order 1, 2, 3.
+        for (int layer = 0; layer < quorin::kSettingsLayers; ++layer)
+            if (quorin::OpenSettingsLayer(layer, key, &m_keys[layer])) m_mode = kRead;
+    }
+}
+
+CRegistryKey::~CRegistryKey() {
+    Close();
+}
+
+void CRegistryKey::Close() {
+    for (int layer = quorin::kSettingsLayers - 1; layer >= 0; --layer) {
+        if (m_keys[layer] != nullptr) RegCloseKey(m_keys[layer]);
+        m_keys[layer] = nullptr;
+    }
+    m_mode = kUnusable;
+}
+
+bool CRegistryKey::QueryString(const char* valueName, char* buffer, std::size_t bufferSize,
+                               const char* defaultText) {
+    if (m_mode == kRead) {
+        for (HKEY key : m_keys)
+            if (quorin::QueryRegistryText(key, valueName, buffer, bufferSize)) return true;
+    }
+    quorin::CopyBoundedText(buffer, bufferSize, defaultText);
+    return false;
+}
+
+bool CRegistryKey::SetString(const char* valueName, const char* text) {
+    if (m_mode != kWrite || m_keys[0] == nullptr) return false;
+    if (text == nullptr) text = "";
+    const std::size_t size = std::strlen(text) + 1;
+    if (size > 0xFFFFFFFFu) return false;
+    return RegSetValueExA(m_keys[0], valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                          DWORD(size)) == ERROR_SUCCESS;
+}

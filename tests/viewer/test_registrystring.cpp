@@ -1,0 +1,86 @@
+// The viewer's text setting reader over the three layers.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/test_util.h"
+#include "platform/registry.h"
+#include "viewer/registrystring.h"
+
+using namespace win;
+
+namespace {
+
+class ViewerSettings : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* old = std::getenv("QUORIN_CONFIG_DIR");
+        m_hadConfig = old != nullptr;
+        if (old) m_oldConfig = old;
+        setenv("QUORIN_CONFIG_DIR", m_dir.path().c_str(), 1);  // writes stay in the test's folder
+        registry::ClearHives();
+    }
+    void TearDown() override {
+        registry::ClearHives();
+        if (m_hadConfig)
+            setenv("QUORIN_CONFIG_DIR", m_oldConfig.c_str(), 1);
+        else
+            unsetenv("QUORIN_CONFIG_DIR");
+    }
+    quorin::test::TempDir m_dir;
+    std::string m_oldConfig;
+    bool m_hadConfig = false;
+};
+
+TEST_F(ViewerSettings, LayersInOrder) {
+    char text[32];
+    registry::LoadHiveText(2,
+                           "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Classes\\QUORIN\\QV]\n"
+                           "\"Lang\"=\"machine\"\n\"Num\"=dword:1\n");
+    EXPECT_TRUE(GetRegistryString("QUORIN\\QV", "Lang", text, sizeof text, "d"));
+    EXPECT_STREQ(text, "machine");
+    registry::LoadHiveText(1,
+                           "REGEDIT4\n[HKEY_USERS\\.DEFAULT\\Software\\QUORIN\\QV]\n"
+                           "\"Lang\"=\"default user\"\n");
+    EXPECT_TRUE(GetRegistryString("QUORIN\\QV", "Lang", text, sizeof text, "d"));
+    EXPECT_STREQ(text, "default user");
+    registry::LoadHiveText(0,
+                           "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\QUORIN\\QV]\n"
+                           "\"Lang\"=dword:2\n\"Num\"=\"user\"\n");
+    EXPECT_TRUE(GetRegistryString("QUORIN\\QV", "Lang", text, sizeof text, "d"));
+    EXPECT_STREQ(text, "default user");  // a number in the first layer is no text
+    EXPECT_TRUE(GetRegistryString("QUORIN\\QV", "Num", text, sizeof text, "d"));
+    EXPECT_STREQ(text, "user");
+}
+
+TEST_F(ViewerSettings, DefaultsAreCutAndTerminated) {
+    char text[6];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_FALSE(GetRegistryString("QUORIN\\QV", "None", text, sizeof text, "a long default"));
+    EXPECT_STREQ(text, "a lon");
+    EXPECT_FALSE(GetRegistryString("QUORIN\\QV", "None", text, sizeof text, nullptr));
+    EXPECT_STREQ(text, "");
+    EXPECT_FALSE(GetRegistryString("QUORIN\\QV", "None", text, 0, "untouched"));
+    EXPECT_STREQ(text, "");
+}
+
+TEST_F(ViewerSettings, TextWithoutNulAndTooLongTexts) {
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QUORIN\\QV", 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &h, nullptr),
+              LONG(ERROR_SUCCESS));
+    ASSERT_EQ(RegSetValueExA(h, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>("C:\\x"), 4),
+              LONG(ERROR_SUCCESS));
+    RegCloseKey(h);
+    char text[8];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_TRUE(GetRegistryString("QUORIN\\QV", "Path", text, sizeof text, "d"));
+    EXPECT_STREQ(text, "C:\\x");
+    std::memset(text, 'x', sizeof text);
+    EXPECT_FALSE(GetRegistryString("QUORIN\\QV", "Path", text, 4, "dflt"));
+    EXPECT_STREQ(text, "dfl");
+}
+
+}  // namespace
