@@ -2,6 +2,10 @@
 // expects edits made while it runs to count.
 #include "platform/ini.h"
 
+#include <locale.h>
+
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -147,6 +151,13 @@ UINT GetPrivateProfileIntA(const char* section, const char* key, int defaultValu
     UINT number = 0;
     for (; *p >= '0' && *p <= '9'; ++p) number = number * 10u + static_cast<UINT>(*p - '0');
     return negative ? 0u - number : number;
+}
+
+double AtofClassic(const char* text) {
+    if (text == nullptr) return 0.0;
+    static const locale_t classic = newlocale(LC_ALL_MASK, "C", locale_t{});
+    if (classic == locale_t{}) return std::strtod(text, nullptr);  // no locale object: best effort
+    return strtod_l(text, nullptr, classic);
 }
 
 }  // namespace win

@@ -17,6 +17,7 @@ struct ErrorText {
 // Windows' own texts for these codes, as FormatMessage gives them, line end included.
 constexpr std::array kWin32Texts{
     ErrorText{0, "The operation completed successfully.\r\n"},
+    ErrorText{1, "Incorrect function.\r\n"},
     ErrorText{2, "The system cannot find the file specified.\r\n"},
     ErrorText{3, "The system cannot find the path specified.\r\n"},
     ErrorText{4, "The system cannot open the file.\r\n"},
@@ -37,8 +38,12 @@ constexpr std::array kWin32Texts{
     ErrorText{131,
               "An attempt was made to move the file pointer before the beginning of the "
               "file.\r\n"},
+    ErrorText{160, "One or more arguments are not correct.\r\n"},
     ErrorText{161, "The specified path is invalid.\r\n"},
+    ErrorText{183, "Cannot create a file when that file already exists.\r\n"},
     ErrorText{234, "More data is available.\r\n"},
+    ErrorText{1629, "The data supplied is of the wrong type.\r\n"},
+    ErrorText{1804, "The specified datatype is invalid.\r\n"},
 };
 
 // COM codes of their own (FACILITY_NULL); FACILITY_WIN32 codes take the Win32 text.
@@ -49,6 +54,7 @@ constexpr std::array kComTexts{
     ErrorText{0x80004004u, "Operation aborted\r\n"},
     ErrorText{0x80004005u, "Unspecified error\r\n"},
     ErrorText{0x8000FFFFu, "Catastrophic failure\r\n"},
+    ErrorText{0x80040154u, "Class not registered\r\n"},
 };
 
 template <std::size_t N>

@@ -7,6 +7,7 @@
 namespace win {
 
 constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;  // also what S_FALSE reads as
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
@@ -24,7 +25,11 @@ constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
 constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_BAD_ARGUMENTS = 160;
 constexpr DWORD ERROR_BAD_PATHNAME = 161;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_DATATYPE_MISMATCH = 1629;
+constexpr DWORD ERROR_INVALID_DATATYPE = 1804;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);

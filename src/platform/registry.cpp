@@ -1,8 +1,8 @@
 // The registry over three ".reg"-file hives. One lock guards the hives and the open handles;
 // hives load on first use and are read again when their file has been replaced (another process
-// saved settings), so no process overwrites what another wrote. Every write to the current-user
-// hive rewrites its file atomically (temporary file in the same folder, then rename), so a crash
-// never leaves half a file.
+// saved settings), so a write does not drop what another process saved before it. Every write to
+// the current-user hive rewrites its file atomically (temporary file in the same folder, then
+// rename), so a crash never leaves half a file.
 #include "platform/registry.h"
 
 #include <fcntl.h>
@@ -43,8 +43,13 @@ constexpr std::array<std::string_view, kHives> kRootNames{"HKEY_CURRENT_USER", "
 // A settings file is a few kilobytes; anything this large is not one.
 constexpr std::uintmax_t kMaxHiveFileBytes = 16u << 20;
 
-RegKey g_roots[kHives] = {
-    {0, "", KEY_ALL_ACCESS}, {1, "", KEY_ALL_ACCESS}, {2, "", KEY_ALL_ACCESS}};
+// The three predefined keys; built on first use, so that static objects elsewhere may read
+// settings while the program starts.
+RegKey* Roots() {
+    static RegKey roots[kHives] = {
+        {0, "", KEY_ALL_ACCESS}, {1, "", KEY_ALL_ACCESS}, {2, "", KEY_ALL_ACCESS}};
+    return roots;
+}
 
 // What a hive file looked like when it was read or written: another process that saves the
 // file (always by rename) changes it, and the hive is read again before it is used.
@@ -211,8 +216,8 @@ DWORD SaveUserHive(State& state, Notices& notices) {
 
 // The key behind a handle, or null for a handle that is neither a root nor open.
 RegKey* Resolve(State& state, HKEY key) {
-    for (RegKey& root : g_roots)
-        if (key == &root) return key;
+    for (int which = 0; which < kHives; ++which)
+        if (key == &Roots()[which]) return key;
     return (key != nullptr && state.open.count(key) != 0) ? key : nullptr;
 }
 
@@ -241,7 +246,7 @@ LONG NewHandle(State& state, int hive, const Key& key, REGSAM access, HKEY* resu
 }  // namespace
 
 HKEY RootKey(int which) {
-    return (which >= 0 && which < kHives) ? &g_roots[which] : nullptr;
+    return (which >= 0 && which < kHives) ? &Roots()[which] : nullptr;
 }
 
 LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD /*options*/, REGSAM access, HKEY* result) {
@@ -369,8 +374,8 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, 
 LONG RegCloseKey(HKEY key) {
     State& state = TheState();
     std::lock_guard lock(state.mutex);
-    for (RegKey& root : g_roots)
-        if (key == &root) return ERROR_SUCCESS;
+    for (int which = 0; which < kHives; ++which)
+        if (key == &Roots()[which]) return ERROR_SUCCESS;
     if (key == nullptr || state.open.erase(key) == 0)
         return static_cast<LONG>(ERROR_INVALID_HANDLE);
     delete key;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 
@@ -90,6 +91,22 @@ TEST(Ini, NumbersAndRereading) {
               static_cast<UINT>(-3));
     quorin::test::WriteText(path, "[CR Filter]\nGamma=9\n");
     EXPECT_EQ(GetPrivateProfileIntA("CR Filter", "Gamma", 7, path.c_str()), 9u) << "read again";
+}
+
+TEST(Ini, AtofIgnoresTheProcessLocale) {
+    // A locale with a decimal comma, when the machine has one, must not change the reading.
+    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = previous ? previous : "C";
+    for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "de_DE", "C.UTF-8", "C"}) {
+        if (std::setlocale(LC_NUMERIC, name) != nullptr) break;
+    }
+    EXPECT_DOUBLE_EQ(AtofClassic("  1.25xyz"), 1.25);
+    EXPECT_DOUBLE_EQ(AtofClassic("-3e2"), -300.0);
+    EXPECT_DOUBLE_EQ(AtofClassic("1,5"), 1.0);
+    EXPECT_DOUBLE_EQ(AtofClassic("abc"), 0.0);
+    EXPECT_DOUBLE_EQ(AtofClassic(""), 0.0);
+    EXPECT_DOUBLE_EQ(AtofClassic(nullptr), 0.0);
+    std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
 TEST(Ini, WindowsPathAndUnicodeFile) {

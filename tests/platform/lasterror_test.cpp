@@ -34,6 +34,9 @@ TEST(LastError, Texts) {
     EXPECT_EQ(FormatMessageText(112), "There is not enough space on the disk.\r\n");
     EXPECT_EQ(FormatMessageText(0x80070005u), "Access is denied.\r\n") << "HRESULT_FROM_WIN32";
     EXPECT_EQ(FormatMessageText(0x80004005u), "Unspecified error\r\n");
+    EXPECT_EQ(FormatMessageText(ERROR_DATATYPE_MISMATCH),
+              "The data supplied is of the wrong type.\r\n");
+    EXPECT_EQ(FormatMessageText(1), "Incorrect function.\r\n") << "S_FALSE recorded as an error";
     EXPECT_EQ(FormatMessageText(12345), "Unknown error reason...");
     EXPECT_EQ(FormatMessageText(0x80071234u), "Unknown error reason...");
 }

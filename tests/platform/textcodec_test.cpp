@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/test_util.h"
+
 using namespace quorin;
 
 namespace {
@@ -13,6 +15,24 @@ TEST(TextCodec, EveryByteRoundTrips) {
     EXPECT_EQ(Utf16LeToAnsi(AnsiToUtf16Le(all)), all);
     EXPECT_EQ(Utf8ToAnsi(AnsiToUtf8(all)), all);
     EXPECT_EQ(AnsiToUtf8("\x80\xe9"), "\xe2\x82\xac\xc3\xa9");  // euro sign, e acute
+}
+
+// Python's own cp1252 codec agrees on every byte it defines (it leaves five undefined, which
+// Windows maps to the C1 controls of the same value).
+TEST(TextCodec, AgreesWithPythonCp1252) {
+    std::string all;
+    for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
+    const quorin::test::CommandResult python = quorin::test::RunPython(
+        "import sys\n"
+        "out = bytearray()\n"
+        "for b in range(1, 256):\n"
+        "    try:\n"
+        "        out += bytes([b]).decode('cp1252').encode('utf-8')\n"
+        "    except UnicodeDecodeError:\n"
+        "        out += chr(b).encode('utf-8')\n"
+        "sys.stdout.buffer.write(bytes(out))\n");
+    ASSERT_EQ(python.status, 0);
+    EXPECT_EQ(AnsiToUtf8(all), python.output);
 }
 
 TEST(TextCodec, ForeignAndBrokenInput) {
