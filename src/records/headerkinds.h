@@ -1,0 +1,260 @@
+// The header of each image kind: CHeader's common information plus the records only that kind
+// has (exposure, display and grey look-up table of X-ray images, the panoramic and
+// cephalometric programs, the intra-oral sensor record, the colour settings of camera and
+// scanned images, the plate-scanner values of computed radiography). Reset sets the kind's
+// image type code, which tells a reader which class to build:
+//   CHeaderSC 10 (4 and 5 too)   CHeaderVL 9     CHeaderWlk 2 (a CHeaderVL)
+//   CHeaderDX 7    CHeaderIO 8 (a CHeaderDX)     CHeaderZel 1 (a CHeaderIO)
+//   CHeaderCeph 6  CHeaderPano 3 (CHeaderDX)     CHeaderCR 13 (a CHeaderDX)
+//   CHeaderCRIO 14  CHeaderCRPano 15  CHeaderCRCeph 16 (each a CHeaderCR)
+// Every class converts its base's fields first, then its own. Copies are deep; an assignment
+// resets the target through its own Reset, then copies base first, own members after.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "records/equipment.h"
+#include "records/geometry.h"
+#include "records/header.h"
+#include "records/lutgray.h"
+#include "records/sensor.h"
+
+class CHeaderSC : public CHeader {
+  public:
+    CHeaderSC() : m_lut(kLUTMask, kLUTEntries) { CHeaderSC::Reset(); }
+    CHeaderSC(const CHeaderSC&) = default;
+    CHeaderSC& operator=(const CHeaderSC&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    // The kind's own 32-bit value, carried unchanged.
+    std::int32_t GetSCValue() const { return m_value; }
+    void SetSCValue(std::int32_t value) { m_value = value; }
+    SImageSettingsSC& Settings() { return m_settings; }
+    const SImageSettingsSC& Settings() const { return m_settings; }
+    CInfosDisplay& Display() { return m_display; }
+    const CInfosDisplay& Display() const { return m_display; }
+    CInfosLUTGray& LUTGray() { return m_lut; }
+    const CInfosLUTGray& LUTGray() const { return m_lut; }
+
+    static constexpr std::uint8_t kLUTMask = 239;
+    static constexpr std::uint16_t kLUTEntries = 256;
+
+  private:
+    std::int32_t m_value = 0;
+    SImageSettingsSC m_settings;
+    CInfosDisplay m_display;
+    CInfosLUTGray m_lut;
+};
+
+class CHeaderVL : public CHeader {
+  public:
+    CHeaderVL() { CHeaderVL::Reset(); }
+    CHeaderVL(const CHeaderVL&) = default;
+    CHeaderVL& operator=(const CHeaderVL&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    SImageSettingsSC& Settings() { return m_settings; }
+    const SImageSettingsSC& Settings() const { return m_settings; }
+
+  private:
+    SImageSettingsSC m_settings;
+};
+
+// Converts exactly as CHeaderVL; only its type differs.
+class CHeaderWlk : public CHeaderVL {
+  public:
+    CHeaderWlk() { CHeaderWlk::Reset(); }
+    CHeaderWlk(const CHeaderWlk&) = default;
+    CHeaderWlk& operator=(const CHeaderWlk&) = default;
+
+    void Reset() override;
+};
+
+// Pixel-intensity fields of X-ray images, as the record's intensity block carries them.
+struct SPixelIntensity {
+    std::int32_t nValue = -1;
+    std::string strText = "LIN";  // at most 16 characters in the record
+    std::uint16_t nSign = 65535;
+    float fValue1 = 0.0f;  // doubles in the record
+    std::int32_t nValue2 = 0;
+    float fValue2 = 0.0f;
+};
+
+class CHeaderDX : public CHeader {
+  public:
+    CHeaderDX() : m_lut(kLUTMask, kLUTEntries) { CHeaderDX::Reset(); }
+    CHeaderDX(const CHeaderDX&) = default;
+    CHeaderDX& operator=(const CHeaderDX&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    CInfosExp& Exposure() { return m_exposure; }
+    const CInfosExp& Exposure() const { return m_exposure; }
+    CInfosDisplay& Display() { return m_display; }
+    const CInfosDisplay& Display() const { return m_display; }
+    CInfosLUTGray& LUTGray() { return m_lut; }
+    const CInfosLUTGray& LUTGray() const { return m_lut; }
+    CPixelSize& DetectorPixelSpacing() { return m_detectorSpacing; }
+    const CPixelSize& DetectorPixelSpacing() const { return m_detectorSpacing; }
+    SPixelIntensity& PixelIntensity() { return m_intensity; }
+    const SPixelIntensity& PixelIntensity() const { return m_intensity; }
+    CDetector& Detector() { return m_detector; }
+    const CDetector& Detector() const { return m_detector; }
+
+    static constexpr std::uint8_t kLUTMask = 239;
+    static constexpr std::uint16_t kLUTEntries = 256;
+
+  private:
+    CInfosExp m_exposure;
+    CInfosDisplay m_display;
+    CInfosLUTGray m_lut;
+    CPixelSize m_detectorSpacing;
+    SPixelIntensity m_intensity;
+    CDetector m_detector;
+};
+
+class CHeaderIO : public CHeaderDX {
+  public:
+    CHeaderIO() { CHeaderIO::Reset(); }
+    CHeaderIO(const CHeaderIO&) = default;
+    CHeaderIO& operator=(const CHeaderIO&) = default;
+
+    void Reset() override;
+};
+
+class CHeaderZel : public CHeaderIO {
+  public:
+    CHeaderZel() { CHeaderZel::Reset(); }
+    CHeaderZel(const CHeaderZel&) = default;
+    CHeaderZel& operator=(const CHeaderZel&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    CInfosZel& InfosZel() { return m_zel; }
+    const CInfosZel& InfosZel() const { return m_zel; }
+
+  private:
+    CInfosZel m_zel;
+};
+
+class CHeaderCeph : public CHeaderDX {
+  public:
+    CHeaderCeph() { CHeaderCeph::Reset(); }
+    CHeaderCeph(const CHeaderCeph&) = default;
+    CHeaderCeph& operator=(const CHeaderCeph&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    virtual const CInfosCeph& GetCephInfo() const { return m_ceph; }
+    virtual void SetCephInfo(const CInfosCeph& info) { m_ceph = info; }
+
+  private:
+    CInfosCeph m_ceph;
+};
+
+class CHeaderPano : public CHeaderDX {
+  public:
+    CHeaderPano() { CHeaderPano::Reset(); }
+    CHeaderPano(const CHeaderPano&) = default;
+    CHeaderPano& operator=(const CHeaderPano&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    CInfosPano& InfosPano() { return m_pano; }
+    const CInfosPano& InfosPano() const { return m_pano; }
+    CInfosPanoProcess& PanoProcess() { return m_panoProcess; }
+    const CInfosPanoProcess& PanoProcess() const { return m_panoProcess; }
+
+  private:
+    CInfosPano m_pano;
+    CInfosPanoProcess m_panoProcess;
+};
+
+// Computed radiography (plate scanner). The second CR value shares its record field with the
+// filter level of a CR intra-oral image's sensor record.
+class CHeaderCR : public CHeaderDX {
+  public:
+    CHeaderCR() { CHeaderCR::Reset(); }
+    CHeaderCR(const CHeaderCR&) = default;
+    CHeaderCR& operator=(const CHeaderCR&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    // Turns the header into that of a derived image of the same patient: types 13, 15 and 16
+    // become 7 (".dxfp" when processed, else ".dx"), type 14 becomes 8 (".iofp" or ".io"); a
+    // new name in the patient's folder, new series and instance UIDs, the processed flag, the
+    // series date-time now, numbers "1", the source as referenced image. Other types: nothing
+    // changes and the result is false. False also when no name could be made (path empty).
+    virtual bool ConvertToDX(bool processed);
+    virtual void SetCRFlag(std::uint8_t flag) { m_crFlag = flag; }
+    virtual void SetCRParameters(const CValuePair& pair) {
+        m_crValue1 = pair.nFirst;
+        m_crValue2 = pair.nSecond;
+    }
+    std::uint8_t GetCRFlag() const { return m_crFlag; }
+    CValuePair GetCRParameters() const { return CValuePair{m_crValue1, m_crValue2}; }
+
+  private:
+    std::int32_t m_crValue1 = 0;
+    std::int32_t m_crValue2 = 0;
+    std::uint8_t m_crFlag = 0;
+};
+
+class CHeaderCRIO : public CHeaderCR {
+  public:
+    CHeaderCRIO() { CHeaderCRIO::Reset(); }
+    CHeaderCRIO(const CHeaderCRIO&) = default;
+    CHeaderCRIO& operator=(const CHeaderCRIO&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    CInfosZel& InfosZel() { return m_zel; }
+    const CInfosZel& InfosZel() const { return m_zel; }
+
+  private:
+    CInfosZel m_zel;
+};
+
+class CHeaderCRPano : public CHeaderCR {
+  public:
+    CHeaderCRPano() { CHeaderCRPano::Reset(); }
+    CHeaderCRPano(const CHeaderCRPano&) = default;
+    CHeaderCRPano& operator=(const CHeaderCRPano&) = default;
+
+    void Reset() override;
+    void FromSOMU(SOMUImage& record) override;
+    bool ToSOMU(SOMUImage& record) override;
+
+    CInfosPanoProcess& PanoProcess() { return m_panoProcess; }
+    const CInfosPanoProcess& PanoProcess() const { return m_panoProcess; }
+
+  private:
+    CInfosPanoProcess m_panoProcess;
+};
+
+class CHeaderCRCeph : public CHeaderCR {
+  public:
+    CHeaderCRCeph() { CHeaderCRCeph::Reset(); }
+    CHeaderCRCeph(const CHeaderCRCeph&) = default;
+    CHeaderCRCeph& operator=(const CHeaderCRCeph&) = default;
+
+    void Reset() override;
+};
