@@ -106,7 +106,8 @@ int ReadHalfSize(const char* path, std::uint32_t stripBytes, win::HGLOBAL* resul
         return kOldNotReadable;
 
     const win::LONG start = stripBytes == kHalfShortStrip ? 244 : 327;
-    if (win::SetFilePointer(file, start, nullptr, win::FILE_BEGIN) != static_cast<win::DWORD>(start))
+    if (win::SetFilePointer(file, start, nullptr, win::FILE_BEGIN) !=
+        static_cast<win::DWORD>(start))
         return kOldReadFailed;
     std::vector<std::uint8_t> packed(kHalfPixelBytes);
     for (std::uint32_t half = 0; half < 2; ++half) {
@@ -126,7 +127,8 @@ int ReadHalfSize(const char* path, std::uint32_t stripBytes, win::HGLOBAL* resul
             const std::uint8_t* in = packed.data() + y * kHalfRowBytes;
             for (std::int32_t i = 0, b = 0; i < kHalfWidth; i += 4, b += 3) {
                 const std::uint8_t b0 = in[b], b1 = in[b + 1];
-                const std::uint8_t b2 = static_cast<std::uint32_t>(b + 2) < kHalfRowBytes ? in[b + 2] : 0;
+                const std::uint8_t b2 =
+                    static_cast<std::uint32_t>(b + 2) < kHalfRowBytes ? in[b + 2] : 0;
                 samples[i] = b0 >> 2;
                 samples[i + 1] = static_cast<std::uint8_t>(((b0 & 3) << 4) | (b1 >> 4));
                 samples[i + 2] = static_cast<std::uint8_t>(((b1 & 15) << 2) | (b2 >> 6));
@@ -161,7 +163,8 @@ int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
     // The grey road makes an 8-bit DIB: a colour stream's rows would not fit its rows.
     if (components != 1) return kOldNotReadable;
     if (width < 1 || height < 1 ||
-        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > kOldTiffMaxImageBytes)
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
+            kOldTiffMaxImageBytes)
         return kOldNotReadable;
     ConvertJpegComment(comment, width, height, out->record);
     out->lossy = 1;
@@ -196,13 +199,13 @@ int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
 
 }  // namespace
 
-int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType,
-                     std::int32_t page, std::uint8_t* record, std::int32_t* width,
-                     std::int32_t* height, std::int32_t* compression, std::int32_t* depth,
-                     std::int32_t* rotation) {
+int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType, std::int32_t page,
+                     std::uint8_t* record, std::int32_t* width, std::int32_t* height,
+                     std::int32_t* compression, std::int32_t* depth, std::int32_t* rotation) {
     if (context == nullptr) return kOldCannotOpen;
     std::int32_t pageCompression = 0;
-    if (compression != nullptr && kind == OLD_KIND_FMS_PAGE && subfileType == kOldTiffReducedImage) {
+    if (compression != nullptr && kind == OLD_KIND_FMS_PAGE &&
+        subfileType == kOldTiffReducedImage) {
         int r = 0;
         for (std::int32_t p = 0; p <= 21; ++p) {
             r = ReadOldTiffInfo(context, kOldTiffPage, p, nullptr, nullptr, &pageCompression,
@@ -239,7 +242,7 @@ int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOld
     if (UpperExtension(path) != ".TIF") return kOldNotReadable;
     const std::int32_t nameKind = GetOldFileNameKind(path);
     bool flag = subTypeFlag != nullptr && *subTypeFlag;
-    const int subfile = flag ? kOldTiffReducedImage
+    const int subfile = flag                            ? kOldTiffReducedImage
                         : nameKind == OLD_KIND_FMS_PAGE ? kOldTiffPage
                                                         : kOldTiffMainImage;
 
@@ -292,8 +295,8 @@ int ReadOldFileRecord(const char* path, std::uint8_t* record, std::int32_t* widt
                                 ? kOldTiffReducedImage
                                 : kOldTiffMainImage;
         std::int32_t w = 0, h = 0, c = 0, d = 0;
-        if (int r = ReadOldDirectory(kind, context.get(), subfile, 0, record, &w, &h, &c, &d,
-                                     nullptr);
+        if (int r =
+                ReadOldDirectory(kind, context.get(), subfile, 0, record, &w, &h, &c, &d, nullptr);
             r != 0)
             return r;
         if (width) *width = w;
@@ -354,8 +357,7 @@ int ReadOldColourRecord(const char* path, std::uint8_t* record, std::int32_t* wi
 }
 
 int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileType,
-                        std::int32_t page, bool derived, const void* markModule,
-                        SOldFileDIB* out) {
+                        std::int32_t page, bool derived, const void* markModule, SOldFileDIB* out) {
     std::int32_t w = 0, h = 0, c = 0, d = 0;
     if (int r = ReadOldDirectory(kind, context, subfileType, page, out->record, &w, &h, &c, &d,
                                  &out->rotation);
@@ -410,8 +412,7 @@ int ReadOldFileDIB(const char* path, bool subTypeFlag, const void* markModule, S
         // The half-size form is read raw; its strip byte count tells where the pixels start.
         const int index = FindOldTiffDirectory(context.get(), subfile, 0);
         const std::uint32_t strip =
-            index < 0 ? 0
-                      : context->directories[index].entries[OldTiffTagIndex(279)].value;
+            index < 0 ? 0 : context->directories[index].entries[OldTiffTagIndex(279)].value;
         context.reset();
         out->lossy = 1;
         if (IsOldDerivedFile(path)) std::memset(out->record + R::kIntegritySum, 0, 4);

@@ -23,8 +23,8 @@ constexpr int kOldNoMemory = -120;
 struct SOldFileInfo {
     std::int32_t width = 0;
     std::int32_t height = 0;
-    std::int32_t depth = 0;  // 6, 8, 12, 16 or 24
-    std::int32_t kind = 0;   // old-file kind (EOldFileKind)
+    std::int32_t depth = 0;   // 6, 8, 12, 16 or 24
+    std::int32_t kind = 0;    // old-file kind (EOldFileKind)
     bool pixelSizes = false;  // the header record carries both pixel sizes
 };
 
@@ -37,10 +37,9 @@ int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOld
 // header record brought up to the current layout (left cleared for an unknown layout). Asked for
 // the compression of a kind-2 file's reduced image, the pages 0 to 21 are tried instead until
 // one can be read. Every out may be null.
-int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType,
-                     std::int32_t page, std::uint8_t* record, std::int32_t* width,
-                     std::int32_t* height, std::int32_t* compression, std::int32_t* depth,
-                     std::int32_t* rotation);
+int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType, std::int32_t page,
+                     std::uint8_t* record, std::int32_t* width, std::int32_t* height,
+                     std::int32_t* compression, std::int32_t* depth, std::int32_t* rotation);
 
 // The header record of a ".tif" or ".jpg" file (for previews), with the image size and the
 // lossy flag (old-style JPEG, the 6-bit half-size form and ".jpg" files). Every out may be null.
@@ -56,9 +55,9 @@ int ReadOldColourRecord(const char* path, std::uint8_t* record, std::int32_t* wi
 struct SOldFileDIB {
     win::HGLOBAL dib = nullptr;  // owned by the caller after a successful read
     std::uint8_t record[kOldRecordBytes] = {};
-    std::int32_t width = 0;   // of the DIB
+    std::int32_t width = 0;  // of the DIB
     std::int32_t height = 0;
-    std::int32_t lossy = 0;   // 1 for old-style JPEG strips, the half-size form, ".jpg" files
+    std::int32_t lossy = 0;  // 1 for old-style JPEG strips, the half-size form, ".jpg" files
     std::int32_t rotation = 0;
     std::uint32_t byteSum = 0;  // of the strip data read (1 when 0)
     bool mismatch = false;      // the pixels do not match the record's integrity sum
@@ -72,8 +71,7 @@ int ReadOldFileDIB(const char* path, bool subTypeFlag, const void* markModule, S
 
 // The same for one directory of an open container (pages of full-mouth-series files).
 int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileType,
-                        std::int32_t page, bool derived, const void* markModule,
-                        SOldFileDIB* out);
+                        std::int32_t page, bool derived, const void* markModule, SOldFileDIB* out);
 
 // The drawing data of a directory, whole; empty when it has none.
 int ReadOldDrawing(OldTiffContext* context, int subfileType, std::int32_t page,

@@ -29,7 +29,9 @@ void PutWord(std::uint8_t* p, std::uint16_t v) {
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-void PutFloat(std::uint8_t* p, float v) { std::memcpy(p, &v, 4); }
+void PutFloat(std::uint8_t* p, float v) {
+    std::memcpy(p, &v, 4);
+}
 
 float GetFloat(const std::uint8_t* p) {
     float v;
@@ -37,20 +39,33 @@ float GetFloat(const std::uint8_t* p) {
     return v;
 }
 
-bool IsDigit(std::uint8_t c) { return c >= '0' && c <= '9'; }
+bool IsDigit(std::uint8_t c) {
+    return c >= '0' && c <= '9';
+}
 
 // Bytes that the conversion reads from a stored record of each layout.
 std::size_t RequiredSize(int layout) {
     switch (layout) {
-        case kTextualStage: return 45;
-        case 0x5401: return 48;
-        case 0x5402: return 278;
-        case 0x5403: case 0x5404: case 0x5405: return 334;
-        case 0x5406: return 336;
-        case 0x5407: return 343;  // the mirror flag at 334, then eight bytes of pixel sizes
-        case 0x5408: return 348;
-        case 0x5409: return 352;  // the fields through 347 and the integrity sum
-        default: return SIZE_MAX;
+        case kTextualStage:
+            return 45;
+        case 0x5401:
+            return 48;
+        case 0x5402:
+            return 278;
+        case 0x5403:
+        case 0x5404:
+        case 0x5405:
+            return 334;
+        case 0x5406:
+            return 336;
+        case 0x5407:
+            return 343;  // the mirror flag at 334, then eight bytes of pixel sizes
+        case 0x5408:
+            return 348;
+        case 0x5409:
+            return 352;  // the fields through 347 and the integrity sum
+        default:
+            return SIZE_MAX;
     }
 }
 
@@ -130,9 +145,8 @@ void To5407(Stage& s, std::int32_t kind, std::int32_t width, std::int32_t height
             double x, y;
         };
         static constexpr Size kSizes[] = {
-            {380, 480, 0.04884, 0.05828}, {480, 380, 0.05828, 0.04884},
-            {512, 768, 0.039, 0.039},     {768, 512, 0.039, 0.039},
-            {680, 920, 0.039, 0.039},     {920, 680, 0.039, 0.039},
+            {380, 480, 0.04884, 0.05828}, {480, 380, 0.05828, 0.04884}, {512, 768, 0.039, 0.039},
+            {768, 512, 0.039, 0.039},     {680, 920, 0.039, 0.039},     {920, 680, 0.039, 0.039},
             {190, 240, 0.09768, 0.11656}, {240, 190, 0.11656, 0.09768},
         };
         for (const Size& e : kSizes)
@@ -216,16 +230,35 @@ bool ConvertOldHeaderRecord(const std::uint8_t* stored, std::size_t size, std::i
     }
     // Each case falls through to the next step of the chain.
     switch (layout) {
-        case kTextualStage: FromTextual(s); [[fallthrough]];
-        case 0x5401: To5402(s, kind); [[fallthrough]];
-        case 0x5402: To5403(s, kind); [[fallthrough]];
-        case 0x5403: To5404(s); [[fallthrough]];
-        case 0x5404: To5405(s, rotation); [[fallthrough]];
-        case 0x5405: To5406(s, kind); [[fallthrough]];
-        case 0x5406: To5407(s, kind, width, height); [[fallthrough]];
-        case 0x5407: To5408(s, kind); [[fallthrough]];
-        case kLayout5408: To5409(s, kind); break;
-        default: return false;
+        case kTextualStage:
+            FromTextual(s);
+            [[fallthrough]];
+        case 0x5401:
+            To5402(s, kind);
+            [[fallthrough]];
+        case 0x5402:
+            To5403(s, kind);
+            [[fallthrough]];
+        case 0x5403:
+            To5404(s);
+            [[fallthrough]];
+        case 0x5404:
+            To5405(s, rotation);
+            [[fallthrough]];
+        case 0x5405:
+            To5406(s, kind);
+            [[fallthrough]];
+        case 0x5406:
+            To5407(s, kind, width, height);
+            [[fallthrough]];
+        case 0x5407:
+            To5408(s, kind);
+            [[fallthrough]];
+        case kLayout5408:
+            To5409(s, kind);
+            break;
+        default:
+            return false;
     }
     std::memcpy(out, s.r.data(), kOldRecordBytes);
     PutWord(out, kOldLayoutCurrent);
@@ -236,8 +269,7 @@ int ReadOldToothFields(const std::uint8_t* fields, int count, CAnatTeethList& li
                        bool universal) {
     int added = 0;
     for (int i = 0; i < count; ++i) {
-        char text[3] = {static_cast<char>(fields[2 * i]), static_cast<char>(fields[2 * i + 1]),
-                        0};
+        char text[3] = {static_cast<char>(fields[2 * i]), static_cast<char>(fields[2 * i + 1]), 0};
         if (text[1] == ' ') text[1] = 0;
         if (text[0] == ' ' || text[0] == '0') {
             text[0] = text[1] == '0' ? 0 : text[1];
@@ -266,7 +298,7 @@ void OldIntraoralPixelSize(std::int32_t width, std::int32_t height, double* x, d
         double x, y;
     };
     static constexpr Size kSizes[] = {
-        {480, 380, 0.05828, 0.04884}, {380, 480, 0.04884, 0.05828},  {768, 512, 0.039, 0.039},
+        {480, 380, 0.05828, 0.04884}, {380, 480, 0.04884, 0.05828}, {768, 512, 0.039, 0.039},
         {512, 768, 0.039, 0.039},     {1536, 1024, 0.0195, 0.0195}, {1024, 1536, 0.0195, 0.0195},
         {920, 680, 0.039, 0.039},     {680, 920, 0.039, 0.039},     {1840, 1360, 0.0195, 0.0195},
         {1360, 1840, 0.0195, 0.0195},

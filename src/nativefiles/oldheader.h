@@ -14,13 +14,13 @@ constexpr std::uint16_t kOldLayoutCurrent = 0x5409;
 
 // Offsets of the current record.
 namespace old_record {
-constexpr int kLayout = 0;       // 16-bit layout word
-constexpr int kDate = 2;         // 8 characters: year (4), month (2), day (2)
-constexpr int kComments = 10;    // 256 bytes, zero-padded
-constexpr int kTeeth = 266;      // four tooth fields of two characters
-constexpr int kUnsettled = 274;  // "P" in panoramic records converted from 0x5402 or older
-constexpr int kProgram = 275;    // panoramic program code
-constexpr int kExposure = 276;   // three 16-bit exposure words
+constexpr int kLayout = 0;          // 16-bit layout word
+constexpr int kDate = 2;            // 8 characters: year (4), month (2), day (2)
+constexpr int kComments = 10;       // 256 bytes, zero-padded
+constexpr int kTeeth = 266;         // four tooth fields of two characters
+constexpr int kUnsettled = 274;     // "P" in panoramic records converted from 0x5402 or older
+constexpr int kProgram = 275;       // panoramic program code
+constexpr int kExposure = 276;      // three 16-bit exposure words
 constexpr int kExposureGate = 282;  // three 16-bit words; exposure used only when all are 0
 constexpr int kPoints = 290;        // ten points of two 16-bit values
 constexpr int kBrightness = 330;
@@ -61,8 +61,7 @@ std::string OldRecordText(const std::uint8_t* field, std::size_t width);
 // Reads `count` tooth fields of two characters into the list (in the given notation): a blank
 // second character is dropped, a blank or "0" first character gives way to the second ("0"
 // becoming empty), empty teeth are skipped. Returns the number of teeth added.
-int ReadOldToothFields(const std::uint8_t* fields, int count, CAnatTeethList& list,
-                       bool universal);
+int ReadOldToothFields(const std::uint8_t* fields, int count, CAnatTeethList& list, bool universal);
 
 // The sensor model text that the pixel sizes and acquisition-mode words of an intra-oral
 // record tell ("ZEL 3", "ZEL 4", "ZEL 5 HS", "ZEL 5 HR").

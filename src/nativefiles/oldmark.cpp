@@ -43,7 +43,9 @@ const NamedMark kMarks[] = {
 
 }  // namespace
 
-const void* OldMarkModule() { return kMarks; }
+const void* OldMarkModule() {
+    return kMarks;
+}
 
 const SOldMarkBitmap* LoadOldMark(const void* module, const char* name) {
     if (module != kMarks || name == nullptr) return nullptr;

@@ -9,17 +9,31 @@
 
 namespace {
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char Upper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::int32_t KindOfLetter(char letter) {
     switch (Upper(letter)) {
-        case 'R': return OLD_KIND_INTRAORAL;
-        case 'B': case 'F': case 'H': case 'N': case 'X': case 'Y': return OLD_KIND_FMS_PAGE;
-        case 'S': return OLD_KIND_VIDEO;
-        case 'P': return OLD_KIND_PANORAMIC;
-        case 'T': return OLD_KIND_GREY_TIFF;
-        case 'C': return OLD_KIND_COLOUR;
-        default: return OLD_KIND_NONE;
+        case 'R':
+            return OLD_KIND_INTRAORAL;
+        case 'B':
+        case 'F':
+        case 'H':
+        case 'N':
+        case 'X':
+        case 'Y':
+            return OLD_KIND_FMS_PAGE;
+        case 'S':
+            return OLD_KIND_VIDEO;
+        case 'P':
+            return OLD_KIND_PANORAMIC;
+        case 'T':
+            return OLD_KIND_GREY_TIFF;
+        case 'C':
+            return OLD_KIND_COLOUR;
+        default:
+            return OLD_KIND_NONE;
     }
 }
 
@@ -57,7 +71,9 @@ std::int32_t ParseStem(std::string_view stem, bool* derived) {
 
 }  // namespace
 
-std::int32_t GetOldFileNumber(std::string_view stem) { return ParseStem(stem, nullptr); }
+std::int32_t GetOldFileNumber(std::string_view stem) {
+    return ParseStem(stem, nullptr);
+}
 
 bool IsOldFileName(std::string_view path) {
     if (!HasOldExtension(path)) return false;

@@ -328,7 +328,8 @@ int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
                OldTiffRowFn rowFn, void* rowContext) {
     const std::uint64_t pixelBytes = (static_cast<std::uint64_t>(depth) + 7) / 8;
     const std::uint64_t rowBytes = pixelBytes * static_cast<std::uint64_t>(width);
-    if (rowBytes * static_cast<std::uint64_t>(height) > kOldTiffMaxImageBytes) return kOldTiffUnsupported;
+    if (rowBytes * static_cast<std::uint64_t>(height) > kOldTiffMaxImageBytes)
+        return kOldTiffUnsupported;
 
     const OldTiffEntry& offsetsEntry = Entry(d, kTagStripOffsets);
     const OldTiffEntry& countsEntry = Entry(d, kTagStripByteCounts);
