@@ -246,11 +246,22 @@ int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOld
                         : nameKind == OLD_KIND_FMS_PAGE ? kOldTiffPage
                                                         : kOldTiffMainImage;
 
+    // A 5-6-5 colour member: its directory is laid out two bytes off, so that the container
+    // cannot read it; its own reader knows its size.
+    std::int32_t w = 0, h = 0, d = 0;
+    if (ReadRgb565Header(path, &w, &h, &d, nullptr) == 0) {
+        info->width = w;
+        info->height = h;
+        info->depth = d;
+        info->kind = nameKind;
+        if (subTypeFlag != nullptr) *subTypeFlag = false;
+        return 0;
+    }
+
     OldTiffHolder context;
     if (int r = Open(path, &context); r != 0) return r;
     std::uint8_t stored[kOldRecordBytes] = {};
     std::uint32_t storedSize = sizeof stored;
-    std::int32_t w = 0, h = 0, d = 0;
     int r = ReadOldTiffInfo(context.get(), subfile, subfile == kOldTiffPage ? page : 0, &w, &h,
                             nullptr, &d, stored, &storedSize);
     if (r != 0 && flag) {

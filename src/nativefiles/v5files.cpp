@@ -93,12 +93,17 @@ int ReadDrawing(CHeader& header, OldTiffContext* context, int subfileType, std::
     return 0;
 }
 
-int ReadDrawingOfFile(CHeader& header, const char* path, std::int32_t width, std::int32_t height) {
+// The drawing data of the image that the packed-DIB road read.
+int ReadDrawingOfFile(CHeader& header, const char* path, int subfileType, std::int32_t width,
+                      std::int32_t height) {
     if (!win::EqualsNoCase(win::PathExtension(path), ".tif")) return 0;
     OldTiffContext* raw = nullptr;
-    if (int r = OpenOldTiff(path, &raw); r != 0) return TranslateOldTiffCode(r);
+    if (int r = OpenOldTiff(path, &raw, !IsOldFileName(path)); r != 0)
+        return TranslateOldTiffCode(r);
     OldTiffHolder context(raw);
-    return ReadDrawing(header, context.get(), kOldTiffMainImage, 0, width, height);
+    // The half-size form is read raw: its directory may not be one the container knows.
+    if (FindOldTiffDirectory(context.get(), subfileType, 0) < 0) return 0;
+    return ReadDrawing(header, context.get(), subfileType, 0, width, height);
 }
 
 // Rows of the DIB top-down into the caller's buffer, colour as red, green, blue.
@@ -160,7 +165,11 @@ int ReadImage(const char* path, CHeader& header, int pageIndex, unsigned char* p
                 FillScannedHeader(header, read.record, read.lossy);
                 break;
         }
-        if (int r = ReadDrawingOfFile(header, path, read.width, read.height); r != 0) return r;
+        if (int r =
+                ReadDrawingOfFile(header, path, subType2 ? kOldTiffReducedImage : kOldTiffMainImage,
+                                  read.width, read.height);
+            r != 0)
+            return r;
     } else if (type == 11) {
         if (!win::EqualsNoCase(win::PathExtension(path), ".tif")) return kOldNotReadable;
         OldTiffContext* raw = nullptr;

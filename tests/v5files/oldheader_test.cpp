@@ -1,5 +1,7 @@
 // Header records of every older layout, packed by an independent writer from the layout tables,
 // read into the current record; and the bounded readers of the record's fields.
+#include "nativefiles/oldheader.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <limits>
 #include <sstream>
 
-#include "nativefiles/oldheader.h"
 #include "records/anatomy.h"
 #include "v5fixtures.h"
 
@@ -25,11 +26,26 @@ const char* FieldAt(std::size_t offset) {
         const char* name;
     };
     static constexpr Field kFields[] = {
-        {2, "layout"},        {10, "date"},       {266, "comments"},   {274, "teeth"},
-        {275, "byte 274"},    {276, "program"},   {282, "exposure"},   {288, "exposure gate"},
-        {290, "word 288"},    {330, "points"},    {331, "brightness"}, {332, "contrast"},
-        {333, "display"},     {334, "gamma"},     {338, "modes"},      {339, "mirror"},
-        {340, "filter kind"}, {348, "pixel size"}, {350, "filter parameter"}, {352, "unused"},
+        {2, "layout"},
+        {10, "date"},
+        {266, "comments"},
+        {274, "teeth"},
+        {275, "byte 274"},
+        {276, "program"},
+        {282, "exposure"},
+        {288, "exposure gate"},
+        {290, "word 288"},
+        {330, "points"},
+        {331, "brightness"},
+        {332, "contrast"},
+        {333, "display"},
+        {334, "gamma"},
+        {338, "modes"},
+        {339, "mirror"},
+        {340, "filter kind"},
+        {348, "pixel size"},
+        {350, "filter parameter"},
+        {352, "unused"},
         {356, "integrity sum"},
     };
     for (const Field& f : kFields)
