@@ -66,7 +66,9 @@ bool CAnatToothNumber::ValidateOrConvert(std::string& text, bool universal) {
 void CAnatToothNumber::FormatNumber(std::string& out, bool universal) const {
     out = m_number;
     if (!universal) return;
-    ConvertNotation(out, true);
+    const NotationRow* row = FindRow(out, false);
+    if (row == nullptr) return;  // not an FDI number: shown as stored
+    out = row->universal;
     if (out.size() == 1 && out[0] >= '1' && out[0] <= '9') out.insert(0, 1, '0');
 }
 

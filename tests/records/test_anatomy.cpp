@@ -192,6 +192,9 @@ TEST(TeethList, RecordFieldInGivenNotation) {
     ASSERT_EQ(back.GetCount(), 6);
     EXPECT_EQ(back.GetAt(3)->GetNumber(), "55");
     EXPECT_EQ(back.GetAt(5)->GetNumber(), "12");
+    std::string shown;
+    CAnatToothNumber("99").FormatNumber(shown, true);  // no tooth: shown as stored
+    EXPECT_EQ(shown, "99");
 
     list.ToSOMU(field, false);
     EXPECT_STREQ(field[0], "18");

@@ -30,9 +30,9 @@ inline void WriteBMP(const std::string& path, win::HGLOBAL dib) {
     file.bfType = 0x4D42;  // "BM"
     file.bfSize = static_cast<win::DWORD>(sizeof file + block.size());
     file.bfOffBits = static_cast<win::DWORD>(sizeof file + locked.layout().bitsOffset);
-    std::vector<std::uint8_t> bytes(sizeof file);
+    std::vector<std::uint8_t> bytes(sizeof file + block.size());
     std::memcpy(bytes.data(), &file, sizeof file);
-    bytes.insert(bytes.end(), block.begin(), block.end());
+    std::memcpy(bytes.data() + sizeof file, block.data(), block.size());
     WriteBytes(path, bytes);
 }
 

@@ -2,6 +2,7 @@
 // exchange with the SDK record, mirroring and rotating.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -27,7 +28,10 @@ struct Item {
     ~Item() { FreeDrawingItem(&raw); }
     Item(const Item&) = delete;
     Item& operator=(const Item&) = delete;
-    void SetText(const char* text) { std::strncpy(raw.szText, text, sizeof raw.szText); }
+    void SetText(const char* text) {
+        std::memset(raw.szText, 0, sizeof raw.szText);
+        std::memcpy(raw.szText, text, std::min(std::strlen(text), sizeof raw.szText));
+    }
 };
 
 // One drawing of every type the blob treats apart, with values in every field.

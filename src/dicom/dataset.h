@@ -1,0 +1,119 @@
+// The data set of the toolkit: a singly linked list of nodes, each owning one element, with
+// the source path and transfer-syntax properties of the file it came from. Inserting copies in
+// tag order, finding (and marking) by tag, the maker's private creator, removing marked
+// elements, loading values left in the source file, swapping for big-endian output, parsing a
+// stream into the list and writing the list.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "dicom/element.h"
+#include "dicom/number.h"
+
+struct CInfosDicomNode {
+    CInfosDicomNode() = default;
+    // Takes ownership of `element`.
+    explicit CInfosDicomNode(CElementDICOM* element) : m_pElement(element) {}
+    ~CInfosDicomNode() { delete m_pElement; }
+    CInfosDicomNode(const CInfosDicomNode&) = delete;
+    CInfosDicomNode& operator=(const CInfosDicomNode&) = delete;
+
+    CElementDICOM* m_pElement = nullptr;  // owned
+    CInfosDicomNode* m_pNext = nullptr;
+    std::uint32_t m_nFlag = 0;  // 1 = marked for removal or exclusion
+};
+
+class CInfosDicomList {
+  public:
+    CInfosDicomList() = default;
+    // A deep copy: every node's element is copied.
+    CInfosDicomList(const CInfosDicomList& other);
+    CInfosDicomList& operator=(const CInfosDicomList&) = delete;
+    virtual ~CInfosDicomList() { Clear(); }
+
+    // Writes the data set: the preamble and "DICM" when asked, then every element not
+    // excluded (by tag, by group with element 0, or by the private mask), the meta group
+    // length recomputed, values left in the source file loaded first. 1 on success, 0 when a
+    // write failed or a source file could not be opened.
+    virtual int Write(win::CFile* file, int writePreamble,
+                      const quorin::TagValue* const* exclusions, int exclusionCount,
+                      const quorin::TagValue* mask);
+    // Swaps (SwapTag) every big-endian element in place.
+    virtual void SwapAll();
+
+    void Clear();
+    // Inserts a copy of `element` in tag order, replacing an element of the same tag; the
+    // caller keeps its element. False (nothing inserted) for null or without memory.
+    bool Insert(const CElementDICOM* element);
+    // Appends `element` at the end, in file order; the list takes ownership (also on failure).
+    bool Append(CElementDICOM* element);
+    // The node of (group, element), its flag set to `flag`; null when absent.
+    CInfosDicomNode* Find(std::uint16_t group, std::uint16_t element, std::uint32_t flag);
+    // Element number (0x11 to 0x7F) of the creator "QUORIN" in `group`, or 0.
+    std::uint16_t FindPrivateCreator(std::uint16_t group);
+    // First element number from 0x11 to 0x7F that is free or holds "QUORIN", or 0.
+    std::uint16_t GetPrivateCreatorSlot(std::uint16_t group);
+    void RemoveFlagged();
+    // Loads every OB, OW and LT value still in the source file from `file`.
+    void LoadValuesFromFile(win::CFile* file);
+    // Parses a stream into the list (appending in file order). `start` 0: after the preamble
+    // and prefix ("DICM" checked when `hasPreamble` is 1) or at 20 without; `length` 0: to
+    // the end, 0xFFFFFFFF: one element. Results: 0 parsed, 2 no "DICM", 3 pixel data to be
+    // measured not found, 7 transfer syntax not accepted, 12 no transfer syntax, 13 malformed.
+    int ReadFromStream(win::CFile* file, int hasPreamble, std::uint64_t start, std::uint32_t length,
+                       int pixelMode, int nested);
+    // Writes the elements in list order without preamble or exclusions (a sequence item).
+    bool WriteElements(win::CFile* file);
+
+    CInfosDicomNode* m_pFirst = nullptr;
+    CInfosDicomNode* m_pLast = nullptr;
+    std::int32_t m_nCount = 0;
+    std::string m_szSourcePath;
+    std::int32_t m_bImplicit = 0;
+    std::int32_t m_nByteOrder = quorin::kLittleEndian;
+    std::uint32_t m_nContentLength = 0;
+    std::uint32_t m_nDelimiterBytes = 0;
+
+    // Parse bounds of a nested list: the end of the enclosing item (or sequence), the nesting
+    // depth, and where the last parse stopped.
+    std::uint64_t m_nLimit = quorin::kNoLimit;
+    std::int32_t m_nDepth = 0;
+    std::uint64_t m_nEndPosition = 0;
+
+  protected:
+    // Set for the content of an undefined-length item: the parse must end at its delimiter.
+    bool m_bUntilItemDelimiter = false;
+
+  private:
+    int WriteMarked(win::CFile* file, int writePreamble, const quorin::TagValue* const* exclusions,
+                    int exclusionCount, const quorin::TagValue* mask);
+    // Whether the dictionary's VR applies to the tag: every public tag, and private tags of the
+    // block whose creator is the maker's.
+    bool IsKnownTag(std::uint16_t group, std::uint16_t element) const;
+    int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
+              int pixelMode, int nested);
+};
+
+namespace quorin {
+
+// Reads the transfer syntax (0002,0010) from offset 132: 0 accepted (flags set), 7 not
+// accepted, 12 absent or empty, 13 read error.
+int ReadTransferSyntax(win::CFile* file, std::int32_t& implicit, std::int32_t& byteOrder);
+
+// An element of the class the data set holds for `vr` (the multiple class where there is one)
+// with the tag, type and flags of `source` and the given raw value bytes; null for a VR
+// outside AE AS AT CS DA DS DT FD FL IS LO LT OB OW PN SH SL SS ST TM UI UL US, or without
+// memory. Owned by the caller.
+// An empty element of the class the data set holds for `vr` (for SQ a sequence, for the
+// 32-bit-length VRs not modelled a CElementUN keeping the letters); null for letters that are
+// not a VR or without memory. Owned by the caller.
+CElementDICOM* NewEmptyElement(const char* vr, std::int32_t type, std::uint16_t group,
+                               std::uint16_t element, std::int32_t implicit, std::int32_t order);
+
+// Whether the parser measures the pixel data of this VR instead of reading it.
+bool IsPixelMeasured(const char* vr, int pixelMode, int nested);
+
+CElementDICOM* NewElementOfVr(const char* vr, const CElementDICOM& source, const std::uint8_t* data,
+                              std::uint32_t length);
+
+}  // namespace quorin

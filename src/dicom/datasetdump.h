@@ -1,0 +1,29 @@
+// Text views of a parsed data set: the readable listing of the dump tool (tag, VR, length,
+// value, keyword, nested items indented, pixel data summarised) and a canonical listing (tag,
+// VR, value length and a hash of the little-endian value bytes) that tests compare with other
+// toolkits' reading of the same file.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CElementDICOM;
+class CInfosDicomList;
+
+namespace quorin {
+
+// The value bytes of an element as it writes them, in little-endian order, pad byte included;
+// empty for a sequence or an element without a value.
+std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element);
+
+// 64-bit FNV-1a of a byte range (the canonical listing's value hash).
+std::uint64_t HashBytes(const std::uint8_t* data, std::size_t size);
+
+// Appends the readable listing of `list` to `out`, indented by `depth` levels.
+void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth = 0);
+
+// Appends the canonical listing: one line per element "depth gggg,eeee VR length hash", one
+// line "depth item" before each sequence item's elements.
+void DumpCanonical(const CInfosDicomList& list, std::string& out, int depth = 0);
+
+}  // namespace quorin

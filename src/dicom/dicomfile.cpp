@@ -1,0 +1,206 @@
+// The DICOM file class: opening with retries, in-memory streams, transfer syntax and SOP class.
+#include "dicom/dicomfile.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "dicom/dataset.h"
+#include "dicom/multiple.h"
+#include "platform/lasterror.h"
+
+namespace quorin {
+namespace {
+
+constexpr TransferSyntax kSyntaxes[] = {
+    {"1.2.840.10008.1.2", 1, 1, false},     {"1.2.840.10008.1.2.1", 0, 1, false},
+    {"1.2.840.10008.1.2.2", 0, 0, false},   {"1.2.840.10008.1.2.4.50", 0, 1, true},
+    {"1.2.840.10008.1.2.4.51", 0, 1, true}, {"1.2.840.10008.1.2.4.57", 0, 1, true},
+    {"1.2.840.10008.1.2.4.70", 0, 1, true}, {"1.2.840.10008.1.2.4.91", 0, 1, true},
+    {"1.2.840.10008.1.2.4.90", 0, 1, true},
+};
+
+struct SopClassRow {
+    std::int32_t types[4];  // image types; -1 fills a short list
+    const char* uids[2];
+};
+
+constexpr SopClassRow kSopClasses[] = {
+    {{1, 8, -1, -1}, {"1.2.840.10008.5.1.4.1.1.1.3", "1.2.840.10008.5.1.4.1.1.1.3.1"}},
+    {{2, 9, -1, -1}, {"1.2.840.10008.5.1.4.1.1.77.1.4", "1.2.840.10008.5.1.4.1.1.77.1.1"}},
+    {{3, 6, 7, -1}, {"1.2.840.10008.5.1.4.1.1.1.1", "1.2.840.10008.5.1.4.1.1.1.1.1"}},
+    {{4, 5, 10, -1}, {"1.2.840.10008.5.1.4.1.1.7", nullptr}},
+    {{13, 14, 15, 16}, {"1.2.840.10008.5.1.4.1.1.1", nullptr}},
+};
+
+}  // namespace
+
+const TransferSyntax* FindTransferSyntax(const char* uid) {
+    if (uid == nullptr) return nullptr;
+    for (const auto& row : kSyntaxes)
+        if (std::strcmp(row.uid, uid) == 0) return &row;
+    return nullptr;
+}
+
+const char* DicomResultText(std::int32_t code) {
+    switch (code) {
+        case 0:
+            return "read";
+        case 2:
+            return "not a DICOM Part 10 file: no \"DICM\" prefix at offset 128";
+        case 3:
+            return "element not found";
+        case 5:
+            return "required element read with an empty value";
+        case 7:
+            return "value not accepted (transfer syntax, SOP class or bits stored)";
+        case 9:
+            return "required element without a value";
+        case 12:
+            return "transfer syntax (0002,0010) absent or empty";
+        case 13:
+            return "short read or malformed stream";
+        case 14:
+            return "file exception while writing";
+        default:
+            return "unknown result";
+    }
+}
+
+const char* DicomParseResultText(std::int32_t code) {
+    switch (code) {
+        case 0:
+            return "parsed";
+        case 2:
+            return "not a DICOM Part 10 file: no \"DICM\" prefix at offset 128";
+        case 3:
+            return "pixel data to be measured not found";
+        case 7:
+            return "transfer syntax not accepted";
+        case 12:
+            return "no transfer syntax (0002,0010) in the meta group";
+        case 13:
+            return "file truncated or malformed";
+        default:
+            return "unknown result";
+    }
+}
+
+}  // namespace quorin
+
+CDicomTypeFile::CDicomTypeFile() = default;
+
+CDicomTypeFile::~CDicomTypeFile() = default;
+
+bool CDicomTypeFile::OpenOnce(const char* path, unsigned flags, win::CFileException* error) {
+    return win::CFile::Open(path, flags, error);
+}
+
+void CDicomTypeFile::PauseBeforeRetry() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kRetryMilliseconds));
+}
+
+bool CDicomTypeFile::Open(const char* path, unsigned flags, win::CFileException* error) {
+    m_memory.reset();
+    m_nKnownLength = kUnknownLength;
+    bool opened = OpenOnce(path, flags, error);
+    for (int attempt = 1;
+         !opened && attempt < kOpenAttempts && win::GetLastError() == win::ERROR_SHARING_VIOLATION;
+         ++attempt) {
+        PauseBeforeRetry();
+        opened = OpenOnce(path, flags, error);
+    }
+    // A file opened for reading keeps its length while parsed: it is asked for at every
+    // element, and asking the system each time costs more than the parse.
+    if (opened && (flags & (modeWrite | modeReadWrite)) == 0)
+        m_nKnownLength = win::CFile::GetLength();
+    return opened;
+}
+
+bool CDicomTypeFile::OpenMemory(const void* bytes, std::size_t size, const char* path) {
+    try {
+        m_memory = std::make_unique<win::CMemFile>(bytes, size);
+        m_path = path != nullptr ? path : "";
+    } catch (...) {
+        m_memory.reset();
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t CDicomTypeFile::Read(void* buffer, std::uint32_t count) {
+    return m_memory ? m_memory->Read(buffer, count) : win::CFile::Read(buffer, count);
+}
+
+void CDicomTypeFile::Write(const void* buffer, std::uint32_t count) {
+    m_nKnownLength = kUnknownLength;
+    if (m_memory)
+        m_memory->Write(buffer, count);
+    else
+        win::CFile::Write(buffer, count);
+}
+
+std::int64_t CDicomTypeFile::Seek(std::int64_t offset, SeekPosition from) {
+    return m_memory ? m_memory->Seek(offset, from) : win::CFile::Seek(offset, from);
+}
+
+std::uint64_t CDicomTypeFile::GetPosition() const {
+    return m_memory ? m_memory->GetPosition() : win::CFile::GetPosition();
+}
+
+std::uint64_t CDicomTypeFile::GetLength() const {
+    if (m_memory) return m_memory->GetLength();
+    return m_nKnownLength != kUnknownLength ? m_nKnownLength : win::CFile::GetLength();
+}
+
+void CDicomTypeFile::Flush() {
+    if (!m_memory) win::CFile::Flush();
+}
+
+void CDicomTypeFile::Close() {
+    m_nKnownLength = kUnknownLength;
+    if (m_memory)
+        m_memory.reset();
+    else
+        win::CFile::Close();
+}
+
+bool CDicomTypeFile::HasPrefix() {
+    char prefix[4];
+    return Seek(128, begin) == 128 && Read(prefix, 4) == 4 && std::memcmp(prefix, "DICM", 4) == 0;
+}
+
+std::int32_t CDicomTypeFile::ReadTransferSyntax() {
+    try {
+        return quorin::ReadTransferSyntax(this, m_bImplicit, m_nByteOrder);
+    } catch (...) {
+        return 13;
+    }
+}
+
+std::string CDicomTypeFile::ReadTransferSyntaxUID() {
+    try {
+        CElementUIMultiple uid(4, 0x0002, 0x0010, this, 0, quorin::kLittleEndian, kDataSetStart);
+        const char* text = uid.m_nStatus == quorin::kStatusOk ? uid.GetValue(0) : nullptr;
+        return text != nullptr ? text : "";
+    } catch (...) {
+        return {};
+    }
+}
+
+std::int32_t CDicomTypeFile::ReadSOPClass(std::int32_t imageType) {
+    if (imageType <= 0) return 0;
+    CElementUIMultiple uid(0, 0x0002, 0x0002, this, 0, quorin::kLittleEndian, kDataSetStart);
+    if (uid.m_nStatus != quorin::kStatusOk) return 0;
+    const char* text = uid.GetValue(0);
+    if (text == nullptr) return 0;
+    for (const auto& row : quorin::kSopClasses) {
+        bool typeMatches = false;
+        for (std::int32_t t : row.types) typeMatches = typeMatches || (t == imageType);
+        if (!typeMatches) continue;
+        for (const char* accepted : row.uids)
+            if (accepted != nullptr && std::strcmp(accepted, text) == 0) return 1;
+    }
+    return 0;
+}

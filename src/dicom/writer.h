@@ -1,0 +1,18 @@
+// Writing a data set to a named file without ever losing the file it replaces: the data set is
+// written to a temporary file in the same folder, which replaces the target only once the whole
+// write has succeeded.
+#pragma once
+#include <cstdint>
+
+#include "dicom/dataset.h"
+
+namespace quorin {
+
+// Writes `list` (CInfosDicomList::Write with the same arguments) to `path`. True when the file
+// was written in full and moved into place; false leaves any previous file untouched and no
+// temporary file behind.
+bool WriteDicomFile(CInfosDicomList& list, const char* path, int writePreamble = 1,
+                    const TagValue* const* exclusions = nullptr, int exclusionCount = 0,
+                    const TagValue* mask = nullptr);
+
+}  // namespace quorin
