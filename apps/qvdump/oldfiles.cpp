@@ -17,12 +17,17 @@ namespace {
 // The header class that the SDK builds for an image type.
 std::unique_ptr<CHeader> MakeHeader(std::int32_t type) {
     switch (type) {
-        case 1: return std::make_unique<CHeaderZel>();
-        case 2: return std::make_unique<CHeaderWlk>();
-        case 3: return std::make_unique<CHeaderPano>();
+        case 1:
+            return std::make_unique<CHeaderZel>();
+        case 2:
+            return std::make_unique<CHeaderWlk>();
+        case 3:
+            return std::make_unique<CHeaderPano>();
         case 4:
-        case 5: return std::make_unique<CHeaderSC>();
-        default: return std::make_unique<CHeader>();
+        case 5:
+            return std::make_unique<CHeaderSC>();
+        default:
+            return std::make_unique<CHeader>();
     }
 }
 
@@ -59,15 +64,15 @@ void PrintHeader(CHeader& h) {
     std::printf("  teeth:%s\n", TeethText(h.TeethList()).c_str());
     std::int32_t filter = 0, parameter = 0;
     h.Filter().GetFilter(&filter, &parameter);
-    std::printf("  mirrored %u, filter %d parameter %d\n", unsigned{h.Orient().GetMirror()},
-                filter, parameter);
+    std::printf("  mirrored %u, filter %d parameter %d\n", unsigned{h.Orient().GetMirror()}, filter,
+                parameter);
     const CEquipment& e = h.Equipment();
     std::printf("  equipment: manufacturer \"%s\" model \"%s\" software \"%s\"\n",
                 e.GetManufacturer().c_str(), e.GetModelName().c_str(),
                 e.GetSoftwareVersions().c_str());
     std::printf("  pixel size %.5f x %.5f mm\n", h.PixelSize(0).GetX(), h.PixelSize(0).GetY());
-    std::printf("  checksum mismatch %d, checksum %u, drawings %u bytes\n",
-                h.GetChecksumMismatch(), h.GetChecksum(), h.GetDrawingDataSize());
+    std::printf("  checksum mismatch %d, checksum %u, drawings %u bytes\n", h.GetChecksumMismatch(),
+                h.GetChecksum(), h.GetDrawingDataSize());
     if (auto* dx = dynamic_cast<CHeaderDX*>(&h)) {
         PrintLUT(dx->LUTGray(), dx->Display());
         const CInfosExp& x = dx->Exposure();
@@ -143,7 +148,9 @@ bool WriteBmp(const char* path, const std::vector<std::uint8_t>& pixels, int wid
 
 }  // namespace
 
-bool IsOldFile(const char* path) { return V5Files_IsOldQuorinFile(path) != 0; }
+bool IsOldFile(const char* path) {
+    return V5Files_IsOldQuorinFile(path) != 0;
+}
 
 bool DumpOldFile(const char* path, const OldFileOptions& options) {
     std::printf("== %s (older file)\n", path);
@@ -170,8 +177,8 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
             if (samples != 1 && samples != 3) {
                 std::printf("bmp: no pixels of %d samples to write\n", samples);
                 ok = false;
-            } else if (!WriteBmp(options.bmpPath, pixels, header->GetWidth(),
-                                 header->GetHeight(), samples)) {
+            } else if (!WriteBmp(options.bmpPath, pixels, header->GetWidth(), header->GetHeight(),
+                                 samples)) {
                 std::printf("bmp: cannot write %s\n", options.bmpPath);
                 ok = false;
             } else {
