@@ -212,6 +212,17 @@ TEST_F(V5Exports, PanoramicAndScannedImages) {
     EXPECT_EQ(g.pixels, ReadBytes(t + ".raw"));
 }
 
+TEST_F(V5Exports, ColourImagesThroughThePackedDibRoad) {
+    const std::string file = m_dir.file("T22.tif");
+    ASSERT_TRUE(MakeV5Fixture("grey", file, "--bits 24 --compress lzw:2 --rows 3"));
+    CHeaderSC header;
+    const Read r = ReadFile(file, header);
+    ASSERT_EQ(r.info, 0);
+    EXPECT_EQ(header.GetSamplesPerPixel(), 3);
+    ASSERT_EQ(r.image, 0);
+    EXPECT_EQ(r.pixels, ReadBytes(file + ".raw"));  // red, green, blue as libtiff decodes them
+}
+
 TEST_F(V5Exports, HalfSizeImagesAreReportedAsDelivered) {
     for (const char* header : {"244", "327"}) {
         const std::string file = m_dir.file("R20.tif");
