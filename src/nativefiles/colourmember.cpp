@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "nativefiles/colourrecord.h"
@@ -148,7 +149,11 @@ int ReadContainerMember(const char* path, CColourMember* m, bool wantDrawing) {
         std::uint32_t drawingSize = 0;
         if (int r = GetOldTiffDrawingSize(c.get(), kOldTiffMainImage, &drawingSize); r != 0)
             return TranslateOldTiffCode(r);
-        m->drawing.assign(drawingSize, 0);
+        try {
+            m->drawing.assign(drawingSize, 0);
+        } catch (const std::bad_alloc&) {
+            return -120;
+        }
         if (drawingSize != 0) {
             if (int r =
                     ReadOldTiffDrawing(c.get(), kOldTiffMainImage, m->drawing.data(), &drawingSize);

@@ -46,6 +46,11 @@ constexpr TransformTable MakeTransformTable() {
     return t;
 }
 constexpr TransformTable kTransform = MakeTransformTable();
+static_assert(kTransform.c[1][2] == kCosine[6] && kTransform.c[1][6] == -kCosine[2] &&
+              kTransform.c[1][4] == -kCosine[4] && kTransform.c[2][2] == -kCosine[6] &&
+              kTransform.c[2][6] == kCosine[2] && kTransform.c[3][2] == -kCosine[2] &&
+              kTransform.c[3][4] == kCosine[4] && kTransform.c[3][6] == -kCosine[6] &&
+              kTransform.c[0][2] == kCosine[2] && kTransform.c[0][6] == kCosine[6]);
 
 // 65,536 x 0.25 x C(row) x C(column) truncated in double precision: 8,191 at (0, 0).
 constexpr std::int32_t QuantFactor(int k) {
@@ -57,7 +62,9 @@ constexpr std::int32_t QuantFactor(int k) {
 
 // Bounds that no 8-bit baseline stream reaches; they keep hostile values inside 64 bits.
 constexpr std::int64_t kPredictorLimit = std::int64_t{1} << 40;
-constexpr std::int64_t kCoefficientLimit = std::int64_t{1} << 20;
+constexpr std::int32_t kCoefficientLimit = std::int32_t{1} << 16;
+// With coefficients inside that limit every transform output fits an int after the last
+// shift: |t| < 2^26, |row pass| < 2^29, |column pass| < 2^32, >> 4 < 2^28.
 
 constexpr int kInputSize = 1024;
 
@@ -134,17 +141,14 @@ class Decoder {
 
     // Entropy-coded data.
     void FillBits();
-    std::uint32_t PeekBits(int count) {
-        if (m_bitCount < count) FillBits();
-        return static_cast<std::uint32_t>(m_bits >> (64 - count));
-    }
     void DropBits(int count);
-    std::int32_t ReceiveExtend(int size);
-    int DecodeSymbol(const HuffmanTable& table);
+    // A symbol and the value of the bits that follow it (the symbol is the bit count for DC,
+    // its low four bits for AC), in one go.
+    int DecodeSymbolAndValue(const HuffmanTable& table, bool dc, std::int32_t& value);
     void Restart();
 
-    bool DecodeBlock(int scanIndex, std::int64_t* block);
-    void Transform(const std::int64_t* coefficients, const std::int64_t* quant, int* samples);
+    // Coefficients in natural order; `rows` and `columns` mark where they are not 0.
+    bool DecodeBlock(int scanIndex, std::int32_t* block, unsigned& rows, unsigned& columns);
     void DecodeScan(JpegRowFn row);
 
     // Input.
@@ -231,7 +235,12 @@ bool Decoder::TableSegment(int marker) {
                 Fail(kJpegReasonSegmentLength);
                 return true;
             }
-            m_comment.assign(static_cast<std::size_t>(length - 2), '\0');
+            try {
+                m_comment.assign(static_cast<std::size_t>(length - 2), '\0');
+            } catch (const std::bad_alloc&) {
+                Fail(kJpegReasonNoMemory);
+                return true;
+            }
             for (char& c : m_comment) c = static_cast<char>(Byte());
             m_hasComment = true;
             return true;
@@ -429,6 +438,13 @@ bool Decoder::ReadScanHeader() {
 // Entropy-coded data
 
 void Decoder::FillBits() {
+    // Plain data bytes straight from the input buffer.
+    if (m_pendingMarker < 0) {
+        while (m_bitCount <= 56 && m_pos < m_fill && m_input[m_pos] != 0xFF) {
+            m_bits |= static_cast<std::uint64_t>(m_input[m_pos++]) << (56 - m_bitCount);
+            m_bitCount += 8;
+        }
+    }
     while (m_bitCount <= 56) {
         std::uint8_t byte = 0;
         if (m_pendingMarker < 0) {
@@ -462,30 +478,39 @@ void Decoder::DropBits(int count) {
     if (m_paddedBits > m_bitCount) m_paddedBits = m_bitCount;
 }
 
-std::int32_t Decoder::ReceiveExtend(int size) {
-    if (size == 0) return 0;
-    const std::int32_t v = static_cast<std::int32_t>(PeekBits(size));
-    DropBits(size);
-    // Top bit set: the value itself; else a negative value.
-    return (v >> (size - 1)) ? v : v + 1 - (1 << size);
-}
-
-int Decoder::DecodeSymbol(const HuffmanTable& t) {
-    const std::uint32_t peek = PeekBits(16);
+inline int Decoder::DecodeSymbolAndValue(const HuffmanTable& t, bool dc, std::int32_t& value) {
+    value = 0;
+    if (m_bitCount < 32) FillBits();  // at least 57 bits now, padding included
+    const std::uint32_t peek = static_cast<std::uint32_t>(m_bits >> 48);
+    int length = 0, symbol = -1;
     const std::uint16_t hit = t.lookup[peek >> (16 - HuffmanTable::kLookupBits)];
     if (hit != 0) {
-        DropBits(hit >> 8);
-        return hit & 0xFF;
-    }
-    for (int l = HuffmanTable::kLookupBits + 1; l <= 16; ++l) {
-        const std::int32_t code = static_cast<std::int32_t>(peek >> (16 - l));
-        if (t.maxCode[l] >= 0 && code <= t.maxCode[l]) {
-            DropBits(l);
-            return t.values[t.firstIndex[l] + code - t.minCode[l]];
+        length = hit >> 8;
+        symbol = hit & 0xFF;
+    } else {
+        for (int l = HuffmanTable::kLookupBits + 1; l <= 16; ++l) {
+            const std::int32_t code = static_cast<std::int32_t>(peek >> (16 - l));
+            if (t.maxCode[l] >= 0 && code <= t.maxCode[l]) {
+                length = l;
+                symbol = t.values[t.firstIndex[l] + code - t.minCode[l]];
+                break;
+            }
+        }
+        if (symbol < 0) {
+            Fail(kJpegReasonBadCode);
+            return -1;
         }
     }
-    Fail(kJpegReasonBadCode);
-    return -1;
+    const int size = dc ? symbol : (symbol & 0x0F);
+    if (size == 0 || size > 15) {
+        DropBits(length);
+        return symbol;
+    }
+    const std::int32_t v = static_cast<std::int32_t>((m_bits << length) >> (64 - size));
+    // Top bit set: the value itself; else a negative value.
+    value = (v >> (size - 1)) ? v : v + 1 - (1 << size);
+    DropBits(length + size);
+    return symbol;
 }
 
 void Decoder::Restart() {
@@ -512,21 +537,25 @@ void Decoder::Restart() {
     for (std::int64_t& p : m_predictor) p = 0;
 }
 
-bool Decoder::DecodeBlock(int scanIndex, std::int64_t* coefficients) {
+bool Decoder::DecodeBlock(int scanIndex, std::int32_t* coefficients, unsigned& rows,
+                          unsigned& columns) {
     const ScanComponent& sc = m_scan[scanIndex];
-    std::fill(coefficients, coefficients + 64, 0);
+    // `coefficients` arrive all 0 (the caller clears what it used).
+    rows = columns = 1;  // the DC coefficient, 0 or not
 
-    const int category = DecodeSymbol(m_dc[sc.dcTable]);
+    std::int32_t difference;
+    const int category = DecodeSymbolAndValue(m_dc[sc.dcTable], true, difference);
     if (category < 0) return false;
     if (category > 15) return Fail(kJpegReasonDcCategory), false;
     std::int64_t& predictor = m_predictor[sc.frameIndex];
-    predictor = std::clamp<std::int64_t>(predictor + ReceiveExtend(category), -kPredictorLimit,
-                                         kPredictorLimit);
-    coefficients[0] = predictor;
+    predictor = std::clamp<std::int64_t>(predictor + difference, -kPredictorLimit, kPredictorLimit);
+    coefficients[0] = static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(predictor, -kCoefficientLimit, kCoefficientLimit));
 
     const HuffmanTable& ac = m_ac[sc.acTable];
     for (int pos = 1; pos < 64;) {
-        const int symbol = DecodeSymbol(ac);
+        std::int32_t value;
+        const int symbol = DecodeSymbolAndValue(ac, false, value);
         if (symbol < 0) return false;
         const int run = symbol >> 4, size = symbol & 0x0F;
         if (size == 0) {
@@ -537,54 +566,91 @@ bool Decoder::DecodeBlock(int scanIndex, std::int64_t* coefficients) {
         }
         pos += run;
         if (pos > 63) return Fail(kJpegReasonCoefficientPosition), false;
-        coefficients[pos++] = ReceiveExtend(size);
+        const int k = kZigzagToNatural[pos++];
+        coefficients[k] = value;  // at most 15 bits
+        rows |= 1u << (k >> 3);
+        columns |= 1u << (k & 7);
     }
     return m_reason == 0;
 }
 
-// Dequantisation and the separable transform; `samples` before the level shift.
-void Decoder::Transform(const std::int64_t* coefficients, const std::int64_t* quant, int* samples) {
-    std::int64_t t[64];
-    bool rowHasData[8] = {};
-    std::fill(t, t + 64, 0);
-    // `coefficients` are in zigzag order; the table is in natural order.
-    for (int i = 0; i < 64; ++i) {
-        const std::int64_t c = coefficients[i];
-        if (c == 0) continue;
-        const int k = kZigzagToNatural[i];
-        const std::int64_t clamped = std::clamp(c, -kCoefficientLimit, kCoefficientLimit);
-        t[k] = (quant[k] * clamped) >> 12;
-        rowHasData[k >> 3] = true;
-    }
-
-    // One 8-point pass: out(x) = (sum over u of in(u) x C[x][u]) >> 12. Outputs x and 7 - x
-    // share the even and odd halves of the sum (C[7 - x][u] = (-1)^u C[x][u]); the sums are
-    // exact, so splitting them changes nothing.
-    auto pass = [](const std::int64_t* in, int stride, std::int64_t* out, int outStride) {
-        const std::int64_t i0 = in[0], i1 = in[stride], i2 = in[2 * stride], i3 = in[3 * stride],
-                           i4 = in[4 * stride], i5 = in[5 * stride], i6 = in[6 * stride],
-                           i7 = in[7 * stride];
+// One 8-point pass: out(x) = (sum over u of in(u) x C[x][u]) >> 12. Outputs x and 7 - x share
+// the even and odd halves of the sum (C[7 - x][u] = (-1)^u C[x][u]); the sums are exact, so
+// splitting them, or leaving out inputs known to be 0, changes nothing. `Inputs` is 1, 4 or 8:
+// the inputs from that index on are 0.
+template <int Inputs>
+inline void Pass(const std::int64_t* in, int stride, std::int64_t* out, int outStride) {
+    if constexpr (Inputs == 1) {
+        // C[x][0] is 4,096 for every x: the shift gives the input back.
+        for (int x = 0; x < 8; ++x) out[x * outStride] = in[0];
+    } else {
+        const std::int64_t i0 = in[0], i1 = in[stride], i2 = in[2 * stride], i3 = in[3 * stride];
+        std::int64_t i4 = 0, i5 = 0, i6 = 0, i7 = 0;
+        if constexpr (Inputs == 8) {
+            i4 = in[4 * stride];
+            i5 = in[5 * stride];
+            i6 = in[6 * stride];
+            i7 = in[7 * stride];
+        }
+        // Even half: C[x][0] is 4,096 for every x, C[x][4] is +-2,896, and C[x][2], C[x][6]
+        // take 3,784 and 1,567 with signs, so four sums serve all four outputs.
+        const std::int64_t a0 = i0 * kCosine[0] + i4 * kCosine[4];
+        const std::int64_t a1 = i0 * kCosine[0] - i4 * kCosine[4];
+        const std::int64_t b0 = i2 * kCosine[2] + i6 * kCosine[6];
+        const std::int64_t b1 = i2 * kCosine[6] - i6 * kCosine[2];
+        const std::int64_t even[4] = {a0 + b0, a1 + b1, a1 - b1, a0 - b0};
         for (int x = 0; x < 4; ++x) {
             const std::int32_t* c = kTransform.c[x];
-            const std::int64_t even = i0 * c[0] + i2 * c[2] + i4 * c[4] + i6 * c[6];
-            const std::int64_t odd = i1 * c[1] + i3 * c[3] + i5 * c[5] + i7 * c[7];
-            out[x * outStride] = (even + odd) >> 12;
-            out[(7 - x) * outStride] = (even - odd) >> 12;
+            std::int64_t odd = i1 * c[1] + i3 * c[3];
+            if constexpr (Inputs == 8) odd += i5 * c[5] + i7 * c[7];
+            out[x * outStride] = (even[x] + odd) >> 12;
+            out[(7 - x) * outStride] = (even[x] - odd) >> 12;
         }
-    };
+    }
+}
 
+// Dequantisation and the separable transform of a block whose coefficients are in natural
+// order, `rows` and `columns` bit masks of where they are not 0; `samples` before the level
+// shift.
+void Transform(const std::int32_t* coefficients, unsigned rows, unsigned columns,
+               const std::int64_t* quant, int* samples) {
+    if (rows <= 1 && columns <= 1) {
+        // DC only: both passes give t(0) back everywhere.
+        const std::int64_t t0 = (quant[0] * coefficients[0]) >> 12;
+        const int v = static_cast<int>(t0 >> 4);
+        std::fill(samples, samples + 64, v);
+        return;
+    }
+    std::int64_t t[64];
+    for (int r = 0; r < 8; ++r) {
+        if (!(rows >> r & 1)) continue;
+        for (int c = 0; c < 8; ++c) {
+            const int k = 8 * r + c;
+            t[k] = (quant[k] * coefficients[k]) >> 12;
+        }
+    }
     std::int64_t g[64];
     for (int r = 0; r < 8; ++r) {
-        if (!rowHasData[r]) {
-            std::fill(g + 8 * r, g + 8 * r + 8, 0);
-            continue;
-        }
-        pass(t + 8 * r, 1, g + 8 * r, 1);
+        std::int64_t* out = g + 8 * r;
+        if (!(rows >> r & 1))
+            std::fill(out, out + 8, 0);
+        else if (columns <= 1)
+            Pass<1>(t + 8 * r, 1, out, 1);
+        else if (columns < 16)
+            Pass<4>(t + 8 * r, 1, out, 1);
+        else
+            Pass<8>(t + 8 * r, 1, out, 1);
     }
     std::int64_t s[64];
-    for (int x = 0; x < 8; ++x) pass(g + x, 8, s + x, 8);
-    for (int k = 0; k < 64; ++k)
-        samples[k] = static_cast<int>(std::clamp<std::int64_t>(s[k] >> 4, -(1 << 20), 1 << 20));
+    for (int x = 0; x < 8; ++x) {
+        if (rows <= 1)
+            Pass<1>(g + x, 8, s + x, 8);
+        else if (rows < 16)
+            Pass<4>(g + x, 8, s + x, 8);
+        else
+            Pass<8>(g + x, 8, s + x, 8);
+    }
+    for (int k = 0; k < 64; ++k) samples[k] = static_cast<int>(s[k] >> 4);
 }
 
 inline std::uint8_t Clamp255(std::int64_t v) {
@@ -600,7 +666,7 @@ void Decoder::DecodeScan(JpegRowFn rowFn) {
 
     std::uint8_t* const band = m_band.get();
 
-    std::int64_t coefficients[64];
+    std::int32_t coefficients[64] = {};
     int blocks[4][64];  // colour: Y left, Y right, Cb, Cr; grey: the one block
     bool decoding = true;
     std::int64_t unitsDone = 0;
@@ -617,12 +683,17 @@ void Decoder::DecodeScan(JpegRowFn rowFn) {
                     const int f = m_scan[i].frameIndex;
                     const int count = colour ? m_frame[f].h * m_frame[f].v : 1;
                     for (int n = 0; n < count; ++n) {
-                        if (!DecodeBlock(i, coefficients)) {
+                        unsigned rows, columns;
+                        if (!DecodeBlock(i, coefficients, rows, columns)) {
                             decoding = false;
                             break;
                         }
                         const int target = f == 0 ? lumaBlock++ : f + 1;
-                        Transform(coefficients, m_quant[m_frame[f].quantTable], blocks[target]);
+                        Transform(coefficients, rows, columns, m_quant[m_frame[f].quantTable],
+                                  blocks[target]);
+                        for (int r = 0; r < 8; ++r)
+                            if (rows >> r & 1)
+                                std::fill(coefficients + 8 * r, coefficients + 8 * r + 8, 0);
                     }
                 }
                 // What could not be decoded shows mid-grey.
@@ -639,14 +710,21 @@ void Decoder::DecodeScan(JpegRowFn rowFn) {
             }
             for (int r = 0; r < 8; ++r) {
                 std::uint8_t* p = dst + r * stride;
-                for (int px = 0; px < 16; ++px) {
-                    const std::int64_t y =
-                        px < 8 ? blocks[0][8 * r + px] : blocks[1][8 * r + px - 8];
-                    const std::int64_t cb = blocks[2][8 * r + px / 2];
-                    const std::int64_t cr = blocks[3][8 * r + px / 2];
-                    p[3 * px + 0] = Clamp255(y + 128 + ((116064 * cb) >> 16));
-                    p[3 * px + 1] = Clamp255(y + 128 + ((-46793 * cr - 22544 * cb) >> 16));
-                    p[3 * px + 2] = Clamp255(y + 128 + ((91881 * cr) >> 16));
+                for (int i = 0; i < 8; ++i) {
+                    // One chroma sample serves two neighbouring pixels.
+                    const std::int64_t cb = blocks[2][8 * r + i];
+                    const std::int64_t cr = blocks[3][8 * r + i];
+                    const std::int64_t blue = (116064 * cb) >> 16;
+                    const std::int64_t green = (-46793 * cr - 22544 * cb) >> 16;
+                    const std::int64_t red = (91881 * cr) >> 16;
+                    for (int half = 0; half < 2; ++half) {
+                        const int px = 2 * i + half;
+                        const std::int64_t y =
+                            (px < 8 ? blocks[0][8 * r + px] : blocks[1][8 * r + px - 8]) + 128;
+                        p[3 * px + 0] = Clamp255(y + blue);
+                        p[3 * px + 1] = Clamp255(y + green);
+                        p[3 * px + 2] = Clamp255(y + red);
+                    }
                 }
             }
         }

@@ -69,6 +69,7 @@ enum JpegReason : int {
     kJpegReasonCoefficientPosition = -146,  // run past position 63
     kJpegReasonSegmentLength = -147,        // segment length below 2
     kJpegReasonSize = -148,                 // width or height 0
+    kJpegReasonNoMemory = -149,             // the comment could not be kept
 };
 
 // Decodes a whole stream. Open, close, begin and end may be null. `reason` (may be null)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "nativefiles/jpegdecoder.h"
@@ -151,7 +152,12 @@ int ReadDirectory(OldTiffContext* c, std::uint32_t offset, OldTiffDirectory* d) 
     d->entryCount = static_cast<std::uint16_t>(countBytes[0] | (countBytes[1] << 8));
     const std::uint64_t bytes = 12u * std::uint64_t{d->entryCount} + 4;
     if (!Inside(c, std::uint64_t{offset} + 2, bytes)) return kOldTiffReadFailed;
-    std::vector<std::uint8_t> raw(bytes);
+    std::vector<std::uint8_t> raw;
+    try {
+        raw.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return kOldTiffNoMemory;
+    }
     if (ReadAt(c, std::uint64_t{offset} + 2, raw.data(), bytes) != 0) return kOldTiffReadFailed;
     for (std::uint32_t i = 0; i < d->entryCount; ++i) {
         OldTiffEntry e;
@@ -208,14 +214,19 @@ int ReadArray(OldTiffContext* c, const OldTiffEntry& e, std::uint64_t count,
     if (e.count != count) return kOldTiffUnsupported;
     const std::uint32_t size = TypeSize(e.type);
     const std::uint64_t bytes = count * size;
-    std::vector<std::uint8_t> raw(std::max<std::uint64_t>(bytes, 4));
+    std::vector<std::uint8_t> raw;
+    try {
+        raw.resize(std::max<std::uint64_t>(bytes, 4));
+        values.resize(count);
+    } catch (const std::bad_alloc&) {
+        return kOldTiffNoMemory;
+    }
     if (bytes <= 4) {
         std::memcpy(raw.data(), &e.value, 4);
     } else {
         if (!Inside(c, e.value, bytes)) return kOldTiffReadFailed;
         if (ReadAt(c, e.value, raw.data(), bytes) != 0) return kOldTiffReadFailed;
     }
-    values.resize(count);
     for (std::uint64_t i = 0; i < count; ++i) {
         if (size == 2)
             values[i] = raw[2 * i] | (raw[2 * i + 1] << 8);
@@ -347,10 +358,19 @@ int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
     const std::uint64_t strips =
         (static_cast<std::uint64_t>(height) + rowsPerStrip - 1) / rowsPerStrip;
 
+    // A single strip's offset and count are the entries' own values, whatever their type;
+    // several strips need SHORT or LONG arrays of one value per strip.
+    auto values = [&](const OldTiffEntry& e, std::vector<std::uint32_t>& out) {
+        if (strips == 1 && e.count == 1) {
+            out.assign(1, Value(e));
+            return 0;
+        }
+        return ReadArray(c, e, strips, out);
+    };
     std::vector<std::uint32_t> offsets, counts;
-    if (int r = ReadArray(c, offsetsEntry, strips, offsets); r != 0) return r;
+    if (int r = values(offsetsEntry, offsets); r != 0) return r;
     if (Present(countsEntry)) {
-        if (int r = ReadArray(c, countsEntry, strips, counts); r != 0) return r;
+        if (int r = values(countsEntry, counts); r != 0) return r;
     } else {
         // Only a single uncompressed strip may go without its byte count.
         if (strips != 1 || compression != 1) return kOldTiffUnsupported;

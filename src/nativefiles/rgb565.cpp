@@ -2,6 +2,7 @@
 #include "nativefiles/rgb565.h"
 
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "records/dib.h"
@@ -100,7 +101,12 @@ int ReadRgb565Pixels(win::HGLOBAL dib, const char* path, std::int32_t width, std
         locked.layout().height != height)
         return -4;
     // The file is positioned at the first pixel row, right after the header.
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 2);
+    std::vector<std::uint8_t> row;
+    try {
+        row.resize(static_cast<std::size_t>(width) * 2);
+    } catch (const std::bad_alloc&) {
+        return -4;
+    }
     for (std::int32_t r = 0; r < height; ++r) {
         if (!ReadExactly(f.file, row.data(), static_cast<win::DWORD>(row.size()))) return -2;
         std::uint8_t* out = locked.row(height - 1 - r);

@@ -199,8 +199,7 @@ void CHeader::VerifyPixelChecksum(SOMUImage& record) {
         m_checksumMismatch = 0;
         return;
     }
-    const std::uint32_t expected =
-        static_cast<std::uint32_t>(record.nCheck3) + static_cast<std::uint32_t>(record.nCheck1);
+    const std::uint32_t expected = record.nCheck3 + record.nCheck1;
     CheckPixelChecksum(*this, record.image.pPixels, true, expected);
 }
 
@@ -212,9 +211,9 @@ void CHeader::StorePixelChecksum(SOMUImage& record) {
     std::minstd_rand random(static_cast<std::uint32_t>(std::time(nullptr)));
     const std::uint32_t r1 = random();
     const std::uint32_t r2 = random();
-    record.nCheck1 = static_cast<std::int32_t>(sum - r1);
-    record.nCheck3 = static_cast<std::int32_t>(r1);
-    record.nCheck2 = static_cast<std::int32_t>(r2);
+    record.nCheck1 = sum - r1;
+    record.nCheck3 = r1;
+    record.nCheck2 = r2;
 }
 
 // ---- new files

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/notify.h"
 
@@ -21,23 +22,11 @@ namespace {
 class Registry : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* old = std::getenv("QUORIN_CONFIG_DIR");
-        m_hadConfig = old != nullptr;
-        if (old) m_oldConfig = old;
-        setenv("QUORIN_CONFIG_DIR", m_dir.path().c_str(), 1);
         m_previous = SetNotifyHandler([this](std::string_view caption, std::string_view text) {
             m_notices.push_back(std::string(caption) + ": " + std::string(text));
         });
-        registry::ClearHives();
     }
-    void TearDown() override {
-        SetNotifyHandler(m_previous);
-        if (m_hadConfig)
-            setenv("QUORIN_CONFIG_DIR", m_oldConfig.c_str(), 1);
-        else
-            unsetenv("QUORIN_CONFIG_DIR");
-        registry::ClearHives();
-    }
+    void TearDown() override { SetNotifyHandler(m_previous); }
 
     // The value's bytes as text, its type in `type`; "<error N>" when the query fails.
     std::string Query(HKEY root, const char* key, const char* name, DWORD* type = nullptr) {
@@ -55,11 +44,9 @@ class Registry : public ::testing::Test {
         return data;
     }
 
-    TempDir m_dir;
+    quorin::test::ScopedSettings m_settings;  // hives of the test's own
     std::vector<std::string> m_notices;
     NotifyHandler m_previous;
-    std::string m_oldConfig;
-    bool m_hadConfig = false;
 };
 
 std::string Utf16Bom(const std::string& ascii) {
@@ -236,9 +223,9 @@ TEST_F(Registry, WritesSaveAtomicallyAndReload) {
               ERROR_SUCCESS);
     RegCloseKey(h);
     const std::string file = registry::UserHivePath();
-    EXPECT_EQ(file, m_dir.file("user.reg"));
+    EXPECT_EQ(file, m_settings.file("user.reg"));
     ASSERT_TRUE(std::filesystem::exists(file));
-    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+    for (const auto& entry : std::filesystem::directory_iterator(m_settings.folder()))
         EXPECT_EQ(entry.path().filename(), "user.reg") << "no temporary file left";
 
     registry::ClearHives();
@@ -289,10 +276,10 @@ TEST_F(Registry, MissingFileIsAnEmptyHiveAndFollowsTheFile) {
     registry::ReloadHives();
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software", "x"), "<error 2>");
     // Another process saves the file (by rename, as this layer does): the next call sees it.
-    const std::string other = m_dir.file("other.tmp");
+    const std::string other = m_settings.file("other.tmp");
     quorin::test::WriteText(other, Utf16Bom("Windows Registry Editor Version 5.00\r\n\r\n"
                                             "[HKEY_CURRENT_USER\\K]\r\n\"v\"=dword:00000002\r\n"));
-    std::filesystem::rename(other, m_dir.file("user.reg"));
+    std::filesystem::rename(other, m_settings.file("user.reg"));
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
     // Our write keeps what the other process wrote.
     HKEY h = nullptr;
@@ -301,7 +288,7 @@ TEST_F(Registry, MissingFileIsAnEmptyHiveAndFollowsTheFile) {
               ERROR_SUCCESS);
     quorin::test::WriteText(other,
                             "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"v\"=dword:3\n\"w\"=\"theirs\"\n");
-    std::filesystem::rename(other, m_dir.file("user.reg"));
+    std::filesystem::rename(other, m_settings.file("user.reg"));
     DWORD four = 4;
     EXPECT_EQ(RegSetValueExA(h, "mine", 0, REG_DWORD, reinterpret_cast<BYTE*>(&four), 4),
               ERROR_SUCCESS);
@@ -316,7 +303,7 @@ TEST_F(Registry, MissingFileIsAnEmptyHiveAndFollowsTheFile) {
 
 TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
     const std::string original = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense\n";
-    quorin::test::WriteText(m_dir.file("user.reg"), original);
+    quorin::test::WriteText(m_settings.file("user.reg"), original);
     registry::ReloadHives();
     ASSERT_EQ(m_notices.size(), 1u);
     HKEY h = nullptr;
@@ -327,14 +314,14 @@ TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
     EXPECT_EQ(RegSetValueExA(h, "c", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
               ERROR_SUCCESS);
     RegCloseKey(h);
-    const auto backup = quorin::test::ReadBytes(m_dir.file("user.reg.bak"));
+    const auto backup = quorin::test::ReadBytes(m_settings.file("user.reg.bak"));
     EXPECT_EQ(std::string(backup.begin(), backup.end()), original);
     EXPECT_EQ(m_notices.size(), 2u) << "one notice for the copy";
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
 }
 
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
-    const std::string blocked = m_dir.file("blocked");
+    const std::string blocked = m_settings.file("blocked");
     quorin::test::WriteText(blocked, "a file where the folder should be");
     setenv("QUORIN_CONFIG_DIR", blocked.c_str(), 1);
     HKEY h = nullptr;

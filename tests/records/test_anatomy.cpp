@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/registry.h"
 #include "records/anatomy.h"
@@ -54,20 +55,6 @@ std::vector<Tooth> AllTeeth() {
 
 class ToothSettings : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* old = std::getenv("QUORIN_CONFIG_DIR");
-        m_hadConfig = old != nullptr;
-        if (old) m_oldConfig = old;
-        setenv("QUORIN_CONFIG_DIR", m_dir.path().c_str(), 1);
-        registry::ClearHives();
-    }
-    void TearDown() override {
-        registry::ClearHives();
-        if (m_hadConfig)
-            setenv("QUORIN_CONFIG_DIR", m_oldConfig.c_str(), 1);
-        else
-            unsetenv("QUORIN_CONFIG_DIR");
-    }
     static void Notation(const char* toothNotation, const char* language) {
         std::string text = "REGEDIT4\n";
         if (toothNotation)
@@ -78,9 +65,7 @@ class ToothSettings : public ::testing::Test {
                     "\"Value\"=" + language + "\n";
         registry::LoadHiveText(0, text);
     }
-    quorin::test::TempDir m_dir;
-    std::string m_oldConfig;
-    bool m_hadConfig = false;
+    quorin::test::ScopedSettings m_settings;  // hives of the test's own
 };
 
 TEST_F(ToothSettings, AllTeethInUniversalNotation) {

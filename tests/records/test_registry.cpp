@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/test_settings.h"
 #include "common/test_util.h"
 #include "records/registryreaders.h"
 
@@ -20,26 +21,10 @@ const char* const kMachine = "[HKEY_LOCAL_MACHINE\\Software\\Classes\\QUORIN\\T]
 // Every write lands in a folder of the test's own, never in a hive another test reads.
 class Settings : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* old = std::getenv("QUORIN_CONFIG_DIR");
-        m_hadConfig = old != nullptr;
-        if (old) m_oldConfig = old;
-        setenv("QUORIN_CONFIG_DIR", m_dir.path().c_str(), 1);
-        registry::ClearHives();
-    }
-    void TearDown() override {
-        registry::ClearHives();
-        if (m_hadConfig)
-            setenv("QUORIN_CONFIG_DIR", m_oldConfig.c_str(), 1);
-        else
-            unsetenv("QUORIN_CONFIG_DIR");
-    }
     static void Layer(int which, const char* section, const std::string& lines) {
         registry::LoadHiveText(which, std::string("REGEDIT4\n\n") + section + lines);
     }
-    quorin::test::TempDir m_dir;
-    std::string m_oldConfig;
-    bool m_hadConfig = false;
+    quorin::test::ScopedSettings m_settings;  // hives of the test's own
 };
 
 TEST_F(Settings, EachLayerAloneIsRead) {
@@ -177,7 +162,7 @@ TEST_F(Settings, WrittenSettingIsReadBackFromItsFile) {
         ASSERT_EQ(writer.GetMode(), CRegistryKey::kWrite);
         EXPECT_TRUE(writer.SetString("Import", "C:\\Images\\\"quoted\""));
     }
-    EXPECT_EQ(registry::UserHivePath(), m_dir.file("user.reg"));
+    EXPECT_EQ(registry::UserHivePath(), m_settings.file("user.reg"));
     registry::ClearHives();
     registry::ReloadHives();
     CRegistryKey reader("QUORIN\\QV\\Path", CRegistryKey::kRead);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/registry.h"
 #include "viewer/registrystring.h"
@@ -15,23 +16,7 @@ namespace {
 
 class ViewerSettings : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const char* old = std::getenv("QUORIN_CONFIG_DIR");
-        m_hadConfig = old != nullptr;
-        if (old) m_oldConfig = old;
-        setenv("QUORIN_CONFIG_DIR", m_dir.path().c_str(), 1);  // writes stay in the test's folder
-        registry::ClearHives();
-    }
-    void TearDown() override {
-        registry::ClearHives();
-        if (m_hadConfig)
-            setenv("QUORIN_CONFIG_DIR", m_oldConfig.c_str(), 1);
-        else
-            unsetenv("QUORIN_CONFIG_DIR");
-    }
-    quorin::test::TempDir m_dir;
-    std::string m_oldConfig;
-    bool m_hadConfig = false;
+    quorin::test::ScopedSettings m_settings;  // hives of the test's own
 };
 
 TEST_F(ViewerSettings, LayersInOrder) {
