@@ -113,6 +113,44 @@ TEST_F(V5Exports, IntraoralRecordFillsTheHeader) {
     EXPECT_EQ(header.Patient().GetFolder(), m_dir.path());
 }
 
+TEST_F(V5Exports, OlderLayoutsReachTheHeaderModel) {
+    struct Case {
+        const char* layout;
+        std::size_t comments;  // bytes of the comments the layout keeps
+        int teeth;
+        int mirror;
+        int filter;
+        double pixel;  // 480 x 380 intra-oral images without a size of their own: 0.05828
+    } cases[] = {
+        {"text45", 32, 1, 0, 0, 0.05828}, {"0x5401", 32, 1, 0, 0, 0.05828},
+        {"0x5402", 37, 3, 0, 0, 0.05828}, {"0x5404", 37, 3, 0, 0, 0.05828},
+        {"0x5406", 37, 3, 1, 0, 0.05828}, {"0x5407", 37, 3, 1, 0, 0.039},
+        {"0x5408", 37, 3, 1, 2, 0.039},
+    };
+    for (const Case& c : cases) {
+        const std::string file = m_dir.file("R30.tif");
+        ASSERT_TRUE(MakeV5Fixture("grey", file,
+                                  std::string("--width 480 --height 380 --layout ") + c.layout));
+        CHeaderZel header;
+        const Read r = ReadFile(file, header);
+        ASSERT_EQ(r.image, 0) << c.layout;
+        EXPECT_EQ(header.ImageInfo().DateTime1().GetYear(), 1997) << c.layout;
+        EXPECT_EQ(header.ImageInfo().DateTime1().GetDay(), 5) << c.layout;
+        EXPECT_EQ(header.ImageInfo().GetImageComments(),
+                  std::string("Caries distal 36; control in 6 months").substr(0, c.comments))
+            << c.layout;
+        EXPECT_EQ(header.TeethList().GetCount(), c.teeth) << c.layout;
+        EXPECT_EQ(header.Orient().GetMirror(), c.mirror) << c.layout;
+        std::int32_t filter = -1, parameter = -1;
+        header.Filter().GetFilter(&filter, &parameter);
+        EXPECT_EQ(filter, c.filter) << c.layout;
+        EXPECT_EQ(parameter, c.filter ? 8 : 0) << c.layout;
+        EXPECT_NEAR(header.PixelSize(0).GetX(), c.pixel, 1e-6) << c.layout;
+        EXPECT_EQ(header.GetChecksumMismatch(), 0) << c.layout;  // converted records keep no sum
+        EXPECT_EQ(r.pixels, ReadBytes(file + ".raw")) << c.layout;
+    }
+}
+
 TEST_F(V5Exports, IntraoralImageWithoutPixelSizeTakesItFromItsSize) {
     const std::string file = m_dir.file("R4.tif");
     ASSERT_TRUE(MakeV5Fixture("grey", file, "--no-pixel-size --width 480 --height 380"));
