@@ -193,6 +193,16 @@ TEST_F(V5Exports, IntegritySum) {
     }
 }
 
+TEST_F(V5Exports, IntegrityMarkIsClippedToSmallImages) {
+    const std::string file = m_dir.file("R31.tif");
+    ASSERT_TRUE(MakeV5Fixture("grey", file, "--sum bad --width 9 --height 5"));
+    CHeaderZel header;
+    const Read r = ReadFile(file, header);
+    ASSERT_EQ(r.image, 0);
+    EXPECT_EQ(header.GetChecksumMismatch(), 1);
+    EXPECT_NE(r.pixels, ReadBytes(file + ".raw"));
+}
+
 TEST_F(V5Exports, ReducedImageOnRequestAndChecksumForSubType2) {
     const std::string file = m_dir.file("R10.tif");
     ASSERT_TRUE(MakeV5Fixture("grey", file, "--reduced --width 64 --height 48 --sum bad"));
