@@ -1,11 +1,14 @@
 // qvdump: prints the data set of DICOM Part 10 files and the answers of the quick readers.
 //
-//   qvdump [--header] [--canonical] FILE...
+//   qvdump [--header] [--canonical] [--bmp OUT.bmp] [--page N] [--reduced] FILE...
 //
 // --header measures the pixel data instead of reading it; --canonical prints only the
-// canonical listing (tag, VR, value length, value hash) that the tests compare. The exit status
+// canonical listing (tag, VR, value length, value hash) that the tests compare. Older image
+// files (R1234.TIF...) are read through the V5Files exports instead (oldfiles.h): --bmp writes
+// their pixels, --page and --reduced choose the image. The exit status
 // is 1 when any file could not be opened or parsed.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +17,7 @@
 #include "dicom/datasetdump.h"
 #include "dicom/dicomfile.h"
 #include "dicom/element.h"
+#include "oldfiles.h"
 #include "platform/lasterror.h"
 
 namespace {
@@ -100,8 +104,18 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
 
 int main(int argc, char** argv) {
     bool headerOnly = false, canonical = false, anyFile = false, failed = false;
+    qvdump::OldFileOptions old;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--header") == 0) {
+        if (std::strcmp(argv[i], "--bmp") == 0 && i + 1 < argc) {
+            old.bmpPath = argv[++i];
+        } else if (std::strcmp(argv[i], "--page") == 0 && i + 1 < argc) {
+            old.page = std::atoi(argv[++i]);
+        } else if (std::strcmp(argv[i], "--reduced") == 0) {
+            old.reduced = true;
+        } else if (qvdump::IsOldFile(argv[i])) {
+            anyFile = true;
+            if (!qvdump::DumpOldFile(argv[i], old)) failed = true;
+        } else if (std::strcmp(argv[i], "--header") == 0) {
             headerOnly = true;
         } else if (std::strcmp(argv[i], "--canonical") == 0) {
             canonical = true;
@@ -111,7 +125,9 @@ int main(int argc, char** argv) {
         }
     }
     if (!anyFile) {
-        std::fprintf(stderr, "usage: qvdump [--header] [--canonical] FILE...\n");
+        std::fprintf(stderr,
+                     "usage: qvdump [--header] [--canonical] [--bmp OUT.bmp] [--page N] "
+                     "[--reduced] FILE...\n");
         return 2;
     }
     return failed ? 1 : 0;

@@ -1,0 +1,193 @@
+// qvdump over older image files: information, header records, preview record, pixels as BMP.
+#include "oldfiles.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "nativefiles/basicpreview.h"
+#include "platform/bitmap.h"
+#include "quorin/v5files.h"
+#include "records/headerkinds.h"
+
+namespace qvdump {
+namespace {
+
+// The header class that the SDK builds for an image type.
+std::unique_ptr<CHeader> MakeHeader(std::int32_t type) {
+    switch (type) {
+        case 1:
+            return std::make_unique<CHeaderZel>();
+        case 2:
+            return std::make_unique<CHeaderWlk>();
+        case 3:
+            return std::make_unique<CHeaderPano>();
+        case 4:
+        case 5:
+            return std::make_unique<CHeaderSC>();
+        default:
+            return std::make_unique<CHeader>();
+    }
+}
+
+std::string DateText(const CInfosDateTime& date) {
+    std::string text;
+    date.GetDate(text, DATE_ORDER_YMD);
+    return text.empty() ? "(none)" : text;
+}
+
+std::string TeethText(const CAnatTeethList& teeth) {
+    std::string text;
+    for (int i = 0; i < teeth.GetCount(); ++i) text += " " + teeth.GetAt(i)->GetNumber();
+    return text.empty() ? " (none)" : text;
+}
+
+void PrintLUT(const CInfosLUTGray& lut, const CInfosDisplay& display) {
+    std::int32_t b = 0, c = 0, g = 0;
+    std::uint8_t inversion = 0;
+    lut.GetSettings(&b, &c, &g, &inversion, nullptr);
+    std::printf("  grey LUT: brightness %d contrast %d gamma %d inverted %u; display mode %d\n", b,
+                c, g, unsigned{inversion}, display.GetColorLUT());
+}
+
+void PrintHeader(CHeader& h) {
+    std::printf("header:\n");
+    std::printf("  size %u x %u, %d bits x %d samples, type %d, sub-type %d\n", h.GetWidth(),
+                h.GetHeight(), h.GetBitsPerSample(), h.GetSamplesPerPixel(), h.GetImageType(),
+                h.GetSubType());
+    std::printf("  path \"%s\", patient folder \"%s\"\n", h.GetPath().c_str(),
+                h.Patient().GetFolder().c_str());
+    const CInfosImage& info = h.ImageInfo();
+    std::printf("  acquired %s, lossy %d, comments \"%s\"\n", DateText(info.DateTime1()).c_str(),
+                info.GetLossyCompression(nullptr), info.GetImageComments().c_str());
+    std::printf("  teeth:%s\n", TeethText(h.TeethList()).c_str());
+    std::int32_t filter = 0, parameter = 0;
+    h.Filter().GetFilter(&filter, &parameter);
+    std::printf("  mirrored %u, filter %d parameter %d\n", unsigned{h.Orient().GetMirror()}, filter,
+                parameter);
+    const CEquipment& e = h.Equipment();
+    std::printf("  equipment: manufacturer \"%s\" model \"%s\" software \"%s\"\n",
+                e.GetManufacturer().c_str(), e.GetModelName().c_str(),
+                e.GetSoftwareVersions().c_str());
+    std::printf("  pixel size %.5f x %.5f mm\n", h.PixelSize(0).GetX(), h.PixelSize(0).GetY());
+    std::printf("  checksum mismatch %d, checksum %u, drawings %u bytes\n", h.GetChecksumMismatch(),
+                h.GetChecksum(), h.GetDrawingDataSize());
+    if (auto* dx = dynamic_cast<CHeaderDX*>(&h)) {
+        PrintLUT(dx->LUTGray(), dx->Display());
+        const CInfosExp& x = dx->Exposure();
+        std::printf("  exposure %u %u %u\n", unsigned{x.GetVoltage()}, unsigned{x.GetCurrent()},
+                    unsigned{x.GetTime()});
+    } else if (auto* sc = dynamic_cast<CHeaderSC*>(&h)) {
+        PrintLUT(sc->LUTGray(), sc->Display());
+    }
+    if (auto* zel = dynamic_cast<CHeaderZel*>(&h))
+        std::printf("  sensor filter level %d\n", zel->InfosZel().GetFilterLevel());
+    if (auto* pano = dynamic_cast<CHeaderPano*>(&h)) {
+        std::printf("  panoramic program %u, points:", unsigned{pano->InfosPano().GetProgram()});
+        for (std::uint32_t p : pano->InfosPano().Points())
+            std::printf(" (%u,%u)", p & 0xFFFFu, p >> 16);
+        std::printf("\n");
+    }
+}
+
+void PrintPreview(const std::string& path) {
+    SBasicPreviewInfo p;
+    const int result = V5Files_ReadBasicPreviewInformation(path, p);
+    std::printf("preview: result %d\n", result);
+    if (result != 0) return;
+    std::printf("  type %d, %d bits x %d samples, size %d x %d, category %d\n", p.nImageType,
+                p.nBitsPerSample, p.nSamplesPerPixel, p.nWidth, p.nHeight, p.nCategory);
+    std::printf("  radiograph %u, derived %u, mirrored %u\n", unsigned{p.bRadiograph},
+                unsigned{p.bDerived}, unsigned{p.bMirrored});
+    std::printf("  acquired %s, comments \"%s\"\n", DateText(p.infosImage.DateTime1()).c_str(),
+                p.infosImage.GetImageComments().c_str());
+    std::printf("  teeth:%s\n", TeethText(p.teeth).c_str());
+}
+
+// Rows top-down (grey, or red-green-blue) as a bottom-up BMP file.
+bool WriteBmp(const char* path, const std::vector<std::uint8_t>& pixels, int width, int height,
+              int samples) {
+    const std::uint32_t stride = (static_cast<std::uint32_t>(width) * samples + 3) & ~3u;
+    const std::uint32_t palette = samples == 1 ? 1024 : 0;
+    const std::uint32_t offset = 14 + 40 + palette;
+    win::BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;
+    file.bfSize = offset + stride * static_cast<std::uint32_t>(height);
+    file.bfOffBits = offset;
+    win::BITMAPINFOHEADER info{};
+    info.biSize = 40;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = static_cast<win::WORD>(8 * samples);
+    info.biSizeImage = stride * static_cast<std::uint32_t>(height);
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) return false;
+    bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, 40, 1, f) == 1;
+    for (std::uint32_t i = 0; ok && i < palette / 4; ++i) {
+        const std::uint8_t entry[4] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
+                                       static_cast<std::uint8_t>(i), 0};
+        ok = std::fwrite(entry, 4, 1, f) == 1;
+    }
+    std::vector<std::uint8_t> row(stride, 0);
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * samples;
+    for (int y = height - 1; ok && y >= 0; --y) {
+        const std::uint8_t* in = pixels.data() + static_cast<std::size_t>(y) * rowBytes;
+        for (std::size_t x = 0; x < rowBytes; x += samples) {
+            if (samples == 3) {
+                row[x] = in[x + 2], row[x + 1] = in[x + 1], row[x + 2] = in[x];
+            } else {
+                row[x] = in[x];
+            }
+        }
+        ok = std::fwrite(row.data(), 1, stride, f) == stride;
+    }
+    return std::fclose(f) == 0 && ok;
+}
+
+}  // namespace
+
+bool IsOldFile(const char* path) {
+    return V5Files_IsOldQuorinFile(path) != 0;
+}
+
+bool DumpOldFile(const char* path, const OldFileOptions& options) {
+    std::printf("== %s (older file)\n", path);
+    std::printf("full-mouth-series layout: %d\n", V5Files_IsFMSFile(path));
+    // The type chooses the header class, as the SDK does.
+    CHeader probe;
+    probe.SetSubType(options.reduced ? 2 : 0);
+    int result = V5Files_ReadQVImageInformation(path, &probe, options.page);
+    std::unique_ptr<CHeader> header = MakeHeader(probe.GetImageType());
+    header->SetSubType(options.reduced ? 2 : 0);
+    if (result == 0) result = V5Files_ReadQVImageInformation(path, header.get(), options.page);
+    std::printf("information: result %d\n", result);
+    bool ok = result == 0;
+    if (ok) {
+        const int samples = header->GetSamplesPerPixel();
+        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(header->GetWidth()) *
+                                         header->GetHeight() * (samples > 0 ? samples : 0));
+        result = V5Files_ReadImage(path, header.get(), options.page,
+                                   pixels.empty() ? nullptr : pixels.data());
+        std::printf("image: result %d\n", result);
+        PrintHeader(*header);
+        ok = result == 0;
+        if (ok && options.bmpPath != nullptr) {
+            if (samples != 1 && samples != 3) {
+                std::printf("bmp: no pixels of %d samples to write\n", samples);
+                ok = false;
+            } else if (!WriteBmp(options.bmpPath, pixels, header->GetWidth(), header->GetHeight(),
+                                 samples)) {
+                std::printf("bmp: cannot write %s\n", options.bmpPath);
+                ok = false;
+            } else {
+                std::printf("bmp: %s\n", options.bmpPath);
+            }
+        }
+    }
+    PrintPreview(path);
+    return ok;
+}
+
+}  // namespace qvdump

@@ -1,0 +1,53 @@
+// qvdump over older files: the header model it prints and the BMP it writes, read back by PIL.
+#include <gtest/gtest.h>
+
+#include "v5fixtures.h"
+
+namespace {
+
+using quorin::test::MakeV5Fixture;
+using quorin::test::RunCommand;
+using quorin::test::RunPython;
+using quorin::test::ShellQuote;
+using quorin::test::TempDir;
+
+std::string Qvdump() {
+    return std::string(QUORIN_BINARY_DIR) + "/qvdump";
+}
+
+// PIL's pixels of a BMP compared with the reference bytes; prints "same" or the difference.
+constexpr const char* kCompare = R"(
+import sys
+import numpy as np
+from PIL import Image
+img = np.asarray(Image.open(sys.argv[1]))
+ref = np.fromfile(sys.argv[2], dtype=np.uint8)
+print("same" if img.tobytes() == ref.tobytes() else "differ %s %d" % (img.shape, ref.size))
+)";
+
+TEST(QvdumpOldFiles, PrintsTheHeaderModelAndWritesTheBmp) {
+    TempDir dir;
+    for (const char* kind : {"grey", "colourtif"}) {
+        const std::string file = dir.file(std::string(kind) == "grey" ? "R12.tif" : "C3.tif");
+        const std::string bmp = dir.file(std::string(kind) + ".bmp");
+        ASSERT_TRUE(MakeV5Fixture(kind, file, "--compress lzw --width 37 --height 21"));
+        const auto run =
+            RunCommand(Qvdump() + " --bmp " + ShellQuote(bmp) + " " + ShellQuote(file));
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("information: result 0"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("image: result 0"), std::string::npos);
+        EXPECT_NE(run.output.find("preview: result 0"), std::string::npos);
+        EXPECT_NE(run.output.find("size 37 x 21"), std::string::npos);
+        const auto compare = RunPython(kCompare, {bmp, file + ".raw"});
+        EXPECT_EQ(compare.output, "same\n") << kind;
+    }
+    const auto grey = RunCommand(Qvdump() + " " + ShellQuote(dir.file("R12.tif")));
+    EXPECT_NE(grey.output.find("model \"ZEL 5 HS\""), std::string::npos) << grey.output;
+    EXPECT_NE(grey.output.find("acquired 19970305"), std::string::npos);
+
+    const auto missing = RunCommand(Qvdump() + " " + ShellQuote(dir.file("R99.tif")));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("information: result 1"), std::string::npos) << missing.output;
+}
+
+}  // namespace
