@@ -60,9 +60,44 @@ void ReadGaussBlock(const char* key, bool first, std::int32_t level, const std::
     }
 }
 
+using Histogram8 = CImgStatistic::Histogram;
+using StatVector = CImgStatistic::Vector;
+using StatMatrix = CImgStatistic::Matrix;
+
+// The characteristic-point parameters of the contrast curve from the smoothed histogram, cut
+// into its modes; null when a step yields nothing.
+StatVector* CurveParameters(Histogram8& smoothed) {
+    StatVector kernel(5);
+    if (kernel.IsEmpty()) return nullptr;
+    std::fill(kernel.Data(), kernel.Data() + 5, 0.2);
+    std::unique_ptr<StatVector> slopes;
+    std::unique_ptr<StatMatrix> signs, extremes;
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1 && !smoothed.ConvolveInPlace(&kernel)) return nullptr;
+        slopes.reset(CImgStatistic::CalculateFirstDerivation(smoothed.GetBins(), 1));
+        signs.reset(CImgStatistic::CalculateSignVariation(slopes.get()));
+        extremes.reset(CImgStatistic::CalculateCurvature(signs.get()));
+        if (!slopes || !signs || !extremes) return nullptr;
+        // Too many extremes: smooth once more.
+        if (extremes->Rows() <= smoothed.BinCount() / 5) break;
+    }
+    const std::unique_ptr<StatMatrix> statistics(
+        CImgStatistic::CalculateStatistic(&smoothed, extremes.get(), false, nullptr));
+    const std::unique_ptr<StatMatrix> selected(
+        CImgStatistic::CalculateShape(statistics.get(), 0.04, 0.07, 0.15));
+    const std::unique_ptr<StatMatrix> points(
+        CImgStatistic::CalculateCharacteristicPointForLUT(&smoothed, selected.get(), 0.05));
+    if (!statistics || !selected || !points) return nullptr;
+    return CTLut<unsigned char>::BuildFromCharacteristicPoints(points.get(), smoothed.BinCount());
+}
+
+}  // namespace
+
+namespace quorin {
+
 // The analysed region: the image less the borders when it is wider than 100 pixels. Edges are
 // worked out in 64 bits and kept inside the image, whatever the settings hold.
-win::RECT AnalysedRegion(std::uint32_t width, std::uint32_t height, const SPanoLutBlock& lut) {
+win::RECT PanoAnalysedRegion(std::uint32_t width, std::uint32_t height, const SPanoLutBlock& lut) {
     if (width <= 100) return {0, 0, win::LONG(width), win::LONG(height)};
     const auto within = [](std::int64_t v, std::uint32_t side) {
         return win::LONG(std::clamp<std::int64_t>(v, 0, side));
@@ -72,14 +107,8 @@ win::RECT AnalysedRegion(std::uint32_t width, std::uint32_t height, const SPanoL
             within(std::int64_t(height) - lut.BorderBottom, height)};
 }
 
-using Histogram8 = CImgStatistic::Histogram;
-using StatVector = CImgStatistic::Vector;
-using StatMatrix = CImgStatistic::Matrix;
-
-// The characteristic-point parameters of the contrast curve from a 12-bit histogram: rebinned to
-// 8 bits, gaps filled, median-smoothed twice and averaged, then cut into its modes; null when a
-// step yields nothing.
-StatVector* CurveParameters(const CTHistogram<unsigned short, unsigned int, double>& histogram) {
+CImgStatistic::Histogram* PanoCurveHistogram(
+    const CTHistogram<unsigned short, unsigned int, double>& histogram) {
     const std::unique_ptr<CTHistogram<unsigned short, unsigned int, double>> rebinned(
         histogram.RebinTo8Bits());
     if (!rebinned || rebinned->BinData() == nullptr) return nullptr;
@@ -88,34 +117,15 @@ StatVector* CurveParameters(const CTHistogram<unsigned short, unsigned int, doub
     if (levels.BinData() == nullptr || levels.BinCount() != rebinned->BinCount()) return nullptr;
     std::copy(rebinned->BinData(), rebinned->BinData() + levels.BinCount(), levels.BinData());
     levels.FillEmptyBins();
-    const std::unique_ptr<Histogram8> smoothed(levels.Smooth(5));
+    std::unique_ptr<Histogram8> smoothed(levels.Smooth(5));
     StatVector kernel(5);
     if (!smoothed || kernel.IsEmpty() || !smoothed->SmoothInPlace(5)) return nullptr;
     std::fill(kernel.Data(), kernel.Data() + 5, 0.2);
     if (!smoothed->ConvolveInPlace(&kernel)) return nullptr;
-
-    std::unique_ptr<StatVector> slopes;
-    std::unique_ptr<StatMatrix> signs, extremes;
-    for (int round = 0; round < 2; ++round) {
-        if (round == 1 && !smoothed->ConvolveInPlace(&kernel)) return nullptr;
-        slopes.reset(CImgStatistic::CalculateFirstDerivation(smoothed->GetBins(), 1));
-        signs.reset(CImgStatistic::CalculateSignVariation(slopes.get()));
-        extremes.reset(CImgStatistic::CalculateCurvature(signs.get()));
-        if (!slopes || !signs || !extremes) return nullptr;
-        // Too many extremes: smooth once more.
-        if (extremes->Rows() <= smoothed->BinCount() / 5) break;
-    }
-    const std::unique_ptr<StatMatrix> statistics(
-        CImgStatistic::CalculateStatistic(smoothed.get(), extremes.get(), false, nullptr));
-    const std::unique_ptr<StatMatrix> selected(
-        CImgStatistic::CalculateShape(statistics.get(), 0.04, 0.07, 0.15));
-    const std::unique_ptr<StatMatrix> points(
-        CImgStatistic::CalculateCharacteristicPointForLUT(smoothed.get(), selected.get(), 0.05));
-    if (!statistics || !selected || !points) return nullptr;
-    return CTLut<unsigned char>::BuildFromCharacteristicPoints(points.get(), smoothed->BinCount());
+    return smoothed.release();
 }
 
-}  // namespace
+}  // namespace quorin
 
 CusPanoPlus::CusPanoPlus(SImage* image, const SPanoPlusVariant& variant)
     : CusPano(image, 17), m_variant(&variant) {
@@ -160,7 +170,7 @@ bool CusPanoPlus::Enhance(std::unique_ptr<Companion>& companion, const SPanoGaus
         return true;
     }
     if (!HasPixels()) return false;
-    const win::RECT region = AnalysedRegion(Width(), Height(), m_lut);
+    const win::RECT region = quorin::PanoAnalysedRegion(Width(), Height(), m_lut);
     std::unique_ptr<Companion> image(new (std::nothrow)
                                          Companion(Height(), Width(), kCompanionBits));
     if (!image || !image->HasPixels()) return false;
@@ -188,7 +198,9 @@ bool CusPanoPlus::Enhance(std::unique_ptr<Companion>& companion, const SPanoGaus
 
     CTHistogram<unsigned short, unsigned int, double> histogram(&region, int(kCompanionBits));
     if (!histogram.Calculate(image->Pixels())) return false;
-    const std::unique_ptr<StatVector> parameters(CurveParameters(histogram));
+    const std::unique_ptr<Histogram8> smoothed(quorin::PanoCurveHistogram(histogram));
+    if (!smoothed) return false;
+    const std::unique_ptr<StatVector> parameters(CurveParameters(*smoothed));
     if (!parameters || !image->BuildCurveLut(parameters.get(), kCurveLevels)) return false;
     image->ComputeMinMax();
     companion = std::move(image);

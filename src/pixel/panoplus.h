@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "pixel/histogram.h"
 #include "pixel/pano.h"
+#include "pixel/statistics.h"
 
 // One multi-band Gaussian block (band gains in hundredths, clip levels in 128ths).
 struct SPanoGaussBlock {
@@ -108,3 +110,13 @@ class CusPanoZX730H : public CusPanoPlus {
     CusPanoZX730H(const CusPanoZX730H& other) = default;
     static const SPanoPlusVariant kVariant;
 };
+
+namespace quorin {
+// The region a companion's histogram is taken over: the whole image up to 100 pixels wide, else
+// the image less the four borders, each edge kept inside the image.
+win::RECT PanoAnalysedRegion(std::uint32_t width, std::uint32_t height, const SPanoLutBlock& lut);
+// The histogram the contrast curve is read from: a 12-bit histogram rebinned to 256 bins, empty
+// bins filled, a running median of 5 bins applied twice, then a mean of 5 bins. Null on failure.
+CImgStatistic::Histogram* PanoCurveHistogram(
+    const CTHistogram<unsigned short, unsigned int, double>& histogram);
+}  // namespace quorin
