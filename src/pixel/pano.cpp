@@ -9,31 +9,11 @@
 #include "pixel/filters8.h"
 #include "pixel/greyops.h"
 #include "pixel/histogram.h"
-#include "platform/bitmap.h"
 
 namespace {
 
 // The deepest image whose levels a table can cover (the histograms' limit as well).
 constexpr std::uint64_t kMaxTableEntries = std::uint64_t{1} << quorin::kMaxHistogramBits;
-
-// A bitmap among the system's predefined bitmaps, as a bitmap object (rows padded to 2 bytes);
-// null when there is none.
-win::HBITMAP LoadSystemBitmap(int id) {
-    const win::BitmapResource* resource = win::LoadBitmapResource(id);
-    if (resource == nullptr || resource->bits == nullptr || resource->width <= 0 ||
-        resource->height <= 0)
-        return nullptr;
-    const std::size_t rowBytes = (std::size_t(resource->width) * resource->bitsPerPixel + 7) / 8;
-    const std::size_t stride = (rowBytes + 1) & ~std::size_t{1};
-    std::unique_ptr<win::BYTE[]> bits(new (std::nothrow)
-                                          win::BYTE[stride * std::size_t(resource->height)]());
-    if (!bits) return nullptr;
-    for (int r = 0; r < resource->height; ++r)
-        std::memcpy(bits.get() + std::size_t(r) * stride,
-                    resource->bits + std::size_t(r) * rowBytes, rowBytes);
-    return win::CreateBitmap(resource->width, resource->height, 1,
-                             win::UINT(resource->bitsPerPixel), bits.get());
-}
 
 // MulDiv of non-negative values: a x b / c rounded to nearest, in 64 bits.
 std::uint64_t MulDivRounded(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
@@ -255,7 +235,7 @@ template class CTImgPano<unsigned int>;
 template <class P>
 bool CTImgPanoGrey<P>::Stamp(int id, bool erase, std::optional<std::int32_t> x,
                              std::optional<std::int32_t> y) {
-    return this->StampBitmap(id != 0 ? LoadSystemBitmap(id) : nullptr, erase, x, y);
+    return this->StampBitmap(id != 0 ? quorin::LoadLogoBitmap(id) : nullptr, erase, x, y);
 }
 
 template <class P>
