@@ -199,18 +199,20 @@ bool CTImgPano<P>::GaussEnhance(std::int32_t size1, double sigma1, std::int32_t 
     }
     if (!coarse) return false;
 
-    // detail = (fine - coarse + top) / 2 and result = (detail + pixel) / 2, each rounded half up
-    // in double; the pixel only feeds its own result, so the image is written in place.
-    const double top = double(this->TopLevel());
-    constexpr double kMax = double(std::numeric_limits<P>::max());
+    // detail = floor((fine - coarse + top) x 0.5 + 0.5) and result = floor((detail + pixel) x 0.5
+    // + 0.5). Every term is a whole number below 2^34, exact in double, so each step is the
+    // floor of (n + 1) / 2 of a whole n: the same values in 64-bit integers, with an arithmetic
+    // shift for the floor. The pixel only feeds its own result, so the image is written in place.
+    const std::int64_t top = this->TopLevel();
+    constexpr std::int64_t kMax = std::numeric_limits<P>::max();
     const std::uint64_t count = std::uint64_t(pixels.Rows()) * pixels.Columns();
     const P* f = fine->Data();
     const P* c = coarse->Data();
     P* out = pixels.Data();
     for (std::uint64_t k = 0; k < count; ++k) {
-        const double detail = std::floor((double(f[k]) - double(c[k]) + top) * 0.5 + 0.5);
-        const double value = std::floor((detail + double(out[k])) * 0.5 + 0.5);
-        out[k] = static_cast<P>(std::clamp(value, 0.0, kMax));
+        const std::int64_t detail = (std::int64_t(f[k]) - std::int64_t(c[k]) + top + 1) >> 1;
+        const std::int64_t value = (detail + std::int64_t(out[k]) + 1) >> 1;
+        out[k] = static_cast<P>(std::clamp<std::int64_t>(value, 0, kMax));
     }
     this->PixelsChanged();
     this->ComputeMinMax();

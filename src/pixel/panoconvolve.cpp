@@ -80,34 +80,71 @@ bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int3
     const std::int64_t hr = r / 2, hk = k / 2;  // (r-1)/2 and r/2 agree for odd r
     const double outside = mean ? MeanOf(source) : 0.0;
 
-    // One row of sums: for every tap (i, j) in order the whole row takes its term, so each
-    // pixel's sum is added up in the same order as tap after tap at that pixel. The columns a
-    // tap reaches inside the image are [x0, x1); the others are outside.
+    // One row of sums: for every tap (i, j) in order the row takes its term, so each pixel's sum
+    // is added up in the same order as tap after tap at that pixel.
+    // Source rows are turned into doubles once, into a ring of as many rows as a window holds.
+    const std::int64_t ringRows = std::min(r, H);
     const std::unique_ptr<double[]> sums(new (std::nothrow) double[std::size_t(W)]);
-    if (!sums) return false;
+    const std::unique_ptr<double[]> ring(
+        new (std::nothrow) double[std::size_t(ringRows) * std::size_t(W)]);
+    if (!sums || !ring) return false;
     double* acc = sums.get();
+    // Columns every tap reaches inside the image: [xa, xb).
+    const std::int64_t xa = std::min(hk, W);
+    const std::int64_t xb = std::max(xa, W - (k - 1 - hk));
+    std::int64_t converted = 0;  // rows below this one are (or were) in the ring
     for (std::int64_t y = 0; y < H; ++y) {
+        for (const std::int64_t end = std::min(y - hr + r, H); converted < end; ++converted) {
+            const P* in = source.RowData(unsigned(converted));
+            double* row = ring.get() + (converted % ringRows) * W;
+            for (std::int64_t x = 0; x < W; ++x) row[x] = double(in[x]);
+        }
         std::fill(acc, acc + W, 0.0);
         for (std::int64_t i = 0; i < r; ++i) {
             const std::int64_t sy = y - hr + i;
-            const bool rowInside = sy >= 0 && sy < H;
-            if (!rowInside && !mean) continue;
             const double* weights = kernel.RowData(unsigned(i));
-            const P* in = rowInside ? source.RowData(unsigned(sy)) : nullptr;
+            if (sy < 0 || sy >= H) {
+                if (!mean) continue;
+                for (std::int64_t j = 0; j < k; ++j) {
+                    const double term = weights[j] * outside;
+                    for (std::int64_t x = 0; x < W; ++x) acc[x] += term;
+                }
+                continue;
+            }
+            const double* in = ring.get() + (sy % ringRows) * W;
+            // Border columns, where some taps fall outside: tap by tap.
             for (std::int64_t j = 0; j < k; ++j) {
                 const double w = weights[j];
+                const double term = w * outside;
                 const std::int64_t dx = j - hk;
-                const std::int64_t x0 = rowInside ? std::clamp<std::int64_t>(-dx, 0, W) : W;
-                const std::int64_t x1 = rowInside ? std::clamp<std::int64_t>(W - dx, x0, W) : W;
-                if (mean) {
-                    const double term = w * outside;
-                    const std::int64_t left = rowInside ? x0 : W;
-                    for (std::int64_t x = 0; x < left; ++x) acc[x] += term;
-                    for (std::int64_t x = x1; x < W && rowInside; ++x) acc[x] += term;
+                const auto column = [&](std::int64_t x) {
+                    if (x + dx >= 0 && x + dx < W)
+                        acc[x] += w * in[x + dx];
+                    else if (mean)
+                        acc[x] += term;
+                };
+                for (std::int64_t x = 0; x < xa; ++x) column(x);
+                for (std::int64_t x = xb; x < W; ++x) column(x);
+            }
+            // Inner columns: four taps per pass, still added one after the other.
+            std::int64_t j = 0;
+            for (; j + 4 <= k; j += 4) {
+                const double w0 = weights[j], w1 = weights[j + 1], w2 = weights[j + 2],
+                             w3 = weights[j + 3];
+                const std::int64_t d = j - hk;
+                for (std::int64_t x = xa; x < xb; ++x) {
+                    double sum = acc[x];
+                    sum += w0 * in[x + d];
+                    sum += w1 * in[x + d + 1];
+                    sum += w2 * in[x + d + 2];
+                    sum += w3 * in[x + d + 3];
+                    acc[x] = sum;
                 }
-                if (rowInside) {
-                    for (std::int64_t x = x0; x < x1; ++x) acc[x] += w * double(in[x + dx]);
-                }
+            }
+            for (; j < k; ++j) {
+                const double w = weights[j];
+                const std::int64_t d = j - hk;
+                for (std::int64_t x = xa; x < xb; ++x) acc[x] += w * in[x + d];
             }
         }
         P* out = target.RowData(unsigned(y));
