@@ -169,18 +169,11 @@ bool FindPeakValley(const unsigned int* bins, std::uint64_t n, unsigned int lowT
             h2[i] = std::max(std::min(a, b), std::min(std::max(a, b), c));
         }
 
-        // Peaks: at least as high as the right neighbour and higher than the left one; of two
-        // neighbouring peaks of the same height the left one is dropped.
+        // Peaks: at least as high as the right neighbour and higher than the left one, so a
+        // plateau of equal bins gives one peak, at its left end.
         std::vector<char> isPeak(n, 0);
-        std::uint64_t previous = 0;
-        bool havePrevious = false;
-        for (std::uint64_t i = 1; i + 1 < n; ++i) {
-            if (!(h2[i] >= h2[i + 1] && h2[i] > h2[i - 1])) continue;
-            if (havePrevious && h2[previous] == h2[i]) isPeak[previous] = 0;
-            isPeak[i] = 1;
-            previous = i;
-            havePrevious = true;
-        }
+        for (std::uint64_t i = 1; i + 1 < n; ++i)
+            isPeak[i] = h2[i] >= h2[i + 1] && h2[i] > h2[i - 1];
         std::vector<std::uint32_t> prominence(n, 0);
         Prominences(h2, isPeak, prominence);
         const auto highest = std::max_element(h2.begin(), h2.end()) - h2.begin();
