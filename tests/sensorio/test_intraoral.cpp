@@ -365,14 +365,17 @@ TEST(CusZEL6Image, ProcessIntoMatchesNumpy) {
         std::uint32_t top, offset;
         int mode;
     };
+    quorin::test::TempDir dir;
+    std::ofstream list(dir.file("zel6.txt"));
+    int k = 0;
     // A wide window is mapped as it is; one narrower than a quarter of the levels is smoothed.
     for (const Case& c : {Case{4095, 0, 1}, Case{4095, 0, 7}, Case{4095, 0, 3}, Case{50, 1000, 2},
                           Case{50, 1000, 5}}) {
         SCOPED_TRACE(c.mode);
         auto px = RandomPixels<std::uint16_t>(w * h, c.top, c.mode);
         for (auto& p : px) p = static_cast<std::uint16_t>(p + c.offset);
-        quorin::test::TempDir dir;
-        WriteArray(dir.file("image"), px.data(), px.size());
+        const std::string n = std::to_string(k++);
+        WriteArray(dir.file("image" + n), px.data(), px.size());
         auto image = Make<CusZEL6>(w, h, 12, px);
         CTImgNB<unsigned char, unsigned char, unsigned int> target(h, w);
         ASSERT_TRUE(image->ProcessInto(target, c.mode));
@@ -380,17 +383,16 @@ TEST(CusZEL6Image, ProcessIntoMatchesNumpy) {
         EXPECT_EQ(smooth, c.top < 1024);
         if (c.mode <= 2) {
             const auto* lut = image->GetProcessingLUT(c.mode);
-            WriteArray(dir.file("lut"), lut->Data(), lut->Size());
+            WriteArray(dir.file("lut" + n), lut->Data(), lut->Size());
         }
-        WriteArray(dir.file("out"), target.Pixels()->Data(), std::size_t(w) * h);
-        EXPECT_EQ(Reference("zel6", dir.path(),
-                            {std::to_string(w), std::to_string(h), std::to_string(smooth),
-                             std::to_string(c.mode), std::to_string(image->WindowLow()),
-                             std::to_string(image->WindowHigh()), "4096"}),
-                  "ok");
+        WriteArray(dir.file("out" + n), target.Pixels()->Data(), std::size_t(w) * h);
+        list << w << " " << h << " " << smooth << " " << c.mode << " " << image->WindowLow() << " "
+             << image->WindowHigh() << " 4096\n";
         CTImgNB<unsigned char, unsigned char, unsigned int> small(h - 1, w);
         EXPECT_FALSE(image->ProcessInto(small, c.mode));
     }
+    list.close();
+    EXPECT_EQ(Reference("zel6", dir.path()), "ok");
 }
 
 TEST(CusZEL7Image, EnhancementAndTargets) {
