@@ -94,12 +94,6 @@ bool BoxFilter(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
                     });
 }
 
-inline void Sort2(std::uint8_t& a, std::uint8_t& b) {
-    const std::uint8_t low = std::min(a, b);
-    b = std::max(a, b);
-    a = low;
-}
-
 // One pass of a 3 x 3 maximum (Max) or minimum over the interior, in place: the two rows above
 // the one being written are kept in their original state in two row buffers.
 template <bool Max>

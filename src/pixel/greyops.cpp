@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "records/dibbuffer.h"
 
@@ -205,6 +207,22 @@ bool StampBitmapPixels(CTMatrix<P>& pixels, P value, win::HBITMAP bitmap,
         }
     }
     return true;
+}
+
+win::HBITMAP LoadLogoBitmap(int id) {
+    const win::BitmapResource* resource = win::LoadBitmapResource(id);
+    if (resource == nullptr || resource->bits == nullptr || resource->width <= 0 ||
+        resource->height <= 0)
+        return nullptr;
+    // Resources hold unpadded rows; bitmaps pad each row to 2 bytes.
+    const std::uint64_t rowBytes =
+        (std::uint64_t(resource->width) * resource->bitsPerPixel + 7) / 8;
+    const std::uint64_t stride = (rowBytes + 1) / 2 * 2;
+    std::vector<std::uint8_t> bits(stride * std::uint64_t(resource->height), 0);
+    for (std::uint64_t r = 0; r < std::uint64_t(resource->height); ++r)
+        std::memcpy(bits.data() + r * stride, resource->bits + r * rowBytes, rowBytes);
+    return win::CreateBitmap(resource->width, resource->height, 1,
+                             static_cast<win::UINT>(resource->bitsPerPixel), bits.data());
 }
 
 #define QUORIN_GREYOPS(P)                                                                          \

@@ -55,4 +55,8 @@ template <class P>
 bool StampBitmapPixels(CTMatrix<P>& pixels, P value, win::HBITMAP bitmap,
                        std::optional<std::int32_t> x, std::optional<std::int32_t> y);
 
+// The bitmap resource `id` as a bitmap for StampBitmapPixels (LoadBitmapA with no module
+// handle): null for a resource that is not embedded.
+win::HBITMAP LoadLogoBitmap(int id);
+
 }  // namespace quorin

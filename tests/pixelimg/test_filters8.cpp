@@ -94,7 +94,75 @@ void RunAgainstScipy(std::uint32_t width, std::uint32_t height, std::uint32_t se
     EXPECT_EQ(win::globalmem_testing::LiveBlocks(), live);
 }
 
+// The two multi-filters composed from scipy's median, box, minimum and maximum filters, with the
+// filters' weight tables, reductions and expansions written out in numpy.
+const char* const kMultiFilterCheck = R"PY(
+import sys, numpy as np
+from scipy import ndimage as nd
+from numpy.lib.stride_tricks import sliding_window_view as windows
+d, w, h, strength = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+src = np.fromfile(d + '/src', np.uint8).reshape(h, w).astype(np.int64)
+def framed(img, full, b):
+    H, W = img.shape
+    out = img.copy()
+    out[b:H-b, b:W-b] = full[b:H-b, b:W-b]
+    return out
+med3 = lambda a: framed(a, nd.median_filter(a, size=3, mode='nearest'), 1)
+mean = lambda a, n: framed(a, nd.correlate(a, np.ones((n, n), np.int64), mode='nearest') // (n * n), n // 2)
+mx = lambda a: framed(a, nd.maximum_filter(a, size=3, mode='nearest'), 1)
+mn = lambda a: framed(a, nd.minimum_filter(a, size=3, mode='nearest'), 1)
+def trimmed3(a):
+    full = np.zeros_like(a)
+    win = np.sort(windows(a, (3, 3)).reshape(h - 2, w - 2, 9), axis=2)
+    full[1:-1, 1:-1] = win[:, :, 2:-2].sum(axis=2) // 5
+    return framed(a, full, 1)
+# The intra-oral form.
+m = mean(med3(src), 5)
+dil = mx(mx(mx(m)))
+ero = mn(mn(m))
+def weight(diff):
+    a = np.abs(diff)
+    return np.where(a <= 15, np.sign(diff) * (diff * diff // 8), 2 * diff)
+zel = np.clip(src + weight(m - dil) + weight(m - ero), 0, 255)
+# The generic form.
+A = trimmed3(src)
+B = mx(mn(A))
+sh, sw = h // 3, w // 3
+full = np.zeros_like(src)
+if sh >= 3 and sw >= 3:
+    S = A[:3*sh, :3*sw].reshape(sh, 3, sw, 3).sum(axis=(1, 3)) // 9
+    T = np.zeros_like(S)
+    T[1:-1, 1:-1] = np.maximum(mx(mx(S)) - S, 0)[1:-1, 1:-1]
+    full[:3*sh, :3*sw] = np.kron(T, np.ones((3, 3), np.int64))
+C = mean(full, 3)
+W = lambda v: (v * strength) >> 2
+gen = framed(src, np.clip(W(B) - W(C) + src, 0, 255), 1)
+bad = []
+for name, want in (('zel', zel), ('generic', gen)):
+    got = np.fromfile(d + '/' + name, np.uint8).reshape(h, w).astype(np.int64)
+    if not np.array_equal(got, want): bad.append(name)
+print('ok' if not bad else ' '.join(bad))
+)PY";
+
 }  // namespace
+
+TEST(Filters8Scipy, MultiFilters) {
+    const std::uint32_t w = 47, h = 35;
+    quorin::test::TempDir dir;
+    // Smooth areas with noise, so that both weight ranges (|d| <= 15 and above) are used.
+    auto src = pixeltest::RandomPixels<std::uint8_t>(w * h, 40, 17);
+    for (std::uint32_t r = 0; r < h; ++r)
+        for (std::uint32_t c = 0; c < w; ++c)
+            if ((r / 8 + c / 10) % 2 == 0) src[r * w + c] = std::uint8_t(src[r * w + c] + 180);
+    WriteArray(dir.file("src"), src.data(), src.size());
+    std::vector<std::uint8_t> out(src.size());
+    ASSERT_TRUE(MultiFilter(src.data(), out.data(), w, h));
+    WriteArray(dir.file("zel"), out.data(), out.size());
+    ASSERT_TRUE(MultiFilter(src.data(), out.data(), w, h, 3));
+    WriteArray(dir.file("generic"), out.data(), out.size());
+    EXPECT_EQ(Check(kMultiFilterCheck, {dir.path(), std::to_string(w), std::to_string(h), "3"}),
+              "ok\n");
+}
 
 TEST(Filters8Scipy, RandomPicture) {
     RunAgainstScipy(67, 41, 7);

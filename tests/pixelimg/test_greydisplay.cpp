@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "pixel/greyimage.h"
+#include "pixel/greyops.h"
 #include "pixel_io.h"
 #include "platform/globalmem.h"
 #include "records/dib.h"
@@ -284,6 +285,7 @@ TEST(GreyDisplay, StampBitmap) {
     EXPECT_FALSE(image.StampBitmap(win::CreateBitmap(2, 2, 1, 1, bits), false, 0, 0));
     EXPECT_FALSE(image.StampBitmap(win::CreateBitmap(2, 2, 1, 1, bits), false, 0, 40));
     EXPECT_FALSE(image.StampBitmap(nullptr, false));
+    EXPECT_FALSE(image.StampBitmap(quorin::LoadLogoBitmap(8007), false));  // not embedded
     EXPECT_FALSE(deep.StampBitmap(win::CreateBitmap(2, 2, 1, 1, bits), false));
     EXPECT_EQ(win::globalmem_testing::LiveBlocks(), live);
 }
@@ -318,4 +320,20 @@ TEST(GreyDisplay, HighlightLens) {
     FreeDIB(other);
     FreeDIB(dib);
     EXPECT_EQ(win::globalmem_testing::LiveBlocks(), live);
+}
+
+TEST(GreyDisplay, UpperQuarterShareAndPixelCopies) {
+    Grey16 image(10, 100);
+    unsigned short* p = image.Pixels()->Data();
+    std::fill(p, p + 1000, 100);
+    std::fill(p, p + 200, 4000);  // t = ((100 + 4000) / 2 + 4000) / 2 = 3025
+    EXPECT_FALSE(image.TestUpperQuarterShare());
+    std::fill(p, p + 300, 4000);
+    EXPECT_TRUE(image.TestUpperQuarterShare());
+    Grey16 copy(10, 100);
+    ASSERT_TRUE(image.CopyPixelsTo(copy));
+    EXPECT_EQ(copy.WindowLow(), 100);
+    EXPECT_EQ(copy.WindowHigh(), 4000);
+    Grey16 other(10, 99);
+    EXPECT_FALSE(image.CopyPixelsTo(other));
 }

@@ -1,6 +1,6 @@
 // The image interface and the pseudo-colour palettes: the defaults of every slot, the grey
 // layers' LUT information and corners, the colour table written into a display DIB, and the
-// five palette tables against the values the text fixes.
+// five palette tables against their fixed values.
 #include <gtest/gtest.h>
 
 #include <memory>
