@@ -52,6 +52,7 @@ constexpr PyramidWeights kWeights[] = {
 
 // Reduce taps reach 3 samples either side; expand taps 2 input samples.
 constexpr std::int64_t kReduceReach = 3;
+constexpr std::int64_t kRing = 8;
 
 float ReduceAt(float a, float b, float c, float d, float e, float f, float g, const float* w) {
     // Written out so the order of the float operations is fixed: centre, then pairs outwards.
@@ -88,91 +89,146 @@ class Resampler {
         }
     }
 
-    // Rows of `level` (C x R) reduced into H ((C+1)>>1 x R), H's columns into child.
-    bool Reduce(const C2DArr<float>& level, C2DArr<float>& H, C2DArr<float>& child) {
-        const std::int64_t C = level.Width(), R = level.Height();
-        std::vector<std::int32_t> table;
-        if (!ReduceTable(table, C) || !Line(C + 2 * kReduceReach)) return false;
-        for (std::int64_t y = 0; y < R; ++y) {
-            const float* in = level.Row(std::uint32_t(y));
-            for (std::size_t k = 0; k < table.size(); ++k) m_line[k] = in[table[k]];
-            ReduceLinePadded(m_line.data() + kReduceReach, H.Row(std::uint32_t(y)), C);
-        }
-        if (!ReduceTable(table, R)) return false;
-        const std::int64_t m = (R + 1) >> 1, width = H.Width();
+    // The level (C x R) reduced into child: each row reduced horizontally (the rows of H,
+    // (C+1)>>1 wide), then H's columns vertically. H is never held whole: its rows are made on
+    // demand into a ring of 8, enough for the 7 rows one output row reads.
+    bool Reduce(const C2DArr<float>& level, C2DArr<float>& child) {
+        const std::int64_t C = level.Width(), R = level.Height(), width = child.Width();
+        std::vector<std::int32_t> columns, rows;
+        if (!ReduceTable(columns, C) || !ReduceTable(rows, R) || !Line(C + 2 * kReduceReach) ||
+            !Ring(width))
+            return false;
+        const std::int64_t m = (R + 1) >> 1;
         for (std::int64_t k = 0; k < m; ++k) {
             const float* r[7];
-            for (int t = 0; t < 7; ++t) r[t] = H.Row(std::uint32_t(table[std::size_t(2 * k + t)]));
+            for (int t = 0; t < 7; ++t) {
+                const std::int64_t y = rows[std::size_t(2 * k + t)];
+                float* slot = &m_ring[std::size_t(y % kRing) * std::size_t(width)];
+                if (m_tags[std::size_t(y % kRing)] != y) {
+                    Pad(level.Row(std::uint32_t(y)), columns, kReduceReach, C);
+                    ReduceLinePadded(m_line.data() + kReduceReach, slot, C);
+                    m_tags[std::size_t(y % kRing)] = y;
+                }
+                r[t] = slot;
+            }
             float* out = child.Row(std::uint32_t(k));
-            const float* w = m_w;
-            if (w[3] == 0.0f) {
+            const float w0 = m_w[0], w1 = m_w[1], w2 = m_w[2];
+            if (m_w[3] == 0.0f) {
                 for (std::int64_t x = 0; x < width; ++x)
-                    out[x] =
-                        w[0] * r[3][x] + w[1] * (r[2][x] + r[4][x]) + w[2] * (r[1][x] + r[5][x]);
+                    out[x] = w0 * r[3][x] + w1 * (r[2][x] + r[4][x]) + w2 * (r[1][x] + r[5][x]);
             } else {
                 for (std::int64_t x = 0; x < width; ++x)
-                    out[x] =
-                        ReduceAt(r[3][x], r[2][x], r[4][x], r[1][x], r[5][x], r[0][x], r[6][x], w);
+                    out[x] = ReduceAt(r[3][x], r[2][x], r[4][x], r[1][x], r[5][x], r[0][x], r[6][x],
+                                      m_w);
             }
         }
         return true;
     }
 
-    // child expanded back to C x R and subtracted from (sign -1) or added to (sign +1) level.
-    bool Expand(const C2DArr<float>& child, C2DArr<float>& H, C2DArr<float>& level, int sign) {
-        const std::int64_t C = level.Width(), R = level.Height(), width = H.Width();
-        std::vector<std::int32_t> table;
-        if (!ExpandTable(table, R) || !Line(C + 8)) return false;
+    // child expanded back to C x R and subtracted from (sign -1) or added to (sign +1) level:
+    // row y of the vertical expansion is made into a line, then expanded along the row.
+    bool Expand(const C2DArr<float>& child, C2DArr<float>& level, int sign) {
+        const std::int64_t C = level.Width(), R = level.Height(), width = child.Width();
+        std::vector<std::int32_t> rows, columns;
+        if (!ExpandTable(rows, R) || !ExpandTable(columns, C) || !Line(C + 8) || !Ring(width))
+            return false;
+        float* line = m_ring.data();
         for (std::int64_t y = 0; y < R; ++y) {
-            float* out = H.Row(std::uint32_t(y));
             const std::int64_t k = y >> 1;
             if (R <= 2) {  // a line of one or two samples expands to copies of its one sample
-                std::memcpy(out, child.Row(0), std::size_t(width) * sizeof(float));
-                continue;
-            }
-            const float* a = child.Row(std::uint32_t(table[std::size_t(k)]));      // k - 1
-            const float* b = child.Row(std::uint32_t(table[std::size_t(k + 1)]));  // k
-            const float* c = child.Row(std::uint32_t(table[std::size_t(k + 2)]));  // k + 1
-            if ((y & 1) == 0) {
-                for (std::int64_t x = 0; x < width; ++x)
-                    out[x] = m_c[0] * b[x] + m_c[2] * (a[x] + c[x]);
+                std::memcpy(line, child.Row(0), std::size_t(width) * sizeof(float));
             } else {
-                const float* d = child.Row(std::uint32_t(table[std::size_t(k + 3)]));  // k + 2
-                if (m_c[3] == 0.0f) {
-                    for (std::int64_t x = 0; x < width; ++x) out[x] = m_c[1] * (b[x] + c[x]);
-                } else {
+                const float* a = child.Row(std::uint32_t(rows[std::size_t(k)]));      // k - 1
+                const float* b = child.Row(std::uint32_t(rows[std::size_t(k + 1)]));  // k
+                const float* c = child.Row(std::uint32_t(rows[std::size_t(k + 2)]));  // k + 1
+                if ((y & 1) == 0) {
                     for (std::int64_t x = 0; x < width; ++x)
-                        out[x] = m_c[1] * (b[x] + c[x]) + m_c[3] * (a[x] + d[x]);
+                        line[x] = m_c[0] * b[x] + m_c[2] * (a[x] + c[x]);
+                } else {
+                    const float* d = child.Row(std::uint32_t(rows[std::size_t(k + 3)]));  // k + 2
+                    if (m_c[3] == 0.0f) {
+                        for (std::int64_t x = 0; x < width; ++x) line[x] = m_c[1] * (b[x] + c[x]);
+                    } else {
+                        for (std::int64_t x = 0; x < width; ++x)
+                            line[x] = m_c[1] * (b[x] + c[x]) + m_c[3] * (a[x] + d[x]);
+                    }
                 }
             }
-        }
-        if (!ExpandTable(table, C)) return false;
-        std::vector<float> expanded;
-        try {
-            expanded.resize(std::size_t(C));
-        } catch (...) {
-            return false;
-        }
-        for (std::int64_t y = 0; y < R; ++y) {
-            const float* in = H.Row(std::uint32_t(y));
-            for (std::size_t j = 0; j < table.size(); ++j) m_line[j] = in[table[j]];
-            ExpandLinePadded(m_line.data() + 1, expanded.data(), C);
+            Pad(line, columns, 1, width);
             float* out = level.Row(std::uint32_t(y));
-            if (sign < 0)
-                for (std::int64_t x = 0; x < C; ++x) out[x] = out[x] - expanded[std::size_t(x)];
-            else
-                for (std::int64_t x = 0; x < C; ++x) out[x] = out[x] + expanded[std::size_t(x)];
+            if (C <= 2) {
+                float expanded[2] = {0.0f, 0.0f};
+                ExpandLinePadded(m_line.data() + 1, expanded, C);
+                for (std::int64_t x = 0; x < C; ++x)
+                    out[x] = sign < 0 ? out[x] - expanded[std::size_t(x)]
+                                      : out[x] + expanded[std::size_t(x)];
+                continue;
+            }
+            // Even and odd outputs in two unit-stride runs, then merged into the level.
+            ExpandHalves(m_line.data() + 1, width);
+            const float* even = m_even.data();
+            const float* odd = m_odd.data();
+            const std::int64_t pairs = C >> 1;
+            if (sign < 0) {
+                for (std::int64_t k2 = 0; k2 < pairs; ++k2) {
+                    out[2 * k2] = out[2 * k2] - even[k2];
+                    out[2 * k2 + 1] = out[2 * k2 + 1] - odd[k2];
+                }
+                if (C & 1) out[C - 1] = out[C - 1] - even[pairs];
+            } else {
+                for (std::int64_t k2 = 0; k2 < pairs; ++k2) {
+                    out[2 * k2] = out[2 * k2] + even[k2];
+                    out[2 * k2 + 1] = out[2 * k2 + 1] + odd[k2];
+                }
+                if (C & 1) out[C - 1] = out[C - 1] + even[pairs];
+            }
         }
         return true;
+    }
+
+    // m_line = the n samples of `in` with the border samples of `table` around them (the
+    // table's entries between the borders are the identity).
+    void Pad(const float* in, const std::vector<std::int32_t>& table, std::int64_t before,
+             std::int64_t n) {
+        std::memcpy(m_line.data() + before, in, std::size_t(n) * sizeof(float));
+        for (std::int64_t k = 0; k < before; ++k)
+            m_line[std::size_t(k)] = in[table[std::size_t(k)]];
+        for (std::size_t k = std::size_t(before + n); k < table.size(); ++k)
+            m_line[k] = in[table[k]];
+    }
+
+    // m_even[k] = output 2k and m_odd[k] = output 2k + 1 of the expansion of the m samples at
+    // in (in[-1] and in[m], in[m + 1] mirrored).
+    void ExpandHalves(const float* in, std::int64_t m) {
+        const float c0 = m_c[0], c1 = m_c[1], c2 = m_c[2], c3 = m_c[3];
+        float* even = m_even.data();
+        float* odd = m_odd.data();
+        for (std::int64_t k = 0; k < m; ++k) even[k] = c0 * in[k] + c2 * (in[k - 1] + in[k + 1]);
+        if (c3 == 0.0f) {
+            for (std::int64_t k = 0; k < m; ++k) odd[k] = c1 * (in[k] + in[k + 1]);
+        } else {
+            for (std::int64_t k = 0; k < m; ++k)
+                odd[k] = c1 * (in[k] + in[k + 1]) + c3 * (in[k - 1] + in[k + 2]);
+        }
     }
 
     // in: the line with kReduceReach mirrored samples either side.
-    void ReduceLinePadded(const float* in, float* out, std::int64_t n) const {
+    // The samples are first split into even and odd runs so that the sums run unit-stride:
+    // in[2k] = E[k], in[2k - 1] = O[k - 1], in[2k + 1] = O[k] and so on.
+    void ReduceLinePadded(const float* in, float* out, std::int64_t n) {
         const std::int64_t m = (n + 1) >> 1;
-        const float* w = m_w;
-        for (std::int64_t k = 0; k < m; ++k) {
-            const float* p = in + 2 * k;
-            out[k] = ReduceAt(p[0], p[-1], p[1], p[-2], p[2], p[-3], p[3], w);
+        float* E = m_even.data() + 1;  // E[-1] .. E[m]
+        float* O = m_odd.data() + 2;   // O[-2] .. O[m]
+        for (std::int64_t k = -1; k <= m; ++k) E[k] = in[2 * k];
+        for (std::int64_t k = -2; k <= m; ++k) O[k] = in[2 * k + 1];
+        const float w0 = m_w[0], w1 = m_w[1], w2 = m_w[2], w3 = m_w[3];
+        if (w3 == 0.0f) {
+            for (std::int64_t k = 0; k < m; ++k)
+                out[k] = w0 * E[k] + w1 * (O[k - 1] + O[k]) + w2 * (E[k - 1] + E[k + 1]);
+        } else {
+            for (std::int64_t k = 0; k < m; ++k)
+                out[k] =
+                    ReduceAt(E[k], O[k - 1], O[k], E[k - 1], E[k + 1], O[k - 2], O[k + 1], m_w);
         }
     }
 
@@ -190,10 +246,24 @@ class Resampler {
         }
     }
 
-  private:
+    float* LineData() { return m_line.data(); }
+
+    bool Ring(std::int64_t width) {
+        try {
+            m_ring.assign(std::size_t(kRing) * std::size_t(width), 0.0f);
+            m_tags.assign(kRing, -1);
+        } catch (...) {
+            return false;
+        }
+        return true;
+    }
+
+    // Work line and the two half runs for lines of up to n samples.
     bool Line(std::int64_t n) {
         try {
             if (std::int64_t(m_line.size()) < n) m_line.resize(std::size_t(n));
+            if (std::int64_t(m_even.size()) < n / 2 + 4) m_even.resize(std::size_t(n / 2 + 4));
+            if (std::int64_t(m_odd.size()) < n / 2 + 4) m_odd.resize(std::size_t(n / 2 + 4));
         } catch (...) {
             return false;
         }
@@ -203,6 +273,10 @@ class Resampler {
     float m_w[4];
     float m_c[4];
     std::vector<float> m_line;
+    std::vector<float> m_even;
+    std::vector<float> m_odd;
+    std::vector<float> m_ring;         // kRing rows of H (reduce) or one line (expand)
+    std::vector<std::int64_t> m_tags;  // the row of H each ring slot holds, -1 none
 };
 
 std::unique_ptr<C2DArr<float>> MakeArray(std::uint32_t width, std::uint32_t height) {
@@ -222,9 +296,10 @@ const PyramidWeights* PyramidFilterWeights(std::uint32_t index) {
 void PyramidReduceLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w) {
     std::vector<std::int32_t> table;
     if (in == nullptr || out == nullptr || n < 1 || !ReduceTable(table, n)) return;
-    std::vector<float> line(table.size());
-    for (std::size_t k = 0; k < table.size(); ++k) line[k] = in[table[k]];
-    Resampler(w).ReduceLinePadded(line.data() + kReduceReach, out, n);
+    Resampler resampler(w);
+    if (!resampler.Line(n + 2 * kReduceReach)) return;
+    resampler.Pad(in, table, kReduceReach, n);
+    resampler.ReduceLinePadded(resampler.LineData() + kReduceReach, out, n);
 }
 
 void PyramidExpandLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w) {
@@ -233,6 +308,21 @@ void PyramidExpandLine(const float* in, float* out, std::int64_t n, const Pyrami
     std::vector<float> line(table.size());
     for (std::size_t k = 0; k < table.size(); ++k) line[k] = in[table[k]];
     Resampler(w).ExpandLinePadded(line.data() + 1, out, n);
+}
+
+bool PyramidReduce(const C2DArr<float>& level, C2DArr<float>& child, const PyramidWeights& w) {
+    if (!level.IsValid() || !child.IsValid() || child.Width() != (level.Width() + 1) >> 1 ||
+        child.Height() != (level.Height() + 1) >> 1)
+        return false;
+    return Resampler(w).Reduce(level, child);
+}
+
+bool PyramidExpand(const C2DArr<float>& child, C2DArr<float>& level, int sign,
+                   const PyramidWeights& w) {
+    if (!level.IsValid() || !child.IsValid() || child.Width() != (level.Width() + 1) >> 1 ||
+        child.Height() != (level.Height() + 1) >> 1)
+        return false;
+    return Resampler(w).Expand(child, level, sign);
 }
 
 void MapLevel(C2DArr<float>& level, float noiseThreshold, float largeThreshold, float noiseGain,
@@ -414,11 +504,10 @@ bool CPyramid::CreateChild() {
 bool CPyramid::Decompose() {
     const PyramidWeights* weights = quorin::PyramidFilterWeights(m_filterIndex);
     if (m_data == nullptr || weights == nullptr) return false;
-    auto H = MakeArray(NextWidth(), m_data->Height());
-    if (!H || !CreateChild()) return false;
+    if (!CreateChild()) return false;
     Resampler resampler(*weights);
-    return resampler.Reduce(*m_data, *H, *m_child->Data()) &&
-           resampler.Expand(*m_child->Data(), *H, *m_data, -1);
+    return resampler.Reduce(*m_data, *m_child->Data()) &&
+           resampler.Expand(*m_child->Data(), *m_data, -1);
 }
 
 bool CPyramid::Reconstruct() {
@@ -430,9 +519,7 @@ bool CPyramid::Reconstruct() {
     C2DArr<float>* child = m_child->Data();
     if (child == nullptr || child->Width() != NextWidth() || child->Height() != NextHeight())
         return false;
-    auto H = MakeArray(NextWidth(), m_data->Height());
-    if (!H) return false;
-    if (!Resampler(*weights).Expand(*child, *H, *m_data, +1)) return false;
+    if (!Resampler(*weights).Expand(*child, *m_data, +1)) return false;
     delete m_child;
     m_child = nullptr;
     return true;

@@ -125,6 +125,13 @@ const PyramidWeights* PyramidFilterWeights(std::uint32_t index);
 void PyramidReduceLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w);
 void PyramidExpandLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w);
 
+// The level (C x R) reduced into child ((C+1)>>1 x (R+1)>>1) / child expanded back to the
+// level's size and added to it (sign +1) or subtracted from it (sign -1): the two halves of a
+// decomposition step. False on a size mismatch or when a work array cannot be had.
+bool PyramidReduce(const C2DArr<float>& level, C2DArr<float>& child, const PyramidWeights& w);
+bool PyramidExpand(const C2DArr<float>& child, C2DArr<float>& level, int sign,
+                   const PyramidWeights& w);
+
 // The continuous three-slope mapping of the coefficients of one level.
 void MapLevel(C2DArr<float>& level, float noiseThreshold, float largeThreshold, float noiseGain,
               float gain, float boost);

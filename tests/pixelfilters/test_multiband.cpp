@@ -54,7 +54,7 @@ std::string Json(int width, int height, const Params& p) {
 }
 
 bool Enhance(const Image& src, int width, int height, const Params& p, Image& out,
-         std::vector<std::uint32_t>& histogram) {
+             std::vector<std::uint32_t>& histogram) {
     out.assign(src.size(), 0xBEEF);
     histogram.assign(4096, 0xBEEF);
     return MultiBandEnhance16(src.data(), width, height, out.data(), histogram.data(),
@@ -132,7 +132,8 @@ TEST(MultiBand, BadArgumentsAreRefused) {
     EXPECT_FALSE(Enhance(src, 0, 64, {2, 2, 7, 25, 100, 400, 0, nine, nine}, out, histogram));
     EXPECT_EQ(out[0], 0xBEEF);
     // A border wider than the image counts nothing; kernels far wider than the image fold.
-    EXPECT_TRUE(Enhance(src, 64, 64, {1, 1, 301, 999, 3000, 9000, 40000, nine, nine}, out, histogram));
+    EXPECT_TRUE(
+        Enhance(src, 64, 64, {1, 1, 301, 999, 3000, 9000, 40000, nine, nine}, out, histogram));
     EXPECT_EQ(std::accumulate(histogram.begin(), histogram.end(), std::uint64_t{0}), 0u);
 }
 
