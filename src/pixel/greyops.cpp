@@ -78,6 +78,15 @@ CTMatrix<P>* ZoomedPixels(const CTMatrix<P>& pixels, double factor) {
     if (pixels.IsEmpty() ||
         !ZoomedSize(pixels.Rows(), pixels.Columns(), factor, &newHeight, &newWidth))
         return nullptr;
+    return ResizedPixels(pixels, newHeight, newWidth);
+}
+
+template <class P>
+CTMatrix<P>* ResizedPixels(const CTMatrix<P>& pixels, std::uint32_t newHeight,
+                           std::uint32_t newWidth) {
+    if (pixels.IsEmpty() || newHeight == 0 || newWidth == 0 || newHeight > kMaxImageSide ||
+        newWidth > kMaxImageSide)
+        return nullptr;
     std::unique_ptr<CTMatrix<P>> result(new (std::nothrow) CTMatrix<P>(newHeight, newWidth));
     if (!result || result->IsEmpty()) return nullptr;
     const unsigned height = pixels.Rows();
@@ -230,6 +239,7 @@ win::HBITMAP LoadLogoBitmap(int id) {
     template bool MirrorPixelsVertical<P>(CTMatrix<P>&);                                           \
     template CTMatrix<P>* RotatedPixels<P>(const CTMatrix<P>&, std::int32_t, bool);                \
     template CTMatrix<P>* ZoomedPixels<P>(const CTMatrix<P>&, double);                             \
+    template CTMatrix<P>* ResizedPixels<P>(const CTMatrix<P>&, std::uint32_t, std::uint32_t);      \
     template bool ReliefPixels<P>(const CTMatrix<P>&, CTMatrix<P>&, std::uint64_t, std::uint64_t); \
     template bool FillCornerPixels<P>(CTMatrix<P>&, P, const std::int32_t(&)[8]);                  \
     template bool StampBitmapPixels<P>(CTMatrix<P>&, P, win::HBITMAP, std::optional<std::int32_t>, \

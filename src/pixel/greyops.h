@@ -32,6 +32,11 @@ bool ZoomedSize(std::uint32_t height, std::uint32_t width, double factor, std::u
 // failure.
 template <class P>
 CTMatrix<P>* ZoomedPixels(const CTMatrix<P>& pixels, double factor);
+// The same sampling to exactly newHeight x newWidth (scale per axis = old side / new side); null
+// for a side of 0 or beyond the largest image side, or on failure.
+template <class P>
+CTMatrix<P>* ResizedPixels(const CTMatrix<P>& pixels, std::uint32_t newHeight,
+                           std::uint32_t newWidth);
 
 // The relief of `source` into `target` (same size): the first and last rows and columns copied,
 // every other pixel (s x 3 / 2 + offset) in floating point clamped to 0..ceiling and truncated,
