@@ -8,9 +8,9 @@
 
 #include "pixel/arrays.h"
 #include "pixel/filters8.h"
+#include "pixel/greyops.h"
 #include "pixel/intraorallut.h"
 #include "pixel/pyramid.h"
-#include "platform/bitmap.h"
 #include "records/dibbuffer.h"
 #include "records/geometry.h"
 #include "records/registryreaders.h"
@@ -302,22 +302,7 @@ int SensorLogoId(std::uint32_t sensorType, bool zel6) {
 
 template <class Image>
 bool StampSensorLogo(Image& image, int bitmapId) {
-    const win::BitmapResource* logo = bitmapId != 0 ? win::LoadBitmapResource(bitmapId) : nullptr;
-    if (logo == nullptr || logo->bits == nullptr || logo->width <= 0 || logo->height <= 0)
-        return false;
-    // The resource's rows are unpadded; a bitmap's rows are padded to two bytes.
-    const std::uint64_t rowBytes = (std::uint64_t(logo->width) * logo->bitsPerPixel + 7) / 8;
-    const std::uint64_t stride = (rowBytes + 1) / 2 * 2;
-    std::vector<std::uint8_t> bits;
-    try {
-        bits.assign(stride * std::uint64_t(logo->height), 0);
-    } catch (...) {
-        return false;
-    }
-    for (std::int64_t r = 0; r < logo->height; ++r)
-        std::memcpy(bits.data() + r * stride, logo->bits + r * rowBytes, rowBytes);
-    win::HBITMAP bitmap = win::CreateBitmap(
-        logo->width, logo->height, 1, static_cast<win::UINT>(logo->bitsPerPixel), bits.data());
+    win::HBITMAP bitmap = bitmapId != 0 ? LoadLogoBitmap(bitmapId) : nullptr;
     return bitmap != nullptr && image.StampBitmap(bitmap, false);
 }
 
