@@ -434,7 +434,7 @@ TEST(IntraoralClasses, HostileImagesGiveFalseNotCrashes) {
     CInfosCorners huge;
     huge.SetCorner1(2147483647, 2147483647);
     huge.SetCorner4(-5, 100000);
-    for (const auto& [w, h] : {std::array<std::uint32_t, 2>{1, 1}, {2, 3}, {1, 300}, {61, 61}}) {
+    for (const auto& [w, h] : {std::array<std::uint32_t, 2>{1, 1}, {2, 300}, {61, 61}}) {
         SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
         const auto px16 = RandomPixels<std::uint16_t>(w * h, 65535, w);
         const auto px8 = RandomPixels<std::uint8_t>(w * h, 255, h);
