@@ -2,10 +2,12 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/test_util.h"
+#include "pixelimg/pixel_io.h"
 #include "platform/globalmem.h"
 
 namespace sensortest {
@@ -22,6 +24,16 @@ inline std::string Reference(const std::string& command, const std::string& fold
     std::string out = result.output;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return result.status == 0 ? out : "python failed: " + out;
+}
+
+// An image built from a new record; the record goes, adopted pixels stay with the image.
+template <class Img, class T, class... Args>
+std::unique_ptr<Img> Make(std::uint32_t w, std::uint32_t h, std::uint32_t bits,
+                          const std::vector<T>& pixels, Args... args) {
+    SImage* record = pixeltest::MakeSImage(w, h, bits, pixels);
+    std::unique_ptr<Img> image(new Img(record, args...));
+    FreeSImage(record, image->HasPixels());
+    return image;
 }
 
 // Every global block made inside the scope is freed by its end.

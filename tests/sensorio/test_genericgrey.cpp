@@ -11,22 +11,13 @@
 #include "pixelimg/pixel_io.h"
 #include "sensorio_ref.h"
 
-using pixeltest::MakeSImage;
 using pixeltest::RandomPixels;
 using pixeltest::WriteArray;
 using sensortest::BlocksBalanced;
+using sensortest::Make;
 using sensortest::Reference;
 
 namespace {
-
-template <class Img, class T>
-std::unique_ptr<Img> Make(std::uint32_t w, std::uint32_t h, std::uint32_t bits,
-                          const std::vector<T>& pixels) {
-    SImage* record = MakeSImage(w, h, bits, pixels);
-    std::unique_ptr<Img> image(new Img(record));
-    FreeSImage(record, image->GetHeight() != 0);
-    return image;
-}
 
 std::vector<std::uint8_t> PixelsOf(const CucExtNB& image) {
     const auto* data = image.Pixels()->Data();
