@@ -97,10 +97,13 @@ std::string ValueText(const CElementDICOM& element, const std::vector<std::uint8
     const VrKind kind = row ? row->kind : VrKind::Opaque;
     if (kind == VrKind::Number || kind == VrKind::Tag) return NumbersText(element.m_szVR, bytes);
     if (kind == VrKind::Text || kind == VrKind::SingleText || kind == VrKind::PersonName) {
+        // A UI value is padded to even length with a NUL: not part of the text.
+        std::size_t end = bytes.size();
+        if (end > 0 && bytes[end - 1] == 0) --end;
         std::string text = "[";
-        for (std::size_t i = 0; i < bytes.size() && i < 64; ++i)
+        for (std::size_t i = 0; i < end && i < 64; ++i)
             text += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? static_cast<char>(bytes[i]) : '.';
-        if (bytes.size() > 64) text += "...";
+        if (end > 64) text += "...";
         return text + "]";
     }
     std::string hex;
