@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "nativefiles/jpegdecoder.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -110,21 +111,6 @@ void Turbo(benchmark::State& state) {
 BENCHMARK(Ours)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(Turbo)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // The fastest repetition: the machine may be shared.
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration) continue;
-            const std::string name = r.run_name.str();
-            const double t = r.GetAdjustedCPUTime();
-            if (times.count(name) == 0 || t < times[name]) times[name] = t;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -135,14 +121,13 @@ int main(int argc, char** argv) {
     args.push_back(repetitions.data());
     argc = static_cast<int>(args.size());
     benchmark::Initialize(&argc, args.data());
-    RatioReporter reporter;
+    quorin::bench::RatioReporter reporter("Turbo");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* arg : {"1", "3"}) {
-        const double ours = reporter.times["Ours/" + std::string(arg)];
-        const double theirs = reporter.times["Turbo/" + std::string(arg)];
-        if (ours > 0 && theirs > 0)
+        const double ratio = reporter.Ratio("/" + std::string(arg));
+        if (ratio >= 0)
             std::printf("JPEG %s 3000x1500: ours / libjpeg-turbo (no SIMD) = %.2fx\n",
-                        arg[0] == '1' ? "grey" : "colour 2x1", ours / theirs);
+                        arg[0] == '1' ? "grey" : "colour 2x1", ratio);
     }
     benchmark::Shutdown();
     return 0;

@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 #include <vector>
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -121,22 +122,6 @@ void Libtiff(benchmark::State& state) {
 BENCHMARK(Ours)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 BENCHMARK(Libtiff)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 
-// Keeps each run's time to print the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // The fastest repetition: the machine may be shared.
-        for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration) continue;
-            const std::string name = r.run_name.str();
-            const double t = r.GetAdjustedCPUTime();
-            if (times.count(name) == 0 || t < times[name]) times[name] = t;
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -145,14 +130,13 @@ int main(int argc, char** argv) {
     args.push_back(repetitions.data());
     argc = static_cast<int>(args.size());
     benchmark::Initialize(&argc, args.data());
-    RatioReporter reporter;
+    quorin::bench::RatioReporter reporter("Libtiff");
     benchmark::RunSpecifiedBenchmarks(&reporter);
     for (const char* arg : {"1", "3"}) {
-        const double ours = reporter.times["Ours/" + std::string(arg)];
-        const double theirs = reporter.times["Libtiff/" + std::string(arg)];
-        if (ours > 0 && theirs > 0)
+        const double ratio = reporter.Ratio("/" + std::string(arg));
+        if (ratio >= 0)
             std::printf("LZW %s-bit 3000x1500: ours / libtiff = %.2fx\n",
-                        arg[0] == '1' ? "8" : "24", ours / theirs);
+                        arg[0] == '1' ? "8" : "24", ratio);
     }
     benchmark::Shutdown();
     return 0;
