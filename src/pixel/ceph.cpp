@@ -86,7 +86,6 @@ void CTImgCeph<P, L, C>::GetExposureState(int* mode, float* rangeRatio, float* l
 }
 
 template class CTImgCeph<unsigned short, unsigned short, unsigned int>;
-template class CTImgCeph<unsigned short, unsigned int, unsigned int>;
 template class CTImgCeph<unsigned int, unsigned int, unsigned int>;
 
 CusCeph::~CusCeph() = default;
@@ -197,7 +196,7 @@ bool CusCeph::CorrectIntensity(CTMatrix<unsigned short>& image, const CTMatrix<d
     const std::uint64_t count = std::uint64_t(image.Rows()) * image.Columns();
     const auto attenuation = [&](std::uint64_t i) {
         const double r = d[i];
-        return (4095.0 - double(px[i])) / (((k[3] * r + k[2]) * r + k[1]) * r + k[0]);
+        return (4095.0 - double(px[i])) / (k[3] * r * r * r + k[2] * r * r + k[1] * r + k[0]);
     };
     double largest = 0.0, smallest = 65535.0;
     bool anyZero = false;

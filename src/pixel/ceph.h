@@ -54,7 +54,6 @@ class CTImgCeph : public CTImgNB<P, L, C> {
 };
 
 extern template class CTImgCeph<unsigned short, unsigned short, unsigned int>;
-extern template class CTImgCeph<unsigned short, unsigned int, unsigned int>;
 extern template class CTImgCeph<unsigned int, unsigned int, unsigned int>;
 
 using CusCephBase = CTImgGrey<CTImgCeph<unsigned short, unsigned short, unsigned int>, CImgCeph>;
