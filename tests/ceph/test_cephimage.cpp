@@ -107,6 +107,33 @@ TEST(CephWindow, TrimsAHundredthBelowAndATwoThousandthAbove) {
     EXPECT_EQ(top.WindowHigh(), 65535);
 }
 
+TEST(CephWindow, ProcessingParametersChooseTheModeOnce) {
+    const struct {
+        unsigned short low, high;
+        int mode;
+        float lowRatio;
+    } cases[] = {
+        {100, 2000, 1, 0.0f},                   // wide window from a dark minimum
+        {100, 900, 2, 0.0f},                    // narrow window
+        {600, 4000, 2, float(600.0 / 4095.0)},  // bright minimum: its share is the low ratio
+    };
+    for (const auto& c : cases) {
+        SImage* record = MakeRecord<std::uint16_t>(8, 8, 12);
+        CTImgCeph<unsigned short, unsigned short, unsigned int> image(record);
+        FreeSImage(record, true);
+        image.SetWindow(c.low, c.high);
+        int mode = -1;
+        float range = -1, low = -1;
+        image.GetExposureState(&mode, &range, &low);
+        EXPECT_EQ(mode, c.mode) << c.low << " " << c.high;
+        EXPECT_FLOAT_EQ(range, float((c.high - c.low + 1) / 4095.0));
+        EXPECT_FLOAT_EQ(low, c.lowRatio);
+        image.SetWindow(0, 4095);  // remembered: the window no longer decides
+        image.GetExposureState(&mode, nullptr, nullptr);
+        EXPECT_EQ(mode, c.mode);
+    }
+}
+
 struct RegistryWindowCase {
     int lowVal;   // -1: not stored
     int highVal;  // -1: not stored
