@@ -352,7 +352,7 @@ bool CusCephVelmoLens::Rotate(std::int32_t angle, bool clockwise) {
 }
 
 bool CusCephVelmoLens::FillBuiltIn(CephLensCache& cache, const LensParameters& p,
-                                   std::int32_t strength) {
+                                   std::int64_t strength) {
     const std::uint32_t w = Width(), h = Height();
     const std::uint64_t count = std::uint64_t(w) * h;
     auto work = quorin::NewArray<std::uint16_t>(count);
@@ -365,7 +365,7 @@ bool CusCephVelmoLens::FillBuiltIn(CephLensCache& cache, const LensParameters& p
     if (!AttenuationToLog16(m_pixels->Data(), int(w), int(h), work.get(), histogram.get()))
         return false;
     // An option beyond the built-in range must not wrap the clip of a band.
-    const auto clip = static_cast<std::uint16_t>(std::clamp(strength, 0, 65535));
+    const auto clip = static_cast<std::uint16_t>(std::clamp<std::int64_t>(strength, 0, 65535));
     for (int l = 0; l < L; ++l) {
         gains[l] = static_cast<std::uint16_t>(std::trunc((1.0 - double(l) / L) * 140.0));
         clips[l] = clip;
@@ -444,15 +444,15 @@ bool CusCephVelmoLens::Run(CusCeph* destination, int mode, int option, bool regi
         p.levelCount = 8;
         p.histogramBorder = m_deviceCode == 0 ? 100 : 0;
         p.maximumLevel = 4095;
-        std::int32_t strength;
+        std::int64_t strength;  // wide: an option far out of range must not overflow
         if (mode == 8) {
             p.s200 = m_deviceCode == 197 ? 0 : 50;
             if (!wide) p.s100 = 85;
-            strength = ((9 - option) * 6400) / 100;
+            strength = ((9 - std::int64_t{option}) * 6400) / 100;
         } else {
             p.levelCount = 4;
             p.s200 = -50;
-            strength = ((16 - option) * 2560) / 100;
+            strength = ((16 - std::int64_t{option}) * 2560) / 100;
         }
         if (cache.Empty() && !FillBuiltIn(cache, p, strength)) return false;
     }

@@ -108,7 +108,7 @@ class CusCephVelmoLens : public CusCeph {
 
   private:
     bool FillBuiltIn(quorin::CephLensCache& cache, const quorin::LensParameters& parameters,
-                     std::int32_t strength);
+                     std::int64_t strength);
     bool FillFromRegistry(quorin::CephLensCache& cache, int mode, quorin::LensParameters* p);
 
     std::uint16_t m_deviceCode = 0;

@@ -256,7 +256,7 @@ TEST(CephCorrection, HostileCoefficientsFailWithoutFault) {
     const double neutralG[8] = {0, 1, 0, 0, 0, 0, 0, 0};
     EXPECT_FALSE(image.Correct(&out, zeroPoly, 8, 10, 10, neutralG, 8, 1, 1, 0, true));
     const double huge[8] = {0, 1e300, 1e300, 0, 0, 0, 0, 0};
-    image.Correct(&out, zeroPoly + 1, 8, 10, 10, huge, 99, 1, 1, 0, true);  // no fault
+    image.Correct(&out, neutralG, 8, 10, 10, huge, 99, 1, 1, 0, true);  // no fault
     const double nan = std::numeric_limits<double>::quiet_NaN();
     image.Correct(&out, neutralG, 8, nan, nan, huge, -5, 1, 1, 0, true);
     // Different scale values: no geometric step and nothing written.
