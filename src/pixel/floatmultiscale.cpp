@@ -106,29 +106,65 @@ bool FloatGaussKernel(float* kernel, float sigma, int n) {
     return true;
 }
 
+namespace {
+
+// Four floats of one register: sums of four lines side by side (element-wise operations only,
+// so every lane is rounded exactly as a scalar sum would be).
+typedef float Lanes4 __attribute__((vector_size(16)));
+
+// Convolves lines y0 .. y0+4G-1 together: their samples are interleaved so that one output
+// position of those lines is one contiguous run of the transposed destination, and each line is
+// one lane that adds its taps in the order 0..n-1, as a line on its own would.
+template <int G>
+void ConvolveLineBlock(const float* src, float* dst, const float* kernel, int n,
+                       std::int64_t length, std::int64_t lines, std::int64_t y0, float* padded) {
+    constexpr int B = 4 * G;
+    const std::int64_t half = n / 2;
+    for (std::int64_t p = 0; p < length + n - 1; ++p) {
+        const std::int64_t at = Reflect(p - half, length);
+        for (int b = 0; b < B; ++b) padded[p * B + b] = src[(y0 + b) * length + at];
+    }
+    for (std::int64_t x = 0; x < length; ++x) {
+        Lanes4 sum[G] = {};
+        const float* s = padded + x * B;
+        for (int i = 0; i < n; ++i) {
+            const float k = kernel[i];
+            for (int g = 0; g < G; ++g) {
+                Lanes4 v;
+                std::memcpy(&v, s + i * B + 4 * g, sizeof v);
+                sum[g] += k * v;
+            }
+        }
+        std::memcpy(dst + x * lines + y0, sum, sizeof sum);
+    }
+}
+
+// One line alone, for the lines left over by the blocks.
+void ConvolveLine(const float* src, float* dst, const float* kernel, int n, std::int64_t length,
+                  std::int64_t lines, std::int64_t y, float* padded) {
+    const std::int64_t half = n / 2;
+    const float* line = src + y * length;
+    for (std::int64_t p = 0; p < length + n - 1; ++p) padded[p] = line[Reflect(p - half, length)];
+    for (std::int64_t x = 0; x < length; ++x) {
+        float sum = 0.0f;
+        for (int i = 0; i < n; ++i) sum += kernel[i] * padded[x + i];
+        dst[x * lines + y] = sum;
+    }
+}
+
+}  // namespace
+
 void FloatConvolvePass(const float* src, float* dst, const float* kernel, int n,
                        std::int64_t length, std::int64_t lines) {
     if (src == nullptr || dst == nullptr || kernel == nullptr || n < 1 || length < 1 || lines < 1)
         return;
-    const std::int64_t half = n / 2;
-    std::vector<float> padded;
-    try {
-        padded.resize(std::size_t(length + n - 1));
-    } catch (...) {
-        return;
-    }
-    for (std::int64_t y = 0; y < lines; ++y) {
-        const float* line = src + y * length;
-        // Sample p of the padded line is line position p - half, mirrored into the line.
-        for (std::int64_t p = 0; p < length + n - 1; ++p)
-            padded[std::size_t(p)] = line[Reflect(p - half, length)];
-        for (std::int64_t x = 0; x < length; ++x) {
-            const float* s = padded.data() + x;
-            float sum = 0.0f;
-            for (int i = 0; i < n; ++i) sum += kernel[i] * s[i];
-            dst[x * lines + y] = sum;
-        }
-    }
+    constexpr int kGroups = 4;  // sixteen lines at a time
+    auto padded = NewArray<float>((length + n - 1) * 4 * kGroups);
+    if (!padded) return;
+    std::int64_t y = 0;
+    for (; y + 4 * kGroups <= lines; y += 4 * kGroups)
+        ConvolveLineBlock<kGroups>(src, dst, kernel, n, length, lines, y, padded.get());
+    for (; y < lines; ++y) ConvolveLine(src, dst, kernel, n, length, lines, y, padded.get());
 }
 
 void DifferenceOfGaussians(std::int64_t width, float* plane, std::int64_t height, const float* k1,
@@ -164,17 +200,25 @@ void MeanAndSpread(std::int64_t width, const float* plane, std::int64_t height, 
 void FloatMinMax(std::int64_t width, std::int64_t height, const float* plane, float* min,
                  float* max) {
     if (plane == nullptr || width < 1 || height < 1) return;
-    const auto [lo, hi] = std::minmax_element(plane, plane + width * height);
-    if (min != nullptr) *min = *lo;
-    if (max != nullptr) *max = *hi;
+    float lo = plane[0], hi = plane[0];
+    for (std::int64_t i = 1; i < width * height; ++i) {  // plain loops vectorise
+        lo = plane[i] < lo ? plane[i] : lo;
+        hi = plane[i] > hi ? plane[i] : hi;
+    }
+    if (min != nullptr) *min = lo;
+    if (max != nullptr) *max = hi;
 }
 
 void MinMax16(const std::uint16_t* pixels, std::int64_t width, std::int64_t height, float* min,
               float* max) {
     if (pixels == nullptr || width < 1 || height < 1) return;
-    const auto [lo, hi] = std::minmax_element(pixels, pixels + width * height);
-    if (min != nullptr) *min = float(*lo);
-    if (max != nullptr) *max = float(*hi);
+    std::uint16_t lo = pixels[0], hi = pixels[0];
+    for (std::int64_t i = 1; i < width * height; ++i) {
+        lo = std::min(lo, pixels[i]);
+        hi = std::max(hi, pixels[i]);
+    }
+    if (min != nullptr) *min = float(lo);
+    if (max != nullptr) *max = float(hi);
 }
 
 void LinearRescale(float* plane, std::int64_t width, std::int64_t height, float lo, float hi,
