@@ -81,6 +81,18 @@ void OursLensRun(benchmark::State& state) {
     }
 }
 
+// The cache statistics of a 16-bit unit: 8191 reduced bins over a broad histogram.
+void OursStatistics16(benchmark::State& state) {
+    std::vector<std::uint32_t> h(65536);
+    for (std::size_t i = 0; i < h.size(); ++i) h[i] = std::uint32_t(1000 + (i * 7919) % 300);
+    for (auto _ : state) {
+        quorin::CephLensCache cache;
+        quorin::CacheStatistics(h.data(), 65536, 65535, &cache);
+        benchmark::DoNotOptimize(cache.first);
+    }
+}
+
+BENCHMARK(OursStatistics16)->Unit(benchmark::kMillisecond);
 BENCHMARK(OursFloatGauss)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenCVFloatGauss)->Unit(benchmark::kMillisecond);
 BENCHMARK(OursLensRun)->Unit(benchmark::kMillisecond);
