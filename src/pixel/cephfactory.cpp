@@ -39,7 +39,7 @@ CImg* CreateCephImage(SImage* image, std::uint32_t hardwareId, std::uint16_t dev
         result = made.release();
     } else {
         if (withPixels && hardwareId == 3 && image->nBitsPerSample > 12) {
-            win::Notify("QV", "Hardware ID incorrect");
+            win::Notify("QV", "Hardware ID incorrect");  // caption: the application's name
             return nullptr;
         }
         // Records of 1 to 7 or 17 to 31 bits hold no 16-bit elements: the image refuses them.
