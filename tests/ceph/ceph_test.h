@@ -1,0 +1,90 @@
+// Helpers of the cephalometric suites: raw records and images from pixel lists, the numpy
+// references of tools/fixtures/ceph_ref.py, registry values for the lens settings.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/test_util.h"
+#include "platform/registry.h"
+#include "sdk/simage.h"
+
+namespace cephtest {
+
+// A 16- or 32-bit record of width x height holding `pixels` (zeros when empty).
+template <class P>
+SImage* MakeRecord(std::uint32_t width, std::uint32_t height, std::uint32_t bits,
+                   const std::vector<P>& pixels = {}) {
+    SImage* record = AllocSImage(width, height, 1, bits, false, nullptr);
+    if (record != nullptr && !pixels.empty())
+        std::memcpy(record->pPixels, pixels.data(), pixels.size() * sizeof(P));
+    return record;
+}
+
+// Deterministic pseudo-random values 0..limit-1.
+inline std::vector<std::uint16_t> Noise(std::size_t count, std::uint32_t limit,
+                                        std::uint32_t seed = 7) {
+    std::vector<std::uint16_t> v(count);
+    for (auto& x : v) {
+        seed = seed * 1103515245u + 12345u;
+        x = static_cast<std::uint16_t>((seed >> 8) % limit);
+    }
+    return v;
+}
+
+// Runs one check of ceph_ref.py over arrays written into a temporary folder.
+class Reference {
+  public:
+    template <class T>
+    void Write(const std::string& name, const T* data, std::size_t count) {
+        std::vector<std::uint8_t> bytes(count * sizeof(T));
+        if (count != 0) std::memcpy(bytes.data(), data, bytes.size());
+        quorin::test::WriteBytes(m_dir.file(name), bytes);
+    }
+    template <class T>
+    void Write(const std::string& name, const std::vector<T>& data) {
+        Write(name, data.data(), data.size());
+    }
+    void Run(const std::string& check, const std::string& paramsJson) {
+        quorin::test::WriteText(m_dir.file("params.json"), paramsJson);
+        const std::string line =
+            std::string(QUORIN_PYTHON) + " " +
+            quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/ceph_ref.py")) + " " +
+            check + " " + quorin::test::ShellQuote(m_dir.path());
+        const quorin::test::CommandResult result = quorin::test::RunCommand(line);
+        EXPECT_EQ(result.status, 0) << result.output;
+        EXPECT_EQ(result.output, "ok\n");
+    }
+
+  private:
+    quorin::test::TempDir m_dir;
+};
+
+// Stores a value under HKEY_CURRENT_USER\Software\<key>.
+inline void SetDword(const char* key, const char* name, std::uint32_t value) {
+    win::HKEY h = nullptr;
+    const std::string path = std::string("Software\\") + key;
+    ASSERT_EQ(win::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, win::KEY_WRITE,
+                                   nullptr, &h, nullptr),
+              0);
+    ASSERT_EQ(win::RegSetValueExA(h, name, 0, win::REG_DWORD,
+                                  reinterpret_cast<const win::BYTE*>(&value), 4),
+              0);
+    win::RegCloseKey(h);
+}
+inline void SetText(const char* key, const char* name, const char* text) {
+    win::HKEY h = nullptr;
+    const std::string path = std::string("Software\\") + key;
+    ASSERT_EQ(win::RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, win::KEY_WRITE,
+                                   nullptr, &h, nullptr),
+              0);
+    ASSERT_EQ(win::RegSetValueExA(h, name, 0, win::REG_SZ, reinterpret_cast<const win::BYTE*>(text),
+                                  static_cast<win::DWORD>(std::strlen(text) + 1)),
+              0);
+    win::RegCloseKey(h);
+}
+
+}  // namespace cephtest
