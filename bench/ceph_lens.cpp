@@ -16,6 +16,7 @@
 
 #include "pixel/cephlens.h"
 #include "pixel/floatmultiscale.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -97,37 +98,15 @@ BENCHMARK(OursFloatGauss)->Unit(benchmark::kMillisecond);
 BENCHMARK(OpenCVFloatGauss)->Unit(benchmark::kMillisecond);
 BENCHMARK(OursLensRun)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    void PrintRatios() const {
-        std::printf("\nour time / OpenCV time\n");
-        for (const auto& [name, ours] : m_times) {
-            if (name.rfind("Ours", 0) != 0) continue;
-            const auto reference = m_times.find("OpenCV" + name.substr(4));
-            if (reference == m_times.end() || reference->second <= 0) continue;
-            std::printf("  %-14s %6.2f\n", name.substr(4).c_str(), ours / reference->second);
-        }
-    }
-
-  private:
-    std::map<std::string, double> m_times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
     benchmark::Initialize(&argc, argv);
     Shared();
-    RatioReporter reporter;
+    quorin::bench::RatioReporter reporter("OpenCV");
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios();
+    reporter.PrintRatios("our time / OpenCV time");
     benchmark::Shutdown();
     return 0;
 }
