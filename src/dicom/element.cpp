@@ -328,9 +328,16 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
 }
 
 bool CElementDICOM::ReadValue(win::CFile* file, std::uint32_t length, std::uint64_t) {
-    std::unique_ptr<std::uint8_t[]> scratch(new (std::nothrow) std::uint8_t[length]);
-    if (!scratch || !quorin::ReadExact(file, scratch.get(), length)) return false;
-    TakeValueBytes(scratch.get(), length);
+    // Most values are short: they are read on the stack, not through an allocation.
+    std::uint8_t local[256];
+    std::unique_ptr<std::uint8_t[]> scratch;
+    std::uint8_t* bytes = local;
+    if (length > sizeof local) {
+        scratch.reset(new (std::nothrow) std::uint8_t[length]);
+        bytes = scratch.get();
+    }
+    if (bytes == nullptr || !quorin::ReadExact(file, bytes, length)) return false;
+    TakeValueBytes(bytes, length);
     return m_nStatus != kStatusReadError;  // the value could not be held
 }
 

@@ -44,18 +44,19 @@ const TextRow& GetTextRow(TextVr vr) {
     return kTextRows[static_cast<int>(vr)];
 }
 
-std::string CleanText(const TextRow& row, const char* text) {
-    std::string out;
-    if (text == nullptr) return out;
-    std::string_view in(text);
+void CleanTextInto(const TextRow& row, std::string_view in, std::string& out) {
     if (row.trim) {
         const std::size_t first = in.find_first_not_of(' ');
         in = first == std::string_view::npos ? std::string_view{} : in.substr(first);
         const std::size_t last = in.find_last_not_of(' ');
         in = last == std::string_view::npos ? std::string_view{} : in.substr(0, last + 1);
     }
-    std::size_t i = 0;
-    for (; i < in.size() && out.size() < row.capacity; ++i) {
+    // Written in place: no more than the capacity and a pad byte.
+    const std::size_t keep = std::min<std::size_t>(in.size(), row.capacity);
+    out.resize(keep + 1);
+    char* const o = out.data();
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < in.size() && n < row.capacity; ++i) {
         char c = in[i];
         switch (row.chars) {
             case CharRule::AE:
@@ -94,9 +95,15 @@ std::string CleanText(const TextRow& row, const char* text) {
                 if (!IsDigit(c) && c != '.') c = '.';
                 break;
         }
-        out.push_back(c);
+        o[n++] = c;
     }
-    if (row.padOnSet && (out.size() & 1) && out.size() < row.capacity) out.push_back(' ');
+    if (row.padOnSet && (n & 1) && n < row.capacity) o[n++] = ' ';
+    out.resize(n);
+}
+
+std::string CleanText(const TextRow& row, const char* text) {
+    std::string out;
+    if (text != nullptr) CleanTextInto(row, text, out);
     return out;
 }
 
@@ -150,7 +157,10 @@ void TextItem<V>::ClearValue() {
 
 template <TextVr V>
 void TextItem<V>::SetText(const char* text) {
-    m_value = CleanText(Row(), text);
+    if (text != nullptr)
+        CleanTextInto(Row(), text, m_value);
+    else
+        m_value.clear();
     m_nLength = static_cast<std::uint32_t>(m_value.size());
     m_nValuePosition = 0;
     m_nStatus = kStatusOk;
@@ -171,8 +181,11 @@ std::string_view TextItem<V>::JoinText() const {
 
 template <TextVr V>
 void TextItem<V>::SetFromField(std::string_view value, bool) {
-    const std::string text(value);
-    SetText(text.c_str());
+    // The value is a text: it ends at a NUL.
+    CleanTextInto(Row(), value.substr(0, value.find('\0')), m_value);
+    m_nLength = static_cast<std::uint32_t>(m_value.size());
+    m_nValuePosition = 0;
+    m_nStatus = kStatusOk;
 }
 
 template <TextVr V>
