@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -115,9 +116,12 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
     }
     try {
         m_items.reserve(static_cast<std::size_t>(values));
-        // A value never grows past the limit: it is collected in place.
-        std::string value(row.limit, '\0');
-        char* const v = value.data();
+        // A value never grows past the limit: it is collected in place, on the stack when
+        // the limit allows.
+        char local[512];
+        std::unique_ptr<char[]> large;
+        if (row.limit > sizeof local) large = std::make_unique<char[]>(row.limit);
+        char* const v = large ? large.get() : local;
         std::size_t n = 0;
         for (std::uint32_t i = 0; i < scan; ++i) {
             const char c = data[i];
