@@ -579,7 +579,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
                     : static_cast<CElementOW*>(item.get())->MeasureAt(file, position);
             if (size == 0 || size > limit - position) return 13;
         } else {
-            item->ReadAt(file, position, limit);
+            item->ReadAt(file, position, limit, header, got);
         }
         if (item->m_nStatus == kStatusReadError || item->StreamSize() < 8) return 13;
         const std::uint64_t size = item->StreamSize();
