@@ -104,7 +104,6 @@ CDicomTypeFile::~CDicomTypeFile() {
 
 namespace {
 
-constexpr std::uint32_t kFirstFill = 4 * 1024;
 constexpr std::uint32_t kLargestFill = 64 * 1024;
 
 }  // namespace
@@ -154,7 +153,7 @@ std::uint32_t CDicomTypeFile::ReaderRead(void* buffer, std::uint32_t count) {
         if (position >= m_nReadStart && position - m_nReadStart < m_nReadLength) {
             const auto offset = static_cast<std::uint32_t>(position - m_nReadStart);
             const std::uint32_t take = std::min(count - done, m_nReadLength - offset);
-            std::memcpy(out + done, m_readBuffer.get() + offset, take);
+            std::memcpy(out + done, m_readBuffer + offset, take);
             done += take;
             m_nReadPosition += take;
             continue;
@@ -170,17 +169,21 @@ std::uint32_t CDicomTypeFile::ReaderRead(void* buffer, std::uint32_t count) {
             continue;
         }
         // The buffer doubles with each refill: a walk through a long header reads on.
-        const std::uint32_t fill = std::max(
-            want, std::min(kLargestFill, m_nReadCapacity == 0 ? kFirstFill : m_nReadCapacity * 2));
+        // The first fill uses the buffer as it stands.
+        const std::uint32_t fill =
+            m_nReadLength == 0 && m_readBuffer == m_firstBuffer
+                ? std::max(want, kFirstFill)
+                : std::max(want, std::min(kLargestFill, m_nReadCapacity * 2));
         if (fill > m_nReadCapacity) {
             std::unique_ptr<std::uint8_t[]> grown(new (std::nothrow) std::uint8_t[fill]);
             if (!grown) break;  // Read never throws: the caller sees a short count
-            m_readBuffer = std::move(grown);
+            m_largeBuffer = std::move(grown);
+            m_readBuffer = m_largeBuffer.get();
             m_nReadCapacity = fill;
         }
         m_nReadLength = 0;
         const ssize_t got =
-            ::pread(m_nReadFd, m_readBuffer.get(), m_nReadCapacity, static_cast<off_t>(position));
+            ::pread(m_nReadFd, m_readBuffer, m_nReadCapacity, static_cast<off_t>(position));
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
         m_nReadStart = position;

@@ -125,8 +125,13 @@ class CDicomTypeFile : public win::CFile {
     void CloseReader() noexcept;
     int m_nReadFd = -1;
     std::uint64_t m_nReadPosition = 0;
-    std::unique_ptr<std::uint8_t[]> m_readBuffer;
-    std::uint32_t m_nReadCapacity = 0;
+    // The first fill goes to the buffer inside the object (no allocation for a small file or
+    // a header); larger fills to m_largeBuffer.
+    static constexpr std::uint32_t kFirstFill = 4 * 1024;
+    std::uint8_t m_firstBuffer[kFirstFill];
+    std::unique_ptr<std::uint8_t[]> m_largeBuffer;
+    std::uint8_t* m_readBuffer = m_firstBuffer;
+    std::uint32_t m_nReadCapacity = kFirstFill;
     std::uint64_t m_nReadStart = 0;   // file offset of m_readBuffer[0]
     std::uint32_t m_nReadLength = 0;  // valid bytes in m_readBuffer
 };
