@@ -131,12 +131,20 @@ BENCHMARK(Dcmtk_Small_Full)->Unit(benchmark::kMicrosecond);
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        // One time per benchmark: the median of repetitions when they are reported (the
+        // repetitions themselves may be left out of the report), else the single run.
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && !medians.count(run.run_name.function_name))
+                times[run.run_name.function_name] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+                times[run.run_name.function_name] = run.GetAdjustedRealTime();
+                medians[run.run_name.function_name] = true;
+            }
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
+    std::map<std::string, bool> medians;
 };
 
 }  // namespace

@@ -487,10 +487,16 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
     const bool undefinedItem = nested && m_bUntilItemDelimiter;
     bool delimited = false;
     while (position < end) {
-        std::uint16_t group, element;
+        // Tag, VR and length field in one read (fewer at the end of the file); every step
+        // after this one seeks again.
+        std::uint8_t header[12];
+        std::uint32_t got = 0;
         if (file->Seek(static_cast<std::int64_t>(position), win::CFile::begin) < 0 ||
-            limit - position < 4 || file->Read(&group, 2) != 2 || file->Read(&element, 2) != 2)
+            limit - position < 4 || (got = file->Read(header, sizeof header)) < 4)
             return 13;
+        std::uint16_t group, element;
+        std::memcpy(&group, header, 2);
+        std::memcpy(&element, header + 2, 2);
         const bool big = m_nByteOrder == quorin::kBigEndian;
         if (big && group != 0x0002) SwapWord(&group);
         if (big && group != 0x0002) SwapWord(&element);
@@ -514,9 +520,24 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         char vr[3] = {0, 0, 0};
         if (implicit) {
             DicomDictionaryLookup(group, element, vr);
-        } else if (file->Read(vr, 2) != 2) {
+        } else if (got < 6) {
             return 13;
+        } else {
+            vr[0] = static_cast<char>(header[4]);
+            vr[1] = static_cast<char>(header[5]);
         }
+        // The 32-bit length field at `offset` from the tag, from the header read when it holds
+        // it, else from the file; false on a short read.
+        auto peekLength = [&](std::uint32_t offset, std::uint32_t& value) {
+            if (got >= offset + 4) {
+                std::memcpy(&value, header + offset, 4);
+                if (order == quorin::kBigEndian) SwapDWord(&value);
+                return true;
+            }
+            return file->Seek(static_cast<std::int64_t>(position + offset), win::CFile::begin) >=
+                       0 &&
+                   quorin::ReadU32(file, value, order == quorin::kBigEndian);
+        };
         // In implicit VR the dictionary's private VRs are those of the maker's own block: the
         // elements of another maker's block stay opaque bytes.
         if (implicit && !IsKnownTag(group, element)) std::memcpy(vr, "UN", 3);
@@ -526,17 +547,11 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         if (!implicit && quorin::SameVr(vr, "OW")) {
             // Encapsulated pixel data labelled OW (some encoders do) is read as the OB it is.
             std::uint32_t peek = 0;
-            if (file->Seek(static_cast<std::int64_t>(position + 8), win::CFile::begin) >= 0 &&
-                quorin::ReadU32(file, peek, order == quorin::kBigEndian) &&
-                peek == kUndefinedLength)
-                vr[1] = 'B';
+            if (peekLength(8, peek) && peek == kUndefinedLength) vr[1] = 'B';
         }
         if (implicit || quorin::SameVr(vr, "UN")) {
             std::uint32_t peek = 0;
-            if (file->Seek(static_cast<std::int64_t>(position + (implicit ? 4 : 8)),
-                           win::CFile::begin) < 0 ||
-                !quorin::ReadU32(file, peek, order == quorin::kBigEndian))
-                return 13;
+            if (!peekLength(implicit ? 4 : 8, peek)) return 13;
             unknownSequence = peek == kUndefinedLength && !quorin::SameVr(vr, "SQ") &&
                               !quorin::SameVr(vr, "OB") && !quorin::SameVr(vr, "OW");
         }
@@ -550,28 +565,27 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
             item.reset(sequence);
         } else {
             item.reset(quorin::NewEmptyElement(vr, 4, group, element, implicit, order));
-            if (auto* sequence = dynamic_cast<CElementSQ*>(item.get()))
-                sequence->m_nPixelMode = pixelMode;
+            // The class follows from the VR: no type test per element.
+            if (item && quorin::SameVr(vr, "SQ"))
+                static_cast<CElementSQ*>(item.get())->m_nPixelMode = pixelMode;
         }
         if (!item) return 13;
         item->m_nDepth = m_nDepth;
         if (group == 0x7FE0 && element == 0x0010 &&
             quorin::IsPixelMeasured(vr, pixelMode, nested)) {
-            std::uint64_t size = 0;
-            if (auto* ob = dynamic_cast<CElementOB*>(item.get()))
-                size = ob->MeasureAt(file, position);
-            if (auto* ow = dynamic_cast<CElementOW*>(item.get()))
-                size = ow->MeasureAt(file, position);
+            const std::uint64_t size =
+                quorin::SameVr(vr, "OB")
+                    ? static_cast<CElementOB*>(item.get())->MeasureAt(file, position)
+                    : static_cast<CElementOW*>(item.get())->MeasureAt(file, position);
             if (size == 0 || size > limit - position) return 13;
         } else {
-            item->ReadAt(file, position, limit);
+            item->ReadAt(file, position, limit, header, got);
         }
         if (item->m_nStatus == kStatusReadError || item->StreamSize() < 8) return 13;
         const std::uint64_t size = item->StreamSize();
-        if (auto* unknown = dynamic_cast<CElementUN*>(item.get());
-            unknown && quorin::SameVr(unknown->m_szVR, "UN") && IsKnownTag(group, element)) {
+        if (!unknownSequence && quorin::SameVr(vr, "UN") && IsKnownTag(group, element)) {
             CElementDICOM* converted = nullptr;
-            unknown->ConvertByDictionary(&converted);
+            static_cast<CElementUN*>(item.get())->ConvertByDictionary(&converted);
             if (converted) item.reset(converted);
         }
         if (element == 0x0000) {

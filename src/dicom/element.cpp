@@ -271,6 +271,11 @@ void CElementDICOM::ReadFromStreamAt(std::uint64_t start, win::CFile* file, std:
 }
 
 void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64_t limit) {
+    ReadAt(file, position, limit, nullptr, 0);
+}
+
+void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64_t limit,
+                           const std::uint8_t* head, std::uint32_t headBytes) {
     if (m_nGroup == 0x0002) {  // the meta group is explicit VR little endian in every file
         m_bImplicit = 0;
         m_nByteOrder = quorin::kLittleEndian;
@@ -282,13 +287,32 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
     ClearValue();
     m_nStreamSize = 0;
     m_nStatus = kStatusOk;
-    if (position > end || end - position < header ||
-        file->Seek(static_cast<std::int64_t>(lengthAt), win::CFile::begin) < 0) {
+    if (position > end || end - position < header) {
         m_nStatus = kStatusReadError;
         return;
     }
+    const std::uint32_t fieldAt = static_cast<std::uint32_t>(lengthAt - position);
+    const bool wideField = longField || m_bImplicit;
     std::uint32_t length = 0;
-    if (longField || m_bImplicit) {
+    if (head != nullptr && headBytes >= fieldAt + (wideField ? 4 : 2)) {
+        // The caller read the length field with the tag.
+        if (wideField) {
+            std::memcpy(&length, head + fieldAt, 4);
+            if (IsBigEndian()) SwapDWord(&length);
+        } else {
+            std::uint16_t short_length;
+            std::memcpy(&short_length, head + fieldAt, 2);
+            if (IsBigEndian()) SwapWord(&short_length);
+            length = short_length;
+        }
+        if (file->Seek(static_cast<std::int64_t>(position + header), win::CFile::begin) < 0) {
+            m_nStatus = kStatusReadError;
+            return;
+        }
+    } else if (file->Seek(static_cast<std::int64_t>(lengthAt), win::CFile::begin) < 0) {
+        m_nStatus = kStatusReadError;
+        return;
+    } else if (wideField) {
         if (!quorin::ReadU32(file, length, IsBigEndian())) {
             m_nStatus = kStatusReadError;
             return;
@@ -328,9 +352,16 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
 }
 
 bool CElementDICOM::ReadValue(win::CFile* file, std::uint32_t length, std::uint64_t) {
-    std::unique_ptr<std::uint8_t[]> scratch(new (std::nothrow) std::uint8_t[length]);
-    if (!scratch || !quorin::ReadExact(file, scratch.get(), length)) return false;
-    TakeValueBytes(scratch.get(), length);
+    // Most values are short: they are read on the stack, not through an allocation.
+    std::uint8_t local[256];
+    std::unique_ptr<std::uint8_t[]> scratch;
+    std::uint8_t* bytes = local;
+    if (length > sizeof local) {
+        scratch.reset(new (std::nothrow) std::uint8_t[length]);
+        bytes = scratch.get();
+    }
+    if (bytes == nullptr || !quorin::ReadExact(file, bytes, length)) return false;
+    TakeValueBytes(bytes, length);
     return m_nStatus != kStatusReadError;  // the value could not be held
 }
 

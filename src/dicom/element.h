@@ -86,6 +86,10 @@ class CElementDICOM {
     // Reads the element whose tag starts at `position`; nothing it reads may end past `limit`
     // or the end of the file (status 13). Status 0, 5 or 13.
     void ReadAt(win::CFile* file, std::uint64_t position, std::uint64_t limit = quorin::kNoLimit);
+    // The same, given the first `headBytes` bytes of the element as the caller read them: the
+    // length field is taken from them when they hold it.
+    void ReadAt(win::CFile* file, std::uint64_t position, std::uint64_t limit,
+                const std::uint8_t* head, std::uint32_t headBytes);
     // Writes group and element as they stand in memory and, when explicit, the VR letters.
     void WriteHeader(win::CFile* file);
     // Bytes the element occupied in the stream it was read from (0 when built in memory).

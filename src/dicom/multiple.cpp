@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -19,6 +20,7 @@ TextMultiple<Item>::TextMultiple(std::int32_t type, std::uint16_t group, std::ui
                                  std::uint32_t count, std::int32_t implicit, std::int32_t byteOrder)
     : CElementDICOM(type, group, element, implicit, byteOrder) {
     SetVR(Item::Row().vr);
+    if (count == 0) return;  // the parser's empty elements
     try {
         m_items.assign(count, Item(type, group, element));
         m_nCount = count;
@@ -114,12 +116,18 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
     }
     try {
         m_items.reserve(static_cast<std::size_t>(values));
-        std::string value;
+        // A value never grows past the limit: it is collected in place, on the stack when
+        // the limit allows.
+        char local[512];
+        std::unique_ptr<char[]> large;
+        if (row.limit > sizeof local) large = std::make_unique<char[]>(row.limit);
+        char* const v = large ? large.get() : local;
+        std::size_t n = 0;
         for (std::uint32_t i = 0; i < scan; ++i) {
             const char c = data[i];
             if (c == '\\') {
-                Append(value, false);
-                value.clear();
+                Append(std::string_view(v, n), false);
+                n = 0;
                 continue;
             }
             if (row.skipSpaces && c == ' ') continue;
@@ -127,15 +135,15 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
             if (row.separator != 0 && c == row.separator) continue;
             // A byte arriving at a value that is already at the limit: the scan stops, or
             // the byte ends the value as a backslash would and is dropped.
-            if (value.size() >= row.limit) {
+            if (n >= row.limit) {
                 if (row.stopAtLimit) break;
-                Append(value, false);
-                value.clear();
+                Append(std::string_view(v, n), false);
+                n = 0;
                 continue;
             }
-            value.push_back(c);
+            v[n++] = c;
         }
-        Append(value, true);
+        Append(std::string_view(v, n), true);
     } catch (...) {
         m_items.clear();
         m_nCount = 0;

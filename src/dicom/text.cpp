@@ -44,20 +44,15 @@ const TextRow& GetTextRow(TextVr vr) {
     return kTextRows[static_cast<int>(vr)];
 }
 
-std::string CleanText(const TextRow& row, const char* text) {
-    std::string out;
-    if (text == nullptr) return out;
-    std::string_view in(text);
-    if (row.trim) {
-        const std::size_t first = in.find_first_not_of(' ');
-        in = first == std::string_view::npos ? std::string_view{} : in.substr(first);
-        const std::size_t last = in.find_last_not_of(' ');
-        in = last == std::string_view::npos ? std::string_view{} : in.substr(0, last + 1);
-    }
-    std::size_t i = 0;
-    for (; i < in.size() && out.size() < row.capacity; ++i) {
+namespace {
+
+// One rule's loop: the rule is fixed for the whole text, so the switch is resolved once.
+template <CharRule R>
+std::size_t CleanChars(std::string_view in, char* o, std::uint32_t capacity) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < in.size() && n < capacity; ++i) {
         char c = in[i];
-        switch (row.chars) {
+        switch (R) {
             case CharRule::AE:
                 if (c == 0x0A || c == 0x0C || c == 0x0D || c == 0x1B) c = ' ';
                 break;
@@ -94,9 +89,64 @@ std::string CleanText(const TextRow& row, const char* text) {
                 if (!IsDigit(c) && c != '.') c = '.';
                 break;
         }
-        out.push_back(c);
+        o[n++] = c;
     }
-    if (row.padOnSet && (out.size() & 1) && out.size() < row.capacity) out.push_back(' ');
+    return n;
+}
+
+}  // namespace
+
+void CleanTextInto(const TextRow& row, std::string_view in, std::string& out) {
+    if (row.trim) {
+        const std::size_t first = in.find_first_not_of(' ');
+        in = first == std::string_view::npos ? std::string_view{} : in.substr(first);
+        const std::size_t last = in.find_last_not_of(' ');
+        in = last == std::string_view::npos ? std::string_view{} : in.substr(0, last + 1);
+    }
+    // Written in place: no more than the capacity and a pad byte.
+    const std::size_t keep = std::min<std::size_t>(in.size(), row.capacity);
+    out.resize(keep + 1);
+    char* const o = out.data();
+    std::size_t n = 0;
+    switch (row.chars) {
+        case CharRule::AE:
+            n = CleanChars<CharRule::AE>(in, o, row.capacity);
+            break;
+        case CharRule::AS:
+            n = CleanChars<CharRule::AS>(in, o, row.capacity);
+            break;
+        case CharRule::CS:
+            n = CleanChars<CharRule::CS>(in, o, row.capacity);
+            break;
+        case CharRule::DA:
+            n = CleanChars<CharRule::DA>(in, o, row.capacity);
+            break;
+        case CharRule::DS:
+            n = CleanChars<CharRule::DS>(in, o, row.capacity);
+            break;
+        case CharRule::IS:
+            n = CleanChars<CharRule::IS>(in, o, row.capacity);
+            break;
+        case CharRule::LO:
+            n = CleanChars<CharRule::LO>(in, o, row.capacity);
+            break;
+        case CharRule::Keep:
+            n = CleanChars<CharRule::Keep>(in, o, row.capacity);
+            break;
+        case CharRule::TM:
+            n = CleanChars<CharRule::TM>(in, o, row.capacity);
+            break;
+        case CharRule::UI:
+            n = CleanChars<CharRule::UI>(in, o, row.capacity);
+            break;
+    }
+    if (row.padOnSet && (n & 1) && n < row.capacity) o[n++] = ' ';
+    out.resize(n);
+}
+
+std::string CleanText(const TextRow& row, const char* text) {
+    std::string out;
+    if (text != nullptr) CleanTextInto(row, text, out);
     return out;
 }
 
@@ -150,7 +200,10 @@ void TextItem<V>::ClearValue() {
 
 template <TextVr V>
 void TextItem<V>::SetText(const char* text) {
-    m_value = CleanText(Row(), text);
+    if (text != nullptr)
+        CleanTextInto(Row(), text, m_value);
+    else
+        m_value.clear();
     m_nLength = static_cast<std::uint32_t>(m_value.size());
     m_nValuePosition = 0;
     m_nStatus = kStatusOk;
@@ -171,8 +224,11 @@ std::string_view TextItem<V>::JoinText() const {
 
 template <TextVr V>
 void TextItem<V>::SetFromField(std::string_view value, bool) {
-    const std::string text(value);
-    SetText(text.c_str());
+    // The value is a text: it ends at a NUL.
+    CleanTextInto(Row(), value.substr(0, value.find('\0')), m_value);
+    m_nLength = static_cast<std::uint32_t>(m_value.size());
+    m_nValuePosition = 0;
+    m_nStatus = kStatusOk;
 }
 
 template <TextVr V>

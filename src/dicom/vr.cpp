@@ -1,5 +1,7 @@
 #include "dicom/vr.h"
 
+#include <iterator>
+
 namespace quorin {
 namespace {
 
@@ -23,13 +25,31 @@ constexpr VrRow kRows[] = {
     {"UT", VrKind::Opaque, 1, true, ' ', 0},       {"UV", VrKind::Opaque, 8, true, 0, 0},
 };
 
+constexpr int kLetters = 26;
+
+// Row index + 1 of every pair of capital letters (0: not a VR): a VR is looked up for every
+// element parsed, so the letters index the table instead of a scan.
+struct VrIndex {
+    std::uint8_t slot[kLetters * kLetters] = {};
+    constexpr VrIndex() {
+        for (std::size_t i = 0; i < std::size(kRows); ++i)
+            slot[(kRows[i].code[0] - 'A') * kLetters + (kRows[i].code[1] - 'A')] =
+                static_cast<std::uint8_t>(i + 1);
+    }
+};
+
+constexpr VrIndex kIndex;
+
 }  // namespace
 
 const VrRow* FindVr(const char* code) {
     if (code == nullptr) return nullptr;
-    for (const VrRow& row : kRows)
-        if (SameVr(row.code, code)) return &row;
-    return nullptr;
+    const unsigned first = static_cast<unsigned char>(code[0]) - 'A';
+    if (first >= kLetters) return nullptr;
+    const unsigned second = static_cast<unsigned char>(code[1]) - 'A';
+    if (second >= kLetters) return nullptr;
+    const unsigned slot = kIndex.slot[first * kLetters + second];
+    return slot == 0 ? nullptr : &kRows[slot - 1];
 }
 
 bool HasLongLength(const char* code) {
