@@ -1,15 +1,9 @@
 // The DICOM file class: opening with retries, in-memory streams, transfer syntax and SOP class.
 #include "dicom/dicomfile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <new>
 #include <thread>
 
 #include "dicom/dataset.h"
@@ -98,102 +92,9 @@ const char* DicomParseResultText(std::int32_t code) {
 
 CDicomTypeFile::CDicomTypeFile() = default;
 
-CDicomTypeFile::~CDicomTypeFile() {
-    CloseReader();
-}
-
-namespace {
-
-constexpr std::uint32_t kLargestFill = 64 * 1024;
-
-}  // namespace
-
-void CDicomTypeFile::CloseReader() noexcept {
-    if (m_nReadFd >= 0) ::close(m_nReadFd);
-    m_nReadFd = -1;
-    m_nReadPosition = 0;
-    m_nReadLength = 0;
-}
-
-bool CDicomTypeFile::OpenReader(const char* path) {
-    if (path == nullptr || *path == '\0') return false;
-    int fd = -1;
-    try {
-        fd = ::open(win::ToNativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    } catch (...) {
-        return false;
-    }
-    if (fd < 0) return false;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
-        ::close(fd);
-        return false;  // the framework file reports what is wrong
-    }
-    try {
-        m_path = path;
-    } catch (...) {
-        ::close(fd);
-        return false;
-    }
-    win::CFile::Abort();
-    m_nReadFd = fd;
-    m_nReadPosition = 0;
-    m_nReadLength = 0;
-    m_nKnownLength = static_cast<std::uint64_t>(info.st_size);
-    win::SetLastError(win::ERROR_SUCCESS);
-    return true;
-}
-
-std::uint32_t CDicomTypeFile::ReaderRead(void* buffer, std::uint32_t count) {
-    if (buffer == nullptr || count == 0) return 0;
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    std::uint32_t done = 0;
-    while (done < count) {
-        const std::uint64_t position = m_nReadPosition;
-        if (position >= m_nReadStart && position - m_nReadStart < m_nReadLength) {
-            const auto offset = static_cast<std::uint32_t>(position - m_nReadStart);
-            const std::uint32_t take = std::min(count - done, m_nReadLength - offset);
-            std::memcpy(out + done, m_readBuffer + offset, take);
-            done += take;
-            m_nReadPosition += take;
-            continue;
-        }
-        if (position >= static_cast<std::uint64_t>(INT64_MAX)) break;
-        const std::uint32_t want = count - done;
-        if (want >= kLargestFill) {  // large values go straight to their destination
-            const ssize_t got = ::pread(m_nReadFd, out + done, want, static_cast<off_t>(position));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
-            done += static_cast<std::uint32_t>(got);
-            m_nReadPosition += static_cast<std::uint64_t>(got);
-            continue;
-        }
-        // The buffer doubles with each refill: a walk through a long header reads on.
-        // The first fill uses the buffer as it stands.
-        const std::uint32_t fill =
-            m_nReadLength == 0 && m_readBuffer == m_firstBuffer
-                ? std::max(want, kFirstFill)
-                : std::max(want, std::min(kLargestFill, m_nReadCapacity * 2));
-        if (fill > m_nReadCapacity) {
-            std::unique_ptr<std::uint8_t[]> grown(new (std::nothrow) std::uint8_t[fill]);
-            if (!grown) break;  // Read never throws: the caller sees a short count
-            m_largeBuffer = std::move(grown);
-            m_readBuffer = m_largeBuffer.get();
-            m_nReadCapacity = fill;
-        }
-        m_nReadLength = 0;
-        const ssize_t got =
-            ::pread(m_nReadFd, m_readBuffer, m_nReadCapacity, static_cast<off_t>(position));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        m_nReadStart = position;
-        m_nReadLength = static_cast<std::uint32_t>(got);
-    }
-    return done;
-}
+CDicomTypeFile::~CDicomTypeFile() = default;
 
 bool CDicomTypeFile::OpenOnce(const char* path, unsigned flags, win::CFileException* error) {
-    if ((flags & (modeWrite | modeReadWrite | modeCreate)) == 0 && OpenReader(path)) return true;
     return win::CFile::Open(path, flags, error);
 }
 
@@ -203,8 +104,6 @@ void CDicomTypeFile::PauseBeforeRetry() {
 
 bool CDicomTypeFile::Open(const char* path, unsigned flags, win::CFileException* error) {
     m_memory.reset();
-    CloseReader();
-    m_nKnownLength = kUnknownLength;
     bool opened = OpenOnce(path, flags, error);
     for (int attempt = 1;
          !opened && attempt < kOpenAttempts && win::GetLastError() == win::ERROR_SHARING_VIOLATION;
@@ -212,15 +111,11 @@ bool CDicomTypeFile::Open(const char* path, unsigned flags, win::CFileException*
         PauseBeforeRetry();
         opened = OpenOnce(path, flags, error);
     }
-    // A file opened for reading keeps its length while parsed: it is asked for at every
-    // element, and asking the system each time costs more than the parse.
-    if (opened && m_nReadFd < 0 && (flags & (modeWrite | modeReadWrite)) == 0)
-        m_nKnownLength = win::CFile::GetLength();
     return opened;
 }
 
 bool CDicomTypeFile::OpenMemory(const void* bytes, std::size_t size, const char* path) {
-    CloseReader();
+    win::CFile::Abort();
     try {
         m_memory = std::make_unique<win::CMemFile>(bytes, size);
         m_path = path != nullptr ? path : "";
@@ -232,22 +127,10 @@ bool CDicomTypeFile::OpenMemory(const void* bytes, std::size_t size, const char*
 }
 
 std::uint32_t CDicomTypeFile::Read(void* buffer, std::uint32_t count) {
-    if (m_memory) return m_memory->Read(buffer, count);
-    if (m_nReadFd >= 0) return ReaderRead(buffer, count);
-    return win::CFile::Read(buffer, count);
+    return m_memory ? m_memory->Read(buffer, count) : win::CFile::Read(buffer, count);
 }
 
 void CDicomTypeFile::Write(const void* buffer, std::uint32_t count) {
-    if (m_nReadFd >= 0) {
-        // Written through the framework file opened as before, at the same position: it
-        // reports the write to a file opened for reading as it always did.
-        const std::string path = m_path;
-        const std::uint64_t position = m_nReadPosition;
-        CloseReader();
-        if (win::CFile::Open(path.c_str(), modeRead))
-            win::CFile::Seek(static_cast<std::int64_t>(position), begin);
-    }
-    m_nKnownLength = kUnknownLength;
     if (m_memory)
         m_memory->Write(buffer, count);
     else
@@ -255,56 +138,26 @@ void CDicomTypeFile::Write(const void* buffer, std::uint32_t count) {
 }
 
 std::int64_t CDicomTypeFile::Seek(std::int64_t offset, SeekPosition from) {
-    if (m_memory) return m_memory->Seek(offset, from);
-    if (m_nReadFd < 0) return win::CFile::Seek(offset, from);
-    // The framework file's rules: a target before the start (or past what a file can hold)
-    // fails and leaves the position; past the end is allowed.
-    std::int64_t base = 0;
-    switch (from) {
-        case begin:
-            break;
-        case current:
-            base = static_cast<std::int64_t>(m_nReadPosition);
-            break;
-        case end:
-            base = static_cast<std::int64_t>(m_nKnownLength);
-            break;
-        default:
-            return -1;
-    }
-    std::int64_t target = 0;
-    if (__builtin_add_overflow(base, offset, &target) || target < 0) {
-        win::SetLastError(win::ERROR_NEGATIVE_SEEK);
-        return -1;
-    }
-    m_nReadPosition = static_cast<std::uint64_t>(target);
-    return target;
+    return m_memory ? m_memory->Seek(offset, from) : win::CFile::Seek(offset, from);
 }
 
 std::uint64_t CDicomTypeFile::GetPosition() const {
-    if (m_memory) return m_memory->GetPosition();
-    return m_nReadFd >= 0 ? m_nReadPosition : win::CFile::GetPosition();
+    return m_memory ? m_memory->GetPosition() : win::CFile::GetPosition();
 }
 
 bool CDicomTypeFile::IsOpen() const {
-    return m_nReadFd >= 0 || win::CFile::IsOpen();
+    return m_memory != nullptr || win::CFile::IsOpen();
 }
 
 std::uint64_t CDicomTypeFile::GetLength() const {
-    if (m_memory) return m_memory->GetLength();
-    return m_nKnownLength != kUnknownLength ? m_nKnownLength : win::CFile::GetLength();
+    return m_memory ? m_memory->GetLength() : win::CFile::GetLength();
 }
 
 void CDicomTypeFile::Flush() {
-    if (!m_memory && m_nReadFd < 0) win::CFile::Flush();  // nothing is pending on a reader
+    if (!m_memory) win::CFile::Flush();
 }
 
 void CDicomTypeFile::Close() {
-    m_nKnownLength = kUnknownLength;
-    if (m_nReadFd >= 0) {
-        CloseReader();
-        return;
-    }
     if (m_memory)
         m_memory.reset();
     else

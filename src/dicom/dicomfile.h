@@ -112,26 +112,5 @@ class CDicomTypeFile : public win::CFile {
     virtual void PauseBeforeRetry();
 
   private:
-    static constexpr std::uint64_t kUnknownLength = UINT64_MAX;
-    std::unique_ptr<win::CMemFile> m_memory;        // set by OpenMemory
-    std::uint64_t m_nKnownLength = kUnknownLength;  // length of a file opened for reading
-
-    // A file opened only for reading is read through a descriptor of its own (the framework
-    // file stays closed) with a buffer that starts at a few KiB: parsing the header of a large
-    // image reads little of it, where the framework file reads 64 KiB at a time. A write, or
-    // any failure to open this way, goes through the framework file, as before.
-    bool OpenReader(const char* path);
-    std::uint32_t ReaderRead(void* buffer, std::uint32_t count);
-    void CloseReader() noexcept;
-    int m_nReadFd = -1;
-    std::uint64_t m_nReadPosition = 0;
-    // The first fill goes to the buffer inside the object (no allocation for a small file or
-    // a header); larger fills to m_largeBuffer.
-    static constexpr std::uint32_t kFirstFill = 4 * 1024;
-    std::uint8_t m_firstBuffer[kFirstFill];
-    std::unique_ptr<std::uint8_t[]> m_largeBuffer;
-    std::uint8_t* m_readBuffer = m_firstBuffer;
-    std::uint32_t m_nReadCapacity = kFirstFill;
-    std::uint64_t m_nReadStart = 0;   // file offset of m_readBuffer[0]
-    std::uint32_t m_nReadLength = 0;  // valid bytes in m_readBuffer
+    std::unique_ptr<win::CMemFile> m_memory;  // set by OpenMemory
 };

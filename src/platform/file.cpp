@@ -1,6 +1,7 @@
 // Framework files. CFile reads through a block buffer (the DICOM walk makes many small reads
-// behind seeks) and writes straight through, so a failed write is reported by the Write that
-// caused it, as the framework did. CMemFile has the same semantics over a byte vector.
+// behind seeks) that starts small and doubles as a walk reads on (a header parse of a large
+// image reads little of it), and writes straight through, so a failed write is reported by the
+// Write that caused it, as the framework did. CMemFile has the same semantics over a byte vector.
 #include "platform/file.h"
 
 #include <fcntl.h>
@@ -11,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "platform/lasterror.h"
 #include "platform/path.h"
@@ -18,7 +21,8 @@
 namespace win {
 namespace {
 
-constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr std::size_t kFirstFill = 4 * 1024;
+constexpr std::size_t kLargestFill = 64 * 1024;
 constexpr std::uint64_t kMaxPosition =
     static_cast<std::uint64_t>(std::numeric_limits<off_t>::max());
 // A memory file never grows past what a 32-bit count addresses (no request for a hostile size).
@@ -155,10 +159,13 @@ bool CFile::Open(const char* path, unsigned flags, CFileException* error) {
     }
     m_fd = fd;
     m_path = path;
+    // Nothing written through this object can change a read-only file's length: asking the
+    // system at every element of a walk costs more than the walk.
+    m_readOnly = (flags & 0x3) == modeRead;
+    m_length = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
     m_pos = 0;
     m_bufStart = 0;
     m_bufLen = 0;
-    m_bufDirty = false;
     SetLastError(ERROR_SUCCESS);
     return true;
 }
@@ -172,13 +179,13 @@ std::uint32_t CFile::Read(void* buffer, std::uint32_t count) {
         if (m_bufLen > 0 && m_pos >= m_bufStart && m_pos < m_bufStart + m_bufLen) {
             const std::size_t offset = static_cast<std::size_t>(m_pos - m_bufStart);
             const std::size_t take = std::min<std::size_t>(want, m_bufLen - offset);
-            std::memcpy(out + done, m_buf.data() + offset, take);
+            std::memcpy(out + done, m_buf.get() + offset, take);
             done += static_cast<std::uint32_t>(take);
             m_pos += take;
             continue;
         }
         if (m_pos >= kMaxPosition) break;
-        if (want >= kBufferSize) {  // large reads bypass the buffer
+        if (want >= kLargestFill) {  // large reads go straight to their destination
             ssize_t got = ::pread(m_fd, out + done, want, static_cast<off_t>(m_pos));
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) break;
@@ -186,19 +193,20 @@ std::uint32_t CFile::Read(void* buffer, std::uint32_t count) {
             m_pos += static_cast<std::uint64_t>(got);
             continue;
         }
-        if (m_buf.size() < kBufferSize) {
-            try {
-                m_buf.resize(kBufferSize);
-            } catch (const std::bad_alloc&) {
-                break;  // Read never throws: the caller sees a short count
-            }
+        const std::size_t fill =
+            m_bufCapacity == 0
+                ? std::max<std::size_t>(want, kFirstFill)
+                : std::max<std::size_t>(want, std::min(kLargestFill, m_bufCapacity * 2));
+        if (fill > m_bufCapacity) {
+            std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[fill]);
+            if (!grown) break;  // Read never throws: the caller sees a short count
+            m_buf = std::move(grown);
+            m_bufCapacity = fill;
         }
-        ssize_t got = ::pread(m_fd, m_buf.data(), kBufferSize, static_cast<off_t>(m_pos));
+        m_bufLen = 0;
+        ssize_t got = ::pread(m_fd, m_buf.get(), m_bufCapacity, static_cast<off_t>(m_pos));
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            m_bufLen = 0;
-            break;
-        }
+        if (got <= 0) break;
         m_bufStart = m_pos;
         m_bufLen = static_cast<std::size_t>(got);
     }
@@ -232,7 +240,7 @@ void CFile::Write(const void* buffer, std::uint32_t count) {
         const std::uint64_t lo = std::max(start, m_bufStart);
         const std::uint64_t hi = std::min(start + done, bufEnd);
         if (lo < hi)
-            std::memcpy(m_buf.data() + (lo - m_bufStart), in + (lo - start),
+            std::memcpy(m_buf.get() + (lo - m_bufStart), in + (lo - start),
                         static_cast<std::size_t>(hi - lo));
     }
     if (done < count) {
@@ -271,24 +279,19 @@ std::uint64_t CFile::GetPosition() const {
 }
 
 std::uint64_t CFile::GetLength() const {
+    if (m_fd >= 0 && m_readOnly) return m_length;
     struct stat info {};
     if (m_fd < 0 || fstat(m_fd, &info) != 0 || info.st_size < 0) return 0;
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-void CFile::FlushWrite() {
-    // Writes go straight to the descriptor; nothing is ever pending.
-    m_bufDirty = false;
-}
-
 void CFile::Flush() {
+    // Writes go straight to the descriptor: nothing is ever pending.
     if (m_fd < 0) throw CFileException(CFileException::invalidFile, ERROR_INVALID_HANDLE, m_path);
-    FlushWrite();
 }
 
 void CFile::Close() {
     if (m_fd < 0) return;
-    FlushWrite();
     int fd = m_fd;
     m_fd = -1;
     m_bufLen = 0;
@@ -306,7 +309,6 @@ void CFile::Abort() noexcept {
     m_fd = -1;
     m_bufLen = 0;
     m_pos = 0;
-    m_bufDirty = false;
 }
 
 // CMemFile

@@ -4,16 +4,31 @@
 #pragma once
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace win {
 
 class CFileException : public std::exception {
-public:
-    enum Cause { none = 0, genericException, fileNotFound, badPath, tooManyOpenFiles, accessDenied,
-                 invalidFile, removeCurrentDir, directoryFull, badSeek, hardIO, sharingViolation,
-                 lockViolation, diskFull, endOfFile };
+  public:
+    enum Cause {
+        none = 0,
+        genericException,
+        fileNotFound,
+        badPath,
+        tooManyOpenFiles,
+        accessDenied,
+        invalidFile,
+        removeCurrentDir,
+        directoryFull,
+        badSeek,
+        hardIO,
+        sharingViolation,
+        lockViolation,
+        diskFull,
+        endOfFile
+    };
     CFileException(int cause = none, int osError = 0, std::string fileName = {});
     const char* what() const noexcept override;
 
@@ -23,12 +38,21 @@ public:
 };
 
 class CFile {
-public:
+  public:
     enum OpenFlags : unsigned {
-        modeRead = 0x0000, modeWrite = 0x0001, modeReadWrite = 0x0002,
-        shareCompat = 0x0000, shareExclusive = 0x0010, shareDenyWrite = 0x0020,
-        shareDenyRead = 0x0030, shareDenyNone = 0x0040, modeNoInherit = 0x0080,
-        modeCreate = 0x1000, modeNoTruncate = 0x2000, typeText = 0x4000, typeBinary = 0x8000,
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeNoInherit = 0x0080,
+        modeCreate = 0x1000,
+        modeNoTruncate = 0x2000,
+        typeText = 0x4000,
+        typeBinary = 0x8000,
     };
     enum SeekPosition { begin = 0, current = 1, end = 2 };
 
@@ -47,28 +71,29 @@ public:
     std::uint64_t SeekToEnd() { return static_cast<std::uint64_t>(Seek(0, end)); }
     virtual std::uint64_t GetPosition() const;
     virtual std::uint64_t GetLength() const;
-    virtual void Flush();                       // throws CFileException
-    virtual void Close();                       // flushes; throws CFileException on a failed flush
-    void Abort() noexcept;                      // closes, ignoring every failure
+    virtual void Flush();   // throws CFileException
+    virtual void Close();   // flushes; throws CFileException on a failed flush
+    void Abort() noexcept;  // closes, ignoring every failure
     const std::string& GetFilePath() const { return m_path; }
     virtual bool IsOpen() const { return m_fd >= 0; }
 
-protected:
+  protected:
     std::string m_path;
 
-private:
-    void FlushWrite();
+  private:
     int m_fd = -1;
-    std::uint64_t m_pos = 0;          // logical position
-    std::vector<unsigned char> m_buf; // read-ahead or pending writes
-    std::uint64_t m_bufStart = 0;     // file offset of m_buf[0]
-    std::size_t m_bufLen = 0;         // valid bytes in m_buf
-    bool m_bufDirty = false;          // m_buf holds unwritten bytes
+    bool m_readOnly = false;                 // opened for reading only
+    std::uint64_t m_length = 0;              // length of a read-only file, taken at open
+    std::uint64_t m_pos = 0;                 // logical position
+    std::unique_ptr<unsigned char[]> m_buf;  // read-ahead (not zero-filled)
+    std::size_t m_bufCapacity = 0;           // grows from 4 KiB to 64 KiB as a walk reads on
+    std::uint64_t m_bufStart = 0;            // file offset of m_buf[0]
+    std::size_t m_bufLen = 0;                // valid bytes in m_buf
 };
 
 // A file over a byte buffer (tests, fuzzing, in-memory streams).
 class CMemFile : public CFile {
-public:
+  public:
     CMemFile() = default;
     explicit CMemFile(std::vector<unsigned char> bytes) : m_data(std::move(bytes)) {}
     CMemFile(const void* bytes, std::size_t size);
@@ -86,7 +111,7 @@ public:
     const std::vector<unsigned char>& Data() const { return m_data; }
     void SetWriteLimit(std::size_t bytes) { m_writeLimit = bytes; }  // simulates a full disk
 
-private:
+  private:
     std::vector<unsigned char> m_data;
     std::uint64_t m_pos = 0;
     std::size_t m_writeLimit = SIZE_MAX;
