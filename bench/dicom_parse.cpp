@@ -14,6 +14,7 @@
 
 #include "dicom/dataset.h"
 #include "dicom/dicomfile.h"
+#include "ratio_reporter.h"
 
 namespace {
 
@@ -128,25 +129,6 @@ BENCHMARK(Ours_Small_Full)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Dcmtk_Small_Full)->Unit(benchmark::kMicrosecond);
 
 // Keeps each benchmark's time per iteration for the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // One time per benchmark: the median of repetitions when they are reported (the
-        // repetitions themselves may be left out of the report), else the single run.
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !medians.count(run.run_name.function_name))
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-                times[run.run_name.function_name] = run.GetAdjustedRealTime();
-                medians[run.run_name.function_name] = true;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-    std::map<std::string, bool> medians;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,14 +138,9 @@ int main(int argc, char** argv) {
     }
     SmallFiles();
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    quorin::bench::RatioReporter reporter("Dcmtk");
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    std::printf("\nours / DCMTK (goal: header-only <= 0.5, full <= 1.0)\n");
-    for (const char* pair : {"Large_Header", "Large_Full", "Small_Header", "Small_Full"}) {
-        const std::string ours = std::string("Ours_") + pair, dcmtk = std::string("Dcmtk_") + pair;
-        if (reporter.times.count(ours) && reporter.times.count(dcmtk) && reporter.times[dcmtk] > 0)
-            std::printf("  %-13s %6.3f\n", pair, reporter.times[ours] / reporter.times[dcmtk]);
-    }
+    reporter.PrintRatios("ours / DCMTK (goal: header-only <= 0.5, full <= 1.0)");
     benchmark::Shutdown();
     return 0;
 }

@@ -1,11 +1,12 @@
-// Console reporter for side-by-side benchmarks: keeps the fastest repetition of every run (the
-// machine may be shared) and gives the time of each "Ours<suffix>" run over the time of the
-// reference run with the same suffix.
+// Console reporter for side-by-side benchmarks: keeps one time per benchmark (the median of its
+// repetitions when they are aggregated, else its fastest run: the machine may be shared) and
+// gives the time of each "Ours<suffix>" run over the time of the reference run with that suffix.
 #pragma once
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,10 +19,16 @@ public:
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration) continue;
+            const std::string name = run.run_name.str();
             const double time = run.GetAdjustedCPUTime();
-            auto [it, added] = m_times.try_emplace(run.benchmark_name(), time);
-            if (!added && time < it->second) it->second = time;
+            if (run.run_type == Run::RT_Aggregate) {
+                if (run.aggregate_name != "median") continue;
+                m_times[name] = time;
+                m_medians.insert(name);
+            } else if (m_medians.count(name) == 0) {
+                auto [it, added] = m_times.try_emplace(name, time);
+                if (!added && time < it->second) it->second = time;
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -49,6 +56,7 @@ public:
 private:
     std::string m_reference;
     std::map<std::string, double> m_times;
+    std::set<std::string> m_medians;  // names whose time is a median
 };
 
 }  // namespace quorin::bench
