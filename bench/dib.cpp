@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "pixel/histogram.h"
-#include "records/dibresample.h"
 #include "ratio_reporter.h"
+#include "records/dibresample.h"
 
 namespace {
 
@@ -137,11 +137,7 @@ BENCHMARK(OpenCVHistogram16)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
-    benchmark::Initialize(&argc, argv);
     Shared();
-    quorin::bench::RatioReporter reporter("OpenCV");
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios("our time / OpenCV time (goal: at most 1.5)");
-    benchmark::Shutdown();
-    return 0;
+    return quorin::bench::RunAndCompare(argc, argv, "OpenCV",
+                                        "our time / OpenCV time (goal: at most 1.5)");
 }

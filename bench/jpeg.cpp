@@ -17,6 +17,7 @@
 
 #include "nativefiles/jpegdecoder.h"
 #include "ratio_reporter.h"
+#include "test_picture.h"
 
 namespace {
 
@@ -24,19 +25,7 @@ constexpr int kWidth = 3000;
 constexpr int kHeight = 1500;
 
 std::vector<std::uint8_t> Picture(int samples) {
-    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(kWidth) * kHeight * samples);
-    std::mt19937 random(9);
-    std::normal_distribution<double> noise(0.0, 3.0);
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            for (int s = 0; s < samples; ++s) {
-                double v =
-                    128 + 80 * std::sin(x / (40.0 + 10 * s)) * std::cos(y / 55.0) + noise(random);
-                if (((x / 64) + (y / 64)) % 7 == 0) v += 30;
-                pixels[(static_cast<std::size_t>(y) * kWidth + x) * samples + s] =
-                    static_cast<std::uint8_t>(std::clamp(v, 0.0, 255.0));
-            }
-    return pixels;
+    return quorin::bench::TestPicture(kWidth, kHeight, samples, 9);
 }
 
 std::vector<std::uint8_t>& Stream(int samples) {

@@ -111,11 +111,6 @@ BENCHMARK(OpenCVGauss16)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     cv::setNumThreads(1);
-    benchmark::Initialize(&argc, argv);
     Shared();
-    quorin::bench::RatioReporter reporter("OpenCV");
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios("our time / OpenCV time");
-    benchmark::Shutdown();
-    return 0;
+    return quorin::bench::RunAndCompare(argc, argv, "OpenCV", "our time / OpenCV time");
 }

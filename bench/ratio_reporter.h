@@ -14,7 +14,7 @@
 namespace quorin::bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     explicit RatioReporter(std::string referencePrefix) : m_reference(std::move(referencePrefix)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -53,10 +53,20 @@ public:
         }
     }
 
-private:
+  private:
     std::string m_reference;
     std::map<std::string, double> m_times;
     std::set<std::string> m_medians;  // names whose time is a median
 };
+
+// Runs every registered benchmark with the ratio reporter, then prints the ratios.
+inline int RunAndCompare(int argc, char** argv, const char* referencePrefix, const char* title) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter(referencePrefix);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintRatios(title);
+    benchmark::Shutdown();
+    return 0;
+}
 
 }  // namespace quorin::bench
