@@ -59,7 +59,7 @@ inline RecordPtr NewRecord() {
     return record;
 }
 
-// Gives every field the text says is exchanged a distinctive value (`seed` varies them), and
+// Gives every field the record exchanges a distinctive value (`seed` varies them), and
 // the fields kept only in memory too. The filter is left alone (its exchange is asymmetric).
 void FillHeader(CHeader& h, int seed, const std::string& folder = "/data/PAT1");
 

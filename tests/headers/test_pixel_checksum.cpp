@@ -1,6 +1,6 @@
 // The pixel checksum (its 16-bit wraps are part of the stored format), its masked storage in
-// the SDK record and its verification, checked against the worked examples and against an
-// independent numpy computation.
+// the SDK record and its verification, checked against known sums (zero images, empty and colour
+// images, the row-start wrap) and an independent numpy computation.
 #include <gtest/gtest.h>
 
 #include <cstring>
