@@ -159,12 +159,9 @@ bool CElementOB::ReadUndefined(win::CFile* file, std::uint64_t valuePosition, st
     std::uint64_t total = 0;
     bool first = true;
     for (;;) {
-        std::uint16_t group, element;
+        std::uint16_t element;
         std::uint32_t length;
-        if (end - position < 8 || !quorin::ReadU16(file, group, big) ||
-            !quorin::ReadU16(file, element, big) || !quorin::ReadU32(file, length, big) ||
-            group != 0xFFFE)
-            return false;
+        if (end - position < 8 || !quorin::ReadItemHeader(file, big, element, length)) return false;
         position += 8;
         m_nItemHeaderBytes += 8;
         if (element == 0xE0DD) break;
@@ -261,10 +258,9 @@ std::uint64_t CElementOB::MeasureAt(win::CFile* file, std::uint64_t position) {
     m_nItemHeaderBytes = 0;
     std::uint64_t values = 0;
     for (;;) {
-        std::uint16_t group, element;
+        std::uint16_t element;
         std::uint32_t itemLength;
-        if (!quorin::ReadU16(file, group, big) || !quorin::ReadU16(file, element, big) ||
-            !quorin::ReadU32(file, itemLength, big) || group != 0xFFFE) {
+        if (!quorin::ReadItemHeader(file, big, element, itemLength)) {
             m_nStatus = kStatusReadError;
             return 0;
         }

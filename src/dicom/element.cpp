@@ -55,6 +55,22 @@ bool ReadU32(win::CFile* file, std::uint32_t& value, bool bigEndian) {
     return true;
 }
 
+bool ReadItemHeader(win::CFile* file, bool bigEndian, std::uint16_t& element,
+                    std::uint32_t& length) {
+    std::uint8_t bytes[8];
+    if (file->Read(bytes, sizeof bytes) != sizeof bytes) return false;
+    std::uint16_t group;
+    std::memcpy(&group, bytes, 2);
+    std::memcpy(&element, bytes + 2, 2);
+    std::memcpy(&length, bytes + 4, 4);
+    if (bigEndian) {
+        SwapWord(&group);
+        SwapWord(&element);
+        SwapDWord(&length);
+    }
+    return group == 0xFFFE;
+}
+
 namespace {
 
 struct TagHeader {
@@ -197,10 +213,9 @@ std::uint64_t CElementDICOM::ReadLength(const char* vr, win::CFile* file, std::i
     // Encapsulated fragments: every item, the basic offset table included, and the delimiter.
     std::uint64_t total = 0;
     for (;;) {
-        std::uint16_t group, element;
+        std::uint16_t element;
         std::uint32_t itemLength;
-        if (!quorin::ReadU16(file, group, big) || !quorin::ReadU16(file, element, big) ||
-            !quorin::ReadU32(file, itemLength, big) || group != 0xFFFE) {
+        if (!quorin::ReadItemHeader(file, big, element, itemLength)) {
             m_nStatus = kStatusReadError;
             return 0;
         }

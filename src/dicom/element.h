@@ -36,6 +36,10 @@ constexpr std::uint32_t kMaxValues = 1u << 20;
 bool ReadExact(win::CFile* file, void* buffer, std::uint64_t count);
 bool ReadU16(win::CFile* file, std::uint16_t& value, bool bigEndian);
 bool ReadU32(win::CFile* file, std::uint32_t& value, bool bigEndian);
+// An item or delimiter header (FFFE,xxxx) and its 32-bit length. False on a short read or
+// when the tag's group is not FFFE.
+bool ReadItemHeader(win::CFile* file, bool bigEndian, std::uint16_t& element,
+                    std::uint32_t& length);
 
 // Bytes from the current position (the first item tag of an undefined-length value whose
 // items hold elements, encoded with implicit VR) up to and including its sequence delimiter;

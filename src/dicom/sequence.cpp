@@ -8,12 +8,11 @@ using quorin::kUndefinedLength;
 
 int CElementSequence::ReadFromStream(win::CFile* file, std::uint64_t itemOffset, int pixelMode) {
     const bool big = m_nByteOrder == quorin::kBigEndian;
-    std::uint16_t group, element;
+    std::uint16_t element;
     std::uint32_t length;
     if (m_nLimit < itemOffset || m_nLimit - itemOffset < 8 ||
         file->Seek(static_cast<std::int64_t>(itemOffset), win::CFile::begin) < 0 ||
-        !quorin::ReadU16(file, group, big) || !quorin::ReadU16(file, element, big) ||
-        !quorin::ReadU32(file, length, big) || group != 0xFFFE || element != 0xE000)
+        !quorin::ReadItemHeader(file, big, element, length) || element != 0xE000)
         return quorin::kStatusReadError;
     m_nItemElement = element;
     m_bUndefinedLength = length == kUndefinedLength;
@@ -125,12 +124,11 @@ bool CElementSQ::ReadItems(win::CFile* file, std::uint64_t position, std::uint64
     std::uint64_t content = 0;  // item headers and contents, delimiters excluded
     bool delimited = false;
     while (undefined || position < end) {
-        std::uint16_t group, element;
+        std::uint16_t element;
         std::uint32_t length;
         if (end - position < 8 ||
             file->Seek(static_cast<std::int64_t>(position), win::CFile::begin) < 0 ||
-            !quorin::ReadU16(file, group, big) || !quorin::ReadU16(file, element, big) ||
-            !quorin::ReadU32(file, length, big) || group != 0xFFFE)
+            !quorin::ReadItemHeader(file, big, element, length))
             return false;
         if (element == 0xE0DD) {
             position += 8;
