@@ -196,18 +196,6 @@ bool CElementOB::ReadUndefined(win::CFile* file, std::uint64_t valuePosition, st
     return true;
 }
 
-void CElementOB::PutItemHeader(win::CFile* file, std::uint16_t element, std::uint32_t length) {
-    std::uint16_t group = 0xFFFE;
-    if (IsBigEndian()) {
-        SwapWord(&group);
-        SwapWord(&element);
-        SwapDWord(&length);
-    }
-    PutBytes(file, &group, 2);
-    PutBytes(file, &element, 2);
-    PutBytes(file, &length, 4);
-}
-
 void CElementOB::Write(win::CFile* file) {
     if (m_nStatus != kStatusOk) return;
     const std::uint64_t even = m_nLength + static_cast<std::uint64_t>(m_nLength & 1);
@@ -220,7 +208,8 @@ void CElementOB::Write(win::CFile* file) {
     WriteHeader(file);
     if (m_bEncapsulated) {
         PutLength(file, kUndefinedLength);
-        PutItemHeader(file, 0xE000, static_cast<std::uint32_t>(m_offsetTable.size()));
+        PutItemHeader(file, IsBigEndian(), 0xE000,
+                      static_cast<std::uint32_t>(m_offsetTable.size()));
         PutBytes(file, m_offsetTable.data(), static_cast<std::uint32_t>(m_offsetTable.size()));
         std::uint64_t sum = 0;
         for (std::uint32_t f : m_fragments) sum += f;
@@ -229,16 +218,16 @@ void CElementOB::Write(win::CFile* file) {
             std::uint64_t offset = 0;
             const std::uint8_t zero = 0;
             for (std::uint32_t f : m_fragments) {
-                PutItemHeader(file, 0xE000, f + (f & 1));
+                PutItemHeader(file, IsBigEndian(), 0xE000, f + (f & 1));
                 PutBytes(file, m_value.data() + offset, f);
                 if (f & 1) PutBytes(file, &zero, 1);
                 offset += f;
             }
         } else if (m_nLength > 0) {
-            PutItemHeader(file, 0xE000, static_cast<std::uint32_t>(even));
+            PutItemHeader(file, IsBigEndian(), 0xE000, static_cast<std::uint32_t>(even));
             PutBytes(file, m_value.data(), static_cast<std::uint32_t>(even));
         }
-        PutItemHeader(file, 0xE0DD, 0);
+        PutItemHeader(file, IsBigEndian(), 0xE0DD, 0);
         return;
     }
     PutLength(file, static_cast<std::uint32_t>(even));

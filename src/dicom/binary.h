@@ -97,9 +97,6 @@ class CElementOB : public quorin::BinaryElement {
   protected:
     void ClearValue() override;
     bool ReadUndefined(win::CFile* file, std::uint64_t valuePosition, std::uint64_t end) override;
-
-  private:
-    void PutItemHeader(win::CFile* file, std::uint16_t element, std::uint32_t length);
 };
 
 class CElementOW : public quorin::BinaryElement {

@@ -403,6 +403,19 @@ void CElementDICOM::PutBytes(win::CFile* file, const void* data, std::uint32_t c
     }
 }
 
+void CElementDICOM::PutItemHeader(win::CFile* file, bool bigEndian, std::uint16_t element,
+                                  std::uint32_t length) {
+    std::uint16_t group = 0xFFFE;
+    if (bigEndian) {
+        SwapWord(&group);
+        SwapWord(&element);
+        SwapDWord(&length);
+    }
+    PutBytes(file, &group, 2);
+    PutBytes(file, &element, 2);
+    PutBytes(file, &length, 4);
+}
+
 void CElementDICOM::PutLength(win::CFile* file, std::uint32_t length) {
     const bool longField = !m_bImplicit && quorin::HasLongLength(m_szVR);
     if (longField || m_bImplicit) {

@@ -131,6 +131,9 @@ class CElementDICOM {
 
     // Guarded writes: a file exception sets status 14 and the next write goes on.
     void PutBytes(win::CFile* file, const void* data, std::uint32_t count);
+    // An item or delimiter header: (FFFE,element) and a 32-bit length.
+    void PutItemHeader(win::CFile* file, bool bigEndian, std::uint16_t element,
+                       std::uint32_t length);
     // The length field: 16 bits (explicit, short VR), 2 reserved bytes and 32 bits (explicit,
     // long VR) or 32 bits (implicit), reversed for big endian.
     void PutLength(win::CFile* file, std::uint32_t length);

@@ -184,24 +184,14 @@ void CElementSQ::Write(win::CFile* file) {
     WriteHeader(file);
     PutLength(file, m_bUndefinedLength ? kUndefinedLength : static_cast<std::uint32_t>(total));
     const bool big = ItemsByteOrder() == quorin::kBigEndian;
-    auto putHeader = [&](std::uint16_t element, std::uint32_t length) {
-        std::uint16_t group = 0xFFFE;
-        if (big) {
-            SwapWord(&group);
-            SwapWord(&element);
-            SwapDWord(&length);
-        }
-        PutBytes(file, &group, 2);
-        PutBytes(file, &element, 2);
-        PutBytes(file, &length, 4);
-    };
     for (std::size_t i = 0; i < m_items.size(); ++i) {
         const auto& data = rendered[i]->Data();
         const bool undefined = m_items[i]->m_bUndefinedLength;
-        putHeader(0xE000, undefined ? kUndefinedLength : static_cast<std::uint32_t>(data.size()));
+        PutItemHeader(file, big, 0xE000,
+                      undefined ? kUndefinedLength : static_cast<std::uint32_t>(data.size()));
         PutBytes(file, data.data(), static_cast<std::uint32_t>(data.size()));
-        if (undefined) putHeader(0xE00D, 0);
+        if (undefined) PutItemHeader(file, big, 0xE00D, 0);
     }
-    if (m_bUndefinedLength) putHeader(0xE0DD, 0);
+    if (m_bUndefinedLength) PutItemHeader(file, big, 0xE0DD, 0);
     if (!m_bUndefinedLength) m_nLength = static_cast<std::uint32_t>(total);
 }
