@@ -58,12 +58,31 @@ int CauseFromErrno(int err) {
     }
 }
 
-// The target of a seek, or -1 when it lies before the start or beyond what a file can hold.
-std::int64_t SeekTarget(std::int64_t base, std::int64_t offset) {
+// Moves `position` by a seek from the start, the position or the end (`length`): the new
+// position, or -1 (position unchanged) for a target before the start or beyond what a file can
+// hold.
+std::int64_t MoveTo(std::uint64_t& position, std::uint64_t length, std::int64_t offset,
+                    CFile::SeekPosition from) {
+    std::int64_t base = 0;
+    switch (from) {
+        case CFile::begin:
+            break;
+        case CFile::current:
+            base = static_cast<std::int64_t>(position);
+            break;
+        case CFile::end:
+            base = static_cast<std::int64_t>(length);
+            break;
+        default:
+            return -1;
+    }
     std::int64_t target = 0;
     if (__builtin_add_overflow(base, offset, &target) || target < 0 ||
-        static_cast<std::uint64_t>(target) > kMaxPosition)
+        static_cast<std::uint64_t>(target) > kMaxPosition) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
         return -1;
+    }
+    position = static_cast<std::uint64_t>(target);
     return target;
 }
 
@@ -252,26 +271,7 @@ void CFile::Write(const void* buffer, std::uint32_t count) {
 
 std::int64_t CFile::Seek(std::int64_t offset, SeekPosition from) {
     if (m_fd < 0) return -1;
-    std::int64_t base = 0;
-    switch (from) {
-        case begin:
-            break;
-        case current:
-            base = static_cast<std::int64_t>(m_pos);
-            break;
-        case end:
-            base = static_cast<std::int64_t>(GetLength());
-            break;
-        default:
-            return -1;
-    }
-    std::int64_t target = SeekTarget(base, offset);
-    if (target < 0) {
-        SetLastError(ERROR_NEGATIVE_SEEK);
-        return -1;
-    }
-    m_pos = static_cast<std::uint64_t>(target);
-    return target;
+    return MoveTo(m_pos, from == end ? GetLength() : 0, offset, from);  // no fstat unless needed
 }
 
 std::uint64_t CFile::GetPosition() const {
@@ -352,26 +352,7 @@ void CMemFile::Write(const void* buffer, std::uint32_t count) {
 }
 
 std::int64_t CMemFile::Seek(std::int64_t offset, SeekPosition from) {
-    std::int64_t base = 0;
-    switch (from) {
-        case begin:
-            break;
-        case current:
-            base = static_cast<std::int64_t>(m_pos);
-            break;
-        case end:
-            base = static_cast<std::int64_t>(m_data.size());
-            break;
-        default:
-            return -1;
-    }
-    std::int64_t target = SeekTarget(base, offset);
-    if (target < 0) {
-        SetLastError(ERROR_NEGATIVE_SEEK);
-        return -1;
-    }
-    m_pos = static_cast<std::uint64_t>(target);
-    return target;
+    return MoveTo(m_pos, m_data.size(), offset, from);
 }
 
 }  // namespace win
