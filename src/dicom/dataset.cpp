@@ -10,6 +10,7 @@
 #include "dicom/dictionary.h"
 #include "dicom/multiple.h"
 #include "dicom/personname.h"
+#include "dicom/privateblocks.h"
 #include "dicom/sequence.h"
 #include "dicom/text.h"
 #include "dicom/vr.h"
@@ -466,35 +467,14 @@ int CInfosDicomList::ReadFromStream(win::CFile* file, int hasPreamble, std::uint
     return Parse(file, position, end, limit, pixelMode, nested);
 }
 
-void CInfosDicomList::NoteCreator(const CElementDICOM& element, CreatorMap& creators) {
-    if ((element.m_nGroup & 1) == 0 || element.m_nElement == 0 || element.m_nElement > 0x00FF)
-        return;
-    const std::uint32_t key = (std::uint32_t{element.m_nGroup} << 16) | element.m_nElement;
-    if (creators.count(key) != 0) return;  // the first creator of a slot decides
-    const auto* lo = dynamic_cast<const CElementLOMultiple*>(&element);
-    const char* value = lo ? lo->GetValue(0) : nullptr;
-    try {
-        creators.emplace(key, value != nullptr && std::strcmp(value, "QUORIN") == 0);
-    } catch (const std::bad_alloc&) {
-        // Without memory the block is taken as another maker's: its elements stay opaque.
-    }
-}
-
-bool CInfosDicomList::IsKnownTag(std::uint16_t group, std::uint16_t element,
-                                 const CreatorMap& creators) {
-    if ((group & 1) == 0 || element < 0x0100) return true;
-    const auto found = creators.find((std::uint32_t{group} << 16) | (element >> 8));
-    return found != creators.end() && found->second;
-}
-
 int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64_t end,
                            std::uint64_t limit, int pixelMode, int nested) {
     const std::uint64_t start = position;
     const bool undefinedItem = nested && m_bUntilItemDelimiter;
     bool delimited = false;
-    CreatorMap creators;
+    quorin::PrivateBlocks creators;
     for (const CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext)
-        NoteCreator(*node->m_pElement, creators);
+        creators.Note(*node->m_pElement);
     while (position < end) {
         // Tag, VR and length field in one read (fewer at the end of the file); every step
         // after this one seeks again.
@@ -549,7 +529,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         };
         // In implicit VR the dictionary's private VRs are those of the maker's own block: the
         // elements of another maker's block stay opaque bytes.
-        if (implicit && !IsKnownTag(group, element, creators)) std::memcpy(vr, "UN", 3);
+        if (implicit && !creators.IsKnown(group, element)) std::memcpy(vr, "UN", 3);
         // An undefined length where no sequence is expected (UN, or an implicit VR that is not
         // OB/OW) marks a sequence: it is read as one.
         bool unknownSequence = false;
@@ -592,7 +572,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         }
         if (item->m_nStatus == kStatusReadError || item->StreamSize() < 8) return 13;
         const std::uint64_t size = item->StreamSize();
-        if (!unknownSequence && quorin::SameVr(vr, "UN") && IsKnownTag(group, element, creators)) {
+        if (!unknownSequence && quorin::SameVr(vr, "UN") && creators.IsKnown(group, element)) {
             CElementDICOM* converted = nullptr;
             static_cast<CElementUN*>(item.get())->ConvertByDictionary(&converted);
             if (converted) item.reset(converted);
@@ -606,7 +586,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         }
         position += size;
         if (!Append(item.release())) return 13;
-        NoteCreator(*m_pLast->m_pElement, creators);
+        creators.Note(*m_pLast->m_pElement);
     }
     if (undefinedItem && !delimited) return 13;  // an undefined-length item never closed
     m_nEndPosition = position;

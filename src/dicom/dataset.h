@@ -6,7 +6,6 @@
 #pragma once
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 
 #include "dicom/element.h"
 #include "dicom/number.h"
@@ -88,13 +87,6 @@ class CInfosDicomList {
   private:
     int WriteMarked(win::CFile* file, int writePreamble, const quorin::TagValue* const* exclusions,
                     int exclusionCount, const quorin::TagValue* mask);
-    // Private creators a parse has seen, by (group << 16 | slot): whether the block is the
-    // maker's. Kept as the list grows, so each private element costs one lookup.
-    using CreatorMap = std::unordered_map<std::uint32_t, bool>;
-    static void NoteCreator(const CElementDICOM& element, CreatorMap& creators);
-    // Whether the dictionary's VR applies to the tag: every public tag, and private tags of the
-    // block whose creator (the first of that tag in the list) is the maker's.
-    static bool IsKnownTag(std::uint16_t group, std::uint16_t element, const CreatorMap& creators);
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
               int pixelMode, int nested);
 };

@@ -94,9 +94,12 @@ class CDicomTypeFile : public win::CFile {
     std::int32_t ReadReferencedSOPInstanceUID(std::string& uid);
     std::int32_t ReadModelName(std::string& name);
     std::int32_t ReadPlateType(std::string& plate);
+    // Name, birth date, ID and sex, each empty when absent. Result 0, or 13 when one of them
+    // could not be read (the stream is malformed before it).
     std::int32_t ReadPatient(quorin::DicomPatientValues& patient);
     // Fills the patient through its setters: name (when not empty), birth date (YYYYMMDD), ID
-    // and sex, each only when present and not empty. Result 0 (13 when memory runs out).
+    // and sex, each only when present and not empty. Result 0 (13 when the stream could not be
+    // read or memory runs out; the patient is then left unchanged).
     std::int32_t ReadPatient(CPatient& patient);
     // Appends FDI tooth numbers ("11".."85") to `teeth`.
     std::int32_t ReadToothNumbers(std::vector<std::string>& teeth);

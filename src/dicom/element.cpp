@@ -4,8 +4,10 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "dicom/dictionary.h"
+#include "dicom/privateblocks.h"
 #include "dicom/vr.h"
 
 using quorin::kBigEndian;
@@ -236,6 +238,9 @@ std::uint64_t CElementDICOM::FindInStream(std::uint64_t start, win::CFile* file)
     if (start >= fileLength || fileLength < 6) return 0;
     const std::uint64_t limit = fileLength - 6;
     const bool searchingMeta = m_nGroup == 0x0002;
+    // Implicit VR: the dictionary's VRs of private elements hold only in the system's own
+    // blocks, as when parsing; the walk keeps the creators of each data set it steps into.
+    std::optional<quorin::PrivateBlockScopes> blocks;
     std::uint64_t position = start;
     while (position < limit) {
         if (file->Seek(static_cast<std::int64_t>(position), win::CFile::begin) < 0) break;
@@ -251,15 +256,27 @@ std::uint64_t CElementDICOM::FindInStream(std::uint64_t start, win::CFile* file)
         }
         // The meta group comes first: past it, a meta element is not there.
         if (searchingMeta && !meta) return 0;
+        const std::int32_t implicit = meta ? 0 : m_bImplicit;
+        const std::int32_t order = meta ? quorin::kLittleEndian : m_nByteOrder;
+        if (implicit && !blocks) {
+            try {
+                blocks.emplace();
+            } catch (const std::bad_alloc&) {
+                m_nStatus = kStatusReadError;
+                return 0;
+            }
+        }
+        if (blocks) blocks->LeaveEnded(position);
         if (group == 0xFFFE && (element == 0xE000 || element == 0xE00D || element == 0xE0DD)) {
+            if (blocks && element == 0xE000) blocks->EnterItemAt(file, position, IsBigEndian());
+            if (blocks && element == 0xE00D) blocks->LeaveItem();
             position += 8;  // step into items: their elements are searched too
             continue;
         }
-        const std::int32_t implicit = meta ? 0 : m_bImplicit;
-        const std::int32_t order = meta ? quorin::kLittleEndian : m_nByteOrder;
         char vr[3] = {0, 0, 0};
         if (implicit) {
             DicomDictionaryLookup(group, element, vr);
+            if (!blocks->IsKnown(group, element)) std::memcpy(vr, "UN", 3);
         } else if (file->Read(vr, 2) != 2) {
             m_nStatus = kStatusReadError;
             return 0;
@@ -270,6 +287,12 @@ std::uint64_t CElementDICOM::FindInStream(std::uint64_t start, win::CFile* file)
         if (size == 0 || size > fileLength - position) {
             m_nStatus = kStatusReadError;
             return 0;
+        }
+        if (implicit) {
+            // A sequence measures as its header and first item header: that item begins.
+            if (quorin::SameVr(vr, "SQ") && size == 16)
+                blocks->EnterItemAt(file, position + 8, IsBigEndian());
+            blocks->NoteCreatorAt(file, position, group, element, order);
         }
         position += size;
     }

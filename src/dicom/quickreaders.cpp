@@ -348,9 +348,14 @@ std::int32_t CDicomTypeFile::ReadPatient(quorin::DicomPatientValues& patient) {
                 patient.suffix = first->m_szSuffix;
             }
         }
-        ReadFirstText<CElementDAMultiple>(this, 4, 0x0010, 0x0030, patient.birthDate);
-        ReadFirstText<CElementLOMultiple>(this, 4, 0x0010, 0x0020, patient.id);
-        ReadFirstText<CElementCSMultiple>(this, 4, 0x0010, 0x0040, patient.sex);
+        const std::int32_t statuses[] = {
+            name.m_nStatus,
+            ReadFirstText<CElementDAMultiple>(this, 4, 0x0010, 0x0030, patient.birthDate),
+            ReadFirstText<CElementLOMultiple>(this, 4, 0x0010, 0x0020, patient.id),
+            ReadFirstText<CElementCSMultiple>(this, 4, 0x0010, 0x0040, patient.sex)};
+        // Absent or empty values are no error; a stream that could not be read is.
+        for (const std::int32_t status : statuses)
+            if (status == kStatusReadError) return kStatusReadError;
         return 0;
     });
 }

@@ -75,6 +75,13 @@ void PutExplicit(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint1
     PutText(out, value);
 }
 
+void PutImplicit(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint16_t element,
+                 const std::string& value) {
+    PutTag(out, group, element);
+    PutU32(out, static_cast<std::uint32_t>(value.size()));
+    PutText(out, value);
+}
+
 void PutItem(std::vector<std::uint8_t>& out, std::uint32_t length) {
     PutTag(out, 0xFFFE, 0xE000);
     PutU32(out, length);

@@ -34,6 +34,9 @@ void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value);
 // Explicit VR element with a 16-bit length (or 32-bit for the long VRs).
 void PutExplicit(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint16_t element,
                  const char* vr, const std::string& value);
+// Implicit VR element: tag, 32-bit length, value.
+void PutImplicit(std::vector<std::uint8_t>& out, std::uint16_t group, std::uint16_t element,
+                 const std::string& value);
 void PutItem(std::vector<std::uint8_t>& out, std::uint32_t length);
 void PutItemEnd(std::vector<std::uint8_t>& out);
 void PutSequenceEnd(std::vector<std::uint8_t>& out);

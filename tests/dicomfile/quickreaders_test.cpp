@@ -215,6 +215,52 @@ TEST(QuickReaders, AbsentAndEmptyValuesReadAsEmptyTexts) {
     EXPECT_EQ(uid, "");
 }
 
+TEST(QuickReaders, StepOverAnotherMakersPrivateElementInImplicitVr) {
+    // (0009,1143) is the system's tooth sequence only in a block whose creator is "QUORIN".
+    // Here the block at (0009,0011) is another maker's and the element holds 6 bytes of its
+    // data; the same file with the system's creator inside an item first (a creator speaks
+    // only for the data set that holds it).
+    std::vector<std::uint8_t> theirs;
+    PutImplicit(theirs, 0x0009, 0x0011, "OTHER MAKER ");
+    PutImplicit(theirs, 0x0009, 0x1143, std::string("\1\2\3\4\5\6", 6));
+    PutImplicit(theirs, 0x0010, 0x0010, "Doe^Jane");
+    PutImplicit(theirs, 0x0010, 0x0020, "PID-7 ");
+    PutImplicit(theirs, 0x0028, 0x0010, std::string("\x10\0", 2));
+    PutImplicit(theirs, 0x0028, 0x0011, std::string("\x18\0", 2));
+    std::vector<std::uint8_t> item;
+    PutImplicit(item, 0x0009, 0x0011, "QUORIN");
+    PutImplicit(item, 0x0009, 0x1145, std::string("\3\0", 2));
+    std::vector<std::uint8_t> nested;
+    PutTag(nested, 0x0008, 0x1140);
+    PutU32(nested, static_cast<std::uint32_t>(item.size() + 8));
+    PutItem(nested, static_cast<std::uint32_t>(item.size()));
+    nested.insert(nested.end(), item.begin(), item.end());
+    nested.insert(nested.end(), theirs.begin(), theirs.end());
+    for (const auto* body : {&theirs, &nested}) {
+        Opened opened(Part10("1.2.840.10008.1.2", *body));
+        ASSERT_EQ(opened.syntax, 0);
+        quorin::DicomPatientValues patient;
+        EXPECT_EQ(opened.file.ReadPatient(patient), 0);
+        EXPECT_EQ(patient.family + "^" + patient.given + " " + patient.id, "Doe^Jane PID-7");
+        std::uint32_t rows = 0, columns = 0;
+        EXPECT_EQ(opened.file.ReadImageSize(rows, columns), 0);
+        EXPECT_EQ(rows, 16u);
+        EXPECT_EQ(columns, 24u);
+        std::vector<std::string> teeth;
+        EXPECT_EQ(opened.file.ReadToothNumbers(teeth), 0);
+        EXPECT_TRUE(teeth.empty());
+        EXPECT_EQ(ParseBytes(Part10("1.2.840.10008.1.2", *body)).result, 0);
+    }
+    // That maker's element running past the end of the file: a failure, not an empty patient.
+    std::vector<std::uint8_t> broken(theirs.begin(), theirs.begin() + 20);
+    PutTag(broken, 0x0009, 0x1143);
+    PutU32(broken, 0x7FFFFFF0);
+    PutImplicit(broken, 0x0010, 0x0010, "Doe^Jane");
+    Opened opened(Part10("1.2.840.10008.1.2", broken));
+    quorin::DicomPatientValues patient;
+    EXPECT_EQ(opened.file.ReadPatient(patient), 13);
+}
+
 TEST(QuickReaders, AFileWithoutSopClassHasNoType) {
     std::vector<std::uint8_t> body;
     PutExplicit(body, 0x0008, 0x0060, "CS", "IO");

@@ -1,0 +1,61 @@
+// Private blocks: which maker owns each block of private elements, as its creator element
+// (gggg,00cc) says. In implicit VR the tag dictionary's VRs for private elements are those of
+// the system's own block ("QUORIN"): an element of another maker's block, or of a block without
+// a creator, is opaque bytes (UN). The parser and the stream search both decide by this rule.
+#pragma once
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/file.h"
+
+class CElementDICOM;
+
+namespace quorin {
+
+// The creators of one data set (the top level or one sequence item).
+class PrivateBlocks {
+  public:
+    // Odd group, element 0001 to 00FF: a creator, owning the elements (gggg,ccxx).
+    static bool IsCreator(std::uint16_t group, std::uint16_t element) {
+        return (group & 1) != 0 && element != 0 && element <= 0x00FF;
+    }
+    // Notes a creator element (any other element is ignored); the first creator of a slot
+    // decides, and one whose first value is not exactly "QUORIN" is another maker's.
+    void Note(const CElementDICOM& element);
+    // Whether the dictionary's VR applies to the tag: every public tag and creator, and the
+    // private elements of a block whose creator is the system's.
+    bool IsKnown(std::uint16_t group, std::uint16_t element) const;
+
+  private:
+    std::unordered_map<std::uint32_t, bool> m_blocks;  // (group << 16 | slot): the system's
+};
+
+// The blocks in scope while a search walks a stream in file order, stepping into sequence
+// items: one set per data set entered, dropped where its item ends.
+class PrivateBlockScopes {
+  public:
+    PrivateBlockScopes();
+    // The item whose header starts at `position` begins (its content runs to its length, or
+    // to its item delimiter when undefined). Nothing when no item header is there.
+    void EnterItemAt(win::CFile* file, std::uint64_t position, bool bigEndian);
+    // Items whose content ends at or before `position` are left.
+    void LeaveEnded(std::uint64_t position);
+    // An item delimiter: the innermost undefined-length item ends.
+    void LeaveItem();
+    // Reads the creator whose tag starts at `position` (implicit VR) and notes it.
+    void NoteCreatorAt(win::CFile* file, std::uint64_t position, std::uint16_t group,
+                       std::uint16_t element, std::int32_t byteOrder);
+    bool IsKnown(std::uint16_t group, std::uint16_t element) const {
+        return m_scopes.back().blocks.IsKnown(group, element);
+    }
+
+  private:
+    struct Scope {
+        std::uint64_t end;
+        PrivateBlocks blocks;
+    };
+    std::vector<Scope> m_scopes;
+};
+
+}  // namespace quorin
