@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <vector>
 
 #include "dicom/binary.h"
 #include "dicom/dictionary.h"
@@ -330,26 +329,6 @@ bool CInfosDicomList::WriteElements(win::CFile* file) {
 int CInfosDicomList::Write(win::CFile* file, int writePreamble,
                            const quorin::TagValue* const* exclusions, int exclusionCount,
                            const quorin::TagValue* mask) {
-    // The exclusion marks of this call are undone afterwards, so that a later write of the same
-    // data set is not short of elements; marks the caller set stay.
-    std::vector<std::uint32_t> flags;
-    try {
-        flags.reserve(static_cast<std::size_t>(std::max(m_nCount, 0)));
-        for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext)
-            flags.push_back(node->m_nFlag);
-    } catch (...) {
-        return 0;
-    }
-    const int result = WriteMarked(file, writePreamble, exclusions, exclusionCount, mask);
-    std::size_t i = 0;
-    for (CInfosDicomNode* node = m_pFirst; node && i < flags.size(); node = node->m_pNext)
-        node->m_nFlag = flags[i++];
-    return result;
-}
-
-int CInfosDicomList::WriteMarked(win::CFile* file, int writePreamble,
-                                 const quorin::TagValue* const* exclusions, int exclusionCount,
-                                 const quorin::TagValue* mask) {
     if (writePreamble == 1) {
         const std::uint8_t preamble[132] = {};
         try {

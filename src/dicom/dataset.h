@@ -34,7 +34,8 @@ class CInfosDicomList {
     // Writes the data set: the preamble and "DICM" when asked, then every element not
     // excluded (by tag, by group with element 0, or by the private mask), the meta group
     // length recomputed, values left in the source file loaded first. 1 on success, 0 when a
-    // write failed or a source file could not be opened.
+    // write failed or a source file could not be opened. The excluded elements stay marked
+    // (node flag 1) after the call, so that the caller can remove them (RemoveFlagged).
     virtual int Write(win::CFile* file, int writePreamble,
                       const quorin::TagValue* const* exclusions, int exclusionCount,
                       const quorin::TagValue* mask);
@@ -85,8 +86,6 @@ class CInfosDicomList {
     bool m_bUntilItemDelimiter = false;
 
   private:
-    int WriteMarked(win::CFile* file, int writePreamble, const quorin::TagValue* const* exclusions,
-                    int exclusionCount, const quorin::TagValue* mask);
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
               int pixelMode, int nested);
 };

@@ -103,14 +103,16 @@ TEST(Writer, BigEndianWriteLeavesTheDataSetAsItWas) {
     EXPECT_EQ(WriteToBytes(*parsed.list), first);
 }
 
-TEST(Writer, MetaGroupLengthCountsTheBytesWrittenAfterIt) {
+TEST(Writer, MetaGroupLengthCountsTheBytesWrittenAndMarksStay) {
     Parsed parsed = ParseFile(SourcePath("tests/data/dicom/sample.dcm"));
     ASSERT_EQ(parsed.result, 0);
-    // Exclude an element of the meta group: the length must shrink with it.
+    // Exclude an element of the meta group: the length must shrink with it. The mask
+    // excludes the private elements (0009,1xxx), not their creator.
     const TagValue excluded{0x0002, 0x0013};
     const TagValue* list[] = {&excluded};
+    const TagValue mask{0x0009, 0x1000};
     win::CMemFile file;
-    ASSERT_EQ(parsed.list->Write(&file, 1, list, 1, nullptr), 1);
+    ASSERT_EQ(parsed.list->Write(&file, 1, list, 1, &mask), 1);
     const auto& bytes = file.Data();
     std::uint32_t length = 0;
     std::memcpy(&length, bytes.data() + 132 + 8, 4);
@@ -126,9 +128,13 @@ TEST(Writer, MetaGroupLengthCountsTheBytesWrittenAfterIt) {
         end += (longVr ? 12 : 8) + n;
     }
     EXPECT_EQ(length, end - position);
-    // The exclusion was for that write only.
-    ASSERT_NE(parsed.list->Find(0x0002, 0x0013, 0), nullptr);
-    EXPECT_EQ(parsed.list->Find(0x0002, 0x0013, 0)->m_nFlag, 0u);
+    // The marks stay in the nodes: the caller removes what it excluded.
+    parsed.list->RemoveFlagged();
+    EXPECT_EQ(parsed.list->Find(0x0002, 0x0013, 0), nullptr);
+    EXPECT_EQ(parsed.list->Find(0x0009, 0x1101, 0), nullptr);
+    EXPECT_EQ(parsed.list->Find(0x0009, 0x1145, 0), nullptr);
+    EXPECT_NE(parsed.list->Find(0x0009, 0x0011, 0), nullptr);
+    EXPECT_NE(parsed.list->Find(0x0002, 0x0012, 0), nullptr);
 }
 
 TEST(Writer, GroupLengthsOutsideTheMetaGroupAreNotWritten) {
