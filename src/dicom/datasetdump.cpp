@@ -8,13 +8,16 @@
 
 #include "dicom/binary.h"
 #include "dicom/dataset.h"
+#include "dicom/dicomfile.h"
 #include "dicom/dictionary.h"
 #include "dicom/sequence.h"
 #include "dicom/vr.h"
 
 namespace quorin {
 
-std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element) {
+std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element,
+                                            std::int32_t* writeStatus) {
+    if (writeStatus) *writeStatus = element.m_nStatus;
     if (SameVr(element.m_szVR, "SQ") || dynamic_cast<const CElementSQ*>(&element) != nullptr)
         return {};
     try {
@@ -23,6 +26,7 @@ std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element) {
         copy->SetByteOrder(kLittleEndian);
         win::CMemFile memory;
         copy->Write(&memory);
+        if (writeStatus) *writeStatus = copy->m_nStatus;
         const auto& data = memory.Data();
         const std::size_t header = copy->HeaderSize();
         if (data.size() <= header) return {};
@@ -160,7 +164,10 @@ void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
         }
         const bool pixels = element->m_nGroup == 0x7FE0 && element->m_nElement == 0x0010;
         const auto* binary = dynamic_cast<const BinaryElement*>(element);
-        if (pixels && binary != nullptr) {
+        if (element->m_nStatus != kStatusOk) {
+            AppendFormat(out, "(status %d: %s)", element->m_nStatus,
+                         DicomResultText(element->m_nStatus));
+        } else if (pixels && binary != nullptr) {
             const auto* ob = dynamic_cast<const CElementOB*>(element);
             if (!binary->HasValue())
                 out += "pixel data, measured, not loaded";
@@ -170,10 +177,14 @@ void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
             else
                 AppendFormat(out, "pixel data, %" PRIu32 " bytes", element->m_nLength);
         } else {
-            out += ValueText(*element, ElementValueBytes(*element));
+            std::int32_t written = kStatusOk;
+            const std::vector<std::uint8_t> bytes = ElementValueBytes(*element, &written);
+            if (written == kStatusOk)
+                out += ValueText(*element, bytes);
+            else
+                AppendFormat(out, "(status %d: value cannot be written)", written);
         }
         if (element->m_nElement == 0) out += " (group length: held 0, computed when written)";
-        if (element->m_nStatus != kStatusOk) AppendFormat(out, " (status %d)", element->m_nStatus);
         AppendFormat(out, "  %s\n", keyword ? keyword : "");
     }
 }

@@ -13,13 +13,16 @@ class CInfosDicomList;
 namespace quorin {
 
 // The value bytes of an element as it writes them, in little-endian order, pad byte included;
-// empty for a sequence or an element without a value.
-std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element);
+// empty for a sequence or an element without a value. `writeStatus`, when given, receives the
+// status of that write (14 for a value that cannot be written).
+std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element,
+                                            std::int32_t* writeStatus = nullptr);
 
 // 64-bit FNV-1a of a byte range (the canonical listing's value hash).
 std::uint64_t HashBytes(const std::uint8_t* data, std::size_t size);
 
-// Appends the readable listing of `list` to `out`, indented by `depth` levels.
+// Appends the readable listing of `list` to `out`, indented by `depth` levels. An element
+// whose value could not be read, or cannot be written, shows its status instead of a value.
 void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth = 0);
 
 // Appends the canonical listing: one line per element "depth gggg,eeee VR length hash", one

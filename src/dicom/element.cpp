@@ -455,10 +455,13 @@ void CElementDICOM::PutLength(win::CFile* file, std::uint32_t length) {
     }
 }
 
-bool CElementDICOM::CheckLengthField(std::uint64_t length) {
+bool CElementDICOM::FitsLengthField(std::uint64_t length) const {
     const bool shortField = !m_bImplicit && !quorin::HasLongLength(m_szVR);
-    const std::uint64_t maximum = shortField ? 0xFFFEu : 0xFFFFFFFEu;
-    if (length <= maximum) return true;
+    return length <= (shortField ? 0xFFFEu : 0xFFFFFFFEu);
+}
+
+bool CElementDICOM::CheckLengthField(std::uint64_t length) {
+    if (FitsLengthField(length)) return true;
     m_nStatus = kStatusWriteError;
     return false;
 }

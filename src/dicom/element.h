@@ -100,6 +100,9 @@ class CElementDICOM {
     std::uint64_t StreamSize() const { return m_nStreamSize; }
     // Header bytes before the value: 8, or 12 for the 32-bit-length VRs in explicit VR.
     std::uint32_t HeaderSize() const;
+    // Whether a value of `length` bytes (padded to even) fits this element's length field:
+    // 16 bits in explicit VR for the short VRs, else 32 bits (0xFFFFFFFF being "undefined").
+    bool FitsLengthField(std::uint64_t length) const;
 
     // Takes raw value bytes as they stand in a stream (or in a UN element) in the element's
     // byte order, and sets the value and m_nLength from them. Does not change the status.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "dicom/dataset.h"
 #include "dicom/dictionary.h"
@@ -499,6 +501,19 @@ void CElementUN::ConvertByDictionary(CElementDICOM** result) const {
     char vr[3] = {0, 0, 0};
     DicomDictionaryLookup(m_nGroup, m_nElement, vr);
     if (quorin::SameVr(vr, "SQ") || quorin::SameVr(vr, "UN")) return;
-    *result =
-        quorin::NewElementOfVr(vr, *this, m_value.empty() ? nullptr : m_value.data(), m_nLength);
+    std::unique_ptr<CElementDICOM> converted(
+        quorin::NewElementOfVr(vr, *this, m_value.empty() ? nullptr : m_value.data(), m_nLength));
+    if (!converted) return;
+    // A value its own VR cannot carry (longer than a 16-bit length field allows, as UN permits,
+    // or more values than an element holds) stays UN, so that it is written back as read.
+    try {
+        const std::uint64_t encoded = converted->EncodedLength();
+        const std::uint32_t header = converted->HeaderSize();
+        if (converted->m_nStatus == kStatusReadError || encoded < header ||
+            !converted->FitsLengthField(encoded - header))
+            return;
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    *result = converted.release();
 }

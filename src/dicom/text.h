@@ -171,7 +171,8 @@ class CElementUN : public CElementDICOM {
     CElementDICOM* Clone() const override { return quorin::CloneOf(*this); }
     void TakeValueBytes(const std::uint8_t* data, std::uint32_t length) override;
     // The element of the VR the dictionary gives for this tag, holding this value; null when
-    // the dictionary VR is SQ, UN or has no class. The new element belongs to the caller.
+    // the dictionary VR is SQ, UN or has no class, or cannot carry this value (too long for its
+    // length field, more values than an element holds). The new element belongs to the caller.
     void ConvertByDictionary(CElementDICOM** result) const;
 
   protected:

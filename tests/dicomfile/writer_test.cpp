@@ -86,6 +86,31 @@ TEST(Writer, EveryDcmconvEncodingRoundTripsElementForElement) {
     }
 }
 
+TEST(Writer, AValueTooLongForItsOwnVrIsWrittenBackAsUn) {
+    // Contour points of 107,074 bytes, written as UN because DS has a 16-bit length field.
+    TempDir dir;
+    const std::string source = dir.file("rt.dcm");
+    const std::string out = dir.file("written.dcm");
+    ASSERT_EQ(RunCommand(std::string(QUORIN_PYTHON) + " " +
+                         ShellQuote(SourcePath("tools/fixtures/rt_contour_un.py")) + " " +
+                         ShellQuote(source))
+                  .status,
+              0);
+    Parsed parsed = ParseFile(source);
+    ASSERT_EQ(parsed.result, 0);
+    ASSERT_TRUE(WriteDicomFile(*parsed.list, out.c_str()));
+    const auto dump = RunCommand("dcmdump -E " + ShellQuote(out) + " 2>&1 >/dev/null");
+    EXPECT_EQ(dump.status, 0);
+    EXPECT_EQ(dump.output, "") << "dcmdump -E reported: " << dump.output;
+    const auto same = RunPython(
+        "import sys, pydicom\n"
+        "a, b = (pydicom.dcmread(p) for p in sys.argv[1:])\n"
+        "x, y = (d.ROIContourSequence[0].ContourSequence[0][0x30060050] for d in (a, b))\n"
+        "print(y.VR, len(y.value), x.value == y.value, a == b)\n",
+        {source, out});
+    EXPECT_EQ(same.output, "UN 107074 True True\n");
+}
+
 TEST(Writer, BigEndianWriteLeavesTheDataSetAsItWas) {
     TempDir dir;
     const std::string big = dir.file("big.dcm");
