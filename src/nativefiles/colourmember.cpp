@@ -3,11 +3,11 @@
 
 #include <cctype>
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "nativefiles/colourrecord.h"
 #include "nativefiles/jpegdecoder.h"
+#include "nativefiles/oldfile.h"
 #include "nativefiles/oldtiff.h"
 #include "nativefiles/rgb565.h"
 #include "records/dib.h"
@@ -145,23 +145,8 @@ int ReadContainerMember(const char* path, CColourMember* m, bool wantDrawing) {
             r != 0)
             return TranslateOldTiffCode(r);
     }
-    if (wantDrawing) {
-        std::uint32_t drawingSize = 0;
-        if (int r = GetOldTiffDrawingSize(c.get(), kOldTiffMainImage, &drawingSize); r != 0)
-            return TranslateOldTiffCode(r);
-        try {
-            m->drawing.assign(drawingSize, 0);
-        } catch (const std::bad_alloc&) {
-            return -120;
-        }
-        if (drawingSize != 0) {
-            if (int r =
-                    ReadOldTiffDrawing(c.get(), kOldTiffMainImage, m->drawing.data(), &drawingSize);
-                r != 0)
-                return TranslateOldTiffCode(r);
-            m->drawing.resize(drawingSize);
-        }
-    }
+    if (wantDrawing)
+        if (int r = ReadOldDrawing(c.get(), kOldTiffMainImage, 0, &m->drawing); r != 0) return r;
     m->dib = dib.Release();
     return 0;
 }

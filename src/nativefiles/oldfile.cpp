@@ -2,6 +2,7 @@
 #include "nativefiles/oldfile.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "nativefiles/colourrecord.h"
@@ -55,13 +56,14 @@ struct DibOwner {
 // The textual record of a ".jpg" comment, converted when the image is small and the comment
 // starts like a date; otherwise the record stays cleared.
 void ConvertJpegComment(const char* comment, std::int32_t width, std::int32_t height,
-                        std::uint8_t* record) {
+                        std::uint8_t* record, bool* dated = nullptr) {
     std::memset(record, 0, kOldRecordBytes);
+    if (dated != nullptr) *dated = false;
     const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     if (width > 512 && height > 512) return;
     if (!digit(comment[0]) && !digit(comment[1])) return;
     ConvertOldHeaderRecord(reinterpret_cast<const std::uint8_t*>(comment), kTextualBytes,
-                           OLD_KIND_INTRAORAL, width, height, nullptr, record);
+                           OLD_KIND_INTRAORAL, width, height, nullptr, record, dated);
 }
 
 // Container rows into DIB rows: picture row r goes to stored row height - 1 - r; colour rows
@@ -150,7 +152,7 @@ int CheckIntegrity(SOldFileDIB* out, const void* markModule) {
     if (out->byteSum == 0) out->byteSum = 1;
     if (GetDIBBitCount(out->dib) != 8) return 0;
     const std::uint32_t stored = OldRecordLong(out->record, R::kIntegritySum);
-    if (out->record[R::kDate] != 0 && (stored == 0 || stored == out->byteSum)) return 0;
+    if (out->dated && (stored == 0 || stored == out->byteSum)) return 0;
     out->mismatch = true;
     return StampMismatchMark(out->dib, markModule) ? 0 : kOldNoMemory;
 }
@@ -166,7 +168,7 @@ int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
             kOldTiffMaxImageBytes)
         return kOldNotReadable;
-    ConvertJpegComment(comment, width, height, out->record);
+    ConvertJpegComment(comment, width, height, out->record, &out->dated);
     out->lossy = 1;
 
     DibOwner dib;
@@ -201,7 +203,9 @@ int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
 
 int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType, std::int32_t page,
                      std::uint8_t* record, std::int32_t* width, std::int32_t* height,
-                     std::int32_t* compression, std::int32_t* depth, std::int32_t* rotation) {
+                     std::int32_t* compression, std::int32_t* depth, std::int32_t* rotation,
+                     bool* dated) {
+    if (dated != nullptr) *dated = false;
     if (context == nullptr) return kOldCannotOpen;
     std::int32_t pageCompression = 0;
     if (compression != nullptr && kind == OLD_KIND_FMS_PAGE &&
@@ -229,7 +233,7 @@ int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType
     if (depth) *depth = d;
     if (record != nullptr) {
         // A refused layout leaves the record cleared; the road still succeeds.
-        ConvertOldHeaderRecord(stored, storedSize, kind, w, h, rotation, record);
+        ConvertOldHeaderRecord(stored, storedSize, kind, w, h, rotation, record, dated);
     } else if (rotation != nullptr) {
         *rotation = 0;
     }
@@ -371,7 +375,7 @@ int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileT
                         std::int32_t page, bool derived, const void* markModule, SOldFileDIB* out) {
     std::int32_t w = 0, h = 0, c = 0, d = 0;
     if (int r = ReadOldDirectory(kind, context, subfileType, page, out->record, &w, &h, &c, &d,
-                                 &out->rotation);
+                                 &out->rotation, &out->dated);
         r != 0)
         return r;
     out->lossy = (c == 6 || d == 6) ? 1 : 0;
@@ -417,7 +421,7 @@ int ReadOldFileDIB(const char* path, bool subTypeFlag, const void* markModule, S
 
     std::int32_t w = 0, h = 0, c = 0, d = 0;
     int r = ReadOldDirectory(kind, context.get(), subfile, 0, out->record, &w, &h, &c, &d,
-                             &out->rotation);
+                             &out->rotation, &out->dated);
     if (r != 0) return r;
     if (d == 6) {
         // The half-size form is read raw; its strip byte count tells where the pixels start.
@@ -456,13 +460,18 @@ int ReadOldDrawing(OldTiffContext* context, int subfileType, std::int32_t page,
                    std::vector<std::uint8_t>* data) {
     data->clear();
     std::uint32_t size = 0;
+    // Drawing data that cannot be read are an unreadable blob like any other: no drawings.
     if (int r = GetOldTiffDrawingSize(context, subfileType, &size, page); r != 0)
-        return TranslateOldTiffCode(r);
+        return r == kOldTiffReadFailed ? 0 : TranslateOldTiffCode(r);
     if (size == 0) return 0;
-    data->assign(size, 0);
+    try {
+        data->assign(size, 0);
+    } catch (const std::bad_alloc&) {
+        return kOldNoMemory;
+    }
     if (int r = ReadOldTiffDrawing(context, subfileType, data->data(), &size, page); r != 0) {
         data->clear();
-        return TranslateOldTiffCode(r);
+        return r == kOldTiffReadFailed ? 0 : TranslateOldTiffCode(r);
     }
     data->resize(size);
     return 0;

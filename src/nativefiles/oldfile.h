@@ -36,10 +36,11 @@ int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOld
 // One directory of an open container: size, compression (1 when absent), depth code and the
 // header record brought up to the current layout (left cleared for an unknown layout). Asked for
 // the compression of a kind-2 file's reduced image, the pages 0 to 21 are tried instead until
-// one can be read. Every out may be null.
+// one can be read. Every out may be null; `dated` as ConvertOldHeaderRecord gives it.
 int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType, std::int32_t page,
                      std::uint8_t* record, std::int32_t* width, std::int32_t* height,
-                     std::int32_t* compression, std::int32_t* depth, std::int32_t* rotation);
+                     std::int32_t* compression, std::int32_t* depth, std::int32_t* rotation,
+                     bool* dated = nullptr);
 
 // The header record of a ".tif" or ".jpg" file (for previews), with the image size and the
 // lossy flag (old-style JPEG, the 6-bit half-size form and ".jpg" files). Every out may be null.
@@ -60,6 +61,7 @@ struct SOldFileDIB {
     std::int32_t lossy = 0;  // 1 for old-style JPEG strips, the half-size form, ".jpg" files
     std::int32_t rotation = 0;
     std::uint32_t byteSum = 0;  // of the strip data read (1 when 0)
+    bool dated = false;         // the record counts as dated (ConvertOldHeaderRecord)
     bool mismatch = false;      // the pixels do not match the record's integrity sum
 };
 
@@ -73,6 +75,7 @@ int ReadOldFileDIB(const char* path, bool subTypeFlag, const void* markModule, S
 int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileType,
                         std::int32_t page, bool derived, const void* markModule, SOldFileDIB* out);
 
-// The drawing data of a directory, whole; empty when it has none.
+// The drawing data of a directory, whole; empty when it has none or when they cannot be read
+// (they lie outside the file, or the read fails): the image stands without its drawings.
 int ReadOldDrawing(OldTiffContext* context, int subfileType, std::int32_t page,
                    std::vector<std::uint8_t>* data);

@@ -119,7 +119,9 @@ void To5405(Stage& s, std::int32_t* rotation) {
 
 void To5406(Stage& s, std::int32_t kind) {
     std::uint8_t* d = &s.r[R::kDate];
-    if (d[0] != 0) {  // an empty date stays empty
+    // An empty date stays empty rather than becoming a century alone ("20"); the record still
+    // counts as dated (see ConvertOldHeaderRecord).
+    if (d[0] != 0) {
         const std::uint8_t day[2] = {d[0], d[1]}, month[2] = {d[3], d[4]}, year[2] = {d[6], d[7]};
         const bool nineteen = year[0] == '8' || year[0] == '9';
         d[0] = '1' + (nineteen ? 0 : 1);
@@ -197,7 +199,8 @@ std::string OldRecordText(const std::uint8_t* field, std::size_t width) {
 
 bool ConvertOldHeaderRecord(const std::uint8_t* stored, std::size_t size, std::int32_t kind,
                             std::int32_t width, std::int32_t height, std::int32_t* rotation,
-                            std::uint8_t* out) {
+                            std::uint8_t* out, bool* dated) {
+    if (dated != nullptr) *dated = false;
     if (out == nullptr) return false;
     std::memset(out, 0, kOldRecordBytes);
     if (rotation != nullptr) *rotation = 0;
@@ -219,6 +222,7 @@ bool ConvertOldHeaderRecord(const std::uint8_t* stored, std::size_t size, std::i
         // As stored, the last four stored bytes being the integrity sum whatever the size.
         std::memcpy(out, stored, std::min<std::size_t>(size - 4, R::kIntegritySum));
         std::memcpy(out + R::kIntegritySum, stored + size - 4, 4);
+        if (dated != nullptr) *dated = out[R::kDate] != 0;
         return true;
     }
 
@@ -262,6 +266,8 @@ bool ConvertOldHeaderRecord(const std::uint8_t* stored, std::size_t size, std::i
     }
     std::memcpy(out, s.r.data(), kOldRecordBytes);
     PutWord(out, kOldLayoutCurrent);
+    // The day-month-year step always writes a century, so those layouts count as dated.
+    if (dated != nullptr) *dated = out[R::kDate] != 0 || layout <= 0x5405;
     return true;
 }
 

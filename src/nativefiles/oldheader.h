@@ -45,9 +45,13 @@ constexpr int kCommentBytes = 256;
 // `rotation` (may be null) receives the rotation in degrees that layouts 0x5404 and older kept
 // in their display flags. False (out cleared) for an unknown layout, or a record shorter than
 // its layout needs.
+// `dated` (may be null) tells whether the record counts as dated for the integrity check: its
+// date text is not empty, or it was rewritten from the day-month-year form of layouts 0x5405
+// and older, which always yields a century. An undated record of those layouts keeps an empty
+// date text (no made-up date reaches the image information) but still counts as dated.
 bool ConvertOldHeaderRecord(const std::uint8_t* stored, std::size_t size, std::int32_t kind,
                             std::int32_t width, std::int32_t height, std::int32_t* rotation,
-                            std::uint8_t* out);
+                            std::uint8_t* out, bool* dated = nullptr);
 
 // Little-endian field readers.
 std::uint16_t OldRecordWord(const std::uint8_t* record, int offset);

@@ -2,21 +2,14 @@
 // "IDB_NOCOPYRIGHT_HR" for images of 1,024 pixels or more in either direction) drawn into all
 // four corners of an image whose pixels do not match the byte sum its header record keeps.
 #pragma once
-#include <cstdint>
-
+#include "platform/bitmap.h"
 #include "platform/globalmem.h"
-
-// The mark bitmaps as the module holds them: rows top-down, one byte per pixel, 192 transparent.
-struct SOldMarkBitmap {
-    std::int32_t width;
-    std::int32_t height;
-    const std::uint8_t* pixels;
-};
 
 // The module instance that holds the marks (passed to StampMismatchMark).
 const void* OldMarkModule();
-// The named mark of a module; null when the module does not hold it.
-const SOldMarkBitmap* LoadOldMark(const void* module, const char* name);
+// The named mark of a module (rows top-down, one byte per pixel, 192 transparent); null when
+// the module does not hold it.
+const win::BitmapResource* LoadOldMark(const void* module, const char* name);
 
 // Draws the mark into an 8-bit packed DIB, mirrored toward each corner and clipped to the
 // image. True when nothing needed stamping (no module) or the mark was drawn; false when the

@@ -57,13 +57,16 @@ struct BITMAP {
     void* bmBits;
 };
 
-// Bitmap resources whose pixels are known are embedded; anything else loads as null.
+// Bitmap resources whose pixels are known are embedded (the integrity marks: 4003
+// "IDB_NOCOPYRIGHT", 32 x 32, and 4004 "IDB_NOCOPYRIGHT_HR", 64 x 64, 8 bits, 192 transparent);
+// anything else loads as null.
 struct BitmapResource {
     int width;
     int height;
-    int bitsPerPixel;       // 1, 8 or 24
-    const BYTE* bits;       // rows top-down, unpadded
+    int bitsPerPixel;  // 1, 8 or 24
+    const BYTE* bits;  // rows top-down, unpadded
 };
 const BitmapResource* LoadBitmapResource(int id);
+const BitmapResource* LoadBitmapResource(const char* name);
 
 }  // namespace win

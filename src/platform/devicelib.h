@@ -1,5 +1,10 @@
-// The maker's device libraries are loaded by name when present. None is present here: the
-// loader reports "not present" for every name, and the system carries on without them.
+// The maker's device libraries, loaded by name when present. A Windows library name
+// ("Sensix.dll", a folder before it is ignored) stands for the shared object "libSensix.so",
+// looked up only in the folders of the device-library search path: the environment variable
+// QUORIN_DEVICE_LIBRARY_PATH, or else the setting "LibraryPath" (REG_SZ) of the key
+// Software\QUORIN\Devices (current user, then default user, then machine), folders separated
+// by ":" or ";". Without a search path, or when no folder holds the library, the load reports
+// "module not found" and the system carries on without it.
 #pragma once
 #include "platform/types.h"
 
@@ -8,8 +13,8 @@ namespace win {
 struct Module;  // opaque
 using HMODULE = Module*;
 
-HMODULE LoadLibraryA(const char* name);  // always null; GetLastError gives ERROR_MOD_NOT_FOUND
-void* GetProcAddress(HMODULE module, const char* name);  // null
+HMODULE LoadLibraryA(const char* name);  // null and ERROR_MOD_NOT_FOUND when not found
+void* GetProcAddress(HMODULE module, const char* name);  // null and ERROR_PROC_NOT_FOUND
 BOOL FreeLibrary(HMODULE module);
 
 }  // namespace win

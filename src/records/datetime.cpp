@@ -274,7 +274,9 @@ void CInfosDateTime::SetTimeNow() {
 
 bool CInfosDateTime::Format(std::string& out, std::string_view pattern) const {
     out.clear();
-    if (!IsDateSet()) return true;
+    // A date that is not on the calendar (month 15, 31 February) is no date at all: it formats
+    // as an unset one, rather than as a text that no reader takes.
+    if (!IsDateValid()) return true;
     Calendar c{m_nYear, m_nMonth, m_nDay, m_nHour, m_nMinute, m_nSecond, 0, 0};
     const std::int64_t days = DaysFromCivil(c.year, c.month, c.day);
     c.wday = FloorMod(days + 4, 7);  // 1970-01-01 was a Thursday
@@ -348,6 +350,13 @@ bool CInfosDateTime::GetDateTime(std::string& dateOut, std::string& timeOut,
     GetDate(dateOut, order);
     GetTime(timeOut);
     return true;
+}
+
+bool CInfosDateTime::IsDateValid() const {
+    if (m_nYear < 1 || m_nYear > 9999 || m_nMonth < 1 || m_nMonth > 12 || m_nDay < 1) return false;
+    static constexpr std::int32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const std::int32_t last = m_nMonth == 2 && IsLeap(m_nYear) ? 29 : kDays[m_nMonth - 1];
+    return m_nDay <= last;
 }
 
 std::uint64_t CInfosDateTime::ToNumber() const {

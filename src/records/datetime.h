@@ -28,7 +28,8 @@ class CInfosDateTime {
     void SetTimeNow();
 
     // Formats the fields with a strftime pattern ("C" locale names; %Z and %z give nothing).
-    // `out` is empty when year, month or day is 0. Returns true (the output always exists).
+    // `out` is empty when the date is not set or not a calendar date (IsDateValid). Returns true
+    // (the output always exists).
     bool Format(std::string& out, std::string_view pattern) const;
 
     // Parses a date text by order code (fixed positions, leading digits of each piece, 0 for a
@@ -58,6 +59,9 @@ class CInfosDateTime {
     std::int32_t GetSecond() const { return m_nSecond; }
     // False when year, month or day is 0.
     bool IsDateSet() const { return m_nYear != 0 && m_nMonth != 0 && m_nDay != 0; }
+    // True for a date of the Gregorian calendar: year 1 to 9999, month 1 to 12, a day the month
+    // has (29 February only in leap years). The time fields are not judged.
+    bool IsDateValid() const;
 
     bool operator==(const CInfosDateTime&) const = default;
 

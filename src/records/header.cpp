@@ -154,14 +154,19 @@ bool CHeader::DrawingsToSOMU(SOMUImage& record) {
 
 // ---- drawings, version and flag
 
+// A blob is only read right with the version it was written in: when the store writes the
+// newest layout for want of a version, that version becomes the header's too, so that whoever
+// stores the blob with the header's version reads it back as written.
 std::uint32_t CHeader::GetDrawingDataSize() {
     m_drawingDataSize = m_drawings.ComputeBlobSize();
+    m_writerVersion = m_drawings.GetWriterVersion();
     return m_drawingDataSize;
 }
 
 const std::uint8_t* CHeader::GetDrawingData() {
     std::uint32_t size = 0;
     const std::uint8_t* blob = m_drawings.WriteBlob(&size);
+    m_writerVersion = m_drawings.GetWriterVersion();
     m_drawingDataSize = size;
     return blob;
 }

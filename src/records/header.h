@@ -44,7 +44,9 @@ class CHeader : public CHeaderBase {
     // could be made (the path is then empty).
     virtual bool PrepareDuplicate();
 
-    // Size in bytes of the drawings as a blob; stored as the blob size.
+    // Size in bytes of the drawings as a blob; stored as the blob size. This and GetDrawingData
+    // leave the header's writer version at the one the blob is written in (the newest when none
+    // was set): store the blob with GetWriterVersion and read it back with SetWriterVersion.
     virtual std::uint32_t GetDrawingDataSize();
     virtual void SetDrawingDataSize(std::uint32_t size) { m_drawingDataSize = size; }
     // Writes the drawings into the store's blob and returns it (owned by the store; valid until

@@ -78,6 +78,8 @@ void CInfosLUTGray::Reset() {
 
 std::int32_t CInfosLUTGray::Clamp(std::int32_t value) const {
     const auto half = static_cast<std::int32_t>(EffectiveMax() / 2);
+    // A table of one entry leaves no room either way: every value is neutral.
+    if (half == 0) return 0;
     return std::clamp(value, -half, half - 1);
 }
 

@@ -37,15 +37,20 @@ bool OpenSettingsLayer(int layer, const char* key, HKEY* result) {
     return RegOpenKeyExA(LayerRoot(layer), path.c_str(), 0, KEY_READ, result) == ERROR_SUCCESS;
 }
 
-bool QueryRegistryText(HKEY key, const char* valueName, char* buffer, std::size_t bufferSize) {
+bool QueryRegistryText(HKEY key, const char* valueName, char* buffer, std::size_t bufferSize,
+                       bool* wrongType) {
+    if (wrongType != nullptr) *wrongType = false;
     if (key == nullptr || buffer == nullptr || bufferSize == 0) return false;
     const DWORD offered = bufferSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : DWORD(bufferSize);
     DWORD type = REG_NONE;
     DWORD size = offered;
     if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_SZ)
+        ERROR_SUCCESS)
         return false;
+    if (type != REG_SZ) {
+        if (wrongType != nullptr) *wrongType = true;
+        return false;
+    }
     if (std::memchr(buffer, 0, size) != nullptr) return true;  // stored with its NUL
     if (size >= bufferSize) return false;                      // no room left for the NUL
     buffer[size] = '\0';
@@ -120,8 +125,14 @@ void CRegistryKey::Close() {
 bool CRegistryKey::QueryString(const char* valueName, char* buffer, std::size_t bufferSize,
                                const char* defaultText) {
     if (m_mode == kRead) {
-        for (HKEY key : m_keys)
-            if (quorin::QueryRegistryText(key, valueName, buffer, bufferSize)) return true;
+        for (HKEY key : m_keys) {
+            // A layer whose query fails passes the question on; one that answers with another
+            // type has answered: the default stands.
+            bool wrongType = false;
+            if (quorin::QueryRegistryText(key, valueName, buffer, bufferSize, &wrongType))
+                return true;
+            if (wrongType) break;
+        }
     }
     quorin::CopyBoundedText(buffer, bufferSize, defaultText);
     return false;

@@ -22,8 +22,10 @@ bool OpenSettingsLayer(int layer, const char* key, win::HKEY* result);
 
 // Reads a REG_SZ value of an open key into `buffer` as a NUL-terminated text of at most
 // `bufferSize` - 1 characters; the value may be stored with or without its NUL. False (the
-// buffer's content then undefined) when the value is missing, of another type, or too long.
-bool QueryRegistryText(win::HKEY key, const char* valueName, char* buffer, std::size_t bufferSize);
+// buffer's content then undefined) when the value is missing, of another type, or too long;
+// `wrongType` (may be null) then tells whether the value was read but is not REG_SZ.
+bool QueryRegistryText(win::HKEY key, const char* valueName, char* buffer, std::size_t bufferSize,
+                       bool* wrongType = nullptr);
 
 // Copies `text` (null reads as "") into `buffer`, cut to `bufferSize` - 1 characters and
 // always terminated; nothing when the buffer has no room at all.
@@ -49,8 +51,9 @@ class CRegistryKey {
     CRegistryKey(const CRegistryKey&) = delete;
     CRegistryKey& operator=(const CRegistryKey&) = delete;
 
-    // The text of the first layer holding a REG_SZ value of that name that fits the buffer;
-    // otherwise the default text (cut to the buffer) and false. Always NUL-terminated.
+    // The text of the first layer whose value of that name can be read into the buffer, when it
+    // is REG_SZ; otherwise the default text (cut to the buffer) and false. A value of another
+    // type ends the search there: later layers are not asked. Always NUL-terminated.
     bool QueryString(const char* valueName, char* buffer, std::size_t bufferSize,
                      const char* defaultText);
     // Stores the text with its terminating NUL as REG_SZ; false unless opened for writing.

@@ -1,13 +1,71 @@
 #include "records/uid.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <atomic>
+#include <filesystem>
+#include <mutex>
 
 #include "platform/clock.h"
+#include "platform/path.h"
+#include "platform/registry.h"
 
 namespace {
 
-std::atomic<std::int64_t> g_lastStamp{0};
+// The last stamp is kept machine-wide in a file beside the user's settings, locked while it is
+// read and written, so that processes generating at the same moment never share a stamp. The
+// process keeps its own last stamp too: without the file, stamps are still unique within it.
+constexpr const char* kStampFileName = "uid-stamp";
+// A stored stamp this far ahead of the clock (one day) is not one this system wrote.
+constexpr std::int64_t kStampLead = 86'400'000;
+
+struct StampState {
+    std::mutex mutex;
+    std::int64_t last = 0;
+    std::string path;  // of the open file
+    int fd = -1;
+    pid_t pid = 0;  // the process that opened it: a forked child must open its own
+};
+
+StampState& State() {
+    static StampState state;
+    return state;
+}
+
+// The stamp file of the current settings folder, opened once per process and folder; -1 when
+// it cannot be opened.
+int StampFile(StampState& state) {
+    const std::string path =
+        win::PathJoin(win::PathFolder(win::registry::UserHivePath()), kStampFileName);
+    if (state.fd >= 0 && state.path == path && state.pid == getpid()) return state.fd;
+    if (state.fd >= 0) ::close(state.fd);
+    state.fd = -1;
+    std::error_code ec;
+    std::filesystem::create_directories(win::PathFolder(path), ec);
+    state.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    state.path = path;
+    state.pid = getpid();
+    return state.fd;
+}
+
+// Raises `next` above the stamp the file keeps and stores it there; false when the file cannot
+// be locked, read or written.
+bool TakeMachineStamp(int fd, std::int64_t now, std::int64_t& next) {
+    if (::flock(fd, LOCK_EX) != 0) return false;
+    unsigned char bytes[8] = {};
+    std::uint64_t stored = 0;  // little-endian
+    if (::pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
+        for (int i = 7; i >= 0; --i) stored = (stored << 8) | bytes[i];
+    if (stored > 0 && stored < static_cast<std::uint64_t>(now + kStampLead))
+        next = std::max(next, static_cast<std::int64_t>(stored) + 1);
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(next) >> (8 * i));
+    const bool written = ::pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes);
+    ::flock(fd, LOCK_UN);
+    return written;
+}
 
 // "seconds.milliseconds" of a stamp.
 std::string StampText(std::int64_t stamp) {
@@ -21,11 +79,11 @@ namespace quorin {
 std::int64_t NextUidTimeStamp() {
     // A clock before 1970 would print as a huge unsigned number: stamps start after it.
     const std::int64_t now = std::max<std::int64_t>(win::NowMilliseconds(), 0);
-    std::int64_t previous = g_lastStamp.load(std::memory_order_relaxed);
-    std::int64_t next = 0;
-    do {
-        next = std::max(now, previous + 1);
-    } while (!g_lastStamp.compare_exchange_weak(previous, next, std::memory_order_relaxed));
+    StampState& state = State();
+    std::lock_guard lock(state.mutex);
+    std::int64_t next = std::max(now, state.last + 1);
+    if (const int fd = StampFile(state); fd >= 0) TakeMachineStamp(fd, now, next);
+    state.last = next;
     return next;
 }
 

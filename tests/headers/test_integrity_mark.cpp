@@ -1,7 +1,8 @@
 // Stamping the integrity mark: the four turned copies land in the four corners, every write is
 // clipped to the image whatever the sizes (1 x 1, 8 x 8, the mark's own size), every depth with
 // a raw element width is served with values within its range, and stamping twice changes
-// nothing more. The program's mark bitmap is not shipped, so a mark is given to the stamp.
+// nothing more. A mark is given to the stamp, and the program's own marks are stamped on a
+// mismatch.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -159,13 +160,45 @@ TEST(IntegrityMark, RefusesWhatItCannotServe) {
     EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0), 64);
 }
 
-TEST(IntegrityMark, WithoutTheProgramsBitmapNothingIsDrawn) {
-    // The marks' pixels are not shipped: the platform answers null and stamping false.
-    ASSERT_EQ(win::LoadBitmapResource(kIntegrityMarkResource), nullptr);
-    ASSERT_EQ(win::LoadBitmapResource(kIntegrityMarkResourceLarge), nullptr);
-    std::vector<std::uint8_t> pixels(64, 0);
-    EXPECT_FALSE(StampIntegrityMark(MakeHeader(8, 8, 8), pixels.data()));
-    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0), 64);
+// The program's own marks (resources 4003 and 4004): small 8-bit bitmaps with transparent 192s.
+// A checksum mismatch stamps the small one, the large one at 1024 pixels wide or high, each as
+// the rule draws it; sub-type 2 is flagged without a mark.
+TEST(IntegrityMark, TheProgramsMarksAreStampedOnAMismatch) {
+    for (int id : {kIntegrityMarkResource, kIntegrityMarkResourceLarge}) {
+        const win::BitmapResource* mark = win::LoadBitmapResource(id);
+        ASSERT_NE(mark, nullptr) << id;
+        ASSERT_EQ(mark->bitsPerPixel, 8);
+        const auto* end = mark->bits + mark->width * mark->height;
+        EXPECT_GT(std::count(mark->bits, end, 192), 0) << id;
+        EXPECT_LT(std::count(mark->bits, end, 192), mark->width * mark->height) << id;
+    }
+    struct Case {
+        int w, h, id;
+        std::int32_t subType;
+    } cases[] = {{40, 30, 4003, 0}, {1024, 3, 4004, 1}, {3, 1100, 4004, 0}, {40, 30, 4003, 2}};
+    for (const Case& c : cases) {
+        std::vector<std::uint8_t> pixels(std::size_t(c.w) * c.h, 0);
+        CHeader h = MakeHeader(c.w, c.h, 8);
+        h.SetSubType(c.subType);
+        CheckPixelChecksum(h, pixels.data(), true, 12345);
+        EXPECT_EQ(h.GetChecksumMismatch(), 1);
+        std::vector<std::uint8_t> expected(pixels.size(), 0);
+        const win::BitmapResource& m = *win::LoadBitmapResource(c.id);
+        auto put = [&](int x, int y, std::uint8_t v) {
+            if (x >= 0 && y >= 0 && x < c.w && y < c.h) expected[std::size_t(y) * c.w + x] = v;
+        };
+        for (int i = 0; c.subType != 2 && i < m.height; ++i)  // mark rows from the last upwards
+            for (int j = 0; j < m.width; ++j) {
+                const std::uint8_t v = m.bits[(m.height - 1 - i) * m.width + j];
+                if (v == 192) continue;
+                put(j, i, v);
+                put(c.w - 1 - i, j, v);
+                put(c.w - 1 - j, c.h - 1 - i, v);
+                put(i, c.h - 1 - j, v);
+            }
+        EXPECT_EQ(pixels, expected) << c.w << 'x' << c.h << " sub-type " << c.subType;
+        EXPECT_EQ(h.GetChecksum(), ComputePixelChecksum(h, pixels.data()));
+    }
 }
 
 }  // namespace

@@ -184,9 +184,10 @@ TEST(PixelChecksumRecord, AChangedPixelIsFlaggedAndTheFlagStaysWithoutNewChecks)
     CHeaderZel tampered;
     tampered.FromSOMU(*record);
     EXPECT_EQ(tampered.GetChecksumMismatch(), 1);
-    // No mark bitmap is available: nothing is drawn, the flag alone tells.
-    EXPECT_EQ(std::memcmp(before.data(), record->image.pPixels, before.size()), 0);
+    // The mark is drawn into the pixels; the checksum is that of the marked pixels.
+    EXPECT_NE(std::memcmp(before.data(), record->image.pPixels, before.size()), 0);
     EXPECT_EQ(tampered.GetChecksum(), ComputePixelChecksum(tampered, record->image.pPixels));
+    std::memcpy(before.data(), record->image.pPixels, before.size());
 
     ASSERT_TRUE(tampered.ToSOMU(*record));
     EXPECT_EQ(record->bChecksumMismatch, 1);

@@ -1,6 +1,7 @@
 // Independent check of date-time formatting: random fields from 1900 to 2100, formatted under
 // three time zones (one without daylight saving, two with gaps at different hours), must agree
 // with Python's datetime.strftime, and the DICOM date and time texts must parse in pydicom.
+// Dates Python refuses must give empty texts.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -73,10 +74,26 @@ constexpr const char* kPatterns[] = {
 
 // Days and hours where local clocks jump, and the years next to 1970 and 2000.
 constexpr int kFixedFields[][6] = {
-    {2021, 3, 28, 2, 30, 0},    {2021, 10, 31, 2, 30, 0}, {2018, 11, 4, 0, 30, 0},
-    {2019, 2, 16, 23, 30, 0},   {1969, 7, 20, 20, 0, 15}, {1970, 1, 1, 0, 0, 0},
-    {1969, 12, 31, 23, 59, 59}, {2000, 2, 29, 20, 0, 0},  {1900, 1, 1, 0, 0, 0},
+    {2021, 3, 28, 2, 30, 0},
+    {2021, 10, 31, 2, 30, 0},
+    {2018, 11, 4, 0, 30, 0},
+    {2019, 2, 16, 23, 30, 0},
+    {1969, 7, 20, 20, 0, 15},
+    {1970, 1, 1, 0, 0, 0},
+    {1969, 12, 31, 23, 59, 59},
+    {2000, 2, 29, 20, 0, 0},
+    {1900, 1, 1, 0, 0, 0},
     {2100, 12, 31, 23, 59, 59},
+    // Off the calendar (Python refuses them): they must format as unset dates do.
+    {2005, 15, 3, 10, 0, 0},
+    {2005, 2, 31, 10, 0, 0},
+    {2100, 2, 29, 0, 0, 0},
+    {1900, 2, 29, 12, 0, 0},
+    {2005, 4, 31, 0, 0, 0},
+    {2005, 12, 32, 0, 0, 0},
+    {10000, 1, 1, 0, 0, 0},
+    {-4, 1, 1, 0, 0, 0},
+    {2004, 2, 29, 0, 0, 0},
 };
 
 std::string Record(const CInfosDateTime& dt, const char* pattern) {

@@ -2,10 +2,14 @@
 // SDK image record field by field.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "common/test_settings.h"
+#include "platform/devicelib.h"
+#include "platform/registry.h"
 #include "records/equipment.h"
 #include "test_records_fields.h"
 
@@ -102,6 +106,55 @@ TEST(EquipmentRecord, VersionListOfADeviceLibrary) {
     std::string full(300, 'x');
     quorin::AppendVersionEntries(entries, full);
     EXPECT_EQ(full.size(), 324u);
+}
+
+// A device library built beside the suite, found through the environment or the settings:
+// its modules are reported and its list goes back to it; no search path, another name or a
+// relative folder find nothing.
+TEST(EquipmentRecord, VersionQueryOfALibraryOnTheSearchPath) {
+    quorin::test::ScopedSettings settings;
+    struct PathVariable {
+        explicit PathVariable(const std::string& value) {
+            setenv("QUORIN_DEVICE_LIBRARY_PATH", value.c_str(), 1);
+        }
+        ~PathVariable() { unsetenv("QUORIN_DEVICE_LIBRARY_PATH"); }
+    };
+    const std::string modules =
+        "Sensix#2.4.1#Sensor drive#Acquisition Software Module\\"
+        "SensixFirmwa#10.0#Firmware#Acquisition Software Module\\";
+    struct Case {
+        const char* path;  // of the environment; null: the settings give the folder
+        const char* library;
+        bool found;
+    } cases[] = {
+        {"", "Sensix.dll", false},
+        {"/nowhere:" QUORIN_TEST_DEVICE_DIR, "Sensix.dll", true},
+        {"/nowhere;" QUORIN_TEST_DEVICE_DIR, "C:\\Program Files\\Quorin\\Sensix.DLL", true},
+        {QUORIN_TEST_DEVICE_DIR, "Other.dll", false},
+        {"tests/devicelib", "Sensix.dll", false},
+        {nullptr, "Sensix.dll", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.path ? c.path : "(settings)") + " " + c.library);
+        win::registry::ClearHives();
+        if (c.path == nullptr)
+            win::registry::LoadHiveText(0,
+                                        "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\QUORIN\\"
+                                        "Devices]\n\"LibraryPath\"=\"" QUORIN_TEST_DEVICE_DIR
+                                        "\"\n");
+        PathVariable variable(c.path ? c.path : "");
+        std::string out = "kept\\";
+        CEquipment::GetAcquisitionModuleVersion(c.library, out);
+        EXPECT_EQ(out, c.found ? "kept\\" + modules : "kept\\");
+        if (!c.found) continue;
+        win::HMODULE library = win::LoadLibraryA(c.library);
+        ASSERT_NE(library, nullptr);
+        auto listsOut = reinterpret_cast<int (*)()>(win::GetProcAddress(library, "QVTestListsOut"));
+        ASSERT_NE(listsOut, nullptr);
+        EXPECT_EQ(listsOut(), 0);  // the list went back through QVFreeVersion
+        EXPECT_EQ(win::GetProcAddress(library, "NoSuchExport"), nullptr);
+        EXPECT_TRUE(win::FreeLibrary(library));
+    }
 }
 
 TEST(DetectorRecord, RoundTrip) {

@@ -166,6 +166,29 @@ TEST(LutGray, ValuesAreKeptWithinTheRangeOfTheMaximum) {
     EXPECT_EQ(zero.GetGamma(), 127);
 }
 
+// A maximum of one entry leaves the range [-(M/2), M/2 - 1] empty: every value is neutral, from
+// a record, SetSettings or SetWindow alike, and the table is the identity (inverted on demand).
+TEST(LutGray, MaximumOfOneEntryIsNeutral) {
+    SOMULUTSettings block{};
+    block.nBrightness = 5;
+    block.nContrast = -7;
+    block.nGamma = 9;
+    block.nMaxEntries = 1;
+    CInfosLUTGray fromRecord(239, 256), fromSettings(239, 256), fromWindow(239, 256);
+    fromRecord.FromSettings(block);
+    ASSERT_TRUE(fromSettings.SetSettings(100, -100, 3, 1, 1));
+    fromWindow.SetWindow(10, 20, 0, 256, 1);
+    for (const CInfosLUTGray* lut : {&fromRecord, &fromSettings, &fromWindow}) {
+        EXPECT_EQ(lut->GetMaxEntries(), 1);
+        EXPECT_EQ(lut->GetBrightness(), 0);
+        EXPECT_EQ(lut->GetContrast(), 0);
+        EXPECT_EQ(lut->GetGamma(), 0);
+        const auto table = Table(*lut, 256);
+        const bool inverted = lut == &fromSettings;
+        for (std::uint32_t i = 0; i < 256; ++i) ASSERT_EQ(table[i], inverted ? 255 - i : i);
+    }
+}
+
 TEST(LutGray, MaskDecidesWhatCounts) {
     CInfosLUTGray zel(7, 256), header(239, 256), noGamma(6, 256);
     EXPECT_TRUE(zel.IsValid(1));

@@ -59,16 +59,28 @@ TEST_F(Settings, EarlierLayersWin) {
     EXPECT_STREQ(text, "m");
 }
 
-TEST_F(Settings, WrongTypeInTheFirstLayerGoesOnToTheNext) {
-    Layer(0, kUser, "\"Value\"=\"5\"\n\"Text\"=dword:00000001\n");
-    Layer(1, kDefault, "\"Value\"=dword:00000005\n\"Text\"=\"from default\"\n");
+// A value of the wrong type: the number reader asks the next layer; the key object's text
+// query stops at the layer that answered and gives the default and false. A layer whose query
+// fails (no such value, or too long for the buffer) still passes the question on.
+TEST_F(Settings, WrongTypeInALayer) {
+    std::string bytes40 = "00";  // a REG_BINARY value larger than the 32-byte buffer
+    for (int i = 1; i < 40; ++i) bytes40 += ",00";
+    Layer(0, kUser, "\"Value\"=\"5\"\n\"Text\"=dword:00000001\n\"Big\"=hex:" + bytes40 + "\n");
+    Layer(1, kDefault,
+          "\"Value\"=dword:00000005\n\"Text\"=\"from default\"\n\"Later\"=dword:00000002\n"
+          "\"Big\"=\"fits\"\n");
+    Layer(2, kMachine, "\"Later\"=\"from machine\"\n");
     std::int32_t v = 0;
     EXPECT_TRUE(GetRegistryDword("QUORIN\\T", "Value", &v, 9));
     EXPECT_EQ(v, 5);
     CRegistryKey key("QUORIN\\T", CRegistryKey::kRead);
     char text[32];
-    EXPECT_TRUE(key.QueryString("Text", text, sizeof text, ""));
-    EXPECT_STREQ(text, "from default");
+    EXPECT_FALSE(key.QueryString("Text", text, sizeof text, "dflt"));
+    EXPECT_STREQ(text, "dflt");
+    EXPECT_FALSE(key.QueryString("Later", text, sizeof text, "dflt"));  // layer 2 answers
+    EXPECT_STREQ(text, "dflt");
+    EXPECT_TRUE(key.QueryString("Big", text, sizeof text, "dflt"));
+    EXPECT_STREQ(text, "fits");
     // A REG_DWORD of the wrong size is no number either.
     registry::ClearHives();
     Layer(0, kUser, "\"Value\"=hex(4):01,02\n");

@@ -1,12 +1,15 @@
 // UIDs: the generated form, the length limit, derived and number-built UIDs, and uniqueness
-// under threads checked by pydicom.
+// under threads and across processes checked by pydicom.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <thread>
 #include <unordered_set>
 #include <vector>
 
+#include "common/test_settings.h"
 #include "common/test_util.h"
 #include "records/uid.h"
 
@@ -137,6 +140,52 @@ TEST(UidThreads, DistinctAndValidForPydicom) {
         std::string(QUORIN_PYTHON) + " " +
         quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/check_uids.py")) + " " +
         quorin::test::ShellQuote(path));
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("checked 100000"), std::string::npos) << result.output;
+}
+
+// Two processes sharing a settings folder, released at the same moment, 50,000 UIDs each:
+// their time stamps come from one machine-wide sequence, so no UID is made twice.
+TEST(UidProcesses, TwoProcessesAtOnceNeverCollide) {
+    constexpr int kPerProcess = 50000;
+    quorin::test::ScopedSettings settings;
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    pid_t children[2];
+    for (int p = 0; p < 2; ++p) {
+        children[p] = fork();
+        ASSERT_GE(children[p], 0);
+        if (children[p] == 0) {
+            close(gate[1]);
+            char byte;
+            (void)!read(gate[0], &byte, 1);  // returns at the parent's close: both start at once
+            std::ofstream out(settings.file("uids" + std::to_string(p) + ".txt"));
+            CUid uid;
+            for (int i = 0; i < kPerProcess; ++i)
+                out << (uid.GenerateInstanceUID() ? uid.GetText() : std::string()) << '\n';
+            out.close();
+            _exit(out ? 0 : 1);
+        }
+    }
+    close(gate[0]);
+    close(gate[1]);
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    // pydicom: valid, and all distinct.
+    const std::string all = settings.file("uids.txt");
+    ASSERT_EQ(
+        quorin::test::RunCommand("cat " + quorin::test::ShellQuote(settings.file("uids0.txt")) +
+                                 " " + quorin::test::ShellQuote(settings.file("uids1.txt")) +
+                                 " > " + quorin::test::ShellQuote(all))
+            .status,
+        0);
+    const quorin::test::CommandResult result = quorin::test::RunCommand(
+        std::string(QUORIN_PYTHON) + " " +
+        quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/check_uids.py")) + " " +
+        quorin::test::ShellQuote(all));
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("checked 100000"), std::string::npos) << result.output;
 }
