@@ -1,6 +1,6 @@
 // Uses libquorin.so as another program would: reads an older image file through the V5Files
-// exports (its size and kind, header records, pixels and preview record), then runs the
-// histogram statistics chain on a histogram of its own and deletes every result.
+// exports (its size and kind, header records, pixels and preview record), runs the statistics
+// functions on a vector, a matrix and a histogram of its own, and deletes every result.
 //
 //   quorin_example OLDFILE.tif HISTOGRAM.txt
 //
@@ -79,6 +79,23 @@ void PrintMatrix(const char* name, const Matrix& m) {
     }
 }
 
+// A vector and a matrix of the caller's own values, through the first steps on their own.
+int RunSmallSteps() {
+    double values[] = {0, 2, 4, 8};
+    Vector vector(4, values, false);  // a copy of the values
+    std::unique_ptr<Vector> slopes(CImgStatistic::CalculateFirstDerivation(&vector, 2));
+    Matrix rows(5, 2);
+    const double signs[] = {0, 0, 1, 1, 3, 0, 4, 1, 5, -1};
+    for (unsigned i = 0; i < 10; ++i) rows.Data()[i] = signs[i];
+    std::unique_ptr<Matrix> extremes(CImgStatistic::CalculateCurvature(&rows));
+    if (!slopes || !extremes) return 1;
+    std::printf("slopes");
+    for (unsigned i = 0; i < slopes->Size(); ++i) std::printf(" %g", (*slopes)[i]);
+    std::printf("\n");
+    PrintMatrix("curvature", *extremes);
+    return 0;
+}
+
 // The chain the panoramic enhancement runs: slopes, sign changes, extremes, segment
 // statistics, the modes that matter and the characteristic points of the contrast curve.
 int RunStatistics(const char* path) {
@@ -118,6 +135,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int old = ReadOldFile(argv[1]);
+    const int small = RunSmallSteps();
     const int statistics = RunStatistics(argv[2]);
-    return old != 0 || statistics != 0 ? 1 : 0;
+    return old != 0 || small != 0 || statistics != 0 ? 1 : 0;
 }

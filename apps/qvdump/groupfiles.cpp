@@ -6,17 +6,15 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <string_view>
 
 #include "nativefiles/contextdata.h"
 #include "nativefiles/fmsdata.h"
+#include "platform/lasterror.h"
+#include "platform/path.h"
 #include "platform/textcodec.h"
 
 namespace qvdump {
 namespace {
-
-// The Windows code a group gives when the file's root element is not the one it reads.
-constexpr std::int32_t kWrongRoot = 1629;
 
 const char* ClassName(std::int32_t id) {
     switch (id) {
@@ -39,20 +37,9 @@ const char* ClassName(std::int32_t id) {
     }
 }
 
-std::string Lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    return out;
-}
-
+// The extension of the last path component, upper-cased (".FMS").
 std::string Extension(const char* path) {
-    const std::string_view p(path);
-    const auto dot = p.rfind('.');
-    const auto slash = p.find_last_of("/\\");
-    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
-        return "";
-    return Lower(p.substr(dot));
+    return win::ToUpperAnsi(win::PathExtension(path));
 }
 
 // Texts of the group files are in the system's code page; the terminal takes UTF-8.
@@ -189,18 +176,18 @@ void PrintGroup(CCoreGroupData& group, const std::string& indent) {
 
 // Loads by the kind the file says it is: ".cqv" a context (either form); any other name a
 // series, else a template, else an XML context, each tried only while the root element was
-// the wrong one. `group` holds the last attempt, loaded or not.
+// the wrong one (ERROR_DATATYPE_MISMATCH). `group` holds the last attempt, loaded or not.
 bool Load(const char* path, std::unique_ptr<CCoreGroupData>& group) {
-    if (Extension(path) == ".cqv") {
+    if (Extension(path) == ".CQV") {
         group = std::make_unique<CCqvDataQV5>();
         return group->Load(path);
     }
     group = std::make_unique<CFmsData>();
     if (group->Load(path)) return true;
-    if (group->GetErrorCode() != kWrongRoot) return false;
+    if (group->GetErrorCode() != std::int32_t(win::ERROR_DATATYPE_MISMATCH)) return false;
     group = std::make_unique<CFmsTemplateData>();
     if (group->Load(path)) return true;
-    if (group->GetErrorCode() != kWrongRoot) return false;
+    if (group->GetErrorCode() != std::int32_t(win::ERROR_DATATYPE_MISMATCH)) return false;
     group = std::make_unique<CCqvData>();
     return group->Load(path);
 }
@@ -209,15 +196,17 @@ bool Load(const char* path, std::unique_ptr<CCoreGroupData>& group) {
 
 bool IsGroupFile(const char* path) {
     const std::string ext = Extension(path);
-    return ext == ".fms" || ext == ".cqv";
+    return ext == ".FMS" || ext == ".CQV";
 }
 
 bool DumpGroupFile(const char* path) {
     std::printf("# %s\n", path);
     std::unique_ptr<CCoreGroupData> group;
     if (!Load(path, group)) {
-        std::printf("load failed: error %d: %s\n", group->GetErrorCode(),
-                    Text(group->GetErrorText()).c_str());
+        // System texts end with a line break of their own.
+        std::string reason = Text(group->GetErrorText());
+        reason.erase(reason.find_last_not_of("\r\n") + 1);
+        std::printf("load failed: error %d: %s\n", group->GetErrorCode(), reason.c_str());
         return false;
     }
     PrintGroup(*group, "");
