@@ -17,6 +17,7 @@
 #include "dicom/datasetdump.h"
 #include "dicom/dicomfile.h"
 #include "dicom/element.h"
+#include "groupfiles.h"
 #include "oldfiles.h"
 #include "platform/lasterror.h"
 
@@ -112,6 +113,12 @@ int main(int argc, char** argv) {
             old.page = std::atoi(argv[++i]);
         } else if (std::strcmp(argv[i], "--reduced") == 0) {
             old.reduced = true;
+        } else if (std::strcmp(argv[i], "--group") == 0 && i + 1 < argc) {
+            anyFile = true;
+            if (!qvdump::DumpGroupFile(argv[++i])) failed = true;
+        } else if (qvdump::IsGroupFile(argv[i])) {
+            anyFile = true;
+            if (!qvdump::DumpGroupFile(argv[i])) failed = true;
         } else if (qvdump::IsOldFile(argv[i])) {
             anyFile = true;
             if (!qvdump::DumpOldFile(argv[i], old)) failed = true;
@@ -127,7 +134,7 @@ int main(int argc, char** argv) {
     if (!anyFile) {
         std::fprintf(stderr,
                      "usage: qvdump [--header] [--canonical] [--bmp OUT.bmp] [--page N] "
-                     "[--reduced] FILE...\n");
+                     "[--reduced] [--group GROUPFILE] FILE...\n");
         return 2;
     }
     return failed ? 1 : 0;

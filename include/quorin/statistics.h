@@ -5,13 +5,9 @@
 #pragma once
 
 #include "quorin/export.h"
-
-template <class T, class I>
-class CTVector;
-template <class T, class I>
-class CTMatrix;
-template <class P, class I, class B>
-class CTHistogram;
+#include "quorin/histogram.h"
+#include "quorin/matrix.h"
+#include "quorin/vector.h"
 
 class QUORIN_EXPORT CImgStatistic {
   public:

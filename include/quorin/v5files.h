@@ -11,10 +11,9 @@
 #pragma once
 #include <string>
 
+#include "quorin/basicpreview.h"
 #include "quorin/export.h"
-
-class CHeader;
-struct SBasicPreviewInfo;
+#include "quorin/header.h"
 
 extern "C" {
 

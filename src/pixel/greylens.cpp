@@ -6,6 +6,7 @@
 
 #include "pixel/histogram.h"
 #include "records/dib.h"
+#include "records/dibbuffer.h"
 
 namespace quorin {
 

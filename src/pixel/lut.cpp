@@ -4,15 +4,6 @@
 #include <cmath>
 #include <limits>
 
-template class CTVector<unsigned char>;
-template class CTVector<unsigned short>;
-template class CTVector<unsigned int>;
-template class CTVector<double>;
-template class CTMatrix<unsigned char>;
-template class CTMatrix<unsigned short>;
-template class CTMatrix<unsigned int>;
-template class CTMatrix<double>;
-
 template <class T, class I>
 T CTLut<T, I>::Level(std::uint64_t value) const {
     const std::uint64_t top = m_levels > 0 ? m_levels - 1 : 0;

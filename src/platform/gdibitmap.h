@@ -6,15 +6,9 @@
 #include <vector>
 
 #include "platform/bitmap.h"
+#include "quorin/rect.h"
 
 namespace win {
-
-struct RECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
-};
 
 constexpr DWORD BI_BITFIELDS = 3;
 

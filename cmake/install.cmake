@@ -1,0 +1,26 @@
+# cmake --install: libquorin.so (versioned, with its soname), libquorin.a, the public headers
+# under include/quorin/, the CMake package (find_package(quorin) -> quorin::quorin, the shared
+# library, and quorin::quorin_static) and the pkg-config file quorin.pc.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS quorin_shared quorin EXPORT quorinTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/quorin DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h")
+
+set(QUORIN_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/quorin)
+install(EXPORT quorinTargets NAMESPACE quorin:: FILE quorinTargets.cmake
+  DESTINATION ${QUORIN_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/quorinConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/quorinConfig.cmake INSTALL_DESTINATION ${QUORIN_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/quorinConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/quorinConfig.cmake
+  ${PROJECT_BINARY_DIR}/quorinConfigVersion.cmake DESTINATION ${QUORIN_CMAKE_DIR})
+
+# The prefix is found from the file's own place, so the installed tree can move.
+string(REGEX REPLACE "[^/]+" ".." QUORIN_PC_PREFIX "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/quorin.pc.in ${PROJECT_BINARY_DIR}/quorin.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/quorin.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
