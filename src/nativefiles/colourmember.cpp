@@ -134,6 +134,8 @@ int ReadContainerMember(const char* path, CColourMember* m, bool wantDrawing) {
     // Rows of other depths would not fill a 24-bit row as they are.
     if ((depth != 24 && depth != 8) || !SaneSize(m->width, m->height)) return -118;
     ConvertStoredColourRecord(stored, size, m->record);
+    if (int r = CheckOldTiffImage(c.get(), kOldTiffMainImage, 0); r != 0)
+        return TranslateOldTiffCode(r);
 
     DibHolder dib{CreateDIB(m->width, m->height, 24)};
     if (dib.dib == nullptr) return -120;
