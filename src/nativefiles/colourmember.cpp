@@ -72,7 +72,9 @@ int ReadJpegMember(const char* path, CColourMember* m) {
     int components = 0;
     if (DecodeJpegFile(path, &m->width, &m->height, &components, comment, sizeof comment) != 0)
         return -112;
-    if ((components != 1 && components != 3) || !SaneSize(m->width, m->height)) return -118;
+    if ((components != 1 && components != 3) || !SaneSize(m->width, m->height) ||
+        !OldJpegFileHolds(path, m->width, m->height, components))
+        return -118;
     ConvertShortColourRecord(reinterpret_cast<const std::uint8_t*>(comment), m->record);
     m->lossy = true;
 

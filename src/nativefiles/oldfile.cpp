@@ -164,7 +164,8 @@ int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
     if (components != 1) return kOldNotReadable;
     if (width < 1 || height < 1 ||
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
-            kOldTiffMaxImageBytes)
+            kOldTiffMaxImageBytes ||
+        !OldJpegFileHolds(path, width, height, components))
         return kOldNotReadable;
     ConvertJpegComment(comment, width, height, out->record);
     out->lossy = 1;

@@ -650,8 +650,8 @@ int CheckOldTiffImage(OldTiffContext* c, int subfileType, int page) {
     if (image.compression == 6) {
         // The header segments are read and summed; the running sum stays the file's own.
         const std::uint32_t sum = c->byteSum;
-        const int r = ReadJpegStrip(c, *image.d, image.width, image.height, image.depth, nullptr,
-                                    nullptr);
+        const int r =
+            ReadJpegStrip(c, *image.d, image.width, image.height, image.depth, nullptr, nullptr);
         c->byteSum = sum;
         return r;
     }
@@ -670,8 +670,8 @@ int ReadOldTiffRows(OldTiffContext* c, int subfileType, int page, OldTiffRowFn r
     ImageOf image;
     int result = ChooseImage(c, subfileType, page, &image);
     if (result == 0 && image.compression == 6)
-        result = ReadJpegStrip(c, *image.d, image.width, image.height, image.depth, rowFn,
-                               rowContext);
+        result =
+            ReadJpegStrip(c, *image.d, image.width, image.height, image.depth, rowFn, rowContext);
     else if (result == 0)
         result = ReadStrips(c, *image.d, image.width, image.height, image.depth, image.compression,
                             rowFn, rowContext);
@@ -687,6 +687,18 @@ bool OldJpegStreamHolds(std::uint64_t streamBytes, std::int64_t width, std::int6
                                  ((static_cast<std::uint64_t>(height) + 7) / 8) *
                                  (components == 1 ? 1 : 4);
     return 2 * blocks <= 8 * streamBytes;
+}
+
+bool OldJpegFileHolds(const char* path, std::int64_t width, std::int64_t height,
+                      std::int32_t components) {
+    if (path == nullptr) return false;
+    win::HANDLE file = win::CreateFileA(path, win::GENERIC_READ, win::FILE_SHARE_READ, nullptr,
+                                        win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == win::INVALID_HANDLE_VALUE) return false;
+    win::DWORD high = 0;
+    const win::DWORD low = win::GetFileSize(file, &high);
+    win::CloseHandle(file);
+    return OldJpegStreamHolds((std::uint64_t{high} << 32) | low, width, height, components);
 }
 
 int TranslateOldTiffCode(int code) {

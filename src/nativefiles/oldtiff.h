@@ -40,6 +40,9 @@ constexpr int kOldTiffMaxStripOverlap = 4;
 // unit of 16 x 8 pixels holds four blocks.
 bool OldJpegStreamHolds(std::uint64_t streamBytes, std::int64_t width, std::int64_t height,
                         std::int32_t components);
+// The same for a whole ".jpg" file (false when it cannot be opened).
+bool OldJpegFileHolds(const char* path, std::int64_t width, std::int64_t height,
+                      std::int32_t components);
 
 // Subfile types the readers ask for.
 constexpr int kOldTiffMainImage = 0;

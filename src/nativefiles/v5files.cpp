@@ -252,8 +252,7 @@ int ReadInformation(const char* path, CHeader& header, int pageNumber) {
     // What is stored is what callers size their buffers from: it must fit the 16-bit fields and
     // be an image the pixel road would make.
     if (!readable || width < 1 || height < 1 || width > 65535 || height > 65535 ||
-        static_cast<std::uint64_t>(width * height * std::max(samples, 1)) >
-            kOldTiffMaxImageBytes) {
+        static_cast<std::uint64_t>(width * height * std::max(samples, 1)) > kOldTiffMaxImageBytes) {
         header.SetImageType(0);
         return kOldNotReadable;
     }
