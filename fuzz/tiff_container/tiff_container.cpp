@@ -34,11 +34,12 @@ void Row(void* context, std::int32_t row, const std::uint8_t* bytes) {
 }
 
 void ReadImage(OldTiffContext* c, int type) {
-    std::int32_t w = 0, h = 0, compression = 0, depth = 0;
     std::uint8_t description[356];
     std::uint32_t descriptionSize = sizeof description;
-    const int info =
-        ReadOldTiffInfo(c, type, 0, &w, &h, &compression, &depth, description, &descriptionSize);
+    ReadOldTiffInfo(c, type, 0, nullptr, nullptr, nullptr, nullptr, description, &descriptionSize);
+    // The sizes alone, as the check before decoding weighs them.
+    std::int32_t w = 0, h = 0, compression = 0, depth = 0;
+    const int info = ReadOldTiffInfo(c, type, 0, &w, &h, &compression, &depth, nullptr, nullptr);
     std::uint32_t drawingSize = 0;
     if (GetOldTiffDrawingSize(c, type, &drawingSize) == 0 && drawingSize < (1u << 20)) {
         std::string drawing(drawingSize, '\0');
