@@ -3,10 +3,12 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "nativefiles/basicpreview.h"
+#include "nativefiles/oldtiff.h"
 #include "platform/bitmap.h"
 #include "quorin/v5files.h"
 #include "records/headerkinds.h"
@@ -146,6 +148,42 @@ bool WriteBmp(const char* path, const std::vector<std::uint8_t>& pixels, int wid
     return std::fclose(f) == 0 && ok;
 }
 
+// What a public result of the exports means.
+const char* ResultText(int result) {
+    switch (result) {
+        case 0:
+            return "";
+        case 1:
+            return " (cannot open the file)";
+        case 2:
+            return " (a read failed)";
+        case 5:
+            return " (no image of the wanted kind)";
+        case 7:
+            return " (refused: not a readable older file)";
+        case 8:
+            return " (out of memory)";
+        default:
+            return " (refused)";
+    }
+}
+
+// The caller's pixel buffer, sized from the information answer only after checking it: sides of
+// 1 to 65,535, 0, 1 or 3 samples, and no more bytes than the readers ever deliver.
+bool AllocatePixels(const CHeader& header, std::vector<std::uint8_t>& pixels) {
+    const std::uint64_t width = header.GetWidth(), height = header.GetHeight();
+    const std::int32_t samples = header.GetSamplesPerPixel();
+    if (width < 1 || height < 1 || (samples != 0 && samples != 1 && samples != 3)) return false;
+    const std::uint64_t bytes = width * height * static_cast<std::uint64_t>(samples);
+    if (bytes > kOldTiffMaxImageBytes) return false;
+    try {
+        pixels.assign(static_cast<std::size_t>(bytes), 0);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool IsOldFile(const char* path) {
@@ -162,15 +200,19 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
     std::unique_ptr<CHeader> header = MakeHeader(probe.GetImageType());
     header->SetSubType(options.reduced ? 2 : 0);
     if (result == 0) result = V5Files_ReadQVImageInformation(path, header.get(), options.page);
-    std::printf("information: result %d\n", result);
+    std::printf("information: result %d%s\n", result, ResultText(result));
     bool ok = result == 0;
+    const int samples = header->GetSamplesPerPixel();
+    std::vector<std::uint8_t> pixels;
+    if (ok && !AllocatePixels(*header, pixels)) {
+        std::printf("image: refused: %u x %u pixels of %d samples is no image the readers make\n",
+                    header->GetWidth(), header->GetHeight(), samples);
+        ok = false;
+    }
     if (ok) {
-        const int samples = header->GetSamplesPerPixel();
-        std::vector<std::uint8_t> pixels(static_cast<std::size_t>(header->GetWidth()) *
-                                         header->GetHeight() * (samples > 0 ? samples : 0));
         result = V5Files_ReadImage(path, header.get(), options.page,
                                    pixels.empty() ? nullptr : pixels.data());
-        std::printf("image: result %d\n", result);
+        std::printf("image: result %d%s\n", result, ResultText(result));
         PrintHeader(*header);
         ok = result == 0;
         if (ok && options.bmpPath != nullptr) {

@@ -24,7 +24,6 @@ const std::string& ScratchFile() {
         const int fd = mkstemp(pattern.data());
         Check(fd >= 0);
         close(fd);
-        std::atexit([] { std::remove(ScratchFile().c_str()); });
         return pattern;
     }();
     return path;
@@ -57,5 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     (void)win::GetPrivateProfileIntA("CR Filter", "Level", -1, ScratchFile().c_str());
     (void)win::GetPrivateProfileIntA("a", "b", 5, ScratchFile().c_str());
+    // Written anew for each input: nothing stays behind between inputs or after the process.
+    std::remove(ScratchFile().c_str());
     return 0;
 }

@@ -1,23 +1,17 @@
 // The 5-6-5 colour member reader over arbitrary files: header, then pixels into a DIB.
 #include "nativefiles/rgb565.h"
 
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "platform/notify.h"
+#include "../common/scratch.h"
 #include "records/dib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/fuzz_rgb565_" + std::to_string(getpid()) + ".tif";
-    if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-        std::fwrite(data, 1, size, f);
-        std::fclose(f);
-    } else {
-        return 0;
-    }
+    const fuzzscratch::Folder folder;
+    const std::string path = folder.Write("c.tif", data, size);
+    if (path.empty()) return 0;
     std::int32_t w = 0, h = 0, depth = 0;
     std::uint8_t description[kRgb565DescriptionBytes];
     if (ReadRgb565Header(path.c_str(), &w, &h, &depth, description) != 0) return 0;

@@ -7,7 +7,8 @@
 #include "v5files_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = v5fuzz::WriteInput(data, size);
+    const fuzzscratch::Folder folder;
+    const std::string path = v5fuzz::WriteInput(folder, data, size);
     if (path.empty()) return 0;
     V5Files_IsOldQuorinFile(path.c_str());
     V5Files_IsFMSFile(path.c_str());
@@ -17,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         V5Files_ReadQVImageInformation(path.c_str(), &header, data[0] & 3);
     }
     // Named otherwise, the file is probed.
-    const std::string other = v5fuzz::Folder() + "/probe.tif";
+    const std::string other = folder.file("probe.tif");
     std::rename(path.c_str(), other.c_str());
     V5Files_IsOldQuorinFile(other.c_str());
     CHeader header;

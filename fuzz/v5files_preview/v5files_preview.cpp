@@ -4,7 +4,8 @@
 #include "quorin/v5files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = v5fuzz::WriteInput(data, size);
+    const fuzzscratch::Folder folder;
+    const std::string path = v5fuzz::WriteInput(folder, data, size);
     if (path.empty()) return 0;
     SBasicPreviewInfo info;
     V5Files_ReadBasicPreviewInformation(path, info);

@@ -72,7 +72,9 @@ int ReadJpegMember(const char* path, CColourMember* m) {
     int components = 0;
     if (DecodeJpegFile(path, &m->width, &m->height, &components, comment, sizeof comment) != 0)
         return -112;
-    if ((components != 1 && components != 3) || !SaneSize(m->width, m->height)) return -118;
+    if ((components != 1 && components != 3) || !SaneSize(m->width, m->height) ||
+        !OldJpegFileHolds(path, m->width, m->height, components))
+        return -118;
     ConvertShortColourRecord(reinterpret_cast<const std::uint8_t*>(comment), m->record);
     m->lossy = true;
 
@@ -134,6 +136,8 @@ int ReadContainerMember(const char* path, CColourMember* m, bool wantDrawing) {
     // Rows of other depths would not fill a 24-bit row as they are.
     if ((depth != 24 && depth != 8) || !SaneSize(m->width, m->height)) return -118;
     ConvertStoredColourRecord(stored, size, m->record);
+    if (int r = CheckOldTiffImage(c.get(), kOldTiffMainImage, 0); r != 0)
+        return TranslateOldTiffCode(r);
 
     DibHolder dib{CreateDIB(m->width, m->height, 24)};
     if (dib.dib == nullptr) return -120;

@@ -4,6 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// The most bytes one input byte can decode to. After a clear the k-th code yields at most k bytes
+// (every table string is the previous one plus a byte), and a table fills after 3,839 codes of
+// 9 to 12 bits: 7,370,880 bytes from 5,408 bytes of codes, 1,363.2 per byte at best.
+constexpr std::uint64_t kLzwMaxExpansion = 1364;
+
 // Decodes one strip into `out` and returns the number of bytes written. Decoding stops at the
 // end code, at the end of the input, when the output is full (the last string is cut), or at
 // the first code a sound encoder cannot produce (a code above the next free entry, a string

@@ -166,7 +166,8 @@ int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
     if (components != 1) return kOldNotReadable;
     if (width < 1 || height < 1 ||
         static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) >
-            kOldTiffMaxImageBytes)
+            kOldTiffMaxImageBytes ||
+        !OldJpegFileHolds(path, width, height, components))
         return kOldNotReadable;
     ConvertJpegComment(comment, width, height, out->record, &out->dated);
     out->lossy = 1;
@@ -266,14 +267,18 @@ int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOld
     if (int r = Open(path, &context); r != 0) return r;
     std::uint8_t stored[kOldRecordBytes] = {};
     std::uint32_t storedSize = sizeof stored;
-    int r = ReadOldTiffInfo(context.get(), subfile, subfile == kOldTiffPage ? page : 0, &w, &h,
-                            nullptr, &d, stored, &storedSize);
+    int usedSubfile = subfile, usedPage = subfile == kOldTiffPage ? page : 0;
+    int r = ReadOldTiffInfo(context.get(), usedSubfile, usedPage, &w, &h, nullptr, &d, stored,
+                            &storedSize);
     if (r != 0 && flag) {
         flag = false;
         storedSize = sizeof stored;
-        r = ReadOldTiffInfo(context.get(), kOldTiffMainImage, 0, &w, &h, nullptr, &d, stored,
+        usedSubfile = kOldTiffMainImage, usedPage = 0;
+        r = ReadOldTiffInfo(context.get(), usedSubfile, usedPage, &w, &h, nullptr, &d, stored,
                             &storedSize);
     }
+    // The size answered is one the pixel road reads (the half-size form is read raw).
+    if (r == 0 && d != 6) r = CheckOldTiffImage(context.get(), usedSubfile, usedPage);
     context.reset();
     if (subTypeFlag != nullptr) *subTypeFlag = flag;
     if (r != 0) return TranslateOldTiffCode(r);
@@ -381,9 +386,8 @@ int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileT
     out->lossy = (c == 6 || d == 6) ? 1 : 0;
     if (derived) std::memset(out->record + R::kIntegritySum, 0, 4);
     if (d != 8 && d != 24) return kOldNotReadable;
-    if (static_cast<std::uint64_t>(w) * static_cast<std::uint64_t>(h) * (d / 8) >
-        kOldTiffMaxImageBytes)
-        return kOldNotReadable;
+    if (int r = CheckOldTiffImage(context, subfileType, page); r != 0)
+        return TranslateOldTiffCode(r);
 
     DibOwner dib;
     dib.dib = CreateDIB(w, h, d);

@@ -136,6 +136,13 @@ int ReadAt(OldTiffContext* c, std::uint64_t offset, void* buffer, std::uint64_t 
     return 0;
 }
 
+// Reads image data (strips, JPEG streams) within what is left of the image's budget.
+int ReadImageData(OldTiffContext* c, std::uint64_t offset, void* buffer, std::uint64_t length) {
+    if (length > c->readBudget) return kOldTiffReadFailed;
+    c->readBudget -= length;
+    return ReadAt(c, offset, buffer, length);
+}
+
 void AddToSum(OldTiffContext* c, const std::uint8_t* bytes, std::size_t length) {
     std::uint32_t sum = c->byteSum;
     for (std::size_t i = 0; i < length; ++i) sum += bytes[i];
@@ -259,19 +266,21 @@ struct JpegRoad {
     OldTiffContext* c;
     std::uint64_t offset;  // next byte of the stream
     std::uint64_t left;    // bytes of the stream not yet read
+    std::uint64_t length;  // of the whole stream
     std::int32_t width, height, components;
-    OldTiffRowFn rowFn;
+    OldTiffRowFn rowFn;  // null: the frame is checked and nothing is decoded
     void* rowContext;
     COldBlock row;  // a colour row turned back to red, green, blue
     bool readFailed = false;
     bool beginRefused = false;
+    bool framePassed = false;
 };
 
 int JpegRead(void* context, std::uint8_t* buffer, int size) {
     auto* r = static_cast<JpegRoad*>(context);
     if (r->left == 0) return -1;
     const std::uint64_t n = std::min<std::uint64_t>(r->left, static_cast<std::uint64_t>(size));
-    if (ReadAt(r->c, r->offset, buffer, n) != 0) {
+    if (ReadImageData(r->c, r->offset, buffer, n) != 0) {
         r->readFailed = true;
         return -1;
     }
@@ -281,18 +290,22 @@ int JpegRead(void* context, std::uint8_t* buffer, int size) {
     return static_cast<int>(n);
 }
 
-// A stream whose picture differs from the directory's would write outside the caller's rows.
+// A stream whose picture differs from the directory's would write outside the caller's rows;
+// one too short for its blocks would be decoded from nothing.
 int JpegBegin(void* context, int width, int height, int components, const char*) {
     auto* r = static_cast<JpegRoad*>(context);
-    if (width != r->width || height != r->height || components != r->components) {
+    if (width != r->width || height != r->height || components != r->components ||
+        !OldJpegStreamHolds(r->length, width, height, components)) {
         r->beginRefused = true;
         return -1;
     }
-    return 0;
+    r->framePassed = true;
+    return r->rowFn != nullptr ? 0 : -1;  // only the frame was asked for
 }
 
 int JpegRow(void* context, int row, const std::uint8_t* pixels) {
     auto* r = static_cast<JpegRoad*>(context);
+    if (r->rowFn == nullptr) return -1;
     if (row < 0 || row >= r->height) return 0;
     if (r->components == 1) {
         r->rowFn(r->rowContext, row, pixels);
@@ -308,6 +321,8 @@ int JpegRow(void* context, int row, const std::uint8_t* pixels) {
     return 0;
 }
 
+// Decodes the stream into `rowFn`, or with a null `rowFn` reads only its header segments and
+// checks its frame.
 int ReadJpegStrip(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
                   std::int32_t height, std::int32_t depth, OldTiffRowFn rowFn, void* rowContext) {
     const std::uint32_t offset = Value(Entry(d, kTagJpegOffset));
@@ -315,9 +330,16 @@ int ReadJpegStrip(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t wid
     if (offset == 0 || length == 0) return kOldTiffUnsupported;
     if (depth != 8 && depth != 24) return kOldTiffUnsupported;
     if (!Inside(c, offset, length)) return kOldTiffReadFailed;
+    const std::uint64_t imageBytes = static_cast<std::uint64_t>(width) *
+                                     static_cast<std::uint64_t>(height) *
+                                     static_cast<std::uint64_t>(depth / 8);
+    if (imageBytes > kOldTiffMaxImageBytes) return kOldTiffUnsupported;
+    if (length > OldTiffReadBudget(imageBytes)) return kOldTiffReadFailed;
+    c->readBudget = OldTiffReadBudget(imageBytes);
 
-    JpegRoad road{c, offset, length, width, height, depth / 8, rowFn, rowContext, {}, false, false};
-    if (road.components == 3 && !road.row.Allocate(3u * static_cast<std::size_t>(width)))
+    JpegRoad road{c, offset, length, length, width, height, depth / 8, rowFn, rowContext, {}};
+    if (rowFn != nullptr && road.components == 3 &&
+        !road.row.Allocate(3u * static_cast<std::size_t>(width)))
         return kOldTiffNoMemory;
     int reason = 0;
     const int result =
@@ -326,6 +348,7 @@ int ReadJpegStrip(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t wid
     if (road.readFailed) return kOldTiffReadFailed;
     if (result == kJpegOk) return 0;
     if (road.beginRefused) return kOldTiffUnsupported;
+    if (rowFn == nullptr && road.framePassed) return 0;
     if (reason == kJpegReasonEndOfData) return kOldTiffReadFailed;
     if (result == kJpegFailed && reason == 0) return kOldTiffNoMemory;
     return kOldTiffUnsupported;
@@ -334,92 +357,159 @@ int ReadJpegStrip(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t wid
 // ---------------------------------------------------------------------------------------------
 // Uncompressed and LZW strips
 
-int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
-               std::int32_t height, std::int32_t depth, std::int32_t compression,
-               OldTiffRowFn rowFn, void* rowContext) {
-    const std::uint64_t pixelBytes = (static_cast<std::uint64_t>(depth) + 7) / 8;
-    const std::uint64_t rowBytes = pixelBytes * static_cast<std::uint64_t>(width);
-    if (rowBytes * static_cast<std::uint64_t>(height) > kOldTiffMaxImageBytes)
-        return kOldTiffUnsupported;
+// What the strip reader reads of an image, checked against the file before anything is read.
+struct StripPlan {
+    std::uint64_t pixelBytes = 0;  // bytes of one pixel in a row
+    std::uint64_t rowBytes = 0;
+    std::uint64_t rowsPerStrip = 0;
+    std::uint64_t strips = 0;
+    std::vector<std::uint32_t> offsets;
+    std::vector<std::uint32_t> reads;  // bytes read of each strip
+    std::uint64_t largestRead = 0;
+    std::uint64_t budget = 0;
+};
+
+// How many strips the most shared byte of the file belongs to.
+std::uint64_t DeepestOverlap(const StripPlan& p) {
+    std::vector<std::pair<std::uint64_t, int>> edges;  // (position, +1 start / -1 end)
+    edges.reserve(2 * p.strips);
+    for (std::uint64_t s = 0; s < p.strips; ++s) {
+        if (p.reads[s] == 0) continue;
+        edges.emplace_back(p.offsets[s], 1);
+        edges.emplace_back(std::uint64_t{p.offsets[s]} + p.reads[s], -1);
+    }
+    std::sort(edges.begin(), edges.end());  // an end sorts before a start at the same place
+    std::int64_t depth = 0, deepest = 0;
+    for (const auto& e : edges) deepest = std::max(deepest, depth += e.second);
+    return static_cast<std::uint64_t>(deepest);
+}
+
+int PlanStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
+               std::int32_t height, std::int32_t depth, std::int32_t compression, StripPlan* p) {
+    p->pixelBytes = (static_cast<std::uint64_t>(depth) + 7) / 8;
+    p->rowBytes = p->pixelBytes * static_cast<std::uint64_t>(width);
+    const std::uint64_t imageBytes = p->rowBytes * static_cast<std::uint64_t>(height);
+    if (imageBytes > kOldTiffMaxImageBytes) return kOldTiffUnsupported;
 
     const OldTiffEntry& offsetsEntry = Entry(d, kTagStripOffsets);
     const OldTiffEntry& countsEntry = Entry(d, kTagStripByteCounts);
     const OldTiffEntry& rowsEntry = Entry(d, kTagRowsPerStrip);
     if (!Present(offsetsEntry)) return kOldTiffUnsupported;
 
-    std::uint64_t rowsPerStrip = static_cast<std::uint64_t>(height);
+    p->rowsPerStrip = static_cast<std::uint64_t>(height);
     if (Present(rowsEntry)) {
-        rowsPerStrip = Value(rowsEntry);
-        if (rowsPerStrip == 0) return kOldTiffUnsupported;
-        rowsPerStrip = std::min<std::uint64_t>(rowsPerStrip, static_cast<std::uint64_t>(height));
+        p->rowsPerStrip = Value(rowsEntry);
+        if (p->rowsPerStrip == 0) return kOldTiffUnsupported;
+        p->rowsPerStrip =
+            std::min<std::uint64_t>(p->rowsPerStrip, static_cast<std::uint64_t>(height));
     } else if (offsetsEntry.count != 1) {
         return kOldTiffUnsupported;
     }
-    const std::uint64_t strips =
-        (static_cast<std::uint64_t>(height) + rowsPerStrip - 1) / rowsPerStrip;
+    p->strips = (static_cast<std::uint64_t>(height) + p->rowsPerStrip - 1) / p->rowsPerStrip;
 
     // A single strip's offset and count are the entries' own values, whatever their type;
     // several strips need SHORT or LONG arrays of one value per strip.
     auto values = [&](const OldTiffEntry& e, std::vector<std::uint32_t>& out) {
-        if (strips == 1 && e.count == 1) {
+        if (p->strips == 1 && e.count == 1) {
             out.assign(1, Value(e));
             return 0;
         }
-        return ReadArray(c, e, strips, out);
+        return ReadArray(c, e, p->strips, out);
     };
-    std::vector<std::uint32_t> offsets, counts;
-    if (int r = values(offsetsEntry, offsets); r != 0) return r;
+    std::vector<std::uint32_t> counts;
+    if (int r = values(offsetsEntry, p->offsets); r != 0) return r;
     if (Present(countsEntry)) {
         if (int r = values(countsEntry, counts); r != 0) return r;
     } else {
         // Only a single uncompressed strip may go without its byte count.
-        if (strips != 1 || compression != 1) return kOldTiffUnsupported;
-        counts.assign(1, static_cast<std::uint32_t>(rowBytes * static_cast<std::uint64_t>(height)));
-    }
-    std::uint64_t largest = 0;
-    for (std::uint64_t s = 0; s < strips; ++s) {
-        if (!Inside(c, offsets[s], counts[s])) return kOldTiffReadFailed;
-        largest = std::max<std::uint64_t>(largest, counts[s]);
+        if (p->strips != 1 || compression != 1) return kOldTiffUnsupported;
+        counts.assign(1, static_cast<std::uint32_t>(imageBytes));
     }
 
-    const std::uint64_t stripRowBytes = rowsPerStrip * rowBytes;
+    // Uncompressed strips are read for their rows only and must hold them; LZW strips are read
+    // whole (their byte sum is part of the integrity check) and must be able to expand to them.
+    p->reads.resize(p->strips);
+    std::uint64_t total = 0;
+    for (std::uint64_t s = 0; s < p->strips; ++s) {
+        if (!Inside(c, p->offsets[s], counts[s])) return kOldTiffReadFailed;
+        const std::uint64_t rows =
+            std::min(p->rowsPerStrip, static_cast<std::uint64_t>(height) - s * p->rowsPerStrip);
+        const std::uint64_t need = rows * p->rowBytes;
+        if (compression == 5) {
+            if (need > kLzwMaxExpansion * counts[s]) return kOldTiffUnsupported;
+            p->reads[s] = counts[s];
+        } else {
+            if (counts[s] < need) return kOldTiffUnsupported;
+            p->reads[s] = static_cast<std::uint32_t>(need);
+        }
+        p->largestRead = std::max<std::uint64_t>(p->largestRead, p->reads[s]);
+        total += p->reads[s];
+    }
+    p->budget = OldTiffReadBudget(imageBytes);
+    if (total > p->budget) return kOldTiffReadFailed;
+    if (DeepestOverlap(*p) > kOldTiffMaxStripOverlap) return kOldTiffUnsupported;
+    return 0;
+}
+
+int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
+               std::int32_t height, std::int32_t depth, std::int32_t compression,
+               OldTiffRowFn rowFn, void* rowContext) {
+    StripPlan p;
+    try {
+        if (int r = PlanStrips(c, d, width, height, depth, compression, &p); r != 0) return r;
+    } catch (const std::bad_alloc&) {
+        return kOldTiffNoMemory;
+    }
+    const bool lzw = compression == 5;
     COldBlock strip, rows;
-    if (!strip.Allocate(static_cast<std::size_t>(std::max<std::uint64_t>(largest, 1))) ||
-        !rows.Allocate(static_cast<std::size_t>(stripRowBytes)))
+    if (!strip.Allocate(static_cast<std::size_t>(std::max<std::uint64_t>(p.largestRead, 1))) ||
+        (lzw && !rows.Allocate(static_cast<std::size_t>(p.rowsPerStrip * p.rowBytes))))
         return kOldTiffNoMemory;
 
-    const bool predictor = compression == 5 && Value(Entry(d, kTagPredictor)) == 2;
+    const bool predictor = lzw && Value(Entry(d, kTagPredictor)) == 2;
     const bool wideSamples = Entry(d, kTagBitsPerSample).count == 1 && (depth == 16 || depth == 12);
 
+    c->readBudget = p.budget;
     std::int32_t next = 0;
-    for (std::uint64_t s = 0; s < strips && next < height; ++s) {
+    for (std::uint64_t s = 0; s < p.strips && next < height; ++s) {
         const std::uint64_t stripRows =
-            std::min<std::uint64_t>(rowsPerStrip, static_cast<std::uint64_t>(height - next));
-        const std::uint64_t need = stripRows * rowBytes;
-        if (ReadAt(c, offsets[s], strip.data(), counts[s]) != 0) return kOldTiffReadFailed;
-        AddToSum(c, strip.data(), counts[s]);
+            std::min<std::uint64_t>(p.rowsPerStrip, static_cast<std::uint64_t>(height - next));
+        const std::uint64_t need = stripRows * p.rowBytes;
+        if (ReadImageData(c, p.offsets[s], strip.data(), p.reads[s]) != 0)
+            return kOldTiffReadFailed;
+        AddToSum(c, strip.data(), p.reads[s]);
 
-        const std::uint8_t* source;
-        if (compression == 5) {
+        const std::uint8_t* source = strip.data();
+        if (lzw) {
             std::memset(rows.data(), 0, static_cast<std::size_t>(need));
-            DecodeLzw(strip.data(), counts[s], rows.data(), static_cast<std::size_t>(need));
+            DecodeLzw(strip.data(), p.reads[s], rows.data(), static_cast<std::size_t>(need));
             if (predictor)
                 for (std::uint64_t r = 0; r < stripRows; ++r)
-                    UndoPredictor(rows.data() + r * rowBytes, static_cast<std::size_t>(rowBytes),
-                                  static_cast<std::size_t>(pixelBytes), wideSamples);
-            source = rows.data();
-        } else if (counts[s] >= need) {
-            source = strip.data();
-        } else {
-            // A short strip: its whole rows, the rest zero.
-            const std::uint64_t whole = counts[s] / rowBytes * rowBytes;
-            std::memset(rows.data(), 0, static_cast<std::size_t>(need));
-            std::memcpy(rows.data(), strip.data(), static_cast<std::size_t>(whole));
+                    UndoPredictor(rows.data() + r * p.rowBytes,
+                                  static_cast<std::size_t>(p.rowBytes),
+                                  static_cast<std::size_t>(p.pixelBytes), wideSamples);
             source = rows.data();
         }
         for (std::uint64_t r = 0; r < stripRows; ++r)
-            rowFn(rowContext, next++, source + r * rowBytes);
+            rowFn(rowContext, next++, source + r * p.rowBytes);
     }
+    return 0;
+}
+
+// The directory of an image to read: size, depth and compression.
+struct ImageOf {
+    const OldTiffDirectory* d = nullptr;
+    std::int32_t width = 0, height = 0, depth = 0, compression = 0;
+};
+
+int ChooseImage(OldTiffContext* c, int subfileType, int page, ImageOf* image) {
+    image->d = Directory(c, subfileType, page);
+    if (image->d == nullptr) return kOldTiffNoDirectory;
+    if (int r = Size(*image->d, &image->width, &image->height); r != 0) return r;
+    if (int r = Depth(c, *image->d, &image->depth); r != 0) return r;
+    image->compression = Compression(*image->d);
+    if (image->compression != 1 && image->compression != 5 && image->compression != 6)
+        return kOldTiffUnsupported;
     return 0;
 }
 
@@ -553,24 +643,62 @@ int ReadOldTiffDrawing(OldTiffContext* c, int subfileType, void* buffer, std::ui
     return 0;
 }
 
+int CheckOldTiffImage(OldTiffContext* c, int subfileType, int page) {
+    if (c == nullptr) return kOldTiffUnsupported;
+    ImageOf image;
+    if (int r = ChooseImage(c, subfileType, page, &image); r != 0) return r;
+    if (image.compression == 6) {
+        // The header segments are read and summed; the running sum stays the file's own.
+        const std::uint32_t sum = c->byteSum;
+        const int r =
+            ReadJpegStrip(c, *image.d, image.width, image.height, image.depth, nullptr, nullptr);
+        c->byteSum = sum;
+        return r;
+    }
+    StripPlan plan;
+    try {
+        return PlanStrips(c, *image.d, image.width, image.height, image.depth, image.compression,
+                          &plan);
+    } catch (const std::bad_alloc&) {
+        return kOldTiffNoMemory;
+    }
+}
+
 int ReadOldTiffRows(OldTiffContext* c, int subfileType, int page, OldTiffRowFn rowFn,
                     void* rowContext, std::uint32_t* byteSum) {
     if (c == nullptr || rowFn == nullptr) return kOldTiffUnsupported;
-    const OldTiffDirectory* d = Directory(c, subfileType, page);
-    if (d == nullptr) return kOldTiffNoDirectory;
-    std::int32_t width = 0, height = 0, depth = 0;
-    if (int r = Size(*d, &width, &height); r != 0) return r;
-    if (int r = Depth(c, *d, &depth); r != 0) return r;
-    const std::int32_t compression = Compression(*d);
-    int result;
-    if (compression == 6)
-        result = ReadJpegStrip(c, *d, width, height, depth, rowFn, rowContext);
-    else if (compression == 1 || compression == 5)
-        result = ReadStrips(c, *d, width, height, depth, compression, rowFn, rowContext);
-    else
-        result = kOldTiffUnsupported;
+    ImageOf image;
+    int result = ChooseImage(c, subfileType, page, &image);
+    if (result == 0 && image.compression == 6)
+        result =
+            ReadJpegStrip(c, *image.d, image.width, image.height, image.depth, rowFn, rowContext);
+    else if (result == 0)
+        result = ReadStrips(c, *image.d, image.width, image.height, image.depth, image.compression,
+                            rowFn, rowContext);
     if (byteSum != nullptr) *byteSum = c->byteSum;
     return result;
+}
+
+bool OldJpegStreamHolds(std::uint64_t streamBytes, std::int64_t width, std::int64_t height,
+                        std::int32_t components) {
+    if (width < 1 || height < 1 || (components != 1 && components != 3)) return false;
+    const std::uint64_t unitWidth = components == 1 ? 8 : 16;
+    const std::uint64_t blocks = (static_cast<std::uint64_t>(width) + unitWidth - 1) / unitWidth *
+                                 ((static_cast<std::uint64_t>(height) + 7) / 8) *
+                                 (components == 1 ? 1 : 4);
+    return 2 * blocks <= 8 * streamBytes;
+}
+
+bool OldJpegFileHolds(const char* path, std::int64_t width, std::int64_t height,
+                      std::int32_t components) {
+    if (path == nullptr) return false;
+    win::HANDLE file = win::CreateFileA(path, win::GENERIC_READ, win::FILE_SHARE_READ, nullptr,
+                                        win::OPEN_EXISTING, win::FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == win::INVALID_HANDLE_VALUE) return false;
+    win::DWORD high = 0;
+    const win::DWORD low = win::GetFileSize(file, &high);
+    win::CloseHandle(file);
+    return OldJpegStreamHolds((std::uint64_t{high} << 32) | low, width, height, components);
 }
 
 int TranslateOldTiffCode(int code) {

@@ -23,6 +23,27 @@ constexpr int kOldTiffCloseFailed = -10;
 // Decoded images larger than this are refused (no sound older file comes near it).
 constexpr std::uint64_t kOldTiffMaxImageBytes = std::uint64_t{1} << 28;
 
+// Bytes of strip and JPEG data read for one image: at most this many times its decoded bytes
+// plus a fixed allowance for tables, headers and short strips. An LZW strip of sound codes is at
+// most 1.5 times its rows, a baseline JPEG stream at most about 3.3 times its grey pixels.
+constexpr std::uint64_t kOldTiffReadFactor = 4;
+constexpr std::uint64_t kOldTiffReadAllowance = std::uint64_t{1} << 20;
+inline std::uint64_t OldTiffReadBudget(std::uint64_t imageBytes) {
+    return kOldTiffReadFactor * imageBytes + kOldTiffReadAllowance;
+}
+// No byte of the file is read for more strips of one image than this (sound writers lay strips
+// side by side).
+constexpr int kOldTiffMaxStripOverlap = 4;
+
+// True when a baseline JPEG stream of `streamBytes` can hold a picture of that size: every
+// 8 x 8 block costs at least two bits (a DC code and an AC code of one bit at least); a colour
+// unit of 16 x 8 pixels holds four blocks.
+bool OldJpegStreamHolds(std::uint64_t streamBytes, std::int64_t width, std::int64_t height,
+                        std::int32_t components);
+// The same for a whole ".jpg" file (false when it cannot be opened).
+bool OldJpegFileHolds(const char* path, std::int64_t width, std::int64_t height,
+                      std::int32_t components);
+
 // Subfile types the readers ask for.
 constexpr int kOldTiffMainImage = 0;
 constexpr int kOldTiffReducedImage = 1;
@@ -55,6 +76,7 @@ struct OldTiffContext {
     std::int32_t directoryCount;
     OldTiffDirectory directories[kOldTiffMaxDirectories];
     std::uint64_t fileSize;
+    std::uint64_t readBudget;  // bytes of image data the current image may still read
 };
 
 // Position of a tag in the known-tag table, -1 when it is not kept.
@@ -95,6 +117,14 @@ int GetOldTiffDrawingSize(const OldTiffContext* context, int subfileType, std::u
 // Reads min(count, *size) bytes into `buffer`; *size becomes the number read.
 int ReadOldTiffDrawing(OldTiffContext* context, int subfileType, void* buffer, std::uint32_t* size,
                        int page = 0);
+
+// What ReadOldTiffRows checks before it decodes anything, without decoding: size within
+// kOldTiffMaxImageBytes, depth, compression, strip layout inside the file, uncompressed strips
+// that hold their rows, LZW strips that can expand to their rows (kLzwMaxExpansion), strips that
+// do not share file bytes more than kOldTiffMaxStripOverlap times, reads within the budget, and
+// for old-style JPEG a stream whose frame is the directory's and that can hold its blocks.
+// 0, kOldTiffNoDirectory, kOldTiffUnsupported, kOldTiffReadFailed or kOldTiffNoMemory.
+int CheckOldTiffImage(OldTiffContext* context, int subfileType, int page);
 
 // Receives each row: its number counted from the top and its bytes (row length
 // ceil(depth / 8) x width).

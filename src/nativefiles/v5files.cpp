@@ -1,6 +1,7 @@
 // The exported functions of the older image files.
 #include "quorin/v5files.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -46,6 +47,9 @@ int PublicCode(int code) {
 }
 
 constexpr int kPublicNotReadable = 7;
+
+// The half-size form of 6-bit samples, delivered at twice its size.
+constexpr std::int64_t kHalfSizeWidth = 190, kHalfSizeHeight = 240;
 constexpr int kPublicNoMemory = 8;
 
 // Runs an export body; nothing thrown leaves the library.
@@ -214,22 +218,25 @@ int ReadInformation(const char* path, CHeader& header, int pageNumber) {
         header.SetImageType(0);
         return r;
     }
-    header.SetPath(path);
-    if (!flag && header.GetSubType() != 4) header.SetSubType(1);
 
     static constexpr std::int32_t kTypeOfKind[] = {0, 1, 11, 2, 3, 4, 5};
     std::int32_t type = info.kind >= 0 && info.kind <= 6 ? kTypeOfKind[info.kind] : 0;
     if (info.kind == OLD_KIND_PANORAMIC && !info.pixelSizes) type = 4;
 
-    std::int32_t width = info.width, height = info.height, samples = 0;
+    std::int64_t width = info.width, height = info.height;
+    std::int32_t samples = 0;
+    bool readable = true;
     switch (info.depth) {
         case 6:
+            // Only the half-size form of 190 x 240 is read; the pixel road refuses any other.
+            readable = width == kHalfSizeWidth && height == kHalfSizeHeight;
             width *= 2, height *= 2, samples = 1;
             break;
         case 8:
             samples = 1;
             // The pixel road enlarges half-size main images: report what it delivers.
-            if (!flag && width == 190 && height == 240) width = 380, height = 480;
+            if (!flag && width == kHalfSizeWidth && height == kHalfSizeHeight)
+                width *= 2, height *= 2;
             break;
         case 24:
             samples = 3;
@@ -242,6 +249,16 @@ int ReadInformation(const char* path, CHeader& header, int pageNumber) {
             samples = 0;
             break;
     }
+    // What is stored is what callers size their buffers from: it must fit the 16-bit fields and
+    // be an image the pixel road would make.
+    if (!readable || width < 1 || height < 1 || width > 65535 || height > 65535 ||
+        static_cast<std::uint64_t>(width * height * std::max(samples, 1)) > kOldTiffMaxImageBytes) {
+        header.SetImageType(0);
+        return kOldNotReadable;
+    }
+
+    header.SetPath(path);
+    if (!flag && header.GetSubType() != 4) header.SetSubType(1);
     header.SetWidth(static_cast<std::uint16_t>(width));
     header.SetHeight(static_cast<std::uint16_t>(height));
     header.SetBitsPerSample(8);

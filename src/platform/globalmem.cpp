@@ -3,6 +3,7 @@
 // registered, so calls on freed or foreign handles answer null/0 instead of touching memory.
 #include "platform/globalmem.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -32,6 +33,8 @@ struct Registry {
     std::unordered_set<GlobalBlock*> live;
     std::unordered_map<const void*, GlobalBlock*> byBase;
     long failAfter = -1;
+    SIZE_T liveBytes = 0;  // capacity of the live blocks
+    SIZE_T peakBytes = 0;
 };
 
 Registry& State() {
@@ -60,6 +63,13 @@ unsigned char* AllocateBytes(SIZE_T bytes) {
     return static_cast<unsigned char*>(std::calloc(bytes, 1));
 }
 
+// Every change of a block's capacity goes through here, for the byte count of the tests.
+void SetCapacity(Registry& state, GlobalBlock* block, SIZE_T capacity) {
+    state.liveBytes = state.liveBytes - block->capacity + capacity;
+    state.peakBytes = std::max(state.peakBytes, state.liveBytes);
+    block->capacity = capacity;
+}
+
 GlobalBlock* Live(Registry& state, HGLOBAL block) {
     if (block == nullptr || state.live.count(block) == 0) return nullptr;
     return block;
@@ -81,7 +91,8 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    block->size = block->capacity = bytes;
+    block->size = bytes;
+    SetCapacity(state, block, bytes);
     state.live.insert(block);
     if (block->data != nullptr) state.byBase.emplace(block->data, block);
     return block;
@@ -128,6 +139,7 @@ HGLOBAL GlobalFree(HGLOBAL handle) {
     }
     state.live.erase(block);
     if (block->data != nullptr) state.byBase.erase(block->data);
+    SetCapacity(state, block, 0);
     std::free(block->data);
     delete block;
     return nullptr;
@@ -174,7 +186,8 @@ HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
         if (block->data != nullptr) state.byBase.erase(block->data);
         std::free(block->data);
         block->data = nullptr;
-        block->size = block->capacity = 0;
+        block->size = 0;
+        SetCapacity(state, block, 0);
         return block;
     }
     if (bytes <= block->capacity) {
@@ -185,7 +198,7 @@ HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
             state.byBase.erase(block->data);
             if (auto* smaller = static_cast<unsigned char*>(std::realloc(block->data, bytes))) {
                 block->data = smaller;
-                block->capacity = bytes;
+                SetCapacity(state, block, bytes);
             }
             state.byBase.emplace(block->data, block);
         }
@@ -206,7 +219,8 @@ HGLOBAL GlobalReAlloc(HGLOBAL handle, SIZE_T bytes, UINT flags) {
         std::free(block->data);
     }
     block->data = data;
-    block->size = block->capacity = bytes;
+    block->size = bytes;
+    SetCapacity(state, block, bytes);
     state.byBase.emplace(data, block);
     return block;
 }
@@ -230,6 +244,24 @@ void FailAllocationAfter(long count) {
     Registry& state = State();
     std::lock_guard lock(state.mutex);
     state.failAfter = count < 0 ? -1 : count;
+}
+
+SIZE_T LiveBytes() {
+    Registry& state = State();
+    std::lock_guard lock(state.mutex);
+    return state.liveBytes;
+}
+
+SIZE_T PeakBytes() {
+    Registry& state = State();
+    std::lock_guard lock(state.mutex);
+    return state.peakBytes;
+}
+
+void ResetPeakBytes() {
+    Registry& state = State();
+    std::lock_guard lock(state.mutex);
+    state.peakBytes = state.liveBytes;
 }
 
 }  // namespace globalmem_testing

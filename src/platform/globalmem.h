@@ -28,6 +28,9 @@ namespace globalmem_testing {
 SIZE_T LiveBlocks();                   // blocks allocated and not yet freed
 UINT LockCount(HGLOBAL block);         // current lock count of a live block
 void FailAllocationAfter(long count);  // the allocation after `count` more succeed fails; -1: never
+SIZE_T LiveBytes();                    // bytes held by live blocks
+SIZE_T PeakBytes();                    // the most LiveBytes has been since the last reset
+void ResetPeakBytes();                 // the peak becomes the bytes live now
 }  // namespace globalmem_testing
 
 }  // namespace win

@@ -3,6 +3,7 @@
 // so a closed or foreign handle answers ERROR_INVALID_HANDLE instead of touching memory.
 #include "platform/rawfile.h"
 
+#include <atomic>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -115,6 +116,7 @@ BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* read, void* /*ove
     }
     const DWORD got = raw->file.Read(buffer, count);
     if (read != nullptr) *read = got;
+    rawfile_testing::CountRead(got);
     return 1;  // fewer bytes than asked is end of file, not an error
 }
 
@@ -203,5 +205,21 @@ BOOL CloseHandle(HANDLE handle) {
     delete handle;
     return 1;
 }
+
+namespace rawfile_testing {
+
+namespace {
+std::atomic<std::uint64_t> g_bytesRead{0};
+}  // namespace
+
+void CountRead(DWORD bytes) {
+    g_bytesRead.fetch_add(bytes, std::memory_order_relaxed);
+}
+
+std::uint64_t BytesRead() {
+    return g_bytesRead.load(std::memory_order_relaxed);
+}
+
+}  // namespace rawfile_testing
 
 }  // namespace win

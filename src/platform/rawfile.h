@@ -31,4 +31,10 @@ DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD metho
 DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
 BOOL CloseHandle(HANDLE file);
 
+// Test hook: every byte ReadFile has delivered, in all threads, since the process began.
+namespace rawfile_testing {
+void CountRead(DWORD bytes);
+std::uint64_t BytesRead();
+}  // namespace rawfile_testing
+
 }  // namespace win

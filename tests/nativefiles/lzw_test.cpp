@@ -103,4 +103,26 @@ TEST(Lzw, WidthsGrowOneCodeEarlyAndTheTableStopsAt4096) {
     EXPECT_TRUE(decoded == expected);
 }
 
+TEST(Lzw, ExpansionPerInputByteIsBounded) {
+    // The largest output a table can give: every code the entry being defined, each string one
+    // byte longer than the last (code k yields k bytes), until the table is full; twice over.
+    CodeWriter w;
+    std::uint64_t expected = 0;
+    for (int round = 0; round < 2; ++round) {
+        w.Put(256).Put(0);
+        expected += 1;
+        for (std::uint64_t k = 2; k <= 3839; ++k) {
+            w.Put(w.next);
+            expected += k;
+        }
+    }
+    w.Put(257);
+    const std::vector<std::uint8_t> in = w.Done();
+    std::vector<std::uint8_t> out(expected + 16, 0xEE);
+    EXPECT_EQ(DecodeLzw(in.data(), in.size(), out.data(), out.size()), expected);
+    EXPECT_LE(expected, kLzwMaxExpansion * in.size());
+    // The bound is close: a container limit below it would refuse such sound strips.
+    EXPECT_GT(expected, (kLzwMaxExpansion - 8) * in.size());
+}
+
 }  // namespace
