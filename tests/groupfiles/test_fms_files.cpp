@@ -10,6 +10,7 @@
 #include "groupfiles/group_test_util.h"
 #include "nativefiles/fmsdata.h"
 #include "nativefiles/xmldocument.h"
+#include "platform/globalmem.h"
 
 namespace {
 
@@ -389,8 +390,8 @@ TEST(FmsFiles, MissingAndMalformedElementsKeepTheirDefaults) {
     EXPECT_EQ(fms.GetItem(0)->GetFrameLocation().X1, 1000);
 }
 
-std::string IconFile(int width, int height, int samples, int bits, std::size_t bytes) {
-    std::vector<std::uint8_t> data(bytes, 0x5A);
+std::string IconFile(int width, int height, int samples, int bits,
+                     const std::vector<std::uint8_t>& data) {
     CXmlDocument doc;
     auto root = doc.CreateRoot("FMS_DATA", "");
     auto icon = root->CreateChild("IconImage", "");
@@ -404,6 +405,10 @@ std::string IconFile(int width, int height, int samples, int bits, std::size_t b
     doc.Save(path);
     const std::vector<std::uint8_t> file = quorin::test::ReadBytes(path);
     return std::string(file.begin(), file.end());
+}
+
+std::string IconFile(int width, int height, int samples, int bits, std::size_t bytes) {
+    return IconFile(width, height, samples, bits, std::vector<std::uint8_t>(bytes, 0x5A));
 }
 
 TEST(FmsFiles, IconsAreCheckedBeforeAnythingIsMade) {
@@ -439,6 +444,33 @@ TEST(FmsFiles, IconsAreCheckedBeforeAnythingIsMade) {
     CFmsData fms;
     ASSERT_TRUE(fms.Load(dir.file("huge.fms")));
     EXPECT_EQ(fms.PeekIcon(), nullptr);
+}
+
+TEST(FmsFiles, IconsOfMoreThan16BitsHoldFourByteElements) {
+    // The file stores (bits - 1) / 8 + 1 bytes per sample; the image record holds 4-byte
+    // elements from 17 bits up, low byte first.
+    TempDir dir;
+    for (int bits : {20, 24, 32}) {
+        SCOPED_TRACE(bits);
+        std::vector<std::uint8_t> data(2 * ((bits - 1) / 8 + 1));
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + 1);
+        WriteText(dir.file("i.fms"), IconFile(2, 1, 1, bits, data));
+        CFmsData fms;
+        ASSERT_TRUE(fms.Load(dir.file("i.fms")));
+        const SImage* icon = fms.PeekIcon();
+        ASSERT_NE(icon, nullptr);
+        ASSERT_GE(win::GlobalSize(win::GlobalHandle(icon->pPixels)), 8u);
+        const auto* elements = static_cast<const std::uint32_t*>(icon->pPixels);
+        EXPECT_EQ(elements[0], bits == 32 ? 0x04030201u : 0x030201u);
+        EXPECT_EQ(elements[1], bits == 32 ? 0x08070605u : 0x060504u);
+
+        ASSERT_TRUE(fms.Save(dir.file("o.fms")));  // back to the file's layout
+        EXPECT_EQ(PythonCheck("fms", dir.file("o.fms")), "OK\n");
+        CFmsData again;
+        ASSERT_TRUE(again.Load(dir.file("o.fms")));
+        ASSERT_NE(again.PeekIcon(), nullptr);
+        EXPECT_EQ(static_cast<const std::uint32_t*>(again.PeekIcon()->pPixels)[1], elements[1]);
+    }
 }
 
 TEST(FmsFiles, GreyTableIsReadOnlyWhenCountAndDataAgree) {
