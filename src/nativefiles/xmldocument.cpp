@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -39,6 +40,69 @@ const xmlChar* X(const char* text) {
 void InitLibrary() {
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
+}
+
+// While alive, the library's own diagnostics on this thread (some of which ignore the parse
+// options that silence them) are kept here instead of reaching standard error: the first one is
+// what a failure without a parser error reports.
+class QuietLibrary {
+  public:
+    QuietLibrary()
+        : m_structured(xmlStructuredError),
+          m_structuredContext(xmlStructuredErrorContext),
+          m_generic(xmlGenericError),
+          m_genericContext(xmlGenericErrorContext) {
+        xmlSetStructuredErrorFunc(this, &Collect);
+        xmlSetGenericErrorFunc(this, &Ignore);
+    }
+    ~QuietLibrary() {
+        xmlSetStructuredErrorFunc(m_structuredContext, m_structured);
+        xmlSetGenericErrorFunc(m_genericContext, m_generic);
+    }
+    QuietLibrary(const QuietLibrary&) = delete;
+    QuietLibrary& operator=(const QuietLibrary&) = delete;
+
+    const std::string& First() const { return m_first; }
+
+  private:
+    static void Collect(void* self, xmlErrorPtr error) {
+        auto* quiet = static_cast<QuietLibrary*>(self);
+        if (quiet->m_first.empty() && error != nullptr && error->message != nullptr)
+            quiet->m_first = error->message;
+    }
+    static void Ignore(void*, const char*, ...) {}
+
+    xmlStructuredErrorFunc m_structured;
+    void* m_structuredContext;
+    xmlGenericErrorFunc m_generic;
+    void* m_genericContext;
+    std::string m_first;
+};
+
+// The encoding named by the XML declaration at the very start of the bytes; empty without one.
+std::string_view DeclaredEncoding(std::string_view bytes) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (bytes.size() < 6 || bytes.substr(0, 5) != "<?xml" || !blank(bytes[5])) return {};
+    const std::string_view declaration = bytes.substr(0, bytes.find("?>"));
+    std::size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos) return {};
+    at += 8;
+    while (at < declaration.size() && blank(declaration[at])) ++at;
+    if (at >= declaration.size() || declaration[at] != '=') return {};
+    ++at;
+    while (at < declaration.size() && blank(declaration[at])) ++at;
+    if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) return {};
+    const std::size_t end = declaration.find(declaration[at], at + 1);
+    if (end == std::string_view::npos) return {};
+    return declaration.substr(at + 1, end - at - 1);
+}
+
+// Windows' code page 1252 under the names documents give it. The parser's own converter refuses
+// the five bytes the code page leaves undefined, which Windows reads as the C1 controls of the
+// same number: such documents are converted here instead.
+bool IsWindows1252(std::string_view encoding) {
+    return win::EqualsNoCase(encoding, "windows-1252") || win::EqualsNoCase(encoding, "cp1252") ||
+           win::EqualsNoCase(encoding, "x-cp1252");
 }
 
 // Text for the DOM: the code page's characters as UTF-8; characters XML cannot carry (controls
@@ -326,19 +390,33 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
         TakeParseError();
         return false;
     }
+    const std::string_view bytes(static_cast<const char*>(data), size);
+    std::string converted;
+    int options = kParseOptions;
+    if (IsWindows1252(DeclaredEncoding(bytes))) {
+        converted = quorin::AnsiToUtf8(bytes);
+        if (converted.size() > static_cast<std::size_t>(INT_MAX)) {
+            SetError(quorin::kXmlErrorOutOfMemory, {});
+            return false;
+        }
+        options |= XML_PARSE_IGNORE_ENC;  // the text is UTF-8 now, whatever it declares
+    }
+    const std::string_view text = converted.empty() ? bytes : std::string_view(converted);
+    QuietLibrary quiet;
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (parser == nullptr) {
         SetError(quorin::kXmlErrorOutOfMemory, {});
         return false;
     }
-    xmlDocPtr doc = xmlCtxtReadMemory(parser, static_cast<const char*>(data),
-                                      static_cast<int>(size), nullptr, nullptr, kParseOptions);
+    xmlDocPtr doc = xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), nullptr,
+                                      nullptr, options);
     if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
         const xmlError* error = xmlCtxtGetLastError(parser);
         const int number = error != nullptr ? error->code : 0;
         m_parseCode = static_cast<std::int32_t>(
             quorin::kXmlParseErrorBase + static_cast<std::uint32_t>(std::clamp(number, 0, 0xFFF)));
         m_parseReason = error != nullptr && error->message != nullptr ? error->message
+                        : !quiet.First().empty()                      ? quiet.First()
                                                                       : "Unknown error reason...";
         if (error != nullptr && error->line > 0)
             m_parseReason = Trimmed(m_parseReason) + " (line " + std::to_string(error->line) + ")";
@@ -358,7 +436,10 @@ bool CXmlDocument::Save(const std::string& path) {
     if (!m_doc) return CheckResult(quorin::kXmlErrorInvalidArg);
     xmlChar* buffer = nullptr;
     int size = 0;
-    xmlDocDumpFormatMemoryEnc(m_doc.get(), &buffer, &size, "UTF-8", 0);
+    {
+        QuietLibrary quiet;
+        xmlDocDumpFormatMemoryEnc(m_doc.get(), &buffer, &size, "UTF-8", 0);
+    }
     if (buffer == nullptr || size <= 0) {
         xmlFree(buffer);
         return CheckResult(quorin::kXmlErrorOutOfMemory);
@@ -464,7 +545,11 @@ _xmlNode* CXmlDocument::Select(_xmlNode* context, const std::string& path) {
         return nullptr;
     }
     xpath->node = context;
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(X(path), xpath);
+    xmlXPathObjectPtr result = nullptr;
+    {
+        QuietLibrary quiet;
+        result = xmlXPathEvalExpression(X(path), xpath);
+    }
     xmlNodePtr found = nullptr;
     if (result != nullptr && result->type == XPATH_NODESET && result->nodesetval != nullptr &&
         result->nodesetval->nodeNr > 0) {
