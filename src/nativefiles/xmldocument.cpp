@@ -3,23 +3,19 @@
 // and CDATA nodes only, so an entity reference declared by a hostile file never expands.
 #include "nativefiles/xmldocument.h"
 
-#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/file.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 #include "platform/textcodec.h"
@@ -229,90 +225,6 @@ bool DecodeBase64(std::string_view text, std::size_t maxBytes, std::vector<std::
     return out.size() == bytes;
 }
 
-// ---- files
-
-std::int32_t ErrnoCode(int err) {
-    return static_cast<std::int32_t>(win::LastErrorFromErrno(err));
-}
-
-// Reads a whole file of at most `cap` bytes; 0 or an error code (`tooLarge` for a bigger file).
-std::int32_t ReadWholeFile(const std::string& path, std::uint64_t cap, std::vector<char>& out) {
-    const std::string native = win::ToNativePath(path);
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ErrnoCode(errno);
-    struct stat info {};
-    std::int32_t result = 0;
-    if (::fstat(fd, &info) != 0) {
-        result = ErrnoCode(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        result = ErrnoCode(EISDIR);
-    } else if (static_cast<std::uint64_t>(info.st_size) > cap) {
-        result = quorin::kXmlErrorFileTooLarge;
-    } else {
-        out.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                result = ErrnoCode(errno);
-                break;
-            }
-            if (n == 0) break;  // shrank while read: take what is there
-            done += static_cast<std::size_t>(n);
-        }
-        out.resize(done);
-    }
-    ::close(fd);
-    return result;
-}
-
-// Writes the bytes to a new file beside the target and renames it over the target: the target is
-// either the old file or the complete new one, never a part. 0 or an error code.
-std::int32_t WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
-    static std::atomic<unsigned> counter{0};
-    const std::string native = win::ToNativePath(path);
-    const std::string folder = win::PathFolder(native);
-    const std::string name = win::PathFileName(native);
-    if (name.empty()) return ErrnoCode(EISDIR);
-    struct stat target {};
-    const bool exists = ::stat(native.c_str(), &target) == 0;
-    if (exists && S_ISDIR(target.st_mode)) return ErrnoCode(EISDIR);
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".%s.%ld.%u.tmp", "save",
-                      static_cast<long>(::getpid()), counter.fetch_add(1));
-        temp = win::PathJoin(folder, "." + name + suffix);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return ErrnoCode(errno);
-    }
-    if (fd < 0) return ErrnoCode(EEXIST);
-
-    int err = 0;
-    const auto* bytes = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (err == 0 && done < size) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            err = n < 0 ? errno : ENOSPC;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    if (err == 0 && exists) (void)::fchmod(fd, target.st_mode & 07777);
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), native.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        return ErrnoCode(err);
-    }
-    return 0;
-}
-
 }  // namespace
 
 namespace quorin {
@@ -357,8 +269,9 @@ bool CXmlDocument::CreateDocument() {
 
 bool CXmlDocument::Load(const std::string& path) {
     ClearError();
-    std::vector<char> bytes;
-    const std::int32_t result = ReadWholeFile(path, quorin::kMaxXmlFileBytes, bytes);
+    std::string bytes;
+    const auto result =
+        static_cast<std::int32_t>(quorin::ReadRegularFile(path, quorin::kMaxXmlFileBytes, bytes));
     if (result != 0) {
         m_parseCode = result;
         m_parseReason = result == quorin::kXmlErrorFileTooLarge
@@ -444,7 +357,9 @@ bool CXmlDocument::Save(const std::string& path) {
         xmlFree(buffer);
         return CheckResult(quorin::kXmlErrorOutOfMemory);
     }
-    const std::int32_t result = WriteFileReplacing(path, buffer, static_cast<std::size_t>(size));
+    const auto result = static_cast<std::int32_t>(quorin::ReplaceFileBytes(
+        path,
+        std::string_view(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size))));
     xmlFree(buffer);
     return CheckResult(result);
 }

@@ -1,13 +1,17 @@
 // Full-mouth series and template files: round trips of every field, files from the independent
 // Python writer, our files read by Python and xmllint, and the reading rules at their edges.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/test_util.h"
 #include "groupfiles/group_test_util.h"
+#include "nativefiles/contextdata.h"
 #include "nativefiles/fmsdata.h"
 #include "nativefiles/xmldocument.h"
 #include "platform/globalmem.h"
@@ -354,6 +358,16 @@ TEST(FmsFiles, WrongRootEmptyPathAndMissingFileFail) {
     EXPECT_NE(fms.GetErrorCode(), 0);
     EXPECT_FALSE(fms.GetErrorText().empty());
     EXPECT_EQ(fms.GetName(), "kept");
+
+    // A pipe is no group file: refused at once, in both forms of a context too.
+    ::alarm(60);  // a load that waits on the pipe ends the run instead of hanging it
+    ASSERT_EQ(::mkfifo(dir.file("pipe.cqv").c_str(), 0600), 0);
+    EXPECT_FALSE(fms.Load(dir.file("pipe.cqv")));
+    EXPECT_EQ(fms.GetErrorCode(), 1920);
+    EXPECT_EQ(fms.GetErrorText(), "The file cannot be accessed by the system.");
+    CCqvDataQV5 cqv;
+    EXPECT_FALSE(cqv.Load(dir.file("pipe.cqv")));
+    ::alarm(0);
 }
 
 TEST(FmsFiles, MissingAndMalformedElementsKeepTheirDefaults) {
@@ -510,6 +524,20 @@ TEST(FmsFiles, SavingWithoutIdentifierStoresThePath) {
     EXPECT_EQ(loaded.GetIdentifier(), dir.file("p.fms"));
     ASSERT_TRUE(loaded.Save());  // to its Identifier
     EXPECT_FALSE(CFmsData().Save());
+}
+
+TEST(FmsFiles, SavingThroughALinkReplacesTheFileItNames) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("series"));
+    WriteText(dir.file("series/s.fms"), "old");
+    std::filesystem::create_symlink("series/s.fms", dir.file("link.fms"));
+    CFmsData fms;
+    fms.SetName("through the link");
+    ASSERT_TRUE(fms.Save(dir.file("link.fms"))) << fms.GetErrorText();
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.fms")));
+    CFmsData loaded;
+    ASSERT_TRUE(loaded.Load(dir.file("series/s.fms")));
+    EXPECT_EQ(loaded.GetName(), "through the link");
 }
 
 TEST(FmsFiles, HostileDocumentsFailCleanly) {
