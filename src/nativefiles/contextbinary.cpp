@@ -27,35 +27,45 @@ constexpr std::int32_t kIconHeight = 300;
 
 std::atomic<std::uint64_t> g_screenSize{(std::uint64_t{1024} << 32) | 768};
 
+// A chunk found by ChunkReader::Find.
+struct Chunk {
+    std::uint32_t length = 0;   // as its header says
+    std::size_t available = 0;  // the part of it inside the file: less only for a last chunk
+                                // that claims more than the file holds
+    // Exactly `n` bytes long, all of them in the file.
+    bool Is(std::uint32_t n) const { return length == n && available == n; }
+};
+
 // Walks the chunks of a file held in memory; the position never passes the end.
 class ChunkReader {
   public:
     ChunkReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
 
     // Looks for the chunk `id` from the start or from the current position. Found: the position
-    // is at its data and `length` is its data length (which lies inside the file). Not found,
-    // or a chunk runs past the end: false, with the position at the end.
-    bool Find(const char (&id)[5], bool fromStart, std::uint32_t* length) {
+    // is at its data. A chunk passed over whose length runs past the end ends the search. Not
+    // found: false, with the position at the end.
+    bool Find(const char (&id)[5], bool fromStart, Chunk* chunk) {
         if (fromStart) m_pos = 0;
         while (m_size - m_pos >= 8) {
             std::uint32_t n = 0;
             std::memcpy(&n, m_data + m_pos + 4, 4);
-            if (n > m_size - m_pos - 8) break;
-            const bool match = std::memcmp(m_data + m_pos, id, 4) == 0;
-            m_pos += 8;
-            if (match) {
-                *length = n;
+            const std::size_t rest = m_size - m_pos - 8;
+            if (std::memcmp(m_data + m_pos, id, 4) == 0) {
+                m_pos += 8;
+                chunk->length = n;
+                chunk->available = std::min<std::size_t>(n, rest);
                 return true;
             }
-            m_pos += n;
+            if (n > rest) break;
+            m_pos += 8 + std::size_t{n};
         }
         m_pos = m_size;
         return false;
     }
-    // The data of the chunk just found (of `length` bytes), leaving the position after it.
-    const std::uint8_t* Take(std::uint32_t length) {
+    // The data of the chunk just found, leaving the position after it (whatever of it was used).
+    const std::uint8_t* Take(const Chunk& chunk) {
         const std::uint8_t* at = m_data + m_pos;
-        m_pos += length;  // Find checked that the data lies inside the file
+        m_pos += chunk.available;  // Find kept it inside the file
         return at;
     }
 
@@ -73,8 +83,8 @@ T LoadLE(const std::uint8_t* at) {
 }
 
 // A zero-ended text of at most 259 characters from a chunk of `length` bytes.
-std::string ChunkText(const std::uint8_t* at, std::uint32_t length) {
-    const std::uint32_t n = std::min(length, kNameBytes - 1);
+std::string ChunkText(const std::uint8_t* at, std::size_t length) {
+    const std::size_t n = std::min<std::size_t>(length, kNameBytes - 1);
     const auto* end = static_cast<const std::uint8_t*>(std::memchr(at, 0, n));
     return std::string(reinterpret_cast<const char*>(at), end != nullptr ? end - at : n);
 }
@@ -99,18 +109,21 @@ struct ScreenScale {
     }
 };
 
-// Reads the 400 x 300 icon; true without an icon when the file has none.
+// Reads the 400 x 300 icon; true without an icon when the file has none, or when its chunks are
+// cut short (the rest of the context stands without it).
 bool ReadOldIcon(ChunkReader& file, SImage** icon) {
     *icon = nullptr;
-    std::uint32_t length = 0;
-    if (!file.Find("DBBP", true, &length)) return true;
-    if (length != 2) return false;
-    const std::uint16_t bits = LoadLE<std::uint16_t>(file.Take(2));
+    Chunk chunk;
+    if (!file.Find("DBBP", true, &chunk)) return true;
+    if (chunk.length != 2) return false;
+    if (chunk.available != 2) return true;  // the file ends inside it
+    const std::uint16_t bits = LoadLE<std::uint16_t>(file.Take(chunk));
     if (bits != 8 && bits != 24) return false;
-    if (!file.Find("TDIB", true, &length)) return false;
+    if (!file.Find("TDIB", true, &chunk)) return false;
     const std::uint64_t stride = quorin::DIBStride(kIconWidth, bits);
-    if (length < stride * kIconHeight) return false;  // the rows must all be there
-    const std::uint8_t* rows = file.Take(length);
+    // Rows missing from the chunk or from the file: no icon rather than a partial one.
+    if (chunk.available < stride * kIconHeight) return true;
+    const std::uint8_t* rows = file.Take(chunk);
 
     win::HGLOBAL dib = CreateDIB(kIconWidth, kIconHeight, bits);
     if (dib == nullptr) return false;
@@ -194,46 +207,54 @@ bool CCqvDataQV5::ReadOldContext(const std::uint8_t* data, std::size_t size, boo
     if (data == nullptr && size != 0) return false;
     ChunkReader file(data, size);
     const ScreenScale scale{screenWidth, screenHeight};
-    std::uint32_t length = 0;
+    Chunk chunk;
 
     // Locations (optional).
     CGroupPoint panel = GetCPanelLocation(), arcade = GetArcadeLocation();
-    if (file.Find("PANN", true, &length) && length == 32) {
-        const CGroupRect rect = scale.Rect(file.Take(32));
+    if (file.Find("PANN", true, &chunk) && chunk.Is(32)) {
+        const CGroupRect rect = scale.Rect(file.Take(chunk));
         panel = {rect.X1, rect.Y1};
     }
-    if (file.Find("ARCD", true, &length) && length == 32) {
-        const CGroupRect rect = scale.Rect(file.Take(32));
+    if (file.Find("ARCD", true, &chunk) && chunk.Is(32)) {
+        const CGroupRect rect = scale.Rect(file.Take(chunk));
         arcade = {rect.X1, rect.Y1};
     }
 
     // Comment (required).
-    if (!file.Find("COMM", true, &length)) return false;
-    const std::string comment = ChunkText(file.Take(length), length);
+    if (!file.Find("COMM", true, &chunk)) return false;
+    const std::string comment = ChunkText(file.Take(chunk), chunk.available);
 
     // Images: their number, then per image a name and optional position, angle and show state,
-    // each searched from where the last one ended.
-    if (!file.Find("NBIM", true, &length) || length != 2) return false;
-    const std::int16_t count = LoadLE<std::int16_t>(file.Take(2));
-    if (!file.Find("INFI", true, &length) || length == 0) return false;
+    // each searched from where the last one ended. A position or angle of another length than
+    // its value's is passed over whole, so the next search starts at the next chunk.
+    if (!file.Find("NBIM", true, &chunk) || !chunk.Is(2)) return false;
+    const std::int16_t count = LoadLE<std::int16_t>(file.Take(chunk));
+    if (!file.Find("INFI", true, &chunk) || chunk.length == 0) return false;
     std::vector<std::unique_ptr<CCqvImageData>> images;
     for (std::int32_t i = 0; i < count; ++i) {
-        if (!file.Find("NFIC", false, &length)) return false;
-        const std::string name = ChunkText(file.Take(length), length);
+        if (!file.Find("NFIC", false, &chunk)) return false;
+        const std::string name = ChunkText(file.Take(chunk), chunk.available);
         if (name.empty()) continue;  // still counts toward the number of images
         auto image = std::make_unique<CCqvImageData>();
         image->SetIdentifier(name);
-        if (file.Find("POSI", false, &length) && length >= 32)
-            image->SetFrameLocation(scale.Rect(file.Take(length)));
+        if (file.Find("POSI", false, &chunk)) {
+            const std::uint8_t* at = file.Take(chunk);
+            if (chunk.Is(32)) image->SetFrameLocation(scale.Rect(at));
+        }
         std::int16_t angle = 0;
-        if (file.Find("ANGL", false, &length) && length >= 2)
-            angle = LoadLE<std::int16_t>(file.Take(length));
+        if (file.Find("ANGL", false, &chunk)) {
+            const std::uint8_t* at = file.Take(chunk);
+            if (chunk.Is(2)) angle = LoadLE<std::int16_t>(at);
+        }
         if (angle != 90 && angle != 180 && angle != 270) angle = 0;
         CInfosOrient orient;
         orient.SetValue(angle);
         image->SetOrientation(orient);
         std::uint8_t show = 'N';
-        if (file.Find("SHOW", false, &length) && length >= 1) show = *file.Take(length);
+        if (file.Find("SHOW", false, &chunk)) {
+            const std::uint8_t* at = file.Take(chunk);
+            if (chunk.available >= 1) show = *at;
+        }
         image->SetShowState(show == 'Z'   ? CCqvImageData::SHOW_STATE_3
                             : show == 'i' ? CCqvImageData::SHOW_STATE_2
                                           : CCqvImageData::SHOW_NORMAL);

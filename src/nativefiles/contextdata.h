@@ -78,8 +78,9 @@ class CCqvDataQV5 : public CCqvData {
     bool Load(const std::string& path) override { return Load(path, true); }
 
     // Reads the binary form from memory with the given screen size in pixels: locations,
-    // comment, images and (with `withIcon`) the icon. All or nothing: on failure the object is
-    // unchanged. Identifier, Name and CreationDate come from the file and are Load's to set.
+    // comment, images and (with `withIcon`) the icon; icon chunks cut short leave the context
+    // without an icon. All or nothing: on failure the object is unchanged. Identifier, Name and
+    // CreationDate come from the file and are Load's to set.
     bool ReadOldContext(const std::uint8_t* data, std::size_t size, bool withIcon,
                         std::int32_t screenWidth, std::int32_t screenHeight);
 };

@@ -68,7 +68,7 @@ class CFmsData : public CFmsTemplateData {
 
     CFmsData();
     ~CFmsData() override;
-    CFmsData& operator=(const CFmsData& other);  // everything, items and icon included
+    CFmsData& operator=(const CFmsData& other);  // the template copy, then the UID
 
     void Read(CXmlElement& node) override;
     bool Write(CXmlElement& node) override;

@@ -2,10 +2,12 @@
 // and the load and save steps the series, template and context files share.
 #include "nativefiles/groupdata.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
 
@@ -99,19 +101,47 @@ float ToFloat(double value) {
     return static_cast<float>(value);
 }
 
-// Bytes of an icon's pixel block: (bits - 1) / 8 + 1 bytes per sample; 0 for numbers no icon
-// can have (each must be positive, bits at most 32, the block within the record limit).
-std::uint64_t IconBytes(std::int64_t width, std::int64_t height, std::int64_t samples,
-                        std::int64_t bits) {
-    if (width <= 0 || height <= 0 || samples <= 0 || bits <= 0 || bits > 32) return 0;
-    if (width > UINT32_MAX || height > UINT32_MAX || samples > UINT32_MAX) return 0;
-    const std::uint64_t perSample = static_cast<std::uint64_t>(bits - 1) / 8 + 1;
+// An icon's samples as the file stores them, (bits - 1) / 8 + 1 bytes each, and as the image
+// record holds them, in elements of 1, 2 or 4 bytes (17 to 24 bits: 3 bytes in the file, 4 in
+// the record).
+struct IconLayout {
+    std::uint64_t samples = 0;  // width x height x samples per pixel
+    std::uint32_t fileBytesPerSample = 0;
+    std::uint32_t recordBytesPerSample = 0;
+    std::uint64_t FileBytes() const { return samples * fileBytesPerSample; }
+    std::uint64_t RecordBytes() const { return samples * recordBytesPerSample; }
+};
+
+// False for numbers no icon can have (each must be positive, bits at most 32, the block within
+// the record limit).
+bool IconLayoutOf(std::int64_t width, std::int64_t height, std::int64_t samples, std::int64_t bits,
+                  IconLayout* layout) {
+    if (width <= 0 || height <= 0 || samples <= 0 || bits <= 0 || bits > 32) return false;
+    if (width > UINT32_MAX || height > UINT32_MAX || samples > UINT32_MAX) return false;
+    layout->fileBytesPerSample = static_cast<std::uint32_t>(bits - 1) / 8 + 1;
+    layout->recordBytesPerSample = bits <= 8 ? 1 : bits <= 16 ? 2 : 4;
     std::uint64_t bytes = 0;
-    if (!quorin::PixelBlockBytes(static_cast<std::uint32_t>(width),
-                                 static_cast<std::uint32_t>(height),
-                                 static_cast<std::uint32_t>(samples), perSample, &bytes))
-        return 0;
-    return bytes;
+    if (!quorin::PixelBlockBytes(
+            static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+            static_cast<std::uint32_t>(samples), layout->recordBytesPerSample, &bytes))
+        return false;
+    layout->samples = bytes / layout->recordBytesPerSample;
+    return true;
+}
+
+// Copies `count` samples from elements of `fromBytes` to elements of `toBytes` (little-endian:
+// a wider element takes the sample in its low bytes, a narrower one keeps the low bytes).
+void ConvertSamples(const std::uint8_t* from, std::uint32_t fromBytes, std::uint8_t* to,
+                    std::uint32_t toBytes, std::uint64_t count) {
+    if (fromBytes == toBytes) {
+        std::memcpy(to, from, static_cast<std::size_t>(count * fromBytes));
+        return;
+    }
+    const std::uint32_t take = std::min(fromBytes, toBytes);
+    for (std::uint64_t i = 0; i < count; ++i, from += fromBytes, to += toBytes) {
+        std::memcpy(to, from, take);
+        std::memset(to + take, 0, toBytes - take);
+    }
 }
 
 CCoreItemData* NewItemOfClass(std::int32_t classID) {
@@ -216,18 +246,27 @@ CCoreGroupData& CCoreGroupData::operator=(const CCoreGroupData& other) {
     m_creationDate = other.m_creationDate;
     m_name = other.m_name;
     m_comments = other.m_comments;
-    m_screenSize = other.m_screenSize;
-    m_pixelSize = other.m_pixelSize;
-    // Clone first, so that copying a group into one of its own items stays sound.
+    m_screenSize = other.m_screenSize;  // the pixel size stays the target's
+    // The items are replaced only when the first one can be cloned; later items that cannot be
+    // are left out. Everything is cloned before anything is deleted, so that copying a group into
+    // one of its own items stays sound.
     std::vector<std::unique_ptr<CCoreItemData>> clones;
-    for (const auto& item : other.m_items)
-        if (CCoreItemData* clone = CloneItem(item.get())) clones.emplace_back(clone);
-    SImage* icon = other.m_icon != nullptr && other.m_icon->pPixels != nullptr
-                       ? DuplicateSImage(other.m_icon)
-                       : nullptr;
-    DeleteAllItems();
-    for (auto& clone : clones) AddItem(clone.release());
-    SetIcon(icon);
+    if (!other.m_items.empty()) {
+        std::unique_ptr<CCoreItemData> first(CloneItem(other.m_items.front().get()));
+        if (first) {
+            clones.push_back(std::move(first));
+            for (std::size_t i = 1; i < other.m_items.size(); ++i)
+                if (CCoreItemData* clone = CloneItem(other.m_items[i].get()))
+                    clones.emplace_back(clone);
+        }
+    }
+    if (!clones.empty()) {
+        ReplaceItems(clones.front().release());
+        for (std::size_t i = 1; i < clones.size(); ++i) AddItem(clones[i].release());
+    }
+    // The icon is replaced only by a source icon that has pixels.
+    if (other.m_icon != nullptr && other.m_icon->pPixels != nullptr)
+        SetIcon(DuplicateSImage(other.m_icon));
     return *this;
 }
 
@@ -366,38 +405,43 @@ void CCoreGroupData::ReadIcon(CXmlElement& root) {
     if (!icon) return;
     std::int32_t numbers[4] = {};
     for (int i = 0; i < 4; ++i) ReadGroupInt(*icon, kIconNames[i], numbers[i]);
-    const std::uint64_t bytes = IconBytes(numbers[0], numbers[1], numbers[2], numbers[3]);
+    IconLayout layout;
     std::unique_ptr<CXmlElement> data = icon->SelectElement("Data");
-    if (bytes == 0 || !data) return;
+    if (!IconLayoutOf(numbers[0], numbers[1], numbers[2], numbers[3], &layout) || !data) return;
     // The payload is sized against the expected block before it is decoded.
+    const std::uint64_t bytes = layout.FileBytes();
     std::vector<std::uint8_t> pixels;
     if (bytes > quorin::kMaxXmlBinaryBytes || !data->ReadBinary(pixels, bytes) ||
         pixels.size() != bytes)
         return;
-    win::HGLOBAL block = win::GlobalAlloc(win::GHND, static_cast<win::SIZE_T>(bytes));
-    void* base = win::GlobalLock(block);
-    if (base == nullptr) {
-        win::GlobalFree(block);
-        return;
-    }
-    std::memcpy(base, pixels.data(), pixels.size());
-    SImage* image = AllocSImage(
-        static_cast<std::uint32_t>(numbers[0]), static_cast<std::uint32_t>(numbers[1]),
-        static_cast<std::uint32_t>(numbers[2]), static_cast<std::uint32_t>(numbers[3]), true, base);
-    if (image == nullptr) {
-        FreeGlobalPointer(base);
-        return;
-    }
+    SImage* image =
+        AllocSImage(static_cast<std::uint32_t>(numbers[0]), static_cast<std::uint32_t>(numbers[1]),
+                    static_cast<std::uint32_t>(numbers[2]), static_cast<std::uint32_t>(numbers[3]),
+                    false, nullptr);
+    if (image == nullptr) return;
+    ConvertSamples(pixels.data(), layout.fileBytesPerSample,
+                   static_cast<std::uint8_t*>(image->pPixels), layout.recordBytesPerSample,
+                   layout.samples);
     SetIcon(image);
 }
 
 bool CCoreGroupData::WriteIcon(CXmlElement& root) {
     if (m_icon == nullptr || m_icon->pPixels == nullptr) return true;
-    const std::uint64_t bytes = IconBytes(m_icon->nWidth, m_icon->nHeight, m_icon->nSamplesPerPixel,
-                                          m_icon->nBitsPerSample);
+    IconLayout layout;
+    if (!IconLayoutOf(m_icon->nWidth, m_icon->nHeight, m_icon->nSamplesPerPixel,
+                      m_icon->nBitsPerSample, &layout))
+        return true;
     // Never read past the pixel block: its numbers may not match what it holds.
     win::HGLOBAL block = win::GlobalHandle(m_icon->pPixels);
-    if (bytes == 0 || block == nullptr || win::GlobalSize(block) < bytes) return true;
+    if (block == nullptr || win::GlobalSize(block) < layout.RecordBytes()) return true;
+    std::vector<std::uint8_t> data;
+    try {
+        data.resize(static_cast<std::size_t>(layout.FileBytes()));
+    } catch (const std::exception&) {
+        return false;
+    }
+    ConvertSamples(static_cast<const std::uint8_t*>(m_icon->pPixels), layout.recordBytesPerSample,
+                   data.data(), layout.fileBytesPerSample, layout.samples);
     std::unique_ptr<CXmlElement> icon = root.CreateChild("IconImage", "");
     if (!icon) return false;
     const std::uint32_t numbers[] = {m_icon->nWidth, m_icon->nHeight, m_icon->nSamplesPerPixel,
@@ -405,7 +449,7 @@ bool CCoreGroupData::WriteIcon(CXmlElement& root) {
     bool ok = true;
     for (int i = 0; i < 4; ++i)
         ok &= icon->AddIntChild(kIconNames[i], static_cast<std::int32_t>(numbers[i]));
-    ok &= icon->AddBinaryChild("Data", m_icon->pPixels, static_cast<std::size_t>(bytes));
+    ok &= icon->AddBinaryChild("Data", data.data(), data.size());
     return quorin::CloseGroupElement(*icon) && ok;
 }
 
@@ -485,9 +529,7 @@ CCoreImageData& CCoreImageData::operator=(const CCoreImageData& other) {
     m_transformation = other.m_transformation;
     m_lutGray = other.m_lutGray;
     m_displayGraphicObject = other.m_displayGraphicObject;
-    m_orient = other.m_orient;
-    m_display = other.m_display;
-    return *this;
+    return *this;  // the orientation and display records stay the target's
 }
 
 void CCoreImageData::Free(bool withBase) {

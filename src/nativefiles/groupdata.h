@@ -96,8 +96,10 @@ class CCoreGroupData : public CCoreItemData {
 
     CCoreGroupData();
     ~CCoreGroupData() override;
-    // The item and group fields, a copy of every item that can be cloned (the target's own
-    // items are replaced) and a copy of the icon (or none when the source has none).
+    // The item and group fields except the pixel size. The target's items are replaced by
+    // clones of the source's only when its first item can be cloned (later ones that cannot are
+    // left out); otherwise the target keeps its own. Its icon is replaced by a copy of the
+    // source's only when the source has one with pixels.
     CCoreGroupData& operator=(const CCoreGroupData& other);
 
     void Dump(const std::string& prefix) const override;
@@ -170,7 +172,8 @@ class CCoreImageData : public CCoreItemData {
   public:
     CCoreImageData();
     ~CCoreImageData() override;
-    // The item part and every image field (filter, grey LUT, orientation, display).
+    // The item part, the UID, filter, transformation, grey LUT and annotation flag; the
+    // orientation and display records stay the target's.
     CCoreImageData& operator=(const CCoreImageData& other);
 
     void Read(CXmlElement& node) override;

@@ -6,12 +6,17 @@
 // 16-bit colour factors. Intermediates are 64-bit so that hostile coefficients cannot wrap.
 #include "nativefiles/jpegdecoder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+
+#include "platform/file.h"
 
 namespace {
 
@@ -782,7 +787,10 @@ struct FileSource {
 
 int FileOpen(void* context) {
     auto* source = static_cast<FileSource*>(context);
-    source->file = std::fopen(source->path, "rb");
+    // A regular file only: a pipe or device named like a member never blocks the read.
+    const int fd = quorin::OpenFileDescriptor(source->path, O_RDONLY, true);
+    source->file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (source->file == nullptr && fd >= 0) ::close(fd);
     return source->file != nullptr ? 0 : -1;
 }
 

@@ -3,22 +3,19 @@
 // and CDATA nodes only, so an entity reference declared by a hostile file never expands.
 #include "nativefiles/xmldocument.h"
 
-#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/file.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 #include "platform/textcodec.h"
@@ -39,6 +36,69 @@ const xmlChar* X(const char* text) {
 void InitLibrary() {
     static std::once_flag once;
     std::call_once(once, [] { xmlInitParser(); });
+}
+
+// While alive, the library's own diagnostics on this thread (some of which ignore the parse
+// options that silence them) are kept here instead of reaching standard error: the first one is
+// what a failure without a parser error reports.
+class QuietLibrary {
+  public:
+    QuietLibrary()
+        : m_structured(xmlStructuredError),
+          m_structuredContext(xmlStructuredErrorContext),
+          m_generic(xmlGenericError),
+          m_genericContext(xmlGenericErrorContext) {
+        xmlSetStructuredErrorFunc(this, &Collect);
+        xmlSetGenericErrorFunc(this, &Ignore);
+    }
+    ~QuietLibrary() {
+        xmlSetStructuredErrorFunc(m_structuredContext, m_structured);
+        xmlSetGenericErrorFunc(m_genericContext, m_generic);
+    }
+    QuietLibrary(const QuietLibrary&) = delete;
+    QuietLibrary& operator=(const QuietLibrary&) = delete;
+
+    const std::string& First() const { return m_first; }
+
+  private:
+    static void Collect(void* self, xmlErrorPtr error) {
+        auto* quiet = static_cast<QuietLibrary*>(self);
+        if (quiet->m_first.empty() && error != nullptr && error->message != nullptr)
+            quiet->m_first = error->message;
+    }
+    static void Ignore(void*, const char*, ...) {}
+
+    xmlStructuredErrorFunc m_structured;
+    void* m_structuredContext;
+    xmlGenericErrorFunc m_generic;
+    void* m_genericContext;
+    std::string m_first;
+};
+
+// The encoding named by the XML declaration at the very start of the bytes; empty without one.
+std::string_view DeclaredEncoding(std::string_view bytes) {
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (bytes.size() < 6 || bytes.substr(0, 5) != "<?xml" || !blank(bytes[5])) return {};
+    const std::string_view declaration = bytes.substr(0, bytes.find("?>"));
+    std::size_t at = declaration.find("encoding");
+    if (at == std::string_view::npos) return {};
+    at += 8;
+    while (at < declaration.size() && blank(declaration[at])) ++at;
+    if (at >= declaration.size() || declaration[at] != '=') return {};
+    ++at;
+    while (at < declaration.size() && blank(declaration[at])) ++at;
+    if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) return {};
+    const std::size_t end = declaration.find(declaration[at], at + 1);
+    if (end == std::string_view::npos) return {};
+    return declaration.substr(at + 1, end - at - 1);
+}
+
+// Windows' code page 1252 under the names documents give it. The parser's own converter refuses
+// the five bytes the code page leaves undefined, which Windows reads as the C1 controls of the
+// same number: such documents are converted here instead.
+bool IsWindows1252(std::string_view encoding) {
+    return win::EqualsNoCase(encoding, "windows-1252") || win::EqualsNoCase(encoding, "cp1252") ||
+           win::EqualsNoCase(encoding, "x-cp1252");
 }
 
 // Text for the DOM: the code page's characters as UTF-8; characters XML cannot carry (controls
@@ -165,90 +225,6 @@ bool DecodeBase64(std::string_view text, std::size_t maxBytes, std::vector<std::
     return out.size() == bytes;
 }
 
-// ---- files
-
-std::int32_t ErrnoCode(int err) {
-    return static_cast<std::int32_t>(win::LastErrorFromErrno(err));
-}
-
-// Reads a whole file of at most `cap` bytes; 0 or an error code (`tooLarge` for a bigger file).
-std::int32_t ReadWholeFile(const std::string& path, std::uint64_t cap, std::vector<char>& out) {
-    const std::string native = win::ToNativePath(path);
-    const int fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ErrnoCode(errno);
-    struct stat info {};
-    std::int32_t result = 0;
-    if (::fstat(fd, &info) != 0) {
-        result = ErrnoCode(errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        result = ErrnoCode(EISDIR);
-    } else if (static_cast<std::uint64_t>(info.st_size) > cap) {
-        result = quorin::kXmlErrorFileTooLarge;
-    } else {
-        out.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                result = ErrnoCode(errno);
-                break;
-            }
-            if (n == 0) break;  // shrank while read: take what is there
-            done += static_cast<std::size_t>(n);
-        }
-        out.resize(done);
-    }
-    ::close(fd);
-    return result;
-}
-
-// Writes the bytes to a new file beside the target and renames it over the target: the target is
-// either the old file or the complete new one, never a part. 0 or an error code.
-std::int32_t WriteFileReplacing(const std::string& path, const void* data, std::size_t size) {
-    static std::atomic<unsigned> counter{0};
-    const std::string native = win::ToNativePath(path);
-    const std::string folder = win::PathFolder(native);
-    const std::string name = win::PathFileName(native);
-    if (name.empty()) return ErrnoCode(EISDIR);
-    struct stat target {};
-    const bool exists = ::stat(native.c_str(), &target) == 0;
-    if (exists && S_ISDIR(target.st_mode)) return ErrnoCode(EISDIR);
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        char suffix[48];
-        std::snprintf(suffix, sizeof suffix, ".%s.%ld.%u.tmp", "save",
-                      static_cast<long>(::getpid()), counter.fetch_add(1));
-        temp = win::PathJoin(folder, "." + name + suffix);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return ErrnoCode(errno);
-    }
-    if (fd < 0) return ErrnoCode(EEXIST);
-
-    int err = 0;
-    const auto* bytes = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (err == 0 && done < size) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            err = n < 0 ? errno : ENOSPC;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    if (err == 0 && exists) (void)::fchmod(fd, target.st_mode & 07777);
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && ::rename(temp.c_str(), native.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(temp.c_str());
-        return ErrnoCode(err);
-    }
-    return 0;
-}
-
 }  // namespace
 
 namespace quorin {
@@ -293,8 +269,9 @@ bool CXmlDocument::CreateDocument() {
 
 bool CXmlDocument::Load(const std::string& path) {
     ClearError();
-    std::vector<char> bytes;
-    const std::int32_t result = ReadWholeFile(path, quorin::kMaxXmlFileBytes, bytes);
+    std::string bytes;
+    const auto result =
+        static_cast<std::int32_t>(quorin::ReadRegularFile(path, quorin::kMaxXmlFileBytes, bytes));
     if (result != 0) {
         m_parseCode = result;
         m_parseReason = result == quorin::kXmlErrorFileTooLarge
@@ -326,19 +303,33 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
         TakeParseError();
         return false;
     }
+    const std::string_view bytes(static_cast<const char*>(data), size);
+    std::string converted;
+    int options = kParseOptions;
+    if (IsWindows1252(DeclaredEncoding(bytes))) {
+        converted = quorin::AnsiToUtf8(bytes);
+        if (converted.size() > static_cast<std::size_t>(INT_MAX)) {
+            SetError(quorin::kXmlErrorOutOfMemory, {});
+            return false;
+        }
+        options |= XML_PARSE_IGNORE_ENC;  // the text is UTF-8 now, whatever it declares
+    }
+    const std::string_view text = converted.empty() ? bytes : std::string_view(converted);
+    QuietLibrary quiet;
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (parser == nullptr) {
         SetError(quorin::kXmlErrorOutOfMemory, {});
         return false;
     }
-    xmlDocPtr doc = xmlCtxtReadMemory(parser, static_cast<const char*>(data),
-                                      static_cast<int>(size), nullptr, nullptr, kParseOptions);
+    xmlDocPtr doc = xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), nullptr,
+                                      nullptr, options);
     if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
         const xmlError* error = xmlCtxtGetLastError(parser);
         const int number = error != nullptr ? error->code : 0;
         m_parseCode = static_cast<std::int32_t>(
             quorin::kXmlParseErrorBase + static_cast<std::uint32_t>(std::clamp(number, 0, 0xFFF)));
         m_parseReason = error != nullptr && error->message != nullptr ? error->message
+                        : !quiet.First().empty()                      ? quiet.First()
                                                                       : "Unknown error reason...";
         if (error != nullptr && error->line > 0)
             m_parseReason = Trimmed(m_parseReason) + " (line " + std::to_string(error->line) + ")";
@@ -358,12 +349,17 @@ bool CXmlDocument::Save(const std::string& path) {
     if (!m_doc) return CheckResult(quorin::kXmlErrorInvalidArg);
     xmlChar* buffer = nullptr;
     int size = 0;
-    xmlDocDumpFormatMemoryEnc(m_doc.get(), &buffer, &size, "UTF-8", 0);
+    {
+        QuietLibrary quiet;
+        xmlDocDumpFormatMemoryEnc(m_doc.get(), &buffer, &size, "UTF-8", 0);
+    }
     if (buffer == nullptr || size <= 0) {
         xmlFree(buffer);
         return CheckResult(quorin::kXmlErrorOutOfMemory);
     }
-    const std::int32_t result = WriteFileReplacing(path, buffer, static_cast<std::size_t>(size));
+    const auto result = static_cast<std::int32_t>(quorin::ReplaceFileBytes(
+        path,
+        std::string_view(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(size))));
     xmlFree(buffer);
     return CheckResult(result);
 }
@@ -464,7 +460,11 @@ _xmlNode* CXmlDocument::Select(_xmlNode* context, const std::string& path) {
         return nullptr;
     }
     xpath->node = context;
-    xmlXPathObjectPtr result = xmlXPathEvalExpression(X(path), xpath);
+    xmlXPathObjectPtr result = nullptr;
+    {
+        QuietLibrary quiet;
+        result = xmlXPathEvalExpression(X(path), xpath);
+    }
     xmlNodePtr found = nullptr;
     if (result != nullptr && result->type == XPATH_NODESET && result->nodesetval != nullptr &&
         result->nodesetval->nodeNr > 0) {

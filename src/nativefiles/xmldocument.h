@@ -47,12 +47,14 @@ class CXmlDocument {
 
     // Drops any previous document and starts an empty one.
     bool CreateDocument();
-    // Parses the file; on failure the error is the parse error (code and reason) or the file's.
+    // Parses the file (a regular file: a pipe or device is refused without waiting on it); on
+    // failure the error is the parse error (code and reason) or the file's.
     bool Load(const std::string& path);
     // Parses a document held in memory (same checks as Load).
     bool LoadMemory(const void* data, std::size_t size);
-    // Writes the document as UTF-8 through a temporary file in the same folder, then renames it
-    // over the target, so a failed save never harms the file it replaces.
+    // Writes the document as UTF-8 by the platform's safe replacement of the file (a link is
+    // followed, a file the user may not write is refused, a failed save never harms the file it
+    // replaces).
     bool Save(const std::string& path);
 
     bool AddComment(const std::string& text);

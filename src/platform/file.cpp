@@ -4,11 +4,15 @@
 // Write that caused it, as the framework did. CMemFile has the same semantics over a byte vector.
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -46,7 +50,6 @@ int CauseFromErrno(int err) {
             return CFileException::accessDenied;
         case ENOSPC:
         case EDQUOT:
-        case EFBIG:
             return CFileException::diskFull;
         case EBUSY:
         case ETXTBSY:
@@ -133,11 +136,20 @@ CFile::~CFile() {
 }
 
 bool CFile::Open(const char* path, unsigned flags, CFileException* error) {
+    return OpenAs(path, path != nullptr ? ToNativePath(path) : std::string(), flags, error);
+}
+
+bool CFile::OpenNative(const std::string& nativePath, unsigned flags, CFileException* error) {
+    return OpenAs(nativePath.c_str(), nativePath, flags, error);
+}
+
+bool CFile::OpenAs(const char* path, const std::string& native, unsigned flags,
+                   CFileException* error) {
     Abort();
     auto fail = [&](int err) {
         // Windows tells a missing folder from a missing file.
-        if (err == ENOENT && path != nullptr && *path != '\0') {
-            std::string folder = ToNativePath(PathFolder(path));
+        if (err == ENOENT && !native.empty()) {
+            std::string folder = PathFolder(native);
             struct stat info {};
             if (!folder.empty() && ::stat(folder.c_str(), &info) != 0) err = ENOTDIR;
         }
@@ -163,18 +175,20 @@ bool CFile::Open(const char* path, unsigned flags, CFileException* error) {
             oflags |= O_RDONLY;
             break;
     }
-    if (flags & modeCreate) {
-        oflags |= O_CREAT;
-        if (!(flags & modeNoTruncate)) oflags |= O_TRUNC;
-    }
-    std::string native = ToNativePath(path);
-    int fd = ::open(native.c_str(), oflags, 0666);
-    if (fd < 0) return fail(errno);
+    if (flags & modeCreate) oflags |= O_CREAT;
+    // Truncated only once known to be a regular file: opening never harms anything else.
+    const bool truncate = (flags & modeCreate) && !(flags & modeNoTruncate);
+    const bool reading = (flags & 0x3) != modeWrite;
     struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
-        ::close(fd);
-        return fail(err);
+    int fd = quorin::OpenFileDescriptor(native, oflags, reading, &info);
+    if (fd < 0) return fail(errno);
+    if (truncate && S_ISREG(info.st_mode) && info.st_size != 0) {
+        if (::ftruncate(fd, 0) != 0) {
+            const int err = errno;
+            ::close(fd);
+            return fail(err);
+        }
+        info.st_size = 0;
     }
     m_fd = fd;
     m_path = path;
@@ -237,8 +251,10 @@ void CFile::Write(const void* buffer, std::uint32_t count) {
     if (count == 0) return;
     if (buffer == nullptr)
         throw CFileException(CFileException::genericException, ERROR_INVALID_PARAMETER, m_path);
-    if (m_pos > kMaxPosition - count)
-        throw CFileException(CFileException::diskFull, ERROR_DISK_FULL, m_path);
+    if (m_pos > kMaxPosition - count) {
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        throw CFileException(CFileException::genericException, ERROR_FILE_TOO_LARGE, m_path);
+    }
     const auto* in = static_cast<const unsigned char*>(buffer);
     const std::uint64_t start = m_pos;
     std::uint32_t done = 0;
@@ -356,3 +372,270 @@ std::int64_t CMemFile::Seek(std::int64_t offset, SeekPosition from) {
 }
 
 }  // namespace win
+
+// ---- opening, whole-file reading and safe replacement
+
+namespace quorin {
+namespace {
+
+using win::DWORD;
+
+constexpr int kMaxLinkHops = 40;  // as the system's own path walk
+// Temporary files are named "." + target name + "." + process + "." + counter + ".tmp"; a target
+// name is cut to this many bytes in them, so that the whole name stays a valid one.
+constexpr std::size_t kMaxNameInTemporary = 200;
+constexpr std::string_view kTemporaryEnd = ".tmp";
+
+DWORD CodeOf(int err) {
+    return win::LastErrorFromErrno(err);
+}
+
+DWORD Fail(DWORD code) {
+    win::SetLastError(code);
+    return code;
+}
+
+bool IsDenied(int err) {
+    return err == EACCES || err == EPERM || err == EROFS;
+}
+
+std::string FolderOf(const std::string& native) {
+    const std::string folder = win::PathFolder(native);
+    if (!folder.empty()) return folder;
+    return !native.empty() && native[0] == '/' ? "/" : ".";
+}
+
+// The file a path names once every symbolic link on it is followed (the file need not exist).
+// 0 or an errno value.
+int FollowLinks(const std::string& native, std::string* target) {
+    std::string current = native;
+    for (int hops = 0;; ++hops) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        if (hops == kMaxLinkHops) return ELOOP;
+        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
+        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+        if (n < 0) return errno;
+        if (static_cast<std::size_t>(n) == link.size()) return ENAMETOOLONG;  // changed meanwhile
+        link.resize(static_cast<std::size_t>(n));
+        current = !link.empty() && link[0] == '/' ? link : win::PathJoin(FolderOf(current), link);
+    }
+    *target = current;
+    return 0;
+}
+
+std::string TemporaryPrefix(const std::string& name) {
+    return "." + name.substr(0, kMaxNameInTemporary) + ".";
+}
+
+// Removes the temporary files of earlier replacements of `name` whose process has gone: only
+// those of a process that no longer runs and whose lock nobody holds (a live replacement keeps
+// its temporary file locked).
+void RemoveLeftovers(const std::string& folder, const std::string& name) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const std::string prefix = TemporaryPrefix(name);
+    const pid_t self = ::getpid();
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view entryName = entry->d_name;
+        if (entryName.size() <= prefix.size() + kTemporaryEnd.size() ||
+            entryName.substr(0, prefix.size()) != prefix ||
+            entryName.substr(entryName.size() - kTemporaryEnd.size()) != kTemporaryEnd)
+            continue;
+        // "<process>.<counter>" between them, both decimal.
+        const std::string_view middle = entryName.substr(
+            prefix.size(), entryName.size() - prefix.size() - kTemporaryEnd.size());
+        const std::size_t dot = middle.find('.');
+        if (dot == 0 || dot == std::string_view::npos || dot > 9 || dot + 1 == middle.size() ||
+            middle.find_first_not_of("0123456789.") != std::string_view::npos ||
+            middle.find('.', dot + 1) != std::string_view::npos)
+            continue;
+        const pid_t pid = static_cast<pid_t>(std::stol(std::string(middle.substr(0, dot))));
+        if (pid == self || ::kill(pid, 0) == 0 || errno == EPERM) continue;  // may still run
+        const int fd =
+            ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat info {};
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(::dirfd(dir), entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// A new temporary file beside the target, locked for as long as it is open. -1 with errno set.
+int CreateTemporary(const std::string& folder, const std::string& name, unsigned mode,
+                    std::string* path) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *path = win::PathJoin(folder, TemporaryPrefix(name) + std::to_string(::getpid()) + "." +
+                                          std::to_string(counter.fetch_add(1)) +
+                                          std::string(kTemporaryEnd));
+        const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd >= 0 && ::flock(fd, LOCK_EX) != 0) {
+            const int err = errno;
+            ::unlink(path->c_str());
+            ::close(fd);
+            errno = err;
+            return -1;
+        }
+        return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// Runs the writer on `path` opened for writing (truncated); the error code of a failed write or
+// close.
+DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write) {
+    win::CFile file;
+    if (!file.OpenNative(path, win::CFile::modeWrite | win::CFile::modeCreate))
+        return win::GetLastError();
+    win::SetLastError(win::ERROR_SUCCESS);
+    bool ok = false;
+    try {
+        ok = write(file);
+        if (ok) file.Close();
+    } catch (const win::CFileException& error) {
+        win::SetLastError(static_cast<DWORD>(error.m_lOsError));
+        ok = false;
+    } catch (...) {
+        win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
+        ok = false;
+    }
+    if (ok) return win::ERROR_SUCCESS;
+    file.Abort();
+    const DWORD code = win::GetLastError();
+    return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
+}
+
+int SyncPath(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return errno;
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err;
+}
+
+}  // namespace
+
+int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
+                       struct stat* info, unsigned mode) {
+    const int fd = ::open(nativePath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    if (fd < 0) return -1;
+    struct stat status {};
+    int err = 0;
+    if (::fstat(fd, &status) != 0)
+        err = errno;
+    else if (S_ISDIR(status.st_mode))
+        err = EISDIR;
+    else if (regularOnly && !S_ISREG(status.st_mode))
+        err = ENODEV;
+    else if (!(flags & O_NONBLOCK) && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        err = errno;
+    if (err != 0) {
+        ::close(fd);
+        errno = err;
+        return -1;
+    }
+    if (info != nullptr) *info = status;
+    return fd;
+}
+
+DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& out) {
+    out.clear();
+    struct stat info {};
+    const int fd = OpenFileDescriptor(win::ToNativePath(path), O_RDONLY, true, &info);
+    if (fd < 0) return Fail(CodeOf(errno));
+    DWORD code = win::ERROR_SUCCESS;
+    if (static_cast<std::uint64_t>(info.st_size) > cap) {
+        code = win::ERROR_FILE_TOO_LARGE;
+    } else {
+        try {
+            out.resize(static_cast<std::size_t>(info.st_size));
+        } catch (const std::exception&) {
+            code = win::ERROR_NOT_ENOUGH_MEMORY;
+        }
+        std::size_t done = 0;
+        while (code == win::ERROR_SUCCESS && done < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) code = CodeOf(errno);
+            if (n <= 0) break;  // shrank while read: what is there
+            done += static_cast<std::size_t>(n);
+        }
+        out.resize(done);
+    }
+    ::close(fd);
+    if (code != win::ERROR_SUCCESS) out.clear();
+    return Fail(code);
+}
+
+DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
+                  unsigned newFileMode) {
+    if (path.empty()) return Fail(win::ERROR_PATH_NOT_FOUND);
+    std::string target;
+    if (const int err = FollowLinks(win::ToNativePath(path), &target)) return Fail(CodeOf(err));
+    const std::string name = win::PathFileName(target);
+    if (name.empty()) return Fail(CodeOf(EISDIR));
+    struct stat info {};
+    const bool exists = ::stat(target.c_str(), &info) == 0;
+    if (!exists && errno != ENOENT) return Fail(CodeOf(errno));
+    if (exists) {
+        if (S_ISDIR(info.st_mode)) return Fail(CodeOf(EISDIR));
+        if (!S_ISREG(info.st_mode)) return Fail(CodeOf(ENODEV));
+        // Renaming over a file needs only the folder's permission: the file's own is asked here.
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return Fail(CodeOf(errno));
+    }
+    const std::string folder = FolderOf(target);
+    RemoveLeftovers(folder, name);
+
+    std::string temporary;
+    const int fd = CreateTemporary(folder, name, exists ? 0600 : newFileMode, &temporary);
+    if (fd < 0) {
+        const int err = errno;
+        // A folder that takes no new file: the target itself is written, where it may be.
+        if (exists && IsDenied(err)) {
+            const DWORD code = WriteThrough(target, write);
+            if (code != win::ERROR_SUCCESS) return Fail(code);
+            return Fail(CodeOf(SyncPath(target, O_WRONLY)));
+        }
+        return Fail(CodeOf(err));
+    }
+    DWORD code = WriteThrough(temporary, write);
+    if (code == win::ERROR_SUCCESS && exists) {
+        // The new file takes the old one's permissions and, where the user may give them, its
+        // owner and group.
+        if (::fchmod(fd, info.st_mode & 07777) != 0) code = CodeOf(errno);
+        if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, -1, info.st_gid);
+    }
+    if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
+    if (code == win::ERROR_SUCCESS && ::rename(temporary.c_str(), target.c_str()) != 0)
+        code = CodeOf(errno);
+    if (code != win::ERROR_SUCCESS) ::unlink(temporary.c_str());
+    ::close(fd);  // releases the lock
+    if (code != win::ERROR_SUCCESS) return Fail(code);
+    // The rename lasts only once the folder is on the disk too. Some file systems cannot sync a
+    // folder; that is no failure of the replacement.
+    const int err = SyncPath(folder, O_RDONLY | O_DIRECTORY);
+    return Fail(err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err));
+}
+
+DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes, unsigned newFileMode) {
+    return ReplaceFile(
+        path,
+        [bytes](win::CFile& file) {
+            for (std::size_t done = 0; done < bytes.size();) {
+                const auto chunk = static_cast<std::uint32_t>(
+                    std::min<std::size_t>(bytes.size() - done, std::size_t{1} << 30));
+                file.Write(bytes.data() + done, chunk);  // throws on failure
+                done += chunk;
+            }
+            return true;
+        },
+        newFileMode);
+}
+
+}  // namespace quorin

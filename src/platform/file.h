@@ -1,12 +1,20 @@
 // Framework files: a buffered CFile over a POSIX descriptor, and CMemFile over a byte buffer.
 // Read returns a count (short at end of file) and never throws; Write throws CFileException on
 // any failure, a partial write included; Seek past the end is allowed (a read there gives 0).
+// Below them, the opening of files that never blocks on a pipe or device, whole-file reading,
+// and the safe replacement of a file that every writer of whole files uses.
 #pragma once
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/types.h"
+
+struct stat;
 
 namespace win {
 
@@ -61,8 +69,12 @@ class CFile {
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
 
-    // False (and `error` filled when given) when the file cannot be opened.
+    // False (and `error` filled when given) when the file cannot be opened. A file opened for
+    // reading must be a regular file (a pipe, device or folder is refused at once); a write-only
+    // open may also name a device.
     virtual bool Open(const char* path, unsigned flags, CFileException* error = nullptr);
+    // Open of a path already in the host's form (no drive mapping, separators as they are).
+    bool OpenNative(const std::string& nativePath, unsigned flags, CFileException* error = nullptr);
     virtual std::uint32_t Read(void* buffer, std::uint32_t count);
     virtual void Write(const void* buffer, std::uint32_t count);  // throws CFileException
     // The new position, or -1 (position unchanged) for a target before the start. Never throws.
@@ -81,6 +93,8 @@ class CFile {
     std::string m_path;
 
   private:
+    bool OpenAs(const char* path, const std::string& native, unsigned flags, CFileException* error);
+
     int m_fd = -1;
     bool m_readOnly = false;                 // opened for reading only
     std::uint64_t m_length = 0;              // length of a read-only file, taken at open
@@ -118,3 +132,33 @@ class CMemFile : public CFile {
 };
 
 }  // namespace win
+
+namespace quorin {
+
+// open(2) of a native path (O_CLOEXEC added) that never blocks on a pipe or device: the open is
+// non-blocking and the descriptor is made blocking again once its status is known. With
+// `regularOnly` anything but a regular file is refused, with errno EISDIR for a folder and
+// ENODEV for a pipe, device or socket. -1 with errno set on failure; `info`, when given,
+// receives the open file's status.
+int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
+                       struct stat* info = nullptr, unsigned mode = 0666);
+
+// The whole content of the regular file at `path`, of at most `cap` bytes. ERROR_SUCCESS or the
+// error code (ERROR_FILE_TOO_LARGE for a larger file).
+win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& out);
+
+// Replaces the file at `path` with what `write` puts into the CFile it is given (false: the
+// write failed, the thread's last error says why). A symbolic link is followed and the file it
+// names replaced where it lives. An existing target must be a regular file the user may write
+// (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its permissions and, where the
+// user may give them, its owner and group. The new content goes to a temporary file beside the
+// target, synced and renamed over it, the folder synced after: a failure leaves the old content
+// whole. Where the folder takes no new file, a writable target is written in place. Temporary
+// files left by a replacement that was killed are removed by the next one of the same target.
+// ERROR_SUCCESS or the error code, also left as the thread's last error.
+win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
+                       unsigned newFileMode = 0666);
+win::DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes,
+                            unsigned newFileMode = 0666);
+
+}  // namespace quorin

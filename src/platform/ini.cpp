@@ -7,12 +7,12 @@
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+#include "platform/lasterror.h"
 #include "platform/path.h"
 #include "platform/textcodec.h"
 
@@ -30,13 +30,8 @@ std::string_view Trim(std::string_view s) {
 
 std::optional<std::string> ReadIniText(const char* path) {
     if (path == nullptr || *path == '\0') return std::nullopt;
-    const std::string native = ToNativePath(path);
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(native, ec);
-    if (ec || size > kMaxIniBytes) return std::nullopt;
-    std::ifstream in(native, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (quorin::ReadRegularFile(path, kMaxIniBytes, bytes) != ERROR_SUCCESS) return std::nullopt;
     return quorin::DecodeTextFile(bytes);
 }
 

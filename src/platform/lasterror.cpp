@@ -41,9 +41,11 @@ constexpr std::array kWin32Texts{
     ErrorText{160, "One or more arguments are not correct.\r\n"},
     ErrorText{161, "The specified path is invalid.\r\n"},
     ErrorText{183, "Cannot create a file when that file already exists.\r\n"},
+    ErrorText{223, "The file size exceeds the limit allowed and cannot be saved.\r\n"},
     ErrorText{234, "More data is available.\r\n"},
     ErrorText{1629, "The data supplied is of the wrong type.\r\n"},
     ErrorText{1804, "The specified datatype is invalid.\r\n"},
+    ErrorText{1920, "The file cannot be accessed by the system.\r\n"},
 };
 
 // COM codes of their own (FACILITY_NULL); FACILITY_WIN32 codes take the Win32 text.
@@ -103,8 +105,12 @@ DWORD LastErrorFromErrno(int err) {
             return ERROR_FILE_EXISTS;
         case ENOSPC:
         case EDQUOT:
-        case EFBIG:
             return ERROR_DISK_FULL;
+        case EFBIG:
+            return ERROR_FILE_TOO_LARGE;
+        case ENODEV:
+        case ENXIO:
+            return ERROR_CANT_ACCESS_FILE;
         case EINVAL:
         case EOVERFLOW:
             return ERROR_INVALID_PARAMETER;

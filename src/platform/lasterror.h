@@ -28,8 +28,10 @@ constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 constexpr DWORD ERROR_BAD_ARGUMENTS = 160;
 constexpr DWORD ERROR_BAD_PATHNAME = 161;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_DATATYPE_MISMATCH = 1629;
 constexpr DWORD ERROR_INVALID_DATATYPE = 1804;
+constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;  // a pipe, a device or a socket, not a file
 
 DWORD GetLastError();
 void SetLastError(DWORD code);

@@ -1,25 +1,23 @@
 // The registry over three ".reg"-file hives. One lock guards the hives and the open handles;
 // hives load on first use and are read again when their file has been replaced (another process
 // saved settings), so a write does not drop what another process saved before it. Every write to
-// the current-user hive rewrites its file atomically (temporary file in the same folder, then
-// rename), so a crash never leaves half a file.
+// the current-user hive rewrites its file by the platform's safe replacement (temporary file in
+// the same folder, then rename), so a crash never leaves half a file.
 #include "platform/registry.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <new>
 #include <unordered_set>
 #include <vector>
 
 #include "platform/confighome.h"
+#include "platform/file.h"
+#include "platform/lasterror.h"
 #include "platform/notify.h"
 #include "platform/path.h"
 #include "platform/regfile.h"
@@ -122,6 +120,13 @@ bool ParseInto(Hive& hive, int which, std::string_view bytes, const std::string&
     return false;
 }
 
+// The system's text for an error code, without its line end.
+std::string ErrorText(DWORD code) {
+    std::string text = FormatMessageText(code);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
 void LoadFromFile(State& state, int which, Notices& notices) {
     Hive hive;
     const std::string path = HiveFilePath(which);
@@ -130,21 +135,15 @@ void LoadFromFile(State& state, int which, Notices& notices) {
     state.paths[which] = path;
     state.fromFile[which] = true;
     state.keepOriginal[which] = false;
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(path, ec);
-    if (!ec) {
-        if (size > kMaxHiveFileBytes) {
-            notices.push_back(path + ": too large for a settings file, not read");
-        } else {
-            std::ifstream in(path, std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-            if (in.bad())
-                notices.push_back(path + ": could not be read");
-            else
-                state.keepOriginal[which] = !ParseInto(hive, which, bytes, path, notices);
-        }
-    }  // a missing file is an empty hive
+    std::string bytes;
+    const DWORD code = quorin::ReadRegularFile(path, kMaxHiveFileBytes, bytes);
+    if (code == ERROR_SUCCESS)
+        state.keepOriginal[which] = !ParseInto(hive, which, bytes, path, notices);
+    else if (code == ERROR_FILE_TOO_LARGE)
+        notices.push_back(path + ": too large for a settings file, not read");
+    else if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+        notices.push_back(path + ": could not be read (" + ErrorText(code) + ")");
+    // a missing file is an empty hive
     state.hives[which] = std::move(hive);
     state.loaded[which] = true;
 }
@@ -179,28 +178,9 @@ DWORD SaveUserHive(State& state, Notices& notices) {
                 backup);
         }
     }
-    std::string temp = path + ".XXXXXX";
-    int err = 0;
-    int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        err = errno;
-    } else {
-        std::size_t done = 0;
-        while (done < text.size()) {
-            ssize_t put = ::write(fd, text.data() + done, text.size() - done);
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                err = put < 0 ? errno : ENOSPC;
-                break;
-            }
-            done += static_cast<std::size_t>(put);
-        }
-        if (err == 0 && ::fsync(fd) != 0) err = errno;
-        if (::close(fd) != 0 && err == 0) err = errno;
-        if (err == 0 && std::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-        if (err != 0) ::unlink(temp.c_str());
-    }
-    if (err == 0) {
+    // Only the user reads the settings: a new hive file is private.
+    const DWORD code = quorin::ReplaceFileBytes(path, text, 0600);
+    if (code == ERROR_SUCCESS) {
         // The file now holds exactly this hive; from here on the hive follows the file.
         state.stamps[0] = StampOf(path);
         state.paths[0] = path;
@@ -209,9 +189,9 @@ DWORD SaveUserHive(State& state, Notices& notices) {
     }
     if (!state.saveFailureNoticed) {
         state.saveFailureNoticed = true;
-        notices.push_back("settings could not be saved to " + path + ": " + std::strerror(err));
+        notices.push_back("settings could not be saved to " + path + ": " + ErrorText(code));
     }
-    return LastErrorFromErrno(err);
+    return code;
 }
 
 // The key behind a handle, or null for a handle that is neither a root nor open.

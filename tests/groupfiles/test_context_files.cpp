@@ -197,11 +197,27 @@ TEST_F(ContextFiles, BinaryContextRules) {
         ASSERT_TRUE(cqv.Load(dir.file("dbbp16.cqv"), false));
         EXPECT_EQ(cqv.GetItemCount(), 3u);
     }
-    {  // icon rows cut short
+    // Icon rows cut short, by the file's end or by their chunk's length: no icon, the rest reads.
+    for (const char* variant : {"truncated-icon", "short-icon"}) {
         CCqvDataQV5 cqv;
-        EXPECT_FALSE(cqv.Load(Binary(dir, "truncated-icon")));
-        EXPECT_EQ(cqv.GetItemCount(), 0u);
-        EXPECT_TRUE(cqv.Load(dir.file("truncated-icon.cqv"), false));
+        cqv.SetIcon(AllocSImage(1, 1, 1, 8, false, nullptr));
+        EXPECT_TRUE(cqv.Load(Binary(dir, variant))) << variant;
+        EXPECT_EQ(cqv.GetItemCount(), 3u) << variant;
+        EXPECT_EQ(cqv.PeekIcon(), nullptr) << variant;
+    }
+    {  // a position or angle of another length is passed over by its length
+        CCqvDataQV5 cqv;
+        ASSERT_TRUE(cqv.Load(Binary(dir, "odd-lengths")));
+        ASSERT_EQ(cqv.GetItemCount(), 3u);
+        const auto* first = static_cast<const CCqvImageData*>(cqv.GetItem(0));
+        EXPECT_EQ(first->GetFrameLocation(), (CGroupRect{}));
+        EXPECT_EQ(first->GetOrientation().GetValue(), 90);
+        EXPECT_EQ(first->GetShowState(), 3);
+        const auto* second = static_cast<const CCqvImageData*>(cqv.GetItem(1));
+        EXPECT_EQ(second->GetFrameLocation(), (CGroupRect{1024, 767, 0, 0}));
+        EXPECT_EQ(second->GetOrientation().GetValue(), 0);
+        EXPECT_EQ(second->GetShowState(), 2);
+        EXPECT_EQ(cqv.GetItem(2)->GetIdentifier(), "IMG3.tif");
     }
     {  // a chunk claiming more bytes than the file has ends every search
         CCqvDataQV5 cqv;

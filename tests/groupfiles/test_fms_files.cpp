@@ -1,15 +1,20 @@
 // Full-mouth series and template files: round trips of every field, files from the independent
 // Python writer, our files read by Python and xmllint, and the reading rules at their edges.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "common/test_util.h"
 #include "groupfiles/group_test_util.h"
+#include "nativefiles/contextdata.h"
 #include "nativefiles/fmsdata.h"
 #include "nativefiles/xmldocument.h"
+#include "platform/globalmem.h"
 
 namespace {
 
@@ -353,6 +358,16 @@ TEST(FmsFiles, WrongRootEmptyPathAndMissingFileFail) {
     EXPECT_NE(fms.GetErrorCode(), 0);
     EXPECT_FALSE(fms.GetErrorText().empty());
     EXPECT_EQ(fms.GetName(), "kept");
+
+    // A pipe is no group file: refused at once, in both forms of a context too.
+    ::alarm(60);  // a load that waits on the pipe ends the run instead of hanging it
+    ASSERT_EQ(::mkfifo(dir.file("pipe.cqv").c_str(), 0600), 0);
+    EXPECT_FALSE(fms.Load(dir.file("pipe.cqv")));
+    EXPECT_EQ(fms.GetErrorCode(), 1920);
+    EXPECT_EQ(fms.GetErrorText(), "The file cannot be accessed by the system.");
+    CCqvDataQV5 cqv;
+    EXPECT_FALSE(cqv.Load(dir.file("pipe.cqv")));
+    ::alarm(0);
 }
 
 TEST(FmsFiles, MissingAndMalformedElementsKeepTheirDefaults) {
@@ -389,8 +404,8 @@ TEST(FmsFiles, MissingAndMalformedElementsKeepTheirDefaults) {
     EXPECT_EQ(fms.GetItem(0)->GetFrameLocation().X1, 1000);
 }
 
-std::string IconFile(int width, int height, int samples, int bits, std::size_t bytes) {
-    std::vector<std::uint8_t> data(bytes, 0x5A);
+std::string IconFile(int width, int height, int samples, int bits,
+                     const std::vector<std::uint8_t>& data) {
     CXmlDocument doc;
     auto root = doc.CreateRoot("FMS_DATA", "");
     auto icon = root->CreateChild("IconImage", "");
@@ -404,6 +419,10 @@ std::string IconFile(int width, int height, int samples, int bits, std::size_t b
     doc.Save(path);
     const std::vector<std::uint8_t> file = quorin::test::ReadBytes(path);
     return std::string(file.begin(), file.end());
+}
+
+std::string IconFile(int width, int height, int samples, int bits, std::size_t bytes) {
+    return IconFile(width, height, samples, bits, std::vector<std::uint8_t>(bytes, 0x5A));
 }
 
 TEST(FmsFiles, IconsAreCheckedBeforeAnythingIsMade) {
@@ -439,6 +458,33 @@ TEST(FmsFiles, IconsAreCheckedBeforeAnythingIsMade) {
     CFmsData fms;
     ASSERT_TRUE(fms.Load(dir.file("huge.fms")));
     EXPECT_EQ(fms.PeekIcon(), nullptr);
+}
+
+TEST(FmsFiles, IconsOfMoreThan16BitsHoldFourByteElements) {
+    // The file stores (bits - 1) / 8 + 1 bytes per sample; the image record holds 4-byte
+    // elements from 17 bits up, low byte first.
+    TempDir dir;
+    for (int bits : {20, 24, 32}) {
+        SCOPED_TRACE(bits);
+        std::vector<std::uint8_t> data(2 * ((bits - 1) / 8 + 1));
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + 1);
+        WriteText(dir.file("i.fms"), IconFile(2, 1, 1, bits, data));
+        CFmsData fms;
+        ASSERT_TRUE(fms.Load(dir.file("i.fms")));
+        const SImage* icon = fms.PeekIcon();
+        ASSERT_NE(icon, nullptr);
+        ASSERT_GE(win::GlobalSize(win::GlobalHandle(icon->pPixels)), 8u);
+        const auto* elements = static_cast<const std::uint32_t*>(icon->pPixels);
+        EXPECT_EQ(elements[0], bits == 32 ? 0x04030201u : 0x030201u);
+        EXPECT_EQ(elements[1], bits == 32 ? 0x08070605u : 0x060504u);
+
+        ASSERT_TRUE(fms.Save(dir.file("o.fms")));  // back to the file's layout
+        EXPECT_EQ(PythonCheck("fms", dir.file("o.fms")), "OK\n");
+        CFmsData again;
+        ASSERT_TRUE(again.Load(dir.file("o.fms")));
+        ASSERT_NE(again.PeekIcon(), nullptr);
+        EXPECT_EQ(static_cast<const std::uint32_t*>(again.PeekIcon()->pPixels)[1], elements[1]);
+    }
 }
 
 TEST(FmsFiles, GreyTableIsReadOnlyWhenCountAndDataAgree) {
@@ -478,6 +524,20 @@ TEST(FmsFiles, SavingWithoutIdentifierStoresThePath) {
     EXPECT_EQ(loaded.GetIdentifier(), dir.file("p.fms"));
     ASSERT_TRUE(loaded.Save());  // to its Identifier
     EXPECT_FALSE(CFmsData().Save());
+}
+
+TEST(FmsFiles, SavingThroughALinkReplacesTheFileItNames) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("series"));
+    WriteText(dir.file("series/s.fms"), "old");
+    std::filesystem::create_symlink("series/s.fms", dir.file("link.fms"));
+    CFmsData fms;
+    fms.SetName("through the link");
+    ASSERT_TRUE(fms.Save(dir.file("link.fms"))) << fms.GetErrorText();
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.fms")));
+    CFmsData loaded;
+    ASSERT_TRUE(loaded.Load(dir.file("series/s.fms")));
+    EXPECT_EQ(loaded.GetName(), "through the link");
 }
 
 TEST(FmsFiles, HostileDocumentsFailCleanly) {

@@ -95,7 +95,7 @@ TEST(GroupModel, IconCanBeTakenOnce) {
     FreeSImage(icon, false);
 }
 
-TEST(GroupModel, CloneItemMakesFullCopiesOfFramesImagesAndSeries) {
+TEST(GroupModel, CloneItemCopiesFramesImagesAndSeries) {
     CFmsImageData frame;
     frame.SetIdentifier("R1.zel");
     frame.SetFrameLocation({1, 2, 3, 4});
@@ -114,8 +114,9 @@ TEST(GroupModel, CloneItemMakesFullCopiesOfFramesImagesAndSeries) {
     EXPECT_EQ(frameCopy->GetFrameLocation(), (CGroupRect{1, 2, 3, 4}));
     EXPECT_EQ(frameCopy->GetToothNumber(5), 48);
     EXPECT_EQ(frameCopy->GetFrameValue(CFmsImageData::RIGHT_FRAME), 7);
-    EXPECT_EQ(frameCopy->GetOrientation().GetRotation(), 90);
-    EXPECT_EQ(frameCopy->Display().GetColorLUT(), 3);
+    // A frame is copied by its assignment, which leaves orientation and display alone.
+    EXPECT_EQ(frameCopy->GetOrientation().GetRotation(), 0);
+    EXPECT_EQ(frameCopy->Display().GetColorLUT(), 0);
 
     CCqvImageData image;
     image.SetShowState(3);
@@ -142,43 +143,59 @@ TEST(GroupModel, CloneItemMakesFullCopiesOfFramesImagesAndSeries) {
     EXPECT_EQ(CCoreGroupData::CloneItem(&tmpl), nullptr);
 }
 
-TEST(GroupModel, GroupCopyIsAWholeCopy) {
+TEST(GroupModel, GroupCopyTakesItsPartsByTheRules) {
     CFmsData source;
     source.SetName("src");
-    source.SetComments("c");
     source.SetPixelSize(0.5f);
     source.SetScreenSize({800, 600});
-    source.AddItem(new CCoreImageData);  // cannot be cloned: left out, the rest still copied
+    source.AddItem(new CCoreImageData);  // ClassID 2 first: no item is copied
     source.AddItem(Frame(11, "a"));
-    source.AddItem(Frame(12, "b"));
-    source.SetIcon(MakeIcon(4, 4, 7));
     source.SetFMSUID(CUid("1.2.3"));
     source.SetCenterLocation({5, 6});
 
     CFmsData target;
     target.AddItem(Frame(99, "old"));
     target.SetIcon(MakeIcon(1, 1, 1));
+    const SImage* targetIcon = target.PeekIcon();
     target = source;
     EXPECT_EQ(target.GetName(), "src");
-    EXPECT_EQ(target.GetPixelSize(), 0.5f);
+    EXPECT_EQ(target.GetPixelSize(), 1.0f) << "the pixel size is not copied";
     EXPECT_EQ(target.GetScreenSize(), (CGroupSize{800, 600}));
     EXPECT_EQ(target.GetFMSUID().GetText(), "1.2.3");
     EXPECT_EQ(target.GetCenterLocation(), (CGroupPoint{5, 6}));
-    EXPECT_EQ(target.GetClassID(), 4);
+    ASSERT_EQ(target.GetItemCount(), 1u);
+    EXPECT_EQ(target.GetItem(0)->GetIdentifier(), "old");
+    EXPECT_EQ(target.PeekIcon(), targetIcon) << "a source without icon leaves the target's";
+
+    // A clonable first item replaces the items; later ones that cannot be cloned are left out.
+    CFmsData second;
+    second.AddItem(Frame(12, "b"));
+    second.AddItem(new CCoreImageData);
+    second.AddItem(Frame(13, "c"));
+    second.SetIcon(MakeIcon(4, 4, 7));
+    target = second;
     ASSERT_EQ(target.GetItemCount(), 2u);
-    EXPECT_EQ(target.GetItem(0)->GetIdentifier(), "a");
+    EXPECT_EQ(target.GetItem(0)->GetIdentifier(), "b");
+    EXPECT_EQ(target.GetItem(1)->GetIdentifier(), "c");
     EXPECT_EQ(target.GetItem(1)->GetOwner(), &target);
     const SImage* icon = target.PeekIcon();
     ASSERT_NE(icon, nullptr);
-    EXPECT_NE(icon, source.PeekIcon());
+    EXPECT_NE(icon, second.PeekIcon());
     EXPECT_EQ(icon->nWidth, 4u);
     EXPECT_EQ(static_cast<const std::uint8_t*>(icon->pPixels)[15], 7);
 
-    // A source without items or icon leaves none behind.
-    CFmsData empty;
-    target = empty;
-    EXPECT_EQ(target.GetItemCount(), 0u);
-    EXPECT_EQ(target.PeekIcon(), nullptr);
+    // An image item copy leaves the target's orientation and display records alone.
+    CFmsImageData from, to;
+    CInfosOrient turned;
+    turned.SetRotation(90);
+    from.SetOrientation(turned);
+    from.Display().SetColorLUT(3);
+    from.SetSOPInstanceUID("1.9");
+    to.Display().SetColorLUT(2);
+    to = from;
+    EXPECT_EQ(to.GetSOPInstanceUID(), "1.9");
+    EXPECT_EQ(to.GetOrientation().GetRotation(), 0);
+    EXPECT_EQ(to.Display().GetColorLUT(), 2);
 }
 
 TEST(GroupModel, UpgradeScalesOlderCoordinates) {

@@ -68,6 +68,42 @@ TEST(XmlDocument, CharactersOutsideTheCodePageReadAsQuestionMarks) {
     EXPECT_EQ(text, "a?b");
 }
 
+TEST(XmlDocument, Windows1252ReadsItsUndefinedBytesAsControls) {
+    // The five bytes the code page leaves undefined read as the C1 controls of the same number,
+    // as Windows converts them; the rest of the code page as usual.
+    TempDir dir;
+    const std::string text = "a\x81\x8D\x8F\x90\x9D\xE9\x80";
+    for (const char* name : {"windows-1252", "Windows-1252", "cp1252"}) {
+        WriteText(dir.file("w.xml"), std::string("<?xml version=\"1.0\" encoding=\"") + name +
+                                         "\"?>\n<R><T>" + text + "</T></R>");
+        CXmlDocument doc;
+        ASSERT_TRUE(doc.Load(dir.file("w.xml"))) << name << ": " << doc.GetErrorText();
+        std::string read;
+        doc.SelectRoot()->SelectElement("T")->GetText(read);
+        EXPECT_EQ(read, text) << name;
+    }
+}
+
+TEST(XmlDocument, ParserDiagnosticsGoToTheLastErrorOnly) {
+    for (const std::string& bad :
+         {std::string("<?xml version='1.0' encoding='x-no-such'?><R/>"),
+          std::string("<?xml version='1.0' encoding='UTF-8'?><R>\xFF</R>"),
+          std::string("<?xml version='1.0' encoding='ISO-8859-7'?><R>\xAE</R>"),
+          std::string("<R>")}) {
+        CXmlDocument doc;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(doc.LoadMemory(bad.data(), bad.size())) << bad;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << bad;
+        EXPECT_NE(doc.GetErrorCode(), 0) << bad;
+        EXPECT_FALSE(doc.GetErrorText().empty()) << bad;
+    }
+    CXmlDocument doc;
+    auto root = Parse(doc, "<R/>");
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(root->SelectElement("R[[["));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 TEST(XmlDocument, ChildrenAreIndentedByDepth) {
     TempDir dir;
     CXmlDocument doc;

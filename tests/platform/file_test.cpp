@@ -117,7 +117,8 @@ TEST(CFile, WriteToFullDiskThrows) {
 TEST(CFile, PartialWriteThrowsAndKeepsWhatWasWritten) {
     TempDir dir;
     const std::string path = dir.file("limited.bin");
-    // The file-size limit cuts a write short (EFBIG after the first part), like a disk filling up.
+    // The file-size limit cuts a write short (EFBIG after the first part): a file too large, not
+    // a full disk.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -134,7 +135,8 @@ TEST(CFile, PartialWriteThrowsAndKeepsWhatWasWritten) {
         cause = error.m_cause;
     }
     setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_EQ(cause, CFileException::diskFull);
+    EXPECT_EQ(cause, CFileException::genericException);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_TOO_LARGE);
     EXPECT_EQ(file.GetPosition(), 1000u);
     EXPECT_EQ(file.GetLength(), 1000u);
     file.Close();

@@ -4,6 +4,8 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -335,6 +337,41 @@ TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
     EXPECT_EQ(m_notices.size(), 1u);
     RegCloseKey(h);
+}
+
+TEST_F(Registry, AHiveBehindALinkIsSavedWhereItLives) {
+    std::filesystem::create_directory(m_settings.file("elsewhere"));
+    quorin::test::WriteText(m_settings.file("elsewhere/hive.reg"), "");
+    std::filesystem::create_symlink("elsewhere/hive.reg", m_settings.file("user.reg"));
+    registry::ReloadHives();
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_TRUE(std::filesystem::is_symlink(m_settings.file("user.reg")));
+    const auto saved = quorin::test::ReadBytes(m_settings.file("elsewhere/hive.reg"));
+    EXPECT_NE(std::string(saved.begin(), saved.end()).find("[HKEY_CURRENT_USER\\K]"),
+              std::string::npos);
+}
+
+TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
+    ::alarm(60);  // reading that waits on the pipe ends the run instead of hanging it
+    const std::string hive = m_settings.file("user.reg");
+    ASSERT_EQ(::mkfifo(hive.c_str(), 0600), 0);
+    registry::ReloadHives();
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), "<error 2>");
+    ASSERT_EQ(m_notices.size(), 1u);
+    EXPECT_NE(m_notices[0].find("could not be read"), std::string::npos) << m_notices[0];
+    HKEY h = nullptr;
+    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    struct stat info {};
+    ASSERT_EQ(::lstat(hive.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    ::alarm(0);
 }
 
 TEST_F(Registry, Threads) {
