@@ -100,6 +100,9 @@ struct HuffmanTable {
     // Codes of up to kLookupBits bits: (length << 8) | value; 0 when longer.
     static constexpr int kLookupBits = 9;
     std::uint16_t lookup[1 << kLookupBits] = {};
+    // AC codes whose value bits end within kLookupBits bits, decoded whole: value x 256 + run
+    // x 16 + bits used; 0 for the others.
+    std::int32_t fast[1 << kLookupBits] = {};
 };
 
 struct FrameComponent {
@@ -169,6 +172,9 @@ class Decoder {
     // its low four bits for AC), in one go; -1 when a reason was recorded.
     template <bool Dc>
     int Symbol(Bits& r, const HuffmanTable& table, std::int32_t& value);
+    void FailPadding() {
+        Fail(m_pendingMarker == kEndOfInput ? kJpegReasonEndOfData : kJpegReasonMarkerInData);
+    }
     void Restart();
 
     // Entropy decoding and dequantisation of one block; false when a reason was recorded.
@@ -340,6 +346,18 @@ void Decoder::ReadHuffmanTables() {
                     break;
                 }
             }
+        }
+        for (int p = 0; p < (1 << HuffmanTable::kLookupBits); ++p) {
+            if (t.lookup[p] == 0) continue;
+            const int length = t.lookup[p] >> 8, symbol = t.lookup[p] & 0xFF;
+            const int size = symbol & 0x0F, used = length + size;
+            if (used > HuffmanTable::kLookupBits) continue;
+            std::int32_t value = 0;
+            if (size != 0) {
+                const int v = (p >> (HuffmanTable::kLookupBits - used)) & ((1 << size) - 1);
+                value = (v >> (size - 1)) ? v : v + 1 - (1 << size);
+            }
+            t.fast[p] = value * 256 + (symbol >> 4) * 16 + used;
         }
         t.defined = true;
     }
@@ -538,10 +556,7 @@ inline int Decoder::Symbol(Bits& r, const HuffmanTable& t, std::int32_t& value) 
     if (size > 15) size = 0;
     const int used = length + size;
     // Bits past the marker are padding: taking them means the data ended inside a block.
-    if (r.count - used < r.padded)
-        return Fail(m_pendingMarker == kEndOfInput ? kJpegReasonEndOfData
-                                                   : kJpegReasonMarkerInData),
-               -1;
+    if (r.count - used < r.padded) return FailPadding(), -1;
     value = 0;
     if (size != 0) {
         const std::int32_t v = static_cast<std::int32_t>((r.bits << length) >> (64 - size));
@@ -603,11 +618,23 @@ bool Decoder::DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, st
     const HuffmanTable& table = m_ac[sc.acTable];
     bool any = false;
     for (int pos = 1; pos < 64;) {
-        std::int32_t value;
-        const int symbol = Symbol<false>(r, table, value);
-        if (symbol < 0) return finish(false);
-        const int run = symbol >> 4, size = symbol & 0x0F;
-        if (size == 0) {
+        if (r.count < 32) Refill(r);
+        const std::int32_t entry = table.fast[r.bits >> (64 - HuffmanTable::kLookupBits)];
+        int run;
+        std::int32_t value;  // 0 only for end of block and runs of 16
+        if (entry != 0) {
+            const int used = entry & 0x0F;
+            if (r.count - used < r.padded) return FailPadding(), finish(false);
+            r.bits <<= used;
+            r.count -= used;
+            run = (entry >> 4) & 0x0F;
+            value = entry >> 8;
+        } else {
+            const int symbol = Symbol<false>(r, table, value);
+            if (symbol < 0) return finish(false);
+            run = symbol >> 4;
+        }
+        if (value == 0) {
             if (run != 15) break;  // end of block
             pos += 16;
             if (pos > 64) return Fail(kJpegReasonCoefficientPosition), finish(false);
