@@ -100,9 +100,10 @@ struct HuffmanTable {
     // Codes of up to kLookupBits bits: (length << 8) | value; 0 when longer.
     static constexpr int kLookupBits = 9;
     std::uint16_t lookup[1 << kLookupBits] = {};
-    // AC codes whose value bits end within kLookupBits bits, decoded whole: value x 256 + run
-    // x 16 + bits used; 0 for the others.
-    std::int32_t fast[1 << kLookupBits] = {};
+    // AC codes whose value bits end within kFastBits bits, decoded whole: value x 256 + run x
+    // 16 + bits used; 0 for the others.
+    static constexpr int kFastBits = 10;
+    std::int32_t fast[1 << kFastBits] = {};
 };
 
 struct FrameComponent {
@@ -347,14 +348,22 @@ void Decoder::ReadHuffmanTables() {
                 }
             }
         }
-        for (int p = 0; p < (1 << HuffmanTable::kLookupBits); ++p) {
-            if (t.lookup[p] == 0) continue;
-            const int length = t.lookup[p] >> 8, symbol = t.lookup[p] & 0xFF;
+        for (int p = 0; p < (1 << HuffmanTable::kFastBits); ++p) {
+            // The code these bits begin with, by the same rule as the bitwise search.
+            std::int32_t c = 0;
+            int length = 0, symbol = 0;
+            for (int l = 1; l <= HuffmanTable::kFastBits && length == 0; ++l) {
+                c = (c << 1) | ((p >> (HuffmanTable::kFastBits - l)) & 1);
+                if (t.maxCode[l] >= 0 && c <= t.maxCode[l]) {
+                    length = l;
+                    symbol = t.values[t.firstIndex[l] + c - t.minCode[l]];
+                }
+            }
             const int size = symbol & 0x0F, used = length + size;
-            if (used > HuffmanTable::kLookupBits) continue;
+            if (length == 0 || used > HuffmanTable::kFastBits) continue;
             std::int32_t value = 0;
             if (size != 0) {
-                const int v = (p >> (HuffmanTable::kLookupBits - used)) & ((1 << size) - 1);
+                const int v = (p >> (HuffmanTable::kFastBits - used)) & ((1 << size) - 1);
                 value = (v >> (size - 1)) ? v : v + 1 - (1 << size);
             }
             t.fast[p] = value * 256 + (symbol >> 4) * 16 + used;
@@ -619,7 +628,7 @@ bool Decoder::DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, st
     bool any = false;
     for (int pos = 1; pos < 64;) {
         if (r.count < 32) Refill(r);
-        const std::int32_t entry = table.fast[r.bits >> (64 - HuffmanTable::kLookupBits)];
+        const std::int32_t entry = table.fast[r.bits >> (64 - HuffmanTable::kFastBits)];
         int run;
         std::int32_t value;  // 0 only for end of block and runs of 16
         if (entry != 0) {
@@ -691,25 +700,41 @@ inline __m128i Factors(int a, int b) {
 // One pass over eight vectors: lane i of out[x] = (sum over u of in[u] lane i x C[x][u])
 // >> Shift, in 32 bits (lanes 0-3 in lo, 4-7 in hi). With 16-bit inputs and |C| <= 4,096 the
 // sums stay below 2^30. Outputs x and 7 - x share the even and odd halves of the sum.
-template <int Shift>
+// `Inputs` 4: in[4] to in[7] are 0; `Lanes` 4: lanes 4-7 of every input are 0 (hi is not
+// computed).
+template <int Shift, int Inputs, int Lanes>
 inline void Pass16(const __m128i* in, __m128i* lo, __m128i* hi) {
     const __m128i p02l = _mm_unpacklo_epi16(in[0], in[2]), p02h = _mm_unpackhi_epi16(in[0], in[2]);
-    const __m128i p46l = _mm_unpacklo_epi16(in[4], in[6]), p46h = _mm_unpackhi_epi16(in[4], in[6]);
     const __m128i p13l = _mm_unpacklo_epi16(in[1], in[3]), p13h = _mm_unpackhi_epi16(in[1], in[3]);
-    const __m128i p57l = _mm_unpacklo_epi16(in[5], in[7]), p57h = _mm_unpackhi_epi16(in[5], in[7]);
+    __m128i p46l = p02l, p46h = p02h, p57l = p13l, p57h = p13h;
+    if constexpr (Inputs == 8) {
+        p46l = _mm_unpacklo_epi16(in[4], in[6]);
+        p46h = _mm_unpackhi_epi16(in[4], in[6]);
+        p57l = _mm_unpacklo_epi16(in[5], in[7]);
+        p57h = _mm_unpackhi_epi16(in[5], in[7]);
+    }
+    const auto half = [](__m128i p02, __m128i p46, __m128i p13, __m128i p57, const std::int32_t* c,
+                         __m128i& even, __m128i& odd) {
+        even = _mm_madd_epi16(p02, Factors(c[0], c[2]));
+        odd = _mm_madd_epi16(p13, Factors(c[1], c[3]));
+        if constexpr (Inputs == 8) {
+            even = _mm_add_epi32(even, _mm_madd_epi16(p46, Factors(c[4], c[6])));
+            odd = _mm_add_epi32(odd, _mm_madd_epi16(p57, Factors(c[5], c[7])));
+        }
+    };
 #pragma GCC unroll 4
     for (int x = 0; x < 4; ++x) {
-        const std::int32_t* c = kTransform.c[x];
-        const __m128i e02 = Factors(c[0], c[2]), e46 = Factors(c[4], c[6]);
-        const __m128i o13 = Factors(c[1], c[3]), o57 = Factors(c[5], c[7]);
-        const __m128i el = _mm_add_epi32(_mm_madd_epi16(p02l, e02), _mm_madd_epi16(p46l, e46));
-        const __m128i eh = _mm_add_epi32(_mm_madd_epi16(p02h, e02), _mm_madd_epi16(p46h, e46));
-        const __m128i ol = _mm_add_epi32(_mm_madd_epi16(p13l, o13), _mm_madd_epi16(p57l, o57));
-        const __m128i oh = _mm_add_epi32(_mm_madd_epi16(p13h, o13), _mm_madd_epi16(p57h, o57));
-        lo[x] = _mm_srai_epi32(_mm_add_epi32(el, ol), Shift);
-        hi[x] = _mm_srai_epi32(_mm_add_epi32(eh, oh), Shift);
-        lo[7 - x] = _mm_srai_epi32(_mm_sub_epi32(el, ol), Shift);
-        hi[7 - x] = _mm_srai_epi32(_mm_sub_epi32(eh, oh), Shift);
+        __m128i even, odd;
+        half(p02l, p46l, p13l, p57l, kTransform.c[x], even, odd);
+        lo[x] = _mm_srai_epi32(_mm_add_epi32(even, odd), Shift);
+        lo[7 - x] = _mm_srai_epi32(_mm_sub_epi32(even, odd), Shift);
+        if constexpr (Lanes == 8) {
+            half(p02h, p46h, p13h, p57h, kTransform.c[x], even, odd);
+            hi[x] = _mm_srai_epi32(_mm_add_epi32(even, odd), Shift);
+            hi[7 - x] = _mm_srai_epi32(_mm_sub_epi32(even, odd), Shift);
+        } else {
+            hi[x] = hi[7 - x] = _mm_setzero_si128();
+        }
     }
 }
 
@@ -742,8 +767,19 @@ bool Transform16(const std::int32_t* transposed, std::int16_t* samples) {
         const __m128i* p = reinterpret_cast<const __m128i*>(transposed + 8 * u);
         in[u] = _mm_packs_epi32(_mm_load_si128(p), _mm_load_si128(p + 1));
     }
+    // Coefficients often lie in the first four rows and columns only: then the row pass takes
+    // four inputs and four lanes, and the column pass four inputs.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i right = _mm_or_si128(_mm_or_si128(in[4], in[5]), _mm_or_si128(in[6], in[7]));
+    const __m128i all =
+        _mm_or_si128(_mm_or_si128(_mm_or_si128(in[0], in[1]), _mm_or_si128(in[2], in[3])), right);
+    const __m128i outside = _mm_or_si128(right, _mm_srli_si128(all, 8));
+    const bool quarter = _mm_movemask_epi8(_mm_cmpeq_epi16(outside, zero)) == 0xFFFF;
     __m128i lo[8], hi[8];
-    Pass16<12>(in, lo, hi);
+    if (quarter)
+        Pass16<12, 4, 4>(in, lo, hi);
+    else
+        Pass16<12, 8, 8>(in, lo, hi);
     // Offset by 2^15, every value inside 16 bits leaves the upper halves clear.
     const __m128i offset = _mm_set1_epi32(0x8000);
     __m128i spread = _mm_setzero_si128();
@@ -753,14 +789,17 @@ bool Transform16(const std::int32_t* transposed, std::int16_t* samples) {
         spread = _mm_or_si128(spread, _mm_add_epi32(hi[x], offset));
         g[x] = _mm_packs_epi32(lo[x], hi[x]);
     }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(spread, 16), _mm_setzero_si128())) !=
-        0xFFFF)
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(spread, 16), zero)) != 0xFFFF)
         return false;
     // Lane x of rows[v] is g(v, x): the column pass runs down the vectors too. Its >> 12 and the
     // final >> 4 make one >> 16.
     __m128i rows[8];
     Transpose(g, rows);
-    Pass16<16>(rows, lo, hi);
+    // Rows of t that are 0 give rows of g that are 0.
+    if (quarter)
+        Pass16<16, 4, 8>(rows, lo, hi);
+    else
+        Pass16<16, 8, 8>(rows, lo, hi);
     for (int y = 0; y < 8; ++y)
         _mm_store_si128(reinterpret_cast<__m128i*>(samples + 8 * y), _mm_packs_epi32(lo[y], hi[y]));
     return true;
