@@ -100,8 +100,8 @@ struct HuffmanTable {
     // Codes of up to kLookupBits bits: (length << 8) | value; 0 when longer.
     static constexpr int kLookupBits = 9;
     std::uint16_t lookup[1 << kLookupBits] = {};
-    // AC codes whose value bits end within kFastBits bits, decoded whole: value x 256 + run x
-    // 16 + bits used; 0 for the others.
+    // Codes whose value bits end within kFastBits bits, decoded whole: value x 256 + run x 16
+    // (AC; 0 for DC) + bits used; 0 for the others (and for DC categories above 15).
     static constexpr int kFastBits = 10;
     std::int32_t fast[1 << kFastBits] = {};
 };
@@ -178,9 +178,20 @@ class Decoder {
     }
     void Restart();
 
-    // Entropy decoding and dequantisation of one block; false when a reason was recorded.
+    // Consumes the bits of a fast table entry; false when they reach into the padding.
+    bool TakeFast(Bits& r, std::int32_t entry) {
+        const int used = entry & 0x0F;
+        if (r.count - used < r.padded) return FailPadding(), false;
+        r.bits <<= used;
+        r.count -= used;
+        return true;
+    }
+
+    // Entropy decoding and dequantisation of one block into `t` (all 0 on entry; index 8 x
+    // column + row); false when a reason was recorded. `ac`: a value was placed past t(0, 0);
+    // `magnitude`: every |value| is below the next power of two above it.
     bool DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, std::int32_t* t, bool& ac,
-                     bool& wide);
+                     std::uint32_t& magnitude);
     void DecodeScan(JpegRowFn row);
 
     // Input.
@@ -359,14 +370,15 @@ void Decoder::ReadHuffmanTables() {
                     symbol = t.values[t.firstIndex[l] + c - t.minCode[l]];
                 }
             }
+            if (length == 0 || (tableClass == 0 && symbol > 15)) continue;
             const int size = symbol & 0x0F, used = length + size;
-            if (length == 0 || used > HuffmanTable::kFastBits) continue;
+            if (used > HuffmanTable::kFastBits) continue;
             std::int32_t value = 0;
             if (size != 0) {
                 const int v = (p >> (HuffmanTable::kFastBits - used)) & ((1 << size) - 1);
                 value = (v >> (size - 1)) ? v : v + 1 - (1 << size);
             }
-            t.fast[p] = value * 256 + (symbol >> 4) * 16 + used;
+            t.fast[p] = value * 256 + (symbol >> 4) * 16 + used;  // DC: symbol >> 4 is 0
         }
         t.defined = true;
     }
@@ -602,7 +614,7 @@ void Decoder::Restart() {
 }
 
 bool Decoder::DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, std::int32_t* t,
-                          bool& ac, bool& wide) {
+                          bool& ac, std::uint32_t& magnitude) {
     // `t` arrives all 0; `quant` is in zigzag order.
     Bits r{m_bits, m_bitCount, m_paddedBits};
     const auto finish = [&](bool ok) {
@@ -611,18 +623,26 @@ bool Decoder::DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, st
         m_paddedBits = r.padded;
         return ok;
     };
+    if (r.count < 32) Refill(r);
+    const HuffmanTable& dcTable = m_dc[sc.dcTable];
+    const std::int32_t dcEntry = dcTable.fast[r.bits >> (64 - HuffmanTable::kFastBits)];
     std::int32_t difference;
-    const int category = Symbol<true>(r, m_dc[sc.dcTable], difference);
-    if (category < 0) return finish(false);
-    if (category > 15) return Fail(kJpegReasonDcCategory), finish(false);
+    if (dcEntry != 0) {
+        if (!TakeFast(r, dcEntry)) return finish(false);
+        difference = dcEntry >> 8;
+    } else {
+        const int category = Symbol<true>(r, dcTable, difference);
+        if (category < 0) return finish(false);
+        if (category > 15) return Fail(kJpegReasonDcCategory), finish(false);
+    }
     std::int64_t& predictor = m_predictor[sc.frameIndex];
     predictor = std::clamp<std::int64_t>(predictor + difference, -kPredictorLimit, kPredictorLimit);
     const std::int64_t dc =
         std::clamp<std::int64_t>(predictor, -kCoefficientLimit, kCoefficientLimit);
     const std::int32_t t0 = static_cast<std::int32_t>((quant[0] * dc) >> 12);
     t[0] = t0;
-    // Offset by 2^15, every value inside 16 bits leaves the upper half clear.
-    std::uint32_t spread = static_cast<std::uint32_t>(t0) + 0x8000u;
+    // The values' magnitudes less 1 for negatives, OR-ed: their bit length bounds every value.
+    std::uint32_t bound = static_cast<std::uint32_t>(t0 ^ (t0 >> 31));
 
     const HuffmanTable& table = m_ac[sc.acTable];
     bool any = false;
@@ -632,10 +652,7 @@ bool Decoder::DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, st
         int run;
         std::int32_t value;  // 0 only for end of block and runs of 16
         if (entry != 0) {
-            const int used = entry & 0x0F;
-            if (r.count - used < r.padded) return FailPadding(), finish(false);
-            r.bits <<= used;
-            r.count -= used;
+            if (!TakeFast(r, entry)) return finish(false);
             run = (entry >> 4) & 0x0F;
             value = entry >> 8;
         } else {
@@ -654,11 +671,11 @@ bool Decoder::DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, st
         // The value has at most 15 bits.
         const std::int32_t v = static_cast<std::int32_t>((std::int64_t{quant[pos]} * value) >> 12);
         t[kZigzagToTransposed[pos++]] = v;
-        spread |= static_cast<std::uint32_t>(v) + 0x8000u;
+        bound |= static_cast<std::uint32_t>(v ^ (v >> 31));
         any = true;
     }
     ac = any;
-    wide = (spread >> 16) != 0;
+    magnitude = bound;
     return finish(true);
 }
 
@@ -758,9 +775,10 @@ inline void Transpose(const __m128i* in, __m128i* out) {
     out[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// The 16-bit form: false, with `samples` untouched, when a row-pass result needs more than
-// 16 bits. The caller has checked that every dequantised value fits 16 bits.
-bool Transform16(const std::int32_t* transposed, std::int16_t* samples) {
+// The 16-bit form: false, with `samples` and `transposed` untouched, when a row-pass result
+// needs more than 16 bits (looked for only when `check`), else true with `transposed` cleared.
+// The caller has checked that every dequantised value fits 16 bits.
+bool Transform16(std::int32_t* transposed, std::int16_t* samples, bool check) {
     // Lane r of in[u] is t(r, u): the row pass runs down the vectors.
     __m128i in[8];
     for (int u = 0; u < 8; ++u) {
@@ -780,17 +798,24 @@ bool Transform16(const std::int32_t* transposed, std::int16_t* samples) {
         Pass16<12, 4, 4>(in, lo, hi);
     else
         Pass16<12, 8, 8>(in, lo, hi);
-    // Offset by 2^15, every value inside 16 bits leaves the upper halves clear.
-    const __m128i offset = _mm_set1_epi32(0x8000);
-    __m128i spread = _mm_setzero_si128();
-    __m128i g[8];
-    for (int x = 0; x < 8; ++x) {
-        spread = _mm_or_si128(spread, _mm_add_epi32(lo[x], offset));
-        spread = _mm_or_si128(spread, _mm_add_epi32(hi[x], offset));
-        g[x] = _mm_packs_epi32(lo[x], hi[x]);
+    if (check) {
+        // Offset by 2^15, every value inside 16 bits leaves the upper halves clear.
+        const __m128i offset = _mm_set1_epi32(0x8000);
+        __m128i spread = zero;
+        for (int x = 0; x < 8; ++x) {
+            spread = _mm_or_si128(spread, _mm_add_epi32(lo[x], offset));
+            spread = _mm_or_si128(spread, _mm_add_epi32(hi[x], offset));
+        }
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(spread, 16), zero)) != 0xFFFF)
+            return false;
     }
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(spread, 16), zero)) != 0xFFFF)
-        return false;
+    __m128i g[8];
+    for (int x = 0; x < 8; ++x) g[x] = _mm_packs_epi32(lo[x], hi[x]);
+    __m128i* block = reinterpret_cast<__m128i*>(transposed);
+    if (quarter)
+        for (int u = 0; u < 4; ++u) _mm_store_si128(block + 2 * u, zero);
+    else
+        for (int i = 0; i < 16; ++i) _mm_store_si128(block + i, zero);
     // Lane x of rows[v] is g(v, x): the column pass runs down the vectors too. Its >> 12 and the
     // final >> 4 make one >> 16.
     __m128i rows[8];
@@ -807,7 +832,7 @@ bool Transform16(const std::int32_t* transposed, std::int16_t* samples) {
 
 #else
 
-bool Transform16(const std::int32_t*, std::int16_t*) {
+bool Transform16(std::int32_t*, std::int16_t*, bool) {
     return false;
 }
 
@@ -944,6 +969,26 @@ void PlaceColour(Unit& unit, std::uint8_t* dst, std::int64_t stride) {
 #endif
 }
 
+// Samples of one block into the unit; `t` (as DecodeBlock leaves it) is all 0 afterwards.
+void TransformBlock(std::int32_t* t, bool ac, std::uint32_t magnitude, Unit& unit, int target) {
+    // Values of 16 bits go through the 16-bit form; those below 2^12 keep every row-pass result
+    // within 16 bits (|result| <= 22,839 x 4,096 / 4,096), the others are checked.
+    const bool wide = magnitude > 0x7FFF;
+    if (!ac && !wide) {
+        // Only t(0): both passes give it back everywhere.
+        std::fill(unit.narrow[target], unit.narrow[target] + 64,
+                  static_cast<std::int16_t>(t[0] >> 4));
+        unit.wide[target] = false;
+        t[0] = 0;
+        return;
+    }
+    unit.wide[target] = wide || !Transform16(t, unit.narrow[target], magnitude > 0xFFF);
+    if (unit.wide[target]) {
+        TransformWide(t, unit.samples[target]);
+        std::fill(t, t + 64, 0);
+    }
+}
+
 void Decoder::DecodeScan(JpegRowFn rowFn) {
     const bool colour = m_componentCount == 3;
     const int unitWidth = colour ? 16 : 8;
@@ -976,28 +1021,15 @@ void Decoder::DecodeScan(JpegRowFn rowFn) {
                     const int f = m_scan[i].frameIndex;
                     const int count = colour ? m_frame[f].h * m_frame[f].v : 1;
                     for (int n = 0; n < count; ++n) {
-                        bool ac = false, wide = false;
+                        bool ac = false;
+                        std::uint32_t magnitude = 0;
                         if (!DecodeBlock(m_scan[i], quant[m_frame[f].quantTable], coefficients, ac,
-                                         wide)) {
+                                         magnitude)) {
                             decoding = false;
                             break;
                         }
                         const int target = f == 0 ? lumaBlock++ : f + 1;
-                        if (!wide && !ac) {
-                            // Only t(0): both passes give it back everywhere.
-                            std::fill(unit.narrow[target], unit.narrow[target] + 64,
-                                      static_cast<std::int16_t>(coefficients[0] >> 4));
-                            unit.wide[target] = false;
-                        } else {
-                            unit.wide[target] =
-                                wide || !Transform16(coefficients, unit.narrow[target]);
-                            if (unit.wide[target])
-                                TransformWide(coefficients, unit.samples[target]);
-                        }
-                        if (ac)
-                            std::fill(coefficients, coefficients + 64, 0);
-                        else
-                            coefficients[0] = 0;
+                        TransformBlock(coefficients, ac, magnitude, unit, target);
                     }
                 }
                 // What could not be decoded shows mid-grey.
