@@ -3,10 +3,10 @@
 // The arithmetic is the decoder's own and is kept exactly: quantisation values premultiplied by
 // 65,536 x 0.25 x C(row) x C(column) (truncated), a separable 8-point transform with a 4,096
 // cosine table, shifts by 12 after dequantisation and after each pass and by 4 at the end, and
-// 16-bit colour factors. Every sum is exact: blocks from 8-bit pictures go through SSE2 in 16-
-// and 32-bit lanes, where their values provably fit; any other block (hostile coefficients or
-// quantisation values) goes through 64-bit intermediates, so nothing wraps and both roads give
-// the same bytes.
+// 16-bit colour factors. Every sum is exact: a block whose values and row-pass results fit 16
+// bits (checked per block; in practice every block of a stream made from 8-bit pictures) goes
+// through SSE2 in 16- and 32-bit lanes; any other block (hostile coefficients or quantisation
+// values) goes through 64-bit intermediates, so nothing wraps and both roads give the same bytes.
 //
 // The work is split by stage: entropy decoding with dequantisation (DecodeBlock), the inverse
 // transform (TransformBlock), placing units in the band (PlaceGrey, PlaceColour), driven band by
@@ -693,7 +693,7 @@ bool Decoder::DecodeBlock(const ScanComponent& sc, const std::int32_t* quant, st
 // + row). Each 8-point pass is out(x) = (sum over u of in(u) x C[x][u]) >> 12: first along the
 // rows, then along the columns, then >> 4. The sums are exact in either form below, so both give
 // the same samples; the 16-bit form serves every block whose values and row-pass results fit 16
-// bits (every block of a stream made from 8-bit pictures), the 64-bit form all others.
+// bits, the 64-bit form all others.
 
 // Samples (before the level shift) of the blocks the 16-bit form cannot take, into `samples`.
 void TransformWide(const std::int32_t* transposed, int* samples) {
