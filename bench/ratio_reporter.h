@@ -33,6 +33,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
         ConsoleReporter::ReportRuns(runs);
     }
 
+    // The kept time of one benchmark; negative when it did not run.
+    double Time(const std::string& name) const {
+        const auto it = m_times.find(name);
+        return it != m_times.end() ? it->second : -1;
+    }
+
     // Our time over the reference's for one suffix; negative when either run is missing.
     double Ratio(const std::string& suffix) const {
         const auto ours = m_times.find("Ours" + suffix);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "fixtures.h"
@@ -275,6 +276,191 @@ TEST(JpegThreads, TwoDecodesAtOnceAreIndependent) {
         t2.join();
         EXPECT_EQ(x.pixels, refA.pixels);
         EXPECT_EQ(y.pixels, refB.pixels);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Random blocks against the definition's arithmetic, evaluated directly in 64 bits: values of
+// every size, so that the decoder's exact 16-bit road and its 64-bit road both serve.
+
+struct BitWriter {
+    Bytes out;
+    std::uint32_t acc = 0;
+    int count = 0;
+    void Put(std::uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) {
+            acc = (acc << 1) | ((v >> i) & 1);
+            if (++count == 8) {
+                out.push_back(static_cast<std::uint8_t>(acc));
+                if (acc == 0xFF) out.push_back(0);
+                acc = 0;
+                count = 0;
+            }
+        }
+    }
+    void Value(int v, int size) {  // the low `size` bits, negatives as v + 2^size - 1
+        Put(static_cast<std::uint32_t>(v < 0 ? v + (1 << size) - 1 : v), size);
+    }
+};
+
+int BitLength(int v) {
+    int n = 0;
+    for (int a = std::abs(v); a > 0; a >>= 1) ++n;
+    return n;
+}
+
+constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+// Samples before the level shift of a block of coefficients (natural order) and quantisation
+// values (zigzag order), step by step as defined.
+std::vector<std::int64_t> DefinedSamples(const std::vector<int>& c, const std::vector<int>& q) {
+    const std::int64_t T[8] = {4096, 4017, 3784, 3405, 2896, 2275, 1567, 799};
+    auto cosine = [&](int x, int u) -> std::int64_t {
+        int a = (2 * x + 1) * u % 32;
+        if (a > 16) a = 32 - a;
+        return a < 8 ? T[a] : (a == 8 ? 0 : -T[16 - a]);
+    };
+    std::int64_t t[64], g[64];
+    for (int i = 0; i < 64; ++i) {
+        const int k = kZigzag[i], row = k / 8, column = k % 8;
+        const std::int64_t f = k == 0 ? 8191 : (row == 0 || column == 0 ? 11585 : 16384);
+        t[k] = (q[i] * f * c[k]) >> 12;
+    }
+    for (int r = 0; r < 8; ++r)
+        for (int x = 0; x < 8; ++x) {
+            std::int64_t sum = 0;
+            for (int u = 0; u < 8; ++u) sum += t[8 * r + u] * cosine(x, u);
+            g[8 * r + x] = sum >> 12;
+        }
+    std::vector<std::int64_t> s(64);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            std::int64_t sum = 0;
+            for (int v = 0; v < 8; ++v) sum += g[8 * v + x] * cosine(y, v);
+            s[8 * y + x] = (sum >> 12) >> 4;
+        }
+    return s;
+}
+
+std::uint8_t Clamped(std::int64_t v) {
+    return static_cast<std::uint8_t>(std::clamp<std::int64_t>(v, 0, 255));
+}
+
+TEST(JpegArithmetic, RandomBlocksFollowTheDefinition) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 24; ++round) {
+        const bool colour = round % 2 == 1;
+        const int units = 12, components = colour ? 3 : 1;
+        std::vector<int> quant[2];
+        for (auto& q : quant) {
+            q.resize(64);
+            for (int& v : q) v = round % 3 == 0 ? 1 : 1 + static_cast<int>(random() % 255);
+        }
+        // DC table: category s has the 5-bit code s. AC table: every run and size, the run of 16
+        // and end of block, 8-bit codes in list order.
+        std::vector<int> acSymbols = {0x00, 0xF0};
+        for (int run = 0; run < 16; ++run)
+            for (int size = 1; size <= 15; ++size) acSymbols.push_back(run << 4 | size);
+        Bytes s = {0xFF, 0xD8};
+        for (int n = 0; n < 2; ++n) {
+            s.insert(s.end(), {0xFF, 0xDB, 0x00, 0x43, static_cast<std::uint8_t>(n)});
+            for (int v : quant[n]) s.push_back(static_cast<std::uint8_t>(v));
+        }
+        s.insert(s.end(), {0xFF, 0xC4, 0x00, 0x23, 0x00, 0, 0, 0, 0, 16});
+        s.insert(s.end(), 11, 0);
+        for (int v = 0; v < 16; ++v) s.push_back(static_cast<std::uint8_t>(v));
+        const int acLength = 19 + static_cast<int>(acSymbols.size());
+        s.insert(s.end(), {0xFF, 0xC4, static_cast<std::uint8_t>(acLength >> 8),
+                           static_cast<std::uint8_t>(acLength), 0x10, 0, 0, 0, 0, 0, 0, 0,
+                           static_cast<std::uint8_t>(acSymbols.size())});
+        s.insert(s.end(), 8, 0);
+        for (int v : acSymbols) s.push_back(static_cast<std::uint8_t>(v));
+        const int width = units * (colour ? 16 : 8);
+        s.insert(s.end(),
+                 {0xFF, 0xC0, 0x00, static_cast<std::uint8_t>(8 + 3 * components), 8, 0, 8, 0,
+                  static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(components)});
+        for (int i = 0; i < components; ++i)
+            s.insert(s.end(), {static_cast<std::uint8_t>(i + 1),
+                               static_cast<std::uint8_t>(i == 0 && colour ? 0x21 : 0x11),
+                               static_cast<std::uint8_t>(i == 0 ? 0 : 1)});
+        s.insert(s.end(), {0xFF, 0xDA, 0x00, static_cast<std::uint8_t>(6 + 2 * components),
+                           static_cast<std::uint8_t>(components)});
+        for (int i = 0; i < components; ++i)
+            s.insert(s.end(), {static_cast<std::uint8_t>(i + 1), 0x00});
+        s.insert(s.end(), {0x00, 0x3F, 0x00});
+
+        // Blocks of values up to 2^(limit - 1), so that some exceed 16 bits after
+        // dequantisation and some row-pass results do too.
+        BitWriter bits;
+        std::vector<std::vector<std::int64_t>> samples;  // per block, in data order
+        int predictor[3] = {};
+        for (int b = 0; b < units * (colour ? 4 : 1); ++b) {
+            const int component = colour ? std::max(0, b % 4 - 1) : 0;
+            const int limit = 1 + static_cast<int>(random() % 15);
+            auto draw = [&] {
+                const int v = static_cast<int>(random() % (1u << limit)) - (1 << (limit - 1));
+                return v;
+            };
+            std::vector<int> c(64, 0);
+            c[0] = draw();
+            const int diff = c[0] - predictor[component];
+            predictor[component] = c[0];
+            bits.Put(static_cast<std::uint32_t>(BitLength(diff)), 5);
+            bits.Value(diff, BitLength(diff));
+            int last = 0;
+            for (int i = 1; i < 64; ++i) {
+                if (random() % 4 != 0 || (i > 8 && random() % 3 == 0)) continue;
+                const int v = draw();
+                if (v == 0) continue;
+                for (; i - last - 1 > 15; last += 16) bits.Put(1, 8);  // run of 16
+                const int size = BitLength(v);
+                const int symbol = (i - last - 1) << 4 | size;
+                bits.Put(
+                    static_cast<std::uint32_t>(
+                        std::find(acSymbols.begin(), acSymbols.end(), symbol) - acSymbols.begin()),
+                    8);
+                bits.Value(v, size);
+                c[kZigzag[i]] = v;
+                last = i;
+            }
+            if (last < 63) bits.Put(0, 8);  // end of block
+            samples.push_back(DefinedSamples(c, quant[component == 0 ? 0 : 1]));
+        }
+        bits.Put(0x7F, 7);
+        s.insert(s.end(), bits.out.begin(), bits.out.end());
+        s.insert(s.end(), {0xFF, 0xD9});
+
+        Sink sink;
+        sink.data = s;
+        int reason = 1;
+        ASSERT_EQ(Decode(sink, &reason), 0) << round;
+        ASSERT_EQ(reason, 0) << round;
+        ASSERT_EQ(sink.pixels.size(), static_cast<std::size_t>(width) * 8 * components);
+        for (int u = 0; u < units; ++u)
+            for (int y = 0; y < 8; ++y) {
+                if (!colour) {
+                    for (int x = 0; x < 8; ++x)
+                        ASSERT_EQ(sink.pixels[y * width + 8 * u + x],
+                                  Clamped(samples[u][8 * y + x] + 128))
+                            << round << " " << u << " " << y << " " << x;
+                    continue;
+                }
+                for (int px = 0; px < 16; ++px) {
+                    const std::int64_t luma = samples[4 * u + px / 8][8 * y + px % 8] + 128;
+                    const std::int64_t cb = samples[4 * u + 2][8 * y + px / 2];
+                    const std::int64_t cr = samples[4 * u + 3][8 * y + px / 2];
+                    const std::uint8_t* p = &sink.pixels[(y * width + 16 * u + px) * 3];
+                    const std::uint8_t expected[3] = {
+                        Clamped(luma + ((116064 * cb) >> 16)),
+                        Clamped(luma + ((-46793 * cr - 22544 * cb) >> 16)),
+                        Clamped(luma + ((91881 * cr) >> 16))};
+                    ASSERT_EQ(Bytes(p, p + 3), Bytes(expected, expected + 3))
+                        << round << " " << u << " " << y << " " << px;
+                }
+            }
     }
 }
 
