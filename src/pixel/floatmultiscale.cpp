@@ -147,7 +147,8 @@ template <class V>
     }
     for (int k = 0; k < 8; k += 4)
         for (int h = 0; h < 2; ++h) {
-            u[k + 2 * h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[k + 2 * h] =
+                __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
             u[k + 2 * h + 1] =
                 __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
         }
