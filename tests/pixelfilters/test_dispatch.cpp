@@ -40,7 +40,8 @@ TEST(Dispatch, BaselineAndAvx2PathsGiveTheSameBytes) {
     std::vector<float> plane(std::size_t(length * lines));
     std::uniform_real_distribution<float> level(-500.0f, 4000.0f);
     for (float& v : plane) v = level(random);
-    for (const auto& [n, sigma] : {std::pair{13, 2.0f}, {1, 1.0f}, {81, 9.0f}}) {
+    for (const auto& [taps, sigma] : {std::pair{13, 2.0f}, {1, 1.0f}, {81, 9.0f}}) {
+        const int n = taps;
         std::vector<float> kernel(static_cast<std::size_t>(n));
         ASSERT_TRUE(quorin::FloatGaussKernel(kernel.data(), sigma, n));
         ExpectSamePaths<float>("float pass", plane.size(), [&](std::vector<float>& out) {
