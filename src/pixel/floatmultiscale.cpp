@@ -9,6 +9,10 @@
 
 #include "platform/cpu.h"
 
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 namespace quorin {
 namespace {
 
@@ -127,6 +131,23 @@ template <class V>
     *reinterpret_cast<Unaligned*>(p) = v;
 }
 
+#if defined(__x86_64__)
+constexpr bool kCanStream = true;
+// Four floats written past the caches (p on 16 bytes).
+[[gnu::always_inline]] inline void StreamStore(float* p, const Lanes4& v) {
+    _mm_stream_ps(p, v);
+}
+[[gnu::always_inline]] inline void StreamFence() {
+    _mm_sfence();
+}
+#else
+constexpr bool kCanStream = false;
+inline void StreamStore(float* p, const Lanes4& v) {
+    Store(p, v);
+}
+inline void StreamFence() {}
+#endif
+
 // Rows become columns: r[j][i] takes r[i][j].
 [[gnu::always_inline]] inline void Transpose(Lanes4 (&r)[4]) {
     const Lanes4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
@@ -187,11 +208,14 @@ void PadLine(const float* src, std::int64_t length, std::int64_t y, int n, float
 // `count` lines (a multiple of W) from y0 on, from their padded copies. A tile of W lines by W
 // output positions is computed along the lines (one register per line, one lane per position,
 // the taps in the order 0..n-1), turned in registers and stored as W runs of the destination.
+// With `stream` (a strip of kStripLines lines whose runs start on cache lines) the runs of one
+// block of positions are gathered first and written past the caches in whole lines.
 template <class V, int W>
 [[gnu::always_inline]] inline void ConvolveStrip(const float* padded, std::int64_t pitch, int count,
                                                  float* dst, const float* kernel, int n,
                                                  std::int64_t length, std::int64_t lines,
-                                                 std::int64_t y0) {
+                                                 std::int64_t y0, bool stream) {
+    alignas(64) float runs[W][kStripLines];
     const std::int64_t whole = length / W * W;
     for (std::int64_t x0 = 0; x0 < whole; x0 += W) {
         for (int t = 0; t < count; t += W) {
@@ -206,30 +230,66 @@ template <class V, int W>
                 }
             }
             Transpose(sum);
-            for (int j = 0; j < W; ++j) Store(dst + (x0 + j) * lines + y0 + t, sum[j]);
+            if (stream)
+                for (int j = 0; j < W; ++j) Store(runs[j] + t, sum[j]);
+            else
+                for (int j = 0; j < W; ++j) Store(dst + (x0 + j) * lines + y0 + t, sum[j]);
         }
+        if (stream)
+            for (int j = 0; j < W; ++j)
+                for (int t = 0; t < kStripLines; t += 4) {
+                    Lanes4 v;
+                    Load(v, runs[j] + t);
+                    StreamStore(dst + (x0 + j) * lines + y0 + t, v);
+                }
     }
     for (std::int64_t x = whole; x < length; ++x)
         for (int b = 0; b < count; ++b)
             dst[x * lines + y0 + b] = Tap(padded + b * pitch, kernel, n, x);
 }
 
+// Lines y .. until-1 from strips of at most kStripLines lines (a multiple of W each), then one
+// at a time; answers `until`.
+template <class V, int W>
+[[gnu::always_inline]] inline std::int64_t ConvolveRange(const float* src, float* dst,
+                                                         const float* kernel, int n,
+                                                         std::int64_t length, std::int64_t lines,
+                                                         float* padded, std::int64_t y,
+                                                         std::int64_t until, bool stream) {
+    const std::int64_t pitch = length + n - 1;
+    while (until - y >= W) {
+        const int count = int(std::min<std::int64_t>(kStripLines, (until - y) / W * W));
+        for (int b = 0; b < count; ++b) PadLine(src, length, y + b, n, padded + b * pitch);
+        ConvolveStrip<V, W>(padded, pitch, count, dst, kernel, n, length, lines, y,
+                            stream && count == kStripLines);
+        y += count;
+    }
+    for (; y < until; ++y) {
+        PadLine(src, length, y, n, padded);
+        for (std::int64_t x = 0; x < length; ++x) dst[x * lines + y] = Tap(padded, kernel, n, x);
+    }
+    return until;
+}
+
+// A destination this large is not read back from the caches anyway: its strips are written past
+// them, which spares reading each line in before it is overwritten.
+constexpr std::int64_t kStreamBytes = std::int64_t{8} << 20;
+
 template <class V, int W>
 [[gnu::always_inline]] inline void ConvolveLines(const float* src, float* dst, const float* kernel,
                                                  int n, std::int64_t length, std::int64_t lines,
                                                  float* padded) {
-    const std::int64_t pitch = length + n - 1;
-    std::int64_t y = 0;
-    while (lines - y >= W) {
-        const int count = int(std::min<std::int64_t>(kStripLines, (lines - y) / W * W));
-        for (int b = 0; b < count; ++b) PadLine(src, length, y + b, n, padded + b * pitch);
-        ConvolveStrip<V, W>(padded, pitch, count, dst, kernel, n, length, lines, y);
-        y += count;
-    }
-    for (; y < lines; ++y) {  // the lines left over by the strips, one at a time
-        PadLine(src, length, y, n, padded);
-        for (std::int64_t x = 0; x < length; ++x) dst[x * lines + y] = Tap(padded, kernel, n, x);
-    }
+    const auto address = reinterpret_cast<std::uintptr_t>(dst);
+    const bool stream = kCanStream && lines % 16 == 0 && address % sizeof(float) == 0 &&
+                        length * lines * std::int64_t(sizeof(float)) >= kStreamBytes;
+    // The lines before the first one whose runs start on a cache line go the ordinary way.
+    const std::int64_t lead = stream ? std::int64_t((64 - address % 64) % 64 / sizeof(float)) : 0;
+    std::int64_t y =
+        ConvolveRange<V, W>(src, dst, kernel, n, length, lines, padded, 0, lead, false);
+    const std::int64_t streamed = stream ? lead + (lines - lead) / kStripLines * kStripLines : lead;
+    y = ConvolveRange<V, W>(src, dst, kernel, n, length, lines, padded, y, streamed, true);
+    ConvolveRange<V, W>(src, dst, kernel, n, length, lines, padded, y, lines, false);
+    if (stream) StreamFence();
 }
 
 void ConvolveLinesBaseline(const float* src, float* dst, const float* kernel, int n,

@@ -49,6 +49,32 @@ TEST(Dispatch, BaselineAndAvx2PathsGiveTheSameBytes) {
         });
     }
 
+    // A destination of more than 8 MiB is written past the caches: the bytes stay the same, and
+    // sampled outputs are the sums of the definition (taps 0..n-1 in order, mirrored ends).
+    {
+        const std::int64_t longLength = 2051, manyLines = 1040;
+        std::vector<float> big(std::size_t(longLength * manyLines)), kernel(13);
+        for (float& v : big) v = level(random);
+        ASSERT_TRUE(quorin::FloatGaussKernel(kernel.data(), 2.0f, 13));
+        std::vector<float> out(big.size());
+        ExpectSamePaths<float>("large float pass", big.size(), [&](std::vector<float>& o) {
+            quorin::FloatConvolvePass(big.data(), o.data(), kernel.data(), 13, longLength,
+                                      manyLines);
+            out = o;
+        });
+        for (std::int64_t k = 0; k < std::int64_t(out.size()); k += 997) {
+            const std::int64_t x = k / manyLines, y = k % manyLines;
+            float sum = 0.0f;
+            for (std::int64_t i = 0; i < 13; ++i) {
+                std::int64_t p = x + i - 6;
+                if (p < 0) p = -1 - p;
+                if (p >= longLength) p = 2 * longLength - 1 - p;
+                sum += kernel[std::size_t(i)] * big[std::size_t(y * longLength + p)];
+            }
+            ASSERT_EQ(sum, out[std::size_t(k)]) << "line " << y << " sample " << x;
+        }
+    }
+
     // 16-bit smoothing: values below 2^15 add mirrored taps in 16 bits, full-range ones in 32;
     // a lopsided kernel takes every tap alone, a large sum the 64-bit path.
     const int width = 53, height = 29;
