@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "pixel/filterutil.h"
 #include "platform/cpu.h"
 
 #if defined(__x86_64__)
@@ -183,10 +184,6 @@ inline void StreamFence() {}
 // the transposed destination, written in whole cache lines while they are in the cache.
 constexpr int kStripLines = 64;
 
-// The strip's lines with their mirrored ends, kept between calls: a pass over a large plane
-// would otherwise take fresh pages for them each time.
-thread_local std::vector<float> t_padded;
-
 // Line y with n - 1 mirrored samples around it (n/2 before), into `padded`.
 void PadLine(const float* src, std::int64_t length, std::int64_t y, int n, float* padded) {
     const std::int64_t half = n / 2;
@@ -310,21 +307,19 @@ void FloatConvolvePass(const float* src, float* dst, const float* kernel, int n,
                        std::int64_t length, std::int64_t lines) {
     if (src == nullptr || dst == nullptr || kernel == nullptr || n < 1 || length < 1 || lines < 1)
         return;
-    const std::int64_t pitch = length + n - 1;
-    if (pitch > kMaxPlane / kStripLines) return;
-    try {
-        if (t_padded.size() < std::size_t(pitch * kStripLines))
-            t_padded.resize(std::size_t(pitch * kStripLines));
-    } catch (...) {
-        return;
-    }
+    // The strip's lines with their mirrored ends: a pass over a large plane would otherwise take
+    // fresh pages for them each time.
+    struct StripLines;
+    float* padded =
+        ThreadWorkBuffer<float, StripLines>(std::uint64_t(length + n - 1) * kStripLines);
+    if (padded == nullptr) return;
 #if QUORIN_HAVE_AVX2_PATH
     if (cpu::UseAvx2()) {
-        ConvolveLinesAvx2(src, dst, kernel, n, length, lines, t_padded.data());
+        ConvolveLinesAvx2(src, dst, kernel, n, length, lines, padded);
         return;
     }
 #endif
-    ConvolveLinesBaseline(src, dst, kernel, n, length, lines, t_padded.data());
+    ConvolveLinesBaseline(src, dst, kernel, n, length, lines, padded);
 }
 
 void DifferenceOfGaussians(std::int64_t width, float* plane, std::int64_t height, const float* k1,
