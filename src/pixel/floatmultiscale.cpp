@@ -181,7 +181,7 @@ inline void StreamFence() {}
 }
 
 // Lines convolved together: each output position of a strip is one run of kStripLines values of
-// the transposed destination, written in whole cache lines while they are in the cache.
+// the transposed destination, so the destination is written in whole cache lines.
 constexpr int kStripLines = 64;
 
 // Line y with n - 1 mirrored samples around it (n/2 before), into `padded`.
