@@ -155,9 +155,10 @@ bool GaussSmooth16(const std::uint16_t* src, std::uint16_t* dst, int width, int 
     std::vector<std::uint16_t> kernel(std::size_t(n), 0);
     const std::uint32_t sum = GaussKernel16(kernel.data(), sigma100, n);
     quorin::Smoother16 smoother;
-    auto tmp = WorkBuffer<std::uint16_t>(count);
-    if (!tmp || !smoother.Prepare(kernel.data(), n, sum, width, height)) return false;
-    smoother.Run(src, tmp.get(), [&](int y, const std::uint16_t* row) {
+    struct Horizontal;  // the horizontally smoothed image, kept between calls
+    std::uint16_t* tmp = quorin::ThreadWorkBuffer<std::uint16_t, Horizontal>(count);
+    if (tmp == nullptr || !smoother.Prepare(kernel.data(), n, sum, width, height)) return false;
+    smoother.Run(src, tmp, [&](int y, const std::uint16_t* row) {
         std::memcpy(dst + std::size_t(y) * width, row, std::size_t(width) * 2);
     });
     return true;

@@ -4,7 +4,12 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/cpu.h"
 #include "records/dibbuffer.h"
+
+#if QUORIN_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
 
 namespace {
 
@@ -244,24 +249,18 @@ bool DetailStep(const std::uint8_t* source, std::int16_t* accumulator, std::uint
 
 namespace {
 
-// The median kernels also come in an AVX2 build, picked at load time on processors that have it.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QUORIN_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QUORIN_VECTOR_CLONES
-#endif
-
 std::uint8_t Median3(std::uint8_t a, std::uint8_t b, std::uint8_t c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
 // Sorts the columns of three rows into low, middle and high rows. The blocks never overlap
 // (restrict lets the loop run on vectors).
-QUORIN_VECTOR_CLONES void SortColumns(const std::uint8_t* __restrict above,
-                                      const std::uint8_t* __restrict row,
-                                      const std::uint8_t* __restrict below,
-                                      std::uint8_t* __restrict low, std::uint8_t* __restrict mid,
-                                      std::uint8_t* __restrict high, std::int64_t n) {
+[[gnu::always_inline]] inline void SortColumns(const std::uint8_t* __restrict above,
+                                               const std::uint8_t* __restrict row,
+                                               const std::uint8_t* __restrict below,
+                                               std::uint8_t* __restrict low,
+                                               std::uint8_t* __restrict mid,
+                                               std::uint8_t* __restrict high, std::int64_t n) {
     for (std::int64_t c = 0; c < n; ++c) {
         const std::uint8_t a = above[c], b = row[c], d = below[c];
         const std::uint8_t ab = std::min(a, b), ba = std::max(a, b);
@@ -274,10 +273,10 @@ QUORIN_VECTOR_CLONES void SortColumns(const std::uint8_t* __restrict above,
 
 // The median of nine is the median of (largest low, median middle, smallest high) of three
 // sorted columns; each sorted column serves three pixels.
-QUORIN_VECTOR_CLONES void MedianOfColumns(const std::uint8_t* __restrict low,
-                                          const std::uint8_t* __restrict mid,
-                                          const std::uint8_t* __restrict high,
-                                          std::uint8_t* __restrict out, std::int64_t n) {
+[[gnu::always_inline]] inline void MedianOfColumns(const std::uint8_t* __restrict low,
+                                                   const std::uint8_t* __restrict mid,
+                                                   const std::uint8_t* __restrict high,
+                                                   std::uint8_t* __restrict out, std::int64_t n) {
     for (std::int64_t c = 1; c + 1 < n; ++c) {
         const std::uint8_t lows = std::max(std::max(low[c - 1], low[c]), low[c + 1]);
         const std::uint8_t mids = Median3(mid[c - 1], mid[c], mid[c + 1]);
@@ -285,6 +284,47 @@ QUORIN_VECTOR_CLONES void MedianOfColumns(const std::uint8_t* __restrict low,
         out[c] = Median3(lows, mids, highs);
     }
 }
+
+// One interior row of the median, in a baseline and an AVX2 build.
+void MedianRowBaseline(const std::uint8_t* in, std::uint8_t* out, std::int64_t w, std::uint8_t* low,
+                       std::uint8_t* mid, std::uint8_t* high) {
+    SortColumns(in - w, in, in + w, low, mid, high, w);
+    MedianOfColumns(low, mid, high, out, w);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+// Thirty-two pixels at a time straight from the three rows: the columns at offsets -1, 0 and +1
+// sorted in registers and combined as above; the last pixels through the baseline loops.
+QUORIN_TARGET_AVX2 void MedianRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                      std::uint8_t* low, std::uint8_t* mid, std::uint8_t* high) {
+    std::int64_t c = 1;
+    for (; c + 33 <= w; c += 32) {
+        __m256i lo[3], mi[3], hi[3];
+        for (int k = 0; k < 3; ++k) {
+            const std::uint8_t* p = in + c + k - 1;
+            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p - w));
+            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + w));
+            const __m256i ab = _mm256_min_epu8(a, b), ba = _mm256_max_epu8(a, b);
+            const __m256i x = _mm256_max_epu8(ab, d);
+            lo[k] = _mm256_min_epu8(ab, d);
+            mi[k] = _mm256_min_epu8(ba, x);
+            hi[k] = _mm256_max_epu8(ba, x);
+        }
+        const __m256i lows = _mm256_max_epu8(_mm256_max_epu8(lo[0], lo[1]), lo[2]);
+        const __m256i highs = _mm256_min_epu8(_mm256_min_epu8(hi[0], hi[1]), hi[2]);
+        const __m256i mids = _mm256_max_epu8(_mm256_min_epu8(mi[0], mi[1]),
+                                             _mm256_min_epu8(_mm256_max_epu8(mi[0], mi[1]), mi[2]));
+        const __m256i v = _mm256_max_epu8(_mm256_min_epu8(lows, mids),
+                                          _mm256_min_epu8(_mm256_max_epu8(lows, mids), highs));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + c), v);
+    }
+    // Columns c-1 .. w-1 sorted, the pixels c .. w-2 from them.
+    const std::int64_t rest = w - (c - 1);
+    SortColumns(in - w + c - 1, in + c - 1, in + w + c - 1, low, mid, high, rest);
+    MedianOfColumns(low, mid, high, out + c - 1, rest);
+}
+#endif
 
 }  // namespace
 
@@ -296,10 +336,13 @@ bool Median3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
     std::uint8_t* low = columns.get();
     std::uint8_t* mid = low + width;
     std::uint8_t* high = mid + width;
+    auto row = MedianRowBaseline;
+#if QUORIN_HAVE_AVX2_PATH
+    if (quorin::cpu::UseAvx2()) row = MedianRowAvx2;
+#endif
     return Interior(source, target, width, height, 1,
                     [=](const std::uint8_t* in, std::uint8_t* out, std::int64_t w) {
-                        SortColumns(in - w, in, in + w, low, mid, high, w);
-                        MedianOfColumns(low, mid, high, out, w);
+                        row(in, out, w, low, mid, high);
                     });
 }
 

@@ -27,6 +27,25 @@ std::unique_ptr<T[]> WorkBuffer(std::uint64_t n) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[n]());
 }
 
+// A work buffer of at least n elements that the calling thread keeps between calls, so that a
+// filter run again on images of the same size neither allocates nor clears it; its contents are
+// what the last user left. Each Tag names one buffer: a function must not hand its buffer to
+// code that takes the same one. Null when it cannot be had.
+template <class T, class Tag>
+T* ThreadWorkBuffer(std::uint64_t n) {
+    thread_local std::vector<T> buffer;
+    if (n == 0 || n > kMaxBlockBytes / sizeof(T)) return nullptr;
+    if (buffer.size() < n) {
+        try {
+            buffer = std::vector<T>();  // the old block goes before the larger one comes
+            buffer.resize(n);
+        } catch (...) {
+            return nullptr;
+        }
+    }
+    return buffer.data();
+}
+
 // Index i folded into 0..n-1 by mirroring about the end samples themselves, the first sample
 // beyond an end being the end sample (.. b a | a b c .. c | c b ..); folds as often as needed.
 inline std::int64_t MirrorHalf(std::int64_t i, std::int64_t n) {

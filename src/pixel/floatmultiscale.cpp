@@ -7,6 +7,13 @@
 #include <new>
 #include <vector>
 
+#include "pixel/filterutil.h"
+#include "platform/cpu.h"
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 namespace quorin {
 namespace {
 
@@ -108,49 +115,191 @@ bool FloatGaussKernel(float* kernel, float sigma, int n) {
 
 namespace {
 
-// Four floats of one register: sums of four lines side by side (element-wise operations only,
-// so every lane is rounded exactly as a scalar sum would be).
+// Four or eight floats of one register: element-wise operations only, so every lane is rounded
+// exactly as a scalar sum would be.
 typedef float Lanes4 __attribute__((vector_size(16)));
+typedef float Lanes8 __attribute__((vector_size(32)));
 
-// Convolves lines y0 .. y0+4G-1 together: their samples are interleaved so that one output
-// position of those lines is one contiguous run of the transposed destination, and each line is
-// one lane that adds its taps in the order 0..n-1, as a line on its own would.
-template <int G>
-void ConvolveLineBlock(const float* src, float* dst, const float* kernel, int n,
-                       std::int64_t length, std::int64_t lines, std::int64_t y0, float* padded) {
-    constexpr int B = 4 * G;
-    const std::int64_t half = n / 2;
-    for (std::int64_t p = 0; p < length + n - 1; ++p) {
-        const std::int64_t at = Reflect(p - half, length);
-        for (int b = 0; b < B; ++b) padded[p * B + b] = src[(y0 + b) * length + at];
+// Unaligned loads and stores of a register.
+template <class V>
+[[gnu::always_inline]] inline void Load(V& v, const float* p) {
+    typedef V Unaligned __attribute__((aligned(4), may_alias));
+    v = *reinterpret_cast<const Unaligned*>(p);
+}
+template <class V>
+[[gnu::always_inline]] inline void Store(float* p, const V& v) {
+    typedef V Unaligned __attribute__((aligned(4), may_alias));
+    *reinterpret_cast<Unaligned*>(p) = v;
+}
+
+#if defined(__x86_64__)
+constexpr bool kCanStream = true;
+// Four floats written past the caches (p on 16 bytes).
+[[gnu::always_inline]] inline void StreamStore(float* p, const Lanes4& v) {
+    _mm_stream_ps(p, v);
+}
+[[gnu::always_inline]] inline void StreamFence() {
+    _mm_sfence();
+}
+#else
+constexpr bool kCanStream = false;
+inline void StreamStore(float* p, const Lanes4& v) {
+    Store(p, v);
+}
+inline void StreamFence() {}
+#endif
+
+// Rows become columns: r[j][i] takes r[i][j].
+[[gnu::always_inline]] inline void Transpose(Lanes4 (&r)[4]) {
+    const Lanes4 t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
+    const Lanes4 t1 = __builtin_shufflevector(r[0], r[1], 2, 6, 3, 7);
+    const Lanes4 t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 1, 5);
+    const Lanes4 t3 = __builtin_shufflevector(r[2], r[3], 2, 6, 3, 7);
+    r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    r[1] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    r[2] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+[[gnu::always_inline]] inline void Transpose(Lanes8 (&r)[8]) {
+    Lanes8 t[8], u[8];
+    for (int k = 0; k < 8; k += 2) {
+        t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 1, 9, 4, 12, 5, 13);
+        t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 2, 10, 3, 11, 6, 14, 7, 15);
     }
-    for (std::int64_t x = 0; x < length; ++x) {
-        Lanes4 sum[G] = {};
-        const float* s = padded + x * B;
-        for (int i = 0; i < n; ++i) {
-            const float k = kernel[i];
-            for (int g = 0; g < G; ++g) {
-                Lanes4 v;
-                std::memcpy(&v, s + i * B + 4 * g, sizeof v);
-                sum[g] += k * v;
-            }
+    for (int k = 0; k < 8; k += 4)
+        for (int h = 0; h < 2; ++h) {
+            u[k + 2 * h] =
+                __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[k + 2 * h + 1] =
+                __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 10, 11, 6, 7, 14, 15);
         }
-        std::memcpy(dst + x * lines + y0, sum, sizeof sum);
+    for (int k = 0; k < 4; ++k) {
+        r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+        r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
     }
 }
 
-// One line alone, for the lines left over by the blocks.
-void ConvolveLine(const float* src, float* dst, const float* kernel, int n, std::int64_t length,
-                  std::int64_t lines, std::int64_t y, float* padded) {
+// Lines convolved together: each output position of a strip is one run of kStripLines values of
+// the transposed destination, so the destination is written in whole cache lines.
+constexpr int kStripLines = 64;
+
+// Line y with n - 1 mirrored samples around it (n/2 before), into `padded`.
+void PadLine(const float* src, std::int64_t length, std::int64_t y, int n, float* padded) {
     const std::int64_t half = n / 2;
     const float* line = src + y * length;
-    for (std::int64_t p = 0; p < length + n - 1; ++p) padded[p] = line[Reflect(p - half, length)];
-    for (std::int64_t x = 0; x < length; ++x) {
-        float sum = 0.0f;
-        for (int i = 0; i < n; ++i) sum += kernel[i] * padded[x + i];
-        dst[x * lines + y] = sum;
-    }
+    for (std::int64_t p = 0; p < half; ++p) padded[p] = line[Reflect(p - half, length)];
+    std::memcpy(padded + half, line, std::size_t(length) * sizeof(float));
+    for (std::int64_t p = half + length; p < length + n - 1; ++p)
+        padded[p] = line[Reflect(p - half, length)];
 }
+
+// Sample x of one padded line: taps added in the order 0..n-1, as every path does.
+[[gnu::always_inline]] inline float Tap(const float* padded, const float* kernel, int n,
+                                        std::int64_t x) {
+    float sum = 0.0f;
+    for (int i = 0; i < n; ++i) sum += kernel[i] * padded[x + i];
+    return sum;
+}
+
+// `count` lines (a multiple of W) from y0 on, from their padded copies. A tile of W lines by W
+// output positions is computed along the lines (one register per line, one lane per position,
+// the taps in the order 0..n-1), turned in registers and stored as W runs of the destination.
+// With `stream` (a strip of kStripLines lines whose runs start on cache lines) the runs of one
+// block of positions are gathered first and written past the caches in whole lines.
+template <class V, int W>
+[[gnu::always_inline]] inline void ConvolveStrip(const float* padded, std::int64_t pitch, int count,
+                                                 float* dst, const float* kernel, int n,
+                                                 std::int64_t length, std::int64_t lines,
+                                                 std::int64_t y0, bool stream) {
+    alignas(64) float runs[W][kStripLines];
+    const std::int64_t whole = length / W * W;
+    for (std::int64_t x0 = 0; x0 < whole; x0 += W) {
+        for (int t = 0; t < count; t += W) {
+            const float* in = padded + t * pitch + x0;
+            V sum[W] = {};
+            for (int i = 0; i < n; ++i) {
+                const V k = V{} + kernel[i];
+                for (int b = 0; b < W; ++b) {
+                    V v;
+                    Load(v, in + b * pitch + i);
+                    sum[b] += k * v;
+                }
+            }
+            Transpose(sum);
+            if (stream)
+                for (int j = 0; j < W; ++j) Store(runs[j] + t, sum[j]);
+            else
+                for (int j = 0; j < W; ++j) Store(dst + (x0 + j) * lines + y0 + t, sum[j]);
+        }
+        if (stream)
+            for (int j = 0; j < W; ++j)
+                for (int t = 0; t < kStripLines; t += 4) {
+                    Lanes4 v;
+                    Load(v, runs[j] + t);
+                    StreamStore(dst + (x0 + j) * lines + y0 + t, v);
+                }
+    }
+    for (std::int64_t x = whole; x < length; ++x)
+        for (int b = 0; b < count; ++b)
+            dst[x * lines + y0 + b] = Tap(padded + b * pitch, kernel, n, x);
+}
+
+// Lines y .. until-1 from strips of at most kStripLines lines (a multiple of W each), then one
+// at a time; answers `until`.
+template <class V, int W>
+[[gnu::always_inline]] inline std::int64_t ConvolveRange(const float* src, float* dst,
+                                                         const float* kernel, int n,
+                                                         std::int64_t length, std::int64_t lines,
+                                                         float* padded, std::int64_t y,
+                                                         std::int64_t until, bool stream) {
+    const std::int64_t pitch = length + n - 1;
+    while (until - y >= W) {
+        const int count = int(std::min<std::int64_t>(kStripLines, (until - y) / W * W));
+        for (int b = 0; b < count; ++b) PadLine(src, length, y + b, n, padded + b * pitch);
+        ConvolveStrip<V, W>(padded, pitch, count, dst, kernel, n, length, lines, y,
+                            stream && count == kStripLines);
+        y += count;
+    }
+    for (; y < until; ++y) {
+        PadLine(src, length, y, n, padded);
+        for (std::int64_t x = 0; x < length; ++x) dst[x * lines + y] = Tap(padded, kernel, n, x);
+    }
+    return until;
+}
+
+// A destination this large is not read back from the caches anyway: its strips are written past
+// them, which spares reading each line in before it is overwritten.
+constexpr std::int64_t kStreamBytes = std::int64_t{8} << 20;
+
+template <class V, int W>
+[[gnu::always_inline]] inline void ConvolveLines(const float* src, float* dst, const float* kernel,
+                                                 int n, std::int64_t length, std::int64_t lines,
+                                                 float* padded) {
+    const auto address = reinterpret_cast<std::uintptr_t>(dst);
+    const bool stream = kCanStream && lines % 16 == 0 && address % sizeof(float) == 0 &&
+                        length * lines * std::int64_t(sizeof(float)) >= kStreamBytes;
+    // The lines before the first one whose runs start on a cache line go the ordinary way.
+    const std::int64_t lead = stream ? std::int64_t((64 - address % 64) % 64 / sizeof(float)) : 0;
+    std::int64_t y =
+        ConvolveRange<V, W>(src, dst, kernel, n, length, lines, padded, 0, lead, false);
+    const std::int64_t streamed = stream ? lead + (lines - lead) / kStripLines * kStripLines : lead;
+    y = ConvolveRange<V, W>(src, dst, kernel, n, length, lines, padded, y, streamed, true);
+    ConvolveRange<V, W>(src, dst, kernel, n, length, lines, padded, y, lines, false);
+    if (stream) StreamFence();
+}
+
+void ConvolveLinesBaseline(const float* src, float* dst, const float* kernel, int n,
+                           std::int64_t length, std::int64_t lines, float* padded) {
+    ConvolveLines<Lanes4, 4>(src, dst, kernel, n, length, lines, padded);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+QUORIN_TARGET_AVX2 void ConvolveLinesAvx2(const float* src, float* dst, const float* kernel, int n,
+                                          std::int64_t length, std::int64_t lines, float* padded) {
+    ConvolveLines<Lanes8, 8>(src, dst, kernel, n, length, lines, padded);
+}
+#endif
 
 }  // namespace
 
@@ -158,13 +307,19 @@ void FloatConvolvePass(const float* src, float* dst, const float* kernel, int n,
                        std::int64_t length, std::int64_t lines) {
     if (src == nullptr || dst == nullptr || kernel == nullptr || n < 1 || length < 1 || lines < 1)
         return;
-    constexpr int kGroups = 4;  // sixteen lines at a time
-    auto padded = NewArray<float>((length + n - 1) * 4 * kGroups);
-    if (!padded) return;
-    std::int64_t y = 0;
-    for (; y + 4 * kGroups <= lines; y += 4 * kGroups)
-        ConvolveLineBlock<kGroups>(src, dst, kernel, n, length, lines, y, padded.get());
-    for (; y < lines; ++y) ConvolveLine(src, dst, kernel, n, length, lines, y, padded.get());
+    // The strip's lines with their mirrored ends: a pass over a large plane would otherwise take
+    // fresh pages for them each time.
+    struct StripLines;
+    float* padded =
+        ThreadWorkBuffer<float, StripLines>(std::uint64_t(length + n - 1) * kStripLines);
+    if (padded == nullptr) return;
+#if QUORIN_HAVE_AVX2_PATH
+    if (cpu::UseAvx2()) {
+        ConvolveLinesAvx2(src, dst, kernel, n, length, lines, padded);
+        return;
+    }
+#endif
+    ConvolveLinesBaseline(src, dst, kernel, n, length, lines, padded);
 }
 
 void DifferenceOfGaussians(std::int64_t width, float* plane, std::int64_t height, const float* k1,

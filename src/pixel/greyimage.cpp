@@ -264,11 +264,7 @@ bool CTImgNB<P, L, C>::ApplyLut(DisplayImage& target, const CTLut<unsigned char>
     const P* in = m_pixels->Data();
     unsigned char* out = target.m_pixels->Data();
     const std::uint64_t count = PixelCount(*m_pixels);
-    // CTLut::Map with its table and top index hoisted out of the loop: an index above the last
-    // entry takes the last entry.
-    const unsigned char* table = lut.Data();
-    const std::uint64_t top = lut.Last();
-    for (std::uint64_t k = 0; k < count; ++k) out[k] = table[std::min<std::uint64_t>(in[k], top)];
+    lut.MapAll(in, out, count);
     target.PixelsChanged();
     target.ComputeMinMax();
     return true;

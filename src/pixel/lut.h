@@ -2,10 +2,17 @@
 // Pixel values beyond the table (stray high bits above the declared depth) map through the
 // last entry: every lookup clamps its index to the top level.
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "pixel/matrix.h"
 #include "pixel/vector.h"
+
+namespace quorin {
+// out[k] = table[in[k]] for `count` bytes through a table of 256 entries.
+void MapBytes(const std::uint8_t* in, std::uint8_t* out, std::uint64_t count,
+              const std::uint8_t* table);
+}  // namespace quorin
 
 template <class T, class I = unsigned int>
 class CTLut : public CTVector<T, I> {
@@ -32,6 +39,28 @@ class CTLut : public CTVector<T, I> {
         if (data == nullptr) return T(0);
         const I top = this->Last();
         return data[static_cast<std::uint64_t>(value) < top ? static_cast<I>(value) : top];
+    }
+
+    // out[k] = Map(in[k]) for `count` values.
+    template <class P>
+    void MapAll(const P* in, T* out, std::uint64_t count) const {
+        const T* data = this->Data();
+        if (data == nullptr) {
+            std::fill(out, out + count, T(0));
+            return;
+        }
+        const std::uint64_t top = this->Last();
+        std::uint64_t k = 0;
+        if constexpr (sizeof(P) == 1 && sizeof(T) == 1) {
+            // Bytes through a table of all 256 levels need no limit.
+            if (top >= 255) {
+                quorin::MapBytes(reinterpret_cast<const std::uint8_t*>(in),
+                                 reinterpret_cast<std::uint8_t*>(out), count,
+                                 reinterpret_cast<const std::uint8_t*>(data));
+                return;
+            }
+        }
+        for (; k < count; ++k) out[k] = data[std::min<std::uint64_t>(in[k], top)];
     }
 
     // The three parameters (p0, p1, p2) of the panoramic contrast curve from a 2 x 3 statistics

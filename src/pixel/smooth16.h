@@ -14,6 +14,22 @@
 
 namespace quorin {
 
+// One output line of a pass: out[x] = (sum over t of kernel[t] x sources[t][x]) / sum, truncated,
+// for x over the width. `paired` adds a symmetric kernel's mirrored taps before the product
+// (in 16 bits with 32-bit sums, which needs every value below 2^15).
+struct ConvolveJob16 {
+    const std::uint16_t* kernel;
+    std::size_t n;
+    std::uint32_t sum;
+    bool paired;
+    std::size_t width;
+    const std::uint16_t* const* sources;
+    std::uint16_t* out;
+};
+// 32-bit sums, for sum x 65535 below 2^32; `acc` holds width values.
+void ConvolveRows16(const ConvolveJob16& job, std::uint32_t* acc);
+void ConvolveRows16(const ConvolveJob16& job, std::uint64_t* acc);
+
 class Smoother16 {
   public:
     // False when the kernel is empty, its sum is 0 or the sizes are bad.
@@ -34,6 +50,7 @@ class Smoother16 {
         m_acc32 = WorkBuffer<std::uint32_t>(std::uint64_t(width));
         m_acc64 = WorkBuffer<std::uint64_t>(std::uint64_t(width));
         m_rows.assign(std::size_t(height) + n, nullptr);
+        m_sources.assign(std::size_t(n), nullptr);
         return m_line && m_acc32 && m_acc64;
     }
 
@@ -93,58 +110,19 @@ class Smoother16 {
         return std::uint64_t(m_sum) * 65535u <= std::numeric_limits<std::uint32_t>::max();
     }
 
-    // out[x] = (sum over t of kernel[t] x source(t)[x]) / sum, for x over the width, truncated.
-    // 32-bit sums multiply 16 by 16 bits (the widening multiply vectorises); 64-bit sums take a
-    // symmetric kernel's mirrored taps with one product (the integer sum is the same).
+    // out[x] = (sum over t of kernel[t] x source(t)[x]) / sum, for x over the width.
     template <class Acc, class Source>
-    void Convolve(Acc* acc, Source source, std::uint16_t* out) const {
-        const std::size_t width = std::size_t(m_width), n = m_kernel.size();
-        const bool paired = m_symmetric && (sizeof(Acc) == 8 || m_smallValues);
-        const std::size_t centre = paired ? n / 2 : 0;
-        {
-            const std::uint16_t* s = source(centre);
-            const std::uint16_t k = m_kernel[centre];
-            for (std::size_t x = 0; x < width; ++x) acc[x] = Acc(k) * Acc(s[x]);
-        }
-        if (paired && sizeof(Acc) == 4) {
-            for (std::size_t t = 0; t < n / 2; ++t) {
-                const std::uint16_t k = m_kernel[t];
-                const std::uint16_t* a = source(t);
-                const std::uint16_t* b = source(n - 1 - t);
-                for (std::size_t x = 0; x < width; ++x)
-                    acc[x] += Acc(k) * Acc(static_cast<std::uint16_t>(a[x] + b[x]));
-            }
-        } else if (paired) {
-            for (std::size_t t = 0; t < n / 2; ++t) {
-                const Acc k = m_kernel[t];
-                const std::uint16_t* a = source(t);
-                const std::uint16_t* b = source(n - 1 - t);
-                for (std::size_t x = 0; x < width; ++x) acc[x] += k * (Acc(a[x]) + b[x]);
-            }
-        } else {
-            for (std::size_t t = 1; t < n; ++t) {
-                const std::uint16_t k = m_kernel[t];
-                if (k == 0) continue;
-                const std::uint16_t* s = source(t);
-                for (std::size_t x = 0; x < width; ++x) acc[x] += Acc(k) * Acc(s[x]);
-            }
-        }
-        if constexpr (sizeof(Acc) == 4) {
-            // The quotient (at most 65535) estimated in float is off by at most one; the
-            // remainder puts it right, so the result is the exact truncated quotient.
-            const auto d = static_cast<std::int32_t>(m_sum);
-            const float scale = 2.0f / float(m_sum);
-            for (std::size_t x = 0; x < width; ++x) {
-                const std::uint32_t v = acc[x];
-                std::int32_t q = static_cast<std::int32_t>(float(std::int32_t(v >> 1)) * scale);
-                const auto r = static_cast<std::int32_t>(v - std::uint32_t(q) * std::uint32_t(d));
-                q += (r >= d) - (r < 0);
-                out[x] = static_cast<std::uint16_t>(q);
-            }
-        } else {
-            for (std::size_t x = 0; x < width; ++x)
-                out[x] = static_cast<std::uint16_t>(acc[x] / m_sum);
-        }
+    void Convolve(Acc* acc, Source source, std::uint16_t* out) {
+        const std::size_t n = m_kernel.size();
+        for (std::size_t t = 0; t < n; ++t) m_sources[t] = source(t);
+        const ConvolveJob16 job{m_kernel.data(),
+                                n,
+                                m_sum,
+                                m_symmetric && (sizeof(Acc) == 8 || m_smallValues),
+                                std::size_t(m_width),
+                                m_sources.data(),
+                                out};
+        ConvolveRows16(job, acc);
     }
 
     std::vector<std::uint16_t> m_kernel;
@@ -156,6 +134,7 @@ class Smoother16 {
     std::vector<std::int32_t> m_rowTable;     // padded column -> source column
     std::vector<std::int32_t> m_columnTable;  // padded row -> source row
     std::vector<const std::uint16_t*> m_rows;
+    std::vector<const std::uint16_t*> m_sources;  // the line of each tap
     std::unique_ptr<std::uint16_t[]> m_line;
     std::unique_ptr<std::uint32_t[]> m_acc32;
     std::unique_ptr<std::uint64_t[]> m_acc64;
