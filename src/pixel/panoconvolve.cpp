@@ -6,6 +6,12 @@
 #include <memory>
 #include <new>
 
+#include "platform/cpu.h"
+
+#if QUORIN_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
+
 template <class T>
 CTGaussFilter<T>::CTGaussFilter(std::int64_t n, double sigma)
     : CTMatrix<T>(n >= 1 && n <= quorin::kMaxKernelSide ? unsigned(n) : 0u,
@@ -62,6 +68,117 @@ double MeanOf(const CTMatrix<P>& m) {
     return double(sum) / double(count);
 }
 
+// What one output row of a convolution reads: for each kernel row i the source row it lays over,
+// in doubles, or null when that row lies outside the image. Rows are padded by hk samples before
+// and k - 1 - hk after with what an outside tap reads: the mean, or 0.0 for a skipped tap (adding
+// w x 0.0 leaves a sum as it is while w is finite), so rows[i][x + j] is tap j of column x.
+struct ConvolutionRow {
+    const CTFilter* kernel;
+    const double* const* rows;
+    bool mean;
+    double outside;
+};
+
+// The sum at column x, tap after tap in kernel order.
+double SumAt(const ConvolutionRow& c, std::int64_t x) {
+    const std::int64_t r = c.kernel->Rows(), k = c.kernel->Columns();
+    double acc = 0.0;
+    for (std::int64_t i = 0; i < r; ++i) {
+        const double* weights = c.kernel->RowData(unsigned(i));
+        const double* in = c.rows[i];
+        if (in == nullptr) {
+            if (c.mean)
+                for (std::int64_t j = 0; j < k; ++j) acc += weights[j] * c.outside;
+            continue;
+        }
+        for (std::int64_t j = 0; j < k; ++j) acc += weights[j] * in[x + j];
+    }
+    return acc;
+}
+
+// The same with the outside taps skipped one by one, for kernels whose weights are not all
+// finite (w x 0.0 would not vanish); `width` is the image's.
+double SumAtSkipping(const ConvolutionRow& c, std::int64_t x, std::int64_t width) {
+    const std::int64_t r = c.kernel->Rows(), k = c.kernel->Columns(), hk = k / 2;
+    double acc = 0.0;
+    for (std::int64_t i = 0; i < r; ++i) {
+        const double* weights = c.kernel->RowData(unsigned(i));
+        if (c.rows[i] == nullptr) continue;
+        for (std::int64_t j = 0; j < k; ++j)
+            if (x + j - hk >= 0 && x + j - hk < width) acc += weights[j] * c.rows[i][x + j];
+    }
+    return acc;
+}
+
+// Sums of M x L neighbouring columns from x0 on, in M vectors of L doubles: the sums stay in
+// registers through all taps, each taking its terms in kernel order (the vectors run across
+// columns, never across taps).
+template <int L>
+using Doubles [[gnu::vector_size(L * sizeof(double)), gnu::aligned(sizeof(double))]] = double;
+
+template <int L, int M>
+[[gnu::always_inline]] inline void SumBlock(const ConvolutionRow& c, std::int64_t x0, double* out) {
+    using V = Doubles<L>;
+    const std::int64_t r = c.kernel->Rows(), k = c.kernel->Columns();
+    V acc[M] = {};
+    for (std::int64_t i = 0; i < r; ++i) {
+        const double* weights = c.kernel->RowData(unsigned(i));
+        if (c.rows[i] == nullptr) {
+            if (!c.mean) continue;
+            for (std::int64_t j = 0; j < k; ++j) {
+                const double term = weights[j] * c.outside;
+                for (int m = 0; m < M; ++m) acc[m] += term;
+            }
+            continue;
+        }
+        const double* in = c.rows[i] + x0;
+        for (std::int64_t j = 0; j < k; ++j) {
+            const double w = weights[j];
+            for (int m = 0; m < M; ++m) acc[m] += w * *reinterpret_cast<const V*>(in + j + m * L);
+        }
+    }
+    for (int m = 0; m < M; ++m) *reinterpret_cast<V*>(out + m * L) = acc[m];
+}
+
+// The sums of the whole blocks below `width` into out; answers where they end.
+template <int L, int M>
+[[gnu::always_inline]] inline std::int64_t SumBlocks(const ConvolutionRow& c, std::int64_t width,
+                                                     double* out) {
+    std::int64_t x = 0;
+    for (; x + L * M <= width; x += L * M) SumBlock<L, M>(c, x, out + x);
+    return x;
+}
+
+std::int64_t SumBlocksBaseline(const ConvolutionRow& c, std::int64_t width, double* out) {
+    return SumBlocks<2, 8>(c, width, out);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+QUORIN_TARGET_AVX2 std::int64_t SumBlocksAvx2(const ConvolutionRow& c, std::int64_t width,
+                                              double* out) {
+    const std::int64_t x = SumBlocks<4, 8>(c, width, out);
+    // Leave the upper register halves clean: baseline code run after dirty halves is several
+    // times slower.
+    _mm256_zeroupper();
+    return x;
+}
+#endif
+
+// The sums of one output row's `width` columns into out.
+void SumRow(const ConvolutionRow& c, std::int64_t width, bool exactPadding, double* out) {
+    if (!exactPadding) {
+        for (std::int64_t x = 0; x < width; ++x) out[x] = SumAtSkipping(c, x, width);
+        return;
+    }
+#if QUORIN_HAVE_AVX2_PATH
+    std::int64_t x =
+        cpu::UseAvx2() ? SumBlocksAvx2(c, width, out) : SumBlocksBaseline(c, width, out);
+#else
+    std::int64_t x = SumBlocksBaseline(c, width, out);
+#endif
+    for (; x < width; ++x) out[x] = SumAt(c, x);
+}
+
 }  // namespace
 
 template <class P>
@@ -78,77 +195,36 @@ bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int3
     const std::int64_t H = source.Rows(), W = source.Columns();
     const std::int64_t r = kernel.Rows(), k = kernel.Columns();
     const std::int64_t hr = r / 2, hk = k / 2;  // (r-1)/2 and r/2 agree for odd r
-    const double outside = mean ? MeanOf(source) : 0.0;
+    const double* weights = kernel.Data();
+    const bool exactPadding =
+        mean || std::all_of(weights, weights + r * k, [](double w) { return std::isfinite(w); });
 
-    // One row of sums: for every tap (i, j) in order the row takes its term, so each pixel's sum
-    // is added up in the same order as tap after tap at that pixel.
-    // Source rows are turned into doubles once, into a ring of as many rows as a window holds.
-    const std::int64_t ringRows = std::min(r, H);
+    // Source rows are turned into padded rows of doubles once, into a ring of as many rows as a
+    // window holds.
+    const double outside = mean ? MeanOf(source) : 0.0;
+    const std::int64_t ringRows = std::min(r, H), stride = W + k - 1;
     const std::unique_ptr<double[]> sums(new (std::nothrow) double[std::size_t(W)]);
     const std::unique_ptr<double[]> ring(
-        new (std::nothrow) double[std::size_t(ringRows) * std::size_t(W)]);
-    if (!sums || !ring) return false;
-    double* acc = sums.get();
-    // Columns every tap reaches inside the image: [xa, xb).
-    const std::int64_t xa = std::min(hk, W);
-    const std::int64_t xb = std::max(xa, W - (k - 1 - hk));
+        new (std::nothrow) double[std::size_t(ringRows) * std::size_t(stride)]);
+    const std::unique_ptr<const double*[]> rows(new (std::nothrow) const double*[std::size_t(r)]);
+    if (!sums || !ring || !rows) return false;
+    std::fill(ring.get(), ring.get() + ringRows * stride, outside);
+    const ConvolutionRow c{&kernel, rows.get(), mean, outside};
     std::int64_t converted = 0;  // rows below this one are (or were) in the ring
     for (std::int64_t y = 0; y < H; ++y) {
         for (const std::int64_t end = std::min(y - hr + r, H); converted < end; ++converted) {
             const P* in = source.RowData(unsigned(converted));
-            double* row = ring.get() + (converted % ringRows) * W;
+            double* row = ring.get() + (converted % ringRows) * stride + hk;
             for (std::int64_t x = 0; x < W; ++x) row[x] = double(in[x]);
         }
-        std::fill(acc, acc + W, 0.0);
         for (std::int64_t i = 0; i < r; ++i) {
             const std::int64_t sy = y - hr + i;
-            const double* weights = kernel.RowData(unsigned(i));
-            if (sy < 0 || sy >= H) {
-                if (!mean) continue;
-                for (std::int64_t j = 0; j < k; ++j) {
-                    const double term = weights[j] * outside;
-                    for (std::int64_t x = 0; x < W; ++x) acc[x] += term;
-                }
-                continue;
-            }
-            const double* in = ring.get() + (sy % ringRows) * W;
-            // Border columns, where some taps fall outside: tap by tap.
-            for (std::int64_t j = 0; j < k; ++j) {
-                const double w = weights[j];
-                const double term = w * outside;
-                const std::int64_t dx = j - hk;
-                const auto column = [&](std::int64_t x) {
-                    if (x + dx >= 0 && x + dx < W)
-                        acc[x] += w * in[x + dx];
-                    else if (mean)
-                        acc[x] += term;
-                };
-                for (std::int64_t x = 0; x < xa; ++x) column(x);
-                for (std::int64_t x = xb; x < W; ++x) column(x);
-            }
-            // Inner columns: four taps per pass, still added one after the other.
-            std::int64_t j = 0;
-            for (; j + 4 <= k; j += 4) {
-                const double w0 = weights[j], w1 = weights[j + 1], w2 = weights[j + 2],
-                             w3 = weights[j + 3];
-                const std::int64_t d = j - hk;
-                for (std::int64_t x = xa; x < xb; ++x) {
-                    double sum = acc[x];
-                    sum += w0 * in[x + d];
-                    sum += w1 * in[x + d + 1];
-                    sum += w2 * in[x + d + 2];
-                    sum += w3 * in[x + d + 3];
-                    acc[x] = sum;
-                }
-            }
-            for (; j < k; ++j) {
-                const double w = weights[j];
-                const std::int64_t d = j - hk;
-                for (std::int64_t x = xa; x < xb; ++x) acc[x] += w * in[x + d];
-            }
+            rows[std::size_t(i)] =
+                sy < 0 || sy >= H ? nullptr : ring.get() + (sy % ringRows) * stride;
         }
+        SumRow(c, W, exactPadding, sums.get());
         P* out = target.RowData(unsigned(y));
-        for (std::int64_t x = 0; x < W; ++x) out[x] = Truncated<P>(acc[x]);
+        for (std::int64_t x = 0; x < W; ++x) out[x] = Truncated<P>(sums[std::size_t(x)]);
     }
     return true;
 }
