@@ -50,13 +50,12 @@ namespace quorin {
 namespace {
 
 // A sum truncated into the pixel type: NaN and negative sums give 0, sums beyond its range
-// its largest value.
+// its largest value (written without branches, so that a row of them vectorises).
 template <class P>
 P Truncated(double value) {
     constexpr double top = double(std::numeric_limits<P>::max());
-    if (!(value > 0)) return P(0);
-    if (value >= top) return std::numeric_limits<P>::max();
-    return static_cast<P>(value);
+    const double low = value > 0 ? value : 0.0;
+    return static_cast<P>(low < top ? low : top);
 }
 
 template <class P>
@@ -80,7 +79,7 @@ struct ConvolutionRow {
 };
 
 // The sum at column x, tap after tap in kernel order.
-double SumAt(const ConvolutionRow& c, std::int64_t x) {
+[[gnu::always_inline]] inline double SumAt(const ConvolutionRow& c, std::int64_t x) {
     const std::int64_t r = c.kernel->Rows(), k = c.kernel->Columns();
     double acc = 0.0;
     for (std::int64_t i = 0; i < r; ++i) {
@@ -140,43 +139,73 @@ template <int L, int M>
     for (int m = 0; m < M; ++m) *reinterpret_cast<V*>(out + m * L) = acc[m];
 }
 
-// The sums of the whole blocks below `width` into out; answers where they end.
+// The sums of one output row's `width` columns into out: blocks of M vectors, then single
+// vectors, then column by column.
 template <int L, int M>
-[[gnu::always_inline]] inline std::int64_t SumBlocks(const ConvolutionRow& c, std::int64_t width,
-                                                     double* out) {
+[[gnu::always_inline]] inline void SumRow(const ConvolutionRow& c, std::int64_t width,
+                                          double* out) {
     std::int64_t x = 0;
     for (; x + L * M <= width; x += L * M) SumBlock<L, M>(c, x, out + x);
-    return x;
-}
-
-std::int64_t SumBlocksBaseline(const ConvolutionRow& c, std::int64_t width, double* out) {
-    return SumBlocks<2, 8>(c, width, out);
-}
-
-#if QUORIN_HAVE_AVX2_PATH
-QUORIN_TARGET_AVX2 std::int64_t SumBlocksAvx2(const ConvolutionRow& c, std::int64_t width,
-                                              double* out) {
-    const std::int64_t x = SumBlocks<4, 8>(c, width, out);
-    // Leave the upper register halves clean: baseline code run after dirty halves is several
-    // times slower.
-    _mm256_zeroupper();
-    return x;
-}
-#endif
-
-// The sums of one output row's `width` columns into out.
-void SumRow(const ConvolutionRow& c, std::int64_t width, bool exactPadding, double* out) {
-    if (!exactPadding) {
-        for (std::int64_t x = 0; x < width; ++x) out[x] = SumAtSkipping(c, x, width);
-        return;
-    }
-#if QUORIN_HAVE_AVX2_PATH
-    std::int64_t x =
-        cpu::UseAvx2() ? SumBlocksAvx2(c, width, out) : SumBlocksBaseline(c, width, out);
-#else
-    std::int64_t x = SumBlocksBaseline(c, width, out);
-#endif
+    for (; x + L <= width; x += L) SumBlock<L, 1>(c, x, out + x);
     for (; x < width; ++x) out[x] = SumAt(c, x);
+}
+
+// One source row into doubles / one row of sums into pixels.
+template <class P>
+[[gnu::always_inline]] inline void Widen(const P* in, std::int64_t width, double* out) {
+    for (std::int64_t x = 0; x < width; ++x) out[x] = double(in[x]);
+}
+template <class P>
+[[gnu::always_inline]] inline void Narrow(const double* in, std::int64_t width, P* out) {
+    for (std::int64_t x = 0; x < width; ++x) out[x] = Truncated<P>(in[x]);
+}
+
+// The row kernels, built for the baseline and for AVX2; each pixel's terms are added in the same
+// order in both.
+template <class P>
+struct RowKernels {
+    void (*sumRow)(const ConvolutionRow&, std::int64_t, double*);
+    void (*widen)(const P*, std::int64_t, double*);
+    void (*narrow)(const double*, std::int64_t, P*);
+};
+
+void SumRowBaseline(const ConvolutionRow& c, std::int64_t width, double* out) {
+    SumRow<2, 8>(c, width, out);
+}
+template <class P>
+void WidenBaseline(const P* in, std::int64_t width, double* out) {
+    Widen(in, width, out);
+}
+template <class P>
+void NarrowBaseline(const double* in, std::int64_t width, P* out) {
+    Narrow(in, width, out);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+// Each AVX2 kernel leaves the upper register halves clean: baseline code run after dirty halves
+// is several times slower.
+QUORIN_TARGET_AVX2 void SumRowAvx2(const ConvolutionRow& c, std::int64_t width, double* out) {
+    SumRow<4, 8>(c, width, out);
+    _mm256_zeroupper();
+}
+template <class P>
+QUORIN_TARGET_AVX2 void WidenAvx2(const P* in, std::int64_t width, double* out) {
+    Widen(in, width, out);
+    _mm256_zeroupper();
+}
+template <class P>
+QUORIN_TARGET_AVX2 void NarrowAvx2(const double* in, std::int64_t width, P* out) {
+    Narrow(in, width, out);
+    _mm256_zeroupper();
+}
+#endif
+
+template <class P>
+RowKernels<P> ChooseKernels() {
+#if QUORIN_HAVE_AVX2_PATH
+    if (cpu::UseAvx2()) return {SumRowAvx2, WidenAvx2<P>, NarrowAvx2<P>};
+#endif
+    return {SumRowBaseline, WidenBaseline<P>, NarrowBaseline<P>};
 }
 
 }  // namespace
@@ -210,21 +239,23 @@ bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int3
     if (!sums || !ring || !rows) return false;
     std::fill(ring.get(), ring.get() + ringRows * stride, outside);
     const ConvolutionRow c{&kernel, rows.get(), mean, outside};
+    const RowKernels<P> kernels = ChooseKernels<P>();
     std::int64_t converted = 0;  // rows below this one are (or were) in the ring
     for (std::int64_t y = 0; y < H; ++y) {
-        for (const std::int64_t end = std::min(y - hr + r, H); converted < end; ++converted) {
-            const P* in = source.RowData(unsigned(converted));
-            double* row = ring.get() + (converted % ringRows) * stride + hk;
-            for (std::int64_t x = 0; x < W; ++x) row[x] = double(in[x]);
-        }
+        for (const std::int64_t end = std::min(y - hr + r, H); converted < end; ++converted)
+            kernels.widen(source.RowData(unsigned(converted)), W,
+                          ring.get() + (converted % ringRows) * stride + hk);
         for (std::int64_t i = 0; i < r; ++i) {
             const std::int64_t sy = y - hr + i;
             rows[std::size_t(i)] =
                 sy < 0 || sy >= H ? nullptr : ring.get() + (sy % ringRows) * stride;
         }
-        SumRow(c, W, exactPadding, sums.get());
-        P* out = target.RowData(unsigned(y));
-        for (std::int64_t x = 0; x < W; ++x) out[x] = Truncated<P>(sums[std::size_t(x)]);
+        if (exactPadding) {
+            kernels.sumRow(c, W, sums.get());
+        } else {
+            for (std::int64_t x = 0; x < W; ++x) sums[std::size_t(x)] = SumAtSkipping(c, x, W);
+        }
+        kernels.narrow(sums.get(), W, target.RowData(unsigned(y)));
     }
     return true;
 }
