@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -113,7 +114,7 @@ double SumAtSkipping(const ConvolutionRow& c, std::int64_t x, std::int64_t width
 // registers through all taps, each taking its terms in kernel order (the vectors run across
 // columns, never across taps).
 template <int L>
-using Doubles [[gnu::vector_size(L * sizeof(double)), gnu::aligned(sizeof(double))]] = double;
+using Doubles [[gnu::vector_size(L * sizeof(double))]] = double;
 
 template <int L, int M>
 [[gnu::always_inline]] inline void SumBlock(const ConvolutionRow& c, std::int64_t x0, double* out) {
@@ -133,10 +134,14 @@ template <int L, int M>
         const double* in = c.rows[i] + x0;
         for (std::int64_t j = 0; j < k; ++j) {
             const double w = weights[j];
-            for (int m = 0; m < M; ++m) acc[m] += w * *reinterpret_cast<const V*>(in + j + m * L);
+            for (int m = 0; m < M; ++m) {
+                V v;  // rows are aligned only as doubles are
+                std::memcpy(&v, in + j + m * L, sizeof v);
+                acc[m] += w * v;
+            }
         }
     }
-    for (int m = 0; m < M; ++m) *reinterpret_cast<V*>(out + m * L) = acc[m];
+    std::memcpy(out, acc, sizeof acc);
 }
 
 // The sums of one output row's `width` columns into out: blocks of M vectors, then single
@@ -211,52 +216,77 @@ RowKernels<P> ChooseKernels() {
 }  // namespace
 
 template <class P>
-bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int32_t border,
-                    CTMatrix<P>& target) {
-    if (source.IsEmpty() || kernel.IsEmpty() || &source == &target ||
-        target.Rows() != source.Rows() || target.Columns() != source.Columns() ||
-        kernel.Rows() > kMaxKernelSide || kernel.Columns() > kMaxKernelSide)
+bool ConvolutionRows<P>::Start(const CTMatrix<P>& source, const CTFilter& kernel,
+                               std::int32_t border) {
+    if (source.IsEmpty() || kernel.IsEmpty() || kernel.Rows() > kMaxKernelSide ||
+        kernel.Columns() > kMaxKernelSide)
         return false;
     if (border != std::int32_t(ConvolutionBorder::Skip) &&
         border != std::int32_t(ConvolutionBorder::Mean))
         return false;
-    const bool mean = border == std::int32_t(ConvolutionBorder::Mean);
+    m_source = &source;
+    m_kernel = &kernel;
+    m_mean = border == std::int32_t(ConvolutionBorder::Mean);
     const std::int64_t H = source.Rows(), W = source.Columns();
     const std::int64_t r = kernel.Rows(), k = kernel.Columns();
-    const std::int64_t hr = r / 2, hk = k / 2;  // (r-1)/2 and r/2 agree for odd r
     const double* weights = kernel.Data();
-    const bool exactPadding =
-        mean || std::all_of(weights, weights + r * k, [](double w) { return std::isfinite(w); });
+    m_exactPadding =
+        m_mean || std::all_of(weights, weights + r * k, [](double w) { return std::isfinite(w); });
 
     // Source rows are turned into padded rows of doubles once, into a ring of as many rows as a
     // window holds.
-    const double outside = mean ? MeanOf(source) : 0.0;
-    const std::int64_t ringRows = std::min(r, H), stride = W + k - 1;
-    const std::unique_ptr<double[]> sums(new (std::nothrow) double[std::size_t(W)]);
-    const std::unique_ptr<double[]> ring(
-        new (std::nothrow) double[std::size_t(ringRows) * std::size_t(stride)]);
-    const std::unique_ptr<const double*[]> rows(new (std::nothrow) const double*[std::size_t(r)]);
-    if (!sums || !ring || !rows) return false;
-    std::fill(ring.get(), ring.get() + ringRows * stride, outside);
-    const ConvolutionRow c{&kernel, rows.get(), mean, outside};
+    m_outside = m_mean ? MeanOf(source) : 0.0;
+    m_ringRows = std::min(r, H);
+    m_stride = W + k - 1;
+    m_sums.reset(new (std::nothrow) double[std::size_t(W)]);
+    m_ring.reset(new (std::nothrow) double[std::size_t(m_ringRows) * std::size_t(m_stride)]);
+    m_rows.reset(new (std::nothrow) const double*[std::size_t(r)]);
+    if (!m_sums || !m_ring || !m_rows) return false;
+    std::fill(m_ring.get(), m_ring.get() + m_ringRows * m_stride, m_outside);
+    m_converted = 0;
+    m_y = 0;
+    return true;
+}
+
+template <class P>
+bool ConvolutionRows<P>::Next(P* out) {
+    if (m_source == nullptr || m_y >= std::int64_t(m_source->Rows())) return false;
+    const std::int64_t H = m_source->Rows(), W = m_source->Columns();
+    const std::int64_t r = m_kernel->Rows(), hr = r / 2;  // (r-1)/2 and r/2 agree for odd r
+    const std::int64_t hk = m_kernel->Columns() / 2;
     const RowKernels<P> kernels = ChooseKernels<P>();
-    std::int64_t converted = 0;  // rows below this one are (or were) in the ring
-    for (std::int64_t y = 0; y < H; ++y) {
-        for (const std::int64_t end = std::min(y - hr + r, H); converted < end; ++converted)
-            kernels.widen(source.RowData(unsigned(converted)), W,
-                          ring.get() + (converted % ringRows) * stride + hk);
-        for (std::int64_t i = 0; i < r; ++i) {
-            const std::int64_t sy = y - hr + i;
-            rows[std::size_t(i)] =
-                sy < 0 || sy >= H ? nullptr : ring.get() + (sy % ringRows) * stride;
-        }
-        if (exactPadding) {
-            kernels.sumRow(c, W, sums.get());
-        } else {
-            for (std::int64_t x = 0; x < W; ++x) sums[std::size_t(x)] = SumAtSkipping(c, x, W);
-        }
-        kernels.narrow(sums.get(), W, target.RowData(unsigned(y)));
+    for (const std::int64_t end = std::min(m_y - hr + r, H); m_converted < end; ++m_converted)
+        kernels.widen(m_source->RowData(unsigned(m_converted)), W,
+                      m_ring.get() + (m_converted % m_ringRows) * m_stride + hk);
+    for (std::int64_t i = 0; i < r; ++i) {
+        const std::int64_t sy = m_y - hr + i;
+        m_rows[std::size_t(i)] =
+            sy < 0 || sy >= H ? nullptr : m_ring.get() + (sy % m_ringRows) * m_stride;
     }
+    const ConvolutionRow c{m_kernel, m_rows.get(), m_mean, m_outside};
+    if (m_exactPadding) {
+        kernels.sumRow(c, W, m_sums.get());
+    } else {
+        for (std::int64_t x = 0; x < W; ++x) m_sums[std::size_t(x)] = SumAtSkipping(c, x, W);
+    }
+    kernels.narrow(m_sums.get(), W, out);
+    ++m_y;
+    return true;
+}
+
+template class ConvolutionRows<unsigned char>;
+template class ConvolutionRows<unsigned short>;
+template class ConvolutionRows<unsigned int>;
+
+template <class P>
+bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int32_t border,
+                    CTMatrix<P>& target) {
+    if (&source == &target || target.Rows() != source.Rows() ||
+        target.Columns() != source.Columns())
+        return false;
+    ConvolutionRows<P> rows;
+    if (!rows.Start(source, kernel, border)) return false;
+    for (unsigned y = 0; y < source.Rows(); ++y) rows.Next(target.RowData(y));
     return true;
 }
 
