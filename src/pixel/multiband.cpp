@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "pixel/filters16.h"
@@ -15,6 +16,11 @@ namespace {
 
 constexpr std::int64_t kTop = 4095;
 constexpr int kMaxLevels = 8;
+
+// A level's result is at most 4095 x gain / 100 + 65535 (a 16-bit gain, a 16-bit low-pass), and
+// the coarser levels add up to kMaxLevels of them: the sums of every level fit 32 bits.
+static_assert(kMaxLevels * (kTop * 65535 / 100 + 65536) <=
+              std::numeric_limits<std::uint32_t>::max());
 
 struct Kernel {
     std::vector<std::uint16_t> taps;
@@ -45,20 +51,77 @@ std::uint64_t IntegerSqrt(std::uint64_t v) {
     return r;
 }
 
-// Level l (1-based) of image I (w x h, a multiple of F^(L-l+1) in both directions), in place.
-bool BandStep(std::uint16_t* image, int w, int h, int l, const Settings& s) {
+// The small image (w/f x h/f) expanded f times into out (w x h, both multiples of f) with the
+// bilinear weights of the 16-bit filter library, over 32-bit values: the corners repeat the small
+// image's corner pixels, the bands along the edges interpolate along one side, the inside
+// weighs the four neighbouring small pixels; each value rounded half up. False when the weight
+// table cannot be had.
+bool BilinearExpand32(const std::uint32_t* small, std::uint32_t* out, int w, int h, int f) {
+    const std::size_t uf = std::size_t(f), W = std::size_t(w), area = uf * uf;
+    const std::size_t sw = W / uf, sh = std::size_t(h) / uf, h2 = uf / 2;
+    auto weights = WorkBuffer<double>(4 * area);
+    if (!weights) return false;
+    double* w00 = weights.get();
+    double *w01 = w00 + area, *w10 = w01 + area, *w11 = w10 + area;
+    const double f2 = double(f) * double(f);
+    for (std::size_t j = 0; j < uf; ++j)
+        for (std::size_t i = 0; i < uf; ++i) {
+            w00[j * uf + i] = double((uf - j) * (uf - i)) / f2;
+            w01[j * uf + i] = double((uf - j) * i) / f2;
+            w10[j * uf + i] = double(j * (uf - i)) / f2;
+            w11[j * uf + i] = double(j * i) / f2;
+        }
+    const auto S = [&](std::size_t r, std::size_t c) { return double(small[r * sw + c]); };
+    // Position p of a line of n small samples lies between samples k and k + 1 at step t; the
+    // bands before the first and after the last sample have none.
+    const auto between = [&](std::size_t p, std::size_t n, std::size_t& k, std::size_t& t) {
+        if (p < h2 || p >= (n - 1) * uf + h2) return false;
+        k = (p - h2) / uf, t = (p - h2) % uf;
+        return true;
+    };
+    for (std::size_t y = 0; y < std::size_t(h); ++y) {
+        std::size_t r = 0, j = 0;
+        const bool inRows = between(y, sh, r, j);
+        const std::size_t edgeRow = y < h2 ? 0 : sh - 1;
+        std::uint32_t* line = out + y * W;
+        for (std::size_t x = 0; x < W; ++x) {
+            std::size_t c = 0, i = 0;
+            const bool inColumns = between(x, sw, c, i);
+            const std::size_t edgeColumn = x < h2 ? 0 : sw - 1;
+            double v;
+            if (!inRows && !inColumns)
+                v = S(edgeRow, edgeColumn);
+            else if (!inRows)
+                v = (S(edgeRow, c) * double(uf - i) + S(edgeRow, c + 1) * double(i)) / double(f);
+            else if (!inColumns)
+                v = (S(r, edgeColumn) * double(uf - j) + S(r + 1, edgeColumn) * double(j)) /
+                    double(f);
+            else
+                v = S(r, c) * w00[j * uf + i] + S(r, c + 1) * w01[j * uf + i] +
+                    S(r + 1, c) * w10[j * uf + i] + S(r + 1, c + 1) * w11[j * uf + i];
+            line[x] = static_cast<std::uint32_t>(std::trunc(v + 0.5));
+        }
+    }
+    return true;
+}
+
+// Level l (1-based) of image I (w x h, a multiple of F^(L-l+1) in both directions) into result.
+// Each level's result and the sum with the coarser levels are kept in 32 bits.
+bool BandStep(const std::uint16_t* image, std::uint32_t* result, int w, int h, int l,
+              const Settings& s) {
     const std::uint64_t count = std::uint64_t(w) * std::uint64_t(h);
-    std::unique_ptr<std::uint16_t[]> up;
+    std::unique_ptr<std::uint32_t[]> up;
     if (l < s.levels) {
         const int f = s.frequency, sw = w / f, sh = h / f;
         auto small = WorkBuffer<std::uint16_t>(std::uint64_t(sw) * sh);
-        up = WorkBuffer<std::uint16_t>(count);
-        if (!small || !up) return false;
+        auto coarser = WorkBuffer<std::uint32_t>(std::uint64_t(sw) * sh);
+        up = WorkBuffer<std::uint32_t>(count);
+        if (!small || !coarser || !up) return false;
         BlockAverage16(image, small.get(), w, h, f);
-        if (!BandStep(small.get(), sw, sh, l + 1, s)) return false;
-        BilinearExpand16(small.get(), up.get(), nullptr, w, h, f);
+        if (!BandStep(small.get(), coarser.get(), sw, sh, l + 1, s) ||
+            !BilinearExpand32(coarser.get(), up.get(), w, h, f))
+            return false;
     }
-
     auto low = WorkBuffer<std::uint16_t>(count);
     auto tmp = WorkBuffer<std::uint16_t>(count);
     auto band = WorkBuffer<std::int32_t>(count);
@@ -83,7 +146,6 @@ bool BandStep(std::uint16_t* image, int w, int h, int l, const Settings& s) {
         }
     });
 
-    std::uint16_t* result = image;
     if (bmax > bmin) {
         // Band normalised to 0..4095; its mean m and deviation S in 128ths.
         const std::int64_t range = std::int64_t(bmax) - bmin;
@@ -114,18 +176,14 @@ bool BandStep(std::uint16_t* image, int w, int h, int l, const Settings& s) {
         const double gain = s.gains[l - 1];
         for (std::uint64_t i = 0; i < count; ++i) {
             const double v = double(averaged[std::size_t(band[i])]) * gain / 100.0 + double(low[i]);
-            result[i] = static_cast<std::uint16_t>(std::min(std::trunc(v), 65535.0));
+            result[i] = static_cast<std::uint32_t>(std::trunc(v));
         }
     } else {
         // A flat band has no detail: the level is its low-pass alone.
-        std::memcpy(result, low.get(), count * 2);
+        std::copy(low.get(), low.get() + count, result);
     }
-    if (up) {
-        // The coarser levels are added back, saturating rather than wrapping at 65535.
-        for (std::uint64_t i = 0; i < count; ++i)
-            result[i] = static_cast<std::uint16_t>(
-                std::min<std::uint32_t>(std::uint32_t(result[i]) + up[i], 65535));
-    }
+    if (up)
+        for (std::uint64_t i = 0; i < count; ++i) result[i] += up[i];
     return true;
 }
 
@@ -184,11 +242,12 @@ bool MultiBandEnhance16(const std::uint16_t* src, int width, int height, std::ui
         std::uint16_t* out = padded.get() + y * W;
         for (std::int64_t x = 0; x < W; ++x) out[x] = row[quorin::MirrorHalf(x - ox, width)];
     }
-    if (!BandStep(padded.get(), int(W), int(H), 1, s)) return false;
+    auto enhanced = WorkBuffer<std::uint32_t>(std::uint64_t(W) * H);
+    if (!enhanced || !BandStep(padded.get(), enhanced.get(), int(W), int(H), 1, s)) return false;
 
-    std::uint16_t mn = 65535, mx = 0;
+    std::uint32_t mn = std::numeric_limits<std::uint32_t>::max(), mx = 0;
     for (std::int64_t y = 0; y < height; ++y) {
-        const std::uint16_t* row = padded.get() + (y + oy) * W + ox;
+        const std::uint32_t* row = enhanced.get() + (y + oy) * W + ox;
         for (std::int64_t x = 0; x < width; ++x) {
             mn = std::min(mn, row[x]);
             mx = std::max(mx, row[x]);
@@ -197,7 +256,7 @@ bool MultiBandEnhance16(const std::uint16_t* src, int width, int height, std::ui
     const std::int64_t range = mx == mn ? 1 : std::int64_t(mx) - mn;
     if (histogram != nullptr) std::fill(histogram, histogram + kTop + 1, 0u);
     for (std::int64_t y = 0; y < height; ++y) {
-        const std::uint16_t* row = padded.get() + (y + oy) * W + ox;
+        const std::uint32_t* row = enhanced.get() + (y + oy) * W + ox;
         std::uint16_t* out = dst + y * width;
         const bool countedRow = y >= border && y < height - border;
         for (std::int64_t x = 0; x < width; ++x) {

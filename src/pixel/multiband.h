@@ -2,7 +2,8 @@
 // block-averaged coarser copies; on each level the band between two Gaussian smoothings is
 // stretched around its mean within a number of standard deviations through a curved table,
 // weighted, added back to the level's low-pass and to the enhanced coarser levels, and the
-// result is scaled to 0..4095 with a histogram of its inner part.
+// result is scaled to 0..4095 with a histogram of its inner part. The levels are summed in 32
+// bits, so sources of any depth up to 16 bits are enhanced without saturating.
 #pragma once
 #include <cstdint>
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 
 #include "pixel/filters8.h"
 #include "pixel/greyops.h"
@@ -174,15 +175,21 @@ bool CTImgPano<P>::GaussEnhance(std::int32_t size1, double sigma1, std::int32_t 
     if (scale == 0.0 || (size2 == 0 && sigma2 == 0.0) || !this->HasPixels()) return false;
     const Matrix& pixels = *this->Pixels();
     using quorin::ConvolutionBorder;
+    const std::uint32_t height = pixels.Rows(), width = pixels.Columns();
 
-    std::unique_ptr<Matrix> fine;
-    if (size1 == 0 && sigma1 == 0.0) {
-        fine.reset(new (std::nothrow) Matrix(pixels));
-        if (fine && fine->IsEmpty()) fine.reset();
-    } else {
-        fine.reset(GaussConvolved(pixels, size1, sigma1, ConvolutionBorder::Skip));
+    // The fine image comes row by row as the result is written (unless both of its arguments
+    // are 0: the pixels themselves), so it is never held whole.
+    const bool plain = size1 == 0 && sigma1 == 0.0;
+    std::optional<CTGaussFilter<double>> fineKernel;
+    quorin::ConvolutionRows<P> fine;
+    std::unique_ptr<P[]> fineRow;
+    if (!plain) {
+        fineKernel.emplace(size1, sigma1);
+        fineRow.reset(new (std::nothrow) P[width]);
+        if (fineKernel->IsEmpty() || !fineRow ||
+            !fine.Start(pixels, *fineKernel, std::int32_t(ConvolutionBorder::Skip)))
+            return false;
     }
-    if (!fine) return false;
 
     // The coarse Gaussian may run on a zoomed copy (a wide kernel on fewer pixels), with outside
     // taps reading the mean; it is then zoomed back to exactly the image's size.
@@ -195,24 +202,30 @@ bool CTImgPano<P>::GaussEnhance(std::int32_t size1, double sigma1, std::int32_t 
         const std::unique_ptr<Matrix> blurred(
             GaussConvolved(*zoomed, size2, sigma2, ConvolutionBorder::Mean));
         if (!blurred) return false;
-        coarse.reset(quorin::ResizedPixels(*blurred, pixels.Rows(), pixels.Columns()));
+        coarse.reset(quorin::ResizedPixels(*blurred, height, width));
     }
     if (!coarse) return false;
 
     // detail = floor((fine - coarse + top) x 0.5 + 0.5) and result = floor((detail + pixel) x 0.5
     // + 0.5). Every term is a whole number below 2^34, exact in double, so each step is the
     // floor of (n + 1) / 2 of a whole n: the same values in 64-bit integers, with an arithmetic
-    // shift for the floor. The pixel only feeds its own result, so the image is written in place.
+    // shift for the floor. A pixel only feeds its own result and the fine rows still to come
+    // read rows already held, so the image is written in place.
     const std::int64_t top = this->TopLevel();
     constexpr std::int64_t kMax = std::numeric_limits<P>::max();
-    const std::uint64_t count = std::uint64_t(pixels.Rows()) * pixels.Columns();
-    const P* f = fine->Data();
-    const P* c = coarse->Data();
-    P* out = pixels.Data();
-    for (std::uint64_t k = 0; k < count; ++k) {
-        const std::int64_t detail = (std::int64_t(f[k]) - std::int64_t(c[k]) + top + 1) >> 1;
-        const std::int64_t value = (detail + std::int64_t(out[k]) + 1) >> 1;
-        out[k] = static_cast<P>(std::clamp<std::int64_t>(value, 0, kMax));
+    for (std::uint32_t y = 0; y < height; ++y) {
+        P* out = pixels.RowData(y);
+        const P* c = coarse->RowData(y);
+        const P* f = out;
+        if (!plain) {
+            fine.Next(fineRow.get());
+            f = fineRow.get();
+        }
+        for (std::uint32_t x = 0; x < width; ++x) {
+            const std::int64_t detail = (std::int64_t(f[x]) - std::int64_t(c[x]) + top + 1) >> 1;
+            const std::int64_t value = (detail + std::int64_t(out[x]) + 1) >> 1;
+            out[x] = static_cast<P>(std::clamp<std::int64_t>(value, 0, kMax));
+        }
     }
     this->PixelsChanged();
     this->ComputeMinMax();

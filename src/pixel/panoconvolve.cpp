@@ -2,9 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
+
+#include "platform/cpu.h"
+
+#if QUORIN_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
 
 template <class T>
 CTGaussFilter<T>::CTGaussFilter(std::int64_t n, double sigma)
@@ -44,13 +51,12 @@ namespace quorin {
 namespace {
 
 // A sum truncated into the pixel type: NaN and negative sums give 0, sums beyond its range
-// its largest value.
+// its largest value (written without branches, so that a row of them vectorises).
 template <class P>
 P Truncated(double value) {
     constexpr double top = double(std::numeric_limits<P>::max());
-    if (!(value > 0)) return P(0);
-    if (value >= top) return std::numeric_limits<P>::max();
-    return static_cast<P>(value);
+    const double low = value > 0 ? value : 0.0;
+    return static_cast<P>(low < top ? low : top);
 }
 
 template <class P>
@@ -62,94 +68,225 @@ double MeanOf(const CTMatrix<P>& m) {
     return double(sum) / double(count);
 }
 
+// What one output row of a convolution reads: for each kernel row i the source row it lays over,
+// in doubles, or null when that row lies outside the image. Rows are padded by hk samples before
+// and k - 1 - hk after with what an outside tap reads: the mean, or 0.0 for a skipped tap (adding
+// w x 0.0 leaves a sum as it is while w is finite), so rows[i][x + j] is tap j of column x.
+struct ConvolutionRow {
+    const CTFilter* kernel;
+    const double* const* rows;
+    bool mean;
+    double outside;
+};
+
+// The sum at column x, tap after tap in kernel order.
+[[gnu::always_inline]] inline double SumAt(const ConvolutionRow& c, std::int64_t x) {
+    const std::int64_t r = c.kernel->Rows(), k = c.kernel->Columns();
+    double acc = 0.0;
+    for (std::int64_t i = 0; i < r; ++i) {
+        const double* weights = c.kernel->RowData(unsigned(i));
+        const double* in = c.rows[i];
+        if (in == nullptr) {
+            if (c.mean)
+                for (std::int64_t j = 0; j < k; ++j) acc += weights[j] * c.outside;
+            continue;
+        }
+        for (std::int64_t j = 0; j < k; ++j) acc += weights[j] * in[x + j];
+    }
+    return acc;
+}
+
+// The same with the outside taps skipped one by one, for kernels whose weights are not all
+// finite (w x 0.0 would not vanish); `width` is the image's.
+double SumAtSkipping(const ConvolutionRow& c, std::int64_t x, std::int64_t width) {
+    const std::int64_t r = c.kernel->Rows(), k = c.kernel->Columns(), hk = k / 2;
+    double acc = 0.0;
+    for (std::int64_t i = 0; i < r; ++i) {
+        const double* weights = c.kernel->RowData(unsigned(i));
+        if (c.rows[i] == nullptr) continue;
+        for (std::int64_t j = 0; j < k; ++j)
+            if (x + j - hk >= 0 && x + j - hk < width) acc += weights[j] * c.rows[i][x + j];
+    }
+    return acc;
+}
+
+// Sums of M x L neighbouring columns from x0 on, in M vectors of L doubles: the sums stay in
+// registers through all taps, each taking its terms in kernel order (the vectors run across
+// columns, never across taps).
+template <int L>
+using Doubles [[gnu::vector_size(L * sizeof(double))]] = double;
+
+template <int L, int M>
+[[gnu::always_inline]] inline void SumBlock(const ConvolutionRow& c, std::int64_t x0, double* out) {
+    using V = Doubles<L>;
+    const std::int64_t r = c.kernel->Rows(), k = c.kernel->Columns();
+    V acc[M] = {};
+    for (std::int64_t i = 0; i < r; ++i) {
+        const double* weights = c.kernel->RowData(unsigned(i));
+        if (c.rows[i] == nullptr) {
+            if (!c.mean) continue;
+            for (std::int64_t j = 0; j < k; ++j) {
+                const double term = weights[j] * c.outside;
+                for (int m = 0; m < M; ++m) acc[m] += term;
+            }
+            continue;
+        }
+        const double* in = c.rows[i] + x0;
+        for (std::int64_t j = 0; j < k; ++j) {
+            const double w = weights[j];
+            for (int m = 0; m < M; ++m) {
+                V v;  // rows are aligned only as doubles are
+                std::memcpy(&v, in + j + m * L, sizeof v);
+                acc[m] += w * v;
+            }
+        }
+    }
+    std::memcpy(out, acc, sizeof acc);
+}
+
+// The sums of one output row's `width` columns into out: blocks of M vectors, then single
+// vectors, then column by column.
+template <int L, int M>
+[[gnu::always_inline]] inline void SumRow(const ConvolutionRow& c, std::int64_t width,
+                                          double* out) {
+    std::int64_t x = 0;
+    for (; x + L * M <= width; x += L * M) SumBlock<L, M>(c, x, out + x);
+    for (; x + L <= width; x += L) SumBlock<L, 1>(c, x, out + x);
+    for (; x < width; ++x) out[x] = SumAt(c, x);
+}
+
+// One source row into doubles / one row of sums into pixels.
+template <class P>
+[[gnu::always_inline]] inline void Widen(const P* in, std::int64_t width, double* out) {
+    for (std::int64_t x = 0; x < width; ++x) out[x] = double(in[x]);
+}
+template <class P>
+[[gnu::always_inline]] inline void Narrow(const double* in, std::int64_t width, P* out) {
+    for (std::int64_t x = 0; x < width; ++x) out[x] = Truncated<P>(in[x]);
+}
+
+// The row kernels, built for the baseline and for AVX2; each pixel's terms are added in the same
+// order in both.
+template <class P>
+struct RowKernels {
+    void (*sumRow)(const ConvolutionRow&, std::int64_t, double*);
+    void (*widen)(const P*, std::int64_t, double*);
+    void (*narrow)(const double*, std::int64_t, P*);
+};
+
+void SumRowBaseline(const ConvolutionRow& c, std::int64_t width, double* out) {
+    SumRow<2, 8>(c, width, out);
+}
+template <class P>
+void WidenBaseline(const P* in, std::int64_t width, double* out) {
+    Widen(in, width, out);
+}
+template <class P>
+void NarrowBaseline(const double* in, std::int64_t width, P* out) {
+    Narrow(in, width, out);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+// Each AVX2 kernel leaves the upper register halves clean: baseline code run after dirty halves
+// is several times slower.
+QUORIN_TARGET_AVX2 void SumRowAvx2(const ConvolutionRow& c, std::int64_t width, double* out) {
+    SumRow<4, 8>(c, width, out);
+    _mm256_zeroupper();
+}
+template <class P>
+QUORIN_TARGET_AVX2 void WidenAvx2(const P* in, std::int64_t width, double* out) {
+    Widen(in, width, out);
+    _mm256_zeroupper();
+}
+template <class P>
+QUORIN_TARGET_AVX2 void NarrowAvx2(const double* in, std::int64_t width, P* out) {
+    Narrow(in, width, out);
+    _mm256_zeroupper();
+}
+#endif
+
+template <class P>
+RowKernels<P> ChooseKernels() {
+#if QUORIN_HAVE_AVX2_PATH
+    if (cpu::UseAvx2()) return {SumRowAvx2, WidenAvx2<P>, NarrowAvx2<P>};
+#endif
+    return {SumRowBaseline, WidenBaseline<P>, NarrowBaseline<P>};
+}
+
 }  // namespace
 
 template <class P>
-bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int32_t border,
-                    CTMatrix<P>& target) {
-    if (source.IsEmpty() || kernel.IsEmpty() || &source == &target ||
-        target.Rows() != source.Rows() || target.Columns() != source.Columns() ||
-        kernel.Rows() > kMaxKernelSide || kernel.Columns() > kMaxKernelSide)
+bool ConvolutionRows<P>::Start(const CTMatrix<P>& source, const CTFilter& kernel,
+                               std::int32_t border) {
+    if (source.IsEmpty() || kernel.IsEmpty() || kernel.Rows() > kMaxKernelSide ||
+        kernel.Columns() > kMaxKernelSide)
         return false;
     if (border != std::int32_t(ConvolutionBorder::Skip) &&
         border != std::int32_t(ConvolutionBorder::Mean))
         return false;
-    const bool mean = border == std::int32_t(ConvolutionBorder::Mean);
+    m_source = &source;
+    m_kernel = &kernel;
+    m_mean = border == std::int32_t(ConvolutionBorder::Mean);
     const std::int64_t H = source.Rows(), W = source.Columns();
     const std::int64_t r = kernel.Rows(), k = kernel.Columns();
-    const std::int64_t hr = r / 2, hk = k / 2;  // (r-1)/2 and r/2 agree for odd r
-    const double outside = mean ? MeanOf(source) : 0.0;
+    const double* weights = kernel.Data();
+    m_exactPadding =
+        m_mean || std::all_of(weights, weights + r * k, [](double w) { return std::isfinite(w); });
 
-    // One row of sums: for every tap (i, j) in order the row takes its term, so each pixel's sum
-    // is added up in the same order as tap after tap at that pixel.
-    // Source rows are turned into doubles once, into a ring of as many rows as a window holds.
-    const std::int64_t ringRows = std::min(r, H);
-    const std::unique_ptr<double[]> sums(new (std::nothrow) double[std::size_t(W)]);
-    const std::unique_ptr<double[]> ring(
-        new (std::nothrow) double[std::size_t(ringRows) * std::size_t(W)]);
-    if (!sums || !ring) return false;
-    double* acc = sums.get();
-    // Columns every tap reaches inside the image: [xa, xb).
-    const std::int64_t xa = std::min(hk, W);
-    const std::int64_t xb = std::max(xa, W - (k - 1 - hk));
-    std::int64_t converted = 0;  // rows below this one are (or were) in the ring
-    for (std::int64_t y = 0; y < H; ++y) {
-        for (const std::int64_t end = std::min(y - hr + r, H); converted < end; ++converted) {
-            const P* in = source.RowData(unsigned(converted));
-            double* row = ring.get() + (converted % ringRows) * W;
-            for (std::int64_t x = 0; x < W; ++x) row[x] = double(in[x]);
-        }
-        std::fill(acc, acc + W, 0.0);
-        for (std::int64_t i = 0; i < r; ++i) {
-            const std::int64_t sy = y - hr + i;
-            const double* weights = kernel.RowData(unsigned(i));
-            if (sy < 0 || sy >= H) {
-                if (!mean) continue;
-                for (std::int64_t j = 0; j < k; ++j) {
-                    const double term = weights[j] * outside;
-                    for (std::int64_t x = 0; x < W; ++x) acc[x] += term;
-                }
-                continue;
-            }
-            const double* in = ring.get() + (sy % ringRows) * W;
-            // Border columns, where some taps fall outside: tap by tap.
-            for (std::int64_t j = 0; j < k; ++j) {
-                const double w = weights[j];
-                const double term = w * outside;
-                const std::int64_t dx = j - hk;
-                const auto column = [&](std::int64_t x) {
-                    if (x + dx >= 0 && x + dx < W)
-                        acc[x] += w * in[x + dx];
-                    else if (mean)
-                        acc[x] += term;
-                };
-                for (std::int64_t x = 0; x < xa; ++x) column(x);
-                for (std::int64_t x = xb; x < W; ++x) column(x);
-            }
-            // Inner columns: four taps per pass, still added one after the other.
-            std::int64_t j = 0;
-            for (; j + 4 <= k; j += 4) {
-                const double w0 = weights[j], w1 = weights[j + 1], w2 = weights[j + 2],
-                             w3 = weights[j + 3];
-                const std::int64_t d = j - hk;
-                for (std::int64_t x = xa; x < xb; ++x) {
-                    double sum = acc[x];
-                    sum += w0 * in[x + d];
-                    sum += w1 * in[x + d + 1];
-                    sum += w2 * in[x + d + 2];
-                    sum += w3 * in[x + d + 3];
-                    acc[x] = sum;
-                }
-            }
-            for (; j < k; ++j) {
-                const double w = weights[j];
-                const std::int64_t d = j - hk;
-                for (std::int64_t x = xa; x < xb; ++x) acc[x] += w * in[x + d];
-            }
-        }
-        P* out = target.RowData(unsigned(y));
-        for (std::int64_t x = 0; x < W; ++x) out[x] = Truncated<P>(acc[x]);
+    // Source rows are turned into padded rows of doubles once, into a ring of as many rows as a
+    // window holds.
+    m_outside = m_mean ? MeanOf(source) : 0.0;
+    m_ringRows = std::min(r, H);
+    m_stride = W + k - 1;
+    m_sums.reset(new (std::nothrow) double[std::size_t(W)]);
+    m_ring.reset(new (std::nothrow) double[std::size_t(m_ringRows) * std::size_t(m_stride)]);
+    m_rows.reset(new (std::nothrow) const double*[std::size_t(r)]);
+    if (!m_sums || !m_ring || !m_rows) return false;
+    std::fill(m_ring.get(), m_ring.get() + m_ringRows * m_stride, m_outside);
+    m_converted = 0;
+    m_y = 0;
+    return true;
+}
+
+template <class P>
+bool ConvolutionRows<P>::Next(P* out) {
+    if (m_source == nullptr || m_y >= std::int64_t(m_source->Rows())) return false;
+    const std::int64_t H = m_source->Rows(), W = m_source->Columns();
+    const std::int64_t r = m_kernel->Rows(), hr = r / 2;  // (r-1)/2 and r/2 agree for odd r
+    const std::int64_t hk = m_kernel->Columns() / 2;
+    const RowKernels<P> kernels = ChooseKernels<P>();
+    for (const std::int64_t end = std::min(m_y - hr + r, H); m_converted < end; ++m_converted)
+        kernels.widen(m_source->RowData(unsigned(m_converted)), W,
+                      m_ring.get() + (m_converted % m_ringRows) * m_stride + hk);
+    for (std::int64_t i = 0; i < r; ++i) {
+        const std::int64_t sy = m_y - hr + i;
+        m_rows[std::size_t(i)] =
+            sy < 0 || sy >= H ? nullptr : m_ring.get() + (sy % m_ringRows) * m_stride;
     }
+    const ConvolutionRow c{m_kernel, m_rows.get(), m_mean, m_outside};
+    if (m_exactPadding) {
+        kernels.sumRow(c, W, m_sums.get());
+    } else {
+        for (std::int64_t x = 0; x < W; ++x) m_sums[std::size_t(x)] = SumAtSkipping(c, x, W);
+    }
+    kernels.narrow(m_sums.get(), W, out);
+    ++m_y;
+    return true;
+}
+
+template class ConvolutionRows<unsigned char>;
+template class ConvolutionRows<unsigned short>;
+template class ConvolutionRows<unsigned int>;
+
+template <class P>
+bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int32_t border,
+                    CTMatrix<P>& target) {
+    if (&source == &target || target.Rows() != source.Rows() ||
+        target.Columns() != source.Columns())
+        return false;
+    ConvolutionRows<P> rows;
+    if (!rows.Start(source, kernel, border)) return false;
+    for (unsigned y = 0; y < source.Rows(); ++y) rows.Next(target.RowData(y));
     return true;
 }
 

@@ -3,6 +3,7 @@
 // rules of the panoramic enhancement, and the normalised n x n Gaussian it is mostly used with.
 #pragma once
 #include <cstdint>
+#include <memory>
 
 #include "pixel/matrix.h"
 
@@ -38,5 +39,36 @@ enum class ConvolutionBorder : std::int32_t { Skip = 0, Mean = 1 };
 template <class P>
 bool ConvolvePixels(const CTMatrix<P>& source, const CTFilter& kernel, std::int32_t border,
                     CTMatrix<P>& target);
+
+// The same convolution handed out one output row at a time, so that a caller can use each row
+// as it comes instead of holding the whole result. Rows of the source up to the last one handed
+// out may be overwritten: the rows still to be read are already held.
+template <class P>
+class ConvolutionRows {
+  public:
+    // False for an empty kernel or source, a kernel side above kMaxKernelSide, a border rule
+    // other than the two, or no memory. The source and the kernel must outlive the rows.
+    bool Start(const CTMatrix<P>& source, const CTFilter& kernel, std::int32_t border);
+    // The next output row, truncated into `out` (the source's width); false after the last.
+    bool Next(P* out);
+
+  private:
+    const CTMatrix<P>* m_source = nullptr;
+    const CTFilter* m_kernel = nullptr;
+    bool m_mean = false;
+    bool m_exactPadding = false;
+    double m_outside = 0.0;
+    std::int64_t m_ringRows = 0;
+    std::int64_t m_stride = 0;
+    std::int64_t m_converted = 0;  // source rows below this one are (or were) in the ring
+    std::int64_t m_y = 0;          // the next output row
+    std::unique_ptr<double[]> m_sums;
+    std::unique_ptr<double[]> m_ring;
+    std::unique_ptr<const double*[]> m_rows;
+};
+
+extern template class ConvolutionRows<unsigned char>;
+extern template class ConvolutionRows<unsigned short>;
+extern template class ConvolutionRows<unsigned int>;
 
 }  // namespace quorin

@@ -170,11 +170,20 @@ bool CusPanoPlus::Enhance(std::unique_ptr<Companion>& companion, const SPanoGaus
         return true;
     }
     if (!HasPixels()) return false;
-    const win::RECT region = quorin::PanoAnalysedRegion(Width(), Height(), m_lut);
-    std::unique_ptr<Companion> image(new (std::nothrow)
-                                         Companion(Height(), Width(), kCompanionBits));
-    if (!image || !image->HasPixels()) return false;
+    companion.reset(new (std::nothrow) Companion(Height(), Width(), kCompanionBits));
+    if (!companion || !companion->HasPixels()) {
+        companion.reset();
+        return false;
+    }
+    // From here on the companion stays, whatever the outcome: a failed one has no curve table
+    // (and never a window table), so rendering it answers false.
+    const bool built = EnhanceInto(*companion, block);
+    companion->ComputeMinMax();
+    return built;
+}
 
+bool CusPanoPlus::EnhanceInto(Companion& image, const SPanoGaussBlock& block) const {
+    const win::RECT region = quorin::PanoAnalysedRegion(Width(), Height(), m_lut);
     // Multi-band enhancement into 0..4095; every block value goes in as its low 16 bits.
     std::unique_ptr<std::uint32_t[]> work(new (std::nothrow) std::uint32_t[4096]());
     if (!work) return false;
@@ -183,7 +192,7 @@ bool CusPanoPlus::Enhance(std::unique_ptr<Companion>& companion, const SPanoGaus
         gains[d] = std::uint16_t(block.k[d]);
         clips[d] = std::uint16_t(block.Clip[d]);
     }
-    if (!MultiBandEnhance16(Pixels()->Data(), int(Width()), int(Height()), image->Pixels()->Data(),
+    if (!MultiBandEnhance16(Pixels()->Data(), int(Width()), int(Height()), image.Pixels()->Data(),
                             work.get(), std::uint16_t(block.Level), std::uint16_t(block.Frequency),
                             std::uint16_t(block.Gauss1Size), std::uint16_t(block.Gauss2Size),
                             std::uint16_t(block.Sigma1_100), std::uint16_t(block.Sigma2_100),
@@ -193,18 +202,15 @@ bool CusPanoPlus::Enhance(std::unique_ptr<Companion>& companion, const SPanoGaus
     // Percentages outside 0..100 or in the wrong order are refused by the stretch.
     const double f1 = m_lut.GaussLowPercent / 100.0;
     const double f2 = m_lut.GaussHighPercent / 100.0;
-    if (!image->StretchBetweenFractions(f1, f2, m_lut.AdjustWithBorder ? &region : nullptr))
+    if (!image.StretchBetweenFractions(f1, f2, m_lut.AdjustWithBorder ? &region : nullptr))
         return false;
 
     CTHistogram<unsigned short, unsigned int, double> histogram(&region, int(kCompanionBits));
-    if (!histogram.Calculate(image->Pixels())) return false;
+    if (!histogram.Calculate(image.Pixels())) return false;
     const std::unique_ptr<Histogram8> smoothed(quorin::PanoCurveHistogram(histogram));
     if (!smoothed) return false;
     const std::unique_ptr<StatVector> parameters(CurveParameters(*smoothed));
-    if (!parameters || !image->BuildCurveLut(parameters.get(), kCurveLevels)) return false;
-    image->ComputeMinMax();
-    companion = std::move(image);
-    return true;
+    return parameters && image.BuildCurveLut(parameters.get(), kCurveLevels);
 }
 
 bool CusPanoPlus::RenderWithLut(DisplayImage& target, std::int32_t mode) {

@@ -85,9 +85,12 @@ class CusPanoPlus : public CusPano {
 
   private:
     // The enhancement of one companion: multi-band Gaussian into a 12-bit image, stretch between
-    // the percentiles, contrast curve from its smoothed histogram. Runs once per companion; a
-    // companion that fails is dropped, so a later call runs again.
+    // the percentiles, contrast curve from its smoothed histogram. Runs once per companion: once
+    // made, the companion is kept even when a later step fails (it then has no curve table), and
+    // later calls only refresh its window.
     bool Enhance(std::unique_ptr<Companion>& companion, const SPanoGaussBlock& block);
+    // The steps after the companion is made; false at the first that fails.
+    bool EnhanceInto(Companion& image, const SPanoGaussBlock& block) const;
 
     const SPanoPlusVariant* m_variant;
     std::unique_ptr<Companion> m_companion1;  // from Gauss1, mode 1

@@ -3,11 +3,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "pixel/filterutil.h"
+#include "platform/cpu.h"
+
+#if QUORIN_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
 
 using quorin::PyramidWeights;
 
@@ -50,12 +56,18 @@ constexpr PyramidWeights kWeights[] = {
     {{0.6f, 0.25f, -0.05f, 0.0f}},
 };
 
-// Reduce taps reach 3 samples either side; expand taps 2 input samples.
+// Reduce taps reach 3 samples either side; expand taps one input sample before and two after.
 constexpr std::int64_t kReduceReach = 3;
 constexpr std::int64_t kRing = 8;
 
-float ReduceAt(float a, float b, float c, float d, float e, float f, float g, const float* w) {
-    // Written out so the order of the float operations is fixed: centre, then pairs outwards.
+// The reduce sums, written out so the order of the float operations is fixed: centre, then
+// pairs outwards. Filters without a fourth weight leave its pair out.
+[[gnu::always_inline]] inline float Reduce3(float a, float b, float c, float d, float e,
+                                            const float* w) {
+    return w[0] * a + w[1] * (b + c) + w[2] * (d + e);
+}
+[[gnu::always_inline]] inline float Reduce4(float a, float b, float c, float d, float e, float f,
+                                            float g, const float* w) {
     return w[0] * a + w[1] * (b + c) + w[2] * (d + e) + w[3] * (f + g);
 }
 
@@ -78,206 +90,300 @@ bool ExpandTable(std::vector<std::int32_t>& table, std::int64_t n) {
     return true;
 }
 
-// The separable reduce and expand of one level, through row pointers: the vertical steps run
-// along whole rows so the inner loops stay unit-stride.
-class Resampler {
-  public:
-    explicit Resampler(const PyramidWeights& w) {
-        for (int i = 0; i < 4; ++i) {
-            m_w[i] = w.w[i];
-            m_c[i] = 2.0f * w.w[i];
+// How an expanded line meets the level: written, added or subtracted.
+enum class Merge { Store, Add, Subtract };
+
+// ---- the row kernels, built for the baseline and for AVX2 (same operations, same order) ----
+
+#if QUORIN_HAVE_AVX2_PATH
+// Inner outputs k .. end - 1 of a line without a fourth weight, 8 (wide) or 4 at a time: the
+// even and odd samples are split by shuffles straight from the line, and each output is
+// w0 E[k] + w1 (O[k-1] + O[k]) + w2 (E[k-1] + E[k+1]) as in the scalar loop. The 8-wide
+// shuffles keep the 128-bit halves apart, so the sums come out in the order 0 1 4 5 2 3 6 7 and
+// one permutation puts them right. Reads up to in[2 (end - 1) + 3]; answers where it stopped.
+QUORIN_TARGET_AVX2 inline std::int64_t ReduceInnerAvx2(const float* in, std::int64_t k,
+                                                       std::int64_t end, const float* w,
+                                                       float* out) {
+    const __m256 w0 = _mm256_set1_ps(w[0]), w1 = _mm256_set1_ps(w[1]), w2 = _mm256_set1_ps(w[2]);
+    for (; k + 8 <= end; k += 8) {
+        const float* p = in + 2 * k;
+        const __m256 a = _mm256_loadu_ps(p - 2), b = _mm256_loadu_ps(p + 6);
+        const __m256 c = _mm256_loadu_ps(p), d = _mm256_loadu_ps(p + 8);
+        const __m256 e = _mm256_loadu_ps(p + 2), f = _mm256_loadu_ps(p + 10);
+        const __m256 sum = _mm256_add_ps(
+            _mm256_add_ps(_mm256_mul_ps(w0, _mm256_shuffle_ps(c, d, 0x88)),
+                          _mm256_mul_ps(w1, _mm256_add_ps(_mm256_shuffle_ps(a, b, 0xDD),
+                                                          _mm256_shuffle_ps(c, d, 0xDD)))),
+            _mm256_mul_ps(
+                w2, _mm256_add_ps(_mm256_shuffle_ps(a, b, 0x88), _mm256_shuffle_ps(e, f, 0x88))));
+        _mm256_storeu_ps(out + k,
+                         _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(sum), 0xD8)));
+    }
+    return k;
+}
+
+inline std::int64_t ReduceInnerSse(const float* in, std::int64_t k, std::int64_t end,
+                                   const float* w, float* out) {
+    const __m128 w0 = _mm_set1_ps(w[0]), w1 = _mm_set1_ps(w[1]), w2 = _mm_set1_ps(w[2]);
+    for (; k + 4 <= end; k += 4) {
+        const float* p = in + 2 * k;
+        const __m128 a = _mm_loadu_ps(p - 2), b = _mm_loadu_ps(p + 2);
+        const __m128 c = _mm_loadu_ps(p), d = _mm_loadu_ps(p + 4);
+        const __m128 e = b, f = _mm_loadu_ps(p + 6);
+        const __m128 sum = _mm_add_ps(
+            _mm_add_ps(
+                _mm_mul_ps(w0, _mm_shuffle_ps(c, d, 0x88)),
+                _mm_mul_ps(w1, _mm_add_ps(_mm_shuffle_ps(a, b, 0xDD), _mm_shuffle_ps(c, d, 0xDD)))),
+            _mm_mul_ps(w2, _mm_add_ps(_mm_shuffle_ps(a, b, 0x88), _mm_shuffle_ps(e, f, 0x88))));
+        _mm_storeu_ps(out + k, sum);
+    }
+    return k;
+}
+#endif
+
+// A line of n samples reduced into (n + 1) >> 1; table: the reduce table of n (entry t is the
+// sample at position t - 3). The inner samples are read straight from the line; only the first
+// and last outputs go through the table.
+template <bool wide>
+[[gnu::always_inline]] inline void ReduceLineBody(const float* in, std::int64_t n,
+                                                  const std::int32_t* table, const float* w,
+                                                  float* out) {
+    const std::int64_t m = (n + 1) >> 1;
+    const auto at = [&](std::int64_t i) { return in[table[i + kReduceReach]]; };
+    const bool four = w[3] != 0.0f;
+    // Inner outputs k read 2k - reach .. 2k + reach inside the line.
+    const std::int64_t reach = four ? 3 : 2;
+    const std::int64_t lo = std::min((reach + 1) / 2, m);
+    const std::int64_t hi = std::max(lo, n - reach > 0 ? (n - 1 - reach) / 2 + 1 : lo);
+    const auto edge = [&](std::int64_t k) {
+        const std::int64_t c = 2 * k;
+        out[k] = four ? Reduce4(at(c), at(c - 1), at(c + 1), at(c - 2), at(c + 2), at(c - 3),
+                                at(c + 3), w)
+                      : Reduce3(at(c), at(c - 1), at(c + 1), at(c - 2), at(c + 2), w);
+    };
+    for (std::int64_t k = 0; k < lo; ++k) edge(k);
+    if (four) {
+        for (std::int64_t k = lo; k < hi; ++k)
+            out[k] = Reduce4(in[2 * k], in[2 * k - 1], in[2 * k + 1], in[2 * k - 2], in[2 * k + 2],
+                             in[2 * k - 3], in[2 * k + 3], w);
+    } else {
+        std::int64_t k = lo;
+#if QUORIN_HAVE_AVX2_PATH
+        // Blocks stop one sample short of the line's end.
+        const std::int64_t end = std::min(hi, std::max(lo, (n - 2) / 2));
+        if constexpr (wide)
+            k = ReduceInnerAvx2(in, k, end, w, out);
+        else
+            k = ReduceInnerSse(in, k, end, w, out);
+#endif
+        const float w0 = w[0], w1 = w[1], w2 = w[2];
+        for (; k < hi; ++k)
+            out[k] = w0 * in[2 * k] + w1 * (in[2 * k - 1] + in[2 * k + 1]) +
+                     w2 * (in[2 * k - 2] + in[2 * k + 2]);
+    }
+    for (std::int64_t k = hi; k < m; ++k) edge(k);
+}
+
+// One output row of the vertical reduce from the seven rows r[0..6] (centre r[3]).
+[[gnu::always_inline]] inline void ReduceColumnsBody(const float* const* r, std::int64_t width,
+                                                     const float* w, float* out) {
+    const float w0 = w[0], w1 = w[1], w2 = w[2];
+    const float *r0 = r[0], *r1 = r[1], *r2 = r[2], *r3 = r[3], *r4 = r[4], *r5 = r[5], *r6 = r[6];
+    if (w[3] == 0.0f) {
+        for (std::int64_t x = 0; x < width; ++x)
+            out[x] = w0 * r3[x] + w1 * (r2[x] + r4[x]) + w2 * (r1[x] + r5[x]);
+    } else {
+        for (std::int64_t x = 0; x < width; ++x)
+            out[x] = Reduce4(r3[x], r2[x], r4[x], r1[x], r5[x], r0[x], r6[x], w);
+    }
+}
+
+// One row of the vertical expand: output row 2k from rows k - 1, k, k + 1 (a, b, c), output row
+// 2k + 1 from rows k, k + 1 and, with a fourth weight, k - 1 and k + 2 (b, c, a, d).
+[[gnu::always_inline]] inline void ExpandColumnsBody(const float* a, const float* b, const float* c,
+                                                     const float* d, bool odd, std::int64_t width,
+                                                     const float* cw, float* out) {
+    const float c0 = cw[0], c1 = cw[1], c2 = cw[2], c3 = cw[3];
+    if (!odd) {
+        for (std::int64_t x = 0; x < width; ++x) out[x] = c0 * b[x] + c2 * (a[x] + c[x]);
+    } else if (c3 == 0.0f) {
+        for (std::int64_t x = 0; x < width; ++x) out[x] = c1 * (b[x] + c[x]);
+    } else {
+        for (std::int64_t x = 0; x < width; ++x) out[x] = c1 * (b[x] + c[x]) + c3 * (a[x] + d[x]);
+    }
+}
+
+// The line of m = (n + 1) >> 1 samples at in (in[-1] and in[m], in[m + 1] mirrored) expanded to
+// n samples and merged into out: even outputs c0 in[k] + c2 (in[k-1] + in[k+1]), odd ones
+// c1 (in[k] + in[k+1]) + c3 (in[k-1] + in[k+2]), each computed whole before it meets out.
+template <Merge mode>
+[[gnu::always_inline]] inline void ExpandMergeBody(const float* in, std::int64_t n, const float* cw,
+                                                   float* out) {
+    const float c0 = cw[0], c1 = cw[1], c2 = cw[2], c3 = cw[3];
+    const auto merge = [](float& o, float v) {
+        if constexpr (mode == Merge::Store)
+            o = v;
+        else if constexpr (mode == Merge::Add)
+            o = o + v;
+        else
+            o = o - v;
+    };
+    if (n <= 2) {  // both outputs of a line of two are its one sample
+        for (std::int64_t x = 0; x < n; ++x) merge(out[x], in[0]);
+        return;
+    }
+    const std::int64_t pairs = n >> 1;
+    if (c3 == 0.0f) {
+        for (std::int64_t k = 0; k < pairs; ++k) {
+            const float even = c0 * in[k] + c2 * (in[k - 1] + in[k + 1]);
+            const float odd = c1 * (in[k] + in[k + 1]);
+            merge(out[2 * k], even);
+            merge(out[2 * k + 1], odd);
+        }
+    } else {
+        for (std::int64_t k = 0; k < pairs; ++k) {
+            const float even = c0 * in[k] + c2 * (in[k - 1] + in[k + 1]);
+            const float odd = c1 * (in[k] + in[k + 1]) + c3 * (in[k - 1] + in[k + 2]);
+            merge(out[2 * k], even);
+            merge(out[2 * k + 1], odd);
         }
     }
+    if (n & 1) merge(out[n - 1], c0 * in[pairs] + c2 * (in[pairs - 1] + in[pairs + 1]));
+}
 
-    // The level (C x R) reduced into child: each row reduced horizontally (the rows of H,
-    // (C+1)>>1 wide), then H's columns vertically. H is never held whole: its rows are made on
-    // demand into a ring of 8, enough for the 7 rows one output row reads.
-    bool Reduce(const C2DArr<float>& level, C2DArr<float>& child) {
-        const std::int64_t C = level.Width(), R = level.Height(), width = child.Width();
-        std::vector<std::int32_t> columns, rows;
-        if (!ReduceTable(columns, C) || !ReduceTable(rows, R) || !Line(C + 2 * kReduceReach) ||
-            !Ring(width))
-            return false;
-        const std::int64_t m = (R + 1) >> 1;
-        for (std::int64_t k = 0; k < m; ++k) {
-            const float* r[7];
-            for (int t = 0; t < 7; ++t) {
-                const std::int64_t y = rows[std::size_t(2 * k + t)];
-                float* slot = &m_ring[std::size_t(y % kRing) * std::size_t(width)];
-                if (m_tags[std::size_t(y % kRing)] != y) {
-                    Pad(level.Row(std::uint32_t(y)), columns, kReduceReach, C);
-                    ReduceLinePadded(m_line.data() + kReduceReach, slot, C);
-                    m_tags[std::size_t(y % kRing)] = y;
-                }
-                r[t] = slot;
-            }
-            float* out = child.Row(std::uint32_t(k));
-            const float w0 = m_w[0], w1 = m_w[1], w2 = m_w[2];
-            if (m_w[3] == 0.0f) {
-                for (std::int64_t x = 0; x < width; ++x)
-                    out[x] = w0 * r[3][x] + w1 * (r[2][x] + r[4][x]) + w2 * (r[1][x] + r[5][x]);
-            } else {
-                for (std::int64_t x = 0; x < width; ++x)
-                    out[x] = ReduceAt(r[3][x], r[2][x], r[4][x], r[1][x], r[5][x], r[0][x], r[6][x],
-                                      m_w);
-            }
-        }
-        return true;
-    }
+// Work memory of the reduce and the expand, kept per thread from call to call and only grown,
+// never cleared: the ring's tags say which rows it holds.
+struct Work {
+    std::vector<std::int32_t> columns, rows;  // border tables
+    std::vector<float> ring;                  // kRing rows of H (reduce) / one padded line
+    std::int64_t tags[kRing];                 // the row of H each ring slot holds, -1 none
 
-    // child expanded back to C x R and subtracted from (sign -1) or added to (sign +1) level:
-    // row y of the vertical expansion is made into a line, then expanded along the row.
-    bool Expand(const C2DArr<float>& child, C2DArr<float>& level, int sign) {
-        const std::int64_t C = level.Width(), R = level.Height(), width = child.Width();
-        std::vector<std::int32_t> rows, columns;
-        if (!ExpandTable(rows, R) || !ExpandTable(columns, C) || !Line(C + 8) || !Ring(width))
-            return false;
-        float* line = m_ring.data();
-        for (std::int64_t y = 0; y < R; ++y) {
-            const std::int64_t k = y >> 1;
-            if (R <= 2) {  // a line of one or two samples expands to copies of its one sample
-                std::memcpy(line, child.Row(0), std::size_t(width) * sizeof(float));
-            } else {
-                const float* a = child.Row(std::uint32_t(rows[std::size_t(k)]));      // k - 1
-                const float* b = child.Row(std::uint32_t(rows[std::size_t(k + 1)]));  // k
-                const float* c = child.Row(std::uint32_t(rows[std::size_t(k + 2)]));  // k + 1
-                if ((y & 1) == 0) {
-                    for (std::int64_t x = 0; x < width; ++x)
-                        line[x] = m_c[0] * b[x] + m_c[2] * (a[x] + c[x]);
-                } else {
-                    const float* d = child.Row(std::uint32_t(rows[std::size_t(k + 3)]));  // k + 2
-                    if (m_c[3] == 0.0f) {
-                        for (std::int64_t x = 0; x < width; ++x) line[x] = m_c[1] * (b[x] + c[x]);
-                    } else {
-                        for (std::int64_t x = 0; x < width; ++x)
-                            line[x] = m_c[1] * (b[x] + c[x]) + m_c[3] * (a[x] + d[x]);
-                    }
-                }
-            }
-            Pad(line, columns, 1, width);
-            float* out = level.Row(std::uint32_t(y));
-            if (C <= 2) {
-                float expanded[2] = {0.0f, 0.0f};
-                ExpandLinePadded(m_line.data() + 1, expanded, C);
-                for (std::int64_t x = 0; x < C; ++x)
-                    out[x] = sign < 0 ? out[x] - expanded[std::size_t(x)]
-                                      : out[x] + expanded[std::size_t(x)];
-                continue;
-            }
-            // Even and odd outputs in two unit-stride runs, then merged into the level.
-            ExpandHalves(m_line.data() + 1, width);
-            const float* even = m_even.data();
-            const float* odd = m_odd.data();
-            const std::int64_t pairs = C >> 1;
-            if (sign < 0) {
-                for (std::int64_t k2 = 0; k2 < pairs; ++k2) {
-                    out[2 * k2] = out[2 * k2] - even[k2];
-                    out[2 * k2 + 1] = out[2 * k2 + 1] - odd[k2];
-                }
-                if (C & 1) out[C - 1] = out[C - 1] - even[pairs];
-            } else {
-                for (std::int64_t k2 = 0; k2 < pairs; ++k2) {
-                    out[2 * k2] = out[2 * k2] + even[k2];
-                    out[2 * k2 + 1] = out[2 * k2 + 1] + odd[k2];
-                }
-                if (C & 1) out[C - 1] = out[C - 1] + even[pairs];
-            }
-        }
-        return true;
-    }
-
-    // m_line = the n samples of `in` with the border samples of `table` around them (the
-    // table's entries between the borders are the identity).
-    void Pad(const float* in, const std::vector<std::int32_t>& table, std::int64_t before,
-             std::int64_t n) {
-        std::memcpy(m_line.data() + before, in, std::size_t(n) * sizeof(float));
-        for (std::int64_t k = 0; k < before; ++k)
-            m_line[std::size_t(k)] = in[table[std::size_t(k)]];
-        for (std::size_t k = std::size_t(before + n); k < table.size(); ++k)
-            m_line[k] = in[table[k]];
-    }
-
-    // m_even[k] = output 2k and m_odd[k] = output 2k + 1 of the expansion of the m samples at
-    // in (in[-1] and in[m], in[m + 1] mirrored).
-    void ExpandHalves(const float* in, std::int64_t m) {
-        const float c0 = m_c[0], c1 = m_c[1], c2 = m_c[2], c3 = m_c[3];
-        float* even = m_even.data();
-        float* odd = m_odd.data();
-        for (std::int64_t k = 0; k < m; ++k) even[k] = c0 * in[k] + c2 * (in[k - 1] + in[k + 1]);
-        if (c3 == 0.0f) {
-            for (std::int64_t k = 0; k < m; ++k) odd[k] = c1 * (in[k] + in[k + 1]);
-        } else {
-            for (std::int64_t k = 0; k < m; ++k)
-                odd[k] = c1 * (in[k] + in[k + 1]) + c3 * (in[k - 1] + in[k + 2]);
-        }
-    }
-
-    // in: the line with kReduceReach mirrored samples either side.
-    // The samples are first split into even and odd runs so that the sums run unit-stride:
-    // in[2k] = E[k], in[2k - 1] = O[k - 1], in[2k + 1] = O[k] and so on.
-    void ReduceLinePadded(const float* in, float* out, std::int64_t n) {
-        const std::int64_t m = (n + 1) >> 1;
-        float* E = m_even.data() + 1;  // E[-1] .. E[m]
-        float* O = m_odd.data() + 2;   // O[-2] .. O[m]
-        for (std::int64_t k = -1; k <= m; ++k) E[k] = in[2 * k];
-        for (std::int64_t k = -2; k <= m; ++k) O[k] = in[2 * k + 1];
-        const float w0 = m_w[0], w1 = m_w[1], w2 = m_w[2], w3 = m_w[3];
-        if (w3 == 0.0f) {
-            for (std::int64_t k = 0; k < m; ++k)
-                out[k] = w0 * E[k] + w1 * (O[k - 1] + O[k]) + w2 * (E[k - 1] + E[k + 1]);
-        } else {
-            for (std::int64_t k = 0; k < m; ++k)
-                out[k] =
-                    ReduceAt(E[k], O[k - 1], O[k], E[k - 1], E[k + 1], O[k - 2], O[k + 1], m_w);
-        }
-    }
-
-    // in: the m input samples with one mirrored sample before and two after.
-    void ExpandLinePadded(const float* in, float* out, std::int64_t n) const {
-        if (n <= 2) {
-            for (std::int64_t x = 0; x < n; ++x) out[x] = in[0];
-            return;
-        }
-        const std::int64_t m = (n + 1) >> 1;
-        for (std::int64_t k = 0; k < m; ++k) {
-            out[2 * k] = m_c[0] * in[k] + m_c[2] * (in[k - 1] + in[k + 1]);
-            if (2 * k + 1 < n)
-                out[2 * k + 1] = m_c[1] * (in[k] + in[k + 1]) + m_c[3] * (in[k - 1] + in[k + 2]);
-        }
-    }
-
-    float* LineData() { return m_line.data(); }
-
-    bool Ring(std::int64_t width) {
+    bool Reserve(std::int64_t floats) {
         try {
-            m_ring.assign(std::size_t(kRing) * std::size_t(width), 0.0f);
-            m_tags.assign(kRing, -1);
+            if (std::int64_t(ring.size()) < floats) ring.resize(std::size_t(floats));
         } catch (...) {
             return false;
         }
+        std::fill(std::begin(tags), std::end(tags), -1);
         return true;
     }
-
-    // Work line and the two half runs for lines of up to n samples.
-    bool Line(std::int64_t n) {
-        try {
-            if (std::int64_t(m_line.size()) < n) m_line.resize(std::size_t(n));
-            if (std::int64_t(m_even.size()) < n / 2 + 4) m_even.resize(std::size_t(n / 2 + 4));
-            if (std::int64_t(m_odd.size()) < n / 2 + 4) m_odd.resize(std::size_t(n / 2 + 4));
-        } catch (...) {
-            return false;
-        }
-        return true;
-    }
-
-    float m_w[4];
-    float m_c[4];
-    std::vector<float> m_line;
-    std::vector<float> m_even;
-    std::vector<float> m_odd;
-    std::vector<float> m_ring;         // kRing rows of H (reduce) or one line (expand)
-    std::vector<std::int64_t> m_tags;  // the row of H each ring slot holds, -1 none
 };
+
+Work& ThreadWork() {
+    thread_local Work work;
+    return work;
+}
+
+// The level (C x R) reduced into child: each row reduced horizontally (the rows of H, (C+1)>>1
+// wide), then H's columns vertically. H is never held whole: its rows are made on demand into a
+// ring of 8, enough for the 7 rows one output row reads.
+template <bool wide>
+[[gnu::always_inline]] inline void ReduceBody(const C2DArr<float>& level, C2DArr<float>& child,
+                                              Work& work, const float* w) {
+    const std::int64_t C = level.Width(), width = child.Width();
+    const std::int32_t* columns = work.columns.data();
+    const std::int32_t* rows = work.rows.data();
+    for (std::int64_t k = 0; k < child.Height(); ++k) {
+        const float* r[7];
+        for (int t = 0; t < 7; ++t) {
+            const std::int64_t y = rows[std::size_t(2 * k + t)];
+            float* slot = &work.ring[std::size_t(y % kRing) * std::size_t(width)];
+            if (work.tags[y % kRing] != y) {
+                ReduceLineBody<wide>(level.Row(std::uint32_t(y)), C, columns, w, slot);
+                work.tags[y % kRing] = y;
+            }
+            r[t] = slot;
+        }
+        ReduceColumnsBody(r, width, w, child.Row(std::uint32_t(k)));
+    }
+}
+
+// child expanded back to C x R and merged into level: row y of the vertical expansion
+// is made into a padded line, then expanded along the row straight into the level's row.
+template <Merge mode>
+[[gnu::always_inline]] inline void ExpandBody(const C2DArr<float>& child, C2DArr<float>& level,
+                                              Work& work, const float* c) {
+    const std::int64_t C = level.Width(), R = level.Height(), width = child.Width();
+    const std::int32_t* rows = work.rows.data();
+    const std::int32_t* columns = work.columns.data();
+    const std::size_t padded = work.columns.size();
+    float* line = work.ring.data() + 1;  // line[-1] .. line[width + 1]
+    for (std::int64_t y = 0; y < R; ++y) {
+        const std::int64_t k = y >> 1;
+        if (R <= 2) {  // a line of one or two samples expands to copies of its one sample
+            std::memcpy(line, child.Row(0), std::size_t(width) * sizeof(float));
+        } else {
+            const auto row = [&](std::int64_t t) { return child.Row(std::uint32_t(rows[t])); };
+            ExpandColumnsBody(row(k), row(k + 1), row(k + 2), (y & 1) ? row(k + 3) : nullptr,
+                              (y & 1) != 0, width, c, line);
+        }
+        line[-1] = line[columns[0]];
+        for (std::size_t t = std::size_t(width) + 1; t < padded; ++t)
+            line[std::int64_t(t) - 1] = line[columns[t]];
+        ExpandMergeBody<mode>(line, C, c, level.Row(std::uint32_t(y)));
+    }
+}
+
+void ReduceBaseline(const C2DArr<float>& level, C2DArr<float>& child, Work& work, const float* w) {
+    ReduceBody<false>(level, child, work, w);
+}
+
+template <Merge mode>
+void ExpandBaseline(const C2DArr<float>& child, C2DArr<float>& level, Work& work, const float* c) {
+    ExpandBody<mode>(child, level, work, c);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+// The AVX2 builds leave the upper register halves clean: baseline code run after dirty halves
+// is several times slower.
+QUORIN_TARGET_AVX2 void ReduceAvx2(const C2DArr<float>& level, C2DArr<float>& child, Work& work,
+                                   const float* w) {
+    ReduceBody<true>(level, child, work, w);
+    _mm256_zeroupper();
+}
+
+template <Merge mode>
+QUORIN_TARGET_AVX2 void ExpandAvx2(const C2DArr<float>& child, C2DArr<float>& level, Work& work,
+                                   const float* c) {
+    ExpandBody<mode>(child, level, work, c);
+    _mm256_zeroupper();
+}
+#endif
+
+bool Reduce(const C2DArr<float>& level, C2DArr<float>& child, const PyramidWeights& weights) {
+    const std::int64_t C = level.Width(), R = level.Height();
+    Work& work = ThreadWork();
+    if (!ReduceTable(work.columns, C) || !ReduceTable(work.rows, R) ||
+        !work.Reserve(kRing * std::int64_t(child.Width())))
+        return false;
+#if QUORIN_HAVE_AVX2_PATH
+    if (quorin::cpu::UseAvx2()) {
+        ReduceAvx2(level, child, work, weights.w);
+        return true;
+    }
+#endif
+    ReduceBaseline(level, child, work, weights.w);
+    return true;
+}
+
+template <Merge mode>
+bool Expand(const C2DArr<float>& child, C2DArr<float>& level, const PyramidWeights& weights) {
+    const std::int64_t C = level.Width(), R = level.Height();
+    const float c[4] = {2.0f * weights.w[0], 2.0f * weights.w[1], 2.0f * weights.w[2],
+                        2.0f * weights.w[3]};
+    Work& work = ThreadWork();
+    if (!ExpandTable(work.rows, R) || !ExpandTable(work.columns, C) ||
+        !work.Reserve(std::int64_t(child.Width()) + 3))
+        return false;
+#if QUORIN_HAVE_AVX2_PATH
+    if (quorin::cpu::UseAvx2()) {
+        ExpandAvx2<mode>(child, level, work, c);
+        return true;
+    }
+#endif
+    ExpandBaseline<mode>(child, level, work, c);
+    return true;
+}
 
 std::unique_ptr<C2DArr<float>> MakeArray(std::uint32_t width, std::uint32_t height) {
     std::unique_ptr<C2DArr<float>> array(new (std::nothrow) C2DArr<float>);
@@ -296,10 +402,7 @@ const PyramidWeights* PyramidFilterWeights(std::uint32_t index) {
 void PyramidReduceLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w) {
     std::vector<std::int32_t> table;
     if (in == nullptr || out == nullptr || n < 1 || !ReduceTable(table, n)) return;
-    Resampler resampler(w);
-    if (!resampler.Line(n + 2 * kReduceReach)) return;
-    resampler.Pad(in, table, kReduceReach, n);
-    resampler.ReduceLinePadded(resampler.LineData() + kReduceReach, out, n);
+    ReduceLineBody<false>(in, n, table.data(), w.w, out);
 }
 
 void PyramidExpandLine(const float* in, float* out, std::int64_t n, const PyramidWeights& w) {
@@ -307,14 +410,15 @@ void PyramidExpandLine(const float* in, float* out, std::int64_t n, const Pyrami
     if (in == nullptr || out == nullptr || n < 1 || !ExpandTable(table, n)) return;
     std::vector<float> line(table.size());
     for (std::size_t k = 0; k < table.size(); ++k) line[k] = in[table[k]];
-    Resampler(w).ExpandLinePadded(line.data() + 1, out, n);
+    const float c[4] = {2.0f * w.w[0], 2.0f * w.w[1], 2.0f * w.w[2], 2.0f * w.w[3]};
+    ExpandMergeBody<Merge::Store>(line.data() + 1, n, c, out);
 }
 
 bool PyramidReduce(const C2DArr<float>& level, C2DArr<float>& child, const PyramidWeights& w) {
     if (!level.IsValid() || !child.IsValid() || child.Width() != (level.Width() + 1) >> 1 ||
         child.Height() != (level.Height() + 1) >> 1)
         return false;
-    return Resampler(w).Reduce(level, child);
+    return Reduce(level, child, w);
 }
 
 bool PyramidExpand(const C2DArr<float>& child, C2DArr<float>& level, int sign,
@@ -322,7 +426,8 @@ bool PyramidExpand(const C2DArr<float>& child, C2DArr<float>& level, int sign,
     if (!level.IsValid() || !child.IsValid() || child.Width() != (level.Width() + 1) >> 1 ||
         child.Height() != (level.Height() + 1) >> 1)
         return false;
-    return Resampler(w).Expand(child, level, sign);
+    return sign < 0 ? Expand<Merge::Subtract>(child, level, w)
+                    : Expand<Merge::Add>(child, level, w);
 }
 
 void MapLevel(C2DArr<float>& level, float noiseThreshold, float largeThreshold, float noiseGain,
@@ -505,9 +610,8 @@ bool CPyramid::Decompose() {
     const PyramidWeights* weights = quorin::PyramidFilterWeights(m_filterIndex);
     if (m_data == nullptr || weights == nullptr) return false;
     if (!CreateChild()) return false;
-    Resampler resampler(*weights);
-    return resampler.Reduce(*m_data, *m_child->Data()) &&
-           resampler.Expand(*m_child->Data(), *m_data, -1);
+    return Reduce(*m_data, *m_child->Data(), *weights) &&
+           Expand<Merge::Subtract>(*m_child->Data(), *m_data, *weights);
 }
 
 bool CPyramid::Reconstruct() {
@@ -519,7 +623,7 @@ bool CPyramid::Reconstruct() {
     C2DArr<float>* child = m_child->Data();
     if (child == nullptr || child->Width() != NextWidth() || child->Height() != NextHeight())
         return false;
-    if (!Resampler(*weights).Expand(*child, *m_data, +1)) return false;
+    if (!Expand<Merge::Add>(*child, *m_data, *weights)) return false;
     delete m_child;
     m_child = nullptr;
     return true;

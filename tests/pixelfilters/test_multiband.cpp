@@ -4,6 +4,7 @@
 // or fixed double steps, so the comparison is exact.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <random>
@@ -87,6 +88,27 @@ TEST(MultiBand, ExactMultipleWithBlocksOfThreeMatchesNumpy) {
 
 TEST(MultiBand, OneLevelAndNarrowClipMatchNumpy) {
     CheckAgainstNumpy(20, 17, {1, 4, 3, 9, 80, 250, 2, {200}, {10}}, 3);
+}
+
+// 16-bit sources: the levels add up beyond 65535 without saturating, and the scaled result
+// still spans 0..4095 with the detail in it.
+TEST(MultiBand, SixteenBitSourceMatchesNumpyAndSpansTheRange) {
+    const int width = 48, height = 40;
+    Image src = Scene(width, height, 7);
+    for (auto& v : src) v = static_cast<std::uint16_t>(v * 16);
+    const Params p{3, 2, 7, 25, 100, 400, 4, {140, 105, 70}, {300, 200, 128}};
+    Image out;
+    std::vector<std::uint32_t> histogram;
+    ASSERT_TRUE(Enhance(src, width, height, p, out, histogram));
+    EXPECT_EQ(*std::min_element(out.begin(), out.end()), 0);
+    EXPECT_EQ(*std::max_element(out.begin(), out.end()), 4095);
+    EXPECT_GT(std::count_if(histogram.begin(), histogram.end(), [](auto n) { return n != 0; }),
+              500);
+    RefCheck check;
+    check.Write("src", src);
+    check.Write("out", out);
+    check.Write("hist", histogram);
+    check.Run("multiband", Json(width, height, p));
 }
 
 TEST(MultiBand, ImagesSmallerThanTheBlockPowerAreRefused) {

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "pixel/pyramid.h"
+#include "platform/cpu.h"
 #include "ref_check.h"
 
 namespace {
@@ -57,6 +60,36 @@ TEST(PyramidLines, TwoSamplesExpandToTheOneSample) {
     quorin::PyramidExpandLine(coarse, out, 2, *quorin::PyramidFilterWeights(0));
     EXPECT_EQ(out[0], coarse[0]);
     EXPECT_EQ(out[1], coarse[0]);
+}
+
+// The AVX2 and the baseline reduce and expand give the same bytes, for every filter and sizes
+// with and without whole vector blocks.
+TEST(Pyramid, ReduceAndExpandAreTheSameOnBothPaths) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> value(-500.0f, 4000.0f);
+    for (std::uint32_t index = 0; index < 3; ++index) {
+        const quorin::PyramidWeights& w = *quorin::PyramidFilterWeights(index);
+        for (const auto& [width, height] : {std::pair{77u, 9u}, {64u, 5u}, {35u, 40u}, {5u, 3u}}) {
+            SCOPED_TRACE(testing::Message() << width << "x" << height << " filter " << index);
+            C2DArr<float> level, child[2], merged[2];
+            ASSERT_TRUE(level.Create(width, height, 1, nullptr));
+            for (std::uint32_t y = 0; y < height; ++y)
+                for (std::uint32_t x = 0; x < width; ++x) level.Row(y)[x] = value(random);
+            for (int path = 0; path < 2; ++path) {
+                std::optional<quorin::cpu::ScopedBaselineOnly> baselineOnly;
+                if (path == 1) baselineOnly.emplace();
+                ASSERT_TRUE(child[path].Create((width + 1) / 2, (height + 1) / 2, 1, nullptr));
+                ASSERT_TRUE(merged[path].Create(width, height, 1, nullptr));
+                merged[path].CopyFrom(level);
+                ASSERT_TRUE(quorin::PyramidReduce(level, child[path], w));
+                ASSERT_TRUE(quorin::PyramidExpand(child[path], merged[path], -1, w));
+            }
+            for (std::uint32_t y = 0; y < (height + 1) / 2; ++y)
+                EXPECT_EQ(std::memcmp(child[0].Row(y), child[1].Row(y), child[0].Width() * 4), 0);
+            for (std::uint32_t y = 0; y < height; ++y)
+                EXPECT_EQ(std::memcmp(merged[0].Row(y), merged[1].Row(y), width * 4), 0);
+        }
+    }
 }
 
 TEST(Pyramid, LevelsNoiseAndFixedGainMatchNumpy) {

@@ -2,12 +2,14 @@
 // against numpy; the display tables and their rendering; the slots where pixel widths differ.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "pano_check.h"
 #include "pixel/filters8.h"
 #include "pixel/pano.h"
+#include "platform/cpu.h"
 #include "platform/globalmem.h"
 
 namespace {
@@ -86,18 +88,28 @@ TEST_F(PanoTest, GaussKernel) {
 }
 
 // Sums in double tap after tap, outside taps skipped or reading the mean, negative sums clamped
-// to 0; kernels wider than the image included.
+// to 0; kernels wider than the image included. The AVX2 and the baseline sums give the same
+// bytes. `special` puts a non-finite weight into the kernel.
 template <class P>
-void CheckConvolution(std::uint32_t h, std::uint32_t w, std::uint32_t kr, std::uint32_t kc) {
+void CheckConvolution(std::uint32_t h, std::uint32_t w, std::uint32_t kr, std::uint32_t kc,
+                      double special = 0.0) {
     const auto pixels = RandomPixels<P>(std::size_t(h) * w, std::numeric_limits<P>::max(), h);
-    CTMatrix<P> source(h, w), target(h, w);
+    CTMatrix<P> source(h, w), target(h, w), baseline(h, w);
     std::copy(pixels.begin(), pixels.end(), source.Data());
     CTFilter kernel(kr, kc);
     std::mt19937 random(w);
     std::uniform_real_distribution<double> weight(-0.3, 1.0);
     for (std::size_t k = 0; k < std::size_t(kr) * kc; ++k) kernel.Data()[k] = weight(random) / kr;
+    if (special != 0.0) kernel.Data()[kc / 2] = special;
     for (int border : {0, 1}) {
+        SCOPED_TRACE(testing::Message() << h << "x" << w << " kernel " << kr << "x" << kc
+                                        << " border " << border << " special " << special);
         ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, target));
+        {
+            quorin::cpu::ScopedBaselineOnly baselineOnly;
+            ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, baseline));
+        }
+        EXPECT_TRUE(std::equal(target.Data(), target.Data() + std::size_t(h) * w, baseline.Data()));
         panotest::RefCheck check;
         check.Write("src", pixels);
         check.Write("kernel", kernel.Data(), std::size_t(kr) * kc);
@@ -112,6 +124,11 @@ TEST_F(PanoTest, Convolution) {
     CheckConvolution<unsigned char>(7, 5, 9, 11);
     CheckConvolution<unsigned short>(33, 40, 5, 4);
     CheckConvolution<unsigned int>(12, 10, 3, 7);
+    // Rows of several register blocks and a tail; a kernel taller than the image.
+    CheckConvolution<unsigned short>(21, 151, 5, 5);
+    CheckConvolution<unsigned short>(9, 77, 31, 31);
+    CheckConvolution<unsigned char>(6, 70, 3, 8, std::numeric_limits<double>::infinity());
+    CheckConvolution<unsigned short>(6, 70, 4, 3, kNan);
     CTMatrix<unsigned short> source(4, 4), target(4, 4), other(4, 5);
     const CTFilter kernel(3, 3), empty;
     EXPECT_FALSE(quorin::ConvolvePixels(source, kernel, 2, target));  // no such border rule

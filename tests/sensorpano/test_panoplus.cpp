@@ -189,8 +189,9 @@ TEST_F(PanoPlusTest, CompanionsBuiltOnceAndRenderedByMode) {
     EXPECT_EQ(copy.Gauss1().Level, 10);
 }
 
-// Settings that cannot work answer false without a crash; a failed companion is not kept, so a
-// later call does not report success and rendering falls back on the image itself.
+// Settings that cannot work answer false without a crash. The pipeline runs once: the failed
+// companion is kept without a curve table, so rendering its mode answers false and a later call
+// only refreshes its window.
 TEST_F(PanoPlusTest, HostileSettingsFailCleanly) {
     m_curve[0] = m_curve[1] = m_curve[2] = 1.0;
     const Values gauss[] = {{{"Level", 0}},     {{"Level", 70000}},  {{"Level", -1}},
@@ -206,13 +207,26 @@ TEST_F(PanoPlusTest, HostileSettingsFailCleanly) {
         SCOPED_TRACE(seed);
         Seed(seed);
         const auto image = Make();
-        for (int call = 0; call < 2; ++call) {
-            EXPECT_FALSE(image->BuildCurveLut(&m_curve, 256));
-            EXPECT_EQ(image->Companion1(), nullptr);
-        }
+        EXPECT_FALSE(image->BuildCurveLut(&m_curve, 256));
+        const auto* companion = image->Companion1();
+        ASSERT_NE(companion, nullptr);
+        EXPECT_EQ(companion->CurveLut(), nullptr);
         ASSERT_NE(image->CurveLut(), nullptr);  // the image's own curve is built all the same
-        EXPECT_EQ(Render(*image, 1), Through(*image, image->CurveLut()));
+        EXPECT_TRUE(Render(*image, 1).empty());
+        EXPECT_EQ(Render(*image, 2), Through(*image, image->CurveLut()));  // no companion 2
+        EXPECT_TRUE(image->BuildCurveLut(&m_curve, 256));
+        EXPECT_EQ(image->Companion1(), companion);
+        EXPECT_EQ(companion->CurveLut(), nullptr);
     }
+    // Both blocks deeper than the image allows: modes 1 and 2 both answer false.
+    Seed(Section("Gauss1", {{"Level", 8}}) + Section("Gauss2", {{"Level", 8}}));
+    const auto image = Make();
+    EXPECT_FALSE(image->BuildCurveLut(&m_curve, 256));
+    EXPECT_FALSE(image->BuildGammaLut(nullptr, 0, 0.0));
+    ASSERT_TRUE(image->Companion2());
+    EXPECT_TRUE(Render(*image, 1).empty());
+    EXPECT_TRUE(Render(*image, 2).empty());
+    EXPECT_EQ(Render(*image, 0), Through(*image, image->CurveLut()));
     // Borders beyond the image with the stretch over the region: the region stays inside.
     for (std::int32_t border : {INT_MIN, -5, 5000, INT_MAX}) {
         Seed(Section("LUT", {{"BorderLeft", border},
@@ -223,6 +237,25 @@ TEST_F(PanoPlusTest, HostileSettingsFailCleanly) {
              Section("Gauss1", {{"HistoBorder", border}}));
         const auto image = Make();
         const bool built = image->BuildCurveLut(&m_curve, 256);
-        EXPECT_EQ(built, image->Companion1() != nullptr) << border;
+        ASSERT_TRUE(image->Companion1());
+        EXPECT_EQ(built, image->Companion1()->CurveLut() != nullptr) << border;
     }
+}
+
+// 16-bit sources give a companion that spans 0..4095 with a histogram that has shape.
+TEST_F(PanoPlusTest, SixteenBitSourceGivesAFullCompanion) {
+    auto pixels = panotest::Radiograph(kWidth, kHeight, 9);
+    for (auto& p : pixels) p = static_cast<std::uint16_t>(p * 16);
+    const auto image = MakeImage<CusPanoPlus>(kWidth, kHeight, 16, pixels);
+    m_curve[0] = 2.3, m_curve[1] = 1.0, m_curve[2] = 0.5;
+    ASSERT_TRUE(image->BuildCurveLut(&m_curve, 256));
+    const auto* companion = image->Companion1();
+    ASSERT_TRUE(companion && companion->CurveLut());
+    const auto values = panotest::PixelsOf(*companion);
+    EXPECT_EQ(*std::min_element(values.begin(), values.end()), 0);
+    EXPECT_EQ(*std::max_element(values.begin(), values.end()), 4095);
+    std::vector<std::size_t> counts(4096);
+    for (auto v : values) ++counts[v];
+    EXPECT_GT(std::count_if(counts.begin(), counts.end(), [](auto n) { return n != 0; }), 1000);
+    EXPECT_LT(*std::max_element(counts.begin(), counts.end()), values.size() / 20);
 }
