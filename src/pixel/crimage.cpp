@@ -148,26 +148,14 @@ bool CusCRPano::ApplyPyramid(CTImgPano<unsigned short>& target, std::int32_t mod
 
 // ---- CR intra-oral image -----------------------------------------------------------------------
 
-CusCRIO::CusCRIO(SImage* image) : CusZELus(image, 0, 4095) {
+CusCRIO::CusCRIO(SImage* image) : CTImgZELRobust(image, 0, 4095) {
     SetReferences(0, m_topLevel);
     Initialise();
 }
 
-CusCRIO::CusCRIO(const CusCRIO& other) : CusZELus(other, 0, 4095) {
+CusCRIO::CusCRIO(const CusCRIO& other) : CTImgZELRobust(other, 0, 4095) {
     SetReferences(0, m_topLevel);
     Initialise();
-}
-
-void CusCRIO::Initialise() {
-    ComputeMinMax();
-    BuildProcessingLUT(1, m_windowLow, m_windowHigh);
-    BuildProcessingLUT(2, m_windowLow, m_windowHigh);
-}
-
-void CusCRIO::ComputeMinMax() {
-    quorin::CornerPairs pairs;
-    quorin::GetCornerPairs(GetCornersInfo(), pairs);
-    SensorRobustWindow(pairs);
 }
 
 void CusCRIO::GetExposureState(int* state, float* gain, float* second) {
@@ -178,18 +166,7 @@ bool CusCRIO::BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) 
     if (!CusZELus::BuildProcessingLUT(mode, low, high)) return false;
     const auto top = std::int64_t(m_topLevel);
     if (!(low >= 0 && low <= top && high <= top && low < high)) return false;
-    quorin::CornerPairs pairs;
-    quorin::GetCornerPairs(GetCornersInfo(), pairs);
-    std::uint64_t found = 0;
-    if (!FillKneeLUT(mode, mode == 1 ? 2.3 : 3.5, 200, 20, true, pairs, &found)) return false;
-    SetExtraValue(static_cast<std::uint32_t>(found));
-    return true;
-}
-
-bool CusCRIO::SetCorners(const CInfosCorners* corners) {
-    if (!CImg::SetCorners(corners)) return false;
-    Initialise();
-    return true;
+    return BuildKneeLUT(mode, 200, 20, true);
 }
 
 bool CusCRIO::ReadParameters() {

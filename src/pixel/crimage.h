@@ -74,19 +74,17 @@ class CusCRPano : public CusPano {
     std::unique_ptr<SCRFilterParam[]> m_sharpness;
 };
 
-class CusCRIO : public CusZELus {
+class CusCRIO : public CTImgZELRobust<CusZELus> {
   public:
     // References 0 and the top level, the robust window, both processing tables.
     explicit CusCRIO(SImage* image);
     CusCRIO(const CusCRIO& other);
 
-    void ComputeMinMax() override;  // the robust window of the 16-bit sensors
     void GetExposureState(int* state, float* gain, float* second) override;  // state 0
-    // The knee curve (2.3 for mode 1, 3.5 for mode 2) from the peak-and-valley search on the
-    // image without a 200-pixel frame (thresholds 20, the low end from the first populated run).
+    // The knee curve of the mode's exponent from the peak-and-valley search on the image
+    // without a 200-pixel frame (thresholds 20, the low end from the first populated run).
     // Requires low < high <= top level.
     bool BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) override;
-    bool SetCorners(const CInfosCorners* corners) override;
     using CusZELus::ProcessInto;
     // Template slot 7: ApplyPyramid.
     bool ProcessInto(CTImgZELus& target) override { return ApplyPyramid(target); }
@@ -97,7 +95,6 @@ class CusCRIO : public CusZELus {
     const SCRFilterParam* GetRecordSet() const { return m_sharpness.get(); }
 
   private:
-    void Initialise();
     std::unique_ptr<SCRFilterParam[]> m_sharpness;
 };
 

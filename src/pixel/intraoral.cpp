@@ -76,13 +76,13 @@ CTImgZEL<P, L, C>::~CTImgZEL() = default;
 
 template <class P, class L, class C>
 typename CTImgZEL<P, L, C>::Lut* CTImgZEL<P, L, C>::GetProcessingLUT(int mode) const {
-    return mode == 1 || mode == 2 ? m_luts[mode - 1].get() : nullptr;
+    return quorin::IsZelTableMode(mode) ? m_luts[mode - quorin::kZelModeGentle].get() : nullptr;
 }
 
 template <class P, class L, class C>
 bool CTImgZEL<P, L, C>::BuildProcessingLUT(int mode, std::int64_t, std::int64_t) {
-    if (mode != 1 && mode != 2) return false;
-    auto& lut = m_luts[mode - 1];
+    if (!quorin::IsZelTableMode(mode)) return false;
+    auto& lut = m_luts[mode - quorin::kZelModeGentle];
     lut.reset();
     const std::uint64_t n = this->m_levelCount;
     if (n < 2 || n > (std::uint64_t{1} << 16)) return false;
@@ -93,6 +93,12 @@ bool CTImgZEL<P, L, C>::BuildProcessingLUT(int mode, std::int64_t, std::int64_t)
     }
     std::fill(lut->Data(), lut->Data() + n, L(0));
     return true;
+}
+
+template <class P, class L, class C>
+void CTImgZEL<P, L, C>::BuildProcessingLUTs(std::int64_t low, std::int64_t high) {
+    BuildProcessingLUT(quorin::kZelModeGentle, low, high);
+    BuildProcessingLUT(quorin::kZelModeSteep, low, high);
 }
 
 template <class P, class L, class C>
@@ -116,12 +122,17 @@ bool CTImgZEL<P, L, C>::SensorRobustWindow(const CornerPairs& pairs) {
 }
 
 template <class P, class L, class C>
-void CTImgZEL<P, L, C>::SimpleExposureState(int* state, float* gain, float* second) {
-    const P wl = this->m_windowLow, wh = this->m_windowHigh;
-    if (m_refLow == wl && m_refHigh == wh) {
+void CTImgZEL<P, L, C>::ResetReferencesAt(std::uint64_t low, std::uint64_t high) {
+    if (m_refLow == low && m_refHigh == high) {
         m_refLow = 0;
         m_refHigh = static_cast<P>(sizeof(P) == 1 ? 255 : 4095);
     }
+}
+
+template <class P, class L, class C>
+void CTImgZEL<P, L, C>::SimpleExposureState(int* state, float* gain, float* second) {
+    const P wl = this->m_windowLow, wh = this->m_windowHigh;
+    ResetReferencesAt(wl, wh);
     const double g = ExposureGain(wl, m_refLow);
     if (this->m_exposureState == 0) {
         bool good;
@@ -151,10 +162,7 @@ void CTImgZEL<P, L, C>::HistogramExposureState(int* state, float* gain, float* s
         quorin::JudgeHistogram(histogram->BinData(), histogram->BinCount(), m_refLow, m_refHigh,
                                PixelCount(this->m_width, this->m_height), &judged)) {
         this->SetWindow(static_cast<P>(judged.low), static_cast<P>(judged.high));
-        if (m_refLow == judged.low && m_refHigh == judged.high) {
-            m_refLow = 0;
-            m_refHigh = static_cast<P>(sizeof(P) == 1 ? 255 : 4095);
-        }
+        ResetReferencesAt(judged.low, judged.high);
         g = ExposureGain(judged.low, m_refLow);
         g = g <= 0.5 ? g * 0.5 : (g - 0.5) * 1.5 + 0.25;
         if (this->m_exposureState == 0) {
@@ -199,13 +207,13 @@ bool CTImgZEL<P, L, C>::MapInto(CTImgZEL& target, int mode) {
     const P* in = this->m_pixels->Data();
     P* out = target.m_pixels->Data();
     const std::uint64_t count = PixelCount(this->m_width, this->m_height);
-    if (mode == 1 || mode == 2) {
+    if (quorin::IsZelTableMode(mode)) {
         if (!BuildProcessingLUT(mode, target.m_windowLow, target.m_windowHigh)) return false;
         const Lut* lut = GetProcessingLUT(mode);
         if (lut == nullptr) return false;
         for (std::uint64_t k = 0; k < count; ++k) out[k] = static_cast<P>(lut->Map(in[k]));
     } else {
-        const bool identity = mode == 7;
+        const bool identity = mode == quorin::kZelModeIdentity;
         const quorin::WindowRamp ramp(
             this->m_levelCount, static_cast<std::uint32_t>(target.m_levelCount),
             identity ? 0 : this->m_windowLow, identity ? 0 : this->m_windowHigh);
@@ -279,27 +287,6 @@ template class CTImgZEL<unsigned short, unsigned short, unsigned int>;
 
 namespace quorin {
 
-int SensorLogoId(std::uint32_t sensorType, bool zel6) {
-    switch (sensorType) {
-        case 5:
-        case 9:
-            return zel6 ? 8001 : 0;
-        case 6:
-        case 10:
-            return zel6 ? 8000 : 0;
-        case 7:
-        case 11:
-            return 8007;
-        case 8:
-        case 12:
-            return 8008;
-        case 14:
-            return 8011;
-        default:
-            return 0;
-    }
-}
-
 template <class Image>
 bool StampSensorLogo(Image& image, int bitmapId) {
     win::HBITMAP bitmap = bitmapId != 0 ? LoadLogoBitmap(bitmapId) : nullptr;
@@ -321,7 +308,7 @@ CusZELus::CusZELus(const CusZELus& other, unsigned short refLow, unsigned short 
 }
 
 void CusZELus::GetExposureState(int* state, float* gain, float* second) {
-    if (m_sensorType == 14) {
+    if (quorin::FindZelSensor(m_sensorType).histogramExposure) {
         CornerPairs pairs;
         quorin::GetCornerPairs(GetCornersInfo(), pairs);
         HistogramExposureState(state, gain, second, pairs);
@@ -342,42 +329,65 @@ bool CusZELus::ProcessInto(CTImgZELus& target, int mode) {
     return MapInto(target, mode);
 }
 
+// ---- images with the robust window ------------------------------------------------------------
+
+template <class Image>
+void CTImgZELRobust<Image>::ComputeMinMax() {
+    CornerPairs pairs;
+    quorin::GetCornerPairs(this->GetCornersInfo(), pairs);
+    this->SensorRobustWindow(pairs);
+}
+
+template <class Image>
+bool CTImgZELRobust<Image>::SetCorners(const CInfosCorners* corners) {
+    if (!CImg::SetCorners(corners)) return false;
+    Initialise();
+    return true;
+}
+
+template <class Image>
+void CTImgZELRobust<Image>::Initialise() {
+    ComputeMinMax();
+    this->BuildProcessingLUTs(this->m_windowLow, this->m_windowHigh);
+}
+
+template <class Image>
+bool CTImgZELRobust<Image>::BuildKneeLUT(int mode, std::int32_t inset, unsigned int threshold,
+                                         bool useLowFound) {
+    CornerPairs pairs;
+    quorin::GetCornerPairs(this->GetCornersInfo(), pairs);
+    std::uint64_t found = 0;
+    if (!this->FillKneeLUT(mode, quorin::ZelCurvesOf(mode).exponent, inset, threshold, useLowFound,
+                           pairs, &found))
+        return false;
+    this->SetExtraValue(static_cast<std::uint32_t>(found));
+    return true;
+}
+
+template class CTImgZELRobust<CusZELus>;
+template class CTImgZELRobust<CusZEL>;
+
 CusZEL7::CusZEL7(SImage* image, unsigned short refLow, unsigned short refHigh,
                  std::uint32_t sensorType, std::uint8_t flag)
-    : CusZELus(image, refLow, refHigh), m_flag(flag) {
+    : CTImgZELRobust(image, refLow, refHigh), m_flag(flag) {
     m_sensorType = sensorType;
     Initialise();
 }
 
 CusZEL7::CusZEL7(const CusZELus& other, unsigned short refLow, unsigned short refHigh,
                  std::uint32_t sensorType, std::uint8_t flag)
-    : CusZELus(other, refLow, refHigh), m_flag(flag) {
+    : CTImgZELRobust(other, refLow, refHigh), m_flag(flag) {
     m_sensorType = sensorType;
     Initialise();
-}
-
-void CusZEL7::Initialise() {
-    ComputeMinMax();
-    BuildProcessingLUT(1, m_windowLow, m_windowHigh);
-    BuildProcessingLUT(2, m_windowLow, m_windowHigh);
-}
-
-void CusZEL7::ComputeMinMax() {
-    CornerPairs pairs;
-    quorin::GetCornerPairs(GetCornersInfo(), pairs);
-    SensorRobustWindow(pairs);
 }
 
 bool CusZEL7::BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) {
     if (!CTImgZELus::BuildProcessingLUT(mode, low, high)) return false;
     if (!(0 <= low && low <= high && high <= std::int64_t(m_topLevel))) return false;
-    if (m_sensorType == 14 && m_flag != 0) return BuildSigmoidLUT(mode);
-    CornerPairs pairs;
-    quorin::GetCornerPairs(GetCornersInfo(), pairs);
-    std::uint64_t found = 0;
-    if (!FillKneeLUT(mode, mode == 1 ? 2.3 : 3.5, 6, 40, false, pairs, &found)) return false;
-    SetExtraValue(static_cast<std::uint32_t>(found));
-    return true;
+    const quorin::ZelSensor& sensor = quorin::FindZelSensor(m_sensorType);
+    if ((m_flag != 0 ? sensor.flaggedCurve : sensor.curve) == quorin::ZelCurve::kSigmoid)
+        return BuildSigmoidLUT(mode);
+    return BuildKneeLUT(mode, 6, 40, false);
 }
 
 // The sigmoid of sensor 14: stretched from the bounds' low level to the valley below the top
@@ -399,7 +409,8 @@ bool CusZEL7::BuildSigmoidLUT(int mode) {
     if (found.peak > found.low && double(found.peak) < b)
         c = (double(found.peak) - a) / (b - a) * 4095.0;
     if (!(c > 0.0)) c = 2047.5;
-    quorin::SigmoidCurve(lut->Data(), lut->Size(), found.low, a, b, c, mode == 1 ? -5 : -8);
+    quorin::SigmoidCurve(lut->Data(), lut->Size(), found.low, a, b, c,
+                         quorin::ZelCurvesOf(mode).sigmoidPower);
     return true;
 }
 
@@ -409,12 +420,6 @@ bool CusZEL7::ProcessInto(CTImgZELus& target) {
 
 bool CusZEL7::AddLogo() {
     return quorin::StampSensorLogo(*this, quorin::SensorLogoId(m_sensorType, false));
-}
-
-bool CusZEL7::SetCorners(const CInfosCorners* corners) {
-    if (!CImg::SetCorners(corners)) return false;
-    Initialise();
-    return true;
 }
 
 CusZEL::CusZEL(SImage* image) : CTImgGrey(image) {}
@@ -433,24 +438,12 @@ bool CusZEL::Relief() {
     return ReliefInPlace(false);
 }
 
-CusZEL6::CusZEL6(SImage* image) : CusZEL(image) {
+CusZEL6::CusZEL6(SImage* image) : CTImgZELRobust(image) {
     Initialise();
 }
 
-CusZEL6::CusZEL6(const CusZEL6& other) : CusZEL(other) {
+CusZEL6::CusZEL6(const CusZEL6& other) : CTImgZELRobust(other) {
     Initialise();
-}
-
-void CusZEL6::Initialise() {
-    ComputeMinMax();
-    BuildProcessingLUT(1, m_windowLow, m_windowHigh);
-    BuildProcessingLUT(2, m_windowLow, m_windowHigh);
-}
-
-void CusZEL6::ComputeMinMax() {
-    CornerPairs pairs;
-    quorin::GetCornerPairs(GetCornersInfo(), pairs);
-    SensorRobustWindow(pairs);
 }
 
 bool CusZEL6::BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) {
@@ -462,17 +455,11 @@ bool CusZEL6::BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) 
     GetRegistryDword("QUORIN\\ZEL", "RapportAmalgame", &ratio, 100, 50, 100);
     Lut* lut = GetProcessingLUT(mode);
     return quorin::PowerCurve(lut->Data(), lut->Size(), low, maxHisto, ratio,
-                              mode == 1 ? 2.3 : 3.5);
+                              quorin::ZelCurvesOf(mode).exponent);
 }
 
 bool CusZEL6::AddLogo() {
     return quorin::StampSensorLogo(*this, quorin::SensorLogoId(m_sensorType, true));
-}
-
-bool CusZEL6::SetCorners(const CInfosCorners* corners) {
-    if (!CImg::SetCorners(corners)) return false;
-    Initialise();
-    return true;
 }
 
 bool CusZEL6::ProcessInto(CTImgNB<unsigned char, unsigned char, unsigned int>& target, int mode) {
@@ -484,11 +471,11 @@ bool CusZEL6::ProcessInto(CTImgNB<unsigned char, unsigned char, unsigned int>& t
     if (!copy.HasPixels()) return false;
     if (std::int64_t(m_windowHigh) - std::int64_t(m_windowLow) < std::int64_t(m_levelCount / 4))
         BoxSmooth16(m_pixels->Data(), copy.Pixels()->Data(), m_width, m_height, 2);
-    if (mode == 1 || mode == 2) {
+    if (quorin::IsZelTableMode(mode)) {
         const Lut* lut = GetProcessingLUT(mode);
         return lut != nullptr && copy.ApplyLut(target, *lut);
     }
-    return copy.ApplyWindow(target, mode == 7);
+    return copy.ApplyWindow(target, mode == quorin::kZelModeIdentity);
 }
 
 // ---- 8-bit sensors ----------------------------------------------------------------------------
@@ -521,14 +508,12 @@ bool CucZEL3::ApplySensorFilter() {
 }
 
 CucZEL5::CucZEL5(SImage* image, std::int32_t low, std::int32_t high) : CucZEL(image, low, high) {
-    BuildProcessingLUT(1, low, high);
-    BuildProcessingLUT(2, low, high);
+    BuildProcessingLUTs(low, high);
 }
 
 CucZEL5::CucZEL5(std::uint32_t height, std::uint32_t width, std::int32_t low, std::int32_t high)
     : CucZEL(height, width, low, high) {
-    BuildProcessingLUT(1, low, high);
-    BuildProcessingLUT(2, low, high);
+    BuildProcessingLUTs(low, high);
 }
 
 bool CucZEL5::BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) {

@@ -3,9 +3,10 @@
 // concrete classes, one per pixel width and sensor family, choose how the display window is
 // found (robust bounds without the cut corners, plain minimum and maximum, or fixed 0..255),
 // how the exposure is judged, which processing curve fills the tables, and which filter and
-// logo belong to the sensor. The SDK picks the class from the sensor code:
-//   1 CucZEL3, 2 CucZEL4, 3 CucZEL5_HS, 4 CucZEL5_HR, 5/6/9/10 CusZEL6, 7/8/11..14 CusZEL7,
-//   CucZEL6 as the 8-bit display image of the 16-bit ones.
+// logo belong to the sensor. The SDK picks the class from the sensor code (1 CucZEL3, 2 CucZEL4,
+// 3 CucZEL5_HS, 4 CucZEL5_HR, the 16-bit ones as kZelSensors says), with CucZEL6 as the 8-bit
+// display image of the 16-bit ones. What differs between sensor models is data in
+// intraoralsensors.h.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "pixel/greyimage.h"
 #include "pixel/img.h"
 #include "pixel/intraoralhist.h"
+#include "pixel/intraoralsensors.h"
 #include "pixel/lut.h"
 
 template <class P, class L, class C = unsigned int>
@@ -40,6 +42,8 @@ class CTImgZEL : public CTImgNB<P, L, C> {
     // Template slot 6: the table of mode 1 or 2 replaced by a zeroed one of level-count entries
     // (which the sensor classes then fill); false for another mode or when it cannot be made.
     virtual bool BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high);
+    // Both tables built (slot 6) from the same levels.
+    void BuildProcessingLUTs(std::int64_t low, std::int64_t high);
 
     // The table of mode 1 or 2; null before it is built or for another mode.
     Lut* GetProcessingLUT(int mode) const;
@@ -54,6 +58,8 @@ class CTImgZEL : public CTImgNB<P, L, C> {
     // The exposure judged from the window against the references (reset to 0 and 4095, or 0
     // and 255 for 8-bit pixels, when they equal the window).
     void SimpleExposureState(int* state, float* gain, float* second);
+    // References 0 and 4095 (0 and 255 for 8-bit pixels) when they equal low and high.
+    void ResetReferencesAt(std::uint64_t low, std::uint64_t high);
     // The robust window of the 16-bit sensors: region inset by 30 pixels, threshold 40.
     bool SensorRobustWindow(const quorin::CornerPairs& pairs);
     // The knee curve into the table of `mode` from the peak-and-valley search on the region
@@ -90,8 +96,6 @@ namespace quorin {
 // or the bitmap does not load.
 template <class Image>
 bool StampSensorLogo(Image& image, int bitmapId);
-// The logo of a 16-bit sensor code (0 when none): CusZEL6 knows codes 5/6/9/10 too.
-int SensorLogoId(std::uint32_t sensorType, bool zel6);
 }  // namespace quorin
 
 // 16-bit pixels with 16-bit processing tables: the base of the newer sensors and the CR
@@ -119,27 +123,48 @@ class CusZELus : public CTImgGrey<CTImgZELus, CImgZEL> {
     std::uint32_t m_sensorType = 0;
 };
 
-class CusZEL7 : public CusZELus {
+// The 16-bit images whose window is the robust one and whose processing tables follow it
+// (CusZEL7, CusZEL6 and the CR intra-oral image): window and tables are made at construction,
+// once the concrete constructor has set its fields, and again whenever the corners change.
+template <class Image>
+class CTImgZELRobust : public Image {
+  public:
+    using Image::Image;
+
+    // Template slot 1: rows and columns 30 in, threshold 40, without the cut corners.
+    void ComputeMinMax() override;
+    // Slot 28: the corners copied, then window and tables made again.
+    bool SetCorners(const CInfosCorners* corners) override;
+
+  protected:
+    // The window recomputed, both processing tables built from it.
+    void Initialise();
+    // The knee curve of the mode's exponent into its table, from the peak-and-valley search on
+    // the image `inset` pixels in without the cut corners; the high level found becomes the
+    // interface's extra value. False when no histogram can be made.
+    bool BuildKneeLUT(int mode, std::int32_t inset, unsigned int threshold, bool useLowFound);
+};
+
+extern template class CTImgZELRobust<CusZELus>;
+
+class CusZEL7 : public CTImgZELRobust<CusZELus> {
   public:
     CusZEL7(SImage* image, unsigned short refLow, unsigned short refHigh, std::uint32_t sensorType,
             std::uint8_t flag);
     CusZEL7(const CusZELus& other, unsigned short refLow, unsigned short refHigh,
             std::uint32_t sensorType, std::uint8_t flag);
 
-    void ComputeMinMax() override;  // robust window
-    // The knee curve (2.3 for mode 1, 3.5 for mode 2) from the peak-and-valley search; the
-    // sigmoid for sensor 14 with the flag. Requires low <= high <= top level.
+    // The curve the sensor's row names (kZelSensors, with or without the flag): the knee from
+    // the peak-and-valley search, or the sigmoid. Requires low <= high <= top level.
     bool BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) override;
     using CusZELus::ProcessInto;
     // The fixed-gain pyramid enhancement into a target of the same size; 12-bit images only.
     bool ProcessInto(CTImgZELus& target) override;
     bool AddLogo() override;
-    bool SetCorners(const CInfosCorners* corners) override;
 
     std::uint8_t GetFlag() const { return m_flag; }
 
   private:
-    void Initialise();
     bool BuildSigmoidLUT(int mode);
 
     std::uint8_t m_flag = 0;
@@ -162,25 +187,21 @@ class CusZEL : public CTImgGrey<CTImgZELusc, CImgZEL> {
     std::uint32_t m_sensorType = 0;
 };
 
-class CusZEL6 : public CusZEL {
+extern template class CTImgZELRobust<CusZEL>;
+
+class CusZEL6 : public CTImgZELRobust<CusZEL> {
   public:
     explicit CusZEL6(SImage* image);
     CusZEL6(const CusZEL6& other);
 
-    void ComputeMinMax() override;  // robust window
-    // The power curve x^2.3 (mode 1) or x^3.5 (mode 2) laid from low towards the registry's
-    // MaxHisto by its RapportAmalgame ("QUORIN\ZEL"). Requires low < high, both at most the
-    // level count.
+    // The power curve x^a of the mode's exponent laid from low towards the registry's MaxHisto
+    // by its RapportAmalgame ("QUORIN\ZEL"). Requires low < high, both at most the level count.
     bool BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) override;
     bool AddLogo() override;
-    bool SetCorners(const CInfosCorners* corners) override;
     // Into a same-sized 8-bit image: the pixels (box-smoothed with radius 2 when the window is
     // narrower than a quarter of the levels) through the table of mode 1 or 2, the identity ramp
     // (mode 7) or the window ramp (any other mode). False for a missing table or another size.
     bool ProcessInto(CTImgNB<unsigned char, unsigned char, unsigned int>& target, int mode);
-
-  private:
-    void Initialise();
 };
 
 // 8-bit pixels: window fixed at 0..255; `low` and `high` (12-bit scale) feed only the tables of

@@ -7,6 +7,7 @@
 #include <new>
 #include <numbers>
 
+#include "pixel/intraoralsensors.h"
 #include "pixel/lut.h"
 
 namespace quorin {
@@ -96,20 +97,15 @@ bool PowerCurve(T* table, std::uint64_t n, std::int64_t low, std::int64_t maxHis
 
 template <class T>
 bool ControlPointCurve(T* table, std::uint64_t n, int mode, std::int64_t low, std::int64_t high) {
-    static constexpr std::int32_t kInputs[2][8] = {{0, 947, 1670, 2088, 2505, 2891, 3501, 4095},
-                                                   {0, 944, 1912, 2500, 3200, 3512, 4072, 4095}};
-    static constexpr std::int32_t kOutputs[2][8] = {{0, 0, 35, 60, 88, 119, 179, 255},
-                                                    {0, 0, 30, 55, 100, 135, 255, 255}};
-    if (table == nullptr || n == 0 || (mode != 1 && mode != 2) || low == 0 || high == 0)
-        return false;
+    if (table == nullptr || n == 0 || !IsZelTableMode(mode) || low == 0 || high == 0) return false;
     if (!(low < high)) return false;
     const std::int64_t end = low < 4000 ? 4000 : high;
     const std::int64_t k = ((end - low) * 85 / 100) * 255 / (high - low);
     if (k <= 0) return false;
 
     // Piecewise-linear through the points on an 8-bit input scale, in integers.
-    const std::int32_t* in = kInputs[mode - 1];
-    const std::int32_t* out = kOutputs[mode - 1];
+    const std::int32_t* in = ZelCurvesOf(mode).pointsIn;
+    const std::int32_t* out = ZelCurvesOf(mode).pointsOut;
     std::int32_t curve[256];
     int segment = 0;
     for (std::int32_t x = 0; x < 256; ++x) {

@@ -13,6 +13,7 @@
 #include "pixel/intraoral.h"
 #include "pixel/intraoralhist.h"
 #include "pixel/intraorallut.h"
+#include "pixel/intraoralsensors.h"
 #include "pixelimg/pixel_io.h"
 #include "platform/registry.h"
 #include "records/geometry.h"
@@ -280,6 +281,34 @@ TEST(IntraoralClasses, SlotAnswersPerSensor) {
         EXPECT_EQ(row.image->AddLogo(), row.logo);
         EXPECT_EQ(row.image->GetSamplesPerPixel(), 1u);
     }
+}
+
+TEST(IntraoralSensors, LogoCurveAndExposurePerCode) {
+    // The documented logo lists per class (0: no logo); only sensor 14 judges its histogram and,
+    // with the flag, takes the sigmoid.
+    struct Row {
+        std::uint32_t code;
+        int zel7Logo, zel6Logo;
+    };
+    const Row rows[] = {{0, 0, 0},         {1, 0, 0},    {2, 0, 0},        {3, 0, 0},
+                        {4, 0, 0},         {5, 0, 8001}, {6, 0, 8000},     {7, 8007, 8007},
+                        {8, 8008, 8008},   {9, 0, 8001}, {10, 0, 8000},    {11, 8007, 8007},
+                        {12, 8008, 8008},  {13, 0, 0},   {14, 8011, 8011}, {15, 0, 0},
+                        {0xFFFFFFFF, 0, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.code);
+        EXPECT_EQ(quorin::SensorLogoId(row.code, false), row.zel7Logo);
+        EXPECT_EQ(quorin::SensorLogoId(row.code, true), row.zel6Logo);
+        const quorin::ZelSensor& sensor = quorin::FindZelSensor(row.code);
+        EXPECT_EQ(sensor.histogramExposure, row.code == 14);
+        EXPECT_EQ(sensor.curve, quorin::ZelCurve::kKnee);
+        EXPECT_EQ(sensor.flaggedCurve == quorin::ZelCurve::kSigmoid, row.code == 14);
+    }
+    // Mode 1: strength 2.3, sigmoid power -5; mode 2: 3.5 and -8.
+    EXPECT_EQ(quorin::ZelCurvesOf(1).exponent, 2.3);
+    EXPECT_EQ(quorin::ZelCurvesOf(1).sigmoidPower, -5);
+    EXPECT_EQ(quorin::ZelCurvesOf(2).exponent, 3.5);
+    EXPECT_EQ(quorin::ZelCurvesOf(2).sigmoidPower, -8);
 }
 
 TEST(IntraoralClasses, ReliefWindow) {
