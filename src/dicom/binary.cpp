@@ -82,7 +82,10 @@ std::uint64_t BinaryElement::MeasureDefined(win::CFile* file, std::uint64_t posi
         m_nStatus = kStatusReadError;
         return 0;
     }
-    file->Seek(static_cast<std::int64_t>(position + size), win::CFile::begin);
+    if (file->Seek(static_cast<std::int64_t>(position + size), win::CFile::begin) < 0) {
+        m_nStatus = kStatusReadError;
+        return 0;
+    }
     m_nLength = length;
     m_nStatus = kStatusOk;
     m_nStreamSize = size;
@@ -154,19 +157,9 @@ bool CElementOB::ReadUndefined(win::CFile* file, std::uint64_t valuePosition, st
     ClearValue();
     m_bEncapsulated = 1;
     if (file->Seek(static_cast<std::int64_t>(valuePosition), win::CFile::begin) < 0) return false;
-    const bool big = IsBigEndian();
-    std::uint64_t position = valuePosition;
     std::uint64_t total = 0;
     bool first = true;
-    for (;;) {
-        std::uint16_t element;
-        std::uint32_t length;
-        if (end - position < 8 || !quorin::ReadItemHeader(file, big, element, length)) return false;
-        position += 8;
-        m_nItemHeaderBytes += 8;
-        if (element == 0xE0DD) break;
-        if (element != 0xE000 || length == kUndefinedLength || length > end - position)
-            return false;
+    const auto readItem = [&](std::uint32_t length) {
         if (first) {
             // The basic offset table: kept as read, written back as it was.
             try {
@@ -174,65 +167,63 @@ bool CElementOB::ReadUndefined(win::CFile* file, std::uint64_t valuePosition, st
             } catch (...) {
                 return false;
             }
-            if (!quorin::ReadExact(file, m_offsetTable.data(), length)) return false;
             first = false;
-        } else {
-            if (total + length > 0xFFFFFFFEu) return false;
-            try {
-                m_value.resize(static_cast<std::size_t>(total + length));
-                m_fragments.push_back(length);
-            } catch (...) {
-                return false;
-            }
-            if (!quorin::ReadExact(file, m_value.data() + total, length)) return false;
-            total += length;
+            return quorin::ReadExact(file, m_offsetTable.data(), length);
         }
-        position += length;
-    }
+        if (total + length > 0xFFFFFFFEu) return false;
+        try {
+            m_value.resize(static_cast<std::size_t>(total + length));
+            m_fragments.push_back(length);
+        } catch (...) {
+            return false;
+        }
+        if (!quorin::ReadExact(file, m_value.data() + total, length)) return false;
+        total += length;
+        return true;
+    };
+    const std::uint64_t items =
+        quorin::WalkFragments(file, valuePosition, end, IsBigEndian(), readItem);
+    if (items == 0) return false;
     if (total & 1) m_value.push_back(0);
+    m_nItemHeaderBytes = static_cast<std::uint32_t>(items - total - m_offsetTable.size());
     m_nLength = static_cast<std::uint32_t>(total);
-    m_nStreamSize = position - valuePosition + HeaderSize();
+    m_nStreamSize = items + HeaderSize();
     m_nStatus = kStatusOk;
     return true;
 }
 
 void CElementOB::Write(win::CFile* file) {
     if (m_nStatus != kStatusOk) return;
+    if (!m_bEncapsulated) {
+        WritePadded(file, m_value.data(), m_value.size());
+        return;
+    }
     const std::uint64_t even = m_nLength + static_cast<std::uint64_t>(m_nLength & 1);
-    const bool valueHeld = m_value.size() >= even;
-    if ((!valueHeld && (m_nLength > 0 || m_bEncapsulated)) ||
-        (!m_bEncapsulated && !CheckLengthField(even))) {
+    if (m_value.size() < even) {
         m_nStatus = quorin::kStatusWriteError;  // a value still in its file is loaded first
         return;
     }
     WriteHeader(file);
-    if (m_bEncapsulated) {
-        PutLength(file, kUndefinedLength);
-        PutItemHeader(file, IsBigEndian(), 0xE000,
-                      static_cast<std::uint32_t>(m_offsetTable.size()));
-        PutBytes(file, m_offsetTable.data(), static_cast<std::uint32_t>(m_offsetTable.size()));
-        std::uint64_t sum = 0;
-        for (std::uint32_t f : m_fragments) sum += f;
-        if (!m_fragments.empty() && sum == m_nLength) {
-            // Frame boundaries of multi-frame data are kept: each fragment as it was read.
-            std::uint64_t offset = 0;
-            const std::uint8_t zero = 0;
-            for (std::uint32_t f : m_fragments) {
-                PutItemHeader(file, IsBigEndian(), 0xE000, f + (f & 1));
-                PutBytes(file, m_value.data() + offset, f);
-                if (f & 1) PutBytes(file, &zero, 1);
-                offset += f;
-            }
-        } else if (m_nLength > 0) {
-            PutItemHeader(file, IsBigEndian(), 0xE000, static_cast<std::uint32_t>(even));
-            PutBytes(file, m_value.data(), static_cast<std::uint32_t>(even));
+    PutLength(file, kUndefinedLength);
+    PutItemHeader(file, IsBigEndian(), 0xE000, static_cast<std::uint32_t>(m_offsetTable.size()));
+    PutBytes(file, m_offsetTable.data(), static_cast<std::uint32_t>(m_offsetTable.size()));
+    std::uint64_t sum = 0;
+    for (std::uint32_t f : m_fragments) sum += f;
+    if (!m_fragments.empty() && sum == m_nLength) {
+        // Frame boundaries of multi-frame data are kept: each fragment as it was read.
+        std::uint64_t offset = 0;
+        const std::uint8_t zero = 0;
+        for (std::uint32_t f : m_fragments) {
+            PutItemHeader(file, IsBigEndian(), 0xE000, f + (f & 1));
+            PutBytes(file, m_value.data() + offset, f);
+            if (f & 1) PutBytes(file, &zero, 1);
+            offset += f;
         }
-        PutItemHeader(file, IsBigEndian(), 0xE0DD, 0);
-        return;
-    }
-    PutLength(file, static_cast<std::uint32_t>(even));
-    if (IsRequired() || m_nLength > 0)
+    } else if (m_nLength > 0) {
+        PutItemHeader(file, IsBigEndian(), 0xE000, static_cast<std::uint32_t>(even));
         PutBytes(file, m_value.data(), static_cast<std::uint32_t>(even));
+    }
+    PutItemHeader(file, IsBigEndian(), 0xE0DD, 0);
 }
 
 std::uint64_t CElementOB::MeasureAt(win::CFile* file, std::uint64_t position) {
@@ -240,35 +231,23 @@ std::uint64_t CElementOB::MeasureAt(win::CFile* file, std::uint64_t position) {
     if (!ReadLengthAt(file, position, length)) return 0;
     if (length != kUndefinedLength) return MeasureDefined(file, position, length);
     // Walk the items without loading them; the element stays empty.
-    const std::uint64_t end = file->GetLength();
-    const bool big = IsBigEndian();
-    std::uint64_t size = HeaderSize();
     m_bEncapsulated = 1;
     m_nItemHeaderBytes = 0;
     std::uint64_t values = 0;
-    for (;;) {
-        std::uint16_t element;
-        std::uint32_t itemLength;
-        if (!quorin::ReadItemHeader(file, big, element, itemLength)) {
-            m_nStatus = kStatusReadError;
-            return 0;
-        }
-        size += 8;
-        m_nItemHeaderBytes += 8;
-        if (element == 0xE0DD) break;
-        const std::uint64_t next = file->GetPosition() + itemLength;
-        if (element != 0xE000 || itemLength == kUndefinedLength || next > end) {
-            m_nStatus = kStatusReadError;
-            return 0;
-        }
-        file->Seek(static_cast<std::int64_t>(next), win::CFile::begin);
-        size += itemLength;
-        values += itemLength;
+    const std::uint64_t items = quorin::WalkFragments(
+        file, position + HeaderSize(), file->GetLength(), IsBigEndian(), [&](std::uint32_t length) {
+            values += length;
+            return quorin::SkipBytes(file, length);
+        });
+    if (items == 0) {
+        m_nStatus = kStatusReadError;
+        return 0;
     }
+    m_nItemHeaderBytes = static_cast<std::uint32_t>(items - values);
     m_nLength = values > 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<std::uint32_t>(values);
     m_nStatus = kStatusOk;
-    m_nStreamSize = size;
-    return size;
+    m_nStreamSize = items + HeaderSize();
+    return m_nStreamSize;
 }
 
 // ---- OW ----
@@ -334,16 +313,7 @@ std::uint16_t CElementOW::GetWord(std::uint32_t index) const {
 }
 
 void CElementOW::Write(win::CFile* file) {
-    if (m_nStatus != kStatusOk) return;
-    const std::uint64_t even = m_nLength + static_cast<std::uint64_t>(m_nLength & 1);
-    if ((m_value.size() < even && m_nLength > 0) || !CheckLengthField(even)) {
-        m_nStatus = quorin::kStatusWriteError;
-        return;
-    }
-    WriteHeader(file);
-    PutLength(file, static_cast<std::uint32_t>(even));
-    if (IsRequired() || m_nLength > 0)
-        PutBytes(file, m_value.data(), static_cast<std::uint32_t>(even));
+    if (m_nStatus == kStatusOk) WritePadded(file, m_value.data(), m_value.size());
 }
 
 std::uint64_t CElementOW::MeasureAt(win::CFile* file, std::uint64_t position) {

@@ -138,17 +138,18 @@ CElementDICOM* NewElementOfVr(const char* vr, const CElementDICOM& source, const
 
 int ReadTransferSyntax(win::CFile* file, std::int32_t& implicit, std::int32_t& byteOrder) {
     CElementUIMultiple syntax(0, 0x0002, 0x0010, file, 0, kLittleEndian, 132);
-    if (syntax.m_nStatus == kStatusReadError) return 13;
+    if (syntax.m_nStatus == kStatusReadError) return kStatusReadError;
     const char* uid = syntax.GetValue(0);
-    if (syntax.m_nStatus != kStatusOk || uid == nullptr || uid[0] == 0) return 12;
+    if (syntax.m_nStatus != kStatusOk || uid == nullptr || uid[0] == 0)
+        return kStatusNoTransferSyntax;
     for (const SyntaxRow& row : kSyntaxes) {
         if (std::strcmp(uid, row.uid) == 0) {
             implicit = row.implicit;
             byteOrder = row.order;
-            return 0;
+            return kStatusOk;
         }
     }
-    return 7;
+    return kStatusNotAccepted;
 }
 
 }  // namespace quorin
@@ -251,29 +252,18 @@ CInfosDicomNode* CInfosDicomList::Find(std::uint16_t group, std::uint16_t elemen
     return nullptr;
 }
 
-namespace {
-
-bool IsOurCreator(const CInfosDicomNode* node) {
-    const auto* creator = dynamic_cast<const CElementLOMultiple*>(node->m_pElement);
-    if (creator == nullptr) return false;
-    const char* value = creator->GetValue(0);
-    return value != nullptr && std::memcmp(value, "QUORIN", 7) == 0;
-}
-
-}  // namespace
-
 std::uint16_t CInfosDicomList::FindPrivateCreator(std::uint16_t group) {
-    for (std::uint16_t element = 0x11; element <= 0x7F; ++element) {
-        const CInfosDicomNode* node = Find(group, element, 0);
-        if (node && IsOurCreator(node)) return element;
+    for (std::uint16_t slot = quorin::kFirstCreatorSlot; slot <= quorin::kLastCreatorSlot; ++slot) {
+        const CInfosDicomNode* node = Find(group, slot, 0);
+        if (node && quorin::IsOwnCreator(*node->m_pElement)) return slot;
     }
     return 0;
 }
 
 std::uint16_t CInfosDicomList::GetPrivateCreatorSlot(std::uint16_t group) {
-    for (std::uint16_t element = 0x11; element <= 0x7F; ++element) {
-        const CInfosDicomNode* node = Find(group, element, 0);
-        if (node == nullptr || IsOurCreator(node)) return element;
+    for (std::uint16_t slot = quorin::kFirstCreatorSlot; slot <= quorin::kLastCreatorSlot; ++slot) {
+        const CInfosDicomNode* node = Find(group, slot, 0);
+        if (node == nullptr || quorin::IsOwnCreator(*node->m_pElement)) return slot;
     }
     return 0;
 }
@@ -283,7 +273,7 @@ void CInfosDicomList::RemoveFlagged() {
     CInfosDicomNode* node = m_pFirst;
     while (node) {
         CInfosDicomNode* next = node->m_pNext;
-        if (node->m_nFlag == 1) {
+        if (node->m_nFlag == CInfosDicomNode::kMarked) {
             if (previous)
                 previous->m_pNext = next;
             else
@@ -326,6 +316,34 @@ bool CInfosDicomList::WriteElements(win::CFile* file) {
     return true;
 }
 
+// The one place that decides what a write leaves out.
+void CInfosDicomList::MarkExcluded(const quorin::TagValue* const* exclusions, int exclusionCount,
+                                   const quorin::TagValue* mask) {
+    if (exclusions != nullptr && m_pFirst != nullptr && exclusionCount > 0) {
+        for (int i = 0; i < exclusionCount; ++i) {
+            const quorin::TagValue* tag = exclusions[i];
+            if (tag == nullptr) continue;
+            if (tag->element != 0) {
+                Find(tag->group, tag->element, CInfosDicomNode::kMarked);
+                continue;
+            }
+            for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext)
+                if (node->m_pElement->m_nGroup == tag->group)
+                    node->m_nFlag = CInfosDicomNode::kMarked;
+        }
+    }
+    if (mask != nullptr && m_pFirst != nullptr) {
+        const std::uint16_t bits = mask->element & 0xFF00;
+        for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext) {
+            const CElementDICOM* e = node->m_pElement;
+            const bool masked = e->m_nGroup == mask->group &&
+                                ((e->m_nElement & bits) == bits || e->m_nElement == mask->element);
+            const bool groupLength = e->m_nElement == 0 && e->m_nGroup != 0x0002;
+            if (masked || groupLength) node->m_nFlag = CInfosDicomNode::kMarked;
+        }
+    }
+}
+
 int CInfosDicomList::Write(win::CFile* file, int writePreamble,
                            const quorin::TagValue* const* exclusions, int exclusionCount,
                            const quorin::TagValue* mask) {
@@ -338,28 +356,7 @@ int CInfosDicomList::Write(win::CFile* file, int writePreamble,
             return 0;
         }
     }
-    if (exclusions != nullptr && m_pFirst != nullptr && exclusionCount > 0) {
-        for (int i = 0; i < exclusionCount; ++i) {
-            const quorin::TagValue* tag = exclusions[i];
-            if (tag == nullptr) continue;
-            if (tag->element != 0) {
-                Find(tag->group, tag->element, 1);
-                continue;
-            }
-            for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext)
-                if (node->m_pElement->m_nGroup == tag->group) node->m_nFlag = 1;
-        }
-    }
-    if (mask != nullptr && m_pFirst != nullptr) {
-        const std::uint16_t bits = mask->element & 0xFF00;
-        for (CInfosDicomNode* node = m_pFirst; node; node = node->m_pNext) {
-            const CElementDICOM* e = node->m_pElement;
-            const bool masked = e->m_nGroup == mask->group &&
-                                ((e->m_nElement & bits) == bits || e->m_nElement == mask->element);
-            const bool groupLength = e->m_nElement == 0 && e->m_nGroup != 0x0002;
-            if (masked || groupLength) node->m_nFlag = 1;
-        }
-    }
+    MarkExcluded(exclusions, exclusionCount, mask);
     // The meta group length is the number of bytes written after it in group 0002: the
     // elements that are written, rendered once to count them.
     std::uint64_t metaLength = 0;
@@ -424,11 +421,12 @@ int CInfosDicomList::ReadFromStream(win::CFile* file, int hasPreamble, std::uint
     if (!nested) {
         if (start == 0 && hasPreamble == 1) {
             char prefix[4];
-            if (file->Seek(128, win::CFile::begin) < 0 || file->Read(prefix, 4) != 4) return 13;
-            if (std::memcmp(prefix, "DICM", 4) != 0) return 2;
+            if (file->Seek(128, win::CFile::begin) < 0 || file->Read(prefix, 4) != 4)
+                return kStatusReadError;
+            if (std::memcmp(prefix, "DICM", 4) != 0) return quorin::kStatusNoPrefix;
         }
         const int syntax = quorin::ReadTransferSyntax(file, m_bImplicit, m_nByteOrder);
-        if (syntax != 0) return syntax;
+        if (syntax != kStatusOk) return syntax;
     }
     const std::uint64_t position = start != 0 ? start : (hasPreamble == 1 ? 132 : 20);
     const std::uint64_t limit = std::min(m_nLimit, fileLength);
@@ -441,7 +439,7 @@ int CInfosDicomList::ReadFromStream(win::CFile* file, int hasPreamble, std::uint
         end = position + 1;
     } else {
         end = position + length;
-        if (end > limit) return 13;
+        if (end > limit) return kStatusReadError;
     }
     return Parse(file, position, end, limit, pixelMode, nested);
 }
@@ -461,7 +459,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         std::uint32_t got = 0;
         if (file->Seek(static_cast<std::int64_t>(position), win::CFile::begin) < 0 ||
             limit - position < 4 || (got = file->Read(header, sizeof header)) < 4)
-            return 13;
+            return kStatusReadError;
         std::uint16_t group, element;
         std::memcpy(&group, header, 2);
         std::memcpy(&element, header + 2, 2);
@@ -483,13 +481,13 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
                 m_nDelimiterBytes += 8;
                 break;
             }
-            return 13;  // an item or delimiter out of place
+            return kStatusReadError;  // an item or delimiter out of place
         }
         char vr[3] = {0, 0, 0};
         if (implicit) {
             DicomDictionaryLookup(group, element, vr);
         } else if (got < 6) {
-            return 13;
+            return kStatusReadError;
         } else {
             vr[0] = static_cast<char>(header[4]);
             vr[1] = static_cast<char>(header[5]);
@@ -519,7 +517,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         }
         if (implicit || quorin::SameVr(vr, "UN")) {
             std::uint32_t peek = 0;
-            if (!peekLength(implicit ? 4 : 8, peek)) return 13;
+            if (!peekLength(implicit ? 4 : 8, peek)) return kStatusReadError;
             unknownSequence = peek == kUndefinedLength && !quorin::SameVr(vr, "SQ") &&
                               !quorin::SameVr(vr, "OB") && !quorin::SameVr(vr, "OW");
         }
@@ -537,7 +535,7 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
             if (item && quorin::SameVr(vr, "SQ"))
                 static_cast<CElementSQ*>(item.get())->m_nPixelMode = pixelMode;
         }
-        if (!item) return 13;
+        if (!item) return kStatusReadError;
         item->m_nDepth = m_nDepth;
         if (group == 0x7FE0 && element == 0x0010 &&
             quorin::IsPixelMeasured(vr, pixelMode, nested)) {
@@ -545,11 +543,11 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
                 quorin::SameVr(vr, "OB")
                     ? static_cast<CElementOB*>(item.get())->MeasureAt(file, position)
                     : static_cast<CElementOW*>(item.get())->MeasureAt(file, position);
-            if (size == 0 || size > limit - position) return 13;
+            if (size == 0 || size > limit - position) return kStatusReadError;
         } else {
             item->ReadAt(file, position, limit, header, got);
         }
-        if (item->m_nStatus == kStatusReadError || item->StreamSize() < 8) return 13;
+        if (item->m_nStatus == kStatusReadError || item->StreamSize() < 8) return kStatusReadError;
         const std::uint64_t size = item->StreamSize();
         if (!unknownSequence && quorin::SameVr(vr, "UN") && creators.IsKnown(group, element)) {
             CElementDICOM* converted = nullptr;
@@ -564,11 +562,12 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
             }
         }
         position += size;
-        if (!Append(item.release())) return 13;
+        if (!Append(item.release())) return kStatusReadError;
         creators.Note(*m_pLast->m_pElement);
     }
-    if (undefinedItem && !delimited) return 13;  // an undefined-length item never closed
+    if (undefinedItem && !delimited)
+        return kStatusReadError;  // an undefined-length item never closed
     m_nEndPosition = position;
     m_nContentLength = static_cast<std::uint32_t>(position - start - m_nDelimiterBytes);
-    return 0;
+    return kStatusOk;
 }

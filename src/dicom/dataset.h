@@ -18,9 +18,12 @@ struct CInfosDicomNode {
     CInfosDicomNode(const CInfosDicomNode&) = delete;
     CInfosDicomNode& operator=(const CInfosDicomNode&) = delete;
 
+    // The flag of a node marked for removal or exclusion.
+    static constexpr std::uint32_t kMarked = 1;
+
     CElementDICOM* m_pElement = nullptr;  // owned
     CInfosDicomNode* m_pNext = nullptr;
-    std::uint32_t m_nFlag = 0;  // 1 = marked for removal or exclusion
+    std::uint32_t m_nFlag = 0;  // kMarked, or 0
 };
 
 class CInfosDicomList {
@@ -32,10 +35,10 @@ class CInfosDicomList {
     virtual ~CInfosDicomList() { Clear(); }
 
     // Writes the data set: the preamble and "DICM" when asked, then every element not
-    // excluded (by tag, by group with element 0, or by the private mask), the meta group
-    // length recomputed, values left in the source file loaded first. 1 on success, 0 when a
-    // write failed or a source file could not be opened. The excluded elements stay marked
-    // (node flag 1) after the call, so that the caller can remove them (RemoveFlagged).
+    // excluded (MarkExcluded), the meta group length recomputed, values left in the source
+    // file loaded first. 1 on success, 0 when a write failed or a source file could not be
+    // opened. The excluded elements stay marked (kMarked) after the call, so that the caller
+    // can remove them (RemoveFlagged).
     virtual int Write(win::CFile* file, int writePreamble,
                       const quorin::TagValue* const* exclusions, int exclusionCount,
                       const quorin::TagValue* mask);
@@ -50,17 +53,20 @@ class CInfosDicomList {
     bool Append(CElementDICOM* element);
     // The node of (group, element), its flag set to `flag`; null when absent.
     CInfosDicomNode* Find(std::uint16_t group, std::uint16_t element, std::uint32_t flag);
-    // Element number (0x11 to 0x7F) of the creator "QUORIN" in `group`, or 0.
+    // The slot (kFirstCreatorSlot to kLastCreatorSlot) of the system's creator in `group`
+    // (quorin::IsOwnCreator), or 0.
     std::uint16_t FindPrivateCreator(std::uint16_t group);
-    // First element number from 0x11 to 0x7F that is free or holds "QUORIN", or 0.
+    // The first slot from kFirstCreatorSlot to kLastCreatorSlot that is free or holds the
+    // system's creator, or 0.
     std::uint16_t GetPrivateCreatorSlot(std::uint16_t group);
     void RemoveFlagged();
     // Loads every OB, OW and LT value still in the source file from `file`.
     void LoadValuesFromFile(win::CFile* file);
     // Parses a stream into the list (appending in file order). `start` 0: after the preamble
     // and prefix ("DICM" checked when `hasPreamble` is 1) or at 20 without; `length` 0: to
-    // the end, 0xFFFFFFFF: one element. Results: 0 parsed, 2 no "DICM", 3 pixel data to be
-    // measured not found, 7 transfer syntax not accepted, 12 no transfer syntax, 13 malformed.
+    // the end, 0xFFFFFFFF: one element. Results (quorin::ElementStatus): kStatusOk parsed,
+    // kStatusNoPrefix no "DICM", kStatusNotAccepted transfer syntax not accepted,
+    // kStatusNoTransferSyntax none in the meta group, kStatusReadError malformed.
     int ReadFromStream(win::CFile* file, int hasPreamble, std::uint64_t start, std::uint32_t length,
                        int pixelMode, int nested);
     // Writes the elements in list order without preamble or exclusions (a sequence item).
@@ -86,20 +92,22 @@ class CInfosDicomList {
     bool m_bUntilItemDelimiter = false;
 
   private:
+    // Marks (kMarked) the elements a write leaves out: each tag of `exclusions` (element 0: its
+    // whole group), and with a `mask`, the elements of its group whose element number holds
+    // all the bits of its high byte (a private block) or equals it, and every group length
+    // outside the meta group. The one place that decides what a write drops.
+    void MarkExcluded(const quorin::TagValue* const* exclusions, int exclusionCount,
+                      const quorin::TagValue* mask);
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
               int pixelMode, int nested);
 };
 
 namespace quorin {
 
-// Reads the transfer syntax (0002,0010) from offset 132: 0 accepted (flags set), 7 not
-// accepted, 12 absent or empty, 13 read error.
+// Reads the transfer syntax (0002,0010) from offset 132: kStatusOk accepted (flags set),
+// kStatusNotAccepted, kStatusNoTransferSyntax absent or empty, kStatusReadError.
 int ReadTransferSyntax(win::CFile* file, std::int32_t& implicit, std::int32_t& byteOrder);
 
-// An element of the class the data set holds for `vr` (the multiple class where there is one)
-// with the tag, type and flags of `source` and the given raw value bytes; null for a VR
-// outside AE AS AT CS DA DS DT FD FL IS LO LT OB OW PN SH SL SS ST TM UI UL US, or without
-// memory. Owned by the caller.
 // An empty element of the class the data set holds for `vr` (for SQ a sequence, for the
 // 32-bit-length VRs not modelled a CElementUN keeping the letters); null for letters that are
 // not a VR or without memory. Owned by the caller.
@@ -109,6 +117,10 @@ CElementDICOM* NewEmptyElement(const char* vr, std::int32_t type, std::uint16_t 
 // Whether the parser measures the pixel data of this VR instead of reading it.
 bool IsPixelMeasured(const char* vr, int pixelMode, int nested);
 
+// An element of the class the data set holds for `vr` (the multiple class where there is one)
+// with the tag, type and flags of `source` and the given raw value bytes; null for a VR
+// outside AE AS AT CS DA DS DT FD FL IS LO LT OB OW PN SH SL SS ST TM UI UL US, or without
+// memory. Owned by the caller.
 CElementDICOM* NewElementOfVr(const char* vr, const CElementDICOM& source, const std::uint8_t* data,
                               std::uint32_t length);
 

@@ -14,14 +14,6 @@
 namespace quorin {
 namespace {
 
-constexpr TransferSyntax kSyntaxes[] = {
-    {"1.2.840.10008.1.2", 1, 1, false},     {"1.2.840.10008.1.2.1", 0, 1, false},
-    {"1.2.840.10008.1.2.2", 0, 0, false},   {"1.2.840.10008.1.2.4.50", 0, 1, true},
-    {"1.2.840.10008.1.2.4.51", 0, 1, true}, {"1.2.840.10008.1.2.4.57", 0, 1, true},
-    {"1.2.840.10008.1.2.4.70", 0, 1, true}, {"1.2.840.10008.1.2.4.91", 0, 1, true},
-    {"1.2.840.10008.1.2.4.90", 0, 1, true},
-};
-
 struct SopClassRow {
     std::int32_t types[4];  // image types; -1 fills a short list
     const char* uids[2];
@@ -37,32 +29,25 @@ constexpr SopClassRow kSopClasses[] = {
 
 }  // namespace
 
-const TransferSyntax* FindTransferSyntax(const char* uid) {
-    if (uid == nullptr) return nullptr;
-    for (const auto& row : kSyntaxes)
-        if (std::strcmp(row.uid, uid) == 0) return &row;
-    return nullptr;
-}
-
 const char* DicomResultText(std::int32_t code) {
     switch (code) {
-        case 0:
+        case kStatusOk:
             return "read";
-        case 2:
+        case kStatusNoPrefix:
             return "not a DICOM Part 10 file: no \"DICM\" prefix at offset 128";
-        case 3:
+        case kStatusNotFound:
             return "element not found";
-        case 5:
+        case kStatusEmpty:
             return "required element read with an empty value";
-        case 7:
+        case kStatusNotAccepted:
             return "value not accepted (transfer syntax, SOP class or bits stored)";
-        case 9:
+        case kStatusNoValue:
             return "required element without a value";
-        case 12:
+        case kStatusNoTransferSyntax:
             return "transfer syntax (0002,0010) absent or empty";
-        case 13:
+        case kStatusReadError:
             return "short read or malformed stream";
-        case 14:
+        case kStatusWriteError:
             return "file exception while writing";
         default:
             return "unknown result";
@@ -71,17 +56,17 @@ const char* DicomResultText(std::int32_t code) {
 
 const char* DicomParseResultText(std::int32_t code) {
     switch (code) {
-        case 0:
+        case kStatusOk:
             return "parsed";
-        case 2:
+        case kStatusNoPrefix:
             return "not a DICOM Part 10 file: no \"DICM\" prefix at offset 128";
-        case 3:
+        case kStatusNotFound:
             return "pixel data to be measured not found";
-        case 7:
+        case kStatusNotAccepted:
             return "transfer syntax not accepted";
-        case 12:
+        case kStatusNoTransferSyntax:
             return "no transfer syntax (0002,0010) in the meta group";
-        case 13:
+        case kStatusReadError:
             return "file truncated or malformed";
         default:
             return "unknown result";
@@ -164,16 +149,11 @@ void CDicomTypeFile::Close() {
         win::CFile::Close();
 }
 
-bool CDicomTypeFile::HasPrefix() {
-    char prefix[4];
-    return Seek(128, begin) == 128 && Read(prefix, 4) == 4 && std::memcmp(prefix, "DICM", 4) == 0;
-}
-
 std::int32_t CDicomTypeFile::ReadTransferSyntax() {
     try {
         return quorin::ReadTransferSyntax(this, m_bImplicit, m_nByteOrder);
     } catch (...) {
-        return 13;
+        return quorin::kStatusReadError;
     }
 }
 

@@ -3,8 +3,9 @@
 // holds it, and answers the quick questions of the exports (image type, teeth, preview values)
 // by reading single elements straight from the stream.
 //
-// Result codes are the element status codes: 0 read, 2 no "DICM" prefix, 3 not found, 7 not
-// accepted, 12 transfer syntax absent or empty, 13 short read or malformed stream.
+// Result codes are the element status codes (quorin::ElementStatus): kStatusOk read,
+// kStatusNoPrefix, kStatusNotFound, kStatusNotAccepted, kStatusNoTransferSyntax absent or
+// empty, kStatusReadError short read or malformed stream.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -17,17 +18,6 @@ class CAnatTeethList;
 class CPatient;
 
 namespace quorin {
-
-// What a transfer syntax UID means to the toolkit.
-struct TransferSyntax {
-    const char* uid;
-    std::int32_t implicit;   // 1 implicit VR
-    std::int32_t byteOrder;  // 1 little-endian, 0 big-endian
-    bool encapsulated;       // pixel data in fragments (compressed)
-};
-
-// The row of an accepted transfer syntax UID (compared exactly), or null.
-const TransferSyntax* FindTransferSyntax(const char* uid);
 
 // A plain explanation of a result code of the element readers and the quick readers.
 const char* DicomResultText(std::int32_t code);
@@ -70,18 +60,18 @@ class CDicomTypeFile : public win::CFile {
     void Close() override;
     bool IsOpen() const override;
 
-    // Reads (0002,0010) and sets the implicit flag and byte order: 0 accepted, 7 not in the
-    // table, 12 absent or empty, 13 read error.
+    // Reads (0002,0010) and sets the implicit flag and byte order: kStatusOk accepted,
+    // kStatusNotAccepted not in the table, kStatusNoTransferSyntax absent or empty,
+    // kStatusReadError.
     std::int32_t ReadTransferSyntax();
     // The transfer syntax UID as stored ("" when it cannot be read).
     std::string ReadTransferSyntaxUID();
     // 1 when (0002,0002) is one of the media storage SOP classes of the image type, else 0.
     std::int32_t ReadSOPClass(std::int32_t imageType);
-    // True when the stream holds "DICM" at offset 128.
-    bool HasPrefix();
 
     // Quick readers: each reads one element (or sequence) from the stream, searching from
-    // offset 132. 0 on success, 13 when an element could not be read, as documented.
+    // offset 132. kStatusOk on success, kStatusReadError when an element could not be read,
+    // as documented.
     std::int32_t FindPrivateCreator();
     std::int32_t ReadPrivateUS45(std::uint16_t& value);
     std::int32_t ReadHorizontalFlip(std::int32_t& flag);
@@ -94,12 +84,12 @@ class CDicomTypeFile : public win::CFile {
     std::int32_t ReadReferencedSOPInstanceUID(std::string& uid);
     std::int32_t ReadModelName(std::string& name);
     std::int32_t ReadPlateType(std::string& plate);
-    // Name, birth date, ID and sex, each empty when absent. Result 0, or 13 when one of them
-    // could not be read (the stream is malformed before it).
+    // Name, birth date, ID and sex, each empty when absent. Result kStatusOk, or
+    // kStatusReadError when one of them could not be read (the stream is malformed before it).
     std::int32_t ReadPatient(quorin::DicomPatientValues& patient);
     // Fills the patient through its setters: name (when not empty), birth date (YYYYMMDD), ID
-    // and sex, each only when present and not empty. Result 0 (13 when the stream could not be
-    // read or memory runs out; the patient is then left unchanged).
+    // and sex, each only when present and not empty. Result kStatusOk (kStatusReadError when
+    // the stream could not be read or memory runs out; the patient is then left unchanged).
     std::int32_t ReadPatient(CPatient& patient);
     // Appends FDI tooth numbers ("11".."85") to `teeth`.
     std::int32_t ReadToothNumbers(std::vector<std::string>& teeth);

@@ -135,6 +135,12 @@ std::uint64_t MeasureUndefinedSequence(win::CFile* file, std::uint64_t end, bool
     }
 }
 
+bool SkipBytes(win::CFile* file, std::uint32_t length) {
+    const std::uint64_t next = file->GetPosition() + length;
+    return file->Seek(static_cast<std::int64_t>(next), win::CFile::begin) ==
+           static_cast<std::int64_t>(next);
+}
+
 void WriteElement(CElementDICOM& element, win::CFile* file) {
     const bool swap = element.IsBigEndian();
     if (swap) element.SwapTag();
@@ -213,24 +219,14 @@ std::uint64_t CElementDICOM::ReadLength(const char* vr, win::CFile* file, std::i
         return header + content;
     }
     // Encapsulated fragments: every item, the basic offset table included, and the delimiter.
-    std::uint64_t total = 0;
-    for (;;) {
-        std::uint16_t element;
-        std::uint32_t itemLength;
-        if (!quorin::ReadItemHeader(file, big, element, itemLength)) {
-            m_nStatus = kStatusReadError;
-            return 0;
-        }
-        total += 8;
-        if (element == 0xE0DD) return header + total;
-        const std::uint64_t next = file->GetPosition() + itemLength;
-        if (element != 0xE000 || itemLength == kUndefinedLength || next > end ||
-            file->Seek(static_cast<std::int64_t>(next), win::CFile::begin) < 0) {
-            m_nStatus = kStatusReadError;
-            return 0;
-        }
-        total += itemLength;
+    const std::uint64_t items = quorin::WalkFragments(
+        file, file->GetPosition(), end, big,
+        [file](std::uint32_t length) { return quorin::SkipBytes(file, length); });
+    if (items == 0) {
+        m_nStatus = kStatusReadError;
+        return 0;
     }
+    return header + items;
 }
 
 std::uint64_t CElementDICOM::FindInStream(std::uint64_t start, win::CFile* file) {
@@ -464,4 +460,15 @@ bool CElementDICOM::CheckLengthField(std::uint64_t length) {
     if (FitsLengthField(length)) return true;
     m_nStatus = kStatusWriteError;
     return false;
+}
+
+void CElementDICOM::WritePadded(win::CFile* file, const std::uint8_t* value, std::size_t held) {
+    const std::uint64_t even = m_nLength + static_cast<std::uint64_t>(m_nLength & 1);
+    if ((held < even && m_nLength > 0) || !CheckLengthField(even)) {
+        m_nStatus = kStatusWriteError;
+        return;
+    }
+    WriteHeader(file);
+    PutLength(file, static_cast<std::uint32_t>(even));  // swapped for big endian like the rest
+    if (IsRequired() || m_nLength > 0) PutBytes(file, value, static_cast<std::uint32_t>(even));
 }

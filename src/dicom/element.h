@@ -4,8 +4,10 @@
 //
 // Status codes: 0 value present, 3 not found in the stream, 5 required element read empty,
 // 9 required element without a value, 13 short read or malformed stream, 14 file exception
-// while writing. Elements never throw.
+// while writing. The file-level readers and the parser answer in the same numbering, with three
+// codes of their own (2, 7, 12). Elements never throw.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "dicom/vr.h"
@@ -15,9 +17,12 @@ namespace quorin {
 
 enum ElementStatus : std::int32_t {
     kStatusOk = 0,
+    kStatusNoPrefix = 2,  // file and parser: no "DICM" at offset 128
     kStatusNotFound = 3,
     kStatusEmpty = 5,
+    kStatusNotAccepted = 7,  // file and parser: transfer syntax, SOP class or bits stored
     kStatusNoValue = 9,
+    kStatusNoTransferSyntax = 12,  // file and parser: (0002,0010) absent or empty
     kStatusReadError = 13,
     kStatusWriteError = 14,
 };
@@ -40,6 +45,32 @@ bool ReadU32(win::CFile* file, std::uint32_t& value, bool bigEndian);
 // when the tag's group is not FFFE.
 bool ReadItemHeader(win::CFile* file, bool bigEndian, std::uint16_t& element,
                     std::uint32_t& length);
+
+// The one walk over the items of an encapsulated value (basic offset table, fragments, then
+// the sequence delimiter), from `position`, where the file stands. Every item must have a
+// defined length and end by `end`. `item(length)` is called with the file at each item's value
+// and must leave the file after it (reading or skipping it); false from it ends the walk as
+// malformed. The bytes walked, the delimiter included; 0 when the stream is malformed.
+template <class Item>
+std::uint64_t WalkFragments(win::CFile* file, std::uint64_t position, std::uint64_t end,
+                            bool bigEndian, Item&& item) {
+    const std::uint64_t start = position;
+    for (;;) {
+        std::uint16_t element;
+        std::uint32_t length;
+        if (position > end || end - position < 8 ||
+            !ReadItemHeader(file, bigEndian, element, length))
+            return 0;
+        position += 8;
+        if (element == 0xE0DD) return position - start;
+        if (element != 0xE000 || length == kUndefinedLength || length > end - position ||
+            !item(length))
+            return 0;
+        position += length;
+    }
+}
+// Skips `length` bytes forward from the file's position; false when the seek fails.
+bool SkipBytes(win::CFile* file, std::uint32_t length);
 
 // Bytes from the current position (the first item tag of an undefined-length value whose
 // items hold elements, encoded with implicit VR) up to and including its sequence delimiter;
@@ -143,6 +174,11 @@ class CElementDICOM {
     // False (status 14, nothing written) when `length` does not fit this element's length
     // field.
     bool CheckLengthField(std::uint64_t length);
+    // Writes a plain value of m_nLength bytes padded to even length (OB, OW, UN): header,
+    // length, and the value when required or not empty. `value` holds `held` bytes; status
+    // 14 and nothing written when fewer than the padded length are held (a value still in its
+    // file is loaded first) or the length does not fit the length field.
+    void WritePadded(win::CFile* file, const std::uint8_t* value, std::size_t held);
 };
 
 namespace quorin {

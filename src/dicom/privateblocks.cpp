@@ -7,14 +7,18 @@
 
 namespace quorin {
 
+bool IsOwnCreator(const CElementDICOM& element) {
+    const auto* lo = dynamic_cast<const CElementLOMultiple*>(&element);
+    const char* value = lo ? lo->GetValue(0) : nullptr;
+    return value != nullptr && std::strcmp(value, kPrivateCreator) == 0;
+}
+
 void PrivateBlocks::Note(const CElementDICOM& element) {
     if (!IsCreator(element.m_nGroup, element.m_nElement)) return;
     const std::uint32_t key = (std::uint32_t{element.m_nGroup} << 16) | element.m_nElement;
     if (m_blocks.count(key) != 0) return;  // the first creator of a slot decides
-    const auto* lo = dynamic_cast<const CElementLOMultiple*>(&element);
-    const char* value = lo ? lo->GetValue(0) : nullptr;
     try {
-        m_blocks.emplace(key, value != nullptr && std::strcmp(value, "QUORIN") == 0);
+        m_blocks.emplace(key, IsOwnCreator(element));
     } catch (const std::bad_alloc&) {
         // Without memory the block is taken as another maker's: its elements stay opaque.
     }

@@ -11,6 +11,7 @@
 #include "dicom/multiple.h"
 #include "dicom/number.h"
 #include "dicom/personname.h"
+#include "dicom/privateblocks.h"
 #include "dicom/sequence.h"
 #include "dicom/text.h"
 #include "records/anatomy.h"
@@ -140,6 +141,7 @@ std::int32_t ImageTypeOfPlate(const std::string& plate) {
 
 }  // namespace quorin
 
+using quorin::kPrivateGroup;
 using quorin::kStatusOk;
 using quorin::kStatusReadError;
 
@@ -170,7 +172,7 @@ std::int32_t ReadFirstUS(CDicomTypeFile* file, std::int32_t type, std::uint16_t 
 
 // A status of an optional read: absent or empty is not an error.
 std::int32_t OptionalResult(std::int32_t status) {
-    return status == kStatusReadError ? kStatusReadError : 0;
+    return status == kStatusReadError ? kStatusReadError : kStatusOk;
 }
 
 // The tooth of a code item: its (0008,0100) looked up in the dental code table; appends the
@@ -202,12 +204,14 @@ std::int32_t Guarded(F&& body) noexcept {
 
 std::int32_t CDicomTypeFile::FindPrivateCreator() {
     return Guarded([&]() -> std::int32_t {
-        for (std::uint16_t element = 0x11; element <= 0x7F; ++element) {
-            CElementLOMultiple creator(4, 0x0009, element, this, m_bImplicit, m_nByteOrder, kStart);
-            if (creator.m_nStatus == kStatusOk && quorin::FirstValueText(&creator) == "QUORIN")
-                return static_cast<std::int32_t>(element);
+        for (std::uint16_t slot = quorin::kFirstCreatorSlot; slot <= quorin::kLastCreatorSlot;
+             ++slot) {
+            CElementLOMultiple creator(4, kPrivateGroup, slot, this, m_bImplicit, m_nByteOrder,
+                                       kStart);
+            if (creator.m_nStatus == kStatusOk && quorin::IsOwnCreator(creator))
+                return static_cast<std::int32_t>(slot);
         }
-        return 0;
+        return 0;  // no slot
     });
 }
 
@@ -215,9 +219,9 @@ std::int32_t CDicomTypeFile::ReadPrivateUS45(std::uint16_t& value) {
     value = 0;
     return Guarded([&]() -> std::int32_t {
         const std::int32_t cc = FindPrivateCreator();
-        if (cc == 0) return 0;
-        const auto element = static_cast<std::uint16_t>((cc << 8) | 0x45);
-        return OptionalResult(ReadFirstUS(this, 4, 0x0009, element, value));
+        if (cc == 0) return kStatusOk;
+        const std::uint16_t element = quorin::BlockElement(static_cast<std::uint16_t>(cc), 0x45);
+        return OptionalResult(ReadFirstUS(this, 4, kPrivateGroup, element, value));
     });
 }
 
@@ -230,13 +234,13 @@ std::int32_t CDicomTypeFile::ReadHorizontalFlip(std::int32_t& flag) {
         if (status == kStatusReadError) return kStatusReadError;
         if (status != quorin::kStatusNotFound) {
             flag = text == "YES" ? 1 : 0;
-            return 0;
+            return kStatusOk;
         }
         const std::int32_t cc = FindPrivateCreator();
-        if (cc == 0) return 0;
-        const auto element = static_cast<std::uint16_t>((cc << 8) | 0x01);
+        if (cc == 0) return kStatusOk;
+        const std::uint16_t element = quorin::BlockElement(static_cast<std::uint16_t>(cc), 0x01);
         const std::int32_t privateStatus =
-            ReadFirstText<CElementCSMultiple>(this, 4, 0x0009, element, text);
+            ReadFirstText<CElementCSMultiple>(this, 4, kPrivateGroup, element, text);
         flag = privateStatus == kStatusOk && text == "01" ? 1 : 0;
         return OptionalResult(privateStatus);
     });
@@ -281,9 +285,9 @@ std::int32_t CDicomTypeFile::ReadBitsStored(std::int32_t& bits) {
         if (status != kStatusOk) return status;
         if (stored == 8 || stored == 10 || stored == 12 || stored == 14 || stored == 16) {
             bits = stored;
-            return 0;
+            return kStatusOk;
         }
-        return 7;
+        return quorin::kStatusNotAccepted;
     });
 }
 
@@ -296,7 +300,7 @@ std::int32_t CDicomTypeFile::ReadImageSize(std::uint32_t& rows, std::uint32_t& c
         if (columnsStatus != kStatusOk) return columnsStatus;
         rows = r;
         columns = c;
-        return 0;
+        return kStatusOk;
     });
 }
 
@@ -356,7 +360,7 @@ std::int32_t CDicomTypeFile::ReadPatient(quorin::DicomPatientValues& patient) {
         // Absent or empty values are no error; a stream that could not be read is.
         for (const std::int32_t status : statuses)
             if (status == kStatusReadError) return kStatusReadError;
-        return 0;
+        return kStatusOk;
     });
 }
 
@@ -368,7 +372,7 @@ std::int32_t CDicomTypeFile::ReadToothNumbers(std::vector<std::string>& teeth) {
         if (primary.m_nStatus == kStatusReadError) return kStatusReadError;
         if (primary.m_nStatus == kStatusOk) {
             for (auto& item : primary.m_items) AddToothOfItem(item.get(), teeth);
-            return 0;
+            return kStatusOk;
         }
 
         CElementSQ region(4, 0x0008, 0x2218, this, m_bImplicit, m_nByteOrder, kStart, 3);
@@ -385,7 +389,7 @@ std::int32_t CDicomTypeFile::ReadToothNumbers(std::vector<std::string>& teeth) {
             const char side = laterality.empty() ? ' ' : laterality[0];
             const std::string code = quorin::FirstValueText(regionCode->m_pElement);
             auto* sequence = dynamic_cast<CElementSQ*>(modifiers->m_pElement);
-            if (sequence == nullptr) return 0;
+            if (sequence == nullptr) return kStatusOk;
             for (auto& item : sequence->m_items) {
                 if (item->m_nItemElement != 0xE000) continue;
                 CInfosDicomNode* modifier = item->Find(0x0008, 0x0100, 0);
@@ -398,16 +402,16 @@ std::int32_t CDicomTypeFile::ReadToothNumbers(std::vector<std::string>& teeth) {
                         teeth.emplace_back(fdi);
                 }
             }
-            return 0;
+            return kStatusOk;
         }
 
-        if (cc == 0) return 0;
-        const auto element = static_cast<std::uint16_t>((cc << 8) | 0x43);
-        CElementSQ codes(4, 0x0009, element, this, m_bImplicit, m_nByteOrder, kStart, 3);
+        if (cc == 0) return kStatusOk;
+        const std::uint16_t element = quorin::BlockElement(static_cast<std::uint16_t>(cc), 0x43);
+        CElementSQ codes(4, kPrivateGroup, element, this, m_bImplicit, m_nByteOrder, kStart, 3);
         if (codes.m_nStatus == kStatusReadError) return kStatusReadError;
         if (codes.m_nStatus == kStatusOk)
             for (auto& item : codes.m_items) AddToothOfItem(item.get(), teeth);
-        return 0;
+        return kStatusOk;
     });
 }
 
@@ -415,31 +419,32 @@ std::int32_t CDicomTypeFile::ReadImageType(std::int32_t& type) {
     type = 0;
     return Guarded([&]() -> std::int32_t {
         std::string uid;
-        if (const std::int32_t result = ReadSOPClassUID(uid); result != 0) return result;
+        if (const std::int32_t result = ReadSOPClassUID(uid); result != kStatusOk) return result;
         const std::int32_t byClass = quorin::ImageTypeOfSopClass(uid);
-        if (byClass == 0) return 7;
+        if (byClass == 0) return quorin::kStatusNotAccepted;
         type = byClass;
-        if ((type == 7 || type == 8) && quorin::IsPresentationClass(uid)) return 0;
+        if ((type == 7 || type == 8) && quorin::IsPresentationClass(uid)) return kStatusOk;
         const bool creator = FindPrivateCreator() != 0;
-        if (type == 9 && !creator) return 0;
+        if (type == 9 && !creator) return kStatusOk;
         if (type == 13) {
-            if (!creator) return 0;
+            if (!creator) return kStatusOk;
             std::string plate;
-            if (const std::int32_t result = ReadPlateType(plate); result != 0) return result;
+            if (const std::int32_t result = ReadPlateType(plate); result != kStatusOk)
+                return result;
             type = quorin::ImageTypeOfPlate(plate);
-            return 0;
+            return kStatusOk;
         }
         std::string model;
-        if (const std::int32_t result = ReadModelName(model); result != 0) return result;
+        if (const std::int32_t result = ReadModelName(model); result != kStatusOk) return result;
         if (!model.empty()) type = quorin::ImageTypeOfModel(type, model);
-        return 0;
+        return kStatusOk;
     });
 }
 
 std::int32_t CDicomTypeFile::ReadPatient(CPatient& patient) {
     quorin::DicomPatientValues values;
     const std::int32_t result = ReadPatient(values);
-    if (result != 0) return result;
+    if (result != kStatusOk) return result;
     return Guarded([&]() -> std::int32_t {
         if (!(values.family + values.given + values.middle + values.prefix + values.suffix).empty())
             patient.SetName(values.family, values.given, values.middle, values.prefix,
@@ -448,7 +453,7 @@ std::int32_t CDicomTypeFile::ReadPatient(CPatient& patient) {
             patient.BirthDate().SetDate(values.birthDate, DATE_ORDER_YMD);
         if (!values.id.empty()) patient.SetPatientID(values.id);
         if (!values.sex.empty()) patient.SetSex(values.sex);
-        return 0;
+        return kStatusOk;
     });
 }
 

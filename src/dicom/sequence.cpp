@@ -26,14 +26,14 @@ int CElementSequence::ReadFromStream(win::CFile* file, std::uint64_t itemOffset,
         if (length == 0) {
             m_nEndPosition = contentStart;
             m_nStreamSize = 8;
-            return 0;
+            return kStatusOk;
         }
     }
     const int result = CInfosDicomList::ReadFromStream(
         file, 1, contentStart, m_bUndefinedLength ? 0 : length, pixelMode, 1);
-    if (result != 0) return result;
+    if (result != kStatusOk) return result;
     m_nStreamSize = m_nEndPosition - itemOffset;
-    return 0;
+    return kStatusOk;
 }
 
 CElementSQ::CElementSQ() {
@@ -142,7 +142,7 @@ bool CElementSQ::ReadItems(win::CFile* file, std::uint64_t position, std::uint64
         item->m_nByteOrder = order;
         item->m_nDepth = m_nDepth + 1;
         item->m_nLimit = end;
-        if (item->ReadFromStream(file, position, m_nPixelMode) != 0) return false;
+        if (item->ReadFromStream(file, position, m_nPixelMode) != kStatusOk) return false;
         const std::uint64_t size = item->m_nStreamSize;
         if (size < 8 || size > end - position) return false;
         position += size;

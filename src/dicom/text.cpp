@@ -146,12 +146,6 @@ void CleanTextInto(const TextRow& row, std::string_view in, std::string& out) {
     out.resize(n);
 }
 
-std::string CleanText(const TextRow& row, const char* text) {
-    std::string out;
-    if (text != nullptr) CleanTextInto(row, text, out);
-    return out;
-}
-
 void AppendJoined(std::string& out, std::string_view value, bool trimSpace) {
     if (trimSpace && !value.empty() && value.back() == ' ') value.remove_suffix(1);
     out.append(value);
@@ -483,16 +477,7 @@ void CElementUN::TakeValueBytes(const std::uint8_t* data, std::uint32_t length) 
 }
 
 void CElementUN::Write(win::CFile* file) {
-    if (m_nStatus != kStatusOk) return;
-    const std::uint64_t even = m_nLength + static_cast<std::uint64_t>(m_nLength & 1);
-    if ((m_value.size() < even && m_nLength > 0) || !CheckLengthField(even)) {
-        m_nStatus = quorin::kStatusWriteError;
-        return;
-    }
-    WriteHeader(file);
-    PutLength(file, static_cast<std::uint32_t>(even));  // swapped for big endian like the rest
-    if (IsRequired() || m_nLength > 0)
-        PutBytes(file, m_value.data(), static_cast<std::uint32_t>(even));
+    if (m_nStatus == kStatusOk) WritePadded(file, m_value.data(), m_value.size());
 }
 
 void CElementUN::ConvertByDictionary(CElementDICOM** result) const {

@@ -38,9 +38,8 @@ struct TextRow {
 };
 
 const TextRow& GetTextRow(TextVr vr);
-// Cleans a text by the VR's rules (characters up to the NUL or the capacity).
-std::string CleanText(const TextRow& row, const char* text);
-// The same into `out` (its storage reused), from a text that ends where the view ends.
+// Cleans a text by the VR's rules (characters up to the capacity) into `out` (its storage
+// reused), from a text that ends where the view ends.
 void CleanTextInto(const TextRow& row, std::string_view text, std::string& out);
 // Joins values with backslashes and pads an odd result with the row's pad byte.
 void AppendJoined(std::string& out, std::string_view value, bool trimSpace);

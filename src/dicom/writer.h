@@ -2,6 +2,10 @@
 // written to a temporary file in the same folder, which replaces the target only once the whole
 // write has succeeded (the platform's file replacement: links followed, a file the user may not
 // write refused, a file in a folder that takes no new file written in place).
+//
+// Which elements a write leaves out (by tag, by group, by a private block mask) is decided in
+// one place, CInfosDicomList::MarkExcluded (dataset.h); which private block is the system's,
+// in privateblocks.h.
 #pragma once
 #include <cstdint>
 

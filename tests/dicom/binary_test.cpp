@@ -138,6 +138,40 @@ TEST(BinaryValues, MeasureAtLeavesTheElementEmptyAndTheFileAfterIt) {
     EXPECT_EQ(ow.m_nStatus, 13);
 }
 
+namespace {
+// A memory file whose seeks to `failFrom` or beyond fail, as on a device error.
+class SeekFailsFrom : public win::CMemFile {
+  public:
+    SeekFailsFrom(const std::vector<std::uint8_t>& bytes, std::uint64_t failFrom)
+        : win::CMemFile(bytes), m_failFrom(failFrom) {}
+    std::int64_t Seek(std::int64_t offset, SeekPosition from) override {
+        if (from == begin && static_cast<std::uint64_t>(offset) >= m_failFrom) return -1;
+        return win::CMemFile::Seek(offset, from);
+    }
+
+  private:
+    std::uint64_t m_failFrom;
+};
+}  // namespace
+
+TEST(BinaryValues, FragmentWalksRefuseAFailedSkip) {
+    // The one fragment holds the bytes of a delimiter: a walk that went on after a failed skip
+    // would read them as the end of the value.
+    Bytes b(Syntax::ExplicitLE);
+    b.header(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).item(0).item(8).sequenceEnd().sequenceEnd();
+    const std::uint64_t afterFragment = 12 + 8 + 8 + 8;
+    for (const std::uint64_t failFrom : {std::uint64_t{b.size()} + 1, afterFragment}) {
+        const std::uint64_t expected = failFrom == afterFragment ? 0 : b.size();
+        SeekFailsFrom f(b.data, failFrom);
+        CElementOB ob(4, 0x7FE0, 0x0010, 0u, 0, 1);
+        EXPECT_EQ(ob.MeasureAt(&f, 0), expected);
+        SeekFailsFrom g(b.data, failFrom);
+        g.Seek(6, win::CFile::begin);
+        CElementOB probe;
+        EXPECT_EQ(probe.ReadLength("OB", &g, 0, 1), expected);
+    }
+}
+
 TEST(BinaryValues, LoadFromFileChecksTheBytesAreThere) {
     Bytes b(Syntax::ExplicitLE);
     b.header(0x0042, 0x0011, "OB", 4).raw({1, 2, 3, 4});

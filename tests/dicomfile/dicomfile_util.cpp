@@ -29,9 +29,11 @@ std::vector<std::uint8_t> WriteToBytes(CInfosDicomList& list) {
 }
 
 const std::string& GeneratedSamples() {
+    // A folder of this process's own: ctest runs the suite's tests side by side, and a shared
+    // folder would be rewritten under a test that is reading it.
+    static const TempDir samples;
     static const std::string folder = [] {
-        const std::string dir = std::string(QUORIN_BINARY_DIR) + "/dicomfile-samples";
-        RunCommand("mkdir -p " + ShellQuote(dir));
+        const std::string dir = samples.path();
         const auto result =
             RunCommand(std::string(QUORIN_PYTHON) + " " +
                        ShellQuote(SourcePath("tools/fixtures/make_dicom_samples.py")) + " " +
