@@ -33,16 +33,13 @@ class CTHeaderRetyped : public Base {
     }
 };
 
-// An intra-oral kind: its base kind plus the intra-oral sensor record.
+// An intra-oral kind: a retyped kind that carries the intra-oral sensor record as well.
 template <class Base, std::int32_t kType>
-class CTHeaderIntraOral : public Base {
+class CTHeaderIntraOral : public CTHeaderRetyped<Base, kType> {
   public:
-    CTHeaderIntraOral() { CTHeaderIntraOral::Reset(); }
-
     void Reset() override {
-        Base::Reset();
+        CTHeaderRetyped<Base, kType>::Reset();
         m_zel.Reset();
-        this->m_imageType = kType;
     }
     void FromSOMU(SOMUImage& record) override {
         Base::FromSOMU(record);
