@@ -10,6 +10,7 @@
 #include "pixel/greyops.h"
 #include "pixel/histogram.h"
 #include "records/registryreaders.h"
+#include "records/rounding.h"
 
 CInfosLUTGray* CImgCeph::CreateLUTInfo() {
     return new (std::nothrow) CInfosLUTGray(std::uint8_t{239}, std::uint16_t{256});
@@ -218,7 +219,7 @@ bool CusCeph::CorrectIntensity(CTMatrix<unsigned short>& image, const CTMatrix<d
         const double a = attenuation(i);
         if (!std::isfinite(a)) continue;
         px[i] = static_cast<unsigned short>(
-            4095 - static_cast<std::int64_t>(std::trunc((a - smallest) * scale + 0.5)));
+            4095 - quorin::RoundHalfUp<std::int64_t>((a - smallest) * scale));
     }
     return true;
 }

@@ -14,6 +14,7 @@
 #include "pixel/multiband.h"
 #include "platform/priority.h"
 #include "records/registryreaders.h"
+#include "records/rounding.h"
 #include "viewer/registrystring.h"
 
 namespace quorin {
@@ -100,7 +101,7 @@ std::int64_t HistogramSplit(const std::uint32_t* R, std::int64_t m) {
     if (R == nullptr || m < 1) return 0;
     double total = 0.0;
     for (std::int64_t i = 0; i < m; ++i) total += R[i];
-    const auto a = static_cast<std::int64_t>(std::trunc(total / double(m) + 0.5));
+    const auto a = RoundHalfUp<std::int64_t>(total / double(m));
     auto E = NewArray<std::uint32_t>(std::uint64_t(m));
     if (!E) return 0;
     // Each bin takes its lower neighbour's excess over the mean count.
@@ -251,8 +252,8 @@ LensWindow ComputeLensWindow(const CephLensCache& cache, std::int64_t maximumLev
     // Percentages beyond 100 would put a level below 0.
     if (window.low < 0) window.low = 0;
     if (window.high < window.low) window.high = maximumLevel;
-    window.start = static_cast<std::int64_t>(std::trunc(base + 0.5));
-    window.end = static_cast<std::int64_t>(std::trunc(middle + 0.5));
+    window.start = RoundHalfUp<std::int64_t>(base);
+    window.end = RoundHalfUp<std::int64_t>(middle);
     return window;
 }
 

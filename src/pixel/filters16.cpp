@@ -8,6 +8,7 @@
 
 #include "pixel/filterutil.h"
 #include "pixel/smooth16.h"
+#include "records/rounding.h"
 
 using quorin::ImageElements;
 using quorin::WorkBuffer;
@@ -117,7 +118,7 @@ std::uint32_t GaussKernel16(std::uint16_t* kernel, int sigma100, int n) {
     }
     std::uint32_t sum = 0;
     for (int i = 0; i < n; ++i) {
-        kernel[i] = static_cast<std::uint16_t>(std::trunc(e[std::size_t(i)] * 65535.0 / s + 0.5));
+        kernel[i] = quorin::RoundHalfUp<std::uint16_t>(e[std::size_t(i)] * 65535.0 / s);
         sum += kernel[i];
     }
     return sum;
@@ -212,7 +213,7 @@ void BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std:
     const std::size_t h2 = uf / 2, tail = uf - h2;
     const auto S = [&](std::size_t r, std::size_t c) { return double(small[r * sw + c]); };
     const auto put = [&](std::size_t y, std::size_t x, double v) {
-        dst[y * W + x] = static_cast<std::uint16_t>(std::trunc(v + 0.5));
+        dst[y * W + x] = quorin::RoundHalfUp<std::uint16_t>(v);
     };
     const std::size_t right0 = (sw - 1) * uf + h2, bottom0 = (sh - 1) * uf + h2;
     // Corners: the corner pixels of the small image repeated.
@@ -260,8 +261,8 @@ void BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std:
             for (std::size_t col = 0; col + 1 < sw; ++col, out += uf) {
                 const double p = s0[col], q = s0[col + 1], u = s1[col], v = s1[col + 1];
                 for (std::size_t i = 0; i < uf; ++i)
-                    out[i] = static_cast<std::uint16_t>(
-                        std::trunc(p * a[i] + q * b[i] + u * c[i] + v * d[i] + 0.5));
+                    out[i] = quorin::RoundHalfUp<std::uint16_t>(p * a[i] + q * b[i] + u * c[i] +
+                                                                v * d[i]);
             }
         }
     }

@@ -7,6 +7,7 @@
 #include "pixel/histogram.h"
 #include "records/dib.h"
 #include "records/dibbuffer.h"
+#include "records/rounding.h"
 
 namespace quorin {
 
@@ -75,8 +76,7 @@ bool HighlightLens<P>::Draw(const CTMatrix<P>& pixels, ImagePoint point, win::HG
         else if (i >= high)
             stretch[i] = 255;
         else
-            stretch[i] =
-                static_cast<std::uint8_t>(std::floor((i - low) * 255.0 / (high - low) + 0.5));
+            stretch[i] = RoundHalfUp<std::uint8_t>((i - low) * 255.0 / (high - low));
     }
     // DIB rows are bottom-up: image row r is stored row height-1-r.
     forEachLensPixel([&](std::int64_t row, std::int64_t c, P value) {

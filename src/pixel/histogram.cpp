@@ -6,6 +6,8 @@
 #include <new>
 #include <type_traits>
 
+#include "records/rounding.h"
+
 namespace {
 
 // The region clipped to a rows x columns matrix: an empty or inverted region means the whole
@@ -157,7 +159,7 @@ CTHistogram<P, I, double>* CTHistogram<P, I, B>::RebinTo8Bits() const {
     double* out = result->BinData();
     const double last = static_cast<double>(m_binCount - 1);
     for (I i = 0; i < m_binCount; ++i) {
-        const auto target = static_cast<std::uint32_t>(double(i) * 255.0 / last + 0.5);
+        const auto target = quorin::RoundHalfUp<std::uint32_t>(double(i) * 255.0 / last);
         out[std::min<std::uint32_t>(target, 255)] += static_cast<double>(bins[i]);
     }
     return result.release();
@@ -170,7 +172,7 @@ CTHistogram<P, I, double>* CTHistogram<P, I, B>::Convolve(const CTVector<double,
         new (std::nothrow) CTHistogram<P, I, double>(&m_region, m_bits));
     if (!result || result->m_binCount != m_binCount) return nullptr;
     const std::int64_t k = kernel->Size();
-    const std::int64_t h = static_cast<std::int64_t>(std::floor((k - 1) / 2.0 + 0.5));
+    const std::int64_t h = quorin::RoundHalfUp<std::int64_t>((k - 1) / 2.0);
     const std::int64_t n = m_binCount;
     const double* weights = kernel->Data();
     const B* bins = BinData();

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "records/geometry.h"
+#include "records/rounding.h"
 
 namespace quorin {
 
@@ -139,10 +140,6 @@ void Prominences(const std::vector<std::uint32_t>& h, const std::vector<char>& i
     }
 }
 
-std::uint64_t RoundHalfUp(double value) {
-    return value > 0.0 ? static_cast<std::uint64_t>(std::floor(value + 0.5)) : 0;
-}
-
 }  // namespace
 
 bool FindPeakValley(const unsigned int* bins, std::uint64_t n, unsigned int lowThreshold,
@@ -185,8 +182,8 @@ bool FindPeakValley(const unsigned int* bins, std::uint64_t n, unsigned int lowT
             total += p;
             largest = std::max(largest, p);
         }
-        const std::uint64_t threshold =
-            std::max(RoundHalfUp(double(total) * 0.0001), RoundHalfUp(double(largest) * 0.1));
+        const std::uint64_t threshold = std::max(RoundHalfUp<std::uint64_t>(double(total) * 0.0001),
+                                                 RoundHalfUp<std::uint64_t>(double(largest) * 0.1));
         std::uint64_t peaks = 0;
         for (std::uint32_t& p : prominence) {
             if (p < threshold) p = 0;
@@ -216,7 +213,7 @@ bool FindPeakValley(const unsigned int* bins, std::uint64_t n, unsigned int lowT
         result->valley = false;
         if (peaks < 2) return true;
 
-        const std::uint64_t s = top - RoundHalfUp(double(top - lowFound) * 0.15);
+        const std::uint64_t s = top - RoundHalfUp<std::uint64_t>(double(top - lowFound) * 0.15);
         bool peakBelow = false;
         for (std::uint64_t i = 0; i <= s && !peakBelow; ++i) peakBelow = prominence[i] != 0;
         if (!peakBelow) return true;

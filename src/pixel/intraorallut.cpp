@@ -9,31 +9,9 @@
 
 #include "pixel/intraoralsensors.h"
 #include "pixel/lut.h"
+#include "records/rounding.h"
 
 namespace quorin {
-
-namespace {
-
-// Round half up of a non-negative value, 0 for anything else (NaN included).
-std::uint64_t RoundHalfUp(double value) {
-    return value > 0.0 ? static_cast<std::uint64_t>(std::floor(value + 0.5)) : 0;
-}
-
-}  // namespace
-
-std::int32_t MulDiv(std::int64_t a, std::int64_t b, std::int64_t c) {
-    if (c == 0) return -1;
-    const __int128 product = static_cast<__int128>(a) * b;
-    const bool negative = (product < 0) != (c < 0);
-    const __int128 magnitude = product < 0 ? -product : product;
-    const __int128 divisor = c < 0 ? -static_cast<__int128>(c) : c;
-    __int128 quotient = (magnitude + divisor / 2) / divisor;
-    if (negative) quotient = -quotient;
-    if (quotient > std::numeric_limits<std::int32_t>::max() ||
-        quotient < std::numeric_limits<std::int32_t>::min())
-        return -1;
-    return static_cast<std::int32_t>(quotient);
-}
 
 template <class T>
 void KneeCurve(T* table, std::uint64_t n, std::uint64_t low, std::uint64_t high, double a) {
@@ -45,11 +23,13 @@ void KneeCurve(T* table, std::uint64_t n, std::uint64_t low, std::uint64_t high,
             value = 0;
         } else if (i <= high) {
             const double t = double(i - low) / double(high - low);
-            value = std::min<std::uint64_t>(239, RoundHalfUp(std::pow(t, a) * 239.0));
+            value =
+                std::min<std::uint64_t>(239, RoundHalfUp<std::uint64_t>(std::pow(t, a) * 239.0));
         } else {
             // i > high means n - 1 - high > 0 here.
             const double t = double(i - high) * pi / 2.0 / double(n - 1 - high);
-            value = std::min<std::uint64_t>(255, RoundHalfUp(std::sin(t) * 16.0 + 239.0));
+            value = std::min<std::uint64_t>(255,
+                                            RoundHalfUp<std::uint64_t>(std::sin(t) * 16.0 + 239.0));
         }
         table[i] = static_cast<T>(value);
     }
@@ -70,7 +50,7 @@ void SigmoidCurve(T* table, std::uint64_t n, std::uint64_t low, double a, double
         } else {
             const double x = (double(i) - a) / (b - a) * 4095.0;
             const double v = 4095.0 * scale / (1.0 + std::pow(x / c, p));
-            value = std::min<std::uint64_t>(4095, RoundHalfUp(v));
+            value = std::min<std::uint64_t>(4095, RoundHalfUp<std::uint64_t>(v));
         }
         table[i] = static_cast<T>(std::min<std::uint64_t>(value, std::numeric_limits<T>::max()));
     }

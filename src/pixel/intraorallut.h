@@ -31,8 +31,4 @@ bool PowerCurve(T* table, std::uint64_t n, std::int64_t low, std::int64_t maxHis
 template <class T>
 bool ControlPointCurve(T* table, std::uint64_t n, int mode, std::int64_t low, std::int64_t high);
 
-// Windows' MulDiv: a x b / c in 64 bits, rounded half away from zero; -1 for c = 0 or a result
-// beyond 32 bits.
-std::int32_t MulDiv(std::int64_t a, std::int64_t b, std::int64_t c);
-
 }  // namespace quorin

@@ -10,16 +10,12 @@
 #include "pixel/filters8.h"
 #include "pixel/greyops.h"
 #include "pixel/histogram.h"
+#include "records/rounding.h"
 
 namespace {
 
 // The deepest image whose levels a table can cover (the histograms' limit as well).
 constexpr std::uint64_t kMaxTableEntries = std::uint64_t{1} << quorin::kMaxHistogramBits;
-
-// MulDiv of non-negative values: a x b / c rounded to nearest, in 64 bits.
-std::uint64_t MulDivRounded(std::uint64_t a, std::uint64_t b, std::uint64_t c) {
-    return c == 0 ? 0 : (a * b + c / 2) / c;
-}
 
 // The image's pixels convolved with the Gaussian (size, sigma); null when the kernel or the
 // result cannot be made.
@@ -132,7 +128,9 @@ void CTImgPano<P>::PercentileWindow(const win::RECT* region, std::uint32_t divis
     if (!histogram.Calculate(this->Pixels())) return;
     const unsigned int* bins = histogram.BinData();
     const std::uint64_t n = histogram.BinCount();
-    const std::uint64_t threshold = MulDivRounded(this->Width(), this->Height(), divisor);
+    // None for divisor 0.
+    const auto threshold =
+        std::uint64_t(std::max(0, quorin::MulDiv(this->Width(), this->Height(), divisor)));
     P low = this->WindowLow();
     P high = this->WindowHigh();
     std::uint64_t sum = 0;

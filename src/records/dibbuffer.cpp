@@ -51,6 +51,11 @@ std::uint64_t LockedBlockSize(const void* base) {
     return block != nullptr ? GlobalSize(block) : 0;
 }
 
+bool BlockHolds(const void* data, std::uint64_t bytes) {
+    HGLOBAL block = GlobalHandle(data);
+    return block == nullptr || GlobalSize(block) >= bytes;
+}
+
 }  // namespace quorin
 
 void* AllocPixelBuffer(std::uint32_t width, std::uint32_t height, std::uint32_t samples,

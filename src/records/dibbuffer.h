@@ -30,6 +30,9 @@ void* AllocLockedBlock(std::uint64_t bytes);
 void FreeLockedBlock(void* base);
 // Size of the global block whose locked base address this is; 0 for any other address.
 std::uint64_t LockedBlockSize(const void* base);
+// False when `data` is the base of a global block smaller than `bytes`; memory of another kind
+// (records carry global blocks) is the caller's word.
+bool BlockHolds(const void* data, std::uint64_t bytes);
 
 }  // namespace quorin
 

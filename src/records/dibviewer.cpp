@@ -1,20 +1,7 @@
 // Two small routines of the viewer: fitting a box to an image's aspect ratio and finding the
 // dot of a file extension.
-#include <cmath>
-
 #include "records/dib.h"
-
-namespace {
-
-// Rounds a half up and truncates toward zero, kept inside the 32-bit range.
-std::int32_t RoundHalfUp(double value) {
-    const double rounded = std::trunc(value + 0.5);
-    if (!(rounded > INT32_MIN)) return INT32_MIN;
-    if (!(rounded < INT32_MAX)) return INT32_MAX;
-    return static_cast<std::int32_t>(rounded);
-}
-
-}  // namespace
+#include "records/rounding.h"
 
 void FitSizeToAspect(std::int32_t sourceWidth, std::int32_t sourceHeight, std::int32_t* width,
                      std::int32_t* height) {
@@ -22,9 +9,10 @@ void FitSizeToAspect(std::int32_t sourceWidth, std::int32_t sourceHeight, std::i
     const double fitted = sourceHeight != 0
                               ? static_cast<double>(*height) * sourceWidth / sourceHeight
                               : static_cast<double>(sourceWidth);
-    if (*width >= fitted) *width = RoundHalfUp(fitted);
+    if (*width >= fitted) *width = quorin::RoundHalfUp<std::int32_t>(fitted);
     if (sourceWidth != 0)
-        *height = RoundHalfUp(static_cast<double>(*width) * sourceHeight / sourceWidth);
+        *height = quorin::RoundHalfUp<std::int32_t>(static_cast<double>(*width) * sourceHeight /
+                                                    sourceWidth);
 }
 
 const char* FindExtensionDot(const char* text) {

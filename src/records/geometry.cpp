@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/globalmem.h"
+#include "records/dibbuffer.h"
 #include "sdk/simage.h"
 
 // ---- CInfosOrient
@@ -177,12 +178,6 @@ bool CopyCut(const std::string& text, char* buffer, std::size_t size) {
     return true;
 }
 
-// True when the block behind `data` (if it is a known global block) holds `bytes`.
-bool BlockHolds(const void* data, std::uint64_t bytes) {
-    win::HGLOBAL block = win::GlobalHandle(data);
-    return block == nullptr || win::GlobalSize(block) >= bytes;
-}
-
 }  // namespace
 
 // ---- CInfosPano
@@ -218,7 +213,7 @@ void CInfosPano::FromSOMU(const SOMUPano& block) {
     m_points.clear();
     // A count without a table (or with a table too small for it) is no table.
     if (block.nPointCount > 0 && block.pPoints != nullptr &&
-        BlockHolds(block.pPoints, std::uint64_t{block.nPointCount} * sizeof(std::uint32_t)))
+        quorin::BlockHolds(block.pPoints, std::uint64_t{block.nPointCount} * sizeof(std::uint32_t)))
         SetPoints(block.nPointCount, block.pPoints);
 }
 

@@ -6,19 +6,13 @@
 
 #include "platform/globalmem.h"
 #include "platform/path.h"
+#include "records/dibbuffer.h"
 #include "records/headerchecksum.h"
 #include "records/imagetype.h"
 #include "records/uid.h"
 #include "sdk/simage.h"
 
 namespace {
-
-// False when `data` is the base of a global block too small for `bytes`; memory of another
-// kind is the caller's word.
-bool BlockHolds(const void* data, std::uint64_t bytes) {
-    win::HGLOBAL block = win::GlobalHandle(data);
-    return block == nullptr || win::GlobalSize(block) >= bytes;
-}
 
 // The source's UID with a time stamp appended, when that is a valid UID; empty otherwise (the
 // caller then has a fresh one generated). A new file never carries its source's UID.
@@ -116,7 +110,8 @@ void CHeader::DrawingsFromSOMU(const SOMUImage& record) {
     // The record carries no writer version: its blob is always in the newest layout (see
     // DrawingsToSOMU), so it is read as such, and the header's own version applies afterwards.
     m_drawings.SetWriterVersion(CDrawingStore::kNewestVersion);
-    if (block.pBlob != nullptr && block.nBlobSize > 0 && BlockHolds(block.pBlob, block.nBlobSize))
+    if (block.pBlob != nullptr && block.nBlobSize > 0 &&
+        quorin::BlockHolds(block.pBlob, block.nBlobSize))
         m_drawings.SetDrawingData(block.pBlob, block.nBlobSize, m_width, m_height, block.bFlag);
     // The list is what the SDK and the overlay edit: when it holds drawings, it wins.
     if (block.list.nCount > 0) m_drawings.SetDrawingList(block.list);

@@ -1,6 +1,5 @@
 #include "records/headerkinds.h"
 
-#include "records/imagetype.h"
 #include "records/uid.h"
 #include "sdk/somutext.h"
 
@@ -50,11 +49,6 @@ bool CHeaderVL::ToSOMU(SOMUImage& record) {
     return ok;
 }
 
-void CHeaderWlk::Reset() {
-    CHeaderVL::Reset();
-    m_imageType = IMAGE_TYPE_WLK;
-}
-
 // ---- X-ray images
 
 void CHeaderDX::Reset() {
@@ -102,28 +96,6 @@ bool CHeaderDX::ToSOMU(SOMUImage& record) {
     intensity.dValue2 = m_intensity.fValue2;
     m_detector.ToSOMU(display.detector);
     return ok && lutOk;
-}
-
-void CHeaderIO::Reset() {
-    CHeaderDX::Reset();
-    m_imageType = IMAGE_TYPE_IO;
-}
-
-void CHeaderZel::Reset() {
-    CHeaderIO::Reset();
-    m_zel.Reset();
-    m_imageType = IMAGE_TYPE_ZEL;
-}
-
-void CHeaderZel::FromSOMU(SOMUImage& record) {
-    CHeaderIO::FromSOMU(record);
-    m_zel.FromSOMU(record);
-}
-
-bool CHeaderZel::ToSOMU(SOMUImage& record) {
-    const bool ok = CHeaderIO::ToSOMU(record);
-    m_zel.ToSOMU(record);
-    return ok;
 }
 
 void CHeaderCeph::Reset() {
@@ -221,23 +193,6 @@ bool CHeaderCR::ConvertToDX(bool processed) {
     return named;
 }
 
-void CHeaderCRIO::Reset() {
-    CHeaderCR::Reset();
-    m_zel.Reset();
-    m_imageType = IMAGE_TYPE_CRIO;
-}
-
-void CHeaderCRIO::FromSOMU(SOMUImage& record) {
-    CHeaderCR::FromSOMU(record);
-    m_zel.FromSOMU(record);
-}
-
-bool CHeaderCRIO::ToSOMU(SOMUImage& record) {
-    const bool ok = CHeaderCR::ToSOMU(record);
-    m_zel.ToSOMU(record);
-    return ok;
-}
-
 void CHeaderCRPano::Reset() {
     CHeaderCR::Reset();
     m_panoProcess.Reset();
@@ -253,9 +208,4 @@ bool CHeaderCRPano::ToSOMU(SOMUImage& record) {
     const bool ok = CHeaderCR::ToSOMU(record);
     m_panoProcess.ToSOMU(record.pano);
     return ok;
-}
-
-void CHeaderCRCeph::Reset() {
-    CHeaderCR::Reset();
-    m_imageType = IMAGE_TYPE_CRCEPH;
 }

@@ -8,7 +8,8 @@
 //   CHeaderCeph 6  CHeaderPano 3 (CHeaderDX)     CHeaderCR 13 (a CHeaderDX)
 //   CHeaderCRIO 14  CHeaderCRPano 15  CHeaderCRCeph 16 (each a CHeaderCR)
 // Every class converts its base's fields first, then its own. Copies are deep; an assignment
-// resets the target through its own Reset, then copies base first, own members after.
+// resets the target through its own Reset, then copies base first, own members after. The kinds
+// that only retype their base, and the two intra-oral kinds, are instances of one template each.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -16,14 +17,50 @@
 #include "records/equipment.h"
 #include "records/geometry.h"
 #include "records/header.h"
+#include "records/imagetype.h"
 #include "records/lutgray.h"
 #include "records/sensor.h"
+
+// A kind that converts exactly as its base kind and differs only by its image type code.
+template <class Base, std::int32_t kType>
+class CTHeaderRetyped : public Base {
+  public:
+    CTHeaderRetyped() { CTHeaderRetyped::Reset(); }
+
+    void Reset() override {
+        Base::Reset();
+        this->m_imageType = kType;
+    }
+};
+
+// An intra-oral kind: a retyped kind that carries the intra-oral sensor record as well.
+template <class Base, std::int32_t kType>
+class CTHeaderIntraOral : public CTHeaderRetyped<Base, kType> {
+  public:
+    void Reset() override {
+        CTHeaderRetyped<Base, kType>::Reset();
+        m_zel.Reset();
+    }
+    void FromSOMU(SOMUImage& record) override {
+        Base::FromSOMU(record);
+        m_zel.FromSOMU(record);
+    }
+    bool ToSOMU(SOMUImage& record) override {
+        const bool ok = Base::ToSOMU(record);
+        m_zel.ToSOMU(record);
+        return ok;
+    }
+
+    CInfosZel& InfosZel() { return m_zel; }
+    const CInfosZel& InfosZel() const { return m_zel; }
+
+  private:
+    CInfosZel m_zel;
+};
 
 class CHeaderSC : public CHeader {
   public:
     CHeaderSC() : m_lut(kLUTMask, kLUTEntries) { CHeaderSC::Reset(); }
-    CHeaderSC(const CHeaderSC&) = default;
-    CHeaderSC& operator=(const CHeaderSC&) = default;
 
     void Reset() override;
     void FromSOMU(SOMUImage& record) override;
@@ -52,8 +89,6 @@ class CHeaderSC : public CHeader {
 class CHeaderVL : public CHeader {
   public:
     CHeaderVL() { CHeaderVL::Reset(); }
-    CHeaderVL(const CHeaderVL&) = default;
-    CHeaderVL& operator=(const CHeaderVL&) = default;
 
     void Reset() override;
     void FromSOMU(SOMUImage& record) override;
@@ -67,14 +102,7 @@ class CHeaderVL : public CHeader {
 };
 
 // Converts exactly as CHeaderVL; only its type differs.
-class CHeaderWlk : public CHeaderVL {
-  public:
-    CHeaderWlk() { CHeaderWlk::Reset(); }
-    CHeaderWlk(const CHeaderWlk&) = default;
-    CHeaderWlk& operator=(const CHeaderWlk&) = default;
-
-    void Reset() override;
-};
+using CHeaderWlk = CTHeaderRetyped<CHeaderVL, IMAGE_TYPE_WLK>;
 
 // Pixel-intensity fields of X-ray images, as the record's intensity block carries them.
 struct SPixelIntensity {
@@ -89,8 +117,6 @@ struct SPixelIntensity {
 class CHeaderDX : public CHeader {
   public:
     CHeaderDX() : m_lut(kLUTMask, kLUTEntries) { CHeaderDX::Reset(); }
-    CHeaderDX(const CHeaderDX&) = default;
-    CHeaderDX& operator=(const CHeaderDX&) = default;
 
     void Reset() override;
     void FromSOMU(SOMUImage& record) override;
@@ -121,37 +147,12 @@ class CHeaderDX : public CHeader {
     CDetector m_detector;
 };
 
-class CHeaderIO : public CHeaderDX {
-  public:
-    CHeaderIO() { CHeaderIO::Reset(); }
-    CHeaderIO(const CHeaderIO&) = default;
-    CHeaderIO& operator=(const CHeaderIO&) = default;
-
-    void Reset() override;
-};
-
-class CHeaderZel : public CHeaderIO {
-  public:
-    CHeaderZel() { CHeaderZel::Reset(); }
-    CHeaderZel(const CHeaderZel&) = default;
-    CHeaderZel& operator=(const CHeaderZel&) = default;
-
-    void Reset() override;
-    void FromSOMU(SOMUImage& record) override;
-    bool ToSOMU(SOMUImage& record) override;
-
-    CInfosZel& InfosZel() { return m_zel; }
-    const CInfosZel& InfosZel() const { return m_zel; }
-
-  private:
-    CInfosZel m_zel;
-};
+using CHeaderIO = CTHeaderRetyped<CHeaderDX, IMAGE_TYPE_IO>;
+using CHeaderZel = CTHeaderIntraOral<CHeaderIO, IMAGE_TYPE_ZEL>;
 
 class CHeaderCeph : public CHeaderDX {
   public:
     CHeaderCeph() { CHeaderCeph::Reset(); }
-    CHeaderCeph(const CHeaderCeph&) = default;
-    CHeaderCeph& operator=(const CHeaderCeph&) = default;
 
     void Reset() override;
     void FromSOMU(SOMUImage& record) override;
@@ -167,8 +168,6 @@ class CHeaderCeph : public CHeaderDX {
 class CHeaderPano : public CHeaderDX {
   public:
     CHeaderPano() { CHeaderPano::Reset(); }
-    CHeaderPano(const CHeaderPano&) = default;
-    CHeaderPano& operator=(const CHeaderPano&) = default;
 
     void Reset() override;
     void FromSOMU(SOMUImage& record) override;
@@ -189,8 +188,6 @@ class CHeaderPano : public CHeaderDX {
 class CHeaderCR : public CHeaderDX {
   public:
     CHeaderCR() { CHeaderCR::Reset(); }
-    CHeaderCR(const CHeaderCR&) = default;
-    CHeaderCR& operator=(const CHeaderCR&) = default;
 
     void Reset() override;
     void FromSOMU(SOMUImage& record) override;
@@ -216,28 +213,11 @@ class CHeaderCR : public CHeaderDX {
     std::uint8_t m_crFlag = 0;
 };
 
-class CHeaderCRIO : public CHeaderCR {
-  public:
-    CHeaderCRIO() { CHeaderCRIO::Reset(); }
-    CHeaderCRIO(const CHeaderCRIO&) = default;
-    CHeaderCRIO& operator=(const CHeaderCRIO&) = default;
-
-    void Reset() override;
-    void FromSOMU(SOMUImage& record) override;
-    bool ToSOMU(SOMUImage& record) override;
-
-    CInfosZel& InfosZel() { return m_zel; }
-    const CInfosZel& InfosZel() const { return m_zel; }
-
-  private:
-    CInfosZel m_zel;
-};
+using CHeaderCRIO = CTHeaderIntraOral<CHeaderCR, IMAGE_TYPE_CRIO>;
 
 class CHeaderCRPano : public CHeaderCR {
   public:
     CHeaderCRPano() { CHeaderCRPano::Reset(); }
-    CHeaderCRPano(const CHeaderCRPano&) = default;
-    CHeaderCRPano& operator=(const CHeaderCRPano&) = default;
 
     void Reset() override;
     void FromSOMU(SOMUImage& record) override;
@@ -250,11 +230,4 @@ class CHeaderCRPano : public CHeaderCR {
     CInfosPanoProcess m_panoProcess;
 };
 
-class CHeaderCRCeph : public CHeaderCR {
-  public:
-    CHeaderCRCeph() { CHeaderCRCeph::Reset(); }
-    CHeaderCRCeph(const CHeaderCRCeph&) = default;
-    CHeaderCRCeph& operator=(const CHeaderCRCeph&) = default;
-
-    void Reset() override;
-};
+using CHeaderCRCeph = CTHeaderRetyped<CHeaderCR, IMAGE_TYPE_CRCEPH>;

@@ -5,21 +5,14 @@
 #include <cstring>
 
 #include "platform/globalmem.h"
+#include "records/dibbuffer.h"
+#include "records/rounding.h"
 
 namespace {
 
-// A value truncated toward zero and kept within [0, top]; NaN counts as 0.
-std::uint16_t TruncClamp(double value, std::uint32_t top) {
-    if (!(value >= 0.0)) return 0;
-    if (value >= static_cast<double>(top)) return static_cast<std::uint16_t>(top);
-    return static_cast<std::uint16_t>(static_cast<std::uint32_t>(value));
-}
-
-// True when `entries` elements of `bytes` each can be read at `data`: a global block that is
-// known must be large enough (records carry blocks of that kind).
-bool BlockHolds(const void* data, std::uint64_t bytes) {
-    win::HGLOBAL block = win::GlobalHandle(data);
-    return block == nullptr || win::GlobalSize(block) >= bytes;
+// A value rounded half up and kept within [0, top]; NaN counts as 0.
+std::uint16_t RoundClamp(double value, std::uint32_t top) {
+    return static_cast<std::uint16_t>(std::min(quorin::RoundHalfUp<std::uint32_t>(value), top));
 }
 
 }  // namespace
@@ -144,10 +137,9 @@ bool CInfosLUTGray::GetTable(std::uint16_t* out, std::uint32_t n) const {
     const double P = (A - N - 1) * A;
 
     for (std::uint32_t i = 0; i < n; ++i) {
-        std::uint16_t v = TruncClamp(K * i + O + 0.5, top);
+        std::uint16_t v = RoundClamp(K * i + O, top);
         if (G != 0) {
-            v = (G == -H) ? static_cast<std::uint16_t>(top)
-                          : TruncClamp(P / (X - v) + Y + 0.5, top);
+            v = (G == -H) ? static_cast<std::uint16_t>(top) : RoundClamp(P / (X - v) + Y, top);
         }
         if (m_inversion) v = static_cast<std::uint16_t>(top - v);
         out[i] = v;
@@ -241,7 +233,7 @@ void CInfosLUTGray::FromSettings(const SOMULUTSettings& block) {
     m_inversion = block.bInversion;
     // A count without a table, or a table smaller than its count, is no table.
     if (block.nTableCount > 0 && block.pTable != nullptr &&
-        BlockHolds(block.pTable, std::uint64_t(block.nTableCount) * sizeof(std::uint16_t)))
+        quorin::BlockHolds(block.pTable, std::uint64_t(block.nTableCount) * sizeof(std::uint16_t)))
         m_table.assign(block.pTable, block.pTable + block.nTableCount);
 }
 

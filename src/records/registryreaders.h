@@ -1,35 +1,17 @@
 // Readers of the system's settings under Software\QUORIN. A setting may be given per user, for
-// the default user or machine-wide; every reader asks the three layers in that order:
-//   1. HKEY_CURRENT_USER  "Software\" + key
-//   2. HKEY_USERS         ".DEFAULT\Software\" + key
-//   3. HKEY_LOCAL_MACHINE "Software\Classes\" + key
-// Nothing is cached: every call reads the registry anew.
+// the default user or machine-wide; every reader asks the three layers in that order (see
+// platform/settingslayers.h). Nothing is cached: every call reads the registry anew.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/registry.h"
+#include "platform/settingslayers.h"
 
 namespace quorin {
 
-constexpr int kSettingsLayers = 3;
 // The minimum or maximum that means "no bound" (exactly this value).
 constexpr std::int32_t kNoRegistryBound = -100000;
-
-// Opens one layer (0, 1, 2) of a key for reading. False when the key does not exist there, or
-// when its full path does not fit the 256-character path buffer (never a shortened path).
-bool OpenSettingsLayer(int layer, const char* key, win::HKEY* result);
-
-// Reads a REG_SZ value of an open key into `buffer` as a NUL-terminated text of at most
-// `bufferSize` - 1 characters; the value may be stored with or without its NUL. False (the
-// buffer's content then undefined) when the value is missing, of another type, or too long;
-// `wrongType` (may be null) then tells whether the value was read but is not REG_SZ.
-bool QueryRegistryText(win::HKEY key, const char* valueName, char* buffer, std::size_t bufferSize,
-                       bool* wrongType = nullptr);
-
-// Copies `text` (null reads as "") into `buffer`, cut to `bufferSize` - 1 characters and
-// always terminated; nothing when the buffer has no room at all.
-void CopyBoundedText(char* buffer, std::size_t bufferSize, const char* text);
 
 }  // namespace quorin
 

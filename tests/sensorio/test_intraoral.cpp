@@ -17,6 +17,7 @@
 #include "pixelimg/pixel_io.h"
 #include "platform/registry.h"
 #include "records/geometry.h"
+#include "records/rounding.h"
 #include "sensorio_ref.h"
 
 using pixeltest::RandomPixels;
