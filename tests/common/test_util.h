@@ -32,6 +32,9 @@ struct CommandResult {
 };
 // Runs a shell command line; standard error passes through to the test log.
 CommandResult RunCommand(const std::string& commandLine);
+// The command line that runs tools/fixtures/<script> through Debian's interpreter; arguments
+// follow, quoted by the caller.
+std::string FixtureCommand(const std::string& script);
 // Runs a Python script text with the given arguments through Debian's interpreter.
 CommandResult RunPython(const std::string& script, const std::vector<std::string>& args = {});
 // Quotes one argument for the shell.

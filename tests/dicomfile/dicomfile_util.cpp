@@ -33,9 +33,7 @@ const std::string& GeneratedSamples() {
         const std::string dir = std::string(QUORIN_BINARY_DIR) + "/dicomfile-samples";
         RunCommand("mkdir -p " + ShellQuote(dir));
         const auto result =
-            RunCommand(std::string(QUORIN_PYTHON) + " " +
-                       ShellQuote(SourcePath("tools/fixtures/make_dicom_samples.py")) + " " +
-                       ShellQuote(dir) + " --all");
+            RunCommand(FixtureCommand("make_dicom_samples.py") + " " + ShellQuote(dir) + " --all");
         EXPECT_EQ(result.status, 0) << "sample generator failed";
         return dir;
     }();

@@ -35,9 +35,8 @@ TEST(PydicomFiles, EveryFileAgreesWithPydicomOrIsRefusedAsDocumented) {
     }
     TempDir dir;
     WriteText(dir.file("ours.txt"), listing);
-    std::string command = std::string(QUORIN_PYTHON) + " " +
-                          ShellQuote(SourcePath("tools/fixtures/pydicom_canonical.py")) +
-                          " --compare " + ShellQuote(dir.file("ours.txt"));
+    std::string command =
+        FixtureCommand("pydicom_canonical.py") + " --compare " + ShellQuote(dir.file("ours.txt"));
     for (const auto& path : files) command += " " + ShellQuote(path);
     const CommandResult result = RunCommand(command);
     EXPECT_EQ(result.status, 0) << result.output;

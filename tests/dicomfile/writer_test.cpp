@@ -91,11 +91,7 @@ TEST(Writer, AValueTooLongForItsOwnVrIsWrittenBackAsUn) {
     TempDir dir;
     const std::string source = dir.file("rt.dcm");
     const std::string out = dir.file("written.dcm");
-    ASSERT_EQ(RunCommand(std::string(QUORIN_PYTHON) + " " +
-                         ShellQuote(SourcePath("tools/fixtures/rt_contour_un.py")) + " " +
-                         ShellQuote(source))
-                  .status,
-              0);
+    ASSERT_EQ(RunCommand(FixtureCommand("rt_contour_un.py") + " " + ShellQuote(source)).status, 0);
     Parsed parsed = ParseFile(source);
     ASSERT_EQ(parsed.result, 0);
     ASSERT_TRUE(WriteDicomFile(*parsed.list, out.c_str()));
