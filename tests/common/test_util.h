@@ -22,6 +22,9 @@ private:
 };
 
 std::string SourcePath(const std::string& relative);  // path inside the repository
+// pydicom's sample files (Debian's python3-pydicom): real files nobody here wrote.
+inline constexpr const char* kPydicomFiles =
+    "/usr/lib/python3/dist-packages/pydicom/data/test_files";
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteText(const std::string& path, const std::string& text);

@@ -12,8 +12,6 @@
 namespace quorin::test {
 namespace {
 
-const char* kPydicomFiles = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
-
 std::vector<std::string> AllFiles() {
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(kPydicomFiles))

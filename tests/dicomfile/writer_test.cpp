@@ -159,7 +159,7 @@ TEST(Writer, MetaGroupLengthCountsTheBytesWrittenAndMarksStay) {
 }
 
 TEST(Writer, GroupLengthsOutsideTheMetaGroupAreNotWritten) {
-    const std::string file = "/usr/lib/python3/dist-packages/pydicom/data/test_files/693_J2KI.dcm";
+    const std::string file = std::string(kPydicomFiles) + "/693_J2KI.dcm";
     Parsed parsed = ParseFile(file);
     ASSERT_EQ(parsed.result, 0);
     ASSERT_NE(parsed.list->Find(0x0008, 0x0000, 0), nullptr);
@@ -219,7 +219,7 @@ namespace {
 // Real files rewritten by us: dcmdump finds nothing wrong, dciodvfy nothing new, pydicom reads
 // them strictly, and the elements are those we read.
 TEST(Writer, RealFilesRewrittenStayValid) {
-    const std::string folder = "/usr/lib/python3/dist-packages/pydicom/data/test_files/";
+    const std::string folder = std::string(kPydicomFiles) + "/";
     TempDir dir;
     for (const char* name : {"CT_small.dcm", "MR_small.dcm", "MR_small_bigendian.dcm",
                              "MR_small_implicit.dcm", "rtplan.dcm", "JPEG2000.dcm", "priv_SQ.dcm",
