@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/test_util.h"
+#include "common/reference_folder.h"
 #include "platform/registry.h"
 #include "sdk/simage.h"
 
@@ -36,31 +36,9 @@ inline std::vector<std::uint16_t> Noise(std::size_t count, std::uint32_t limit,
 }
 
 // Runs one check of ceph_ref.py over arrays written into a temporary folder.
-class Reference {
+class Reference : public quorin::test::ReferenceFolder {
   public:
-    template <class T>
-    void Write(const std::string& name, const T* data, std::size_t count) {
-        std::vector<std::uint8_t> bytes(count * sizeof(T));
-        if (count != 0) std::memcpy(bytes.data(), data, bytes.size());
-        quorin::test::WriteBytes(m_dir.file(name), bytes);
-    }
-    template <class T>
-    void Write(const std::string& name, const std::vector<T>& data) {
-        Write(name, data.data(), data.size());
-    }
-    void Run(const std::string& check, const std::string& paramsJson) {
-        quorin::test::WriteText(m_dir.file("params.json"), paramsJson);
-        const std::string line =
-            std::string(QUORIN_PYTHON) + " " +
-            quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/ceph_ref.py")) + " " +
-            check + " " + quorin::test::ShellQuote(m_dir.path());
-        const quorin::test::CommandResult result = quorin::test::RunCommand(line);
-        EXPECT_EQ(result.status, 0) << result.output;
-        EXPECT_EQ(result.output, "ok\n");
-    }
-
-  private:
-    quorin::test::TempDir m_dir;
+    Reference() : ReferenceFolder("ceph_ref.py") {}
 };
 
 // Stores a value under HKEY_CURRENT_USER\Software\<key>.

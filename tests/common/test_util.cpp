@@ -69,6 +69,10 @@ CommandResult RunCommand(const std::string& commandLine) {
     return result;
 }
 
+std::string FixtureCommand(const std::string& script) {
+    return std::string(QUORIN_PYTHON) + " " + ShellQuote(SourcePath("tools/fixtures/" + script));
+}
+
 CommandResult RunPython(const std::string& script, const std::vector<std::string>& args) {
     TempDir dir;
     std::string scriptPath = dir.file("check.py");

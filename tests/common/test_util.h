@@ -22,6 +22,9 @@ private:
 };
 
 std::string SourcePath(const std::string& relative);  // path inside the repository
+// pydicom's sample files (Debian's python3-pydicom): real files nobody here wrote.
+inline constexpr const char* kPydicomFiles =
+    "/usr/lib/python3/dist-packages/pydicom/data/test_files";
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 void WriteText(const std::string& path, const std::string& text);
@@ -32,6 +35,9 @@ struct CommandResult {
 };
 // Runs a shell command line; standard error passes through to the test log.
 CommandResult RunCommand(const std::string& commandLine);
+// The command line that runs tools/fixtures/<script> through Debian's interpreter; arguments
+// follow, quoted by the caller.
+std::string FixtureCommand(const std::string& script);
 // Runs a Python script text with the given arguments through Debian's interpreter.
 CommandResult RunPython(const std::string& script, const std::vector<std::string>& args = {});
 // Quotes one argument for the shell.

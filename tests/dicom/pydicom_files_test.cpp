@@ -13,7 +13,7 @@ using namespace quorin::test;
 
 namespace {
 
-const char* kFolder = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
+const char* kFolder = kPydicomFiles;
 
 // Values the system cleans on purpose compare equal: trailing spaces and NULs, the separators
 // of old-style dates and times, and non-digits of integer strings.

@@ -35,9 +35,7 @@ const std::string& GeneratedSamples() {
     static const std::string folder = [] {
         const std::string dir = samples.path();
         const auto result =
-            RunCommand(std::string(QUORIN_PYTHON) + " " +
-                       ShellQuote(SourcePath("tools/fixtures/make_dicom_samples.py")) + " " +
-                       ShellQuote(dir) + " --all");
+            RunCommand(FixtureCommand("make_dicom_samples.py") + " " + ShellQuote(dir) + " --all");
         EXPECT_EQ(result.status, 0) << "sample generator failed";
         return dir;
     }();

@@ -12,8 +12,6 @@
 namespace quorin::test {
 namespace {
 
-const char* kPydicomFiles = "/usr/lib/python3/dist-packages/pydicom/data/test_files";
-
 std::vector<std::string> AllFiles() {
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(kPydicomFiles))
@@ -35,9 +33,8 @@ TEST(PydicomFiles, EveryFileAgreesWithPydicomOrIsRefusedAsDocumented) {
     }
     TempDir dir;
     WriteText(dir.file("ours.txt"), listing);
-    std::string command = std::string(QUORIN_PYTHON) + " " +
-                          ShellQuote(SourcePath("tools/fixtures/pydicom_canonical.py")) +
-                          " --compare " + ShellQuote(dir.file("ours.txt"));
+    std::string command =
+        FixtureCommand("pydicom_canonical.py") + " --compare " + ShellQuote(dir.file("ours.txt"));
     for (const auto& path : files) command += " " + ShellQuote(path);
     const CommandResult result = RunCommand(command);
     EXPECT_EQ(result.status, 0) << result.output;

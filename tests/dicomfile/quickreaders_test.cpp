@@ -122,8 +122,7 @@ std::map<std::string, std::string> DcmdumpValues(const std::string& path) {
 
 TEST(QuickReaders, AgreeWithDcmdumpOnTheTagsTheyRead) {
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::directory_iterator(
-             "/usr/lib/python3/dist-packages/pydicom/data/test_files"))
+    for (const auto& entry : std::filesystem::directory_iterator(kPydicomFiles))
         if (entry.path().extension() == ".dcm") files.push_back(entry.path().string());
     for (const auto& entry : std::filesystem::directory_iterator(GeneratedSamples()))
         files.push_back(entry.path().string());

@@ -91,11 +91,7 @@ TEST(Writer, AValueTooLongForItsOwnVrIsWrittenBackAsUn) {
     TempDir dir;
     const std::string source = dir.file("rt.dcm");
     const std::string out = dir.file("written.dcm");
-    ASSERT_EQ(RunCommand(std::string(QUORIN_PYTHON) + " " +
-                         ShellQuote(SourcePath("tools/fixtures/rt_contour_un.py")) + " " +
-                         ShellQuote(source))
-                  .status,
-              0);
+    ASSERT_EQ(RunCommand(FixtureCommand("rt_contour_un.py") + " " + ShellQuote(source)).status, 0);
     Parsed parsed = ParseFile(source);
     ASSERT_EQ(parsed.result, 0);
     ASSERT_TRUE(WriteDicomFile(*parsed.list, out.c_str()));
@@ -163,7 +159,7 @@ TEST(Writer, MetaGroupLengthCountsTheBytesWrittenAndMarksStay) {
 }
 
 TEST(Writer, GroupLengthsOutsideTheMetaGroupAreNotWritten) {
-    const std::string file = "/usr/lib/python3/dist-packages/pydicom/data/test_files/693_J2KI.dcm";
+    const std::string file = std::string(kPydicomFiles) + "/693_J2KI.dcm";
     Parsed parsed = ParseFile(file);
     ASSERT_EQ(parsed.result, 0);
     ASSERT_NE(parsed.list->Find(0x0008, 0x0000, 0), nullptr);
@@ -223,7 +219,7 @@ namespace {
 // Real files rewritten by us: dcmdump finds nothing wrong, dciodvfy nothing new, pydicom reads
 // them strictly, and the elements are those we read.
 TEST(Writer, RealFilesRewrittenStayValid) {
-    const std::string folder = "/usr/lib/python3/dist-packages/pydicom/data/test_files/";
+    const std::string folder = std::string(kPydicomFiles) + "/";
     TempDir dir;
     for (const char* name : {"CT_small.dcm", "MR_small.dcm", "MR_small_bigendian.dcm",
                              "MR_small_implicit.dcm", "rtplan.dcm", "JPEG2000.dcm", "priv_SQ.dcm",

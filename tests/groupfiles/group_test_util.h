@@ -8,7 +8,7 @@ namespace quorin::test {
 
 // The command that runs tools/fixtures/group_files.py.
 inline std::string GroupFilesTool() {
-    return "/usr/bin/python3 " + ShellQuote(SourcePath("tools/fixtures/group_files.py"));
+    return FixtureCommand("group_files.py");
 }
 
 // xmllint --noout accepts the file; where xmllint is not installed, Python's parsers (which

@@ -12,12 +12,7 @@
 
 namespace {
 
-using quorin::test::ReadBytes;
-using quorin::test::RunCommand;
-using quorin::test::ShellQuote;
-using quorin::test::SourcePath;
-using quorin::test::TempDir;
-using quorin::test::WriteText;
+using namespace quorin::test;
 
 std::string Tool() {
     return quorin::test::GroupFilesTool();

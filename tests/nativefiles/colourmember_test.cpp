@@ -16,10 +16,7 @@ using namespace std::string_literals;
 
 namespace {
 
-using quorin::test::Generate;
-using quorin::test::ReadBytes;
-using quorin::test::TempDir;
-using quorin::test::WriteBytes;
+using namespace quorin::test;
 using Bytes = std::vector<std::uint8_t>;
 
 // The DIB's picture top-down as red, green, blue (how the references are written).

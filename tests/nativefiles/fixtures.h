@@ -14,9 +14,8 @@ namespace quorin::test {
 
 // Runs the generator: kind, output path, options; false when it fails.
 inline bool Generate(const std::string& kind, const std::string& out, const std::string& options) {
-    const std::string line = std::string(QUORIN_PYTHON) + " " +
-                             ShellQuote(SourcePath("tools/fixtures/nativefiles.py")) + " " + kind +
-                             " " + ShellQuote(out) + " " + options;
+    const std::string line =
+        FixtureCommand("nativefiles.py") + " " + kind + " " + ShellQuote(out) + " " + options;
     return RunCommand(line).status == 0;
 }
 

@@ -11,10 +11,7 @@
 
 namespace {
 
-using quorin::test::Generate;
-using quorin::test::ReadBytes;
-using quorin::test::TempDir;
-using quorin::test::WriteBytes;
+using namespace quorin::test;
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -15,12 +15,7 @@
 
 namespace {
 
-using quorin::test::Generate;
-using quorin::test::ReadBytes;
-using quorin::test::ReadSum;
-using quorin::test::TempDir;
-using quorin::test::TiffBuilder;
-using quorin::test::WriteBytes;
+using namespace quorin::test;
 using Bytes = std::vector<std::uint8_t>;
 
 // Collects the delivered rows into one top-down buffer.

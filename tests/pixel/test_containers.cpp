@@ -5,20 +5,14 @@
 #include <cmath>
 #include <memory>
 
+#include "common/leak_guard.h"
 #include "pixel/arrays.h"
 #include "pixel/lut.h"
 #include "platform/globalmem.h"
 
 namespace {
 
-class NoLeaks {
-  public:
-    NoLeaks() : m_live(win::globalmem_testing::LiveBlocks()) {}
-    ~NoLeaks() { EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_live); }
-
-  private:
-    win::SIZE_T m_live;
-};
+using quorin::test::NoLeaks;
 
 TEST(Vector, EmptyVectorsAnswerNull) {
     CTVector<unsigned short> empty;

@@ -13,13 +13,6 @@ namespace gt = win::globalmem_testing;
 
 namespace {
 
-// Every platform test process must end with as many live blocks as it started with (none).
-class NoLeakedBlocks : public ::testing::Environment {
-  public:
-    void TearDown() override { EXPECT_EQ(gt::LiveBlocks(), 0u) << "global blocks leaked"; }
-};
-const auto* const kNoLeaks = ::testing::AddGlobalTestEnvironment(new NoLeakedBlocks);
-
 class GlobalMemory : public ::testing::Test {
   protected:
     void SetUp() override { m_start = gt::LiveBlocks(); }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/teeth.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/registry.h"
@@ -15,30 +16,6 @@
 using namespace win;
 
 namespace {
-
-// Universal number of an FDI tooth by the numbering rules: permanent teeth run from the upper
-// right third molar (1) round the upper jaw to 16 and back along the lower jaw to 32; primary
-// teeth likewise from A to T.
-std::string UniversalByRule(int quadrant, int tooth) {
-    switch (quadrant) {
-        case 1:
-            return std::to_string(9 - tooth);
-        case 2:
-            return std::to_string(8 + tooth);
-        case 3:
-            return std::to_string(25 - tooth);
-        case 4:
-            return std::to_string(24 + tooth);
-        case 5:
-            return std::string(1, char('A' + 5 - tooth));
-        case 6:
-            return std::string(1, char('E' + tooth));
-        case 7:
-            return std::string(1, char('K' + 5 - tooth));
-        default:
-            return std::string(1, char('O' + tooth));
-    }
-}
 
 struct Tooth {
     std::string fdi;
@@ -49,7 +26,7 @@ std::vector<Tooth> AllTeeth() {
     std::vector<Tooth> teeth;
     for (int q = 1; q <= 8; ++q)
         for (int t = 1; t <= (q <= 4 ? 8 : 5); ++t)
-            teeth.push_back({std::to_string(q * 10 + t), UniversalByRule(q, t)});
+            teeth.push_back({std::to_string(q * 10 + t), quorin::test::UniversalOf(q * 10 + t)});
     return teeth;
 }
 

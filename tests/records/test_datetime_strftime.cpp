@@ -137,10 +137,9 @@ TEST_P(DateTimeStrftime, AgreesWithPythonAndPydicom) {
     }
     quorin::test::TempDir dir;
     quorin::test::WriteText(dir.file("datetimes.jsonl"), records);
-    const quorin::test::CommandResult result = quorin::test::RunCommand(
-        std::string(QUORIN_PYTHON) + " " +
-        quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/check_datetimes.py")) +
-        " " + quorin::test::ShellQuote(dir.file("datetimes.jsonl")));
+    const quorin::test::CommandResult result =
+        quorin::test::RunCommand(quorin::test::FixtureCommand("check_datetimes.py") + " " +
+                                 quorin::test::ShellQuote(dir.file("datetimes.jsonl")));
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("checked " + std::to_string(count)), std::string::npos)
         << result.output;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/leak_guard.h"
 #include "common/test_util.h"
 #include "platform/globalmem.h"
 #include "records/dib.h"
@@ -51,17 +52,5 @@ inline win::HGLOBAL RandomDIB(std::int32_t width, std::int32_t height, std::int3
                                                std::uint8_t(random()), 0};
     return dib;
 }
-
-// Every global block made during the test's scope is freed again.
-class NoLeaks {
-  public:
-    NoLeaks() : m_live(win::globalmem_testing::LiveBlocks()) {}
-    ~NoLeaks() {
-        EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_live) << "global blocks leaked";
-    }
-
-  private:
-    win::SIZE_T m_live;
-};
 
 }  // namespace quorin::test

@@ -14,16 +14,10 @@
 
 namespace {
 
-using quorin::test::ReadBytes;
-using quorin::test::RunCommand;
-using quorin::test::ShellQuote;
-using quorin::test::SourcePath;
-using quorin::test::TempDir;
-using quorin::test::WriteBytes;
+using namespace quorin::test;
 
 std::string Script() {
-    return std::string(QUORIN_PYTHON) + " " +
-           ShellQuote(SourcePath("tools/fixtures/drawing_blob.py"));
+    return FixtureCommand("drawing_blob.py");
 }
 
 std::string Num(double v) {

@@ -137,9 +137,7 @@ TEST(UidThreads, DistinctAndValidForPydicom) {
     }
     EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kPerThread));
     const quorin::test::CommandResult result = quorin::test::RunCommand(
-        std::string(QUORIN_PYTHON) + " " +
-        quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/check_uids.py")) + " " +
-        quorin::test::ShellQuote(path));
+        quorin::test::FixtureCommand("check_uids.py") + " " + quorin::test::ShellQuote(path));
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("checked 100000"), std::string::npos) << result.output;
 }
@@ -183,9 +181,7 @@ TEST(UidProcesses, TwoProcessesAtOnceNeverCollide) {
             .status,
         0);
     const quorin::test::CommandResult result = quorin::test::RunCommand(
-        std::string(QUORIN_PYTHON) + " " +
-        quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/check_uids.py")) + " " +
-        quorin::test::ShellQuote(all));
+        quorin::test::FixtureCommand("check_uids.py") + " " + quorin::test::ShellQuote(all));
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("checked 100000"), std::string::npos) << result.output;
 }

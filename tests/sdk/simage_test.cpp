@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "common/leak_guard.h"
 #include "platform/globalmem.h"
 #include "sdk/somuimage.h"
 #include "sdk/somutext.h"
@@ -16,12 +17,8 @@ namespace {
 
 class SImageTest : public ::testing::Test {
   protected:
-    void SetUp() override { m_live = win::globalmem_testing::LiveBlocks(); }
-    void TearDown() override {
-        win::globalmem_testing::FailAllocationAfter(-1);
-        EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_live) << "global blocks leaked";
-    }
-    win::SIZE_T m_live = 0;
+    void TearDown() override { win::globalmem_testing::FailAllocationAfter(-1); }
+    quorin::test::NoLeaks m_noLeaks;
 };
 
 std::size_t BlockSize(const void* locked) {

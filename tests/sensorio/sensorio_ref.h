@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/leak_guard.h"
 #include "common/test_util.h"
 #include "pixelimg/pixel_io.h"
 #include "platform/globalmem.h"
@@ -16,9 +17,8 @@ namespace sensortest {
 inline std::string Reference(const std::string& command, const std::string& folder,
                              const std::vector<std::string>& args = {}) {
     using quorin::test::ShellQuote;
-    std::string line = std::string(QUORIN_PYTHON) + " " +
-                       ShellQuote(quorin::test::SourcePath("tools/fixtures/sensorio_ref.py")) +
-                       " " + command + " " + ShellQuote(folder);
+    std::string line =
+        quorin::test::FixtureCommand("sensorio_ref.py") + " " + command + " " + ShellQuote(folder);
     for (const auto& a : args) line += " " + ShellQuote(a);
     const auto result = quorin::test::RunCommand(line);
     std::string out = result.output;
@@ -37,13 +37,6 @@ std::unique_ptr<Img> Make(std::uint32_t w, std::uint32_t h, std::uint32_t bits,
 }
 
 // Every global block made inside the scope is freed by its end.
-class BlocksBalanced {
-  public:
-    BlocksBalanced() : m_before(win::globalmem_testing::LiveBlocks()) {}
-    ~BlocksBalanced() { EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_before); }
-
-  private:
-    win::SIZE_T m_before;
-};
+using BlocksBalanced = quorin::test::NoLeaks;
 
 }  // namespace sensortest

@@ -12,35 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "common/test_util.h"
+#include "common/leak_guard.h"
+#include "common/reference_folder.h"
 #include "sdk/simage.h"
 
 namespace panotest {
 
-class RefCheck {
+class RefCheck : public quorin::test::ReferenceFolder {
   public:
-    template <class T>
-    void Write(const std::string& name, const T* data, std::size_t count) {
-        std::vector<std::uint8_t> bytes(count * sizeof(T));
-        if (count != 0) std::memcpy(bytes.data(), data, bytes.size());
-        quorin::test::WriteBytes(m_dir.file(name), bytes);
-    }
-    template <class T>
-    void Write(const std::string& name, const std::vector<T>& data) {
-        Write(name, data.data(), data.size());
-    }
-    // Runs `check` with the JSON parameters; the test fails with the script's first difference.
-    void Run(const std::string& check, const std::string& paramsJson) {
-        quorin::test::WriteText(m_dir.file("params.json"), paramsJson);
-        const auto result = quorin::test::RunCommand(
-            std::string(QUORIN_PYTHON) + " " +
-            quorin::test::ShellQuote(quorin::test::SourcePath("tools/fixtures/pano_ref.py")) + " " +
-            check + " " + quorin::test::ShellQuote(m_dir.path()));
-        EXPECT_EQ(result.output, "ok\n") << "status " << result.status;
-    }
-
-  private:
-    quorin::test::TempDir m_dir;
+    RefCheck() : ReferenceFolder("pano_ref.py") {}
 };
 
 template <class T>

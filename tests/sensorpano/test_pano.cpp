@@ -32,8 +32,7 @@ std::string Dtype() {
 
 class PanoTest : public ::testing::Test {
   protected:
-    void TearDown() override { EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_live); }
-    std::size_t m_live = win::globalmem_testing::LiveBlocks();
+    quorin::test::NoLeaks m_noLeaks;
 };
 
 }  // namespace

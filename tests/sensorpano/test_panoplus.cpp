@@ -49,11 +49,9 @@ class PanoPlusTest : public ::testing::Test {
         return image.RenderWithLut(target, mode) ? panotest::PixelsOf(target)
                                                  : std::vector<std::uint8_t>{};
     }
-    void TearDown() override { EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_live); }
-
+    quorin::test::NoLeaks m_noLeaks;
     quorin::test::ScopedSettings m_settings;
     CTVector<double> m_curve{3};
-    std::size_t m_live = win::globalmem_testing::LiveBlocks();
 };
 
 std::vector<std::int32_t> Fields(const SPanoGaussBlock& g) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/leak_guard.h"
 #include "nativefiles/basicpreview.h"
 #include "platform/globalmem.h"
 #include "quorin/v5files.h"
@@ -41,12 +42,8 @@ Read ReadFile(const std::string& path, CHeader& header, int page = 0) {
 
 class V5Exports : public ::testing::Test {
   protected:
-    void SetUp() override { m_blocks = win::globalmem_testing::LiveBlocks(); }
-    void TearDown() override {
-        EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_blocks) << "global blocks leaked";
-    }
+    quorin::test::NoLeaks m_noLeaks;
     TempDir m_dir;
-    win::SIZE_T m_blocks = 0;
 };
 
 TEST_F(V5Exports, IntraoralImagesOfEveryCompression) {

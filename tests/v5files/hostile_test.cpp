@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "common/leak_guard.h"
 #include "nativefiles/basicpreview.h"
 #include "platform/globalmem.h"
 #include "quorin/v5files.h"
@@ -54,12 +55,8 @@ void ReadEverything(const std::string& path) {
 
 class V5Hostile : public ::testing::Test {
   protected:
-    void SetUp() override { m_blocks = win::globalmem_testing::LiveBlocks(); }
-    void TearDown() override {
-        EXPECT_EQ(win::globalmem_testing::LiveBlocks(), m_blocks) << "global blocks leaked";
-    }
+    quorin::test::NoLeaks m_noLeaks;
     TempDir m_dir;
-    win::SIZE_T m_blocks = 0;
 };
 
 TEST_F(V5Hostile, CheckitTiffFilesThatMustFail) {

@@ -24,13 +24,7 @@ extern char** environ;
 
 namespace {
 
-using quorin::test::MakeV5Fixture;
-using quorin::test::ReadBytes;
-using quorin::test::RunCommand;
-using quorin::test::ShellQuote;
-using quorin::test::TempDir;
-using quorin::test::TiffBuilder;
-using quorin::test::WriteBytes;
+using namespace quorin::test;
 using Bytes = std::vector<std::uint8_t>;
 
 // A current (0x5409) header record with a date and no integrity sum: every 8-bit image carries

@@ -67,12 +67,11 @@ TEST(OldFileNames, ProbingFilesNamedOtherwise) {
     const std::string jpeg = dir.file("photo.jpg.tif"), dicom = dir.file("ct.tif"),
                       big = dir.file("big.tif");
     ASSERT_TRUE(MakeV5Fixture("colourjpg", jpeg));
-    ASSERT_EQ(RunCommand("cp " +
-                         ShellQuote("/usr/lib/python3/dist-packages/pydicom/data/"
-                                    "test_files/CT_small.dcm") +
-                         " " + ShellQuote(dicom))
-                  .status,
-              0);
+    ASSERT_EQ(
+        RunCommand("cp " + ShellQuote(std::string(quorin::test::kPydicomFiles) + "/CT_small.dcm") +
+                   " " + ShellQuote(dicom))
+            .status,
+        0);
     ASSERT_EQ(
         RunCommand("tiffcp -B " + ShellQuote(grey) + " " + ShellQuote(big) + " 2>/dev/null").status,
         0);

@@ -11,20 +11,15 @@
 
 namespace {
 
-using quorin::test::RunCommand;
-using quorin::test::ShellQuote;
-using quorin::test::SourcePath;
-using quorin::test::TempDir;
-using quorin::test::WriteText;
+using namespace quorin::test;
 
 std::string Qvdump() {
     return std::string(QUORIN_BINARY_DIR) + "/qvdump";
 }
 
 bool WriteGroupFile(const std::string& how, const std::string& kind, const std::string& out) {
-    return RunCommand(std::string(QUORIN_PYTHON) + " " +
-                      ShellQuote(SourcePath("tools/fixtures/group_files.py")) + " " + how + " " +
-                      kind + " " + ShellQuote(out))
+    return RunCommand(FixtureCommand("group_files.py") + " " + how + " " + kind + " " +
+                      ShellQuote(out))
                .status == 0;
 }
 

@@ -5,11 +5,7 @@
 
 namespace {
 
-using quorin::test::MakeV5Fixture;
-using quorin::test::RunCommand;
-using quorin::test::RunPython;
-using quorin::test::ShellQuote;
-using quorin::test::TempDir;
+using namespace quorin::test;
 
 std::string Qvdump() {
     return std::string(QUORIN_BINARY_DIR) + "/qvdump";

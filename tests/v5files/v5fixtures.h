@@ -16,9 +16,8 @@ namespace quorin::test {
 // Runs the generator: kind, output path, options; false when it fails.
 inline bool MakeV5Fixture(const std::string& kind, const std::string& out,
                           const std::string& options = "") {
-    const std::string line = std::string(QUORIN_PYTHON) + " " +
-                             ShellQuote(SourcePath("tools/fixtures/v5files.py")) + " " + kind +
-                             " " + ShellQuote(out) + " " + options;
+    const std::string line =
+        FixtureCommand("v5files.py") + " " + kind + " " + ShellQuote(out) + " " + options;
     return RunCommand(line).status == 0;
 }
 
