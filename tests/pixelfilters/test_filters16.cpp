@@ -112,8 +112,8 @@ TEST(Filters16, BlockBilinearMaximumClipOffsetsAndLogMatchNumpy) {
     // The same expansion over 32-bit values beyond 16 bits, without a guide.
     std::vector<std::uint32_t> small32(small.size()), expanded32(src.size(), 0);
     for (std::size_t i = 0; i < small.size(); ++i) small32[i] = small[i] * 1000003u + 7u;
-    ASSERT_TRUE(quorin::BilinearExpand(small32.data(), expanded32.data(), nullptr, kCols, kRows,
-                                       kBlock));
+    ASSERT_TRUE(quorin::BilinearExpand<std::uint32_t>(small32.data(), expanded32.data(), nullptr,
+                                                      kCols, kRows, kBlock));
     Max3x3_16(src.data(), maximum.data(), kCols, kRows);
     RefCheck check;
     for (int r = 1; r <= 3; ++r) {
