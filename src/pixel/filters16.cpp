@@ -165,16 +165,16 @@ bool GaussSmooth16(const std::uint16_t* src, std::uint16_t* dst, int width, int 
     return true;
 }
 
-void BlockAverage16(const std::uint16_t* src, std::uint16_t* dst, int width, int height, int f) {
-    if (src == nullptr || dst == nullptr || ImageElements(width, height) == 0) return;
-    if (f < 1 || f > width || f > height) return;
+bool BlockAverage16(const std::uint16_t* src, std::uint16_t* dst, int width, int height, int f) {
+    if (src == nullptr || dst == nullptr || ImageElements(width, height) == 0) return false;
+    if (f < 1 || f > width || f > height) return false;
     const std::size_t sw = std::size_t(width / f), sh = std::size_t(height / f), uf = f;
     const std::uint64_t area = std::uint64_t(f) * f;
     std::vector<std::uint64_t> sums;
     try {
         sums.assign(sw, 0);
     } catch (...) {
-        return;
+        return false;
     }
     for (std::size_t r = 0; r < sh; ++r) {
         std::fill(sums.begin(), sums.end(), 0);
@@ -187,17 +187,21 @@ void BlockAverage16(const std::uint16_t* src, std::uint16_t* dst, int width, int
         for (std::size_t c = 0; c < sw; ++c)
             dst[r * sw + c] = static_cast<std::uint16_t>((2 * sums[c] + area) / (2 * area));
     }
+    return true;
 }
 
-void BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std::uint16_t* guide,
-                      int width, int height, int f) {
-    const std::uint64_t count = ImageElements(width, height);
-    if (small == nullptr || dst == nullptr || count == 0) return;
-    if (f < 1 || f > width || f > height) return;
+namespace quorin {
+
+template <class T>
+bool BilinearExpand(const T* small, T* dst, const T* guide, int width, int height, int f) {
+    const std::uint64_t count = ImageElements(width, height, sizeof(T));
+    if (small == nullptr || dst == nullptr || count == 0) return false;
+    if (f < 1 || f > width || f > height) return false;
     const std::size_t uf = std::size_t(f), area = uf * uf;
-    auto w00 = WorkBuffer<double>(area), w01 = WorkBuffer<double>(area);
-    auto w10 = WorkBuffer<double>(area), w11 = WorkBuffer<double>(area);
-    if (!w00 || !w01 || !w10 || !w11) return;
+    auto weights = WorkBuffer<double>(4 * std::uint64_t(area));
+    if (!weights) return false;
+    double* w00 = weights.get();
+    double *w01 = w00 + area, *w10 = w01 + area, *w11 = w10 + area;
     const double f2 = double(f) * double(f);
     for (std::size_t j = 0; j < uf; ++j) {
         for (std::size_t i = 0; i < uf; ++i) {
@@ -208,12 +212,12 @@ void BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std:
         }
     }
     if (guide != nullptr && (width % f != 0 || height % f != 0) && guide != dst)
-        std::memmove(dst, guide, count * 2);
+        std::memmove(dst, guide, count * sizeof(T));
     const std::size_t W = std::size_t(width), sw = W / uf, sh = std::size_t(height) / uf;
     const std::size_t h2 = uf / 2, tail = uf - h2;
     const auto S = [&](std::size_t r, std::size_t c) { return double(small[r * sw + c]); };
     const auto put = [&](std::size_t y, std::size_t x, double v) {
-        dst[y * W + x] = quorin::RoundHalfUp<std::uint16_t>(v);
+        dst[y * W + x] = quorin::RoundHalfUp<T>(v);
     };
     const std::size_t right0 = (sw - 1) * uf + h2, bottom0 = (sh - 1) * uf + h2;
     // Corners: the corner pixels of the small image repeated.
@@ -251,9 +255,9 @@ void BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std:
     for (std::size_t r = 0; r + 1 < sh; ++r) {
         for (std::size_t j = 0; j < uf; ++j) {
             const std::size_t y = h2 + r * uf + j;
-            std::uint16_t* out = dst + y * W + h2;
-            const std::uint16_t* s0 = small + r * sw;
-            const std::uint16_t* s1 = s0 + sw;
+            T* out = dst + y * W + h2;
+            const T* s0 = small + r * sw;
+            const T* s1 = s0 + sw;
             const double* a = &w00[j * uf];
             const double* b = &w01[j * uf];
             const double* c = &w10[j * uf];
@@ -261,11 +265,23 @@ void BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std:
             for (std::size_t col = 0; col + 1 < sw; ++col, out += uf) {
                 const double p = s0[col], q = s0[col + 1], u = s1[col], v = s1[col + 1];
                 for (std::size_t i = 0; i < uf; ++i)
-                    out[i] = quorin::RoundHalfUp<std::uint16_t>(p * a[i] + q * b[i] + u * c[i] +
-                                                                v * d[i]);
+                    out[i] = quorin::RoundHalfUp<T>(p * a[i] + q * b[i] + u * c[i] + v * d[i]);
             }
         }
     }
+    return true;
+}
+
+template bool BilinearExpand<std::uint16_t>(const std::uint16_t*, std::uint16_t*,
+                                            const std::uint16_t*, int, int, int);
+template bool BilinearExpand<std::uint32_t>(const std::uint32_t*, std::uint32_t*,
+                                            const std::uint32_t*, int, int, int);
+
+}  // namespace quorin
+
+bool BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std::uint16_t* guide,
+                      int width, int height, int f) {
+    return quorin::BilinearExpand(small, dst, guide, width, height, f);
 }
 
 void Max3x3_16(const std::uint16_t* src, std::uint16_t* dst, int width, int height) {
@@ -360,11 +376,12 @@ bool CombinedEnhance16(const std::uint16_t* src, std::uint16_t* dst, int width, 
     std::uint16_t* D = dst;
     if (!GaussSmooth16(src, A.get(), width, height, top, 200)) return false;
     if (sw >= 1 && sh >= 1) {
-        BlockAverage16(A.get(), small.get(), width, height, kBlock);
-        if (!GaussSmooth16(small.get(), B.get(), sw, sh, top, 700)) return false;
+        if (!BlockAverage16(A.get(), small.get(), width, height, kBlock) ||
+            !GaussSmooth16(small.get(), B.get(), sw, sh, top, 700))
+            return false;
         Max3x3_16(B.get(), small.get(), sw, sh);
         Max3x3_16(small.get(), B.get(), sw, sh);
-        BilinearExpand16(B.get(), D, A.get(), width, height, kBlock);
+        if (!BilinearExpand16(B.get(), D, A.get(), width, height, kBlock)) return false;
     } else {
         std::memcpy(D, A.get(), count * 2);
     }

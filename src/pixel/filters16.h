@@ -46,16 +46,24 @@ bool GaussSmooth16(const std::uint16_t* src, std::uint16_t* dst, int width, int 
                    double amplitude, int sigma100);
 
 // dst (width/f x height/f) = trunc(block sum / f^2 + 0.5) of each f x f block; the columns and
-// rows beyond the last whole block are left out. Nothing when f < 1, f > width or f > height.
-void BlockAverage16(const std::uint16_t* src, std::uint16_t* dst, int width, int height, int f);
+// rows beyond the last whole block are left out. False, with nothing done, when f < 1,
+// f > width or f > height, or the work row cannot be had.
+bool BlockAverage16(const std::uint16_t* src, std::uint16_t* dst, int width, int height, int f);
 
 // The small image (width/f x height/f) expanded f times into dst (width x height) with bilinear
 // weights; small pixel (r, c) lands at (f/2 + r f, f/2 + c f), the borders repeat or interpolate
 // along one side. Rows and columns beyond the last whole block keep the guide's pixels (copied
-// first when a guide is given and a side is not a multiple of f) or what dst held. Nothing when
-// f < 1, f > width or f > height, or the weight tables cannot be had.
-void BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std::uint16_t* guide,
+// first when a guide is given and a side is not a multiple of f) or what dst held. False, with
+// nothing done, when f < 1, f > width or f > height, or the weight tables cannot be had.
+bool BilinearExpand16(const std::uint16_t* small, std::uint16_t* dst, const std::uint16_t* guide,
                       int width, int height, int f);
+
+namespace quorin {
+// The same expansion over 16- or 32-bit values (the multi-band enhancement expands its 32-bit
+// level sums with it); each value rounded half up.
+template <class T>
+bool BilinearExpand(const T* small, T* dst, const T* guide, int width, int height, int f);
+}  // namespace quorin
 
 // dst = the largest value of each 3 x 3 neighbourhood; the outer rows and columns are copied.
 void Max3x3_16(const std::uint16_t* src, std::uint16_t* dst, int width, int height);

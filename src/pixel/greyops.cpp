@@ -93,31 +93,66 @@ CTMatrix<P>* ResizedPixels(const CTMatrix<P>& pixels, std::uint32_t newHeight,
     const unsigned width = pixels.Columns();
     const double scaleY = double(height) / newHeight;
     const double scaleX = double(width) / newWidth;
+    // Each output column's source column j and weight fx are the same on every row. Columns are
+    // in ascending order, so those whose j is the last source column (no right neighbour) come
+    // last: the first `inner` columns interpolate, the rest repeat the last source column.
+    std::vector<unsigned> columns;
+    std::vector<double> weights, upper, lower;
+    try {
+        columns.resize(newWidth);
+        weights.resize(newWidth);
+        upper.resize(newWidth);
+        lower.resize(newWidth);
+    } catch (...) {
+        return nullptr;
+    }
+    unsigned inner = 0;
+    for (unsigned x = 0; x < newWidth; ++x) {
+        const double sx = (x + 0.5) * scaleX;
+        columns[x] = std::min(static_cast<unsigned>(sx), width - 1);
+        weights[x] = sx - columns[x];
+        if (columns[x] + 1 < width) inner = x + 1;
+    }
+    // One source row interpolated along the row: (1 - fx) a + fx b.
+    const auto alongRow = [&](const P* row, double* line) {
+        for (unsigned x = 0; x < inner; ++x) {
+            const unsigned j = columns[x];
+            const double fx = weights[x];
+            line[x] = (1 - fx) * row[j] + fx * row[j + 1];
+        }
+        for (unsigned x = inner; x < newWidth; ++x) line[x] = row[columns[x]];
+    };
+    // Output rows between the same two source rows share their interpolated lines: `upper`
+    // holds source row upperRow, `lower` source row upperRow + 1 when lowerReady.
+    unsigned upperRow = 0;
+    bool upperReady = false, lowerReady = false;
     for (unsigned y = 0; y < newHeight; ++y) {
         const double sy = (y + 0.5) * scaleY;
         const unsigned i = std::min(static_cast<unsigned>(sy), height - 1);
         const double fy = sy - i;
-        const P* row0 = pixels.RowData(i);
-        const P* row1 = i + 1 < height ? pixels.RowData(i + 1) : nullptr;
-        P* out = result->RowData(y);
-        for (unsigned x = 0; x < newWidth; ++x) {
-            const double sx = (x + 0.5) * scaleX;
-            const unsigned j = std::min(static_cast<unsigned>(sx), width - 1);
-            const double fx = sx - j;
-            const bool lastColumn = j + 1 >= width;
-            double value;
-            if (row1 != nullptr && !lastColumn) {
-                value = ((1 - fx) * row0[j] + fx * row0[j + 1]) * (1 - fy) +
-                        ((1 - fx) * row1[j] + fx * row1[j + 1]) * fy;
-            } else if (row1 == nullptr && !lastColumn) {
-                value = (1 - fx) * row0[j] + fx * row0[j + 1];
-            } else if (row1 != nullptr) {
-                value = (1 - fy) * row0[j] + fy * row1[j];
+        if (!upperReady || upperRow != i) {
+            if (lowerReady && upperRow + 1 == i) {
+                std::swap(upper, lower);
             } else {
-                value = row0[j];
+                alongRow(pixels.RowData(i), upper.data());
             }
-            out[x] = static_cast<P>(std::floor(value));
+            upperRow = i;
+            upperReady = true;
+            lowerReady = false;
         }
+        P* out = result->RowData(y);
+        // The values are never negative: truncation is their floor.
+        if (i + 1 >= height) {
+            for (unsigned x = 0; x < newWidth; ++x) out[x] = static_cast<P>(upper[x]);
+            continue;
+        }
+        if (!lowerReady) {
+            alongRow(pixels.RowData(i + 1), lower.data());
+            lowerReady = true;
+        }
+        const double a = 1 - fy;
+        for (unsigned x = 0; x < newWidth; ++x)
+            out[x] = static_cast<P>(upper[x] * a + lower[x] * fy);
     }
     return result.release();
 }

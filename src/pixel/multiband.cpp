@@ -51,60 +51,6 @@ std::uint64_t IntegerSqrt(std::uint64_t v) {
     return r;
 }
 
-// The small image (w/f x h/f) expanded f times into out (w x h, both multiples of f) with the
-// bilinear weights of the 16-bit filter library, over 32-bit values: the corners repeat the small
-// image's corner pixels, the bands along the edges interpolate along one side, the inside
-// weighs the four neighbouring small pixels; each value rounded half up. False when the weight
-// table cannot be had.
-bool BilinearExpand32(const std::uint32_t* small, std::uint32_t* out, int w, int h, int f) {
-    const std::size_t uf = std::size_t(f), W = std::size_t(w), area = uf * uf;
-    const std::size_t sw = W / uf, sh = std::size_t(h) / uf, h2 = uf / 2;
-    auto weights = WorkBuffer<double>(4 * area);
-    if (!weights) return false;
-    double* w00 = weights.get();
-    double *w01 = w00 + area, *w10 = w01 + area, *w11 = w10 + area;
-    const double f2 = double(f) * double(f);
-    for (std::size_t j = 0; j < uf; ++j)
-        for (std::size_t i = 0; i < uf; ++i) {
-            w00[j * uf + i] = double((uf - j) * (uf - i)) / f2;
-            w01[j * uf + i] = double((uf - j) * i) / f2;
-            w10[j * uf + i] = double(j * (uf - i)) / f2;
-            w11[j * uf + i] = double(j * i) / f2;
-        }
-    const auto S = [&](std::size_t r, std::size_t c) { return double(small[r * sw + c]); };
-    // Position p of a line of n small samples lies between samples k and k + 1 at step t; the
-    // bands before the first and after the last sample have none.
-    const auto between = [&](std::size_t p, std::size_t n, std::size_t& k, std::size_t& t) {
-        if (p < h2 || p >= (n - 1) * uf + h2) return false;
-        k = (p - h2) / uf, t = (p - h2) % uf;
-        return true;
-    };
-    for (std::size_t y = 0; y < std::size_t(h); ++y) {
-        std::size_t r = 0, j = 0;
-        const bool inRows = between(y, sh, r, j);
-        const std::size_t edgeRow = y < h2 ? 0 : sh - 1;
-        std::uint32_t* line = out + y * W;
-        for (std::size_t x = 0; x < W; ++x) {
-            std::size_t c = 0, i = 0;
-            const bool inColumns = between(x, sw, c, i);
-            const std::size_t edgeColumn = x < h2 ? 0 : sw - 1;
-            double v;
-            if (!inRows && !inColumns)
-                v = S(edgeRow, edgeColumn);
-            else if (!inRows)
-                v = (S(edgeRow, c) * double(uf - i) + S(edgeRow, c + 1) * double(i)) / double(f);
-            else if (!inColumns)
-                v = (S(r, edgeColumn) * double(uf - j) + S(r + 1, edgeColumn) * double(j)) /
-                    double(f);
-            else
-                v = S(r, c) * w00[j * uf + i] + S(r, c + 1) * w01[j * uf + i] +
-                    S(r + 1, c) * w10[j * uf + i] + S(r + 1, c + 1) * w11[j * uf + i];
-            line[x] = static_cast<std::uint32_t>(std::trunc(v + 0.5));
-        }
-    }
-    return true;
-}
-
 // Level l (1-based) of image I (w x h, a multiple of F^(L-l+1) in both directions) into result.
 // Each level's result and the sum with the coarser levels are kept in 32 bits.
 bool BandStep(const std::uint16_t* image, std::uint32_t* result, int w, int h, int l,
@@ -117,9 +63,9 @@ bool BandStep(const std::uint16_t* image, std::uint32_t* result, int w, int h, i
         auto coarser = WorkBuffer<std::uint32_t>(std::uint64_t(sw) * sh);
         up = WorkBuffer<std::uint32_t>(count);
         if (!small || !coarser || !up) return false;
-        BlockAverage16(image, small.get(), w, h, f);
-        if (!BandStep(small.get(), coarser.get(), sw, sh, l + 1, s) ||
-            !BilinearExpand32(coarser.get(), up.get(), w, h, f))
+        if (!BlockAverage16(image, small.get(), w, h, f) ||
+            !BandStep(small.get(), coarser.get(), sw, sh, l + 1, s) ||
+            !quorin::BilinearExpand<std::uint32_t>(coarser.get(), up.get(), nullptr, w, h, f))
             return false;
     }
     auto low = WorkBuffer<std::uint16_t>(count);

@@ -42,27 +42,43 @@ struct Remap {
 }
 
 // One remapping kernel per pixel size. When a destination row reads a source row, rows are
-// walked straight through; otherwise the walk goes in square tiles so that the source rows a
-// tile reads stay in the cache. Three-byte pixels move as four-byte words where the extra byte
-// is harmless: it is read inside the source block and written over a pixel not yet written
-// (never past the last column, whose neighbour may already be done).
+// walked straight through, in the order that reads the source in one sweep in one direction:
+// rows going up while each row is read downwards defeats the hardware prefetch (twice as slow).
+// A quarter turn walks in tiles of kTurnRun destination rows by kTurnRows destination columns:
+// each tile reads a long run of each of a few source rows, streams the prefetch follows, and
+// writes a short piece of many destination rows, which stay in the cache until their next tile.
+// Three-byte pixels move as four-byte words where the extra byte is harmless: it is read inside
+// the source block and written over a pixel not yet written (never past the last column, whose
+// neighbour may already be done).
+constexpr std::int32_t kTurnRun = 512;
+constexpr std::int32_t kTurnRows = 8;
+
 template <std::size_t N>
 void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, const Remap& map,
                  std::uint8_t* target, std::uint64_t targetStride, std::int32_t width,
                  std::int32_t height) {
     const bool alongRows = map.columnStep == static_cast<std::int64_t>(N) ||
                            map.columnStep == -static_cast<std::int64_t>(N);
-    const std::int32_t tile = alongRows ? std::max(width, height) : 64;
-    for (std::int32_t r0 = 0; r0 < height; r0 += tile) {
-        const std::int32_t r1 = std::min(height, r0 + tile);
-        for (std::int32_t c0 = 0; c0 < width; c0 += tile) {
-            const std::int32_t c1 = std::min(width, c0 + tile);
+    const std::int32_t tileRows = alongRows ? height : kTurnRun;
+    const std::int32_t tileColumns = alongRows ? width : kTurnRows;
+    const bool upwards = alongRows && (map.rowStep < 0) != (map.columnStep < 0);
+    for (std::int32_t r0 = 0; r0 < height; r0 += tileRows) {
+        const std::int32_t r1 = std::min(height, r0 + tileRows);
+        for (std::int32_t c0 = 0; c0 < width; c0 += tileColumns) {
+            const std::int32_t c1 = std::min(width, c0 + tileColumns);
             const std::int32_t wideEnd = std::min(c1, width - 1);
-            for (std::int32_t r = r0; r < r1; ++r) {
+            for (std::int32_t k = r0; k < r1; ++k) {
+                const std::int32_t r = upwards ? r1 - 1 - (k - r0) : k;
                 std::uint8_t* to = target + r * targetStride + std::uint64_t(c0) * N;
                 const std::uint8_t* from =
                     source + map.origin + r * map.rowStep + c0 * map.columnStep;
                 std::int32_t c = c0;
+                if constexpr (N == 1) {
+                    if (map.columnStep == -1) {
+                        std::reverse_copy(from - (c1 - c0 - 1), from + 1, to);
+                        continue;
+                    }
+                }
                 if constexpr (N == 3) {
                     if (map.columnStep == -3) {
                         const std::int32_t done = ReverseRow3(to, from, c1 - c);

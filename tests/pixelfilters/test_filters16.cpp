@@ -106,9 +106,14 @@ TEST(Filters16, BlockBilinearMaximumClipOffsetsAndLogMatchNumpy) {
     const Image other = RandomImage(kCols, kRows, 22, 65535);
     const int sw = kCols / kBlock, sh = kRows / kBlock;
     Image block(std::size_t(sw) * sh), expanded(src.size(), 0), maximum(src.size());
-    BlockAverage16(src.data(), block.data(), kCols, kRows, kBlock);
+    ASSERT_TRUE(BlockAverage16(src.data(), block.data(), kCols, kRows, kBlock));
     const Image small = RandomImage(sw, sh, 23, 4095);
-    BilinearExpand16(small.data(), expanded.data(), src.data(), kCols, kRows, kBlock);
+    ASSERT_TRUE(BilinearExpand16(small.data(), expanded.data(), src.data(), kCols, kRows, kBlock));
+    // The same expansion over 32-bit values beyond 16 bits, without a guide.
+    std::vector<std::uint32_t> small32(small.size()), expanded32(src.size(), 0);
+    for (std::size_t i = 0; i < small.size(); ++i) small32[i] = small[i] * 1000003u + 7u;
+    ASSERT_TRUE(quorin::BilinearExpand<std::uint32_t>(small32.data(), expanded32.data(), nullptr,
+                                                      kCols, kRows, kBlock));
     Max3x3_16(src.data(), maximum.data(), kCols, kRows);
     RefCheck check;
     for (int r = 1; r <= 3; ++r) {
@@ -127,6 +132,8 @@ TEST(Filters16, BlockBilinearMaximumClipOffsetsAndLogMatchNumpy) {
     check.Write("block", block);
     check.Write("small", small);
     check.Write("expanded", expanded);
+    check.Write("small32", small32);
+    check.Write("expanded32", expanded32);
     check.Write("max", maximum);
     check.Write("diff", diff);
     check.Write("norm", norm);
@@ -280,10 +287,11 @@ TEST(Filters16, HostileSizesDoNothing) {
     EXPECT_FALSE(ConvolvePass16(buffer.data(), buffer.data(), kernel, 3, 4, -1, 4));
     EXPECT_EQ(GaussKernel16(kernel, 0, 3), 0u);
     EXPECT_EQ(GaussKernel16(kernel, 100, 0), 0u);
-    BlockAverage16(buffer.data(), buffer.data(), 4, 4, 0);
-    BlockAverage16(buffer.data(), buffer.data(), 4, 4, 5);
-    BilinearExpand16(buffer.data(), buffer.data(), nullptr, 4, 4, 9);
-    BilinearExpand16(buffer.data(), buffer.data(), nullptr, 8, 2, 4);  // no whole row of blocks
+    EXPECT_FALSE(BlockAverage16(buffer.data(), buffer.data(), 4, 4, 0));
+    EXPECT_FALSE(BlockAverage16(buffer.data(), buffer.data(), 4, 4, 5));
+    EXPECT_FALSE(BilinearExpand16(buffer.data(), buffer.data(), nullptr, 4, 4, 9));
+    // No whole row of blocks.
+    EXPECT_FALSE(BilinearExpand16(buffer.data(), buffer.data(), nullptr, 8, 2, 4));
     ApplyLut16(nullptr, 0, buffer.data(), buffer.data(), 4, 4);
     Max3x3_16(buffer.data(), buffer.data(), 1, 1);
     EXPECT_FALSE(CombinedEnhance16(buffer.data(), buffer.data(), 0, 0, 4095));
