@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "pixel/filters16.h"
-#include "pixel/pyramid.h"
+#include "pixel/filters/filters16.h"
+#include "pixel/filters/pyramid.h"
 #include "ratio_reporter.h"
 
 namespace {

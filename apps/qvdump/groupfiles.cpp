@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "nativefiles/contextdata.h"
-#include "nativefiles/fmsdata.h"
+#include "groupfiles/contextdata.h"
+#include "groupfiles/fmsdata.h"
 #include "platform/lasterror.h"
 #include "platform/path.h"
 #include "platform/textcodec.h"

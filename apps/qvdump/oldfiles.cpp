@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "nativefiles/basicpreview.h"
-#include "nativefiles/oldtiff.h"
+#include "v5files/basicpreview.h"
+#include "oldtiff/oldtiff.h"
 #include "platform/bitmap.h"
 #include "quorin/v5files.h"
 #include "records/headerkinds.h"

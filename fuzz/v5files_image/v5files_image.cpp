@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "../v5files_info/v5files_input.h"
-#include "nativefiles/lzw.h"
-#include "nativefiles/oldtiff.h"
+#include "oldtiff/lzw.h"
+#include "oldtiff/oldtiff.h"
 #include "platform/globalmem.h"
 #include "quorin/v5files.h"
 #include "records/headerkinds.h"

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "nativefiles/colourrecord.h"
-#include "nativefiles/oldheader.h"
+#include "v5files/colourrecord.h"
+#include "v5files/oldheader.h"
 #include "records/anatomy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

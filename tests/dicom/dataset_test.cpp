@@ -209,7 +209,7 @@ TEST(DataSet, HostileStreamsGive13) {
         pastItem.element(0x0010, 0x0010, "PN", "DOE^JOHN");
         expect13(pastItem, "element past its item");
 
-        // An item said to run past its sequence ends with it (tests/dicomfile/parser_test.cpp).
+        // An item said to run past its sequence ends with it (tests/dicom/file/parser_test.cpp).
 
         Bytes unclosed(s);
         unclosed.header(0x0008, 0x1140, "SQ", 0xFFFFFFFF).item(0xFFFFFFFF);

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "headers/header_test_util.h"
-#include "nativefiles/tiffbuilder.h"
+#include "records/headers/header_test_util.h"
+#include "oldtiff/tiffbuilder.h"
 #include "quorin/v5files.h"
 #include "records/headerkinds.h"
 #include "v5fixtures.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/leak_guard.h"
-#include "nativefiles/basicpreview.h"
+#include "v5files/basicpreview.h"
 #include "platform/globalmem.h"
 #include "quorin/v5files.h"
 #include "records/headerkinds.h"

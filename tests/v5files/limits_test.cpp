@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "nativefiles/oldtiff.h"
-#include "nativefiles/tiffbuilder.h"
+#include "oldtiff/oldtiff.h"
+#include "oldtiff/tiffbuilder.h"
 #include "platform/globalmem.h"
 #include "platform/rawfile.h"
 #include "quorin/v5files.h"

@@ -1,6 +1,6 @@
 // Header records of every older layout, packed by an independent writer from the layout tables,
 // read into the current record; and the bounded readers of the record's fields.
-#include "nativefiles/oldheader.h"
+#include "v5files/oldheader.h"
 
 #include <gtest/gtest.h>
 

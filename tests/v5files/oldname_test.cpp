@@ -1,5 +1,5 @@
 // The naming rule of the older files and the probing of files named otherwise.
-#include "nativefiles/oldname.h"
+#include "v5files/oldname.h"
 
 #include <gtest/gtest.h>
 

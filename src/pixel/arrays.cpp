@@ -1,5 +1,0 @@
-#include "pixel/arrays.h"
-
-template class CMemBlock<unsigned char>;
-template class C2DArr<unsigned short>;
-template class CImage<unsigned short>;
