@@ -3,12 +3,13 @@
 // the entry points are in jpegdecoder.cpp.
 //
 // The arithmetic is the decoder's own and is kept exactly: quantisation values premultiplied by
-// 65,536 x 0.25 x C(row) x C(column) (truncated), a separable 8-point transform with a 4,096
-// cosine table, shifts by 12 after dequantisation and after each pass and by 4 at the end, and
-// 16-bit colour factors. Every sum is exact: a block whose values and row-pass results fit 16
-// bits (checked per block; in practice every block of a stream made from 8-bit pictures) goes
-// through SSE2 in 16- and 32-bit lanes; any other block (hostile coefficients or quantisation
-// values) goes through 64-bit intermediates, so nothing wraps and both roads give the same bytes.
+// 65,536 x 0.25 x C(row) x C(column) (truncated; made as the tables are read, in
+// jpegdecoder.cpp), a separable 8-point transform with a 4,096 cosine table, shifts by 12 after
+// dequantisation and after each pass and by 4 at the end, and 16-bit colour factors. Every sum
+// is exact: a block whose values and row-pass results fit 16 bits (checked per block; in
+// practice every block of a stream made from 8-bit pictures) goes through SSE2 in 16- and
+// 32-bit lanes; any other block (hostile coefficients or quantisation values) goes through
+// 64-bit intermediates, so nothing wraps and both roads give the same bytes.
 //
 // The work is split by stage: entropy decoding with dequantisation (DecodeBlock), the inverse
 // transform (TransformBlock), placing units in the band (PlaceGrey, PlaceColour), driven band by
