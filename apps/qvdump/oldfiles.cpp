@@ -9,7 +9,7 @@
 
 #include "v5files/basicpreview.h"
 #include "oldtiff/oldtiff.h"
-#include "platform/bitmap.h"
+#include "platform/system/bitmap.h"
 #include "quorin/v5files.h"
 #include "records/headerkinds.h"
 

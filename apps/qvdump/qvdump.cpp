@@ -19,7 +19,7 @@
 #include "dicom/element.h"
 #include "groupfiles.h"
 #include "oldfiles.h"
-#include "platform/lasterror.h"
+#include "platform/core/lasterror.h"
 
 namespace {
 

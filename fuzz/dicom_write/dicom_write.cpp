@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "dicom/dataset.h"
-#include "platform/file.h"
-#include "platform/notify.h"
+#include "platform/files/file.h"
+#include "platform/core/notify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {

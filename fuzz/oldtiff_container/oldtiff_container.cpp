@@ -11,8 +11,8 @@
 #include "../common/scratch.h"
 #include "v5files/colourmember.h"
 #include "oldtiff/oldtiff.h"
-#include "platform/globalmem.h"
-#include "platform/rawfile.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/rawfile.h"
 #include "records/dib.h"
 
 namespace {

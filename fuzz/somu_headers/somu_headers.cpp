@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/bitmap.h"
+#include "platform/system/bitmap.h"
 #include "records/headerchecksum.h"
 #include "records/headerkinds.h"
 #include "sdk/somuimage.h"

@@ -13,7 +13,7 @@
 #include "dicom/sequence.h"
 #include "dicom/text.h"
 #include "dicom/vr.h"
-#include "platform/notify.h"
+#include "platform/core/notify.h"
 
 using quorin::kStatusOk;
 using quorin::kStatusReadError;

@@ -8,8 +8,8 @@
 
 #include "dicom/dataset.h"
 #include "dicom/multiple.h"
-#include "platform/lasterror.h"
-#include "platform/path.h"
+#include "platform/core/lasterror.h"
+#include "platform/core/path.h"
 
 namespace quorin {
 namespace {

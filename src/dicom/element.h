@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "dicom/vr.h"
-#include "platform/file.h"
+#include "platform/files/file.h"
 
 namespace quorin {
 

@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/file.h"
+#include "platform/files/file.h"
 
 class CElementDICOM;
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/file.h"
-#include "platform/lasterror.h"
+#include "platform/files/file.h"
+#include "platform/core/lasterror.h"
 
 namespace quorin {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "groupfiles/contextdata.h"
-#include "platform/file.h"
-#include "platform/path.h"
+#include "platform/files/file.h"
+#include "platform/core/path.h"
 #include "records/dib.h"
 #include "records/dibbuffer.h"
 

@@ -27,7 +27,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "platform/file.h"
+#include "platform/files/file.h"
 
 namespace {
 

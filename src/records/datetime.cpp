@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/clock.h"
+#include "platform/system/clock.h"
 #include "records/textops.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 // Flag bits of ResampleNearest.
 inline constexpr std::uint32_t kResampleFlipRows = 1;    // destination rows in reverse order

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/devicelib.h"
+#include "platform/system/devicelib.h"
 #include "records/recordfields.h"
 #include "sdk/somutext.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/dibbuffer.h"
 #include "sdk/simage.h"
 

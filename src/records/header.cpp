@@ -4,8 +4,8 @@
 #include <ctime>
 #include <random>
 
-#include "platform/globalmem.h"
-#include "platform/path.h"
+#include "platform/core/globalmem.h"
+#include "platform/core/path.h"
 #include "records/dibbuffer.h"
 #include "records/headerchecksum.h"
 #include "records/imagetype.h"

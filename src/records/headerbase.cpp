@@ -1,6 +1,6 @@
 #include "records/headerbase.h"
 
-#include "platform/path.h"
+#include "platform/core/path.h"
 #include "sdk/somutext.h"
 
 CHeaderBase::CHeaderBase() {

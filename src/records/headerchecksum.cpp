@@ -4,8 +4,8 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/bitmap.h"
-#include "platform/globalmem.h"
+#include "platform/system/bitmap.h"
+#include "platform/core/globalmem.h"
 #include "records/header.h"
 
 namespace {

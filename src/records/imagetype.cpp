@@ -4,7 +4,7 @@
 #include <array>
 #include <limits>
 
-#include "platform/path.h"
+#include "platform/core/path.h"
 #include "records/textops.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/dibbuffer.h"
 #include "records/rounding.h"
 

@@ -1,12 +1,12 @@
 // Readers of the system's settings under Software\QUORIN. A setting may be given per user, for
 // the default user or machine-wide; every reader asks the three layers in that order (see
-// platform/settingslayers.h). Nothing is cached: every call reads the registry anew.
+// platform/files/settingslayers.h). Nothing is cached: every call reads the registry anew.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/registry.h"
-#include "platform/settingslayers.h"
+#include "platform/files/registry.h"
+#include "platform/files/settingslayers.h"
 
 namespace quorin {
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <mutex>
 
-#include "platform/clock.h"
-#include "platform/path.h"
-#include "platform/registry.h"
+#include "platform/system/clock.h"
+#include "platform/core/path.h"
+#include "platform/files/registry.h"
 
 namespace {
 

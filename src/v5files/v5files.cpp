@@ -14,7 +14,7 @@
 #include "v5files/oldmark.h"
 #include "v5files/oldname.h"
 #include "oldtiff/rgb565.h"
-#include "platform/path.h"
+#include "platform/core/path.h"
 #include "records/dib.h"
 #include "records/header.h"
 #include "records/headerchecksum.h"

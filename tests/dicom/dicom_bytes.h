@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/file.h"
+#include "platform/files/file.h"
 
 namespace quorin::test {
 

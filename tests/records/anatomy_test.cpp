@@ -10,7 +10,7 @@
 #include "common/teeth.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
-#include "platform/registry.h"
+#include "platform/files/registry.h"
 #include "records/anatomy.h"
 
 using namespace win;

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "common/test_settings.h"
-#include "platform/devicelib.h"
-#include "platform/registry.h"
+#include "platform/system/devicelib.h"
+#include "platform/files/registry.h"
 #include "records/equipment.h"
 #include "test_records_fields.h"
 

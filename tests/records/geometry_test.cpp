@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/geometry.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/lutgray.h"
 #include "records/sensor.h"
 

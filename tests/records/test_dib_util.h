@@ -10,7 +10,7 @@
 
 #include "common/leak_guard.h"
 #include "common/test_util.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/dib.h"
 
 namespace quorin::test {

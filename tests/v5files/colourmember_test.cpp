@@ -11,7 +11,7 @@ using namespace std::string_literals;
 #include "v5files/colourmember.h"
 #include "v5files/colourrecord.h"
 #include "oldtiff/rgb565.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/dib.h"
 
 namespace {

@@ -14,8 +14,8 @@
 
 #include "oldtiff/oldtiff.h"
 #include "oldtiff/tiffbuilder.h"
-#include "platform/globalmem.h"
-#include "platform/rawfile.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/rawfile.h"
 #include "quorin/v5files.h"
 #include "records/headerkinds.h"
 #include "v5fixtures.h"

@@ -12,7 +12,7 @@
 #include "pixel/image/greyops.h"
 #include "pixel/core/histogram.h"
 #include "pixel/filters/multiband.h"
-#include "platform/priority.h"
+#include "platform/system/priority.h"
 #include "records/registryreaders.h"
 #include "records/rounding.h"
 #include "viewer/registrystring.h"

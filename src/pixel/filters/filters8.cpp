@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 #include "records/dibbuffer.h"
 
 #if QUORIN_HAVE_AVX2_PATH

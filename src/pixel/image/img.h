@@ -9,7 +9,7 @@
 
 #include "pixel/core/matrix.h"
 #include "pixel/core/vector.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/geometry.h"
 #include "records/lutgray.h"
 #include "records/sensor.h"

@@ -8,7 +8,7 @@
 
 #include "common/test_util.h"
 #include "dicom/file/dicomfile_util.h"
-#include "platform/lasterror.h"
+#include "platform/core/lasterror.h"
 #include "records/anatomy.h"
 #include "records/patient.h"
 

@@ -8,7 +8,7 @@
 #include "pixel/image/greyimage.h"
 #include "pixel/image/greyops.h"
 #include "pixel/core/pixel_io.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/dib.h"
 
 using pixeltest::Check;

@@ -7,8 +7,8 @@
 
 #include "pixel/image/greyimage.h"
 #include "pixel/image/palette.h"
-#include "platform/globalmem.h"
-#include "platform/registry.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/registry.h"
 #include "records/dib.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "records/headers/header_test_util.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/headerkinds.h"
 #include "sdk/somutext.h"
 

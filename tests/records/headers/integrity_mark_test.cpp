@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "records/headers/header_test_util.h"
-#include "platform/bitmap.h"
+#include "platform/system/bitmap.h"
 #include "records/headerchecksum.h"
 #include "sdk/simage.h"
 

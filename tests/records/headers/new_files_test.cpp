@@ -7,7 +7,7 @@
 
 #include "common/test_util.h"
 #include "records/headers/header_test_util.h"
-#include "platform/path.h"
+#include "platform/core/path.h"
 #include "records/uid.h"
 
 namespace quorin::test {

@@ -9,7 +9,7 @@
 
 #include "common/test_util.h"
 #include "records/headers/header_test_util.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "records/headerchecksum.h"
 #include "sdk/simage.h"
 

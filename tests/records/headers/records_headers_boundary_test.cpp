@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "records/headers/header_test_util.h"
-#include "platform/bitmap.h"
+#include "platform/system/bitmap.h"
 #include "records/headerchecksum.h"
 
 namespace quorin::test {
