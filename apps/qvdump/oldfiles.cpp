@@ -11,7 +11,7 @@
 #include "oldtiff/oldtiff.h"
 #include "platform/system/bitmap.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 
 namespace qvdump {
 namespace {

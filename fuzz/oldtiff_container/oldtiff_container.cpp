@@ -13,7 +13,7 @@
 #include "oldtiff/oldtiff.h"
 #include "platform/core/globalmem.h"
 #include "platform/files/rawfile.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

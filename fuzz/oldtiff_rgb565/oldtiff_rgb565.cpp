@@ -6,7 +6,7 @@
 #include <string>
 
 #include "../common/scratch.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzzscratch::Folder folder;

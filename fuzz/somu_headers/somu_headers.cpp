@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "platform/system/bitmap.h"
-#include "records/headerchecksum.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerchecksum.h"
+#include "records/headers/headerkinds.h"
 #include "sdk/somuimage.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "oldtiff/oldtiff.h"
 #include "platform/core/globalmem.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 
 namespace {
 

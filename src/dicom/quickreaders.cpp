@@ -14,9 +14,9 @@
 #include "dicom/privateblocks.h"
 #include "dicom/sequence.h"
 #include "dicom/text.h"
-#include "records/anatomy.h"
-#include "records/dentalcodes.h"
-#include "records/patient.h"
+#include "records/info/anatomy.h"
+#include "records/core/dentalcodes.h"
+#include "records/info/patient.h"
 
 namespace quorin {
 namespace {

@@ -16,8 +16,8 @@
 #include "groupfiles/contextdata.h"
 #include "platform/files/file.h"
 #include "platform/core/path.h"
-#include "records/dib.h"
-#include "records/dibbuffer.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibbuffer.h"
 
 namespace {
 

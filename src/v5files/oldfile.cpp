@@ -12,8 +12,8 @@
 #include "oldtiff/rgb565.h"
 #include "platform/core/path.h"
 #include "platform/files/rawfile.h"
-#include "records/dib.h"
-#include "records/dibresample.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibresample.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include "v5files/oldname.h"
 #include "oldtiff/rgb565.h"
 #include "platform/core/path.h"
-#include "records/dib.h"
-#include "records/header.h"
-#include "records/headerchecksum.h"
-#include "records/imagetype.h"
+#include "records/dib/dib.h"
+#include "records/headers/header.h"
+#include "records/headers/headerchecksum.h"
+#include "records/core/imagetype.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ using namespace std::string_literals;
 #include "v5files/colourrecord.h"
 #include "oldtiff/rgb565.h"
 #include "platform/core/globalmem.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

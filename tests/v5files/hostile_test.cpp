@@ -11,7 +11,7 @@
 #include "v5files/basicpreview.h"
 #include "platform/core/globalmem.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 
 namespace {

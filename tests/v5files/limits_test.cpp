@@ -17,7 +17,7 @@
 #include "platform/core/globalmem.h"
 #include "platform/files/rawfile.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 
 extern char** environ;

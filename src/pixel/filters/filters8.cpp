@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "platform/system/cpu.h"
-#include "records/dibbuffer.h"
+#include "records/dib/dibbuffer.h"
 
 #if QUORIN_HAVE_AVX2_PATH
 #include <immintrin.h>

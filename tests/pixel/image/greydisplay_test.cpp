@@ -9,7 +9,7 @@
 #include "pixel/image/greyops.h"
 #include "pixel/core/pixel_io.h"
 #include "platform/core/globalmem.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 using pixeltest::Check;
 using pixeltest::WriteArray;

@@ -9,7 +9,7 @@
 #include "pixel/image/palette.h"
 #include "platform/core/globalmem.h"
 #include "platform/files/registry.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "records/headers/header_test_util.h"
 #include "platform/core/globalmem.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 #include "sdk/somutext.h"
 
 namespace quorin::test {

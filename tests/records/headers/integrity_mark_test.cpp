@@ -11,7 +11,7 @@
 
 #include "records/headers/header_test_util.h"
 #include "platform/system/bitmap.h"
-#include "records/headerchecksum.h"
+#include "records/headers/headerchecksum.h"
 #include "sdk/simage.h"
 
 namespace quorin::test {

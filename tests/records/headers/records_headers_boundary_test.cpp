@@ -5,7 +5,7 @@
 
 #include "records/headers/header_test_util.h"
 #include "platform/system/bitmap.h"
-#include "records/headerchecksum.h"
+#include "records/headers/headerchecksum.h"
 
 namespace quorin::test {
 namespace {
