@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "dicom/dataset.h"
-#include "dicom/datasetdump.h"
-#include "dicom/dicomfile.h"
-#include "dicom/element.h"
+#include "dicom/dataset/dataset.h"
+#include "dicom/file/datasetdump.h"
+#include "dicom/file/dicomfile.h"
+#include "dicom/dataset/element.h"
 #include "groupfiles.h"
 #include "oldfiles.h"
 #include "platform/core/lasterror.h"

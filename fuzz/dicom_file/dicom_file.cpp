@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "dicom/dataset.h"
-#include "dicom/datasetdump.h"
+#include "dicom/dataset/dataset.h"
+#include "dicom/file/datasetdump.h"
 #include "platform/files/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

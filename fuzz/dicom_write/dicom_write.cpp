@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dicom/dataset.h"
+#include "dicom/dataset/dataset.h"
 #include "platform/files/file.h"
 #include "platform/core/notify.h"
 
