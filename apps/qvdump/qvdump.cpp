@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "dicom/dataset/dataset.h"
+#include "dicom/dataset/element.h"
 #include "dicom/file/datasetdump.h"
 #include "dicom/file/dicomfile.h"
-#include "dicom/dataset/element.h"
 #include "groupfiles.h"
 #include "oldfiles.h"
 #include "platform/core/lasterror.h"

@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "dicom/dataset/dataset.h"
-#include "platform/files/file.h"
 #include "platform/core/notify.h"
+#include "platform/files/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "groupfiles/contextdata.h"
-#include "platform/files/file.h"
 #include "platform/core/path.h"
+#include "platform/files/file.h"
 #include "records/dib/dib.h"
 #include "records/dib/dibbuffer.h"
 

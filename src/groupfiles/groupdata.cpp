@@ -15,8 +15,8 @@
 #include "groupfiles/fmsdata.h"
 #include "groupfiles/xmldocument.h"
 #include "platform/core/globalmem.h"
-#include "platform/files/ini.h"
 #include "platform/core/lasterror.h"
+#include "platform/files/ini.h"
 
 namespace quorin {
 

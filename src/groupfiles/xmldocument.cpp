@@ -15,10 +15,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/files/file.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
 #include "platform/core/textcodec.h"
+#include "platform/files/file.h"
 
 namespace {
 

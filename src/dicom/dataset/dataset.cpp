@@ -6,12 +6,12 @@
 #include <new>
 
 #include "dicom/dataset/binary.h"
-#include "dicom/dictionary/dictionary.h"
 #include "dicom/dataset/multiple.h"
 #include "dicom/dataset/personname.h"
 #include "dicom/dataset/privateblocks.h"
 #include "dicom/dataset/sequence.h"
 #include "dicom/dataset/text.h"
+#include "dicom/dictionary/dictionary.h"
 #include "dicom/dictionary/vr.h"
 #include "platform/core/notify.h"
 

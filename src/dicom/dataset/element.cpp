@@ -6,8 +6,8 @@
 #include <new>
 #include <optional>
 
-#include "dicom/dictionary/dictionary.h"
 #include "dicom/dataset/privateblocks.h"
+#include "dicom/dictionary/dictionary.h"
 #include "dicom/dictionary/vr.h"
 
 using quorin::kBigEndian;

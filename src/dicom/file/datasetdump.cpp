@@ -8,10 +8,10 @@
 
 #include "dicom/dataset/binary.h"
 #include "dicom/dataset/dataset.h"
-#include "dicom/file/dicomfile.h"
-#include "dicom/dictionary/dictionary.h"
 #include "dicom/dataset/sequence.h"
+#include "dicom/dictionary/dictionary.h"
 #include "dicom/dictionary/vr.h"
+#include "dicom/file/dicomfile.h"
 
 namespace quorin {
 

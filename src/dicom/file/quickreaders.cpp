@@ -7,15 +7,15 @@
 #include <cstring>
 #include <string_view>
 
-#include "dicom/file/dicomfile.h"
 #include "dicom/dataset/multiple.h"
 #include "dicom/dataset/number.h"
 #include "dicom/dataset/personname.h"
 #include "dicom/dataset/privateblocks.h"
 #include "dicom/dataset/sequence.h"
 #include "dicom/dataset/text.h"
-#include "records/info/anatomy.h"
+#include "dicom/file/dicomfile.h"
 #include "records/core/dentalcodes.h"
+#include "records/info/anatomy.h"
 #include "records/info/patient.h"
 
 namespace quorin {

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "platform/files/file.h"
 #include "platform/core/lasterror.h"
+#include "platform/files/file.h"
 
 namespace quorin {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "pixel/core/histogram.h"
+#include "records/core/rounding.h"
 #include "records/dib/dib.h"
 #include "records/dib/dibbuffer.h"
-#include "records/core/rounding.h"
 
 namespace quorin {
 

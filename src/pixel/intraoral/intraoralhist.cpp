@@ -5,8 +5,8 @@
 #include <limits>
 #include <new>
 
-#include "records/info/geometry.h"
 #include "records/core/rounding.h"
+#include "records/info/geometry.h"
 
 namespace quorin {
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/files/file.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
 #include "platform/core/textcodec.h"
+#include "platform/files/file.h"
 
 namespace win {
 namespace {

@@ -8,9 +8,9 @@
 #include <new>
 #include <unordered_set>
 
-#include "platform/files/file.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
+#include "platform/files/file.h"
 
 namespace win {
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "platform/core/path.h"
-#include "platform/files/registry.h"
 #include "platform/core/textcodec.h"
+#include "platform/files/registry.h"
 
 namespace quorin::reg {
 namespace {

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "platform/core/confighome.h"
-#include "platform/files/file.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/notify.h"
 #include "platform/core/path.h"
+#include "platform/files/file.h"
 #include "platform/files/regfile.h"
 
 namespace win {

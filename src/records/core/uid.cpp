@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <mutex>
 
-#include "platform/system/clock.h"
 #include "platform/core/path.h"
 #include "platform/files/registry.h"
+#include "platform/system/clock.h"
 
 namespace {
 

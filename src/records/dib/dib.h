@@ -6,9 +6,9 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/core/globalmem.h"
 #include "platform/system/bitmap.h"
 #include "platform/system/gdibitmap.h"
-#include "platform/core/globalmem.h"
 #include "sdk/simage.h"
 
 namespace quorin {

@@ -1,7 +1,7 @@
 // Two small routines of the viewer: fitting a box to an image's aspect ratio and finding the
 // dot of a file extension.
-#include "records/dib/dib.h"
 #include "records/core/rounding.h"
+#include "records/dib/dib.h"
 
 void FitSizeToAspect(std::int32_t sourceWidth, std::int32_t sourceHeight, std::int32_t* width,
                      std::int32_t* height) {

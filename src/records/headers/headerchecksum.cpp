@@ -4,8 +4,8 @@
 #include <cstring>
 #include <optional>
 
-#include "platform/system/bitmap.h"
 #include "platform/core/globalmem.h"
+#include "platform/system/bitmap.h"
 #include "records/headers/header.h"
 
 namespace {

@@ -14,10 +14,10 @@
 #include <cstdint>
 #include <string>
 
+#include "records/core/imagetype.h"
+#include "records/headers/header.h"
 #include "records/info/equipment.h"
 #include "records/info/geometry.h"
-#include "records/headers/header.h"
-#include "records/core/imagetype.h"
 #include "records/info/lutgray.h"
 #include "records/info/sensor.h"
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "platform/core/globalmem.h"
-#include "records/dib/dibbuffer.h"
 #include "records/core/rounding.h"
+#include "records/dib/dibbuffer.h"
 
 namespace {
 

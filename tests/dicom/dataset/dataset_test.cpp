@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "dicom/dataset/binary.h"
-#include "dicom/dictionary/dictionary.h"
 #include "dicom/dataset/multiple.h"
 #include "dicom/dataset/personname.h"
 #include "dicom/dataset/sequence.h"
 #include "dicom/dataset/text.h"
+#include "dicom/dictionary/dictionary.h"
 #include "roundtrip.h"
 
 using namespace quorin::test;

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "common/test_util.h"
-#include "platform/files/file.h"
 #include "platform/core/globalmem.h"
 #include "platform/core/lasterror.h"
+#include "platform/files/file.h"
 #include "platform/files/rawfile.h"
 
 using namespace win;

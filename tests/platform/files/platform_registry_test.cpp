@@ -1,8 +1,6 @@
 // The registry over ".reg"-file hives: the export format in its encodings, case-blind lookups,
 // value types and sizes as Windows answers them, atomic saves that reload to the same values,
 // malformed lines with one notice, lazy loading and threads.
-#include "platform/files/registry.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/core/notify.h"
+#include "platform/files/registry.h"
 
 using namespace win;
 using quorin::test::TempDir;

@@ -14,9 +14,9 @@
 #include <functional>
 
 #include "common/test_util.h"
+#include "platform/core/lasterror.h"
 #include "platform/files/file.h"
 #include "platform/files/ini.h"
-#include "platform/core/lasterror.h"
 #include "platform/files/rawfile.h"
 
 using namespace win;

@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/core/lasterror.h"
+#include "platform/core/notify.h"
 #include "platform/system/bitmap.h"
 #include "platform/system/clock.h"
 #include "platform/system/devicelib.h"
-#include "platform/core/lasterror.h"
-#include "platform/core/notify.h"
 #include "platform/system/priority.h"
 
 using namespace win;
