@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "dicom/dataset.h"
-#include "dicom/dicomfile.h"
+#include "dicom/dataset/dataset.h"
+#include "dicom/file/dicomfile.h"
 #include "ratio_reporter.h"
 
 namespace {

@@ -2,8 +2,6 @@
 // Packed-DIB transforms and the 16-bit histogram beside OpenCV (single-threaded) on a
 // 3000 x 1500 picture: quarter turn, half turn, mirror, nearest-neighbour thumbnail, histogram.
 // Each pair prints our time over OpenCV's at the end.
-#include "records/dib.h"
-
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -17,7 +15,8 @@
 
 #include "pixel/core/histogram.h"
 #include "ratio_reporter.h"
-#include "records/dibresample.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibresample.h"
 
 namespace {
 

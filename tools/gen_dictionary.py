@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Generates src/dicom/dictionary_table.inc, the tag dictionary of the toolkit.
+"""Generates src/dicom/dictionary/dictionary_table.inc, the tag dictionary of the toolkit.
 
 Source: the data dictionary text file that DCMTK installs (Debian package libdcmtk17,
 /usr/share/libdcmtk17/dicom.dic), itself generated from the registry of data elements of the
@@ -35,7 +35,7 @@ What the generator decides:
   are expanded for every creator slot, because an implicit VR file carries no creator context
   at the point where the VR is needed.
 
-Run: /usr/bin/python3 tools/gen_dictionary.py [dicom.dic] > src/dicom/dictionary_table.inc
+Run: /usr/bin/python3 tools/gen_dictionary.py [dicom.dic] > src/dicom/dictionary/dictionary_table.inc
 """
 
 import re

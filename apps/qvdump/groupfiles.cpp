@@ -9,9 +9,9 @@
 
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
-#include "platform/lasterror.h"
-#include "platform/path.h"
-#include "platform/textcodec.h"
+#include "platform/core/lasterror.h"
+#include "platform/core/path.h"
+#include "platform/core/textcodec.h"
 
 namespace qvdump {
 namespace {

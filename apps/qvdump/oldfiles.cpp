@@ -9,9 +9,9 @@
 
 #include "v5files/basicpreview.h"
 #include "oldtiff/oldtiff.h"
-#include "platform/bitmap.h"
+#include "platform/system/bitmap.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 
 namespace qvdump {
 namespace {

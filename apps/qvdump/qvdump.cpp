@@ -13,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "dicom/dataset.h"
-#include "dicom/datasetdump.h"
-#include "dicom/dicomfile.h"
-#include "dicom/element.h"
+#include "dicom/dataset/dataset.h"
+#include "dicom/dataset/element.h"
+#include "dicom/file/datasetdump.h"
+#include "dicom/file/dicomfile.h"
 #include "groupfiles.h"
 #include "oldfiles.h"
-#include "platform/lasterror.h"
+#include "platform/core/lasterror.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/notify.h"
+#include "platform/core/notify.h"
 
 namespace fuzzscratch {
 

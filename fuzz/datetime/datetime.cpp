@@ -4,15 +4,15 @@
 // Input: first byte = date order code (low 3 bits, so unknown codes occur too); then the date
 // text, a newline, the time text, a newline, a strftime pattern; the whole tail also serves as a
 // UID number text and as a file name.
-#include "records/datetime.h"
+#include "records/core/datetime.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "records/imagetype.h"
-#include "records/uid.h"
+#include "records/core/imagetype.h"
+#include "records/core/uid.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

@@ -1,14 +1,14 @@
 // Any bytes as a packed DIB block: every query, transform and conversion must answer without
 // reading outside the block, and leave no lock or block behind.
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "records/dibbuffer.h"
-#include "records/dibresample.h"
+#include "records/dib/dibbuffer.h"
+#include "records/dib/dibresample.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const win::SIZE_T live = win::globalmem_testing::LiveBlocks();

@@ -6,11 +6,11 @@
 #include <memory>
 #include <vector>
 
-#include "dicom/binary.h"
-#include "dicom/dataset.h"
-#include "dicom/multiple.h"
-#include "dicom/personname.h"
-#include "dicom/sequence.h"
+#include "dicom/dataset/binary.h"
+#include "dicom/dataset/dataset.h"
+#include "dicom/dataset/multiple.h"
+#include "dicom/dataset/personname.h"
+#include "dicom/dataset/sequence.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "dicom/dataset.h"
-#include "dicom/datasetdump.h"
-#include "platform/file.h"
+#include "dicom/dataset/dataset.h"
+#include "dicom/file/datasetdump.h"
+#include "platform/files/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

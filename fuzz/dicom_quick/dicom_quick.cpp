@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "dicom/dicomfile.h"
+#include "dicom/file/dicomfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;

@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "dicom/dataset.h"
-#include "platform/file.h"
-#include "platform/notify.h"
+#include "dicom/dataset/dataset.h"
+#include "platform/core/notify.h"
+#include "platform/files/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = [] {

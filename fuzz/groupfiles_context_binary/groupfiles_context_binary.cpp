@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "groupfiles/contextdata.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const win::SIZE_T live = win::globalmem_testing::LiveBlocks();

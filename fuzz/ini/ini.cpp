@@ -1,6 +1,6 @@
 // Fuzzes INI reading through the profile API: any file content gives answers that stay inside
 // the buffer, end in NUL, and report their length truthfully.
-#include "platform/ini.h"
+#include "platform/files/ini.h"
 
 #include <unistd.h>
 

@@ -11,9 +11,9 @@
 #include "../common/scratch.h"
 #include "v5files/colourmember.h"
 #include "oldtiff/oldtiff.h"
-#include "platform/globalmem.h"
-#include "platform/rawfile.h"
-#include "records/dib.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/rawfile.h"
+#include "records/dib/dib.h"
 
 namespace {
 

@@ -1,12 +1,11 @@
 // The 5-6-5 colour member reader over arbitrary files: header, then pixels into a DIB.
-#include "oldtiff/rgb565.h"
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "../common/scratch.h"
-#include "records/dib.h"
+#include "oldtiff/rgb565.h"
+#include "records/dib/dib.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzzscratch::Folder folder;

@@ -10,9 +10,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/bitmap.h"
-#include "records/headerchecksum.h"
-#include "records/headerkinds.h"
+#include "platform/system/bitmap.h"
+#include "records/headers/headerchecksum.h"
+#include "records/headers/headerkinds.h"
 #include "sdk/somuimage.h"
 
 namespace {

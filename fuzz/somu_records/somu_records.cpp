@@ -8,12 +8,12 @@
 #include <memory>
 #include <vector>
 
-#include "records/equipment.h"
-#include "records/geometry.h"
-#include "records/lutgray.h"
-#include "records/patient.h"
-#include "records/sensor.h"
-#include "records/series.h"
+#include "records/info/equipment.h"
+#include "records/info/geometry.h"
+#include "records/info/lutgray.h"
+#include "records/info/patient.h"
+#include "records/info/sensor.h"
+#include "records/info/series.h"
 #include "sdk/somuimage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -8,9 +8,9 @@
 #include "../v5files_info/v5files_input.h"
 #include "oldtiff/lzw.h"
 #include "oldtiff/oldtiff.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 #include "v5files_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -7,7 +7,7 @@
 
 #include "v5files/colourrecord.h"
 #include "v5files/oldheader.h"
-#include "records/anatomy.h"
+#include "records/info/anatomy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 5) return 0;

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "groupfiles/contextdata.h"
-#include "platform/file.h"
-#include "platform/path.h"
-#include "records/dib.h"
-#include "records/dibbuffer.h"
+#include "platform/core/path.h"
+#include "platform/files/file.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibbuffer.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "groupfiles/groupdata.h"
-#include "records/uid.h"
+#include "records/core/uid.h"
 
 class CCqvImageData : public CCoreImageData {
   public:

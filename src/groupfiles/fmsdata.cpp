@@ -6,7 +6,7 @@
 #include <string>
 
 #include "groupfiles/xmldocument.h"
-#include "records/textops.h"
+#include "records/core/textops.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "groupfiles/groupdata.h"
-#include "records/uid.h"
+#include "records/core/uid.h"
 
 class CFmsTemplateData : public CCoreGroupData {
   public:

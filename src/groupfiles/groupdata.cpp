@@ -14,9 +14,9 @@
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
 #include "groupfiles/xmldocument.h"
-#include "platform/globalmem.h"
-#include "platform/ini.h"
-#include "platform/lasterror.h"
+#include "platform/core/globalmem.h"
+#include "platform/core/lasterror.h"
+#include "platform/files/ini.h"
 
 namespace quorin {
 

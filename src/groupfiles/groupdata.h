@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "records/datetime.h"
-#include "records/geometry.h"
-#include "records/lutgray.h"
+#include "records/core/datetime.h"
+#include "records/info/geometry.h"
+#include "records/info/lutgray.h"
 #include "sdk/simage.h"
 
 class CXmlDocument;

@@ -15,10 +15,10 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "platform/file.h"
-#include "platform/lasterror.h"
-#include "platform/path.h"
-#include "platform/textcodec.h"
+#include "platform/core/lasterror.h"
+#include "platform/core/path.h"
+#include "platform/core/textcodec.h"
+#include "platform/files/file.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "oldtiff/jpegstate.h"
-#include "platform/file.h"
+#include "platform/files/file.h"
 
 namespace quorin::jpeg {
 

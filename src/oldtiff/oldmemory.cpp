@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "platform/notify.h"
+#include "platform/core/notify.h"
 
 namespace quorin {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace quorin {
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/rawfile.h"
+#include "platform/files/rawfile.h"
 
 // Status codes of the container (0 success).
 constexpr int kOldTiffCannotOpen = -1;   // cannot open, or no directory matches

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/globalmem.h"
-#include "platform/rawfile.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/rawfile.h"
 
 constexpr int kRgb565HeaderBytes = 276;
 constexpr int kRgb565DescriptionBytes = 56;

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "sdk/somuimage.h"
 
 namespace quorin {

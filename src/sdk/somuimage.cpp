@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 void InitSOMUImage(SOMUImage* record) {
     if (record != nullptr) std::memset(record, 0, sizeof(SOMUImage));

@@ -10,7 +10,7 @@
 #include "v5files/oldfile.h"
 #include "oldtiff/oldtiff.h"
 #include "oldtiff/rgb565.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

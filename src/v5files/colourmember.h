@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 struct CColourMember {
     std::uint8_t record[290] = {};  // layout 0x5403

@@ -10,10 +10,10 @@
 #include "v5files/oldmark.h"
 #include "v5files/oldname.h"
 #include "oldtiff/rgb565.h"
-#include "platform/path.h"
-#include "platform/rawfile.h"
-#include "records/dib.h"
-#include "records/dibresample.h"
+#include "platform/core/path.h"
+#include "platform/files/rawfile.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibresample.h"
 
 namespace {
 

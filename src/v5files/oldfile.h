@@ -10,7 +10,7 @@
 
 #include "v5files/oldheader.h"
 #include "oldtiff/oldtiff.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 // Status codes of the readers.
 constexpr int kOldCannotOpen = -111;

@@ -8,8 +8,8 @@
 #include "v5files/oldfile.h"
 #include "v5files/oldheader.h"
 #include "v5files/oldname.h"
-#include "records/dentalcodes.h"
-#include "records/headerkinds.h"
+#include "records/core/dentalcodes.h"
+#include "records/headers/headerkinds.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "records/anatomy.h"
+#include "records/info/anatomy.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

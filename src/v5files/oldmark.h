@@ -2,8 +2,8 @@
 // "IDB_NOCOPYRIGHT_HR" for images of 1,024 pixels or more in either direction) drawn into all
 // four corners of an image whose pixels do not match the byte sum its header record keeps.
 #pragma once
-#include "platform/bitmap.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
+#include "platform/system/bitmap.h"
 
 // The module instance that holds the marks (passed to StampMismatchMark).
 const void* OldMarkModule();

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "oldtiff/oldtiff.h"
-#include "platform/path.h"
+#include "platform/core/path.h"
 
 namespace {
 

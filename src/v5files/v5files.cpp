@@ -14,11 +14,11 @@
 #include "v5files/oldmark.h"
 #include "v5files/oldname.h"
 #include "oldtiff/rgb565.h"
-#include "platform/path.h"
-#include "records/dib.h"
-#include "records/header.h"
-#include "records/headerchecksum.h"
-#include "records/imagetype.h"
+#include "platform/core/path.h"
+#include "records/dib/dib.h"
+#include "records/headers/header.h"
+#include "records/headers/headerchecksum.h"
+#include "records/core/imagetype.h"
 
 namespace {
 

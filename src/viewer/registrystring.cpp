@@ -1,6 +1,6 @@
 #include "viewer/registrystring.h"
 
-#include "platform/settingslayers.h"
+#include "platform/files/settingslayers.h"
 
 bool GetRegistryString(const char* key, const char* valueName, char* buffer, std::size_t bufferSize,
                        const char* defaultText) {

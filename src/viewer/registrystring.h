@@ -1,5 +1,5 @@
 // The viewer's reader of text settings (REG_SZ) over the three settings layers: current user,
-// default user, machine-wide (see platform/settingslayers.h).
+// default user, machine-wide (see platform/files/settingslayers.h).
 #pragma once
 #include <cstddef>
 

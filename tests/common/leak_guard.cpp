@@ -2,7 +2,7 @@
 // its first test (none).
 #include <gtest/gtest.h>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace {
 

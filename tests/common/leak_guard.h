@@ -3,7 +3,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace quorin::test {
 

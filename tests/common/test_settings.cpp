@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "platform/registry.h"
+#include "platform/files/registry.h"
 
 namespace quorin::test {
 

@@ -14,7 +14,7 @@
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
 #include "groupfiles/xmldocument.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace {
 

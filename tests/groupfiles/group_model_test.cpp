@@ -6,7 +6,7 @@
 
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "oldtiff/fixtures.h"
-#include "platform/globalmem.h"
-#include "platform/notify.h"
+#include "platform/core/globalmem.h"
+#include "platform/core/notify.h"
 #include "oldtiff/tiffbuilder.h"
 
 namespace {

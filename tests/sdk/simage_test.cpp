@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/leak_guard.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "sdk/somuimage.h"
 #include "sdk/somutext.h"
 

@@ -4,7 +4,7 @@
 #include "oldtiff/fixtures.h"
 #include "v5files/colourmember.h"
 #include "oldtiff/rgb565.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

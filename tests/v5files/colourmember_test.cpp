@@ -11,8 +11,8 @@ using namespace std::string_literals;
 #include "v5files/colourmember.h"
 #include "v5files/colourrecord.h"
 #include "oldtiff/rgb565.h"
-#include "platform/globalmem.h"
-#include "records/dib.h"
+#include "platform/core/globalmem.h"
+#include "records/dib/dib.h"
 
 namespace {
 

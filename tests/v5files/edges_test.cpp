@@ -9,7 +9,7 @@
 #include "records/headers/header_test_util.h"
 #include "oldtiff/tiffbuilder.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 
 namespace {

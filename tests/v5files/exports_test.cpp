@@ -10,9 +10,9 @@
 
 #include "common/leak_guard.h"
 #include "v5files/basicpreview.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 
 namespace {

@@ -14,10 +14,10 @@
 
 #include "oldtiff/oldtiff.h"
 #include "oldtiff/tiffbuilder.h"
-#include "platform/globalmem.h"
-#include "platform/rawfile.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/rawfile.h"
 #include "quorin/v5files.h"
-#include "records/headerkinds.h"
+#include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 
 extern char** environ;

@@ -10,7 +10,7 @@
 #include <limits>
 #include <sstream>
 
-#include "records/anatomy.h"
+#include "records/info/anatomy.h"
 #include "v5fixtures.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "v5files/oldheader.h"
 #include "v5files/oldmark.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 namespace {
 

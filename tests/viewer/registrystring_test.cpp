@@ -7,7 +7,7 @@
 
 #include "common/test_settings.h"
 #include "common/test_util.h"
-#include "platform/registry.h"
+#include "platform/files/registry.h"
 #include "viewer/registrystring.h"
 
 using namespace win;

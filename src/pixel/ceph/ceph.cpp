@@ -9,8 +9,8 @@
 #include "pixel/filters/filters16.h"
 #include "pixel/image/greyops.h"
 #include "pixel/core/histogram.h"
-#include "records/registryreaders.h"
-#include "records/rounding.h"
+#include "records/core/registryreaders.h"
+#include "records/core/rounding.h"
 
 CInfosLUTGray* CImgCeph::CreateLUTInfo() {
     return new (std::nothrow) CInfosLUTGray(std::uint8_t{239}, std::uint16_t{256});

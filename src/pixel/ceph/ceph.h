@@ -12,7 +12,7 @@
 #include "pixel/image/img.h"
 #include "pixel/core/lut.h"
 #include "pixel/core/matrix.h"
-#include "platform/gdibitmap.h"
+#include "platform/system/gdibitmap.h"
 #include "sdk/simage.h"
 
 // The cephalometric interface: the grey interface whose LUT information starts as (239, 256).

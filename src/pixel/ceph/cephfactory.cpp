@@ -4,7 +4,7 @@
 
 #include "pixel/ceph/ceph.h"
 #include "pixel/ceph/cephlens.h"
-#include "platform/notify.h"
+#include "platform/core/notify.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "pixel/image/greyops.h"
 #include "pixel/core/histogram.h"
 #include "pixel/filters/multiband.h"
-#include "platform/priority.h"
-#include "records/registryreaders.h"
-#include "records/rounding.h"
+#include "platform/system/priority.h"
+#include "records/core/registryreaders.h"
+#include "records/core/rounding.h"
 #include "viewer/registrystring.h"
 
 namespace quorin {

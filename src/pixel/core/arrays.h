@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "records/dibbuffer.h"
+#include "records/dib/dibbuffer.h"
 
 // A block of n elements from the heap; released only when owned.
 template <class T>

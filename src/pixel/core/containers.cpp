@@ -2,7 +2,7 @@
 // one instantiation of each element type.
 #include "pixel/core/matrix.h"
 #include "pixel/core/vector.h"
-#include "records/dibbuffer.h"
+#include "records/dib/dibbuffer.h"
 
 template <class T, class I>
 void CTVector<T, I>::Release(bool keep) {

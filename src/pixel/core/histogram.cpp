@@ -6,7 +6,7 @@
 #include <new>
 #include <type_traits>
 
-#include "records/rounding.h"
+#include "records/core/rounding.h"
 
 namespace {
 

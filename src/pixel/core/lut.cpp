@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 
 #if QUORIN_HAVE_AVX2_PATH
 #include <immintrin.h>

@@ -5,8 +5,8 @@
 #include <limits>
 #include <new>
 
-#include "platform/ini.h"
-#include "platform/path.h"
+#include "platform/core/path.h"
+#include "platform/files/ini.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "pixel/filters/filterutil.h"
 #include "pixel/filters/smooth16.h"
-#include "records/rounding.h"
+#include "records/core/rounding.h"
 
 using quorin::ImageElements;
 using quorin::WorkBuffer;

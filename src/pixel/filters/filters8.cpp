@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/cpu.h"
-#include "records/dibbuffer.h"
+#include "platform/system/cpu.h"
+#include "records/dib/dibbuffer.h"
 
 #if QUORIN_HAVE_AVX2_PATH
 #include <immintrin.h>

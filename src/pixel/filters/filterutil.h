@@ -7,7 +7,7 @@
 #include <new>
 #include <vector>
 
-#include "records/dibbuffer.h"
+#include "records/dib/dibbuffer.h"
 
 namespace quorin {
 

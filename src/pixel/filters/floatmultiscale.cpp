@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pixel/filters/filterutil.h"
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 
 #if defined(__x86_64__)
 #include <xmmintrin.h>

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pixel/filters/filterutil.h"
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 
 #if QUORIN_HAVE_AVX2_PATH
 #include <immintrin.h>

@@ -1,6 +1,6 @@
 #include "pixel/filters/smooth16.h"
 
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 
 namespace quorin {
 namespace {

@@ -6,8 +6,8 @@
 
 #include "pixel/image/greyops.h"
 #include "pixel/core/matrix.h"
-#include "records/dib.h"
-#include "records/dibbuffer.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibbuffer.h"
 
 CImgLEADColor::~CImgLEADColor() {
     if (m_picture != nullptr) FreeDIB(m_picture);

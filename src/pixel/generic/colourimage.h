@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "pixel/image/img.h"
-#include "records/geometry.h"
+#include "records/info/geometry.h"
 
 class CImgLEADColor : public CImg {
   public:

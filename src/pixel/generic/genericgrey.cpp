@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "pixel/filters/filters8.h"
-#include "records/dibbuffer.h"
+#include "records/dib/dibbuffer.h"
 
 namespace quorin {
 

@@ -8,8 +8,8 @@
 #include "pixel/image/greymorph.h"
 #include "pixel/image/greyops.h"
 #include "pixel/core/histogram.h"
-#include "records/dib.h"
-#include "records/dibbuffer.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibbuffer.h"
 
 namespace quorin {
 

@@ -12,7 +12,7 @@
 #include "pixel/image/img.h"
 #include "pixel/core/lut.h"
 #include "pixel/core/matrix.h"
-#include "platform/gdibitmap.h"
+#include "platform/system/gdibitmap.h"
 #include "sdk/simage.h"
 
 namespace quorin {

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "pixel/core/histogram.h"
-#include "records/dib.h"
-#include "records/dibbuffer.h"
-#include "records/rounding.h"
+#include "records/core/rounding.h"
+#include "records/dib/dib.h"
+#include "records/dib/dibbuffer.h"
 
 namespace quorin {
 

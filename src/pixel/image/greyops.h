@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "pixel/core/matrix.h"
-#include "platform/gdibitmap.h"
+#include "platform/system/gdibitmap.h"
 
 namespace quorin {
 

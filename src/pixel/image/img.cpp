@@ -3,7 +3,7 @@
 #include <new>
 
 #include "pixel/image/palette.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 
 CImg::CImg(const CImg& other) : m_display(other.m_display), m_extra(other.m_extra) {
     if (other.m_corners) m_corners.reset(new (std::nothrow) CInfosCorners(*other.m_corners));

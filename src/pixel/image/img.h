@@ -9,10 +9,10 @@
 
 #include "pixel/core/matrix.h"
 #include "pixel/core/vector.h"
-#include "platform/globalmem.h"
-#include "records/geometry.h"
-#include "records/lutgray.h"
-#include "records/sensor.h"
+#include "platform/core/globalmem.h"
+#include "records/info/geometry.h"
+#include "records/info/lutgray.h"
+#include "records/info/sensor.h"
 #include "sdk/simage.h"
 
 // A structuring element of the grey-scale morphology: rows x columns values added to (dilation)

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "records/registryreaders.h"
+#include "records/core/registryreaders.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "platform/bitmap.h"
+#include "platform/system/bitmap.h"
 
 class CImgNBPalette {
   public:

@@ -11,9 +11,9 @@
 #include "pixel/image/greyops.h"
 #include "pixel/intraoral/intraorallut.h"
 #include "pixel/filters/pyramid.h"
-#include "records/dibbuffer.h"
-#include "records/geometry.h"
-#include "records/registryreaders.h"
+#include "records/dib/dibbuffer.h"
+#include "records/info/geometry.h"
+#include "records/core/registryreaders.h"
 
 namespace {
 

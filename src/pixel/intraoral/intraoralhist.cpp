@@ -5,8 +5,8 @@
 #include <limits>
 #include <new>
 
-#include "records/geometry.h"
-#include "records/rounding.h"
+#include "records/core/rounding.h"
+#include "records/info/geometry.h"
 
 namespace quorin {
 

@@ -9,7 +9,7 @@
 
 #include "pixel/core/histogram.h"
 #include "pixel/core/matrix.h"
-#include "platform/gdibitmap.h"
+#include "platform/system/gdibitmap.h"
 
 class CInfosCorners;
 

@@ -9,7 +9,7 @@
 
 #include "pixel/intraoral/intraoralsensors.h"
 #include "pixel/core/lut.h"
-#include "records/rounding.h"
+#include "records/core/rounding.h"
 
 namespace quorin {
 

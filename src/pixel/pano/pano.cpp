@@ -10,7 +10,7 @@
 #include "pixel/filters/filters8.h"
 #include "pixel/image/greyops.h"
 #include "pixel/core/histogram.h"
-#include "records/rounding.h"
+#include "records/core/rounding.h"
 
 namespace {
 

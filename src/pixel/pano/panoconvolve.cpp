@@ -7,7 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 
 #if QUORIN_HAVE_AVX2_PATH
 #include <immintrin.h>

@@ -7,7 +7,7 @@
 #include "pixel/core/histogram.h"
 #include "pixel/filters/multiband.h"
 #include "pixel/core/statistics.h"
-#include "records/registryreaders.h"
+#include "records/core/registryreaders.h"
 
 const SPanoPlusVariant CusPanoPlus::kVariant = {
     "QUORIN\\PANO\\Gauss1", "QUORIN\\PANO\\Gauss2", "QUORIN\\PANO\\LUT", 3, 80, 19};

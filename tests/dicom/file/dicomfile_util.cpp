@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/test_util.h"
-#include "dicom/vr.h"
+#include "dicom/dictionary/vr.h"
 
 namespace quorin::test {
 

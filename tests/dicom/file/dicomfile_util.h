@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "dicom/dataset.h"
-#include "dicom/dicomfile.h"
+#include "dicom/dataset/dataset.h"
+#include "dicom/file/dicomfile.h"
 
 namespace quorin::test {
 

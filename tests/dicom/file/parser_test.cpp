@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "common/test_util.h"
-#include "dicom/binary.h"
-#include "dicom/datasetdump.h"
-#include "dicom/sequence.h"
-#include "dicom/text.h"
+#include "dicom/dataset/binary.h"
+#include "dicom/file/datasetdump.h"
+#include "dicom/dataset/sequence.h"
+#include "dicom/dataset/text.h"
 #include "dicom/file/dicomfile_util.h"
 
 namespace quorin::test {

@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "common/test_util.h"
-#include "dicom/datasetdump.h"
+#include "dicom/file/datasetdump.h"
 #include "dicom/file/dicomfile_util.h"
 
 namespace quorin::test {

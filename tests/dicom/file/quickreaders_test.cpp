@@ -8,9 +8,9 @@
 
 #include "common/test_util.h"
 #include "dicom/file/dicomfile_util.h"
-#include "platform/lasterror.h"
-#include "records/anatomy.h"
-#include "records/patient.h"
+#include "platform/core/lasterror.h"
+#include "records/info/anatomy.h"
+#include "records/info/patient.h"
 
 namespace quorin::test {
 namespace {

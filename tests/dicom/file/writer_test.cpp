@@ -1,15 +1,15 @@
 // Files our writer produces: clean for dcmdump, dciodvfy and pydicom's strict reading; every
 // transfer syntax dcmconv makes round-trips element for element; the written data set is left as
 // it was; failures are reported and never cost the file being replaced.
-#include "dicom/writer.h"
+#include "dicom/file/writer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "common/test_util.h"
-#include "dicom/binary.h"
-#include "dicom/datasetdump.h"
+#include "dicom/dataset/binary.h"
+#include "dicom/file/datasetdump.h"
 #include "dicom/file/dicomfile_util.h"
 
 namespace quorin::test {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "common/reference_folder.h"
-#include "platform/registry.h"
+#include "platform/files/registry.h"
 #include "sdk/simage.h"
 
 namespace cephtest {

@@ -13,8 +13,8 @@
 #include "common/test_settings.h"
 #include "pixel/ceph/ceph.h"
 #include "pixel/ceph/cephlens.h"
-#include "platform/globalmem.h"
-#include "platform/notify.h"
+#include "platform/core/globalmem.h"
+#include "platform/core/notify.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "pixel/ceph/ceph_test.h"
 #include "common/test_settings.h"
 #include "pixel/ceph/cephlens.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "common/leak_guard.h"
 #include "pixel/core/arrays.h"
 #include "pixel/core/lut.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "common/test_util.h"
 #include "pixel/core/histogram.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 using namespace quorin::test;
 

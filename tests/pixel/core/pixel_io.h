@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "records/dibbuffer.h"
+#include "records/dib/dibbuffer.h"
 #include "sdk/simage.h"
 
 namespace pixeltest {

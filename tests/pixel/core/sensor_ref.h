@@ -9,7 +9,7 @@
 #include "common/leak_guard.h"
 #include "common/test_util.h"
 #include "pixel/core/pixel_io.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 namespace sensortest {
 

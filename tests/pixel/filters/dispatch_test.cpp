@@ -13,7 +13,7 @@
 #include "pixel/filters/filters8.h"
 #include "pixel/filters/floatmultiscale.h"
 #include "pixel/core/lut.h"
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 
 namespace {
 

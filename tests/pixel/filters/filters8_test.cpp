@@ -6,7 +6,7 @@
 
 #include "pixel/filters/filters8.h"
 #include "pixel/core/pixel_io.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 using pixeltest::Check;
 using pixeltest::WriteArray;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "pixel/filters/pyramid.h"
-#include "platform/cpu.h"
+#include "platform/system/cpu.h"
 #include "pixel/core/ref_check.h"
 
 namespace {

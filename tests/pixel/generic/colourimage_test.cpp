@@ -8,7 +8,7 @@
 #include "pixel/generic/colourimage.h"
 #include "pixel/image/greyimage.h"
 #include "pixel/core/pixel_io.h"
-#include "records/dib.h"
+#include "records/dib/dib.h"
 #include "pixel/core/sensor_ref.h"
 
 using pixeltest::RandomPixels;

@@ -8,8 +8,8 @@
 #include "pixel/image/greyimage.h"
 #include "pixel/image/greyops.h"
 #include "pixel/core/pixel_io.h"
-#include "platform/globalmem.h"
-#include "records/dib.h"
+#include "platform/core/globalmem.h"
+#include "records/dib/dib.h"
 
 using pixeltest::Check;
 using pixeltest::WriteArray;

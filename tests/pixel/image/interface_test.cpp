@@ -7,9 +7,9 @@
 
 #include "pixel/image/greyimage.h"
 #include "pixel/image/palette.h"
-#include "platform/globalmem.h"
-#include "platform/registry.h"
-#include "records/dib.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/registry.h"
+#include "records/dib/dib.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "pixel/image/greyimage.h"
 #include "pixel/core/pixel_io.h"
-#include "platform/globalmem.h"
+#include "platform/core/globalmem.h"
 
 using pixeltest::Check;
 using pixeltest::WriteArray;

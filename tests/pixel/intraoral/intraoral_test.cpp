@@ -15,9 +15,9 @@
 #include "pixel/intraoral/intraorallut.h"
 #include "pixel/intraoral/intraoralsensors.h"
 #include "pixel/core/pixel_io.h"
-#include "platform/registry.h"
-#include "records/geometry.h"
-#include "records/rounding.h"
+#include "platform/files/registry.h"
+#include "records/info/geometry.h"
+#include "records/core/rounding.h"
 #include "pixel/core/sensor_ref.h"
 
 using pixeltest::RandomPixels;

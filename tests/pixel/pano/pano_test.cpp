@@ -9,8 +9,8 @@
 #include "pixel/pano/pano_check.h"
 #include "pixel/filters/filters8.h"
 #include "pixel/pano/pano.h"
-#include "platform/cpu.h"
-#include "platform/globalmem.h"
+#include "platform/system/cpu.h"
+#include "platform/core/globalmem.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "common/test_settings.h"
 #include "pixel/pano/pano_check.h"
 #include "pixel/pano/panoplus.h"
-#include "platform/globalmem.h"
-#include "platform/registry.h"
+#include "platform/core/globalmem.h"
+#include "platform/files/registry.h"
 
 namespace {
 

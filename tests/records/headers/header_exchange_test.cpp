@@ -7,8 +7,8 @@
 #include <string>
 
 #include "records/headers/header_test_util.h"
-#include "platform/globalmem.h"
-#include "records/headerkinds.h"
+#include "platform/core/globalmem.h"
+#include "records/headers/headerkinds.h"
 #include "sdk/somutext.h"
 
 namespace quorin::test {

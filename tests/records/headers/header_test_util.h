@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "records/headerkinds.h"
-#include "records/imagetype.h"
+#include "records/core/imagetype.h"
+#include "records/headers/headerkinds.h"
 #include "sdk/somuimage.h"
 
 namespace quorin::test {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "records/headers/header_test_util.h"
-#include "platform/bitmap.h"
-#include "records/headerchecksum.h"
+#include "platform/system/bitmap.h"
+#include "records/headers/headerchecksum.h"
 #include "sdk/simage.h"
 
 namespace quorin::test {

@@ -7,8 +7,8 @@
 
 #include "common/test_util.h"
 #include "records/headers/header_test_util.h"
-#include "platform/path.h"
-#include "records/uid.h"
+#include "platform/core/path.h"
+#include "records/core/uid.h"
 
 namespace quorin::test {
 namespace {

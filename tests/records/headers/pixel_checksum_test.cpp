@@ -9,8 +9,8 @@
 
 #include "common/test_util.h"
 #include "records/headers/header_test_util.h"
-#include "platform/globalmem.h"
-#include "records/headerchecksum.h"
+#include "platform/core/globalmem.h"
+#include "records/headers/headerchecksum.h"
 #include "sdk/simage.h"
 
 namespace quorin::test {

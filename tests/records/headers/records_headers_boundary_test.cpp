@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "records/headers/header_test_util.h"
-#include "platform/bitmap.h"
-#include "records/headerchecksum.h"
+#include "platform/system/bitmap.h"
+#include "records/headers/headerchecksum.h"
 
 namespace quorin::test {
 namespace {

@@ -1,0 +1,164 @@
+// Framework files: a buffered CFile over a POSIX descriptor, and CMemFile over a byte buffer.
+// Read returns a count (short at end of file) and never throws; Write throws CFileException on
+// any failure, a partial write included; Seek past the end is allowed (a read there gives 0).
+// Below them, the opening of files that never blocks on a pipe or device, whole-file reading,
+// and the safe replacement of a file that every writer of whole files uses.
+#pragma once
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/core/types.h"
+
+struct stat;
+
+namespace win {
+
+class CFileException : public std::exception {
+  public:
+    enum Cause {
+        none = 0,
+        genericException,
+        fileNotFound,
+        badPath,
+        tooManyOpenFiles,
+        accessDenied,
+        invalidFile,
+        removeCurrentDir,
+        directoryFull,
+        badSeek,
+        hardIO,
+        sharingViolation,
+        lockViolation,
+        diskFull,
+        endOfFile
+    };
+    CFileException(int cause = none, int osError = 0, std::string fileName = {});
+    const char* what() const noexcept override;
+
+    int m_cause;
+    int m_lOsError;
+    std::string m_strFileName;
+};
+
+class CFile {
+  public:
+    enum OpenFlags : unsigned {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000,
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeNoInherit = 0x0080,
+        modeCreate = 0x1000,
+        modeNoTruncate = 0x2000,
+        typeText = 0x4000,
+        typeBinary = 0x8000,
+    };
+    enum SeekPosition { begin = 0, current = 1, end = 2 };
+
+    CFile();
+    virtual ~CFile();
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    // False (and `error` filled when given) when the file cannot be opened. A file opened for
+    // reading must be a regular file (a pipe, device or folder is refused at once); a write-only
+    // open may also name a device.
+    virtual bool Open(const char* path, unsigned flags, CFileException* error = nullptr);
+    // Open of a path already in the host's form (no drive mapping, separators as they are).
+    bool OpenNative(const std::string& nativePath, unsigned flags, CFileException* error = nullptr);
+    virtual std::uint32_t Read(void* buffer, std::uint32_t count);
+    virtual void Write(const void* buffer, std::uint32_t count);  // throws CFileException
+    // The new position, or -1 (position unchanged) for a target before the start. Never throws.
+    virtual std::int64_t Seek(std::int64_t offset, SeekPosition from);
+    void SeekToBegin() { Seek(0, begin); }
+    std::uint64_t SeekToEnd() { return static_cast<std::uint64_t>(Seek(0, end)); }
+    virtual std::uint64_t GetPosition() const;
+    virtual std::uint64_t GetLength() const;
+    virtual void Flush();   // throws CFileException
+    virtual void Close();   // flushes; throws CFileException on a failed flush
+    void Abort() noexcept;  // closes, ignoring every failure
+    const std::string& GetFilePath() const { return m_path; }
+    virtual bool IsOpen() const { return m_fd >= 0; }
+
+  protected:
+    std::string m_path;
+
+  private:
+    bool OpenAs(const char* path, const std::string& native, unsigned flags, CFileException* error);
+
+    int m_fd = -1;
+    bool m_readOnly = false;                 // opened for reading only
+    std::uint64_t m_length = 0;              // length of a read-only file, taken at open
+    std::uint64_t m_pos = 0;                 // logical position
+    std::unique_ptr<unsigned char[]> m_buf;  // read-ahead (not zero-filled)
+    std::size_t m_bufCapacity = 0;           // grows from 4 KiB to 64 KiB as a walk reads on
+    std::uint64_t m_bufStart = 0;            // file offset of m_buf[0]
+    std::size_t m_bufLen = 0;                // valid bytes in m_buf
+};
+
+// A file over a byte buffer (tests, fuzzing, in-memory streams).
+class CMemFile : public CFile {
+  public:
+    CMemFile() = default;
+    explicit CMemFile(std::vector<unsigned char> bytes) : m_data(std::move(bytes)) {}
+    CMemFile(const void* bytes, std::size_t size);
+
+    bool Open(const char*, unsigned, CFileException* = nullptr) override { return true; }
+    std::uint32_t Read(void* buffer, std::uint32_t count) override;
+    void Write(const void* buffer, std::uint32_t count) override;
+    std::int64_t Seek(std::int64_t offset, SeekPosition from) override;
+    std::uint64_t GetPosition() const override { return m_pos; }
+    std::uint64_t GetLength() const override { return m_data.size(); }
+    void Flush() override {}
+    void Close() override {}
+    bool IsOpen() const override { return true; }  // a memory file is always open
+
+    const std::vector<unsigned char>& Data() const { return m_data; }
+    void SetWriteLimit(std::size_t bytes) { m_writeLimit = bytes; }  // simulates a full disk
+
+  private:
+    std::vector<unsigned char> m_data;
+    std::uint64_t m_pos = 0;
+    std::size_t m_writeLimit = SIZE_MAX;
+};
+
+}  // namespace win
+
+namespace quorin {
+
+// open(2) of a native path (O_CLOEXEC added) that never blocks on a pipe or device: the open is
+// non-blocking and the descriptor is made blocking again once its status is known. With
+// `regularOnly` anything but a regular file is refused, with errno EISDIR for a folder and
+// ENODEV for a pipe, device or socket. -1 with errno set on failure; `info`, when given,
+// receives the open file's status.
+int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
+                       struct stat* info = nullptr, unsigned mode = 0666);
+
+// The whole content of the regular file at `path`, of at most `cap` bytes. ERROR_SUCCESS or the
+// error code (ERROR_FILE_TOO_LARGE for a larger file).
+win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& out);
+
+// Replaces the file at `path` with what `write` puts into the CFile it is given (false: the
+// write failed, the thread's last error says why). A symbolic link is followed and the file it
+// names replaced where it lives. An existing target must be a regular file the user may write
+// (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its permissions and, where the
+// user may give them, its owner and group. The new content goes to a temporary file beside the
+// target, synced and renamed over it, the folder synced after: a failure leaves the old content
+// whole. Where the folder takes no new file, a writable target is written in place. Temporary
+// files left by a replacement that was killed are removed by the next one of the same target.
+// ERROR_SUCCESS or the error code, also left as the thread's last error.
+win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
+                       unsigned newFileMode = 0666);
+win::DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes,
+                            unsigned newFileMode = 0666);
+
+}  // namespace quorin

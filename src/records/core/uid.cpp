@@ -1,0 +1,157 @@
+#include "records/core/uid.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+
+#include "platform/core/path.h"
+#include "platform/files/registry.h"
+#include "platform/system/clock.h"
+
+namespace {
+
+// The last stamp is kept machine-wide in a file beside the user's settings, locked while it is
+// read and written, so that processes generating at the same moment never share a stamp. The
+// process keeps its own last stamp too: without the file, stamps are still unique within it.
+constexpr const char* kStampFileName = "uid-stamp";
+// A stored stamp this far ahead of the clock (one day) is not one this system wrote.
+constexpr std::int64_t kStampLead = 86'400'000;
+
+struct StampState {
+    std::mutex mutex;
+    std::int64_t last = 0;
+    std::string path;  // of the open file
+    int fd = -1;
+    pid_t pid = 0;  // the process that opened it: a forked child must open its own
+};
+
+StampState& State() {
+    static StampState state;
+    return state;
+}
+
+// The stamp file of the current settings folder, opened once per process and folder; -1 when
+// it cannot be opened.
+int StampFile(StampState& state) {
+    const std::string path =
+        win::PathJoin(win::PathFolder(win::registry::UserHivePath()), kStampFileName);
+    if (state.fd >= 0 && state.path == path && state.pid == getpid()) return state.fd;
+    if (state.fd >= 0) ::close(state.fd);
+    state.fd = -1;
+    std::error_code ec;
+    std::filesystem::create_directories(win::PathFolder(path), ec);
+    state.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    state.path = path;
+    state.pid = getpid();
+    return state.fd;
+}
+
+// Raises `next` above the stamp the file keeps and stores it there; false when the file cannot
+// be locked, read or written.
+bool TakeMachineStamp(int fd, std::int64_t now, std::int64_t& next) {
+    if (::flock(fd, LOCK_EX) != 0) return false;
+    unsigned char bytes[8] = {};
+    std::uint64_t stored = 0;  // little-endian
+    if (::pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
+        for (int i = 7; i >= 0; --i) stored = (stored << 8) | bytes[i];
+    if (stored > 0 && stored < static_cast<std::uint64_t>(now + kStampLead))
+        next = std::max(next, static_cast<std::int64_t>(stored) + 1);
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = static_cast<unsigned char>(static_cast<std::uint64_t>(next) >> (8 * i));
+    const bool written = ::pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes);
+    ::flock(fd, LOCK_UN);
+    return written;
+}
+
+// "seconds.milliseconds" of a stamp.
+std::string StampText(std::int64_t stamp) {
+    return std::to_string(stamp / 1000) + "." + std::to_string(stamp % 1000);
+}
+
+}  // namespace
+
+namespace quorin {
+
+std::int64_t NextUidTimeStamp() {
+    // A clock before 1970 would print as a huge unsigned number: stamps start after it.
+    const std::int64_t now = std::max<std::int64_t>(win::NowMilliseconds(), 0);
+    StampState& state = State();
+    std::lock_guard lock(state.mutex);
+    std::int64_t next = std::max(now, state.last + 1);
+    if (const int fd = StampFile(state); fd >= 0) TakeMachineStamp(fd, now, next);
+    state.last = next;
+    return next;
+}
+
+bool IsValidUid(std::string_view text) {
+    if (text.empty() || text.size() > CUid::kMaxLength) return false;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t dot = text.find('.', start);
+        const std::string_view part = text.substr(
+            start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        if (part.empty() || (part.size() > 1 && part[0] == '0')) return false;
+        if (!std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            return false;
+        }
+        if (dot == std::string_view::npos) return true;
+        start = dot + 1;
+    }
+}
+
+std::string ComposeGeneratedUid(std::uint32_t kind, std::uint32_t machine, std::int64_t stamp) {
+    // A machine without a number of its own takes the time in seconds in its place.
+    const std::string machineText =
+        machine != 0 ? std::to_string(machine) : std::to_string(stamp / 1000);
+    return std::string(CUid::kRoot) + "." + std::to_string(kind) + "." + machineText + "." +
+           StampText(stamp);
+}
+
+}  // namespace quorin
+
+bool CUid::Generate(std::uint32_t kind) {
+    m_text = quorin::ComposeGeneratedUid(kind, win::MachineNumber(), quorin::NextUidTimeStamp());
+    if (m_text.size() > kMaxLength) {
+        m_text.clear();
+        return false;
+    }
+    return true;
+}
+
+bool CUid::GenerateStudyUID() {
+    return Generate(KIND_STUDY);
+}
+bool CUid::GenerateSeriesUID() {
+    return Generate(KIND_SERIES);
+}
+bool CUid::GenerateInstanceUID() {
+    return Generate(KIND_INSTANCE);
+}
+
+bool CUid::AppendTimeStamp(std::string& out) const {
+    out.clear();
+    // An empty UID would give a text that starts with a dot: no UID at all.
+    if (m_text.empty()) return false;
+    std::string derived = m_text + "." + StampText(quorin::NextUidTimeStamp());
+    if (derived.size() > kMaxLength) return false;
+    out = std::move(derived);
+    return true;
+}
+
+bool CUid::BuildFromNumber(std::string_view text) {
+    if (text.find_first_not_of("1234567890.") != std::string_view::npos) return false;
+    std::string built =
+        std::string(kRoot) + "." + std::to_string(KIND_NUMBER) + "." + std::string(text);
+    if (built.size() > kMaxLength) {
+        m_text.clear();
+        return false;
+    }
+    // Empty, doubled or leading-zero components would make a UID that no peer accepts.
+    if (!quorin::IsValidUid(built)) return false;
+    m_text = std::move(built);
+    return true;
+}

@@ -1,0 +1,404 @@
+// The registry over ".reg"-file hives: the export format in its encodings, case-blind lookups,
+// value types and sizes as Windows answers them, atomic saves that reload to the same values,
+// malformed lines with one notice, lazy loading and threads.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "common/test_settings.h"
+#include "common/test_util.h"
+#include "platform/core/notify.h"
+#include "platform/files/registry.h"
+
+using namespace win;
+using quorin::test::TempDir;
+
+namespace {
+
+class Registry : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_previous = SetNotifyHandler([this](std::string_view caption, std::string_view text) {
+            m_notices.push_back(std::string(caption) + ": " + std::string(text));
+        });
+    }
+    void TearDown() override { SetNotifyHandler(m_previous); }
+
+    // The value's bytes as text, its type in `type`; "<error N>" when the query fails.
+    std::string Query(HKEY root, const char* key, const char* name, DWORD* type = nullptr) {
+        HKEY h = nullptr;
+        LONG rc = RegOpenKeyExA(root, key, 0, KEY_READ, &h);
+        if (rc != ERROR_SUCCESS) return "<error " + std::to_string(rc) + ">";
+        DWORD size = 0;
+        rc = RegQueryValueExA(h, name, nullptr, type, nullptr, &size);
+        std::string data(size, '\0');
+        if (rc == ERROR_SUCCESS)
+            rc = RegQueryValueExA(h, name, nullptr, type, reinterpret_cast<BYTE*>(data.data()),
+                                  &size);
+        RegCloseKey(h);
+        if (rc != ERROR_SUCCESS) return "<error " + std::to_string(rc) + ">";
+        return data;
+    }
+
+    quorin::test::ScopedSettings m_settings;  // hives of the test's own
+    std::vector<std::string> m_notices;
+    NotifyHandler m_previous;
+};
+
+std::string Utf16Bom(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+const char* const kExport =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "[HKEY_CURRENT_USER\\Software\\QUORIN\\ZEL]\r\n"
+    "\"MaxHisto\"=dword:00000fff\r\n"
+    "\"Name\"=\"C:\\\\Images\\\\\\\"x\\\"\"\r\n"
+    "\"Blob\"=hex:01,02,ff\r\n"
+    "\"Long\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,\\\r\n"
+    "  19,1a\r\n"
+    "\"Path\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+    "@=\"default\"\r\n";
+
+TEST_F(Registry, ParsesTheExportFormat) {
+    registry::LoadHiveText(0, kExport);
+    DWORD type = 0;
+    std::string v = Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "MaxHisto", &type);
+    EXPECT_EQ(type, REG_DWORD);
+    ASSERT_EQ(v.size(), 4u);
+    DWORD number = 0;
+    std::memcpy(&number, v.data(), 4);
+    EXPECT_EQ(number, 0xfffu);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Name", &type),
+              std::string("C:\\Images\\\"x\"\0", 14));
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Blob", &type), "\x01\x02\xff");
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Long").size(), 27u);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Path", &type),
+              std::string("%A%\0", 4))
+        << "UTF-16 in a version 5 file comes out 8-bit";
+    EXPECT_EQ(type, REG_EXPAND_SZ);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", nullptr),
+              std::string("default\0", 8));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", ""), std::string("default\0", 8));
+    EXPECT_TRUE(m_notices.empty());
+}
+
+TEST_F(Registry, CaseBlindKeysAndNames) {
+    registry::LoadHiveText(0, kExport);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "software\\quorin\\zel", "maxhisto").size(), 4u);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "SOFTWARE\\Quorin\\ZEL\\", "MAXHISTO").size(), 4u);
+    HKEY parent = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &parent), ERROR_SUCCESS)
+        << "parents of a section exist";
+    EXPECT_EQ(Query(parent, "Quorin\\Zel", "Name").size(), 14u);
+    RegCloseKey(parent);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\Other", "x"), "<error 2>");
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Missing"), "<error 2>");
+}
+
+TEST_F(Registry, UnicodeAndRegedit4Files) {
+    std::string text = kExport;
+    registry::LoadHiveText(0, Utf16Bom(text));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Name").size(), 14u);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Path"), std::string("%A%\0", 4));
+    // REGEDIT4: LF line ends, 8-bit text, hex(2) in the 8-bit code page.
+    registry::LoadHiveText(1,
+                           "REGEDIT4\n\n[HKEY_USERS\\.DEFAULT\\Software\\QUORIN]\n"
+                           "\"Lang\"=\"D\xe9u\"\n\"P\"=hex(2):25,41,25,00\n");
+    EXPECT_EQ(Query(HKEY_USERS, ".DEFAULT\\Software\\QUORIN", "Lang"), std::string("D\xe9u\0", 4));
+    EXPECT_EQ(Query(HKEY_USERS, ".DEFAULT\\Software\\QUORIN", "P"), std::string("%A%\0", 4));
+    // Accented text in a UTF-16 file arrives in the 8-bit code page; what it lacks becomes '?'.
+    std::string utf16 = "\xFF\xFE";
+    for (char16_t unit : std::u16string(u"[HKEY_LOCAL_MACHINE\\S]\n\"a\"=\"\u00e9\u2020\u0442\"")) {
+        utf16 += static_cast<char>(unit & 0xFF);
+        utf16 += static_cast<char>(unit >> 8);
+    }
+    registry::LoadHiveText(2, utf16);
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "S", "a"), std::string("\xe9\x86?\0", 4));
+    EXPECT_EQ(m_notices.size(), 1u) << "the UTF-16 text above has no header line";
+}
+
+TEST_F(Registry, MalformedLinesSkippedWithOneNotice) {
+    registry::LoadHiveText(0,
+                           "Windows Registry Editor Version 5.00\n"
+                           "\"Orphan\"=\"before any key\"\n"
+                           "[HKEY_CURRENT_USER\\A]\n"
+                           "\"Good\"=dword:1\n"
+                           "\"Bad\"=dword:123456789\n"
+                           "\"Open\"=\"no end\n"
+                           "garbage\n"
+                           "\"Hex\"=hex:0g\n"
+                           "[HKEY_LOCAL_MACHINE\\Elsewhere]\n"
+                           "\"Ignored\"=dword:2\n"
+                           "[HKEY_CURRENT_USER\\B\n"
+                           "; a comment\n"
+                           "\"Also\"=\"good\"\n");
+    ASSERT_EQ(m_notices.size(), 1u);
+    EXPECT_NE(m_notices[0].find("7 malformed"), std::string::npos) << m_notices[0];
+    EXPECT_NE(m_notices[0].find("line 2"), std::string::npos) << m_notices[0];
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Good"), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Bad"), "<error 2>");
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A", "Also"), "<error 2>")
+        << "a broken section holds nothing";
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "Elsewhere", "Ignored"), "<error 2>");
+}
+
+TEST_F(Registry, DeletionsInTheFile) {
+    registry::LoadHiveText(0,
+                           "REGEDIT4\n[HKEY_CURRENT_USER\\A\\B]\n\"x\"=\"1\"\n\"y\"=\"2\"\n"
+                           "[HKEY_CURRENT_USER\\AB]\n\"z\"=\"3\"\n"
+                           "[HKEY_CURRENT_USER\\A\\B]\n\"x\"=-\n[-HKEY_CURRENT_USER\\A]\n");
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "A\\B", "y"), "<error 2>");
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "AB", "z"), std::string("3\0", 2));
+    EXPECT_TRUE(m_notices.empty());
+}
+
+TEST_F(Registry, QuerySizesAndTypes) {
+    registry::LoadHiveText(0, kExport);
+    HKEY h = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", 0, KEY_READ, &h),
+              ERROR_SUCCESS);
+    BYTE small[4] = {9, 9, 9, 9};
+    DWORD size = sizeof small;
+    DWORD type = 0;
+    EXPECT_EQ(RegQueryValueExA(h, "Name", nullptr, &type, small, &size),
+              static_cast<LONG>(ERROR_MORE_DATA));
+    EXPECT_EQ(size, 14u);
+    EXPECT_EQ(type, REG_SZ);
+    // A caller expecting a number learns the real type and size.
+    DWORD number = 0;
+    size = sizeof number;
+    EXPECT_EQ(RegQueryValueExA(h, "Name", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size),
+              static_cast<LONG>(ERROR_MORE_DATA));
+    EXPECT_EQ(type, REG_SZ);
+    size = sizeof number;
+    EXPECT_EQ(RegQueryValueExA(h, "Blob", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_BINARY);
+    EXPECT_EQ(size, 3u);
+    EXPECT_EQ(RegQueryValueExA(h, "Blob", nullptr, &type, small, nullptr),
+              static_cast<LONG>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(RegSetValueExA(h, "x", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4),
+              static_cast<LONG>(ERROR_ACCESS_DENIED))
+        << "opened for reading";
+    EXPECT_EQ(RegCloseKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(RegCloseKey(h), static_cast<LONG>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(RegQueryValueExA(h, "Blob", nullptr, &type, nullptr, &size),
+              static_cast<LONG>(ERROR_INVALID_HANDLE));
+}
+
+TEST_F(Registry, WritesSaveAtomicallyAndReload) {
+    HKEY h = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &h, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    DWORD number = 0xfff;
+    EXPECT_EQ(RegSetValueExA(h, "MaxHisto", 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(h, "WithNul", 0, REG_SZ, reinterpret_cast<const BYTE*>("a\"b\\"), 5),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(h, "NoNul", 0, REG_SZ, reinterpret_cast<const BYTE*>("abc"), 3),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(h, "Lines", 0, REG_SZ, reinterpret_cast<const BYTE*>("a\r\nb\xe9"), 6),
+              ERROR_SUCCESS);
+    std::string big(300, '\x5a');
+    EXPECT_EQ(
+        RegSetValueExA(h, "Big", 0, REG_BINARY, reinterpret_cast<const BYTE*>(big.data()), 300),
+        ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(h, "Odd", 0, 11, reinterpret_cast<const BYTE*>("12345678"), 8),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    const std::string file = registry::UserHivePath();
+    EXPECT_EQ(file, m_settings.file("user.reg"));
+    ASSERT_TRUE(std::filesystem::exists(file));
+    for (const auto& entry : std::filesystem::directory_iterator(m_settings.folder()))
+        EXPECT_EQ(entry.path().filename(), "user.reg") << "no temporary file left";
+
+    registry::ClearHives();
+    registry::ReloadHives();
+    DWORD type = 0;
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "MaxHisto", &type),
+              std::string("\xff\x0f\0\0", 4));
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "WithNul"),
+              std::string("a\"b\\\0", 5));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "NoNul", &type), "abc");
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Lines"),
+              std::string("a\r\nb\xe9\0", 6));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Big"), big);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\QUORIN\\ZEL", "Odd", &type), "12345678");
+    EXPECT_EQ(type, 11u);
+    EXPECT_TRUE(m_notices.empty());
+
+    const std::string text(reinterpret_cast<const char*>(quorin::test::ReadBytes(file).data()),
+                           quorin::test::ReadBytes(file).size());
+    EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n", 0), 0u);
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\QUORIN\\ZEL]\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"MaxHisto\"=dword:00000fff\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"WithNul\"=\"a\\\"b\\\\\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\"NoNul\"=hex(1):61,00,62,00,63,00\r\n"), std::string::npos);
+}
+
+TEST_F(Registry, WritesGoOnlyToTheCurrentUser) {
+    registry::LoadHiveText(2, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"a\"=dword:1\n");
+    HKEY h = nullptr;
+    DWORD disposition = 0;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &h, &disposition),
+              static_cast<LONG>(ERROR_ACCESS_DENIED));
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Q", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &h, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    DWORD one = 1;
+    EXPECT_EQ(RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4),
+              static_cast<LONG>(ERROR_ACCESS_DENIED));
+    RegCloseKey(h);
+    EXPECT_FALSE(std::filesystem::exists(registry::UserHivePath()));
+}
+
+TEST_F(Registry, MissingFileIsAnEmptyHiveAndFollowsTheFile) {
+    registry::ReloadHives();
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software", "x"), "<error 2>");
+    // Another process saves the file (by rename, as this layer does): the next call sees it.
+    const std::string other = m_settings.file("other.tmp");
+    quorin::test::WriteText(other, Utf16Bom("Windows Registry Editor Version 5.00\r\n\r\n"
+                                            "[HKEY_CURRENT_USER\\K]\r\n\"v\"=dword:00000002\r\n"));
+    std::filesystem::rename(other, m_settings.file("user.reg"));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
+    // Our write keeps what the other process wrote.
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    quorin::test::WriteText(other,
+                            "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"v\"=dword:3\n\"w\"=\"theirs\"\n");
+    std::filesystem::rename(other, m_settings.file("user.reg"));
+    DWORD four = 4;
+    EXPECT_EQ(RegSetValueExA(h, "mine", 0, REG_DWORD, reinterpret_cast<BYTE*>(&four), 4),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    registry::ClearHives();
+    registry::ReloadHives();
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\3\0\0\0", 4));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "w"), std::string("theirs\0", 7));
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "mine"), std::string("\4\0\0\0", 4));
+    EXPECT_TRUE(m_notices.empty());
+}
+
+TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
+    const std::string original = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense\n";
+    quorin::test::WriteText(m_settings.file("user.reg"), original);
+    registry::ReloadHives();
+    ASSERT_EQ(m_notices.size(), 1u);
+    HKEY h = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h), ERROR_SUCCESS);
+    DWORD two = 2;
+    EXPECT_EQ(RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(h, "c", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    const auto backup = quorin::test::ReadBytes(m_settings.file("user.reg.bak"));
+    EXPECT_EQ(std::string(backup.begin(), backup.end()), original);
+    EXPECT_EQ(m_notices.size(), 2u) << "one notice for the copy";
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
+}
+
+TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
+    const std::string blocked = m_settings.file("blocked");
+    quorin::test::WriteText(blocked, "a file where the folder should be");
+    setenv("QUORIN_CONFIG_DIR", blocked.c_str(), 1);
+    HKEY h = nullptr;
+    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_NE(h, nullptr) << "the key exists in memory";
+    DWORD two = 2;
+    EXPECT_NE(RegSetValueExA(h, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
+    EXPECT_EQ(m_notices.size(), 1u);
+    RegCloseKey(h);
+}
+
+TEST_F(Registry, AHiveBehindALinkIsSavedWhereItLives) {
+    std::filesystem::create_directory(m_settings.file("elsewhere"));
+    quorin::test::WriteText(m_settings.file("elsewhere/hive.reg"), "");
+    std::filesystem::create_symlink("elsewhere/hive.reg", m_settings.file("user.reg"));
+    registry::ReloadHives();
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    EXPECT_TRUE(std::filesystem::is_symlink(m_settings.file("user.reg")));
+    const auto saved = quorin::test::ReadBytes(m_settings.file("elsewhere/hive.reg"));
+    EXPECT_NE(std::string(saved.begin(), saved.end()).find("[HKEY_CURRENT_USER\\K]"),
+              std::string::npos);
+}
+
+TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
+    ::alarm(60);  // reading that waits on the pipe ends the run instead of hanging it
+    const std::string hive = m_settings.file("user.reg");
+    ASSERT_EQ(::mkfifo(hive.c_str(), 0600), 0);
+    registry::ReloadHives();
+    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), "<error 2>");
+    ASSERT_EQ(m_notices.size(), 1u);
+    EXPECT_NE(m_notices[0].find("could not be read"), std::string::npos) << m_notices[0];
+    HKEY h = nullptr;
+    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
+    struct stat info {};
+    ASSERT_EQ(::lstat(hive.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    ::alarm(0);
+}
+
+TEST_F(Registry, Threads) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([t] {
+            HKEY h = nullptr;
+            const std::string key = "Software\\T" + std::to_string(t);
+            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &h, nullptr),
+                      ERROR_SUCCESS);
+            for (DWORD i = 0; i < 10; ++i) {
+                ASSERT_EQ(RegSetValueExA(h, "n", 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4),
+                          ERROR_SUCCESS);
+                DWORD back = 99, size = 4;
+                ASSERT_EQ(RegQueryValueExA(h, "N", nullptr, nullptr, reinterpret_cast<BYTE*>(&back),
+                                           &size),
+                          ERROR_SUCCESS);
+                EXPECT_EQ(back, i);
+            }
+            RegCloseKey(h);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    registry::ReloadHives();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, ("Software\\T" + std::to_string(t)).c_str(), "n"),
+                  std::string("\x09\0\0\0", 4));
+}
+
+}  // namespace

@@ -1,0 +1,206 @@
+// Files are opened without ever blocking on what is not a file, and replaced safely: links
+// followed, the user's permissions honoured (checked as an unprivileged user when the tests run
+// as root, for root may write anything), the old content kept through any failure, and the
+// leftovers of a killed replacement removed by the next one.
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+
+#include "common/test_util.h"
+#include "platform/core/lasterror.h"
+#include "platform/files/file.h"
+#include "platform/files/ini.h"
+#include "platform/files/rawfile.h"
+
+using namespace win;
+using quorin::test::ReadBytes;
+using quorin::test::TempDir;
+using quorin::test::WriteText;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::string ReadText(const std::string& path) {
+    const auto bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct stat StatOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
+    return info;
+}
+
+// The user the permission checks run as: "nobody" under root, else the user running the tests.
+uid_t Actor() {
+    return ::geteuid() == 0 ? kNobody : ::geteuid();
+}
+
+// Runs `body` as the actor: in a child that drops root for "nobody", or here when not root. The
+// body's own result (0 for success) comes back.
+int RunAsActor(const std::function<int()>& body) {
+    if (::geteuid() != 0) return body();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+TEST(Opening, PipesDevicesAndFoldersAreRefusedWithoutWaiting) {
+    ::alarm(60);  // an open that blocks on the pipe ends the run here instead of hanging it
+    TempDir dir;
+    const std::string pipe = dir.file("pipe.fms");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    struct Case {
+        std::string path;
+        DWORD code;
+    } cases[] = {{pipe, ERROR_CANT_ACCESS_FILE},
+                 {"/dev/zero", ERROR_CANT_ACCESS_FILE},
+                 {dir.path(), ERROR_ACCESS_DENIED}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        CFile file;
+        CFileException error;
+        EXPECT_FALSE(file.Open(c.path.c_str(), CFile::modeRead, &error));
+        EXPECT_EQ(error.m_lOsError, static_cast<int>(c.code));
+        EXPECT_FALSE(file.Open(c.path.c_str(), CFile::modeReadWrite));
+        EXPECT_EQ(CreateFileA(c.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), c.code);
+        std::string bytes;
+        EXPECT_EQ(quorin::ReadRegularFile(c.path, 1 << 20, bytes), c.code);
+        char value[8] = "";
+        EXPECT_EQ(GetPrivateProfileStringA("S", "k", "none", value, sizeof value, c.path.c_str()),
+                  4u);
+    }
+    // A pipe nobody reads is no place to write either.
+    CFile file;
+    EXPECT_FALSE(file.Open(pipe.c_str(), CFile::modeWrite));
+    ::alarm(0);
+}
+
+TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("real"));
+    WriteText(dir.file("real/t.xml"), "old");
+    ::chmod(dir.file("real/t.xml").c_str(), 0640);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(dir.file("real/t.xml").c_str(), kNobody, kNobody), 0);
+    }
+    std::filesystem::create_symlink("real/t.xml", dir.file("link.xml"));
+    std::filesystem::create_symlink("real/new.xml", dir.file("dangling.xml"));
+
+    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("link.xml"), "new"), ERROR_SUCCESS);
+    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("dangling.xml"), "made"), ERROR_SUCCESS);
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.file("link.xml")).st_mode));
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.file("dangling.xml")).st_mode));
+    EXPECT_EQ(ReadText(dir.file("real/t.xml")), "new");
+    EXPECT_EQ(ReadText(dir.file("real/new.xml")), "made");
+    EXPECT_EQ(Entries(dir.file("real")), (std::vector<std::string>{"new.xml", "t.xml"}));
+    const struct stat info = StatOf(dir.file("real/t.xml"));
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(info.st_uid, kNobody) << "replaced by root, still the user's file";
+    }
+}
+
+TEST(Replace, FilesTheUserMayNotWriteAreRefusedAndFoldersTheUserMayNotWriteAreWrittenInPlace) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    // A file the actor may not write, in a folder the actor may write.
+    const std::string locked = dir.file("locked.fms");
+    WriteText(locked, "kept");
+    ::chmod(locked.c_str(), 0444);
+    // A file the actor may write, in a folder the actor may not.
+    const std::string closed = dir.file("closed");
+    std::filesystem::create_directory(closed);
+    const std::string open = closed + "/open.fms";
+    WriteText(open, "old content");
+    ::chmod(open.c_str(), 0644);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(open.c_str(), Actor(), Actor()), 0);
+    }
+    ::chmod(closed.c_str(), 0555);
+    const ino_t inode = StatOf(open).st_ino;
+
+    const int result = RunAsActor([&] {
+        if (quorin::ReplaceFileBytes(locked, "replaced") != ERROR_ACCESS_DENIED) return 1;
+        if (GetLastError() != ERROR_ACCESS_DENIED) return 2;
+        return quorin::ReplaceFileBytes(open, "new") == ERROR_SUCCESS ? 0 : 3;
+    });
+    ::chmod(closed.c_str(), 0755);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadText(locked), "kept");
+    EXPECT_EQ(ReadText(open), "new");
+    EXPECT_EQ(StatOf(open).st_ino, inode) << "written where it is";
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"closed", "locked.fms"}));
+}
+
+TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
+    TempDir dir;
+    const std::string target = dir.file("t.cqv");
+    WriteText(target, "old");
+
+    // A file-size limit below the new content: reported as a file too large, not a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit limited = old;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const DWORD code = quorin::ReplaceFileBytes(target, std::string(5000, 'x'));
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(code, ERROR_FILE_TOO_LARGE);
+    // A writer that gives up.
+    EXPECT_NE(quorin::ReplaceFile(target,
+                                  [](CFile& file) {
+                                      file.Write("partial", 7);
+                                      return false;
+                                  }),
+              ERROR_SUCCESS);
+    EXPECT_EQ(ReadText(target), "old");
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
+
+    // A replacement killed while writing leaves its temporary file; the next one removes it.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        quorin::ReplaceFile(target, [](CFile& file) {
+            file.Write("half", 4);
+            ::raise(SIGKILL);
+            return true;
+        });
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(Entries(dir.path()).size(), 2u);
+    EXPECT_EQ(quorin::ReplaceFileBytes(target, "new"), ERROR_SUCCESS);
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
+    EXPECT_EQ(ReadText(target), "new");
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// The small system services: notices, local time, the machine number, the priority guard, the
+// bitmap resources and the device-library loader.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/core/lasterror.h"
+#include "platform/core/notify.h"
+#include "platform/system/bitmap.h"
+#include "platform/system/clock.h"
+#include "platform/system/devicelib.h"
+#include "platform/system/priority.h"
+
+using namespace win;
+
+namespace {
+
+TEST(Notify, HandlerReceivesAndDefaultComesBack) {
+    std::vector<std::string> seen;
+    NotifyHandler previous = SetNotifyHandler([&](std::string_view caption, std::string_view text) {
+        seen.push_back(std::string(caption) + "|" + std::string(text));
+    });
+    Notify("Title", "Text");
+    EXPECT_EQ(seen, std::vector<std::string>{"Title|Text"});
+    SetNotifyHandler([](std::string_view, std::string_view) { throw 1; });
+    Notify("Still", "no throw out of Notify");
+    SetNotifyHandler(previous);
+    testing::internal::CaptureStderr();
+    Notify("Cap", "two\nlines");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Cap: two lines\n");
+}
+
+TEST(Clock, LocalTimeFollowsTz) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    for (const char* zone : {"UTC0", "CET-1CEST,M3.5.0,M10.5.0/3", "America/New_York"}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        for (std::int64_t t :
+             {std::int64_t{0}, std::int64_t{1720000000}, std::int64_t{951782400}}) {
+            std::tm ours{}, libc{};
+            ASSERT_TRUE(LocalTime(t, ours));
+            const std::time_t tt = static_cast<std::time_t>(t);
+            localtime_r(&tt, &libc);
+            EXPECT_EQ(ours.tm_hour, libc.tm_hour) << zone;
+            EXPECT_EQ(ours.tm_mday, libc.tm_mday) << zone;
+            EXPECT_EQ(ours.tm_isdst, libc.tm_isdst) << zone;
+        }
+    }
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    std::tm summer{};
+    ASSERT_TRUE(LocalTime(1720000000, summer));  // 2024-07-03 09:46:40 UTC
+    EXPECT_EQ(summer.tm_hour, 11);
+    EXPECT_EQ(summer.tm_year, 124);
+    std::tm far{};
+    EXPECT_FALSE(LocalTime(std::int64_t{1} << 62, far));
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    const std::int64_t now = NowMilliseconds();
+    EXPECT_GT(now, std::int64_t{1600000000} * 1000);
+}
+
+TEST(Clock, MachineNumberIsStable) {
+    const std::uint32_t first = MachineNumber();
+    std::uint32_t fromThread = 0;
+    std::thread([&] { fromThread = MachineNumber(); }).join();
+    EXPECT_EQ(MachineNumber(), first);
+    EXPECT_EQ(fromThread, first);
+}
+
+int Nice() {
+    errno = 0;
+    return getpriority(PRIO_PROCESS, 0);
+}
+
+TEST(PriorityGuard, AlwaysRestores) {
+    const int before = Nice();
+    {
+        PriorityGuard guard;
+        if (guard.Raised())
+            EXPECT_LT(Nice(), before);
+        else
+            EXPECT_EQ(Nice(), before) << "a refused raise changes nothing";
+        { PriorityGuard nested; }
+        EXPECT_EQ(Nice() < before, guard.Raised());
+    }
+    EXPECT_EQ(Nice(), before);
+    // Started from a lowered priority (no privilege needed to lower), it comes back there.
+    std::thread([] {
+        ASSERT_EQ(setpriority(PRIO_PROCESS, 0, Nice() + 3 > 19 ? 19 : Nice() + 3), 0);
+        const int lowered = Nice();
+        { PriorityGuard guard; }
+        EXPECT_EQ(Nice(), lowered);
+    }).join();
+}
+
+TEST(Resources, NoBitmapsAndNoDeviceLibraries) {
+    for (int id : {0, 1, 100, 130, 32754, -1}) EXPECT_EQ(LoadBitmapResource(id), nullptr) << id;
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA("SensorDriver.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(LoadLibraryA(nullptr), nullptr);
+    EXPECT_EQ(GetProcAddress(nullptr, "Init"), nullptr);
+    EXPECT_FALSE(FreeLibrary(nullptr));
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// UIDs: the generated form, the length limit, derived and number-built UIDs, and uniqueness
+// under threads and across processes checked by pydicom.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "common/test_settings.h"
+#include "common/test_util.h"
+#include "records/core/uid.h"
+
+namespace {
+
+std::vector<std::string> Split(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t dot; (dot = text.find('.', start)) != std::string::npos; start = dot + 1) {
+        parts.push_back(text.substr(start, dot - start));
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+TEST(UidGenerate, RootKindMachineAndTime) {
+    CUid uid;
+    EXPECT_TRUE(uid.IsEmpty());
+    ASSERT_TRUE(uid.GenerateSeriesUID());
+    const std::vector<std::string> parts = Split(uid.GetText());
+    ASSERT_EQ(parts.size(), 9u) << uid.GetText();
+    EXPECT_EQ(uid.GetText().rfind("1.3.999.4.77.2.", 0), 0u);
+    EXPECT_LT(std::stoi(parts[8]), 1000);
+    EXPECT_TRUE(quorin::IsValidUid(uid.GetText()));
+    ASSERT_TRUE(uid.GenerateStudyUID());
+    EXPECT_EQ(Split(uid.GetText())[5], "1");
+    ASSERT_TRUE(uid.GenerateInstanceUID());
+    EXPECT_EQ(Split(uid.GetText())[5], "3");
+}
+
+TEST(UidGenerate, MachineZeroTakesTheSeconds) {
+    EXPECT_EQ(quorin::ComposeGeneratedUid(3, 0, 1700000000123),
+              "1.3.999.4.77.3.1700000000.1700000000.123");
+    EXPECT_EQ(quorin::ComposeGeneratedUid(1, 4294967295u, 5), "1.3.999.4.77.1.4294967295.0.5");
+}
+
+TEST(UidGenerate, TimeStampsStrictlyIncrease) {
+    std::int64_t previous = quorin::NextUidTimeStamp();
+    for (int i = 0; i < 10000; ++i) {
+        const std::int64_t next = quorin::NextUidTimeStamp();
+        ASSERT_GT(next, previous);
+        previous = next;
+    }
+}
+
+TEST(UidDerived, AppendTimeStamp) {
+    CUid uid("1.2.3");
+    std::string out = "stale";
+    ASSERT_TRUE(uid.AppendTimeStamp(out));
+    EXPECT_EQ(Split(out).size(), 5u);
+    EXPECT_EQ(out.rfind("1.2.3.", 0), 0u);
+    std::string again;
+    ASSERT_TRUE(uid.AppendTimeStamp(again));
+    EXPECT_NE(out, again);  // two derivations within one millisecond still differ
+    // ".seconds.ms" adds 13 to 15 characters: 49 still fit in 64, 52 reach 65 or more.
+    const std::string base = "1.2." + std::string(60, '1');
+    CUid longUid(base.substr(0, 49));
+    ASSERT_TRUE(longUid.AppendTimeStamp(out));
+    EXPECT_LE(out.size(), 64u);
+    CUid tooLong(base.substr(0, 52));
+    EXPECT_FALSE(tooLong.AppendTimeStamp(out));
+    EXPECT_EQ(out, "");
+    EXPECT_FALSE(CUid().AppendTimeStamp(out));  // no UID: no ".seconds.ms" text
+    EXPECT_EQ(out, "");
+}
+
+TEST(UidFromNumber, DigitsAndDots) {
+    CUid uid;
+    EXPECT_TRUE(uid.BuildFromNumber("123.456"));
+    EXPECT_EQ(uid.GetText(), "1.3.999.4.77.50.123.456");
+    EXPECT_FALSE(uid.BuildFromNumber("12a"));
+    EXPECT_EQ(uid.GetText(), "1.3.999.4.77.50.123.456");
+    // Texts that would make an invalid UID are refused and leave the UID as it was.
+    for (const char* bad : {"", ".", "12.", ".12", "1..2", "012", "-1", " 1"}) {
+        EXPECT_FALSE(uid.BuildFromNumber(bad)) << bad;
+        EXPECT_EQ(uid.GetText(), "1.3.999.4.77.50.123.456");
+    }
+    EXPECT_TRUE(uid.BuildFromNumber("0"));
+    const std::string fits(64 - 16, '9');
+    EXPECT_TRUE(uid.BuildFromNumber(fits));
+    EXPECT_EQ(uid.GetText().size(), 64u);
+    EXPECT_FALSE(uid.BuildFromNumber(fits + "9"));
+    EXPECT_TRUE(uid.IsEmpty());
+}
+
+TEST(UidValidity, Rules) {
+    EXPECT_TRUE(quorin::IsValidUid("0"));
+    EXPECT_TRUE(quorin::IsValidUid("1.2.840.10008.1.2"));
+    EXPECT_FALSE(quorin::IsValidUid(""));
+    EXPECT_FALSE(quorin::IsValidUid("1.02"));
+    EXPECT_FALSE(quorin::IsValidUid("1.2."));
+    EXPECT_FALSE(quorin::IsValidUid("1.x"));
+    EXPECT_FALSE(quorin::IsValidUid("1." + std::string(63, '1')));
+}
+
+TEST(UidThreads, DistinctAndValidForPydicom) {
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 25000;
+    std::vector<std::vector<std::string>> made(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&made, t] {
+            made[t].reserve(kPerThread);
+            CUid uid;
+            for (int i = 0; i < kPerThread; ++i) {
+                // Instance UIDs mostly, as a burst of acquisitions makes them.
+                const bool ok = i % 10 == 0 ? uid.GenerateSeriesUID() : uid.GenerateInstanceUID();
+                made[t].push_back(ok ? uid.GetText() : std::string());
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+
+    quorin::test::TempDir dir;
+    const std::string path = dir.file("uids.txt");
+    std::unordered_set<std::string> distinct;
+    {
+        std::ofstream out(path);
+        for (const auto& list : made) {
+            for (const std::string& text : list) {
+                out << text << '\n';
+                distinct.insert(text);
+            }
+        }
+    }
+    EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kPerThread));
+    const quorin::test::CommandResult result = quorin::test::RunCommand(
+        quorin::test::FixtureCommand("check_uids.py") + " " + quorin::test::ShellQuote(path));
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("checked 100000"), std::string::npos) << result.output;
+}
+
+// Two processes sharing a settings folder, released at the same moment, 50,000 UIDs each:
+// their time stamps come from one machine-wide sequence, so no UID is made twice.
+TEST(UidProcesses, TwoProcessesAtOnceNeverCollide) {
+    constexpr int kPerProcess = 50000;
+    quorin::test::ScopedSettings settings;
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    pid_t children[2];
+    for (int p = 0; p < 2; ++p) {
+        children[p] = fork();
+        ASSERT_GE(children[p], 0);
+        if (children[p] == 0) {
+            close(gate[1]);
+            char byte;
+            (void)!read(gate[0], &byte, 1);  // returns at the parent's close: both start at once
+            std::ofstream out(settings.file("uids" + std::to_string(p) + ".txt"));
+            CUid uid;
+            for (int i = 0; i < kPerProcess; ++i)
+                out << (uid.GenerateInstanceUID() ? uid.GetText() : std::string()) << '\n';
+            out.close();
+            _exit(out ? 0 : 1);
+        }
+    }
+    close(gate[0]);
+    close(gate[1]);
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    // pydicom: valid, and all distinct.
+    const std::string all = settings.file("uids.txt");
+    ASSERT_EQ(
+        quorin::test::RunCommand("cat " + quorin::test::ShellQuote(settings.file("uids0.txt")) +
+                                 " " + quorin::test::ShellQuote(settings.file("uids1.txt")) +
+                                 " > " + quorin::test::ShellQuote(all))
+            .status,
+        0);
+    const quorin::test::CommandResult result = quorin::test::RunCommand(
+        quorin::test::FixtureCommand("check_uids.py") + " " + quorin::test::ShellQuote(all));
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("checked 100000"), std::string::npos) << result.output;
+}
+
+}  // namespace
