@@ -202,47 +202,102 @@ void PadLine(const float* src, std::int64_t length, std::int64_t y, int n, float
     return sum;
 }
 
-// `count` lines (a multiple of W) from y0 on, from their padded copies. A tile of W lines by W
-// output positions is computed along the lines (one register per line, one lane per position,
-// the taps in the order 0..n-1), turned in registers and stored as W runs of the destination.
-// With `stream` (a strip of kStripLines lines whose runs start on cache lines) the runs of one
-// block of positions are gathered first and written past the caches in whole lines.
+// Floats of a line asked for ahead of the ones turned into columns.
+constexpr std::int64_t kReadAhead = 128;
+
+// W lines from y on turned into columns with n - 1 mirrored ones around them (n/2 before):
+// column p of `columns` (W floats) holds the lines' samples at position p - n/2.
 template <class V, int W>
-[[gnu::always_inline]] inline void ConvolveStrip(const float* padded, std::int64_t pitch, int count,
+[[gnu::always_inline]] inline void GatherColumns(const float* src, std::int64_t length,
+                                                 std::int64_t y, int n, float* columns) {
+    const std::int64_t half = n / 2;
+    const float* line = src + y * length;
+    const std::int64_t whole = length / W * W;
+    for (std::int64_t x = 0; x < whole; x += W) {
+        V r[W];
+        // The lines are read side by side: each is asked for from memory a little ahead, which
+        // the hardware alone does not keep up with on so many runs at once.
+        const std::int64_t ahead = std::min(x + kReadAhead, length - 1);
+        for (int b = 0; b < W; ++b) __builtin_prefetch(line + b * length + ahead, 0, 3);
+        for (int b = 0; b < W; ++b) Load(r[b], line + b * length + x);
+        Transpose(r);
+        for (int j = 0; j < W; ++j) Store(columns + (half + x + j) * W, r[j]);
+    }
+    for (std::int64_t x = whole; x < length; ++x)
+        for (int b = 0; b < W; ++b) columns[(half + x) * W + b] = line[b * length + x];
+    const auto mirror = [&](std::int64_t p) {
+        V v;
+        Load(v, columns + (half + Reflect(p - half, length)) * W);
+        Store(columns + p * W, v);
+    };
+    for (std::int64_t p = 0; p < half; ++p) mirror(p);
+    for (std::int64_t p = half + length; p < length + n - 1; ++p) mirror(p);
+}
+
+// R consecutive output positions of W lines from their columns (`columns` at the first one):
+// one register per position, one lane per line, the taps in the order 0..n-1.
+template <class V, int W, int R>
+[[gnu::always_inline]] inline void ConvolveColumns(const float* columns, const float* kernel, int n,
+                                                   V (&sum)[R]) {
+    for (int r = 0; r < R; ++r) sum[r] = V{};
+    for (int i = 0; i < n; ++i) {
+        const V k = V{} + kernel[i];
+        for (int r = 0; r < R; ++r) {
+            V v;
+            Load(v, columns + (r + i) * W);
+            sum[r] += k * v;
+        }
+    }
+}
+
+// Output positions computed together per group of W lines.
+constexpr int kBlockPositions = 8;
+
+// `count` lines (a multiple of W) from y0 on. Each group of W lines is first turned into
+// columns, so a position's W outputs are one register: they are stored as they stand as part of
+// the position's run of the destination. With `stream` (a strip of kStripLines lines whose runs
+// start on cache lines) the runs of one block of positions are gathered first and written past
+// the caches in whole lines.
+template <class V, int W>
+[[gnu::always_inline]] inline void ConvolveStrip(const float* src, float* columns, int count,
                                                  float* dst, const float* kernel, int n,
                                                  std::int64_t length, std::int64_t lines,
                                                  std::int64_t y0, bool stream) {
-    alignas(64) float runs[W][kStripLines];
-    const std::int64_t whole = length / W * W;
-    for (std::int64_t x0 = 0; x0 < whole; x0 += W) {
+    constexpr int R = kBlockPositions;
+    alignas(64) float runs[R][kStripLines];
+    const std::int64_t span = (length + n - 1) * W;  // one group's columns
+    for (int t = 0; t < count; t += W)
+        GatherColumns<V, W>(src, length, y0 + t, n, columns + t / W * span);
+    const auto put = [&](std::int64_t x, int r, int t, const V& v) {
+        if (stream)
+            Store(runs[r] + t, v);
+        else
+            Store(dst + (x + r) * lines + y0 + t, v);
+    };
+    for (std::int64_t x0 = 0; x0 < length; x0 += R) {
+        const int m = int(std::min<std::int64_t>(R, length - x0));
         for (int t = 0; t < count; t += W) {
-            const float* in = padded + t * pitch + x0;
-            V sum[W] = {};
-            for (int i = 0; i < n; ++i) {
-                const V k = V{} + kernel[i];
-                for (int b = 0; b < W; ++b) {
-                    V v;
-                    Load(v, in + b * pitch + i);
-                    sum[b] += k * v;
+            const float* at = columns + t / W * span + x0 * W;
+            if (m == R) {
+                V sum[R];
+                ConvolveColumns<V, W, R>(at, kernel, n, sum);
+                for (int r = 0; r < R; ++r) put(x0, r, t, sum[r]);
+            } else {
+                for (int r = 0; r < m; ++r) {
+                    V sum[1];
+                    ConvolveColumns<V, W, 1>(at + r * W, kernel, n, sum);
+                    put(x0, r, t, sum[0]);
                 }
             }
-            Transpose(sum);
-            if (stream)
-                for (int j = 0; j < W; ++j) Store(runs[j] + t, sum[j]);
-            else
-                for (int j = 0; j < W; ++j) Store(dst + (x0 + j) * lines + y0 + t, sum[j]);
         }
         if (stream)
-            for (int j = 0; j < W; ++j)
+            for (int r = 0; r < m; ++r)
                 for (int t = 0; t < kStripLines; t += 4) {
                     Lanes4 v;
-                    Load(v, runs[j] + t);
-                    StreamStore(dst + (x0 + j) * lines + y0 + t, v);
+                    Load(v, runs[r] + t);
+                    StreamStore(dst + (x0 + r) * lines + y0 + t, v);
                 }
     }
-    for (std::int64_t x = whole; x < length; ++x)
-        for (int b = 0; b < count; ++b)
-            dst[x * lines + y0 + b] = Tap(padded + b * pitch, kernel, n, x);
 }
 
 // Lines y .. until-1 from strips of at most kStripLines lines (a multiple of W each), then one
@@ -253,11 +308,9 @@ template <class V, int W>
                                                          std::int64_t length, std::int64_t lines,
                                                          float* padded, std::int64_t y,
                                                          std::int64_t until, bool stream) {
-    const std::int64_t pitch = length + n - 1;
     while (until - y >= W) {
         const int count = int(std::min<std::int64_t>(kStripLines, (until - y) / W * W));
-        for (int b = 0; b < count; ++b) PadLine(src, length, y + b, n, padded + b * pitch);
-        ConvolveStrip<V, W>(padded, pitch, count, dst, kernel, n, length, lines, y,
+        ConvolveStrip<V, W>(src, padded, count, dst, kernel, n, length, lines, y,
                             stream && count == kStripLines);
         y += count;
     }
@@ -307,12 +360,15 @@ void FloatConvolvePass(const float* src, float* dst, const float* kernel, int n,
                        std::int64_t length, std::int64_t lines) {
     if (src == nullptr || dst == nullptr || kernel == nullptr || n < 1 || length < 1 || lines < 1)
         return;
-    // The strip's lines with their mirrored ends: a pass over a large plane would otherwise take
-    // fresh pages for them each time.
+    // The strip's lines turned into columns with their mirrored ends (or a padded line): a pass
+    // over a large plane would otherwise take fresh pages for them each time. Sixteen floats
+    // more let the columns start on a cache line.
     struct StripLines;
-    float* padded =
-        ThreadWorkBuffer<float, StripLines>(std::uint64_t(length + n - 1) * kStripLines);
-    if (padded == nullptr) return;
+    float* block =
+        ThreadWorkBuffer<float, StripLines>(std::uint64_t(length + n - 1) * kStripLines + 16);
+    if (block == nullptr) return;
+    const auto misplaced = reinterpret_cast<std::uintptr_t>(block) % 64 / sizeof(float);
+    float* padded = block + (16 - misplaced) % 16;
 #if QUORIN_HAVE_AVX2_PATH
     if (cpu::UseAvx2()) {
         ConvolveLinesAvx2(src, dst, kernel, n, length, lines, padded);
