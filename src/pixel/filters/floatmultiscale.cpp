@@ -17,15 +17,6 @@
 namespace quorin {
 namespace {
 
-// Index p folded into 0..len-1 by mirroring at both ends, the end sample repeating first
-// (..., 1, 0 | 0, 1, ..., len-1 | len-1, ...), for any distance beyond the ends.
-std::int64_t Reflect(std::int64_t p, std::int64_t len) {
-    const std::int64_t period = 2 * len;
-    std::int64_t r = p % period;
-    if (r < 0) r += period;
-    return r < len ? r : period - 1 - r;
-}
-
 // The largest working plane made: 2^30 floats (4 GiB), far beyond any detector.
 constexpr std::int64_t kMaxPlane = std::int64_t{1} << 30;
 
@@ -71,15 +62,16 @@ void ToFloatWithMargins(std::int64_t W, const std::uint16_t* src, float* dst, st
         float* row = dst + (oy + y) * W;
         const std::uint16_t* in = src + y * w;
         for (std::int64_t x = 0; x < w; ++x) row[ox + x] = value(in[x]);
-        for (std::int64_t k = 0; k < ox; ++k) row[ox - 1 - k] = row[ox + Reflect(k, w)];
+        for (std::int64_t k = 0; k < ox; ++k) row[ox - 1 - k] = row[ox + MirrorHalf(k, w)];
         for (std::int64_t k = 0; ox + w + k < W; ++k)
-            row[ox + w + k] = row[ox + w - 1 - Reflect(k, w)];
+            row[ox + w + k] = row[ox + w - 1 - MirrorHalf(k, w)];
     }
     const auto copyRow = [&](std::int64_t to, std::int64_t from) {
         std::memcpy(dst + to * W, dst + from * W, std::size_t(W) * sizeof(float));
     };
-    for (std::int64_t k = 0; k < oy; ++k) copyRow(oy - 1 - k, oy + Reflect(k, h));
-    for (std::int64_t k = 0; oy + h + k < H; ++k) copyRow(oy + h + k, oy + h - 1 - Reflect(k, h));
+    for (std::int64_t k = 0; k < oy; ++k) copyRow(oy - 1 - k, oy + MirrorHalf(k, h));
+    for (std::int64_t k = 0; oy + h + k < H; ++k)
+        copyRow(oy + h + k, oy + h - 1 - MirrorHalf(k, h));
 }
 
 void FromFloat(const float* plane, std::uint16_t* dst, std::int64_t W, std::int64_t H,
@@ -188,10 +180,10 @@ constexpr int kStripLines = 64;
 void PadLine(const float* src, std::int64_t length, std::int64_t y, int n, float* padded) {
     const std::int64_t half = n / 2;
     const float* line = src + y * length;
-    for (std::int64_t p = 0; p < half; ++p) padded[p] = line[Reflect(p - half, length)];
+    for (std::int64_t p = 0; p < half; ++p) padded[p] = line[MirrorHalf(p - half, length)];
     std::memcpy(padded + half, line, std::size_t(length) * sizeof(float));
     for (std::int64_t p = half + length; p < length + n - 1; ++p)
-        padded[p] = line[Reflect(p - half, length)];
+        padded[p] = line[MirrorHalf(p - half, length)];
 }
 
 // Sample x of one padded line: taps added in the order 0..n-1, as every path does.
@@ -227,7 +219,7 @@ template <class V, int W>
         for (int b = 0; b < W; ++b) columns[(half + x) * W + b] = line[b * length + x];
     const auto mirror = [&](std::int64_t p) {
         V v;
-        Load(v, columns + (half + Reflect(p - half, length)) * W);
+        Load(v, columns + (half + MirrorHalf(p - half, length)) * W);
         Store(columns + p * W, v);
     };
     for (std::int64_t p = 0; p < half; ++p) mirror(p);
