@@ -5,15 +5,15 @@
 #include <new>
 #include <string>
 
-#include "v5files/colourrecord.h"
 #include "oldtiff/jpegdecoder.h"
-#include "v5files/oldmark.h"
-#include "v5files/oldname.h"
 #include "oldtiff/rgb565.h"
 #include "platform/core/path.h"
 #include "platform/files/rawfile.h"
 #include "records/dib/dib.h"
 #include "records/dib/dibresample.h"
+#include "v5files/colourrecord.h"
+#include "v5files/oldmark.h"
+#include "v5files/oldname.h"
 
 namespace {
 
@@ -157,6 +157,20 @@ int CheckIntegrity(SOldFileDIB* out, const void* markModule) {
     return StampMismatchMark(out->dib, markModule) ? 0 : kOldNoMemory;
 }
 
+// Hands a finished DIB to `out` and judges it; on a failure the DIB is freed again.
+int DeliverDIB(win::HGLOBAL dib, std::int32_t width, std::int32_t height, const void* markModule,
+               SOldFileDIB* out) {
+    out->dib = dib;
+    out->width = width;
+    out->height = height;
+    if (int r = CheckIntegrity(out, markModule); r != 0) {
+        FreeDIB(out->dib);
+        out->dib = nullptr;
+        return r;
+    }
+    return 0;
+}
+
 int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
     char comment[kTextualBytes] = {};
     int width = 0, height = 0, components = 0;
@@ -189,15 +203,7 @@ int ReadJpegDIB(const char* path, const void* markModule, SOldFileDIB* out) {
         };
         if (DecodeJpegFileRows(path, &target, begin, row, nullptr) != 0) return kOldReadFailed;
     }
-    out->dib = dib.Release();
-    out->width = width;
-    out->height = height;
-    if (int r = CheckIntegrity(out, markModule); r != 0) {
-        FreeDIB(out->dib);
-        out->dib = nullptr;
-        return r;
-    }
-    return 0;
+    return DeliverDIB(dib.Release(), width, height, markModule, out);
 }
 
 }  // namespace
@@ -400,15 +406,7 @@ int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileT
             r != 0)
             return TranslateOldTiffCode(r);
     }
-    out->dib = dib.Release();
-    out->width = w;
-    out->height = h;
-    if (int r = CheckIntegrity(out, markModule); r != 0) {
-        FreeDIB(out->dib);
-        out->dib = nullptr;
-        return r;
-    }
-    return 0;
+    return DeliverDIB(dib.Release(), w, h, markModule, out);
 }
 
 int ReadOldFileDIB(const char* path, bool subTypeFlag, const void* markModule, SOldFileDIB* out) {
@@ -435,14 +433,9 @@ int ReadOldFileDIB(const char* path, bool subTypeFlag, const void* markModule, S
         context.reset();
         out->lossy = 1;
         if (IsOldDerivedFile(path)) std::memset(out->record + R::kIntegritySum, 0, 4);
-        if ((r = ReadHalfSize(path, strip, &out->dib)) != 0) return r;
-        out->width = 2 * kHalfWidth;
-        out->height = 2 * kHalfHeight;
-        if ((r = CheckIntegrity(out, markModule)) != 0) {
-            FreeDIB(out->dib);
-            out->dib = nullptr;
-        }
-        return r;
+        win::HGLOBAL half = nullptr;
+        if ((r = ReadHalfSize(path, strip, &half)) != 0) return r;
+        return DeliverDIB(half, 2 * kHalfWidth, 2 * kHalfHeight, markModule, out);
     }
 
     if ((r = ReadOldDirectoryDIB(context.get(), kind, subfile, 0, IsOldDerivedFile(path),
