@@ -3,16 +3,16 @@
 #include "platform/files/file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <numeric>
 #include <random>
 
 #include "common/test_util.h"
+#include "file_size_limit.h"
 #include "platform/core/lasterror.h"
 
 using namespace win;
+using quorin::test::FileSizeLimit;
 using quorin::test::TempDir;
 
 namespace {
@@ -119,22 +119,19 @@ TEST(CFile, PartialWriteThrowsAndKeepsWhatWasWritten) {
     const std::string path = dir.file("limited.bin");
     // The file-size limit cuts a write short (EFBIG after the first part): a file too large, not
     // a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit limited = old;
-    limited.rlim_cur = 1000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     CFile file;
     ASSERT_TRUE(file.Open(path.c_str(), CFile::modeCreate | CFile::modeReadWrite));
     const auto bytes = Pattern(1500);
     int cause = CFileException::none;
-    try {
-        file.Write(bytes.data(), 1500);
-    } catch (const CFileException& error) {
-        cause = error.m_cause;
+    {
+        FileSizeLimit limit(1000);
+        ASSERT_TRUE(limit.Set());
+        try {
+            file.Write(bytes.data(), 1500);
+        } catch (const CFileException& error) {
+            cause = error.m_cause;
+        }
     }
-    setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_EQ(cause, CFileException::genericException);
     EXPECT_EQ(GetLastError(), ERROR_FILE_TOO_LARGE);
     EXPECT_EQ(file.GetPosition(), 1000u);

@@ -4,7 +4,6 @@
 // leftovers of a killed replacement removed by the next one.
 #include <grp.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,12 +13,14 @@
 #include <functional>
 
 #include "common/test_util.h"
+#include "file_size_limit.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
 #include "platform/files/ini.h"
 #include "platform/files/rawfile.h"
 
 using namespace win;
+using quorin::test::FileSizeLimit;
 using quorin::test::ReadBytes;
 using quorin::test::TempDir;
 using quorin::test::WriteText;
@@ -165,14 +166,12 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     WriteText(target, "old");
 
     // A file-size limit below the new content: reported as a file too large, not a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit limited = old;
-    limited.rlim_cur = 1000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const DWORD code = quorin::ReplaceFileBytes(target, std::string(5000, 'x'));
-    setrlimit(RLIMIT_FSIZE, &old);
+    DWORD code = 0;
+    {
+        FileSizeLimit limit(1000);
+        ASSERT_TRUE(limit.Set());
+        code = quorin::ReplaceFileBytes(target, std::string(5000, 'x'));
+    }
     EXPECT_EQ(code, ERROR_FILE_TOO_LARGE);
     // A writer that gives up.
     EXPECT_NE(quorin::ReplaceFile(target,
