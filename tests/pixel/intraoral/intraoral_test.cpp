@@ -285,25 +285,32 @@ TEST(IntraoralClasses, SlotAnswersPerSensor) {
 }
 
 TEST(IntraoralSensors, LogoCurveAndExposurePerCode) {
-    // The documented logo lists per class (0: no logo); only sensor 14 judges its histogram and,
-    // with the flag, takes the sigmoid.
+    // The documented logo lists per class (0: no logo) and the curve each class lays: CusZEL7
+    // the knee, or the sigmoid for sensor 14 with its flag; CusZEL6 the registry-bounded power
+    // curve whatever the code. Only sensor 14 judges its histogram.
+    constexpr auto K = quorin::ZelCurve::kKnee, S = quorin::ZelCurve::kSigmoid,
+                   P = quorin::ZelCurve::kPower;
     struct Row {
         std::uint32_t code;
         int zel7Logo, zel6Logo;
+        quorin::ZelCurve zel7, zel7Flagged, zel6;
     };
-    const Row rows[] = {{0, 0, 0},         {1, 0, 0},    {2, 0, 0},        {3, 0, 0},
-                        {4, 0, 0},         {5, 0, 8001}, {6, 0, 8000},     {7, 8007, 8007},
-                        {8, 8008, 8008},   {9, 0, 8001}, {10, 0, 8000},    {11, 8007, 8007},
-                        {12, 8008, 8008},  {13, 0, 0},   {14, 8011, 8011}, {15, 0, 0},
-                        {0xFFFFFFFF, 0, 0}};
+    const Row rows[] = {
+        {0, 0, 0, K, K, P},        {1, 0, 0, K, K, P},         {2, 0, 0, K, K, P},
+        {3, 0, 0, K, K, P},        {4, 0, 0, K, K, P},         {5, 0, 8001, K, K, P},
+        {6, 0, 8000, K, K, P},     {7, 8007, 8007, K, K, P},   {8, 8008, 8008, K, K, P},
+        {9, 0, 8001, K, K, P},     {10, 0, 8000, K, K, P},     {11, 8007, 8007, K, K, P},
+        {12, 8008, 8008, K, K, P}, {13, 0, 0, K, K, P},        {14, 8011, 8011, K, S, P},
+        {15, 0, 0, K, K, P},       {0xFFFFFFFF, 0, 0, K, K, P}};
+    using quorin::ZelImage;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
         EXPECT_EQ(quorin::SensorLogoId(row.code, false), row.zel7Logo);
         EXPECT_EQ(quorin::SensorLogoId(row.code, true), row.zel6Logo);
-        const quorin::ZelSensor& sensor = quorin::FindZelSensor(row.code);
-        EXPECT_EQ(sensor.histogramExposure, row.code == 14);
-        EXPECT_EQ(sensor.curve, quorin::ZelCurve::kKnee);
-        EXPECT_EQ(sensor.flaggedCurve == quorin::ZelCurve::kSigmoid, row.code == 14);
+        EXPECT_EQ(quorin::FindZelSensor(row.code).histogramExposure, row.code == 14);
+        EXPECT_EQ(quorin::ZelCurveFor(ZelImage::kCusZEL7, row.code, false), row.zel7);
+        EXPECT_EQ(quorin::ZelCurveFor(ZelImage::kCusZEL7, row.code, true), row.zel7Flagged);
+        EXPECT_EQ(quorin::ZelCurveFor(ZelImage::kCusZEL6, row.code, false), row.zel6);
     }
     // Mode 1: strength 2.3, sigmoid power -5; mode 2: 3.5 and -8.
     EXPECT_EQ(quorin::ZelCurvesOf(1).exponent, 2.3);
