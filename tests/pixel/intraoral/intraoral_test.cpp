@@ -86,12 +86,12 @@ TEST(IntraoralCurves, MatchNumpy) {
                                               std::int64_t(c[3])));
         keep(table);
     }
-    // Sigmoid: n, low, stretch a..b, centre c, power p; the stretch ends early or at the top.
-    const std::vector<std::vector<double>> sigmoids = {{4096, 300, 300, 3000, 1500, -5},
-                                                       {4096, 300, 300, 3000, 1500, -8},
-                                                       {4096, 0, 0, 4095, 2047.5, -5},
-                                                       {4096, 1000, 1000, 1800, 611.25, -8},
-                                                       {4096, 1416, 1416, 1440, 2388.75, -5}};
+    // Sigmoid: n, low, stretch a..b, centre c, power p; the stretch ends early, at the top or
+    // beyond it (entry 4095 is then set, not computed).
+    const std::vector<std::vector<double>> sigmoids = {
+        {4096, 300, 300, 3000, 1500, -5},      {4096, 300, 300, 3000, 1500, -8},
+        {4096, 0, 0, 4095, 2047.5, -5},        {4096, 1000, 1000, 1800, 611.25, -8},
+        {4096, 1416, 1416, 1440, 2388.75, -5}, {4096, 100, 100, 5000, 2000, -5}};
     for (const auto& c : sigmoids) {
         std::vector<std::uint16_t> table(std::size_t(c[0]), 0xEEEE);
         quorin::SigmoidCurve(table.data(), table.size(), std::uint64_t(c[1]), c[2], c[3], c[4],
