@@ -8,12 +8,12 @@
 
 #include "pixel/core/arrays.h"
 #include "pixel/filters/filters8.h"
+#include "pixel/filters/pyramid.h"
 #include "pixel/image/greyops.h"
 #include "pixel/intraoral/intraorallut.h"
-#include "pixel/filters/pyramid.h"
+#include "records/core/registryreaders.h"
 #include "records/dib/dibbuffer.h"
 #include "records/info/geometry.h"
-#include "records/core/registryreaders.h"
 
 namespace {
 
@@ -352,6 +352,23 @@ void CTImgZELRobust<Image>::Initialise() {
 }
 
 template <class Image>
+bool CTImgZELRobust<Image>::LayCurve(quorin::ZelCurve curve, int mode, std::int64_t low,
+                                     std::int64_t high) {
+    const auto top = std::int64_t(this->m_topLevel);
+    const auto levels = std::int64_t(this->m_levelCount);
+    switch (curve) {
+        case quorin::ZelCurve::kKnee:
+            return 0 <= low && low <= high && high <= top && BuildKneeLUT(mode, 6, 40, false);
+        case quorin::ZelCurve::kSigmoid:
+            return 0 <= low && low <= high && high <= top && BuildSigmoidLUT(mode);
+        case quorin::ZelCurve::kPower:
+            return 0 <= low && low <= levels && high <= levels && low < high &&
+                   BuildPowerLUT(mode, low);
+    }
+    return false;
+}
+
+template <class Image>
 bool CTImgZELRobust<Image>::BuildKneeLUT(int mode, std::int32_t inset, unsigned int threshold,
                                          bool useLowFound) {
     CornerPairs pairs;
@@ -362,6 +379,40 @@ bool CTImgZELRobust<Image>::BuildKneeLUT(int mode, std::int32_t inset, unsigned 
         return false;
     this->SetExtraValue(static_cast<std::uint32_t>(found));
     return true;
+}
+
+template <class Image>
+bool CTImgZELRobust<Image>::BuildSigmoidLUT(int mode) {
+    auto* lut = this->GetProcessingLUT(mode);
+    if (lut == nullptr || !this->HasPixels()) return false;
+    CornerPairs pairs;
+    quorin::GetCornerPairs(this->GetCornersInfo(), pairs);
+    const auto histogram = quorin::CornerFreeHistogram(
+        *this->m_pixels, quorin::InsetRegion(this->m_width, this->m_height, 6), pairs,
+        int(this->m_bits));
+    quorin::PeakValley found;
+    if (!histogram || !quorin::FindPeakValley(histogram->BinData(), histogram->BinCount(), 40, 40,
+                                              true, false, &found))
+        return false;
+    const double a = double(found.low);
+    const double b = found.high > found.low ? double(found.high) : a + 1.0;
+    double c = double(found.low) + (4095.0 - double(found.low)) / 2.0;
+    if (found.peak > found.low && double(found.peak) < b)
+        c = (double(found.peak) - a) / (b - a) * 4095.0;
+    if (!(c > 0.0)) c = 2047.5;
+    quorin::SigmoidCurve(lut->Data(), lut->Size(), found.low, a, b, c,
+                         quorin::ZelCurvesOf(mode).sigmoidPower);
+    return true;
+}
+
+template <class Image>
+bool CTImgZELRobust<Image>::BuildPowerLUT(int mode, std::int64_t low) {
+    std::int32_t maxHisto = 4095, ratio = 100;
+    GetRegistryDword("QUORIN\\ZEL", "MaxHisto", &maxHisto, 4095, 0, 4095);
+    GetRegistryDword("QUORIN\\ZEL", "RapportAmalgame", &ratio, 100, 50, 100);
+    auto* lut = this->GetProcessingLUT(mode);
+    return lut != nullptr && quorin::PowerCurve(lut->Data(), lut->Size(), low, maxHisto, ratio,
+                                                quorin::ZelCurvesOf(mode).exponent);
 }
 
 template class CTImgZELRobust<CusZELus>;
@@ -382,36 +433,9 @@ CusZEL7::CusZEL7(const CusZELus& other, unsigned short refLow, unsigned short re
 }
 
 bool CusZEL7::BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) {
-    if (!CTImgZELus::BuildProcessingLUT(mode, low, high)) return false;
-    if (!(0 <= low && low <= high && high <= std::int64_t(m_topLevel))) return false;
-    const quorin::ZelSensor& sensor = quorin::FindZelSensor(m_sensorType);
-    if ((m_flag != 0 ? sensor.flaggedCurve : sensor.curve) == quorin::ZelCurve::kSigmoid)
-        return BuildSigmoidLUT(mode);
-    return BuildKneeLUT(mode, 6, 40, false);
-}
-
-// The sigmoid of sensor 14: stretched from the bounds' low level to the valley below the top
-// peak, centred on the most prominent peak of that stretch.
-bool CusZEL7::BuildSigmoidLUT(int mode) {
-    Lut* lut = GetProcessingLUT(mode);
-    if (lut == nullptr || !HasPixels()) return false;
-    CornerPairs pairs;
-    quorin::GetCornerPairs(GetCornersInfo(), pairs);
-    const auto histogram = quorin::CornerFreeHistogram(
-        *m_pixels, quorin::InsetRegion(m_width, m_height, 6), pairs, int(m_bits));
-    quorin::PeakValley found;
-    if (!histogram || !quorin::FindPeakValley(histogram->BinData(), histogram->BinCount(), 40, 40,
-                                              true, false, &found))
-        return false;
-    const double a = double(found.low);
-    const double b = found.high > found.low ? double(found.high) : a + 1.0;
-    double c = double(found.low) + (4095.0 - double(found.low)) / 2.0;
-    if (found.peak > found.low && double(found.peak) < b)
-        c = (double(found.peak) - a) / (b - a) * 4095.0;
-    if (!(c > 0.0)) c = 2047.5;
-    quorin::SigmoidCurve(lut->Data(), lut->Size(), found.low, a, b, c,
-                         quorin::ZelCurvesOf(mode).sigmoidPower);
-    return true;
+    return CTImgZELus::BuildProcessingLUT(mode, low, high) &&
+           LayCurve(quorin::ZelCurveFor(quorin::ZelImage::kCusZEL7, m_sensorType, m_flag != 0),
+                    mode, low, high);
 }
 
 bool CusZEL7::ProcessInto(CTImgZELus& target) {
@@ -447,15 +471,9 @@ CusZEL6::CusZEL6(const CusZEL6& other) : CTImgZELRobust(other) {
 }
 
 bool CusZEL6::BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) {
-    if (!CTImgZELusc::BuildProcessingLUT(mode, low, high)) return false;
-    const auto levels = std::int64_t(m_levelCount);
-    if (!(0 <= low && low <= levels && high <= levels && low < high)) return false;
-    std::int32_t maxHisto = 4095, ratio = 100;
-    GetRegistryDword("QUORIN\\ZEL", "MaxHisto", &maxHisto, 4095, 0, 4095);
-    GetRegistryDword("QUORIN\\ZEL", "RapportAmalgame", &ratio, 100, 50, 100);
-    Lut* lut = GetProcessingLUT(mode);
-    return quorin::PowerCurve(lut->Data(), lut->Size(), low, maxHisto, ratio,
-                              quorin::ZelCurvesOf(mode).exponent);
+    return CTImgZELusc::BuildProcessingLUT(mode, low, high) &&
+           LayCurve(quorin::ZelCurveFor(quorin::ZelImage::kCusZEL6, m_sensorType, false), mode, low,
+                    high);
 }
 
 bool CusZEL6::AddLogo() {

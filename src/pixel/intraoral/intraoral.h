@@ -11,11 +11,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "pixel/core/lut.h"
 #include "pixel/image/greyimage.h"
 #include "pixel/image/img.h"
 #include "pixel/intraoral/intraoralhist.h"
 #include "pixel/intraoral/intraoralsensors.h"
-#include "pixel/core/lut.h"
 
 template <class P, class L, class C = unsigned int>
 class CTImgZEL : public CTImgNB<P, L, C> {
@@ -105,7 +105,8 @@ class CusZELus : public CTImgGrey<CTImgZELus, CImgZEL> {
     CusZELus(SImage* image, unsigned short refLow, unsigned short refHigh);
     CusZELus(const CusZELus& other, unsigned short refLow, unsigned short refHigh);
 
-    // Sensor 14 is judged from its histogram, every other code from its window.
+    // Judged from the histogram for a model whose row says so (kZelSensors), from the window for
+    // every other code.
     void GetExposureState(int* state, float* gain, float* second) override;
     bool Relief() override;
     // Template slot 7: nothing to enhance here.
@@ -139,10 +140,23 @@ class CTImgZELRobust : public Image {
   protected:
     // The window recomputed, both processing tables built from it.
     void Initialise();
+    // `curve` (as ZelCurveFor names it) into the table of `mode`, which BuildProcessingLUT has
+    // just made afresh. The knee and the sigmoid require low <= high <= top level, the power
+    // curve low < high, both at most the level count. False when the levels do not fit or the
+    // curve cannot be made; the table then stays zeroed.
+    bool LayCurve(quorin::ZelCurve curve, int mode, std::int64_t low, std::int64_t high);
     // The knee curve of the mode's exponent into its table, from the peak-and-valley search on
     // the image `inset` pixels in without the cut corners; the high level found becomes the
     // interface's extra value. False when no histogram can be made.
     bool BuildKneeLUT(int mode, std::int32_t inset, unsigned int threshold, bool useLowFound);
+
+  private:
+    // The sigmoid of the mode's power, stretched from the bounds' low level to the valley below
+    // the top peak and centred on the most prominent peak of that stretch.
+    bool BuildSigmoidLUT(int mode);
+    // The power curve x^a of the mode's exponent laid from low towards the registry's MaxHisto
+    // by its RapportAmalgame ("QUORIN\ZEL").
+    bool BuildPowerLUT(int mode, std::int64_t low);
 };
 
 extern template class CTImgZELRobust<CusZELus>;
@@ -154,8 +168,8 @@ class CusZEL7 : public CTImgZELRobust<CusZELus> {
     CusZEL7(const CusZELus& other, unsigned short refLow, unsigned short refHigh,
             std::uint32_t sensorType, std::uint8_t flag);
 
-    // The curve the sensor's row names (kZelSensors, with or without the flag): the knee from
-    // the peak-and-valley search, or the sigmoid. Requires low <= high <= top level.
+    // The curve ZelCurveFor names for a CusZEL7 of this sensor code and flag: the knee from the
+    // peak-and-valley search, or the sigmoid. Requires low <= high <= top level.
     bool BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) override;
     using CusZELus::ProcessInto;
     // The fixed-gain pyramid enhancement into a target of the same size; 12-bit images only.
@@ -165,8 +179,6 @@ class CusZEL7 : public CTImgZELRobust<CusZELus> {
     std::uint8_t GetFlag() const { return m_flag; }
 
   private:
-    bool BuildSigmoidLUT(int mode);
-
     std::uint8_t m_flag = 0;
 };
 
@@ -194,8 +206,9 @@ class CusZEL6 : public CTImgZELRobust<CusZEL> {
     explicit CusZEL6(SImage* image);
     CusZEL6(const CusZEL6& other);
 
-    // The power curve x^a of the mode's exponent laid from low towards the registry's MaxHisto
-    // by its RapportAmalgame ("QUORIN\ZEL"). Requires low < high, both at most the level count.
+    // The curve ZelCurveFor names for a CusZEL6, whatever its code: the power curve x^a of the
+    // mode's exponent laid from low towards the registry's MaxHisto by its RapportAmalgame
+    // ("QUORIN\ZEL"). Requires low < high, both at most the level count.
     bool BuildProcessingLUT(int mode, std::int64_t low, std::int64_t high) override;
     bool AddLogo() override;
     // Into a same-sized 8-bit image: the pixels (box-smoothed with radius 2 when the window is

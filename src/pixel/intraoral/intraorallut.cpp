@@ -7,8 +7,8 @@
 #include <new>
 #include <numbers>
 
-#include "pixel/intraoral/intraoralsensors.h"
 #include "pixel/core/lut.h"
+#include "pixel/intraoral/intraoralsensors.h"
 #include "records/core/rounding.h"
 
 namespace quorin {

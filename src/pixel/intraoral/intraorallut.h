@@ -1,7 +1,8 @@
 // The processing curves of the intra-oral sensor images, each filling a look-up table of n
-// entries (one per grey level of the image): the knee curve of the 16-bit sensors, the sigmoid
-// of sensor 14, the registry-bounded power curve and the control-point curve of the 8-bit
-// sensors. Written once over the entry type; every index written stays below n.
+// entries (one per grey level of the image): the knee curve and the sigmoid of CusZEL7, the
+// registry-bounded power curve of CusZEL6 (which 16-bit model lays which: ZelCurveFor in
+// intraoralsensors.h) and the control-point curve of the 8-bit sensors. Written once over the
+// entry type; every index written stays below n.
 #pragma once
 #include <cstdint>
 

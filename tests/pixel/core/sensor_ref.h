@@ -1,29 +1,38 @@
-// Shared by the sensor image suites: the numpy/scipy reference script and a leak guard.
+// Shared by the sensor image suites: the numpy/scipy references of tools/fixtures/sensor_ref.py
+// and a leak guard.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/leak_guard.h"
-#include "common/test_util.h"
+#include "common/reference_folder.h"
 #include "pixel/core/pixel_io.h"
 #include "platform/core/globalmem.h"
 
 namespace sensortest {
 
-// Runs tools/fixtures/sensor_ref.py COMMAND FOLDER ARGS...; "ok" when our results match.
-inline std::string Reference(const std::string& command, const std::string& folder,
-                             const std::vector<std::string>& args = {}) {
-    using quorin::test::ShellQuote;
-    std::string line =
-        quorin::test::FixtureCommand("sensor_ref.py") + " " + command + " " + ShellQuote(folder);
-    for (const auto& a : args) line += " " + ShellQuote(a);
-    const auto result = quorin::test::RunCommand(line);
-    std::string out = result.output;
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return result.status == 0 ? out : "python failed: " + out;
+// Runs one check of sensor_ref.py over arrays written into a temporary folder.
+class RefCheck : public quorin::test::ReferenceFolder {
+  public:
+    RefCheck() : ReferenceFolder("sensor_ref.py") {}
+};
+
+// A JSON list of rows of numbers, each with every digit: [[4096,300,2.2999999999999998],...].
+inline std::string JsonRows(const std::vector<std::vector<double>>& rows) {
+    std::ostringstream out;
+    out.precision(17);
+    out << "[";
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        out << (r != 0 ? ",[" : "[");
+        for (std::size_t k = 0; k < rows[r].size(); ++k) out << (k != 0 ? "," : "") << rows[r][k];
+        out << "]";
+    }
+    out << "]";
+    return out.str();
 }
 
 // An image built from a new record; the record goes, adopted pixels stay with the image.

@@ -1,21 +1,21 @@
 // Generic grey images: the detail filter against numpy at both scales, the fixed levels and the
 // documented flat-picture answers of the 8-bit image, hostile strengths and sizes.
+#include "pixel/generic/genericgrey.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <fstream>
 #include <memory>
 #include <vector>
 
-#include "pixel/generic/genericgrey.h"
 #include "pixel/core/pixel_io.h"
 #include "pixel/core/sensor_ref.h"
 
 using pixeltest::RandomPixels;
-using pixeltest::WriteArray;
 using sensortest::BlocksBalanced;
+using sensortest::JsonRows;
 using sensortest::Make;
-using sensortest::Reference;
+using sensortest::RefCheck;
 
 namespace {
 
@@ -33,9 +33,8 @@ TEST(GenericDetailFilter, MatchesNumpy) {
         std::int32_t scale;
         bool changes;
     };
-    quorin::test::TempDir dir;
-    std::ofstream list(dir.file("detail.txt"));
-    int k = 0;
+    RefCheck check;
+    std::vector<std::vector<double>> rows;  // w, h, scale, gain
     // Reduced sides below 3, or too small for a 2-pixel interior, leave the picture as it is.
     for (const Case& c : {Case{41, 33, 3, true}, Case{40, 35, 1, true}, Case{64, 20, 2, true},
                           Case{8, 40, 3, false}, Case{9, 9, 3, false}, Case{4, 4, 1, false}}) {
@@ -46,12 +45,11 @@ TEST(GenericDetailFilter, MatchesNumpy) {
         ASSERT_TRUE(
             quorin::GenericDetailFilter(source.data(), target.data(), c.w, c.h, c.scale, 8));
         EXPECT_EQ(target != source, c.changes);
-        WriteArray(dir.file("image" + std::to_string(k)), source.data(), source.size());
-        WriteArray(dir.file("out" + std::to_string(k++)), target.data(), target.size());
-        list << c.w << " " << c.h << " " << c.scale << " 8\n";
+        check.Write("image" + std::to_string(rows.size()), source);
+        check.Write("out" + std::to_string(rows.size()), target);
+        rows.push_back({double(c.w), double(c.h), double(c.scale), 8});
     }
-    list.close();
-    EXPECT_EQ(Reference("detail", dir.path()), "ok");
+    check.Run("detail", "{\"cases\":" + JsonRows(rows) + "}");
     std::vector<std::uint8_t> flat(30 * 30, 77), out(30 * 30);
     ASSERT_TRUE(quorin::GenericDetailFilter(flat.data(), out.data(), 30, 30, 3, 8));
     EXPECT_EQ(out, flat);  // no detail in a flat picture

@@ -1,30 +1,30 @@
 // Intra-oral sensor images: the processing curves, the corner-free histogram and the
 // peak-and-valley search against numpy/scipy; the exposure judgement's documented cases; what
 // each sensor class answers; the 8-bit rendering of CusZEL6 against numpy; hostile images.
+#include "pixel/intraoral/intraoral.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
 #include <memory>
 #include <vector>
 
 #include "common/test_settings.h"
-#include "pixel/intraoral/intraoral.h"
+#include "pixel/core/pixel_io.h"
+#include "pixel/core/sensor_ref.h"
 #include "pixel/intraoral/intraoralhist.h"
 #include "pixel/intraoral/intraorallut.h"
 #include "pixel/intraoral/intraoralsensors.h"
-#include "pixel/core/pixel_io.h"
 #include "platform/files/registry.h"
-#include "records/info/geometry.h"
 #include "records/core/rounding.h"
-#include "pixel/core/sensor_ref.h"
+#include "records/info/geometry.h"
 
 using pixeltest::RandomPixels;
-using pixeltest::WriteArray;
 using sensortest::BlocksBalanced;
+using sensortest::JsonRows;
 using sensortest::Make;
-using sensortest::Reference;
+using sensortest::RefCheck;
 
 namespace {
 
@@ -52,47 +52,57 @@ std::vector<unsigned int> Humps(std::size_t n, std::initializer_list<std::array<
 }  // namespace
 
 TEST(IntraoralCurves, MatchNumpy) {
-    quorin::test::TempDir dir;
-    std::ofstream list(dir.file("curves.txt"));
-    int k = 0;
-    const auto keep = [&](const std::vector<std::uint16_t>& table, const std::string& line) {
-        WriteArray(dir.file("curve" + std::to_string(k++)), table.data(), table.size());
-        list << line << "\n";
+    std::vector<std::uint16_t> tables;
+    const auto keep = [&](const std::vector<std::uint16_t>& table) {
+        tables.insert(tables.end(), table.begin(), table.end());
     };
-    struct Knee {
-        std::uint64_t n, low, high;
-        double a;
-    };
-    for (const Knee& c :
-         {Knee{4096, 300, 3000, 2.3}, Knee{4096, 300, 3000, 3.5}, Knee{4096, 0, 4095, 2.3},
-          Knee{1024, 100, 1023, 3.5}, Knee{4096, 500, 500, 2.3}, Knee{65536, 1000, 40000, 2.3}}) {
-        std::vector<std::uint16_t> table(c.n);
-        quorin::KneeCurve(table.data(), c.n, c.low, c.high, c.a);
-        keep(table, "knee " + std::to_string(c.n) + " " + std::to_string(c.low) + " " +
-                        std::to_string(c.high) + " " + std::to_string(c.a));
+    // Knee: n, low, high, a.
+    const std::vector<std::vector<double>> knees = {
+        {4096, 300, 3000, 2.3}, {4096, 300, 3000, 3.5}, {4096, 0, 4095, 2.3},
+        {1024, 100, 1023, 3.5}, {4096, 500, 500, 2.3},  {65536, 1000, 40000, 2.3}};
+    for (const auto& c : knees) {
+        std::vector<std::uint16_t> table(static_cast<std::size_t>(c[0]));
+        quorin::KneeCurve(table.data(), table.size(), std::uint64_t(c[1]), std::uint64_t(c[2]),
+                          c[3]);
+        keep(table);
     }
-    struct Power {
-        std::uint64_t n;
-        std::int64_t low, max, ratio;
-        double a;
-    };
-    for (const Power& c : {Power{4096, 1000, 4095, 50, 2.3}, Power{4096, 0, 4095, 100, 3.5},
-                           Power{1024, 10, 4095, 100, 2.3}, Power{4096, 4000, 4095, 77, 3.5}}) {
-        std::vector<std::uint16_t> table(c.n, 0xEEEE);
-        ASSERT_TRUE(quorin::PowerCurve(table.data(), c.n, c.low, c.max, c.ratio, c.a));
-        keep(table, "power " + std::to_string(c.n) + " " + std::to_string(c.low) + " " +
-                        std::to_string(c.max) + " " + std::to_string(c.ratio) + " " +
-                        std::to_string(c.a));
+    // Power: n, low, MaxHisto, RapportAmalgame, a.
+    const std::vector<std::vector<double>> powers = {{4096, 1000, 4095, 50, 2.3},
+                                                     {4096, 0, 4095, 100, 3.5},
+                                                     {1024, 10, 4095, 100, 2.3},
+                                                     {4096, 4000, 4095, 77, 3.5}};
+    for (const auto& c : powers) {
+        std::vector<std::uint16_t> table(std::size_t(c[0]), 0xEEEE);
+        ASSERT_TRUE(quorin::PowerCurve(table.data(), table.size(), std::int64_t(c[1]),
+                                       std::int64_t(c[2]), std::int64_t(c[3]), c[4]));
+        keep(table);
     }
-    for (const auto& [mode, low, high] :
-         {std::array<int, 3>{1, 100, 3000}, {2, 100, 3000}, {1, 4000, 4090}, {2, 3000, 3100}}) {
+    // Control points: n, mode, low, high.
+    const std::vector<std::vector<double>> controls = {
+        {256, 1, 100, 3000}, {256, 2, 100, 3000}, {256, 1, 4000, 4090}, {256, 2, 3000, 3100}};
+    for (const auto& c : controls) {
         std::vector<std::uint16_t> table(256);
-        ASSERT_TRUE(quorin::ControlPointCurve(table.data(), 256, mode, low, high));
-        keep(table, "control 256 " + std::to_string(mode) + " " + std::to_string(low) + " " +
-                        std::to_string(high));
+        ASSERT_TRUE(quorin::ControlPointCurve(table.data(), 256, int(c[1]), std::int64_t(c[2]),
+                                              std::int64_t(c[3])));
+        keep(table);
     }
-    list.close();
-    EXPECT_EQ(Reference("curves", dir.path()), "ok");
+    // Sigmoid: n, low, stretch a..b, centre c, power p; the stretch ends early, at the top or
+    // beyond it (entry 4095 is then set, not computed).
+    const std::vector<std::vector<double>> sigmoids = {
+        {4096, 300, 300, 3000, 1500, -5},      {4096, 300, 300, 3000, 1500, -8},
+        {4096, 0, 0, 4095, 2047.5, -5},        {4096, 1000, 1000, 1800, 611.25, -8},
+        {4096, 1416, 1416, 1440, 2388.75, -5}, {4096, 100, 100, 5000, 2000, -5}};
+    for (const auto& c : sigmoids) {
+        std::vector<std::uint16_t> table(std::size_t(c[0]), 0xEEEE);
+        quorin::SigmoidCurve(table.data(), table.size(), std::uint64_t(c[1]), c[2], c[3], c[4],
+                             int(c[5]));
+        keep(table);
+    }
+    RefCheck check;
+    check.Write("tables", tables);
+    check.Run("curves", "{\"knee\":" + JsonRows(knees) + ",\"power\":" + JsonRows(powers) +
+                            ",\"control\":" + JsonRows(controls) +
+                            ",\"sigmoid\":" + JsonRows(sigmoids) + "}");
 }
 
 TEST(IntraoralCurves, DocumentedPointsAndRefusals) {
@@ -115,7 +125,6 @@ TEST(IntraoralCurves, DocumentedPointsAndRefusals) {
 }
 
 TEST(IntraoralHistogram, CornerFreeHistogramMatchesNumpy) {
-    quorin::test::TempDir dir;
     const std::uint32_t w = 90, h = 70;
     const auto pixels = RandomPixels<std::uint16_t>(w * h, 4200, 7);  // some beyond 12 bits
     CTMatrix<unsigned short> matrix(h, w);
@@ -124,15 +133,13 @@ TEST(IntraoralHistogram, CornerFreeHistogramMatchesNumpy) {
     const auto histogram =
         quorin::CornerFreeHistogram(matrix, quorin::InsetRegion(w, h, 6), pairs, 12);
     ASSERT_TRUE(histogram);
-    WriteArray(dir.file("image"), pixels.data(), pixels.size());
-    WriteArray(dir.file("hist"), histogram->BinData(), histogram->BinCount());
-    EXPECT_EQ(Reference("cornerhist", dir.path(),
-                        {"90", "70", "12", "6", "10", "12", "0", "5", "7", "5", "20", "3"}),
-              "ok");
+    RefCheck check;
+    check.Write("image", pixels);
+    check.Write("hist", histogram->BinData(), histogram->BinCount());
+    check.Run("cornerhist", R"({"w":90,"h":70,"bits":12,"inset":6,"pairs":[10,12,0,5,7,5,20,3]})");
 }
 
 TEST(IntraoralHistogram, PeakValleyMatchesScipy) {
-    quorin::test::TempDir dir;
     struct Case {
         std::vector<unsigned int> bins;
         unsigned int threshold;
@@ -148,18 +155,20 @@ TEST(IntraoralHistogram, PeakValleyMatchesScipy) {
         {std::vector<unsigned int>(4096, 0), 40, true, false},
         {std::vector<unsigned int>(64, 100), 40, true, true},  // fewer levels than the run
     };
-    std::ofstream list(dir.file("pv.txt"));
-    for (std::size_t k = 0; k < cases.size(); ++k) {
-        const Case& c = cases[k];
+    std::vector<unsigned int> bins;
+    std::vector<std::vector<double>> rows;  // bins, thresholds, tests, our low and high
+    for (const Case& c : cases) {
         quorin::PeakValley found;
         ASSERT_TRUE(quorin::FindPeakValley(c.bins.data(), c.bins.size(), c.threshold, c.threshold,
                                            c.fraction, c.useLowFound, &found));
-        WriteArray(dir.file("pv" + std::to_string(k)), c.bins.data(), c.bins.size());
-        list << c.threshold << " " << c.threshold << " " << c.fraction << " " << c.useLowFound
-             << " " << found.low << " " << found.high << "\n";
+        bins.insert(bins.end(), c.bins.begin(), c.bins.end());
+        rows.push_back({double(c.bins.size()), double(c.threshold), double(c.threshold),
+                        double(c.fraction), double(c.useLowFound), double(found.low),
+                        double(found.high)});
     }
-    list.close();
-    EXPECT_EQ(Reference("peakvalley", dir.path()), "ok");
+    RefCheck check;
+    check.Write("bins", bins);
+    check.Run("peakvalley", "{\"cases\":" + JsonRows(rows) + "}");
     // The valley case really finds the valley between the humps.
     quorin::PeakValley found;
     ASSERT_TRUE(quorin::FindPeakValley(cases[0].bins.data(), 4096, 40, 40, true, false, &found));
@@ -285,25 +294,32 @@ TEST(IntraoralClasses, SlotAnswersPerSensor) {
 }
 
 TEST(IntraoralSensors, LogoCurveAndExposurePerCode) {
-    // The documented logo lists per class (0: no logo); only sensor 14 judges its histogram and,
-    // with the flag, takes the sigmoid.
+    // The documented logo lists per class (0: no logo) and the curve each class lays: CusZEL7
+    // the knee, or the sigmoid for sensor 14 with its flag; CusZEL6 the registry-bounded power
+    // curve whatever the code. Only sensor 14 judges its histogram.
+    constexpr auto K = quorin::ZelCurve::kKnee, S = quorin::ZelCurve::kSigmoid,
+                   P = quorin::ZelCurve::kPower;
     struct Row {
         std::uint32_t code;
         int zel7Logo, zel6Logo;
+        quorin::ZelCurve zel7, zel7Flagged, zel6;
     };
-    const Row rows[] = {{0, 0, 0},         {1, 0, 0},    {2, 0, 0},        {3, 0, 0},
-                        {4, 0, 0},         {5, 0, 8001}, {6, 0, 8000},     {7, 8007, 8007},
-                        {8, 8008, 8008},   {9, 0, 8001}, {10, 0, 8000},    {11, 8007, 8007},
-                        {12, 8008, 8008},  {13, 0, 0},   {14, 8011, 8011}, {15, 0, 0},
-                        {0xFFFFFFFF, 0, 0}};
+    const Row rows[] = {
+        {0, 0, 0, K, K, P},        {1, 0, 0, K, K, P},         {2, 0, 0, K, K, P},
+        {3, 0, 0, K, K, P},        {4, 0, 0, K, K, P},         {5, 0, 8001, K, K, P},
+        {6, 0, 8000, K, K, P},     {7, 8007, 8007, K, K, P},   {8, 8008, 8008, K, K, P},
+        {9, 0, 8001, K, K, P},     {10, 0, 8000, K, K, P},     {11, 8007, 8007, K, K, P},
+        {12, 8008, 8008, K, K, P}, {13, 0, 0, K, K, P},        {14, 8011, 8011, K, S, P},
+        {15, 0, 0, K, K, P},       {0xFFFFFFFF, 0, 0, K, K, P}};
+    using quorin::ZelImage;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
         EXPECT_EQ(quorin::SensorLogoId(row.code, false), row.zel7Logo);
         EXPECT_EQ(quorin::SensorLogoId(row.code, true), row.zel6Logo);
-        const quorin::ZelSensor& sensor = quorin::FindZelSensor(row.code);
-        EXPECT_EQ(sensor.histogramExposure, row.code == 14);
-        EXPECT_EQ(sensor.curve, quorin::ZelCurve::kKnee);
-        EXPECT_EQ(sensor.flaggedCurve == quorin::ZelCurve::kSigmoid, row.code == 14);
+        EXPECT_EQ(quorin::FindZelSensor(row.code).histogramExposure, row.code == 14);
+        EXPECT_EQ(quorin::ZelCurveFor(ZelImage::kCusZEL7, row.code, false), row.zel7);
+        EXPECT_EQ(quorin::ZelCurveFor(ZelImage::kCusZEL7, row.code, true), row.zel7Flagged);
+        EXPECT_EQ(quorin::ZelCurveFor(ZelImage::kCusZEL6, row.code, false), row.zel6);
     }
     // Mode 1: strength 2.3, sigmoid power -5; mode 2: 3.5 and -8.
     EXPECT_EQ(quorin::ZelCurvesOf(1).exponent, 2.3);
@@ -339,10 +355,9 @@ TEST(CusZEL6Image, RegistryBoundsThePowerCurve) {
     std::vector<std::uint16_t> table(lut->Data(), lut->Data() + lut->Size());
     EXPECT_EQ(table[2547], 255);  // top = 1000 + 3095 x 50 / 100
     EXPECT_EQ(table[999], 0);
-    quorin::test::TempDir dir;
-    WriteArray(dir.file("curve0"), table.data(), table.size());
-    quorin::test::WriteText(dir.file("curves.txt"), "power 4096 1000 4095 50 2.3\n");
-    EXPECT_EQ(Reference("curves", dir.path()), "ok");
+    RefCheck check;
+    check.Write("tables", table);
+    check.Run("curves", "{\"power\":" + JsonRows({{4096, 1000, 4095, 50, 2.3}}) + "}");
 
     // Out-of-range settings are bounded; a MaxHisto of 0 leaves no ramp: false, table zeroed.
     SetZelSetting("RapportAmalgame", 5000);
@@ -363,17 +378,16 @@ TEST(CusZEL6Image, ProcessIntoMatchesNumpy) {
         std::uint32_t top, offset;
         int mode;
     };
-    quorin::test::TempDir dir;
-    std::ofstream list(dir.file("zel6.txt"));
-    int k = 0;
+    RefCheck check;
+    std::vector<std::vector<double>> rows;  // w, h, smooth, mode, window low and high, levels
     // A wide window is mapped as it is; one narrower than a quarter of the levels is smoothed.
     for (const Case& c : {Case{4095, 0, 1}, Case{4095, 0, 7}, Case{4095, 0, 3}, Case{50, 1000, 2},
                           Case{50, 1000, 5}}) {
         SCOPED_TRACE(c.mode);
         auto px = RandomPixels<std::uint16_t>(w * h, c.top, c.mode);
         for (auto& p : px) p = static_cast<std::uint16_t>(p + c.offset);
-        const std::string n = std::to_string(k++);
-        WriteArray(dir.file("image" + n), px.data(), px.size());
+        const std::string n = std::to_string(rows.size());
+        check.Write("image" + n, px);
         auto image = Make<CusZEL6>(w, h, 12, px);
         CTImgNB<unsigned char, unsigned char, unsigned int> target(h, w);
         ASSERT_TRUE(image->ProcessInto(target, c.mode));
@@ -381,16 +395,15 @@ TEST(CusZEL6Image, ProcessIntoMatchesNumpy) {
         EXPECT_EQ(smooth, c.top < 1024);
         if (c.mode <= 2) {
             const auto* lut = image->GetProcessingLUT(c.mode);
-            WriteArray(dir.file("lut" + n), lut->Data(), lut->Size());
+            check.Write("lut" + n, lut->Data(), lut->Size());
         }
-        WriteArray(dir.file("out" + n), target.Pixels()->Data(), std::size_t(w) * h);
-        list << w << " " << h << " " << smooth << " " << c.mode << " " << image->WindowLow() << " "
-             << image->WindowHigh() << " 4096\n";
+        check.Write("out" + n, target.Pixels()->Data(), std::size_t(w) * h);
+        rows.push_back({double(w), double(h), double(smooth), double(c.mode),
+                        double(image->WindowLow()), double(image->WindowHigh()), 4096});
         CTImgNB<unsigned char, unsigned char, unsigned int> small(h - 1, w);
         EXPECT_FALSE(image->ProcessInto(small, c.mode));
     }
-    list.close();
-    EXPECT_EQ(Reference("zel6", dir.path()), "ok");
+    check.Run("zel6", "{\"cases\":" + JsonRows(rows) + "}");
 }
 
 TEST(CusZEL7Image, EnhancementAndTargets) {
