@@ -102,8 +102,8 @@ TEST(ContainerNeighbours, SamplesOfTwelveAndSixBitsTakeWholeBytes) {
 // A stream handed over in chunks of given sizes.
 struct Chunked {
     Bytes data;
-    std::vector<std::size_t> sizes;  // of the chunks before the last; 1 for each: byte by byte
-    bool byteByByte = false;
+    std::vector<std::size_t> sizes;  // of the first reads; the later ones fill what is asked
+    bool byteByByte = false;         // every read gives one byte
     std::size_t pos = 0, chunk = 0;
     Bytes pixels;
     int width = 0;
