@@ -1,0 +1,117 @@
+// The cases beside the typical ones: a lossy (JPEG-strip) grey file with a stored integrity sum,
+// and the whole mismatch mark at odd and even widths.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "oldtiff/fixtures.h"
+#include "oldtiff/tiffbuilder.h"
+#include "quorin/v5files.h"
+#include "records/dib/dib.h"
+#include "records/headers/headerkinds.h"
+#include "v5files/oldmark.h"
+
+namespace {
+
+using quorin::test::ReadBytes;
+using quorin::test::TempDir;
+using quorin::test::TiffBuilder;
+using Bytes = std::vector<std::uint8_t>;
+
+// An intra-oral file whose one strip is a baseline JPEG stream (compression 6) and whose 0x5409
+// record is dated and keeps the byte sum of the stream as written: checking the stream's header
+// before decoding it reads bytes too, which must not count twice.
+TEST(OldFileNeighbours, JpegStripWithItsStoredSumReadsSoundAndUnmarked) {
+    TempDir dir;
+    const std::string jpeg = dir.file("strip.jpg");
+    ASSERT_TRUE(quorin::test::Generate("jpeg", jpeg, "--grey --width 40 --height 24"));
+    const Bytes stream = ReadBytes(jpeg);
+    std::uint32_t sum = 0;
+    for (std::uint8_t v : stream) sum += v;
+
+    Bytes record(356, 0);
+    record[0] = 0x09, record[1] = 0x54;
+    std::memcpy(&record[2], "20240102", 8);
+    for (int i = 0; i < 4; ++i) record[352 + i] = static_cast<std::uint8_t>(sum >> (8 * i));
+    TiffBuilder b;
+    const int strip = b.Blob(stream);
+    const int description = b.Blob(record);
+    const TiffBuilder::Directory d = {
+        TiffBuilder::Value(254, 4, 1, 0),
+        TiffBuilder::Value(256, 4, 1, 40),
+        TiffBuilder::Value(257, 4, 1, 24),
+        TiffBuilder::Value(258, 3, 1, 8),
+        TiffBuilder::Value(259, 3, 1, 6),
+        TiffBuilder::Value(262, 3, 1, 1),
+        TiffBuilder::At(270, 2, 356, description),
+        TiffBuilder::Value(277, 3, 1, 1),
+        TiffBuilder::At(513, 4, 1, strip),
+        TiffBuilder::Value(514, 4, 1, static_cast<std::uint32_t>(stream.size()))};
+    const std::string file = dir.file("R21.tif");
+    quorin::test::WriteBytes(file, b.Build({d}));
+
+    CHeaderZel header;
+    ASSERT_EQ(V5Files_ReadQVImageInformation(file.c_str(), &header, 0), 0);
+    ASSERT_EQ(header.GetWidth(), 40);
+    ASSERT_EQ(header.GetHeight(), 24);
+    Bytes pixels(40 * 24, 0);
+    ASSERT_EQ(V5Files_ReadImage(file.c_str(), &header, 0, pixels.data()), 0);
+    EXPECT_EQ(header.GetChecksumMismatch(), 0);
+    EXPECT_EQ(header.ImageInfo().GetLossyCompression(nullptr), 2);
+    // libjpeg's decode of the stream, within the decoder's fixed-point tolerance: no mark.
+    const Bytes reference = ReadBytes(jpeg + ".raw");
+    ASSERT_EQ(reference.size(), pixels.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        worst = std::max(worst, std::abs(int{pixels[i]} - int{reference[i]}));
+    EXPECT_LE(worst, 2);
+}
+
+// Every non-transparent mark pixel (j, i) lands at (j, i), (W-1-j, i), (j, H-1-i) and
+// (W-1-j, H-1-i) of the picture, and nothing else changes.
+TEST(OldFileNeighbours, MismatchMarkStandsWholeInAllFourCorners) {
+    const win::BitmapResource* mark = LoadOldMark(OldMarkModule(), "IDB_NOCOPYRIGHT");
+    ASSERT_NE(mark, nullptr);
+    for (const std::int32_t w : {2 * mark->width + 1, 2 * mark->width + 2}) {
+        const std::int32_t h = 2 * mark->height + 3;
+        SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+        std::vector<Bytes> expected(static_cast<std::size_t>(h), Bytes(std::size_t(w)));
+        for (std::int32_t y = 0; y < h; ++y)
+            for (std::int32_t x = 0; x < w; ++x)
+                expected[std::size_t(y)][std::size_t(x)] =
+                    static_cast<std::uint8_t>(x * 7 + y * 13);
+        win::HGLOBAL dib = CreateDIB(w, h, 8);
+        ASSERT_NE(dib, nullptr);
+        {
+            quorin::LockedDIB picture(dib);
+            for (std::int32_t y = 0; y < h; ++y)
+                std::memcpy(picture.row(h - 1 - y), expected[std::size_t(y)].data(),
+                            std::size_t(w));
+        }
+        for (std::int32_t i = 0; i < mark->height; ++i)
+            for (std::int32_t j = 0; j < mark->width; ++j) {
+                const std::uint8_t v = mark->bits[i * mark->width + j];
+                if (v == 192) continue;
+                for (const auto& [x, y] :
+                     {std::pair{j, i}, std::pair{w - 1 - j, i}, std::pair{j, h - 1 - i},
+                      std::pair{w - 1 - j, h - 1 - i}})
+                    expected[std::size_t(y)][std::size_t(x)] = v;
+            }
+        ASSERT_TRUE(StampMismatchMark(dib, OldMarkModule()));
+        {
+            quorin::LockedDIB picture(dib);
+            for (std::int32_t y = 0; y < h; ++y)
+                EXPECT_EQ(Bytes(picture.row(h - 1 - y), picture.row(h - 1 - y) + w),
+                          expected[std::size_t(y)])
+                    << "picture row " << y;
+        }
+        FreeDIB(dib);
+    }
+}
+
+}  // namespace
