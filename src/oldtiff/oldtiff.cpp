@@ -695,24 +695,3 @@ bool OldJpegFileHolds(const char* path, std::int64_t width, std::int64_t height,
     win::CloseHandle(file);
     return OldJpegStreamHolds((std::uint64_t{high} << 32) | low, width, height, components);
 }
-
-int TranslateOldTiffCode(int code) {
-    switch (code) {
-        case -1:
-            return -111;
-        case -2:
-            return -112;
-        case -3:
-            return -113;
-        case -4:
-            return -118;
-        case -5:
-            return -120;
-        case -6:
-            return -116;
-        case -7:
-            return -117;
-        default:
-            return code;
-    }
-}
