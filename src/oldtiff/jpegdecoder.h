@@ -23,7 +23,9 @@ using JpegBeginFn = int (*)(void* context, int width, int height, int components
 using JpegRowFn = int (*)(void* context, int row, const std::uint8_t* pixels);
 using JpegEndFn = void (*)(void* context);  // after close, on the same paths
 
-// Results of the decoder.
+// Results of the decoder. These and the reasons below are the decoder's own numbers; some equal
+// the older-file readers' codes (oldtiff.h) and mean something else there: a caller says in its
+// own codes what a failed decode means to it.
 constexpr int kJpegOk = 0;
 constexpr int kJpegFailed = -1;       // open/begin refused, unsupported layout, no memory
 constexpr int kJpegNoSoi = -108;      // the stream does not begin with SOI

@@ -364,8 +364,8 @@ struct StripPlan {
     std::uint64_t rowsPerStrip = 0;
     std::uint64_t strips = 0;
     std::vector<std::uint32_t> offsets;
-    std::vector<std::uint32_t> reads;  // bytes read of each strip
-    std::uint64_t largestRead = 0;
+    std::vector<std::uint32_t> counts;  // byte counts: every strip is read whole
+    std::uint64_t largestStrip = 0;
     std::uint64_t budget = 0;
 };
 
@@ -374,9 +374,9 @@ std::uint64_t DeepestOverlap(const StripPlan& p) {
     std::vector<std::pair<std::uint64_t, int>> edges;  // (position, +1 start / -1 end)
     edges.reserve(2 * p.strips);
     for (std::uint64_t s = 0; s < p.strips; ++s) {
-        if (p.reads[s] == 0) continue;
+        if (p.counts[s] == 0) continue;
         edges.emplace_back(p.offsets[s], 1);
-        edges.emplace_back(std::uint64_t{p.offsets[s]} + p.reads[s], -1);
+        edges.emplace_back(std::uint64_t{p.offsets[s]} + p.counts[s], -1);
     }
     std::sort(edges.begin(), edges.end());  // an end sorts before a start at the same place
     std::int64_t depth = 0, deepest = 0;
@@ -416,38 +416,33 @@ int PlanStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
         }
         return ReadArray(c, e, p->strips, out);
     };
-    std::vector<std::uint32_t> counts;
     if (int r = values(offsetsEntry, p->offsets); r != 0) return r;
     if (Present(countsEntry)) {
-        if (int r = values(countsEntry, counts); r != 0) return r;
+        if (int r = values(countsEntry, p->counts); r != 0) return r;
     } else {
         // Only a single uncompressed strip may go without its byte count.
         if (p->strips != 1 || compression != 1) return kOldTiffUnsupported;
-        counts.assign(1, static_cast<std::uint32_t>(imageBytes));
+        p->counts.assign(1, static_cast<std::uint32_t>(imageBytes));
     }
 
-    // Uncompressed strips are read for their rows only and must hold them; LZW strips are read
-    // whole (their byte sum is part of the integrity check) and must be able to expand to them.
-    p->reads.resize(p->strips);
+    // Every strip is read whole, padding and rows past the image included: the header record's
+    // integrity sum was taken over every byte of the strips as written. Uncompressed strips must
+    // hold their rows; LZW strips must be able to expand to them.
     std::uint64_t total = 0;
     for (std::uint64_t s = 0; s < p->strips; ++s) {
-        if (!Inside(c, p->offsets[s], counts[s])) return kOldTiffReadFailed;
+        const std::uint64_t count = p->counts[s];
+        if (!Inside(c, p->offsets[s], count)) return kOldTiffReadFailed;
         const std::uint64_t rows =
             std::min(p->rowsPerStrip, static_cast<std::uint64_t>(height) - s * p->rowsPerStrip);
         const std::uint64_t need = rows * p->rowBytes;
-        if (compression == 5) {
-            if (need > kLzwMaxExpansion * counts[s]) return kOldTiffUnsupported;
-            p->reads[s] = counts[s];
-        } else {
-            if (counts[s] < need) return kOldTiffUnsupported;
-            p->reads[s] = static_cast<std::uint32_t>(need);
-        }
-        p->largestRead = std::max<std::uint64_t>(p->largestRead, p->reads[s]);
-        total += p->reads[s];
+        if (compression == 5 ? need > kLzwMaxExpansion * count : count < need)
+            return kOldTiffUnsupported;
+        p->largestStrip = std::max(p->largestStrip, count);
+        total += count;
     }
+    if (DeepestOverlap(*p) > kOldTiffMaxStripOverlap) return kOldTiffUnsupported;
     p->budget = OldTiffReadBudget(imageBytes);
     if (total > p->budget) return kOldTiffReadFailed;
-    if (DeepestOverlap(*p) > kOldTiffMaxStripOverlap) return kOldTiffUnsupported;
     return 0;
 }
 
@@ -462,7 +457,7 @@ int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
     }
     const bool lzw = compression == 5;
     COldBlock strip, rows;
-    if (!strip.Allocate(static_cast<std::size_t>(std::max<std::uint64_t>(p.largestRead, 1))) ||
+    if (!strip.Allocate(static_cast<std::size_t>(std::max<std::uint64_t>(p.largestStrip, 1))) ||
         (lzw && !rows.Allocate(static_cast<std::size_t>(p.rowsPerStrip * p.rowBytes))))
         return kOldTiffNoMemory;
 
@@ -475,14 +470,14 @@ int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
         const std::uint64_t stripRows =
             std::min<std::uint64_t>(p.rowsPerStrip, static_cast<std::uint64_t>(height - next));
         const std::uint64_t need = stripRows * p.rowBytes;
-        if (ReadImageData(c, p.offsets[s], strip.data(), p.reads[s]) != 0)
+        if (ReadImageData(c, p.offsets[s], strip.data(), p.counts[s]) != 0)
             return kOldTiffReadFailed;
-        AddToSum(c, strip.data(), p.reads[s]);
+        AddToSum(c, strip.data(), p.counts[s]);
 
         const std::uint8_t* source = strip.data();
         if (lzw) {
             std::memset(rows.data(), 0, static_cast<std::size_t>(need));
-            DecodeLzw(strip.data(), p.reads[s], rows.data(), static_cast<std::size_t>(need));
+            DecodeLzw(strip.data(), p.counts[s], rows.data(), static_cast<std::size_t>(need));
             if (predictor)
                 for (std::uint64_t r = 0; r < stripRows; ++r)
                     UndoPredictor(rows.data() + r * p.rowBytes,
@@ -699,25 +694,4 @@ bool OldJpegFileHolds(const char* path, std::int64_t width, std::int64_t height,
     const win::DWORD low = win::GetFileSize(file, &high);
     win::CloseHandle(file);
     return OldJpegStreamHolds((std::uint64_t{high} << 32) | low, width, height, components);
-}
-
-int TranslateOldTiffCode(int code) {
-    switch (code) {
-        case -1:
-            return -111;
-        case -2:
-            return -112;
-        case -3:
-            return -113;
-        case -4:
-            return -118;
-        case -5:
-            return -120;
-        case -6:
-            return -116;
-        case -7:
-            return -117;
-        default:
-            return code;
-    }
 }

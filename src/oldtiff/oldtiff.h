@@ -134,6 +134,48 @@ using OldTiffRowFn = void (*)(void* context, std::int32_t row, const std::uint8_
 int ReadOldTiffRows(OldTiffContext* context, int subfileType, int page, OldTiffRowFn rowFn,
                     void* rowContext, std::uint32_t* byteSum);
 
-// The readers' codes for their callers: -1 -> -111, -2 -> -112, -3 -> -113, -4 -> -118,
-// -5 -> -120, -6 -> -116, -7 -> -117; other values unchanged.
-int TranslateOldTiffCode(int code);
+// ---------------------------------------------------------------------------------------------
+// Result codes of the older-file readers
+//
+// Every reader of the older files (the roads behind the exports, the colour members) answers 0
+// or one of these codes. A container code becomes the reader code of its row in the table below,
+// and the exports answer their callers the public code of that row (include/quorin/v5files.h);
+// a value in no row passes both steps unchanged. The JPEG decoder's results and reasons
+// (jpegdecoder.h) are numbers of its own, some equal to these: they are never answered as reader
+// codes, whoever calls the decoder says what a failed decode means here.
+constexpr int kOldCannotOpen = -111;
+constexpr int kOldReadFailed = -112;   // a read or positioning failed, or data lie outside
+constexpr int kOldContainer3 = -113;   // the container's -3, which it never answers
+constexpr int kOldNoDirectory = -116;  // no image of the wanted kind
+constexpr int kOldContainer7 = -117;   // the container's -7, which it never answers
+constexpr int kOldNotReadable = -118;  // wrong extension or layout, unsupported form or size
+constexpr int kOldNoMemory = -120;
+
+struct OldFileCodeRow {
+    int container;  // the container's code
+    int reader;     // what the readers answer for it
+    int exported;   // what the exports answer for that
+};
+inline constexpr OldFileCodeRow kOldFileCodes[] = {
+    {kOldTiffCannotOpen, kOldCannotOpen, 1},
+    {kOldTiffReadFailed, kOldReadFailed, 2},
+    {-3, kOldContainer3, 3},
+    {kOldTiffUnsupported, kOldNotReadable, 7},
+    {kOldTiffNoMemory, kOldNoMemory, 8},
+    {kOldTiffNoDirectory, kOldNoDirectory, 5},
+    {-7, kOldContainer7, 6},
+};
+
+// The readers' code for a container code.
+constexpr int TranslateOldTiffCode(int code) {
+    for (const OldFileCodeRow& row : kOldFileCodes)
+        if (row.container == code) return row.reader;
+    return code;
+}
+
+// The exports' public code for a reader code (0 stays 0).
+constexpr int OldFilePublicCode(int code) {
+    for (const OldFileCodeRow& row : kOldFileCodes)
+        if (row.reader == code) return row.exported;
+    return code;
+}

@@ -10,9 +10,10 @@
 constexpr int kRgb565HeaderBytes = 276;
 constexpr int kRgb565DescriptionBytes = 56;
 
-// Reads and checks the header. Each out may be null; the depth is always 16. Returns 0,
-// -1 (cannot open), -2 (read failed, or the file too short for its pixel rows) or -4 (not the
-// layout, or a side outside 1..65,535).
+// Reads and checks the header. Each out may be null; the depth is always 16. Returns 0 or a
+// container code (oldtiff.h): kOldTiffCannotOpen, kOldTiffReadFailed (a read failed, or the file
+// is too short for its pixel rows) or kOldTiffUnsupported (not the layout, or a side outside
+// 1..65,535).
 int ReadRgb565Header(const char* path, std::int32_t* width, std::int32_t* height,
                      std::int32_t* depth, std::uint8_t* description);
 int ReadRgb565Header(win::HANDLE file, std::int32_t* width, std::int32_t* height,
@@ -20,7 +21,7 @@ int ReadRgb565Header(win::HANDLE file, std::int32_t* width, std::int32_t* height
 
 // Fills a 24-bit packed DIB of `width` x `height` (the first file row becomes the top of the
 // picture, the DIB's last stored row). The depth must be 16 and the header's size must equal
-// the one asked for and the DIB's. Returns 0, -1, -2 or -4.
+// the one asked for and the DIB's. Returns 0 or a container code as above.
 int ReadRgb565Pixels(win::HGLOBAL dib, const char* path, std::int32_t width, std::int32_t height,
                      std::int32_t depth);
 

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
-#include "v5files/colourrecord.h"
 #include "oldtiff/jpegdecoder.h"
-#include "v5files/oldfile.h"
 #include "oldtiff/oldtiff.h"
 #include "oldtiff/rgb565.h"
 #include "records/dib/dib.h"
+#include "v5files/colourrecord.h"
+#include "v5files/oldfile.h"
 
 namespace {
 
@@ -71,20 +71,21 @@ int ReadJpegMember(const char* path, CColourMember* m) {
     char comment[kShortColourRecordBytes] = {};
     int components = 0;
     if (DecodeJpegFile(path, &m->width, &m->height, &components, comment, sizeof comment) != 0)
-        return -112;
+        return kOldReadFailed;
     if ((components != 1 && components != 3) || !SaneSize(m->width, m->height) ||
         !OldJpegFileHolds(path, m->width, m->height, components))
-        return -118;
+        return kOldNotReadable;
     ConvertShortColourRecord(reinterpret_cast<const std::uint8_t*>(comment), m->record);
     m->lossy = true;
 
     DibHolder dib{CreateDIB(m->width, m->height, 24)};
-    if (dib.dib == nullptr) return -120;
+    if (dib.dib == nullptr) return kOldNoMemory;
     {
         quorin::LockedDIB locked(dib.dib);
-        if (!locked.valid()) return -120;
+        if (!locked.valid()) return kOldNoMemory;
         JpegTarget target{&locked, m->width, m->height, components};
-        if (DecodeJpegFileRows(path, &target, JpegBegin, JpegRow, nullptr) != 0) return -112;
+        if (DecodeJpegFileRows(path, &target, JpegBegin, JpegRow, nullptr) != 0)
+            return kOldReadFailed;
     }
     m->dib = dib.Release();
     return 0;
@@ -92,9 +93,9 @@ int ReadJpegMember(const char* path, CColourMember* m) {
 
 int ReadRgb565Member(const char* path, CColourMember* m, const std::uint8_t* description) {
     ConvertShortColourRecord(description, m->record);
-    if (!SaneSize(m->width, m->height)) return -118;
+    if (!SaneSize(m->width, m->height)) return kOldNotReadable;
     DibHolder dib{CreateDIB(m->width, m->height, 24)};
-    if (dib.dib == nullptr) return -120;
+    if (dib.dib == nullptr) return kOldNoMemory;
     if (int r = ReadRgb565Pixels(dib.dib, path, m->width, m->height, 16); r != 0)
         return TranslateOldTiffCode(r);
     m->dib = dib.Release();
@@ -134,16 +135,16 @@ int ReadContainerMember(const char* path, CColourMember* m, bool wantDrawing) {
         r != 0)
         return TranslateOldTiffCode(r);
     // Rows of other depths would not fill a 24-bit row as they are.
-    if ((depth != 24 && depth != 8) || !SaneSize(m->width, m->height)) return -118;
+    if ((depth != 24 && depth != 8) || !SaneSize(m->width, m->height)) return kOldNotReadable;
     ConvertStoredColourRecord(stored, size, m->record);
     if (int r = CheckOldTiffImage(c.get(), kOldTiffMainImage, 0); r != 0)
         return TranslateOldTiffCode(r);
 
     DibHolder dib{CreateDIB(m->width, m->height, 24)};
-    if (dib.dib == nullptr) return -120;
+    if (dib.dib == nullptr) return kOldNoMemory;
     {
         quorin::LockedDIB locked(dib.dib);
-        if (!locked.valid()) return -120;
+        if (!locked.valid()) return kOldNoMemory;
         TiffTarget target{&locked, m->width, m->height, depth};
         if (int r = ReadOldTiffRows(c.get(), kOldTiffMainImage, 0, TiffRow, &target, nullptr);
             r != 0)
@@ -158,16 +159,16 @@ int ReadContainerMember(const char* path, CColourMember* m, bool wantDrawing) {
 }  // namespace
 
 int ReadColourMember(const char* path, CColourMember* member, bool wantDrawing) {
-    if (path == nullptr || member == nullptr) return -111;
+    if (path == nullptr || member == nullptr) return kOldCannotOpen;
     *member = CColourMember{};
     const std::string ext = Extension(path);
     if (ext == ".JPG") return ReadJpegMember(path, member);
-    if (ext != ".TIF") return -118;
+    if (ext != ".TIF") return kOldNotReadable;
 
     std::uint8_t description[kRgb565DescriptionBytes];
     std::int32_t depth = 0;
     const int header = ReadRgb565Header(path, &member->width, &member->height, &depth, description);
     if (header == 0) return ReadRgb565Member(path, member, description);
-    if (header != -4) return TranslateOldTiffCode(header);
+    if (header != kOldTiffUnsupported) return TranslateOldTiffCode(header);
     return ReadContainerMember(path, member, wantDrawing);
 }

@@ -16,8 +16,9 @@ struct CColourMember {
     std::vector<std::uint8_t> drawing;  // the member's drawing data, when asked for
 };
 
-// Reads the member at `path`. Returns 0 or a reader code: -111 cannot open, -112 read or
-// decode failed, -116 no main image, -118 wrong extension or layout, -120 out of memory.
+// Reads the member at `path`. Returns 0 or a reader code (oldtiff/oldtiff.h): kOldCannotOpen,
+// kOldReadFailed (a read or the decode failed), kOldNoDirectory (no main image), kOldNotReadable
+// (wrong extension or layout), kOldNoMemory.
 // On failure no DIB is left behind. The drawing data are read only for a container ".tif"
 // and only when `wantDrawing` is set.
 int ReadColourMember(const char* path, CColourMember* member, bool wantDrawing = false);

@@ -361,7 +361,7 @@ int ReadOldColourRecord(const char* path, std::uint8_t* record, std::int32_t* wi
         const int r565 = ReadRgb565Header(path, &w, &h, &depth, description);
         if (r565 == 0) {
             ConvertShortColourRecord(description, record);
-        } else if (r565 != -4) {
+        } else if (r565 != kOldTiffUnsupported) {
             return TranslateOldTiffCode(r565);
         } else {
             OldTiffHolder context;

@@ -2,22 +2,15 @@
 // road (size, depth, kind), the directory road (one directory's size and header record), the
 // record roads (the header record alone, for previews), and the packed-DIB road (pixels as a
 // packed DIB, enlarged to 380 x 480 when stored at half size, with the integrity check of the
-// header record's byte sum). Results are 0 or the translated codes of the container (-111 to
-// -120; -118 for a wrong extension, an unknown layout or a form that cannot be read).
+// header record's byte sum). Results are 0 or the readers' codes (oldtiff/oldtiff.h):
+// kOldNotReadable for a wrong extension, an unknown layout or a form that cannot be read.
 #pragma once
 #include <cstdint>
 #include <vector>
 
-#include "v5files/oldheader.h"
 #include "oldtiff/oldtiff.h"
 #include "platform/core/globalmem.h"
-
-// Status codes of the readers.
-constexpr int kOldCannotOpen = -111;
-constexpr int kOldReadFailed = -112;
-constexpr int kOldNoDirectory = -116;
-constexpr int kOldNotReadable = -118;
-constexpr int kOldNoMemory = -120;
+#include "v5files/oldheader.h"
 
 // What the information road answers.
 struct SOldFileInfo {
@@ -30,7 +23,8 @@ struct SOldFileInfo {
 
 // Size, depth and kind of a ".tif" file's main image, reduced image (*subTypeFlag set: the flag
 // is cleared when the file has none and the main image is answered instead) or page (kind-2
-// names). For 8-bit images the header record is converted; an unknown layout gives -118.
+// names). For 8-bit images the header record is converted; an unknown layout gives
+// kOldNotReadable.
 int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOldFileInfo* info);
 
 // One directory of an open container: size, compression (1 when absent), depth code and the
@@ -68,7 +62,7 @@ struct SOldFileDIB {
 // The packed-DIB road over a ".tif" (main image, or the reduced one when `subTypeFlag` is set)
 // or ".jpg" file. Grey images with a header record are checked against its integrity sum and
 // stamped with the mark of `markModule` when they fail; a mark that cannot be drawn fails the
-// read (-120).
+// read (kOldNoMemory).
 int ReadOldFileDIB(const char* path, bool subTypeFlag, const void* markModule, SOldFileDIB* out);
 
 // The same for one directory of an open container (pages of full-mouth-series files).

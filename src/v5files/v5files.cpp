@@ -7,50 +7,28 @@
 #include <string>
 #include <vector>
 
+#include "oldtiff/oldtiff.h"
+#include "oldtiff/rgb565.h"
+#include "platform/core/path.h"
+#include "records/core/imagetype.h"
+#include "records/dib/dib.h"
+#include "records/headers/header.h"
+#include "records/headers/headerchecksum.h"
 #include "v5files/basicpreview.h"
 #include "v5files/colourmember.h"
 #include "v5files/oldfile.h"
 #include "v5files/oldfill.h"
 #include "v5files/oldmark.h"
 #include "v5files/oldname.h"
-#include "oldtiff/rgb565.h"
-#include "platform/core/path.h"
-#include "records/dib/dib.h"
-#include "records/headers/header.h"
-#include "records/headers/headerchecksum.h"
-#include "records/core/imagetype.h"
 
 namespace {
 
-// Public result of an internal code.
-int PublicCode(int code) {
-    switch (code) {
-        case 0:
-            return 0;
-        case -111:
-            return 1;
-        case -112:
-            return 2;
-        case -113:
-            return 3;
-        case -116:
-            return 5;
-        case -117:
-            return 6;
-        case -118:
-            return 7;
-        case -120:
-            return 8;
-        default:
-            return code;
-    }
-}
-
-constexpr int kPublicNotReadable = 7;
+// Public codes the exports answer without a reader's code.
+constexpr int kPublicNotReadable = OldFilePublicCode(kOldNotReadable);
+constexpr int kPublicNoMemory = OldFilePublicCode(kOldNoMemory);
 
 // The half-size form of 6-bit samples, delivered at twice its size.
 constexpr std::int64_t kHalfSizeWidth = 190, kHalfSizeHeight = 240;
-constexpr int kPublicNoMemory = 8;
 
 // Runs an export body; nothing thrown leaves the library.
 template <class Body>
@@ -300,14 +278,14 @@ int V5Files_IsFMSFile(const char* path) {
 int V5Files_ReadQVImageInformation(const char* path, CHeader* header, int pageNumber) {
     return Guarded([&] {
         if (path == nullptr || header == nullptr) return kPublicNotReadable;
-        return PublicCode(ReadInformation(path, *header, pageNumber));
+        return OldFilePublicCode(ReadInformation(path, *header, pageNumber));
     });
 }
 
 int V5Files_ReadImage(const char* path, CHeader* header, int pageIndex, unsigned char* pixels) {
     return Guarded([&] {
         if (path == nullptr || header == nullptr) return kPublicNotReadable;
-        return PublicCode(ReadImage(path, *header, pageIndex, pixels));
+        return OldFilePublicCode(ReadImage(path, *header, pageIndex, pixels));
     });
 }
 

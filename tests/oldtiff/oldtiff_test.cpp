@@ -9,9 +9,9 @@
 #include <string>
 
 #include "oldtiff/fixtures.h"
+#include "oldtiff/tiffbuilder.h"
 #include "platform/core/globalmem.h"
 #include "platform/core/notify.h"
-#include "oldtiff/tiffbuilder.h"
 
 namespace {
 
@@ -416,6 +416,18 @@ TEST(Container, CodesTranslateForTheReaders) {
     EXPECT_EQ(TranslateOldTiffCode(-6), -116);
     EXPECT_EQ(TranslateOldTiffCode(-7), -117);
     EXPECT_EQ(TranslateOldTiffCode(-119), -119);
+}
+
+// Container code, the readers' code, the exports' public code; values in no row pass unchanged.
+TEST(Container, CodesReachThePublicCodes) {
+    const int rows[][3] = {{-1, -111, 1},   {-2, -112, 2},     {-3, -113, 3}, {-4, -118, 7},
+                           {-5, -120, 8},   {-6, -116, 5},     {-7, -117, 6}, {0, 0, 0},
+                           {-10, -10, -10}, {-119, -119, -119}};
+    for (const auto& row : rows) {
+        EXPECT_EQ(TranslateOldTiffCode(row[0]), row[1]) << row[0];
+        EXPECT_EQ(OldFilePublicCode(row[1]), row[2]) << row[1];
+    }
+    EXPECT_EQ(OldFilePublicCode(-1), -1);  // a container code is no reader code
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -8,11 +8,11 @@
 using namespace std::string_literals;
 
 #include "oldtiff/fixtures.h"
-#include "v5files/colourmember.h"
-#include "v5files/colourrecord.h"
 #include "oldtiff/rgb565.h"
 #include "platform/core/globalmem.h"
 #include "records/dib/dib.h"
+#include "v5files/colourmember.h"
+#include "v5files/colourrecord.h"
 
 namespace {
 
@@ -144,6 +144,17 @@ TEST(JpegMember, RedAndBlueKeepTheirPlaces) {
             FreeDIB(m.dib);
         }
     }
+}
+
+// A ".jpg" member whose header cannot be decoded, or that is missing, is a failed read.
+TEST(JpegMember, AnUndecodableHeaderIsAReadFailure) {
+    TempDir dir;
+    const std::string path = dir.file("C5.jpg");
+    WriteBytes(path, Bytes(64, 0x20));
+    CColourMember m;
+    EXPECT_EQ(ReadColourMember(path.c_str(), &m), -112);
+    EXPECT_EQ(m.dib, nullptr);
+    EXPECT_EQ(ReadColourMember(dir.file("missing.jpg").c_str(), &m), -112);
 }
 
 TEST(TiffMember, ContainerRowsWithDrawingData) {

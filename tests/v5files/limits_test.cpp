@@ -69,7 +69,8 @@ std::vector<Hostile> HostileFiles(const TempDir& dir) {
         files.push_back({"C1.tif", b.Build({Image(b, 65535, 65535, 24, 1, strip, 16)}), 7});
         files.push_back({"R2.tif", b.Build({Image(b, 65535, 65535, 8, 1, strip, 16)}), 7});
     }
-    {  // 65,535 strips of one row that all point at the same megabyte
+    {  // 65,535 strips of one row that all point at the same megabyte, each read whole: refused
+       // as shared strip data before the bytes they would cost are weighed
         TiffBuilder b;
         const int megabyte = b.Blob(Bytes(1 << 20, 0x55));
         Bytes offsets, counts;
