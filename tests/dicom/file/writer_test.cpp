@@ -16,6 +16,7 @@
 #include "dicom/dataset/multiple.h"
 #include "dicom/file/datasetdump.h"
 #include "dicom/file/dicomfile_util.h"
+#include "platform/core/lasterror.h"
 
 namespace quorin::test {
 namespace {
@@ -213,6 +214,8 @@ TEST(Writer, AFullDiskFailsTheWrite) {
     file.SetWriteLimit(1000);
     EXPECT_EQ(parsed.list->Write(&file, 1, nullptr, 0, nullptr), 0);
     EXPECT_FALSE(WriteDicomFile(*parsed.list, "/proc/version"));  // cannot replace
+    EXPECT_FALSE(WriteDicomFile(*parsed.list, nullptr));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_PARAMETER);
 }
 
 // In a folder the user may not write the file is overwritten where it is: a data set the writer
