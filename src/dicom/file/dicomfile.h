@@ -84,12 +84,13 @@ class CDicomTypeFile : public win::CFile {
     std::int32_t ReadReferencedSOPInstanceUID(std::string& uid);
     std::int32_t ReadModelName(std::string& name);
     std::int32_t ReadPlateType(std::string& plate);
-    // Name, birth date, ID and sex, each empty when absent. Result kStatusOk, or
-    // kStatusReadError when one of them could not be read (the stream is malformed before it).
+    // Name, birth date, ID and sex, each empty when absent or not read. Result kStatusOk, or
+    // kStatusReadError when one of them could not be read (the stream is malformed before it
+    // or inside it); the others are still given.
     std::int32_t ReadPatient(quorin::DicomPatientValues& patient);
     // Fills the patient through its setters: name (when not empty), birth date (YYYYMMDD), ID
-    // and sex, each only when present and not empty. Result kStatusOk (kStatusReadError when
-    // the stream could not be read or memory runs out; the patient is then left unchanged).
+    // and sex, each only when read intact and not empty. Result kStatusOk, or kStatusReadError
+    // when one of them could not be read or memory runs out; what was read is filled even then.
     std::int32_t ReadPatient(CPatient& patient);
     // Appends FDI tooth numbers ("11".."85") to `teeth`.
     std::int32_t ReadToothNumbers(std::vector<std::string>& teeth);

@@ -442,10 +442,11 @@ std::int32_t CDicomTypeFile::ReadImageType(std::int32_t& type) {
 }
 
 std::int32_t CDicomTypeFile::ReadPatient(CPatient& patient) {
+    // A stream that breaks after some of the elements still gives those: every value read
+    // intact is taken, and the result says the rest could not be read.
     quorin::DicomPatientValues values;
     const std::int32_t result = ReadPatient(values);
-    if (result != kStatusOk) return result;
-    return Guarded([&]() -> std::int32_t {
+    const std::int32_t filled = Guarded([&]() -> std::int32_t {
         if (!(values.family + values.given + values.middle + values.prefix + values.suffix).empty())
             patient.SetName(values.family, values.given, values.middle, values.prefix,
                             values.suffix);
@@ -455,6 +456,7 @@ std::int32_t CDicomTypeFile::ReadPatient(CPatient& patient) {
         if (!values.sex.empty()) patient.SetSex(values.sex);
         return kStatusOk;
     });
+    return result != kStatusOk ? result : filled;
 }
 
 std::int32_t CDicomTypeFile::ReadToothNumbers(CAnatTeethList& teeth) {

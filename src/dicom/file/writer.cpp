@@ -1,5 +1,5 @@
 // Safe replacement of a DICOM file: the data set is written through the platform's file
-// replacement (temporary file beside the target, renamed over it only after a complete write).
+// replacement.
 #include "dicom/file/writer.h"
 
 #include <string>
@@ -11,7 +11,10 @@ namespace quorin {
 
 bool WriteDicomFile(CInfosDicomList& list, const char* path, int writePreamble,
                     const TagValue* const* exclusions, int exclusionCount, const TagValue* mask) {
-    if (path == nullptr || *path == 0) return false;
+    if (path == nullptr) {
+        win::SetLastError(win::ERROR_INVALID_PARAMETER);
+        return false;
+    }
     try {
         const win::DWORD code = ReplaceFile(path, [&](win::CFile& file) {
             // The writer reports a failed write (its file exception) as a result; the file's
@@ -20,6 +23,7 @@ bool WriteDicomFile(CInfosDicomList& list, const char* path, int writePreamble,
         });
         return code == win::ERROR_SUCCESS;
     } catch (...) {
+        win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
         return false;
     }
 }

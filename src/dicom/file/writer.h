@@ -1,7 +1,9 @@
-// Writing a data set to a named file without ever losing the file it replaces: the data set is
-// written to a temporary file in the same folder, which replaces the target only once the whole
-// write has succeeded (the platform's file replacement: links followed, a file the user may not
-// write refused, a file in a folder that takes no new file written in place).
+// Writing a data set to a named file without losing the file it replaces: the platform's file
+// replacement (ReplaceFile). The data set is written to a temporary file in the same folder,
+// which replaces the target only once the whole write has succeeded; links are followed and a
+// file the user may not write is refused. In a folder that takes no new file the data set is
+// written in memory first and the target overwritten where it is, its old bytes written back
+// when the disk cannot take the new ones.
 //
 // Which elements a write leaves out (by tag, by group, by a private block mask) is decided in
 // one place, CInfosDicomList::MarkExcluded (dataset.h); which private block is the system's,
@@ -14,8 +16,8 @@
 namespace quorin {
 
 // Writes `list` (CInfosDicomList::Write with the same arguments) to `path`. True when the file
-// was written in full and moved into place; false (the thread's last error says why) leaves any
-// previous file untouched and no temporary file behind.
+// was written in full; false (the thread's last error says why) leaves any previous file with its
+// old content, as ReplaceFile says, and no temporary file behind.
 bool WriteDicomFile(CInfosDicomList& list, const char* path, int writePreamble = 1,
                     const TagValue* const* exclusions = nullptr, int exclusionCount = 0,
                     const TagValue* mask = nullptr);

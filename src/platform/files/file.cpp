@@ -486,12 +486,9 @@ int CreateTemporary(const std::string& folder, const std::string& name, unsigned
     return -1;
 }
 
-// Runs the writer on `path` opened for writing (truncated); the error code of a failed write or
-// close.
-DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write) {
-    win::CFile file;
-    if (!file.OpenNative(path, win::CFile::modeWrite | win::CFile::modeCreate))
-        return win::GetLastError();
+// Runs the writer on `file`, closing it after a write that succeeded; the error code of a failed
+// write or close (the file is then left open for the caller to abort).
+DWORD RunWriter(win::CFile& file, const std::function<bool(win::CFile&)>& write) {
     win::SetLastError(win::ERROR_SUCCESS);
     bool ok = false;
     try {
@@ -505,9 +502,99 @@ DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&
         ok = false;
     }
     if (ok) return win::ERROR_SUCCESS;
-    file.Abort();
     const DWORD code = win::GetLastError();
     return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
+}
+
+// Runs the writer on `path` opened for writing (truncated); the error code of a failed write or
+// close.
+DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write) {
+    win::CFile file;
+    if (!file.OpenNative(path, win::CFile::modeWrite | win::CFile::modeCreate))
+        return win::GetLastError();
+    const DWORD code = RunWriter(file, write);
+    if (code != win::ERROR_SUCCESS) file.Abort();
+    return code;
+}
+
+// Writes `size` bytes at `offset`, adding to `*done` what was written; 0 or the errno value.
+int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset,
+            std::size_t* done) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, std::min<std::size_t>(size, std::size_t{1} << 30),
+                                   static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<std::uint64_t>(n);
+        *done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int ResizeTo(int fd, std::size_t size) {
+    while (::ftruncate(fd, static_cast<off_t>(size)) != 0)
+        if (errno != EINTR) return errno;
+    return 0;
+}
+
+// The target of a folder that takes no new file, written where it is. No temporary file can
+// stand beside it, so the new content is made in memory first: a writer that gives up never
+// touches the target. The old content is held in memory too, and written back when the target
+// cannot take the new one (a full disk, a file-size limit, a failing device). The bytes past the
+// old end go first, so that a file that cannot grow fails before any old byte is overwritten.
+DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFile&)>& write) {
+    win::CMemFile made;
+    if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
+    const std::vector<unsigned char>& next = made.Data();
+
+    // Reading it too: a file the user may write but not read cannot be kept, and is refused.
+    struct stat info {};
+    const int fd = OpenFileDescriptor(target, O_RDWR, true, &info);
+    if (fd < 0) return CodeOf(errno);
+    std::string old;
+    DWORD code = win::ERROR_SUCCESS;
+    try {
+        old.resize(static_cast<std::size_t>(info.st_size));
+    } catch (const std::exception&) {
+        code = win::ERROR_NOT_ENOUGH_MEMORY;
+    }
+    for (std::size_t got = 0; code == win::ERROR_SUCCESS && got < old.size();) {
+        const ssize_t n = ::pread(fd, old.data() + got, old.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            code = CodeOf(n < 0 ? errno : EIO);  // shrank while read: its content is not known
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (code != win::ERROR_SUCCESS) {
+        ::close(fd);
+        return code;
+    }
+
+    const std::size_t head = std::min(old.size(), next.size());
+    std::size_t grown = 0, overwritten = 0;
+    int err = 0;
+    if (next.size() > old.size())
+        err = WriteAt(fd, next.data() + head, next.size() - head, head, &grown);
+    if (err == 0) err = WriteAt(fd, next.data(), head, 0, &overwritten);
+    if (err == 0 && next.size() < old.size()) err = ResizeTo(fd, next.size());
+    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (err != 0) {
+        // Back to the old content: the bytes overwritten, then the old length.
+        std::size_t restored = 0;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(old.data());
+        const std::size_t back =
+            next.size() < old.size() && overwritten == head ? old.size() : overwritten;
+        (void)WriteAt(fd, bytes, back, 0, &restored);
+        (void)ResizeTo(fd, old.size());
+        (void)::fsync(fd);
+    }
+    ::close(fd);
+    return err == 0 ? win::ERROR_SUCCESS : CodeOf(err);
 }
 
 int SyncPath(const std::string& path, int flags) {
@@ -597,11 +684,7 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
     if (fd < 0) {
         const int err = errno;
         // A folder that takes no new file: the target itself is written, where it may be.
-        if (exists && IsDenied(err)) {
-            const DWORD code = WriteThrough(target, write);
-            if (code != win::ERROR_SUCCESS) return Fail(code);
-            return Fail(CodeOf(SyncPath(target, O_WRONLY)));
-        }
+        if (exists && IsDenied(err)) return Fail(WriteInPlace(target, write));
         return Fail(CodeOf(err));
     }
     DWORD code = WriteThrough(temporary, write);

@@ -152,9 +152,14 @@ win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::stri
 // names replaced where it lives. An existing target must be a regular file the user may write
 // (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its permissions and, where the
 // user may give them, its owner and group. The new content goes to a temporary file beside the
-// target, synced and renamed over it, the folder synced after: a failure leaves the old content
-// whole. Where the folder takes no new file, a writable target is written in place. Temporary
-// files left by a replacement that was killed are removed by the next one of the same target.
+// target, synced and renamed over it, the folder synced after: a failure, or the process killed
+// on the way, leaves the old content whole. Temporary files left by a replacement that was killed
+// are removed by the next one of the same target.
+// Where the folder takes no new file, a target the user may read and write is written in place:
+// the new content is made in memory first (a writer that fails never touches the target), and
+// when the target cannot take it (a full disk, a file-size limit) the old content, held in memory,
+// is written back. Only a process killed while it writes, or a device that fails the write-back
+// too, can leave such a target damaged.
 // ERROR_SUCCESS or the error code, also left as the thread's last error.
 win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
                        unsigned newFileMode = 0666);

@@ -95,6 +95,54 @@ TEST(QuickReaders, FillThePatientAndTeethRecords) {
     EXPECT_EQ(teeth.GetAt(1)->GetNumber(), "41");
 }
 
+// A stream that breaks: the patient's values read intact are given (to the values and to the
+// record), and the answer is still a read error. The cut lies after the patient's elements
+// (the sex, absent, is searched into it) or inside the name, stored after the others.
+TEST(QuickReaders, ABrokenStreamGivesWhatWasReadAndAReadError) {
+    const std::string syntax = "1.2.840.10008.1.2.1";
+    std::vector<std::uint8_t> tailCut;
+    PutExplicit(tailCut, 0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.1.3");
+    PutExplicit(tailCut, 0x0010, 0x0010, "PN", "Doe^Jane^M");
+    PutExplicit(tailCut, 0x0010, 0x0020, "LO", "PID-0042");
+    PutExplicit(tailCut, 0x0010, 0x0030, "DA", "19800215");
+    PutExplicit(tailCut, 0x7FE0, 0x0010, "OW", std::string(100, 'x'));
+    tailCut.resize(tailCut.size() - 60);
+    std::vector<std::uint8_t> nameCut;
+    PutExplicit(nameCut, 0x0010, 0x0020, "LO", "PID-0042");
+    PutExplicit(nameCut, 0x0010, 0x0030, "DA", "19800215");
+    PutExplicit(nameCut, 0x0010, 0x0040, "CS", "F");
+    PutExplicit(nameCut, 0x0010, 0x0010, "PN", "Doe^Jane^M");
+    nameCut.resize(nameCut.size() - 4);
+    struct Case {
+        const char* name;
+        const std::vector<std::uint8_t>& body;
+        const char* family;
+        const char* middle;
+        const char* sex;  // the record's was "M" before
+    } cases[] = {{"tail cut", tailCut, "Doe", "M", "M"}, {"name cut", nameCut, "", "", "F"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Opened opened(Part10(syntax, c.body));
+        ASSERT_EQ(opened.syntax, 0);
+        quorin::DicomPatientValues values;
+        EXPECT_EQ(opened.file.ReadPatient(values), 13);
+        EXPECT_EQ(values.family, c.family);
+        EXPECT_EQ(values.id + " " + values.birthDate, "PID-0042 19800215");
+        CPatient patient;
+        patient.SetSex("M");
+        EXPECT_EQ(opened.file.ReadPatient(patient), 13);
+        std::string family, middle;
+        patient.GetName(&family, nullptr, &middle, nullptr, nullptr);
+        EXPECT_EQ(family, c.family);
+        EXPECT_EQ(middle, c.middle);
+        EXPECT_EQ(patient.GetPatientID(), "PID-0042");
+        EXPECT_EQ(patient.BirthDate().GetYear(), 1980);
+        EXPECT_EQ(patient.BirthDate().GetMonth(), 2);
+        EXPECT_EQ(patient.BirthDate().GetDay(), 15);
+        EXPECT_EQ(patient.GetSex(), c.sex);
+    }
+}
+
 // First values dcmdump prints for the tags the readers read (first instance of each).
 std::map<std::string, std::string> DcmdumpValues(const std::string& path) {
     static const char* kTags[] = {"0008,0016", "0008,0018", "0008,1090", "0008,1155",

@@ -4,13 +4,19 @@
 #include "dicom/file/writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 
+#include "common/as_user.h"
+#include "common/file_size_limit.h"
 #include "common/test_util.h"
 #include "dicom/dataset/binary.h"
+#include "dicom/dataset/multiple.h"
 #include "dicom/file/datasetdump.h"
 #include "dicom/file/dicomfile_util.h"
+#include "platform/core/lasterror.h"
 
 namespace quorin::test {
 namespace {
@@ -208,6 +214,58 @@ TEST(Writer, AFullDiskFailsTheWrite) {
     file.SetWriteLimit(1000);
     EXPECT_EQ(parsed.list->Write(&file, 1, nullptr, 0, nullptr), 0);
     EXPECT_FALSE(WriteDicomFile(*parsed.list, "/proc/version"));  // cannot replace
+    EXPECT_FALSE(WriteDicomFile(*parsed.list, nullptr));
+    EXPECT_EQ(win::GetLastError(), win::ERROR_INVALID_PARAMETER);
+}
+
+// In a folder the user may not write the file is overwritten where it is: a data set the writer
+// refuses part-way and a disk that fills both leave the old file byte for byte.
+TEST(Writer, InAFolderTheUserMayNotWriteAFailedWriteLeavesTheOldFile) {
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "old.dcm");
+    const auto oldBytes = ReadBytes(std::string(kPydicomFiles) + "/MR_small.dcm");  // 9,830
+    const std::string source = SourcePath("tests/data/dicom/sample.dcm");
+    Parsed parsed = ParseFile(source), refused = ParseFile(source);
+    ASSERT_EQ(parsed.result, 0);
+    ASSERT_EQ(refused.result, 0);
+    // 1,200 values of 60 characters: 73,199 bytes, beyond an explicit LO's 16-bit length field.
+    CElementLOMultiple ids(3, 0x0010, 0x1000, 0, 0, kLittleEndian);
+    std::string field = std::string(60, '7');
+    for (int i = 1; i < 1200; ++i) field += "\\" + std::string(60, '7');
+    ids.SplitValues(field.data(), static_cast<std::uint32_t>(field.size()));
+    ASSERT_TRUE(refused.list->Insert(&ids));
+    struct Case {
+        const char* name;
+        CInfosDicomList* list;
+        rlim_t limit;
+        bool written;
+    } cases[] = {{"value too long for its length field", refused.list.get(), RLIM_INFINITY, false},
+                 {"file-size limit", parsed.list.get(), 1000, false},
+                 {"written", parsed.list.get(), RLIM_INFINITY, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        closed.Fill(std::string(oldBytes.begin(), oldBytes.end()));
+        struct stat before {};
+        ASSERT_EQ(::stat(closed.file().c_str(), &before), 0);
+        EXPECT_EQ(RunAsActor([&] {
+                      FileSizeLimit limit(c.limit);
+                      return WriteDicomFile(*c.list, closed.file().c_str()) == c.written ? 0 : 1;
+                  }),
+                  0);
+        if (c.written) {
+            Parsed again = ParseFile(closed.file());
+            ASSERT_EQ(again.result, 0);
+            EXPECT_EQ(Canonical(*again.list), Canonical(*parsed.list));
+        } else {
+            EXPECT_EQ(ReadBytes(closed.file()), oldBytes);
+        }
+        struct stat after {};
+        ASSERT_EQ(::stat(closed.file().c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << "written where it is";
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(closed.folder()),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
 }
 
 }  // namespace

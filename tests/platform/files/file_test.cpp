@@ -7,8 +7,8 @@
 #include <numeric>
 #include <random>
 
+#include "common/file_size_limit.h"
 #include "common/test_util.h"
-#include "file_size_limit.h"
 #include "platform/core/lasterror.h"
 
 using namespace win;

@@ -2,7 +2,6 @@
 // followed, the user's permissions honoured (checked as an unprivileged user when the tests run
 // as root, for root may write anything), the old content kept through any failure, and the
 // leftovers of a killed replacement removed by the next one.
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,22 +11,25 @@
 #include <filesystem>
 #include <functional>
 
+#include "common/as_user.h"
+#include "common/file_size_limit.h"
 #include "common/test_util.h"
-#include "file_size_limit.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
 #include "platform/files/ini.h"
 #include "platform/files/rawfile.h"
 
 using namespace win;
+using quorin::test::Actor;
+using quorin::test::ClosedFolder;
 using quorin::test::FileSizeLimit;
+using quorin::test::kNobody;
 using quorin::test::ReadBytes;
+using quorin::test::RunAsActor;
 using quorin::test::TempDir;
 using quorin::test::WriteText;
 
 namespace {
-
-constexpr uid_t kNobody = 65534;
 
 std::string ReadText(const std::string& path) {
     const auto bytes = ReadBytes(path);
@@ -46,26 +48,6 @@ struct stat StatOf(const std::string& path) {
     struct stat info {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
     return info;
-}
-
-// The user the permission checks run as: "nobody" under root, else the user running the tests.
-uid_t Actor() {
-    return ::geteuid() == 0 ? kNobody : ::geteuid();
-}
-
-// Runs `body` as the actor: in a child that drops root for "nobody", or here when not root. The
-// body's own result (0 for success) comes back.
-int RunAsActor(const std::function<int()>& body) {
-    if (::geteuid() != 0) return body();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(99);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }
 
 TEST(Opening, PipesDevicesAndFoldersAreRefusedWithoutWaiting) {
@@ -158,6 +140,56 @@ TEST(Replace, FilesTheUserMayNotWriteAreRefusedAndFoldersTheUserMayNotWriteAreWr
     EXPECT_EQ(ReadText(open), "new");
     EXPECT_EQ(StatOf(open).st_ino, inode) << "written where it is";
     EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"closed", "locked.fms"}));
+}
+
+// In place nothing can stand beside the target: a writer that gives up leaves it untouched, and
+// a target that cannot take the new bytes (here a file-size limit) gets its old bytes back,
+// whether it fails while growing past its old end or while its old bytes are overwritten.
+TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    std::string old(3540, '\0');
+    for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7 + 1);
+    struct Case {
+        const char* name;
+        std::size_t newSize;
+        rlim_t limit;  // 0: none
+        bool writerGivesUp;
+        unsigned mode;
+        DWORD code;
+    } cases[] = {
+        {"writer gives up", 5000, 0, true, 0644, ERROR_GEN_FAILURE},
+        {"cannot grow past the old end", 5000, 4000, false, 0644, ERROR_FILE_TOO_LARGE},
+        {"cannot grow, limit inside the old bytes", 5000, 1000, false, 0644, ERROR_FILE_TOO_LARGE},
+        {"fails while overwriting", 2000, 1000, false, 0644, ERROR_FILE_TOO_LARGE},
+        {"written only, never read", 2000, 0, false, 0200, ERROR_ACCESS_DENIED},
+        {"longer", 5000, 0, false, 0644, ERROR_SUCCESS},
+        {"shorter", 2000, 0, false, 0644, ERROR_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        closed.Fill(old, c.mode);
+        const ino_t inode = StatOf(closed.file()).st_ino;
+        const std::string next(c.newSize, 'n');
+        const int result = RunAsActor([&] {
+            FileSizeLimit limit(c.limit != 0 ? c.limit : RLIM_INFINITY);
+            const DWORD code = quorin::ReplaceFile(closed.file(), [&](CFile& file) {
+                file.Write(next.data(), 500);
+                if (c.writerGivesUp) return false;
+                file.Write(next.data() + 500, static_cast<std::uint32_t>(next.size() - 500));
+                return true;
+            });
+            return code == c.code ? 0 : 1;
+        });
+        EXPECT_EQ(result, 0);
+        ::chmod(closed.file().c_str(), 0644);
+        const std::string now = ReadText(closed.file());
+        const std::string& want = c.code == ERROR_SUCCESS ? next : old;
+        EXPECT_EQ(now.size(), want.size());
+        EXPECT_TRUE(now == want);
+        EXPECT_EQ(StatOf(closed.file()).st_ino, inode) << "written where it is";
+        EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
+    }
 }
 
 TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {

@@ -1,0 +1,53 @@
+#include "common/as_user.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace quorin::test {
+
+uid_t Actor() {
+    return ::geteuid() == 0 ? kNobody : ::geteuid();
+}
+
+int RunAsActor(const std::function<int()>& body) {
+    if (::geteuid() != 0) return body();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+ClosedFolder::ClosedFolder(const std::string& parent, const std::string& name)
+    : m_folder(parent + "/closed"), m_file(m_folder + "/" + name) {
+    ::chmod(parent.c_str(), 0755);  // the actor reaches the folder
+    std::filesystem::create_directory(m_folder);
+    Fill("");
+}
+
+ClosedFolder::~ClosedFolder() {
+    ::chmod(m_folder.c_str(), 0755);
+}
+
+void ClosedFolder::Fill(const std::string& bytes, unsigned mode) const {
+    ::chmod(m_folder.c_str(), 0755);
+    std::filesystem::remove(m_file);
+    std::ofstream(m_file, std::ios::binary) << bytes;
+    ::chmod(m_file.c_str(), mode);
+    if (::geteuid() == 0) {
+        EXPECT_EQ(::chown(m_file.c_str(), kNobody, kNobody), 0);
+    }
+    ::chmod(m_folder.c_str(), 0555);
+}
+
+}  // namespace quorin::test
