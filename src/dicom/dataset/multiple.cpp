@@ -134,9 +134,12 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
             // "1997.04.24" is a date of eight characters: its dots are not kept.
             if (row.separator != 0 && c == row.separator) continue;
             // A byte arriving at a value that is already at the limit: the scan stops, or
-            // the byte ends the value as a backslash would and is dropped.
+            // the byte ends the value as a backslash would and is dropped. The pad byte that
+            // ends a field of even length pads a last value of full length: it begins no
+            // value of its own.
             if (n >= row.limit) {
                 if (row.stopAtLimit) break;
+                if (i + 1 == scan && c == row.pad && scan % 2 == 0) break;
                 Append(std::string_view(v, n), false);
                 n = 0;
                 continue;

@@ -53,6 +53,23 @@ TEST(MultipleValues, TextFieldsSplitByTheirRules) {
     EXPECT_EQ(dt.GetItem(1)->m_szDate, "20240201");
 }
 
+// The space that pads a field to even length after a last value of full length is padding,
+// not an empty value of its own (pydicom reads these fields as the same two values), so the
+// field is written back as it was. Anywhere else a byte after a full value still ends it.
+TEST(MultipleValues, ThePadAfterAFullLastValueIsNoValue) {
+    const std::string sh16 = "ABCDEFGHIJKLMNOP", lo64(64, 'X');
+    auto sh = Split<CElementSHMultiple>("AB\\" + sh16 + " ");
+    EXPECT_EQ(sh.m_nCount, 2u);
+    EXPECT_EQ(sh.GetValue(1), sh16);
+    EXPECT_EQ(WrittenValue(sh), "AB\\" + sh16 + " ");
+    auto lo = Split<CElementLOMultiple>("AB\\" + lo64 + " ");
+    EXPECT_EQ(lo.m_nCount, 2u);
+    EXPECT_EQ(WrittenValue(lo), "AB\\" + lo64 + " ");
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + " ").m_nCount, 2u);  // odd: no pad
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "  ").m_nCount, 2u);
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "Q\\AB").m_nCount, 3u);
+}
+
 TEST(MultipleValues, EmptyFieldsFollowRequiredness) {
     Bytes b(Syntax::ExplicitLE);
     b.header(0x0008, 0x0060, "CS", 0);
