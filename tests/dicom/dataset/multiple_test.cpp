@@ -53,10 +53,11 @@ TEST(MultipleValues, TextFieldsSplitByTheirRules) {
     EXPECT_EQ(dt.GetItem(1)->m_szDate, "20240201");
 }
 
-// The space that pads a field to even length after a last value of full length is padding,
-// not an empty value of its own (pydicom reads these fields as the same two values), so the
-// field is written back as it was. Anywhere else a byte after a full value still ends it.
-TEST(MultipleValues, ThePadAfterAFullLastValueIsNoValue) {
+// Spaces after a value of full length, up to the backslash that ends it or the end of the
+// field, pad it: they begin no value of their own (pydicom reads these fields with the same
+// values), so the field is written back as it was. Any other byte after a full value still
+// ends it and begins the next.
+TEST(MultipleValues, SpacesAfterAFullValueAreItsPadding) {
     const std::string sh16 = "ABCDEFGHIJKLMNOP", lo64(64, 'X');
     auto sh = Split<CElementSHMultiple>("AB\\" + sh16 + " ");
     EXPECT_EQ(sh.m_nCount, 2u);
@@ -65,9 +66,17 @@ TEST(MultipleValues, ThePadAfterAFullLastValueIsNoValue) {
     auto lo = Split<CElementLOMultiple>("AB\\" + lo64 + " ");
     EXPECT_EQ(lo.m_nCount, 2u);
     EXPECT_EQ(WrittenValue(lo), "AB\\" + lo64 + " ");
-    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + " ").m_nCount, 2u);  // odd: no pad
-    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "  ").m_nCount, 2u);
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "   \\X").m_nCount, 2u);
+    // A date-time of full length (29 characters) is held padded to even length.
+    const std::string dt29 =
+        "20240131"
+        "120000.123456789"
+        "+0100";
+    auto dt = Split<CElementDTMultiple>(dt29 + " \\20240201");
+    EXPECT_EQ(dt.m_nCount, 2u);
+    EXPECT_EQ(WrittenValue(dt), dt29 + " \\20240201 ");
     EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "Q\\AB").m_nCount, 3u);
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "  Q").m_nCount, 2u);
 }
 
 TEST(MultipleValues, EmptyFieldsFollowRequiredness) {
