@@ -5,13 +5,14 @@
 //
 // "The same elements": tag, VR, class and status; each value as written and compared by the
 // canonical listing (the numbers, the bytes and fragments; the texts without the spaces and
-// NULs around each value, which are padding; person names also without the spaces that end a
-// component and without empty components at their end), and the number of values of a text
-// element; sequences item by item, the undefined lengths kept. Two differences are the
-// writer's on purpose: a group length outside the meta group is not written, and the meta
-// group length is computed by the writer (the parser holds every group length at 0). An empty
-// value field counts as no value. Values are compared as written, so a cut the writer itself
-// makes (a person name longer than 64 characters) is not a difference.
+// NULs around each value, which are padding; date-times without any space; person names also
+// without the spaces that end a component and without empty components at their end), and
+// the number of values of a text element; sequences item by item, the undefined lengths
+// kept. Two differences are the writer's on purpose: a group length outside the meta group is
+// not written, and the meta group length is computed by the writer (the parser holds every
+// group length at 0). An empty value field counts as no value. Values are compared as
+// written, so a cut the writer itself makes (a person name longer than 64 characters) is not
+// a difference.
 //
 // A documented refusal: an element of the top level with status 14 (a file exception: the
 // output reached its limit, a value does not fit its length field, an item could not be
@@ -66,11 +67,14 @@ std::int64_t TextCount(const CElementDICOM& e) {
                    CElementTMMultiple, CElementUIMultiple, CElementPNMultiple>(e);
 }
 
-// The value as compared: the canonical value; a person name by its components, without the
-// spaces that end one (the reader drops one of them each time) and without empty components
-// at its end (a name cut at 64 characters may end with "^").
+// The value as compared: the canonical value; a date-time without any space (a space in it
+// only pads one of its parts, and a malformed value whose date part is short has its parts
+// padded again where they fall when it is read back); a person name by its components,
+// without the spaces that end one (the reader drops one of them each time) and without empty
+// components at its end (a name cut at 64 characters may end with "^").
 std::vector<std::uint8_t> Compared(const CElementDICOM& e) {
     std::vector<std::uint8_t> value = quorin::CanonicalValue(e);
+    if (quorin::SameVr(e.m_szVR, "DT")) std::erase(value, std::uint8_t{' '});
     if (!quorin::SameVr(e.m_szVR, "PN")) return value;
     std::vector<std::uint8_t> out;
     auto endComponent = [&out] {
