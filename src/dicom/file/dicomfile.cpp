@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "dicom/dataset/dataset.h"
