@@ -297,11 +297,17 @@ void CElementOW::TakeValueBytes(const std::uint8_t* data, std::uint32_t length) 
 
 void CElementOW::SwapTag() {
     CElementDICOM::SwapTag();
-    SwapValue();
+    // The value as it is written: an odd value goes out padded to whole words, so its last
+    // byte and the pad are swapped as one word too, and a big-endian write reads back as the
+    // value is held.
+    SwapWords(m_value.size() / 2);
 }
 
 void CElementOW::SwapValue() {
-    const std::size_t words = std::min<std::size_t>(m_nLength / 2, m_value.size() / 2);
+    SwapWords(std::min<std::size_t>(m_nLength / 2, m_value.size() / 2));
+}
+
+void CElementOW::SwapWords(std::size_t words) {
     for (std::size_t i = 0; i < words; ++i) std::swap(m_value[2 * i], m_value[2 * i + 1]);
 }
 

@@ -124,4 +124,8 @@ class CElementOW : public quorin::BinaryElement {
   protected:
     bool ReadValue(win::CFile* file, std::uint32_t length, std::uint64_t end) override;
     void TakeValueBytes(const std::uint8_t* data, std::uint32_t length) override;
+
+  private:
+    // Swaps the two bytes of the first `words` words of the value in place.
+    void SwapWords(std::size_t words);
 };

@@ -3,6 +3,21 @@
 // tag order, finding (and marking) by tag, the maker's private creator, removing marked
 // elements, loading values left in the source file, swapping for big-endian output, parsing a
 // stream into the list and writing the list.
+//
+// What a write leaves out, for whoever changes the writer:
+// - A node's mark (CInfosDicomNode::kMarked) leaves its element out of every later Write and
+//   out of the list at RemoveFlagged. Write sets marks (MarkExcluded) and never clears them:
+//   they stay after the call and still apply to the next Write of the same list.
+// - Find stores its flag in the node it finds, so a lookup with 0 clears that node's mark.
+//   The creator lookups (FindPrivateCreator, GetPrivateCreatorSlot) look up with 0: they clear
+//   the marks of the creators from (gggg,0011) up to the slot they answer (to (gggg,007F) when
+//   they answer 0). Look the creator up before marking, never between marking and writing.
+//   Insert of a tag already present puts an unmarked node in its place.
+// - Find walks in tag order and stops at the first higher tag, and marks the first of equal
+//   tags only: on a parsed list out of tag order an exclusion by tag can miss its element.
+// - Exclusions and the mask reach the elements of this list's top level only. The elements
+//   inside sequence items are written whatever their tags (WriteElements: every element but
+//   the group lengths outside the meta group).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -35,10 +50,11 @@ class CInfosDicomList {
     virtual ~CInfosDicomList() { Clear(); }
 
     // Writes the data set: the preamble and "DICM" when asked, then every element not
-    // excluded (MarkExcluded), the meta group length recomputed, values left in the source
-    // file loaded first. 1 on success, 0 when a write failed or a source file could not be
-    // opened. The excluded elements stay marked (kMarked) after the call, so that the caller
-    // can remove them (RemoveFlagged).
+    // excluded (MarkExcluded) and not marked before, the meta group length recomputed, values
+    // left in the source file loaded first. 1 on success, 0 when a write failed or a source
+    // file could not be opened. The excluded elements stay marked (kMarked) after the call, so
+    // that the caller can remove them (RemoveFlagged). Exclusions and the mask reach the top
+    // level only; sequence items are written whole.
     virtual int Write(win::CFile* file, int writePreamble,
                       const quorin::TagValue* const* exclusions, int exclusionCount,
                       const quorin::TagValue* mask);
@@ -51,13 +67,14 @@ class CInfosDicomList {
     bool Insert(const CElementDICOM* element);
     // Appends `element` at the end, in file order; the list takes ownership (also on failure).
     bool Append(CElementDICOM* element);
-    // The node of (group, element), its flag set to `flag`; null when absent.
+    // The node of (group, element), its flag set to `flag` (0 clears a mark, kMarked sets
+    // one); null when absent. Stops at the first higher tag: meant for lists in tag order.
     CInfosDicomNode* Find(std::uint16_t group, std::uint16_t element, std::uint32_t flag);
     // The slot (kFirstCreatorSlot to kLastCreatorSlot) of the system's creator in `group`
-    // (quorin::IsOwnCreator), or 0.
+    // (quorin::IsOwnCreator), or 0. Clears the marks of the creators it looks at (Find with 0).
     std::uint16_t FindPrivateCreator(std::uint16_t group);
     // The first slot from kFirstCreatorSlot to kLastCreatorSlot that is free or holds the
-    // system's creator, or 0.
+    // system's creator, or 0. Clears the marks of the creators it looks at (Find with 0).
     std::uint16_t GetPrivateCreatorSlot(std::uint16_t group);
     void RemoveFlagged();
     // Loads every OB, OW and LT value still in the source file from `file`.
@@ -69,7 +86,8 @@ class CInfosDicomList {
     // kStatusNoTransferSyntax none in the meta group, kStatusReadError malformed.
     int ReadFromStream(win::CFile* file, int hasPreamble, std::uint64_t start, std::uint32_t length,
                        int pixelMode, int nested);
-    // Writes the elements in list order without preamble or exclusions (a sequence item).
+    // Writes the elements in list order without preamble, exclusions or marks (a sequence
+    // item), group lengths outside the meta group left out.
     bool WriteElements(win::CFile* file);
 
     CInfosDicomNode* m_pFirst = nullptr;
@@ -95,7 +113,8 @@ class CInfosDicomList {
     // Marks (kMarked) the elements a write leaves out: each tag of `exclusions` (element 0: its
     // whole group), and with a `mask`, the elements of its group whose element number holds
     // all the bits of its high byte (a private block) or equals it, and every group length
-    // outside the meta group. The one place that decides what a write drops.
+    // outside the meta group. The one place that decides what a write drops. Top-level
+    // elements only; marks are set, never cleared.
     void MarkExcluded(const quorin::TagValue* const* exclusions, int exclusionCount,
                       const quorin::TagValue* mask);
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,

@@ -123,6 +123,7 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
         if (row.limit > sizeof local) large = std::make_unique<char[]>(row.limit);
         char* const v = large ? large.get() : local;
         std::size_t n = 0;
+        std::uint32_t spacesEnd = 0;  // end of the last run of spaces looked at
         for (std::uint32_t i = 0; i < scan; ++i) {
             const char c = data[i];
             if (c == '\\') {
@@ -134,9 +135,19 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
             // "1997.04.24" is a date of eight characters: its dots are not kept.
             if (row.separator != 0 && c == row.separator) continue;
             // A byte arriving at a value that is already at the limit: the scan stops, or
-            // the byte ends the value as a backslash would and is dropped.
+            // the byte ends the value as a backslash would and is dropped. Spaces up to the
+            // backslash that ends the value, or to the end of the field, pad a value of full
+            // length: they begin no value of their own.
             if (n >= row.limit) {
                 if (row.stopAtLimit) break;
+                if (c == ' ' && i >= spacesEnd) {
+                    spacesEnd = i;
+                    while (spacesEnd < scan && data[spacesEnd] == ' ') ++spacesEnd;
+                    if (spacesEnd == scan || data[spacesEnd] == '\\') {
+                        i = spacesEnd - 1;
+                        continue;
+                    }
+                }
                 Append(std::string_view(v, n), false);
                 n = 0;
                 continue;

@@ -6,8 +6,9 @@
 //
 // This is the one place that says which creator is the system's (kPrivateCreator, compared by
 // IsOwnCreator only), where its block is looked for, and how a block's elements are numbered.
-// What a write leaves out (by tag, by group, by a private block mask) is decided in one place
-// too: CInfosDicomList::MarkExcluded (dataset.h).
+// What a write leaves out (by tag, by group, by a private block mask, top-level elements only)
+// is decided in one place too: CInfosDicomList::MarkExcluded; dataset.h says which lookups
+// clear its marks.
 #pragma once
 #include <cstdint>
 #include <unordered_map>

@@ -116,7 +116,8 @@ std::string ValueText(const CElementDICOM& element, const std::vector<std::uint8
     return hex;
 }
 
-// Text values without the spaces and NULs around each value; other values as written.
+}  // namespace
+
 std::vector<std::uint8_t> CanonicalValue(const CElementDICOM& element) {
     std::vector<std::uint8_t> bytes = ElementValueBytes(element);
     static constexpr const char* kText[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT",
@@ -138,8 +139,6 @@ std::vector<std::uint8_t> CanonicalValue(const CElementDICOM& element) {
     }
     return out;
 }
-
-}  // namespace
 
 void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
     for (const CInfosDicomNode* node = list.m_pFirst; node; node = node->m_pNext) {

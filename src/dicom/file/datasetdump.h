@@ -18,6 +18,11 @@ namespace quorin {
 std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element,
                                             std::int32_t* writeStatus = nullptr);
 
+// The value of an element as the canonical listing compares it: the value bytes
+// (ElementValueBytes), for the text VRs without the spaces and NULs around each value, which
+// are padding.
+std::vector<std::uint8_t> CanonicalValue(const CElementDICOM& element);
+
 // 64-bit FNV-1a of a byte range (the canonical listing's value hash).
 std::uint64_t HashBytes(const std::uint8_t* data, std::size_t size);
 

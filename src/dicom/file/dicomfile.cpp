@@ -3,32 +3,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "dicom/dataset/dataset.h"
 #include "dicom/dataset/multiple.h"
+#include "dicom/file/quickreaders.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
 
 namespace quorin {
-namespace {
-
-struct SopClassRow {
-    std::int32_t types[4];  // image types; -1 fills a short list
-    const char* uids[2];
-};
-
-constexpr SopClassRow kSopClasses[] = {
-    {{1, 8, -1, -1}, {"1.2.840.10008.5.1.4.1.1.1.3", "1.2.840.10008.5.1.4.1.1.1.3.1"}},
-    {{2, 9, -1, -1}, {"1.2.840.10008.5.1.4.1.1.77.1.4", "1.2.840.10008.5.1.4.1.1.77.1.1"}},
-    {{3, 6, 7, -1}, {"1.2.840.10008.5.1.4.1.1.1.1", "1.2.840.10008.5.1.4.1.1.1.1.1"}},
-    {{4, 5, 10, -1}, {"1.2.840.10008.5.1.4.1.1.7", nullptr}},
-    {{13, 14, 15, 16}, {"1.2.840.10008.5.1.4.1.1.1", nullptr}},
-};
-
-}  // namespace
-
 const char* DicomResultText(std::int32_t code) {
     switch (code) {
         case kStatusOk:
@@ -173,12 +156,5 @@ std::int32_t CDicomTypeFile::ReadSOPClass(std::int32_t imageType) {
     if (uid.m_nStatus != quorin::kStatusOk) return 0;
     const char* text = uid.GetValue(0);
     if (text == nullptr) return 0;
-    for (const auto& row : quorin::kSopClasses) {
-        bool typeMatches = false;
-        for (std::int32_t t : row.types) typeMatches = typeMatches || (t == imageType);
-        if (!typeMatches) continue;
-        for (const char* accepted : row.uids)
-            if (accepted != nullptr && std::strcmp(accepted, text) == 0) return 1;
-    }
-    return 0;
+    return quorin::SopClassHoldsType(text, imageType) ? 1 : 0;
 }

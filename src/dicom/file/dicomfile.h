@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "dicom/dataset/element.h"
 #include "platform/files/file.h"
 
 class CAnatTeethList;
@@ -66,7 +67,8 @@ class CDicomTypeFile : public win::CFile {
     std::int32_t ReadTransferSyntax();
     // The transfer syntax UID as stored ("" when it cannot be read).
     std::string ReadTransferSyntaxUID();
-    // 1 when (0002,0002) is one of the media storage SOP classes of the image type, else 0.
+    // 1 when (0002,0002) is one of the media storage SOP classes of the image type
+    // (quorin::SopClassHoldsType), else 0.
     std::int32_t ReadSOPClass(std::int32_t imageType);
 
     // Quick readers: each reads one element (or sequence) from the stream, searching from
@@ -98,7 +100,7 @@ class CDicomTypeFile : public win::CFile {
     std::int32_t ReadImageType(std::int32_t& type);
 
     std::int32_t m_bImplicit = 0;
-    std::int32_t m_nByteOrder = 1;
+    std::int32_t m_nByteOrder = quorin::kLittleEndian;
 
   protected:
     // One attempt of the framework's open; tests replace it to simulate a held file.

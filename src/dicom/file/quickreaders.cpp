@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 #include "dicom/dataset/multiple.h"
@@ -15,6 +16,7 @@
 #include "dicom/dataset/text.h"
 #include "dicom/file/dicomfile.h"
 #include "records/core/dentalcodes.h"
+#include "records/core/imagetype.h"
 #include "records/info/anatomy.h"
 #include "records/info/patient.h"
 
@@ -51,92 +53,156 @@ std::string FirstValueText(const CElementDICOM* element) {
 
 namespace {
 
-struct ClassRow {
-    const char* uid;
-    std::int32_t type;
-    bool presentation;
+// The media storage SOP classes of the image kinds: the one table that both the image type of
+// a file (ImageTypeOfSopClass) and the check of a file against a type (SopClassHoldsType)
+// read. A row is one storage class: its UIDs (for presentation first where the class has that
+// split), the type a file of the class reads as before its model or plate is looked at, and
+// every type a file of the class may hold.
+struct SopClassRow {
+    std::array<const char*, 2> uids;  // null fills
+    bool firstForPresentation;        // the first UID's type is final
+    EImageType readAs;
+    std::array<EImageType, 4> types;  // IMAGE_TYPE_UNKNOWN fills
 };
 
-constexpr ClassRow kClasses[] = {
-    {"1.2.840.10008.5.1.4.1.1.1.1", 7, true},     {"1.2.840.10008.5.1.4.1.1.1.1.1", 7, false},
-    {"1.2.840.10008.5.1.4.1.1.1.3", 8, true},     {"1.2.840.10008.5.1.4.1.1.1.3.1", 8, false},
-    {"1.2.840.10008.5.1.4.1.1.77.1.4", 9, false}, {"1.2.840.10008.5.1.4.1.1.77.1.1", 9, false},
-    {"1.2.840.10008.5.1.4.1.1.7", 10, false},     {"1.2.840.10008.5.1.4.1.1.1", 13, false},
+constexpr SopClassRow kSopClasses[] = {
+    {{"1.2.840.10008.5.1.4.1.1.1.1", "1.2.840.10008.5.1.4.1.1.1.1.1"},  // DX
+     true,
+     IMAGE_TYPE_DX,
+     {IMAGE_TYPE_PANO, IMAGE_TYPE_CEPH, IMAGE_TYPE_DX}},
+    {{"1.2.840.10008.5.1.4.1.1.1.3", "1.2.840.10008.5.1.4.1.1.1.3.1"},  // intra-oral
+     true,
+     IMAGE_TYPE_IO,
+     {IMAGE_TYPE_ZEL, IMAGE_TYPE_IO}},
+    {{"1.2.840.10008.5.1.4.1.1.77.1.4", "1.2.840.10008.5.1.4.1.1.77.1.1"},  // VL
+     false,
+     IMAGE_TYPE_VL,
+     {IMAGE_TYPE_WLK, IMAGE_TYPE_VL}},
+    {{"1.2.840.10008.5.1.4.1.1.7", nullptr},  // secondary capture
+     false,
+     IMAGE_TYPE_SC,
+     {IMAGE_TYPE_SC_OLD4, IMAGE_TYPE_SC_OLD5, IMAGE_TYPE_SC}},
+    {{"1.2.840.10008.5.1.4.1.1.1", nullptr},  // CR
+     false,
+     IMAGE_TYPE_CR,
+     {IMAGE_TYPE_CR, IMAGE_TYPE_CRIO, IMAGE_TYPE_CRPANO, IMAGE_TYPE_CRCEPH}},
 };
+
+// Model names that make a file of a class more specific (a DX file from a panoramic unit is a
+// panoramic image).
+constexpr const char* kPanoramicModels[] = {"OP100",
+                                            "OS500",
+                                            "OS1000",
+                                            "OS500-OS1000",
+                                            "Panoura12-PanouraSW",
+                                            "OP10",
+                                            "Rotograph3",
+                                            "Orthophos3",
+                                            "Panoura 15-16-18",
+                                            "Panoura15",
+                                            "GendexSD ou OEM",
+                                            "GendexSD",
+                                            "Xcaliber",
+                                            "Planmeca 2002",
+                                            "QuorinPAN",
+                                            "Velmo 5200",
+                                            "Velmo 7300 Pano",
+                                            "OP100D Pano",
+                                            "OP200D"};
+constexpr const char* kCephalometricModels[] = {"QuorinPAN-CNT", "Velmo 5200C", "Velmo 7300 Ceph",
+                                                "OP100D Ceph", "OC200D"};
+constexpr const char* kSensorModels[] = {"ZEL 3",          "ZEL 4",          "ZEL 5 HR",
+                                         "ZEL 5 HS",       "ZEL 6",          "ZEL 6 LITE",
+                                         "Velmo ZEL 3000", "Velmo ZEL 2000", "Velmo ZEL 3100",
+                                         "Velmo ZEL 2100", "Velmo ZEL 3500"};
+constexpr const char* kCameraModels[] = {"Frame Grabber", "WLK", "WLK Pro 2 USB", "Velmo 1400"};
 
 struct ModelRow {
-    std::int32_t fromType;
-    std::int32_t toType;
-    const char* name;
+    EImageType fromType;
+    EImageType toType;
+    std::span<const char* const> names;
 };
 
 constexpr ModelRow kModels[] = {
-    {7, 3, "OP100"},
-    {7, 3, "OS500"},
-    {7, 3, "OS1000"},
-    {7, 3, "OS500-OS1000"},
-    {7, 3, "Panoura12-PanouraSW"},
-    {7, 3, "OP10"},
-    {7, 3, "Rotograph3"},
-    {7, 3, "Orthophos3"},
-    {7, 3, "Panoura 15-16-18"},
-    {7, 3, "Panoura15"},
-    {7, 3, "GendexSD ou OEM"},
-    {7, 3, "GendexSD"},
-    {7, 3, "Xcaliber"},
-    {7, 3, "Planmeca 2002"},
-    {7, 3, "QuorinPAN"},
-    {7, 3, "Velmo 5200"},
-    {7, 3, "Velmo 7300 Pano"},
-    {7, 3, "OP100D Pano"},
-    {7, 3, "OP200D"},
-    {7, 6, "QuorinPAN-CNT"},
-    {7, 6, "Velmo 5200C"},
-    {7, 6, "Velmo 7300 Ceph"},
-    {7, 6, "OP100D Ceph"},
-    {7, 6, "OC200D"},
-    {8, 1, "ZEL 3"},
-    {8, 1, "ZEL 4"},
-    {8, 1, "ZEL 5 HR"},
-    {8, 1, "ZEL 5 HS"},
-    {8, 1, "ZEL 6"},
-    {8, 1, "ZEL 6 LITE"},
-    {8, 1, "Velmo ZEL 3000"},
-    {8, 1, "Velmo ZEL 2000"},
-    {8, 1, "Velmo ZEL 3100"},
-    {8, 1, "Velmo ZEL 2100"},
-    {8, 1, "Velmo ZEL 3500"},
-    {9, 2, "Frame Grabber"},
-    {9, 2, "WLK"},
-    {9, 2, "WLK Pro 2 USB"},
-    {9, 2, "Velmo 1400"},
+    {IMAGE_TYPE_DX, IMAGE_TYPE_PANO, kPanoramicModels},
+    {IMAGE_TYPE_DX, IMAGE_TYPE_CEPH, kCephalometricModels},
+    {IMAGE_TYPE_IO, IMAGE_TYPE_ZEL, kSensorModels},
+    {IMAGE_TYPE_VL, IMAGE_TYPE_WLK, kCameraModels},
 };
+
+// Plate types of a CR file that carries the maker's creator.
+struct PlateRow {
+    const char* plate;
+    EImageType type;
+};
+
+constexpr PlateRow kPlates[] = {
+    {"Velmo IO", IMAGE_TYPE_CRIO},
+    {"Velmo PANO", IMAGE_TYPE_CRPANO},
+    {"Velmo CEPH", IMAGE_TYPE_CRCEPH},
+};
+
+constexpr const SopClassRow* RowOf(const std::string_view uid) {
+    for (const auto& row : kSopClasses)
+        for (const char* accepted : row.uids)
+            if (accepted != nullptr && uid == accepted) return &row;
+    return nullptr;
+}
+
+constexpr bool Holds(const SopClassRow& row, std::int32_t type) {
+    for (EImageType held : row.types)
+        if (held != IMAGE_TYPE_UNKNOWN && held == type) return true;
+    return false;
+}
+
+constexpr const SopClassRow* RowReadAs(EImageType type) {
+    for (const auto& row : kSopClasses)
+        if (row.readAs == type) return &row;
+    return nullptr;
+}
+
+// A type that a model or a plate gives is one that a file of its class may hold: the class
+// table and the model and plate tables cannot drift apart.
+static_assert([] {
+    for (const ModelRow& model : kModels) {
+        const SopClassRow* row = RowReadAs(model.fromType);
+        if (row == nullptr || !Holds(*row, model.toType)) return false;
+    }
+    for (const PlateRow& plate : kPlates)
+        if (!Holds(*RowReadAs(IMAGE_TYPE_CR), plate.type)) return false;
+    return true;
+}());
 
 }  // namespace
 
 std::int32_t ImageTypeOfSopClass(const std::string& uid) {
-    for (const auto& row : kClasses)
-        if (uid == row.uid) return row.type;
-    return 0;
+    const SopClassRow* row = RowOf(uid);
+    return row ? row->readAs : IMAGE_TYPE_UNKNOWN;
 }
 
 bool IsPresentationClass(const std::string& uid) {
-    for (const auto& row : kClasses)
-        if (uid == row.uid) return row.presentation;
-    return false;
+    const SopClassRow* row = RowOf(uid);
+    return row && row->firstForPresentation && uid == row->uids[0];
+}
+
+bool SopClassHoldsType(const std::string& uid, std::int32_t type) {
+    const SopClassRow* row = RowOf(uid);
+    return row && Holds(*row, type);
 }
 
 std::int32_t ImageTypeOfModel(std::int32_t type, const std::string& model) {
-    for (const auto& row : kModels)
-        if (row.fromType == type && model == row.name) return row.toType;
+    for (const auto& row : kModels) {
+        if (row.fromType != type) continue;
+        for (const char* name : row.names)
+            if (model == name) return row.toType;
+    }
     return type;
 }
 
 std::int32_t ImageTypeOfPlate(const std::string& plate) {
-    if (plate == "Velmo IO") return 14;
-    if (plate == "Velmo PANO") return 15;
-    if (plate == "Velmo CEPH") return 16;
-    return 13;
+    for (const auto& row : kPlates)
+        if (plate == row.plate) return row.type;
+    return IMAGE_TYPE_CR;
 }
 
 }  // namespace quorin
@@ -421,12 +487,12 @@ std::int32_t CDicomTypeFile::ReadImageType(std::int32_t& type) {
         std::string uid;
         if (const std::int32_t result = ReadSOPClassUID(uid); result != kStatusOk) return result;
         const std::int32_t byClass = quorin::ImageTypeOfSopClass(uid);
-        if (byClass == 0) return quorin::kStatusNotAccepted;
+        if (byClass == IMAGE_TYPE_UNKNOWN) return quorin::kStatusNotAccepted;
         type = byClass;
-        if ((type == 7 || type == 8) && quorin::IsPresentationClass(uid)) return kStatusOk;
+        if (quorin::IsPresentationClass(uid)) return kStatusOk;
         const bool creator = FindPrivateCreator() != 0;
-        if (type == 9 && !creator) return kStatusOk;
-        if (type == 13) {
+        if (type == IMAGE_TYPE_VL && !creator) return kStatusOk;
+        if (type == IMAGE_TYPE_CR) {
             if (!creator) return kStatusOk;
             std::string plate;
             if (const std::int32_t result = ReadPlateType(plate); result != kStatusOk)

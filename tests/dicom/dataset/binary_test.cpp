@@ -102,6 +102,24 @@ TEST(BinaryValues, OwWordsAreInMachineOrderAndSwapBackOnWrite) {
     }
 }
 
+// An odd OW read from a big-endian stream (its last byte has no partner) is written padded to
+// whole words, the last word big endian too, and reads back as it was held.
+TEST(BinaryValues, OddOwWrittenBigEndianReadsBackTheSame) {
+    Bytes b(Syntax::ExplicitBE);
+    b.header(0x0028, 0x1201, "OW", 3).raw({0x12, 0x34, 0x56});
+    auto ow = ReadFirst<CElementOW>(b, 0x0028, 0x1201);
+    ASSERT_EQ(ow.m_nStatus, 0);
+    EXPECT_EQ(ow.GetWord(0), 0x1234);
+    Bytes expected(Syntax::ExplicitBE);
+    expected.header(0x0028, 0x1201, "OW", 4).u16(0x1234).u16(0x0056);
+    EXPECT_EQ(Written(ow), expected.data);
+    auto back = ReadFirst<CElementOW>(expected, 0x0028, 0x1201);
+    ASSERT_EQ(back.m_nStatus, 0);
+    EXPECT_EQ(std::vector<std::uint8_t>(back.GetValue(), back.GetValue() + 4),
+              std::vector<std::uint8_t>(ow.GetValue(), ow.GetValue() + 4));
+    EXPECT_EQ(Written(ow), expected.data);  // a write leaves the element as it was
+}
+
 TEST(BinaryValues, ImplicitObHasNoReservedBytes) {
     const std::uint8_t bytes[] = {9, 8, 7, 6};
     CElementOB ob(3, 0x0009, 0x1002, 4u, 1, 1);

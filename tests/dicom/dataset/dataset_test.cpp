@@ -2,8 +2,10 @@
 // parsed and written back in the three encodings, hostile ones refused.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "dicom/dataset/binary.h"
 #include "dicom/dataset/multiple.h"
@@ -293,6 +295,49 @@ TEST(DataSet, WriteLeavesOutExcludedTagsGroupsAndThePrivateMask) {
     expected.raw(meta).element(0x0009, 0x0010, "LO", "QUORIN");
     expected.element(0x0010, 0x0010, "PN", "DOE^JOHN");
     EXPECT_EQ(FirstDifference(out.Data(), expected.data), "");
+}
+
+// The marks of a write outlive it; a lookup with flag 0 clears one, and the creator lookups
+// are such lookups; nothing reaches into a sequence item.
+TEST(DataSet, WriteMarksOutliveTheWriteAndOnlyLookupsClearThem) {
+    Bytes item(Syntax::ExplicitLE);
+    item.element(0x0009, 0x0011, "LO", "QUORIN").element(0x0009, 0x1101, "LO", "IN ITEM ");
+    Bytes b(Syntax::ExplicitLE);
+    b.element(0x0008, 0x0060, "CS", "IO");
+    b.header(0x0008, 0x1140, "SQ", std::uint32_t(8 + item.size()));
+    b.item(std::uint32_t(item.size())).raw(item.data);
+    b.element(0x0009, 0x0011, "LO", "QUORIN");
+    b.element(0x0009, 0x1101, "LO", "TOP ");
+    b.element(0x0010, 0x0010, "PN", "DOE^JOHN");
+    CInfosDicomList list;
+    ASSERT_EQ(Parse(list, Part10(Syntax::ExplicitLE, b)), 0);
+    // The tags written outside the meta group, and how many elements the item kept.
+    auto written = [&list](const quorin::TagValue* const* exclusions, int count,
+                           const quorin::TagValue* mask) {
+        win::CMemFile out;
+        EXPECT_EQ(list.Write(&out, 1, exclusions, count, mask), 1);
+        CInfosDicomList back;
+        EXPECT_EQ(Parse(back, out.Data()), 0);
+        std::string tags;
+        for (const CInfosDicomNode* node = back.m_pFirst; node; node = node->m_pNext) {
+            const CElementDICOM* e = node->m_pElement;
+            if (e->m_nGroup == 0x0002) continue;
+            char tag[16];
+            std::snprintf(tag, sizeof tag, "%04X,%04X ", e->m_nGroup, e->m_nElement);
+            tags += tag;
+            if (auto* sq = dynamic_cast<const CElementSQ*>(e))
+                tags += std::to_string(sq->m_items[0]->m_nCount) + " ";
+        }
+        return tags;
+    };
+    const quorin::TagValue creator{0x0009, 0x0011}, name{0x0010, 0x0010}, mask{0x0009, 0x1000};
+    const quorin::TagValue* exclusions[] = {&creator, &name};
+    EXPECT_EQ(written(exclusions, 2, &mask), "0008,0060 0008,1140 2 ");
+    EXPECT_EQ(written(nullptr, 0, nullptr), "0008,0060 0008,1140 2 ");
+    EXPECT_EQ(list.FindPrivateCreator(0x0009), 0x11);
+    EXPECT_EQ(written(nullptr, 0, nullptr), "0008,0060 0008,1140 2 0009,0011 ");
+    list.Find(0x0010, 0x0010, 0);
+    EXPECT_EQ(written(nullptr, 0, nullptr), "0008,0060 0008,1140 2 0009,0011 0010,0010 ");
 }
 
 TEST(DataSet, PrivateUnElementsAreConvertedOnlyInTheMakersBlock) {

@@ -53,6 +53,32 @@ TEST(MultipleValues, TextFieldsSplitByTheirRules) {
     EXPECT_EQ(dt.GetItem(1)->m_szDate, "20240201");
 }
 
+// Spaces after a value of full length, up to the backslash that ends it or the end of the
+// field, pad it: they begin no value of their own (pydicom reads these fields with the same
+// values), so the field is written back as it was. Any other byte after a full value still
+// ends it and begins the next.
+TEST(MultipleValues, SpacesAfterAFullValueAreItsPadding) {
+    const std::string sh16 = "ABCDEFGHIJKLMNOP", lo64(64, 'X');
+    auto sh = Split<CElementSHMultiple>("AB\\" + sh16 + " ");
+    EXPECT_EQ(sh.m_nCount, 2u);
+    EXPECT_EQ(sh.GetValue(1), sh16);
+    EXPECT_EQ(WrittenValue(sh), "AB\\" + sh16 + " ");
+    auto lo = Split<CElementLOMultiple>("AB\\" + lo64 + " ");
+    EXPECT_EQ(lo.m_nCount, 2u);
+    EXPECT_EQ(WrittenValue(lo), "AB\\" + lo64 + " ");
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "   \\X").m_nCount, 2u);
+    // A date-time of full length (29 characters) is held padded to even length.
+    const std::string dt29 =
+        "20240131"
+        "120000.123456789"
+        "+0100";
+    auto dt = Split<CElementDTMultiple>(dt29 + " \\20240201");
+    EXPECT_EQ(dt.m_nCount, 2u);
+    EXPECT_EQ(WrittenValue(dt), dt29 + " \\20240201 ");
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "Q\\AB").m_nCount, 3u);
+    EXPECT_EQ(Split<CElementSHMultiple>(sh16 + "  Q").m_nCount, 2u);
+}
+
 TEST(MultipleValues, EmptyFieldsFollowRequiredness) {
     Bytes b(Syntax::ExplicitLE);
     b.header(0x0008, 0x0060, "CS", 0);

@@ -2,6 +2,7 @@
 // sequences, agreement with dcmdump on the tags they read, empty values, and the open retries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -324,6 +325,100 @@ TEST(QuickReaders, MediaStorageClassMatchesTheImageType) {
     EXPECT_EQ(opened.file.ReadSOPClass(8), 1);
     EXPECT_EQ(opened.file.ReadSOPClass(3), 0);
     EXPECT_EQ(opened.file.ReadSOPClass(0), 0);
+}
+
+// A file of a media storage class with its SOP class UID, and optionally the maker's creator,
+// a model name and a plate type.
+std::vector<std::uint8_t> ClassFile(const std::string& uid, bool creator = false,
+                                    const std::string& model = "", const std::string& plate = "") {
+    auto even = [](std::string text, char pad) {
+        if (text.size() % 2) text.push_back(pad);
+        return text;
+    };
+    std::vector<std::uint8_t> body;
+    PutExplicit(body, 0x0002, 0x0002, "UI", even(uid, '\0'));
+    PutExplicit(body, 0x0008, 0x0016, "UI", even(uid, '\0'));
+    if (!model.empty()) PutExplicit(body, 0x0008, 0x1090, "LO", even(model, ' '));
+    if (creator) PutExplicit(body, 0x0009, 0x0011, "LO", "QUORIN");
+    if (!plate.empty()) PutExplicit(body, 0x0018, 0x1260, "SH", even(plate, ' '));
+    return Part10("1.2.840.10008.1.2.1", body);
+}
+
+const char kDxPresentation[] = "1.2.840.10008.5.1.4.1.1.1.1";
+const char kDxProcessing[] = "1.2.840.10008.5.1.4.1.1.1.1.1";
+const char kIoPresentation[] = "1.2.840.10008.5.1.4.1.1.1.3";
+const char kIoProcessing[] = "1.2.840.10008.5.1.4.1.1.1.3.1";
+const char kVlPhoto[] = "1.2.840.10008.5.1.4.1.1.77.1.4";
+const char kVlEndoscopic[] = "1.2.840.10008.5.1.4.1.1.77.1.1";
+const char kSecondaryCapture[] = "1.2.840.10008.5.1.4.1.1.7";
+const char kCr[] = "1.2.840.10008.5.1.4.1.1.1";
+
+TEST(QuickReaders, EachSopClassReadsAsOneTypeAndIsAcceptedForItsTypes) {
+    struct Case {
+        const char* uid;
+        std::vector<int> accepted;  // image types ReadSOPClass accepts the class for
+        int type;                   // the type of a file without creator, model or plate
+    };
+    const Case cases[] = {
+        {kIoPresentation, {1, 8}, 8},
+        {kIoProcessing, {1, 8}, 8},
+        {kVlPhoto, {2, 9}, 9},
+        {kVlEndoscopic, {2, 9}, 9},
+        {kDxPresentation, {3, 6, 7}, 7},
+        {kDxProcessing, {3, 6, 7}, 7},
+        {kSecondaryCapture, {4, 5, 10}, 10},
+        {kCr, {13, 14, 15, 16}, 13},
+        {"1.2.840.10008.5.1.4.1.1.1.2", {}, 0},  // mammography: no kind of the system
+    };
+    for (const Case& c : cases) {
+        Opened opened(ClassFile(c.uid));
+        ASSERT_EQ(opened.syntax, 0);
+        for (int type = -1; type <= 20; ++type) {
+            const bool accepted =
+                std::find(c.accepted.begin(), c.accepted.end(), type) != c.accepted.end();
+            EXPECT_EQ(opened.file.ReadSOPClass(type), accepted ? 1 : 0) << c.uid << " " << type;
+        }
+        std::int32_t type = -1;
+        EXPECT_EQ(opened.file.ReadImageType(type), c.type != 0 ? 0 : 7) << c.uid;
+        EXPECT_EQ(type, c.type) << c.uid;
+    }
+}
+
+TEST(QuickReaders, ModelAndPlateMakeTheImageTypeMoreSpecific) {
+    struct Case {
+        const char* uid;
+        bool creator;
+        const char* model;
+        const char* plate;
+        int type;
+    };
+    const Case cases[] = {
+        {kDxPresentation, true, "Velmo 7300 Ceph", "", 7},  // for presentation: final
+        {kDxProcessing, false, "Velmo 7300 Ceph", "", 6},
+        {kDxProcessing, false, "Orthophos3", "", 3},
+        {kDxProcessing, false, "OP200D", "", 3},
+        {kDxProcessing, false, "ZEL 6", "", 7},  // a sensor's name says nothing of a DX file
+        {kDxProcessing, false, "Unknown unit", "", 7},
+        {kIoPresentation, true, "ZEL 6", "", 8},
+        {kIoProcessing, false, "Velmo ZEL 3500", "", 1},
+        {kIoProcessing, false, "OP200D", "", 8},
+        {kVlPhoto, false, "WLK", "", 9},  // without the creator: final
+        {kVlPhoto, true, "WLK", "", 2},
+        {kVlEndoscopic, true, "Velmo 1400", "", 2},
+        {kSecondaryCapture, true, "WLK", "", 10},
+        {kCr, false, "", "Velmo PANO", 13},  // without the creator: final
+        {kCr, true, "", "Velmo IO", 14},
+        {kCr, true, "", "Velmo PANO", 15},
+        {kCr, true, "", "Velmo CEPH", 16},
+        {kCr, true, "Velmo 7300 Ceph", "Velmo", 13},
+    };
+    for (const Case& c : cases) {
+        Opened opened(ClassFile(c.uid, c.creator, c.model, c.plate));
+        ASSERT_EQ(opened.syntax, 0);
+        std::int32_t type = -1;
+        EXPECT_EQ(opened.file.ReadImageType(type), 0) << c.model << c.plate;
+        EXPECT_EQ(type, c.type) << c.uid << " " << c.model << c.plate;
+    }
 }
 
 // A file that another process holds for the first `busy` attempts.
