@@ -3,6 +3,7 @@
 // 3000 x 1500 picture: quarter turn, half turn, mirror, nearest-neighbour thumbnail, histogram.
 // Each pair prints our time over OpenCV's at the end.
 #include <benchmark/benchmark.h>
+#include <quorin/histogram.h>
 
 #include <cstdio>
 #include <cstring>
@@ -13,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "pixel/core/histogram.h"
 #include "ratio_reporter.h"
 #include "records/dib/dib.h"
 #include "records/dib/dibresample.h"

@@ -1,16 +1,17 @@
 // qvdump over older image files: information, header records, preview record, pixels as BMP.
 #include "oldfiles.h"
 
+#include <quorin/basicpreview.h>
+#include <quorin/v5files.h>
+
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "v5files/basicpreview.h"
 #include "oldtiff/oldtiff.h"
 #include "platform/system/bitmap.h"
-#include "quorin/v5files.h"
 #include "records/headers/headerkinds.h"
 
 namespace qvdump {

@@ -4,7 +4,8 @@
 // Input: first byte = date order code (low 3 bits, so unknown codes occur too); then the date
 // text, a newline, the time text, a newline, a strftime pattern; the whole tail also serves as a
 // UID number text and as a file name.
-#include "records/core/datetime.h"
+#include <quorin/datetime.h>
+#include <quorin/uid.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +13,6 @@
 #include <string_view>
 
 #include "records/core/imagetype.h"
-#include "records/core/uid.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

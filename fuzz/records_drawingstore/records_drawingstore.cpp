@@ -1,7 +1,7 @@
 // Fuzzes the drawing blob parser over its three forms. The first byte picks the writer version
 // and the image size; a blob that parses is also written, read back, mirrored, rotated and
 // exchanged with an SDK drawing list.
-#include "records/info/drawingstore.h"
+#include <quorin/drawingstore.h>
 
 #include <cstddef>
 #include <cstdint>

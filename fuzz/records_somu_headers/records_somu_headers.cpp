@@ -4,6 +4,8 @@
 // block and of the drawing blob, and fills the record's bytes (its pointers replaced by real
 // blocks). Every kind converts from the record and back; the integrity mark, given as a mark of
 // input-chosen size, is stamped into the record's pixels.
+#include <quorin/somuimage.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,7 +15,6 @@
 #include "platform/system/bitmap.h"
 #include "records/headers/headerchecksum.h"
 #include "records/headers/headerkinds.h"
-#include "sdk/somuimage.h"
 
 namespace {
 

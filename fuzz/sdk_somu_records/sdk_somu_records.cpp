@@ -2,19 +2,20 @@
 // terminating zero, counts that do not match their tables, any LUT settings. The input fills
 // the record's bytes (pointers replaced by real blocks of input-chosen sizes); every record
 // converts from it and back, and the grey LUT draws tables of an input-chosen size.
+#include <quorin/equipment.h>
+#include <quorin/geometry.h>
+#include <quorin/patient.h>
+#include <quorin/series.h>
+#include <quorin/somuimage.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "records/info/equipment.h"
-#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
-#include "records/info/patient.h"
 #include "records/info/sensor.h"
-#include "records/info/series.h"
-#include "sdk/somuimage.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 8) return 0;

@@ -2,6 +2,8 @@
 // buffer, then the buffer allocated from V5Files_ReadQVImageInformation as callers do. The
 // answer must be one the readers make (the harness allocates it whatever it is, so an answer
 // too large is caught), and peak global memory of each read stays within a few images of it.
+#include <quorin/v5files.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -9,7 +11,6 @@
 #include "oldtiff/lzw.h"
 #include "oldtiff/oldtiff.h"
 #include "platform/core/globalmem.h"
-#include "quorin/v5files.h"
 #include "records/headers/headerkinds.h"
 
 namespace {

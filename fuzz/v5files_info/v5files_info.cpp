@@ -1,8 +1,9 @@
 // V5Files_IsOldQuorinFile, V5Files_IsFMSFile and V5Files_ReadQVImageInformation over arbitrary
 // files named by the naming rule, and over the same bytes under a name that is not.
+#include <quorin/v5files.h>
+
 #include <cstdio>
 
-#include "quorin/v5files.h"
 #include "records/headers/headerkinds.h"
 #include "v5files_input.h"
 

@@ -1,7 +1,8 @@
 // V5Files_ReadBasicPreviewInformation over arbitrary files named by the naming rule.
+#include <quorin/basicpreview.h>
+#include <quorin/v5files.h>
+
 #include "../v5files_info/v5files_input.h"
-#include "v5files/basicpreview.h"
-#include "quorin/v5files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzzscratch::Folder folder;

@@ -1,13 +1,14 @@
 // The conversion of stored header records of any layout (grey and colour) over arbitrary bytes:
 // kind and image size from the first bytes, the record from the rest. A converted record is
 // always of the current layout; a refused one is all zeros.
+#include <quorin/anatomy.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "v5files/colourrecord.h"
 #include "v5files/oldheader.h"
-#include "records/info/anatomy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 5) return 0;

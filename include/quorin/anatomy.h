@@ -4,12 +4,12 @@
 // chosen by the settings QUORIN\QV\ToothNotation (1: Universal) or, without it,
 // QUORIN\QV\Language (2: Universal). The SDK record carries up to six teeth in that notation.
 #pragma once
+#include <quorin/export.h>
+#include <quorin/somuimage.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "quorin/export.h"
-#include "quorin/somuimage.h"
 
 // Whether the user's tooth notation is Universal; reads the settings. A conversion of several
 // teeth reads it once and hands it on, so that all its teeth use the same notation.

@@ -2,12 +2,12 @@
 // depth, size, dates and comments, teeth, category, patient). Filled from older files here and
 // from DICOM files by the DICOM exports.
 #pragma once
-#include <cstdint>
+#include <quorin/anatomy.h>
+#include <quorin/equipment.h>
+#include <quorin/export.h>
+#include <quorin/patient.h>
 
-#include "quorin/anatomy.h"
-#include "quorin/equipment.h"
-#include "quorin/export.h"
-#include "quorin/patient.h"
+#include <cstdint>
 
 struct QUORIN_EXPORT SBasicPreviewInfo {
     std::int32_t nReserved = 0;  // left as it is by the fillers

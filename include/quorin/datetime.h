@@ -2,11 +2,11 @@
 // the records and files exchange (date in one of four orders, time HHMMSS). Formatting works on
 // the fields themselves, so it never depends on the time zone, daylight saving or the year.
 #pragma once
+#include <quorin/export.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "quorin/export.h"
 
 // Order of the date text: the strftime pattern used for it.
 enum EDateOrder : std::int32_t {

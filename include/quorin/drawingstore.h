@@ -6,13 +6,13 @@
 // only the drawing-list form is written. Which optional fields a drawing-list blob carries is
 // decided by the writer version, compared as text with "1.599990", "1.8.0.0" and "1.8.1.0".
 #pragma once
+#include <quorin/drawinglist.h>
+#include <quorin/export.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "quorin/drawinglist.h"
-#include "quorin/export.h"
 
 namespace quorin {
 

@@ -3,14 +3,14 @@
 // exposure with its display texts (CInfosExp). Each converts to and from its block of the SDK
 // image record, cutting texts to the field widths.
 #pragma once
+#include <quorin/datetime.h>
+#include <quorin/export.h>
+#include <quorin/somuimage.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "quorin/datetime.h"
-#include "quorin/export.h"
-#include "quorin/somuimage.h"
 
 class QUORIN_EXPORT CEquipment {
   public:

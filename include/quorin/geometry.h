@@ -3,13 +3,13 @@
 // point table, the cephalometric program with its two value arrays, and the colour settings of
 // scanned and camera images. Each travels to and from its block of the SDK image record.
 #pragma once
+#include <quorin/export.h>
+#include <quorin/somuimage.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "quorin/export.h"
-#include "quorin/somuimage.h"
 
 class QUORIN_EXPORT CInfosOrient {
   public:

@@ -5,18 +5,18 @@
 // record (headerchecksum.h), and turns itself into the header of a new processed copy or
 // duplicate. Per-kind subclasses are in headerkinds.h.
 #pragma once
+#include <quorin/anatomy.h>
+#include <quorin/drawingstore.h>
+#include <quorin/equipment.h>
+#include <quorin/export.h>
+#include <quorin/geometry.h>
+#include <quorin/headerbase.h>
+#include <quorin/patient.h>
+#include <quorin/series.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "quorin/anatomy.h"
-#include "quorin/drawingstore.h"
-#include "quorin/equipment.h"
-#include "quorin/export.h"
-#include "quorin/geometry.h"
-#include "quorin/headerbase.h"
-#include "quorin/patient.h"
-#include "quorin/series.h"
 
 class QUORIN_EXPORT CHeader : public CHeaderBase {
   public:

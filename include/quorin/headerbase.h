@@ -3,13 +3,13 @@
 // adds the records that describe the image; the per-kind classes (headerkinds.h) add their own.
 // Headers are short-lived: built for one conversion to or from the SDK record (SOMUImage).
 #pragma once
+#include <quorin/export.h>
+#include <quorin/geometry.h>
+#include <quorin/somuimage.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "quorin/export.h"
-#include "quorin/geometry.h"
-#include "quorin/somuimage.h"
 
 class QUORIN_EXPORT CHeaderBase {
   public:

@@ -3,13 +3,13 @@
 // 8 bits, convolved and running-median smoothed. Operations that make a new object return it
 // for the caller to delete, or null; nothing throws.
 #pragma once
-#include <cstdint>
+#include <quorin/export.h>
+#include <quorin/matrix.h>
+#include <quorin/pixeltraits.h>
+#include <quorin/rect.h>
+#include <quorin/vector.h>
 
-#include "quorin/export.h"
-#include "quorin/matrix.h"
-#include "quorin/pixeltraits.h"
-#include "quorin/rect.h"
-#include "quorin/vector.h"
+#include <cstdint>
 
 namespace quorin {
 // The deepest histogram made: 2^24 bins.

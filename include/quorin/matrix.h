@@ -2,14 +2,14 @@
 // one view vector per row. Pixel (row, column) is element column of row `row`, rows top-down.
 // A block handed to or taken from an SImage is marked external and is then never freed here.
 #pragma once
+#include <quorin/export.h>
+#include <quorin/vector.h>
+
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
-
-#include "quorin/export.h"
-#include "quorin/vector.h"
 
 template <class T, class I = unsigned int>
 class CTMatrix {

@@ -2,15 +2,15 @@
 // variable-length in memory and cut to the SDK record's field widths by ToSOMU; paths are never
 // cut: a path that does not fit its field fails the conversion.
 #pragma once
+#include <quorin/datetime.h>
+#include <quorin/export.h>
+#include <quorin/somuimage.h>
+#include <quorin/uid.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "quorin/datetime.h"
-#include "quorin/export.h"
-#include "quorin/somuimage.h"
-#include "quorin/uid.h"
 
 class QUORIN_EXPORT CExam {
   public:

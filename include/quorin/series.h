@@ -2,16 +2,16 @@
 // performed procedure step with its procedure codes (CMPPS, SProcCodeSeq). Series and instance
 // UIDs are generated when missing.
 #pragma once
+#include <quorin/datetime.h>
+#include <quorin/export.h>
+#include <quorin/somuimage.h>
+#include <quorin/uid.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "quorin/datetime.h"
-#include "quorin/export.h"
-#include "quorin/somuimage.h"
-#include "quorin/uid.h"
 
 class QUORIN_EXPORT CPersonName {
   public:

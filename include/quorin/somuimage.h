@@ -3,11 +3,11 @@
 // fields of the widths below (characters including the NUL); addresses are real pointers.
 // A new record is all zero (InitSOMUImage); FreeSOMUImageData releases every block it owns.
 #pragma once
+#include <quorin/drawinglist.h>
+#include <quorin/simage.h>
+
 #include <cstddef>
 #include <cstdint>
-
-#include "quorin/drawinglist.h"
-#include "quorin/simage.h"
 
 // Paths take the platform's maximum path length; a longer path is refused, never cut.
 constexpr std::size_t kSOMUPathWidth = 4096;

@@ -4,10 +4,10 @@
 // a new object that the caller owns and deletes, or null on failure.
 #pragma once
 
-#include "quorin/export.h"
-#include "quorin/histogram.h"
-#include "quorin/matrix.h"
-#include "quorin/vector.h"
+#include <quorin/export.h>
+#include <quorin/histogram.h>
+#include <quorin/matrix.h>
+#include <quorin/vector.h>
 
 class QUORIN_EXPORT CImgStatistic {
   public:

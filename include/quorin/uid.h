@@ -5,11 +5,11 @@
 // UIDs made within one millisecond stay distinct. Every UID stays within the 64-character
 // DICOM limit.
 #pragma once
+#include <quorin/export.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "quorin/export.h"
 
 class QUORIN_EXPORT CUid {
   public:

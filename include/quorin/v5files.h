@@ -9,11 +9,11 @@
 // memory; 3 and 6 are kept for the container's codes -3 and -7; other negative codes pass as
 // they are.
 #pragma once
-#include <string>
+#include <quorin/basicpreview.h>
+#include <quorin/export.h>
+#include <quorin/header.h>
 
-#include "quorin/basicpreview.h"
-#include "quorin/export.h"
-#include "quorin/header.h"
+#include <string>
 
 extern "C" {
 

@@ -1,10 +1,10 @@
 // CTVector: one run of elements in a locked, zero-filled global block (so that it can pass to
 // and from an SImage without copying), or a view over a caller's elements.
 #pragma once
+#include <quorin/export.h>
+
 #include <cstdint>
 #include <cstring>
-
-#include "quorin/export.h"
 
 template <class T, class I = unsigned int>
 class CTVector {

@@ -3,12 +3,13 @@
 // current form is an XML document ("CONTEXT_DATA"); CCqvDataQV5 also reads the older chunked
 // binary form (read only), converting its screen fractions to pixels of the primary display.
 #pragma once
+#include <quorin/uid.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "groupfiles/groupdata.h"
-#include "records/core/uid.h"
 
 class CCqvImageData : public CCoreImageData {
   public:

@@ -2,11 +2,12 @@
 // each holding one radiograph, stored as a small XML document ("FMS_DATA" or "TEMPLATE_DATA").
 // Reading a template or a series converts the coordinates of files older than version 4.
 #pragma once
+#include <quorin/uid.h>
+
 #include <cstdint>
 #include <string>
 
 #include "groupfiles/groupdata.h"
-#include "records/core/uid.h"
 
 class CFmsTemplateData : public CCoreGroupData {
   public:

@@ -3,16 +3,17 @@
 // item that owns an ordered list of items and an icon. This unit holds the item, group and image
 // item classes, their XML elements, and the load and save steps the concrete groups share.
 #pragma once
+#include <quorin/datetime.h>
+#include <quorin/geometry.h>
+#include <quorin/simage.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "records/core/datetime.h"
-#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
-#include "sdk/simage.h"
 
 class CXmlDocument;
 class CXmlElement;

@@ -1,4 +1,4 @@
-#include "sdk/drawinglist.h"
+#include <quorin/drawinglist.h>
 
 #include <cstring>
 #include <new>

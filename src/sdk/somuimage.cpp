@@ -1,4 +1,4 @@
-#include "sdk/somuimage.h"
+#include <quorin/somuimage.h>
 
 #include <cstring>
 

@@ -1,15 +1,16 @@
 // Fillings of the header model and the preview record from the older header records.
 #include "v5files/oldfill.h"
 
+#include <quorin/basicpreview.h>
+
 #include <string>
 
-#include "v5files/basicpreview.h"
+#include "records/core/dentalcodes.h"
+#include "records/headers/headerkinds.h"
 #include "v5files/colourrecord.h"
 #include "v5files/oldfile.h"
 #include "v5files/oldheader.h"
 #include "v5files/oldname.h"
-#include "records/core/dentalcodes.h"
-#include "records/headers/headerkinds.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 // next layout; a stored record enters the chain at its own layout.
 #include "v5files/oldheader.h"
 
+#include <quorin/anatomy.h>
+
 #include <array>
 #include <cmath>
 #include <cstring>
-
-#include "records/info/anatomy.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // The exported functions of the older image files.
-#include "quorin/v5files.h"
+#include <quorin/basicpreview.h>
+#include <quorin/header.h>
+#include <quorin/v5files.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,9 +14,7 @@
 #include "platform/core/path.h"
 #include "records/core/imagetype.h"
 #include "records/dib/dib.h"
-#include "records/headers/header.h"
 #include "records/headers/headerchecksum.h"
-#include "v5files/basicpreview.h"
 #include "v5files/colourmember.h"
 #include "v5files/oldfile.h"
 #include "v5files/oldfill.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "groupfiles/group_test_util.h"
+#include "group_test_util.h"
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
 #include "groupfiles/xmldocument.h"

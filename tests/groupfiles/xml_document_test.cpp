@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "groupfiles/group_test_util.h"
+#include "group_test_util.h"
 #include "groupfiles/xmldocument.h"
 
 namespace {

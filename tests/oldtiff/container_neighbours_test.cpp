@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "oldtiff/fixtures.h"
+#include "common/oldtiff/fixtures.h"
+#include "common/oldtiff/tiffbuilder.h"
 #include "oldtiff/jpegdecoder.h"
 #include "oldtiff/oldtiff.h"
-#include "oldtiff/tiffbuilder.h"
 
 namespace {
 

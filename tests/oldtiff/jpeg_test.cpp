@@ -6,7 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "oldtiff/fixtures.h"
+#include "common/oldtiff/fixtures.h"
 #include "oldtiff/jpegdecoder.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <string>
 
-#include "oldtiff/fixtures.h"
-#include "oldtiff/tiffbuilder.h"
+#include "common/oldtiff/fixtures.h"
+#include "common/oldtiff/tiffbuilder.h"
 #include "platform/core/globalmem.h"
 #include "platform/core/notify.h"
 

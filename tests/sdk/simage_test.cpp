@@ -1,8 +1,8 @@
 // SImage records and the SDK image record: allocation sizes computed safely, duplicates, the
 // release of everything a record owns, and the bounded text fields.
-#include "sdk/simage.h"
-
 #include <gtest/gtest.h>
+#include <quorin/simage.h>
+#include <quorin/somuimage.h>
 
 #include <cstring>
 #include <memory>
@@ -10,7 +10,6 @@
 
 #include "common/leak_guard.h"
 #include "platform/core/globalmem.h"
-#include "sdk/somuimage.h"
 #include "sdk/somutext.h"
 
 namespace {

@@ -1,10 +1,10 @@
 // Colour members at their exact edges: a 5-6-5 file cut anywhere inside its pixel rows.
 #include <gtest/gtest.h>
 
-#include "oldtiff/fixtures.h"
-#include "v5files/colourmember.h"
+#include "common/oldtiff/fixtures.h"
 #include "oldtiff/rgb565.h"
 #include "records/dib/dib.h"
+#include "v5files/colourmember.h"
 
 namespace {
 

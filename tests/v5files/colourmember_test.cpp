@@ -7,7 +7,7 @@
 
 using namespace std::string_literals;
 
-#include "oldtiff/fixtures.h"
+#include "common/oldtiff/fixtures.h"
 #include "oldtiff/rgb565.h"
 #include "platform/core/globalmem.h"
 #include "records/dib/dib.h"

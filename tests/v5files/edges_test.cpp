@@ -2,13 +2,13 @@
 // outside the file, and drawing blobs that travel with the version they were written in
 // through the header's blob, the SDK record and an older file.
 #include <gtest/gtest.h>
+#include <quorin/v5files.h>
 
 #include <cstring>
 #include <vector>
 
-#include "records/headers/header_test_util.h"
-#include "oldtiff/tiffbuilder.h"
-#include "quorin/v5files.h"
+#include "common/oldtiff/tiffbuilder.h"
+#include "common/records/header_test_util.h"
 #include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 

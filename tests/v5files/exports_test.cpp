@@ -1,6 +1,8 @@
 // The exports over files written by the fixture scripts: information, header records, pixels
 // (against libtiff, tifffile and PIL decodes of the same files) and the preview record.
 #include <gtest/gtest.h>
+#include <quorin/basicpreview.h>
+#include <quorin/v5files.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,9 +11,7 @@
 #include <vector>
 
 #include "common/leak_guard.h"
-#include "v5files/basicpreview.h"
 #include "platform/core/globalmem.h"
-#include "quorin/v5files.h"
 #include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 

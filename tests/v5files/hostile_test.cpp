@@ -1,6 +1,8 @@
 // Hostile files given to every export under names that follow the naming rule: checkit-tiff's
 // files that must fail, and truncated or damaged fixture files. Clear codes, no crash, no leak.
 #include <gtest/gtest.h>
+#include <quorin/basicpreview.h>
+#include <quorin/v5files.h>
 
 #include <filesystem>
 #include <random>
@@ -8,9 +10,7 @@
 #include <vector>
 
 #include "common/leak_guard.h"
-#include "v5files/basicpreview.h"
 #include "platform/core/globalmem.h"
-#include "quorin/v5files.h"
 #include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 

@@ -4,6 +4,7 @@
 // qvdump refuses them quickly and small. Sound files at the extremes are still read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <quorin/v5files.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,11 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "common/oldtiff/tiffbuilder.h"
 #include "oldtiff/oldtiff.h"
-#include "oldtiff/tiffbuilder.h"
 #include "platform/core/globalmem.h"
 #include "platform/files/rawfile.h"
-#include "quorin/v5files.h"
 #include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 

@@ -1,6 +1,7 @@
 // The cases beside the typical ones: a lossy (JPEG-strip) grey file with a stored integrity sum,
 // and the whole mismatch mark at odd and even widths.
 #include <gtest/gtest.h>
+#include <quorin/v5files.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -9,9 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "oldtiff/fixtures.h"
-#include "oldtiff/tiffbuilder.h"
-#include "quorin/v5files.h"
+#include "common/oldtiff/fixtures.h"
+#include "common/oldtiff/tiffbuilder.h"
 #include "records/dib/dib.h"
 #include "records/headers/headerkinds.h"
 #include "v5files/oldmark.h"

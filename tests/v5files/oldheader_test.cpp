@@ -3,6 +3,7 @@
 #include "v5files/oldheader.h"
 
 #include <gtest/gtest.h>
+#include <quorin/anatomy.h>
 
 #include <cmath>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <limits>
 #include <sstream>
 
-#include "records/info/anatomy.h"
 #include "v5fixtures.h"
 
 namespace {

@@ -2,8 +2,8 @@
 #include "v5files/oldname.h"
 
 #include <gtest/gtest.h>
+#include <quorin/v5files.h>
 
-#include "quorin/v5files.h"
 #include "v5fixtures.h"
 
 namespace {

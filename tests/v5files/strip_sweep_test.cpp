@@ -5,6 +5,7 @@
 // written, the integrity verdict is the one the fixture works out from the header record's rules,
 // and the pixels are libtiff's decode (libjpeg's within its rounding), unmarked when sound.
 #include <gtest/gtest.h>
+#include <quorin/v5files.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,7 +14,6 @@
 #include <sstream>
 
 #include "oldtiff/oldtiff.h"
-#include "quorin/v5files.h"
 #include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
 

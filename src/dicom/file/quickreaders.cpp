@@ -3,6 +3,9 @@
 // texts; no reader dereferences a value it did not get.
 #include "dicom/file/quickreaders.h"
 
+#include <quorin/anatomy.h>
+#include <quorin/patient.h>
+
 #include <array>
 #include <cstring>
 #include <span>
@@ -17,8 +20,6 @@
 #include "dicom/file/dicomfile.h"
 #include "records/core/dentalcodes.h"
 #include "records/core/imagetype.h"
-#include "records/info/anatomy.h"
-#include "records/info/patient.h"
 
 namespace quorin {
 namespace {

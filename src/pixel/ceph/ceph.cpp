@@ -1,5 +1,7 @@
 #include "pixel/ceph/ceph.h"
 
+#include <quorin/histogram.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -8,7 +10,6 @@
 
 #include "pixel/filters/filters16.h"
 #include "pixel/image/greyops.h"
-#include "pixel/core/histogram.h"
 #include "records/core/registryreaders.h"
 #include "records/core/rounding.h"
 

@@ -5,15 +5,16 @@
 // combined enhancement and the measurement of the image scale from the reference strip), the
 // 32-bit image CunCeph, and the factory that picks the class from the depth and the hardware.
 #pragma once
+#include <quorin/matrix.h>
+#include <quorin/simage.h>
+
 #include <cstdint>
 #include <memory>
 
+#include "pixel/core/lut.h"
 #include "pixel/image/greyimage.h"
 #include "pixel/image/img.h"
-#include "pixel/core/lut.h"
-#include "pixel/core/matrix.h"
 #include "platform/system/gdibitmap.h"
-#include "sdk/simage.h"
 
 // The cephalometric interface: the grey interface whose LUT information starts as (239, 256).
 class CImgCeph : public CImgNB {

@@ -1,5 +1,7 @@
 #include "pixel/ceph/cephlens.h"
 
+#include <quorin/histogram.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,9 +11,8 @@
 #include <utility>
 
 #include "pixel/filters/filters16.h"
-#include "pixel/image/greyops.h"
-#include "pixel/core/histogram.h"
 #include "pixel/filters/multiband.h"
+#include "pixel/image/greyops.h"
 #include "platform/system/priority.h"
 #include "records/core/registryreaders.h"
 #include "records/core/rounding.h"

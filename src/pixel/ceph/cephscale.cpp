@@ -1,6 +1,8 @@
 // The scale measurement of the cephalometric images: the reference strip is found as a pair of
 // edges in the column profile of a band in the upper half of the image, and the spacing of its
 // marks from the row profile of the strip.
+#include <quorin/histogram.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,7 +10,6 @@
 #include <memory>
 
 #include "pixel/ceph/ceph.h"
-#include "pixel/core/histogram.h"
 #include "pixel/core/statistics.h"
 
 namespace quorin {

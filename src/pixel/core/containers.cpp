@@ -1,7 +1,8 @@
 // The members of the vector and matrix templates that take and give back global blocks, and the
 // one instantiation of each element type.
-#include "pixel/core/matrix.h"
-#include "pixel/core/vector.h"
+#include <quorin/matrix.h>
+#include <quorin/vector.h>
+
 #include "records/dib/dibbuffer.h"
 
 template <class T, class I>

@@ -1,4 +1,4 @@
-#include "pixel/core/histogram.h"
+#include <quorin/histogram.h>
 
 #include <algorithm>
 #include <cmath>

@@ -2,11 +2,11 @@
 // Pixel values beyond the table (stray high bits above the declared depth) map through the
 // last entry: every lookup clamps its index to the top level.
 #pragma once
+#include <quorin/matrix.h>
+#include <quorin/vector.h>
+
 #include <algorithm>
 #include <cstdint>
-
-#include "pixel/core/matrix.h"
-#include "pixel/core/vector.h"
 
 namespace quorin {
 // out[k] = table[in[k]] for `count` bytes through a table of 256 entries.

@@ -1,11 +1,12 @@
 #include "pixel/generic/colourimage.h"
 
+#include <quorin/matrix.h>
+
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "pixel/image/greyops.h"
-#include "pixel/core/matrix.h"
 #include "records/dib/dib.h"
 #include "records/dib/dibbuffer.h"
 

@@ -4,10 +4,11 @@
 // give raw records (rows top-down, red-green-blue). Operations that replace the picture keep the
 // old one when the new one cannot be made.
 #pragma once
+#include <quorin/geometry.h>
+
 #include <cstdint>
 
 #include "pixel/image/img.h"
-#include "records/info/geometry.h"
 
 class CImgLEADColor : public CImg {
   public:

@@ -1,5 +1,7 @@
 #include "pixel/image/greyimage.h"
 
+#include <quorin/histogram.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -7,7 +9,6 @@
 
 #include "pixel/image/greymorph.h"
 #include "pixel/image/greyops.h"
-#include "pixel/core/histogram.h"
 #include "records/dib/dib.h"
 #include "records/dib/dibbuffer.h"
 

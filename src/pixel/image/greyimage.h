@@ -4,16 +4,17 @@
 // highlight lens, mirror, rotation, morphology, relief, corner triangles, logo stamping and
 // automatic windowing. CTImgGrey joins it with an interface layer (img.h) into a concrete image.
 #pragma once
+#include <quorin/matrix.h>
+#include <quorin/simage.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+#include "pixel/core/lut.h"
 #include "pixel/image/greylens.h"
 #include "pixel/image/img.h"
-#include "pixel/core/lut.h"
-#include "pixel/core/matrix.h"
 #include "platform/system/gdibitmap.h"
-#include "sdk/simage.h"
 
 namespace quorin {
 

@@ -1,10 +1,11 @@
 #include "pixel/image/greylens.h"
 
+#include <quorin/histogram.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-#include "pixel/core/histogram.h"
 #include "records/core/rounding.h"
 #include "records/dib/dib.h"
 #include "records/dib/dibbuffer.h"

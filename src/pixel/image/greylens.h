@@ -1,11 +1,12 @@
 // The highlight lens of the grey images: a disc around the mouse point whose pixels are shown
 // on the display DIB stretched to the full 0..255 range of the levels found inside the disc.
 #pragma once
+#include <quorin/matrix.h>
+
 #include <cstdint>
 #include <vector>
 
 #include "pixel/image/img.h"
-#include "pixel/core/matrix.h"
 
 namespace quorin {
 

@@ -3,10 +3,11 @@
 // maximum of (pixel + B) saturating at the top level. Pixels whose window would leave the image
 // keep their values. Written once over the pixel type; instantiated for 8, 16 and 32 bits.
 #pragma once
+#include <quorin/matrix.h>
+
 #include <cstdint>
 
 #include "pixel/image/img.h"
-#include "pixel/core/matrix.h"
 
 namespace quorin {
 

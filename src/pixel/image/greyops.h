@@ -3,10 +3,11 @@
 // corner triangles and logo stamping. They work on a pixel matrix; the grey image template
 // (greyimage.h) adds the image's window and bit depth around them.
 #pragma once
+#include <quorin/matrix.h>
+
 #include <cstdint>
 #include <optional>
 
-#include "pixel/core/matrix.h"
 #include "platform/system/gdibitmap.h"
 
 namespace quorin {

@@ -4,16 +4,17 @@
 // information and writes the display DIB's colour table; CImgZEL and CImgPano add the intra-oral
 // and panoramic records. A concrete image joins a typed part (greyimage.h) with one of these.
 #pragma once
+#include <quorin/geometry.h>
+#include <quorin/matrix.h>
+#include <quorin/simage.h>
+#include <quorin/vector.h>
+
 #include <cstdint>
 #include <memory>
 
-#include "pixel/core/matrix.h"
-#include "pixel/core/vector.h"
 #include "platform/core/globalmem.h"
-#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
 #include "records/info/sensor.h"
-#include "sdk/simage.h"
 
 // A structuring element of the grey-scale morphology: rows x columns values added to (dilation)
 // or subtracted from (erosion) the pixels under it.

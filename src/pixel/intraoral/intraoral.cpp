@@ -1,5 +1,7 @@
 #include "pixel/intraoral/intraoral.h"
 
+#include <quorin/geometry.h>
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -13,7 +15,6 @@
 #include "pixel/intraoral/intraorallut.h"
 #include "records/core/registryreaders.h"
 #include "records/dib/dibbuffer.h"
-#include "records/info/geometry.h"
 
 namespace {
 

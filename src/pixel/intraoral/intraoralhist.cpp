@@ -1,12 +1,13 @@
 #include "pixel/intraoral/intraoralhist.h"
 
+#include <quorin/geometry.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <new>
 
 #include "records/core/rounding.h"
-#include "records/info/geometry.h"
 
 namespace quorin {
 

@@ -3,12 +3,13 @@
 // stretch range and centre of the sigmoid curve), and the histogram form of the exposure
 // judgement. Written once over the pixel type; histograms are as deep as the image.
 #pragma once
+#include <quorin/histogram.h>
+#include <quorin/matrix.h>
+
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "pixel/core/histogram.h"
-#include "pixel/core/matrix.h"
 #include "platform/system/gdibitmap.h"
 
 class CInfosCorners;

@@ -1,5 +1,7 @@
 #include "pixel/pano/pano.h"
 
+#include <quorin/histogram.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,7 +11,6 @@
 
 #include "pixel/filters/filters8.h"
 #include "pixel/image/greyops.h"
-#include "pixel/core/histogram.h"
 #include "records/core/rounding.h"
 
 namespace {

@@ -4,14 +4,15 @@
 // panoramic interface CImgPano. CusPano is the base of the registry-driven panoramic images
 // (panoplus.h) and of the computed-radiography panoramic image.
 #pragma once
+#include <quorin/simage.h>
+
 #include <cstdint>
 #include <memory>
 
+#include "pixel/core/lut.h"
 #include "pixel/image/greyimage.h"
 #include "pixel/image/img.h"
-#include "pixel/core/lut.h"
 #include "pixel/pano/panoconvolve.h"
-#include "sdk/simage.h"
 
 // Display modes of the panoramic tables.
 enum EPanoLutMode : std::int32_t { kPanoWindowLut = 0, kPanoCurveLut = 1, kPanoGammaLut = 2 };

@@ -2,10 +2,10 @@
 // a pixel matrix, accumulated in double and truncated to the pixel type, with the two border
 // rules of the panoramic enhancement, and the normalised n x n Gaussian it is mostly used with.
 #pragma once
+#include <quorin/matrix.h>
+
 #include <cstdint>
 #include <memory>
-
-#include "pixel/core/matrix.h"
 
 // A convolution kernel: rows x columns weights.
 using CTFilter = CTMatrix<double>;

@@ -1,12 +1,13 @@
 #include "pixel/pano/panoplus.h"
 
+#include <quorin/histogram.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <new>
 
-#include "pixel/core/histogram.h"
-#include "pixel/filters/multiband.h"
 #include "pixel/core/statistics.h"
+#include "pixel/filters/multiband.h"
 #include "records/core/registryreaders.h"
 
 const SPanoPlusVariant CusPanoPlus::kVariant = {

@@ -3,12 +3,13 @@
 // settings, builds up to two enhanced 12-bit companion images with a contrast curve of their own
 // taken from their histogram, and renders the companion the caller's mode asks for.
 #pragma once
+#include <quorin/histogram.h>
+
 #include <cstdint>
 #include <memory>
 
-#include "pixel/core/histogram.h"
-#include "pixel/pano/pano.h"
 #include "pixel/core/statistics.h"
+#include "pixel/pano/pano.h"
 
 // One multi-band Gaussian block (band gains in hundredths, clip levels in 128ths).
 struct SPanoGaussBlock {

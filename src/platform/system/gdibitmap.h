@@ -2,11 +2,12 @@
 // a DIB from it the way the screen's device context does. The screen stands for a grey device:
 // colour tables of bitmaps of 8 bits or fewer are grey ramps; the palette handle is opaque.
 #pragma once
+#include <quorin/rect.h>
+
 #include <memory>
 #include <vector>
 
 #include "platform/system/bitmap.h"
-#include "quorin/rect.h"
 
 namespace win {
 

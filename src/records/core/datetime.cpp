@@ -1,4 +1,4 @@
-#include "records/core/datetime.h"
+#include <quorin/datetime.h>
 
 #include <array>
 #include <cstdio>

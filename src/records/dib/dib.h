@@ -4,12 +4,13 @@
 // such blocks and turn them into raw pixel records. Every routine returns new DIBs unlocked and
 // leaves the lock counts of its arguments as it found them; failures answer null, 0 or false.
 #pragma once
+#include <quorin/simage.h>
+
 #include <cstdint>
 
 #include "platform/core/globalmem.h"
 #include "platform/system/bitmap.h"
 #include "platform/system/gdibitmap.h"
-#include "sdk/simage.h"
 
 namespace quorin {
 

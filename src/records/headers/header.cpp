@@ -1,4 +1,6 @@
-#include "records/headers/header.h"
+#include <quorin/header.h>
+#include <quorin/simage.h>
+#include <quorin/uid.h>
 
 #include <cstring>
 #include <ctime>
@@ -7,10 +9,8 @@
 #include "platform/core/globalmem.h"
 #include "platform/core/path.h"
 #include "records/core/imagetype.h"
-#include "records/core/uid.h"
 #include "records/dib/dibbuffer.h"
 #include "records/headers/headerchecksum.h"
-#include "sdk/simage.h"
 
 namespace {
 

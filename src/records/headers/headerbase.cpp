@@ -1,4 +1,4 @@
-#include "records/headers/headerbase.h"
+#include <quorin/headerbase.h>
 
 #include "platform/core/path.h"
 #include "sdk/somutext.h"

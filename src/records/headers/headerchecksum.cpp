@@ -1,12 +1,13 @@
 #include "records/headers/headerchecksum.h"
 
+#include <quorin/header.h>
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
 
 #include "platform/core/globalmem.h"
 #include "platform/system/bitmap.h"
-#include "records/headers/header.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "records/headers/headerkinds.h"
 
-#include "records/core/uid.h"
+#include <quorin/uid.h>
+
 #include "sdk/somutext.h"
 
 // ---- scanned images

@@ -11,13 +11,14 @@
 // resets the target through its own Reset, then copies base first, own members after. The kinds
 // that only retype their base, and the two intra-oral kinds, are instances of one template each.
 #pragma once
+#include <quorin/equipment.h>
+#include <quorin/geometry.h>
+#include <quorin/header.h>
+
 #include <cstdint>
 #include <string>
 
 #include "records/core/imagetype.h"
-#include "records/headers/header.h"
-#include "records/info/equipment.h"
-#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
 #include "records/info/sensor.h"
 

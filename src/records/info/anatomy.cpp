@@ -1,4 +1,4 @@
-#include "records/info/anatomy.h"
+#include <quorin/anatomy.h>
 
 #include <cctype>
 #include <cstring>

@@ -1,13 +1,13 @@
 // Reading and writing the drawing blob: the little-endian drawing list (the only form written),
 // the style section, and the older big-endian form. Every read is checked against the bytes
 // left; a drawing-list or style blob that ends early is refused as a whole.
+#include <quorin/drawingstore.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
-
-#include "records/info/drawingstore.h"
 
 namespace {
 

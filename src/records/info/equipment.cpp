@@ -1,4 +1,4 @@
-#include "records/info/equipment.h"
+#include <quorin/equipment.h>
 
 #include <cstdio>
 #include <cstring>

@@ -1,4 +1,5 @@
-#include "records/info/geometry.h"
+#include <quorin/geometry.h>
+#include <quorin/simage.h>
 
 #include <cmath>
 #include <cstdio>
@@ -6,7 +7,6 @@
 
 #include "platform/core/globalmem.h"
 #include "records/dib/dibbuffer.h"
-#include "sdk/simage.h"
 
 // ---- CInfosOrient
 

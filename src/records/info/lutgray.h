@@ -3,11 +3,12 @@
 // themselves when the record they watch changes: CInfosLUTGrayZel (intra-oral sensor settings)
 // and CInfosLUTGrayPano (panoramic processing level).
 #pragma once
+#include <quorin/somuimage.h>
+
 #include <cstdint>
 #include <vector>
 
 #include "records/info/sensor.h"
-#include "sdk/somuimage.h"
 
 class CInfosLUTGray {
   public:

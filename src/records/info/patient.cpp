@@ -1,4 +1,4 @@
-#include "records/info/patient.h"
+#include <quorin/patient.h>
 
 #include "records/info/recordfields.h"
 #include "sdk/somutext.h"

@@ -1,9 +1,10 @@
 // Date-time fields of the SDK record as the information records exchange them: the date as
 // YYYYMMDD in a 9-byte field, the time as HHMMSS in a 17-byte field.
 #pragma once
+#include <quorin/datetime.h>
+
 #include <string>
 
-#include "records/core/datetime.h"
 #include "sdk/somutext.h"
 
 namespace quorin {

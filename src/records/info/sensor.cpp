@@ -1,6 +1,6 @@
 #include "records/info/sensor.h"
 
-#include "sdk/somuimage.h"
+#include <quorin/somuimage.h>
 
 namespace {
 constexpr std::int32_t kTypeCRIntraOral = 14;

@@ -3,11 +3,11 @@
 // after a change. A listener registered with a record is detached by the record's destructor
 // (OnDetach), and detaches itself in its own; neither side is left with a dangling pointer.
 #pragma once
+#include <quorin/somuimage.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
-
-#include "sdk/somuimage.h"
 
 // Shared by both watched records: the ordered listener list and its notification.
 template <class Sender>

@@ -1,4 +1,4 @@
-#include "records/info/series.h"
+#include <quorin/series.h>
 
 #include "records/info/recordfields.h"
 #include "sdk/somutext.h"

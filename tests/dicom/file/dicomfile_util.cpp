@@ -1,4 +1,4 @@
-#include "dicom/file/dicomfile_util.h"
+#include "dicomfile_util.h"
 
 #include <gtest/gtest.h>
 

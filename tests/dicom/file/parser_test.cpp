@@ -4,10 +4,10 @@
 
 #include "common/test_util.h"
 #include "dicom/dataset/binary.h"
-#include "dicom/file/datasetdump.h"
 #include "dicom/dataset/sequence.h"
 #include "dicom/dataset/text.h"
-#include "dicom/file/dicomfile_util.h"
+#include "dicom/file/datasetdump.h"
+#include "dicomfile_util.h"
 
 namespace quorin::test {
 namespace {

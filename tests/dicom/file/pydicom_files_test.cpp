@@ -7,7 +7,7 @@
 
 #include "common/test_util.h"
 #include "dicom/file/datasetdump.h"
-#include "dicom/file/dicomfile_util.h"
+#include "dicomfile_util.h"
 
 namespace quorin::test {
 namespace {

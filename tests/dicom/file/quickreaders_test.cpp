@@ -1,6 +1,8 @@
 // The quick readers: what they answer on files carrying the maker's private block and tooth
 // sequences, agreement with dcmdump on the tags they read, empty values, and the open retries.
 #include <gtest/gtest.h>
+#include <quorin/anatomy.h>
+#include <quorin/patient.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -8,10 +10,8 @@
 #include <sstream>
 
 #include "common/test_util.h"
-#include "dicom/file/dicomfile_util.h"
+#include "dicomfile_util.h"
 #include "platform/core/lasterror.h"
-#include "records/info/anatomy.h"
-#include "records/info/patient.h"
 
 namespace quorin::test {
 namespace {

@@ -9,13 +9,13 @@
 #include <cstring>
 #include <filesystem>
 
-#include "common/as_user.h"
-#include "common/file_size_limit.h"
+#include "common/platform/as_user.h"
+#include "common/platform/file_size_limit.h"
 #include "common/test_util.h"
 #include "dicom/dataset/binary.h"
 #include "dicom/dataset/multiple.h"
 #include "dicom/file/datasetdump.h"
-#include "dicom/file/dicomfile_util.h"
+#include "dicomfile_util.h"
 #include "platform/core/lasterror.h"
 
 namespace quorin::test {

@@ -9,7 +9,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "pixel/ceph/ceph_test.h"
+#include "common/pixel/ceph_test.h"
 #include "common/test_settings.h"
 #include "pixel/ceph/ceph.h"
 #include "pixel/ceph/cephlens.h"

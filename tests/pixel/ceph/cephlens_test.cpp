@@ -1,5 +1,7 @@
 // The lens units: cache statistics against numpy, parameters from the registry, the window, and
 // whole runs (caches reused and turned with the image, priority restored, blocks balanced).
+#include "pixel/ceph/cephlens.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -8,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "pixel/ceph/ceph_test.h"
+#include "common/pixel/ceph_test.h"
 #include "common/test_settings.h"
-#include "pixel/ceph/cephlens.h"
 #include "platform/core/globalmem.h"
 
 namespace {

@@ -1,6 +1,7 @@
 // Histograms against numpy and scipy: counts (bincount), cumulative sums (cumsum), rebinning to
 // 8 bits, convolution (correlate) and running medians (median_filter) at 8, 12 and 16 bits.
 #include <gtest/gtest.h>
+#include <quorin/histogram.h>
 
 #include <cstring>
 #include <memory>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "pixel/core/histogram.h"
 #include "platform/core/globalmem.h"
 
 using namespace quorin::test;

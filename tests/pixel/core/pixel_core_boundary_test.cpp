@@ -1,8 +1,7 @@
 // Histograms at their exact edges: a bin whose count equals the threshold, and regions of no
 // width or no height.
 #include <gtest/gtest.h>
-
-#include "pixel/core/histogram.h"
+#include <quorin/histogram.h>
 
 namespace {
 

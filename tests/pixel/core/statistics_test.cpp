@@ -2,6 +2,8 @@
 // histograms against numpy formulas (slopes by array differences, sign changes from np.sign,
 // segment moments by np.average, the cumulative histogram by np.cumsum), the refusals, and
 // the export of the six functions from the shared library.
+#include "pixel/core/statistics.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,9 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/pixel/ref_check.h"
 #include "common/test_util.h"
-#include "pixel/core/statistics.h"
-#include "pixel/core/ref_check.h"
 
 namespace {
 

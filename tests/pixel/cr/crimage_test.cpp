@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
-#include "pixel/core/pixel_io.h"
-#include "pixel/core/sensor_ref.h"
+#include "common/pixel/pixel_io.h"
+#include "common/pixel/sensor_ref.h"
 
 using pixeltest::RandomPixels;
 using sensortest::BlocksBalanced;

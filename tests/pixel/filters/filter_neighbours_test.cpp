@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "pixel/core/ref_check.h"
+#include "common/pixel/ref_check.h"
 #include "pixel/filters/filters8.h"
 #include "pixel/filters/multiband.h"
 #include "platform/system/cpu.h"

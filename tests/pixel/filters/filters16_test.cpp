@@ -4,6 +4,8 @@
 // maximum (scipy maximum_filter), spike clipping, offsets, normalising product, logarithm,
 // combined enhancement and table builders against numpy versions of their definitions. Every
 // comparison is exact.
+#include "pixel/filters/filters16.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "pixel/filters/filters16.h"
-#include "pixel/core/ref_check.h"
+#include "common/pixel/ref_check.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 // The 8-bit filter library against scipy.ndimage on random pictures (interior compared, frame
 // must be the source's), the flat-picture rules, the trimmed-mean example and hostile sizes.
+#include "pixel/filters/filters8.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "pixel/filters/filters8.h"
-#include "pixel/core/pixel_io.h"
+#include "common/pixel/pixel_io.h"
 #include "platform/core/globalmem.h"
 
 using pixeltest::Check;

@@ -1,5 +1,7 @@
 // The float multi-scale enhancement: its building blocks on the cases that are easy to get wrong
 // and the whole run against a numpy evaluation of the same formulas.
+#include "pixel/filters/floatmultiscale.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,8 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pixel/ceph/ceph_test.h"
-#include "pixel/filters/floatmultiscale.h"
+#include "common/pixel/ceph_test.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 // block averages, the two smoothings, band statistics in 128ths, the band table and its moving
 // average, bilinear expansion, final scaling and histogram); all of its arithmetic is integer
 // or fixed double steps, so the comparison is exact.
+#include "pixel/filters/multiband.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "pixel/filters/multiband.h"
-#include "pixel/core/ref_check.h"
+#include "common/pixel/ref_check.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // The Laplacian pyramid against an independent numpy implementation of its reduce, expand,
 // decomposition, coefficient mappings and noise estimate (float32 arithmetic in the same order,
 // so the comparison is exact), plus reconstruction, clipping and the driver's states.
+#include "pixel/filters/pyramid.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "pixel/filters/pyramid.h"
+#include "common/pixel/ref_check.h"
 #include "platform/system/cpu.h"
-#include "pixel/core/ref_check.h"
 
 namespace {
 

@@ -1,15 +1,16 @@
 // The colour image: byte order and row order in and out of the DIB, quarter turns, zoom by
 // planes, the empty image's answers and refused records that keep the old picture.
+#include "pixel/generic/colourimage.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "pixel/generic/colourimage.h"
+#include "common/pixel/pixel_io.h"
+#include "common/pixel/sensor_ref.h"
 #include "pixel/image/greyimage.h"
-#include "pixel/core/pixel_io.h"
 #include "records/dib/dib.h"
-#include "pixel/core/sensor_ref.h"
 
 using pixeltest::RandomPixels;
 using sensortest::BlocksBalanced;

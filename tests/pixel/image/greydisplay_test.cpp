@@ -5,9 +5,9 @@
 
 #include <memory>
 
+#include "common/pixel/pixel_io.h"
 #include "pixel/image/greyimage.h"
 #include "pixel/image/greyops.h"
-#include "pixel/core/pixel_io.h"
 #include "platform/core/globalmem.h"
 #include "records/dib/dib.h"
 

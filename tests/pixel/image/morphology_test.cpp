@@ -6,8 +6,8 @@
 
 #include <memory>
 
+#include "common/pixel/pixel_io.h"
 #include "pixel/image/greyimage.h"
-#include "pixel/core/pixel_io.h"
 #include "platform/core/globalmem.h"
 
 using pixeltest::Check;

@@ -4,21 +4,21 @@
 #include "pixel/intraoral/intraoral.h"
 
 #include <gtest/gtest.h>
+#include <quorin/geometry.h>
 
 #include <chrono>
 #include <cmath>
 #include <memory>
 #include <vector>
 
+#include "common/pixel/pixel_io.h"
+#include "common/pixel/sensor_ref.h"
 #include "common/test_settings.h"
-#include "pixel/core/pixel_io.h"
-#include "pixel/core/sensor_ref.h"
 #include "pixel/intraoral/intraoralhist.h"
 #include "pixel/intraoral/intraorallut.h"
 #include "pixel/intraoral/intraoralsensors.h"
 #include "platform/files/registry.h"
 #include "records/core/rounding.h"
-#include "records/info/geometry.h"
 
 using pixeltest::RandomPixels;
 using sensortest::BlocksBalanced;

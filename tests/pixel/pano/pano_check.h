@@ -2,6 +2,7 @@
 // the numpy references of tools/fixtures/pano_ref.py over arrays written into a folder.
 #pragma once
 #include <gtest/gtest.h>
+#include <quorin/simage.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -14,7 +15,6 @@
 
 #include "common/leak_guard.h"
 #include "common/reference_folder.h"
-#include "sdk/simage.h"
 
 namespace panotest {
 

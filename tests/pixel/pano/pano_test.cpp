@@ -1,16 +1,17 @@
 // Panoramic images: percentile window, Gaussian kernel, convolution and two-Gaussian enhancement
 // against numpy; the display tables and their rendering; the slots where pixel widths differ.
+#include "pixel/pano/pano.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "pixel/pano/pano_check.h"
+#include "pano_check.h"
 #include "pixel/filters/filters8.h"
-#include "pixel/pano/pano.h"
-#include "platform/system/cpu.h"
 #include "platform/core/globalmem.h"
+#include "platform/system/cpu.h"
 
 namespace {
 

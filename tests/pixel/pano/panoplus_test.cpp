@@ -1,13 +1,14 @@
 // Registry-driven panoramic images: settings per variant, the analysed region, the curve
 // histogram against numpy, companions built once and rendered by mode, hostile settings.
+#include "pixel/pano/panoplus.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdio>
 
 #include "common/test_settings.h"
-#include "pixel/pano/pano_check.h"
-#include "pixel/pano/panoplus.h"
+#include "pano_check.h"
 #include "platform/core/globalmem.h"
 #include "platform/files/registry.h"
 

@@ -7,7 +7,7 @@
 #include <numeric>
 #include <random>
 
-#include "common/file_size_limit.h"
+#include "common/platform/file_size_limit.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 

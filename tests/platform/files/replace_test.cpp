@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "common/as_user.h"
-#include "common/file_size_limit.h"
+#include "common/platform/as_user.h"
+#include "common/platform/file_size_limit.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"

@@ -3,6 +3,7 @@
 // with Python's datetime.strftime, and the DICOM date and time texts must parse in pydicom.
 // Dates Python refuses must give empty texts.
 #include <gtest/gtest.h>
+#include <quorin/datetime.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -11,7 +12,6 @@
 #include <sstream>
 
 #include "common/test_util.h"
-#include "records/core/datetime.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
 // The date-time value: formatting before 1970 and of unset dates, parsing of the fixed text
 // layouts (short, padded and DICOM texts included), the comparison key.
 #include <gtest/gtest.h>
+#include <quorin/datetime.h>
 
 #include <climits>
 #include <ctime>
-
-#include "records/core/datetime.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 // Dental code tables: notation columns against the ISO 3950 / ADA numbering, SNOMED codes
 // against pydicom's copy of the DICOM context groups, region selection, region names.
+#include "records/core/dentalcodes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,9 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "common/teeth.h"
+#include "common/records/teeth.h"
 #include "common/test_util.h"
-#include "records/core/dentalcodes.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // UIDs: the generated form, the length limit, derived and number-built UIDs, and uniqueness
 // under threads and across processes checked by pydicom.
 #include <gtest/gtest.h>
+#include <quorin/uid.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +12,6 @@
 
 #include "common/test_settings.h"
 #include "common/test_util.h"
-#include "records/core/uid.h"
 
 namespace {
 

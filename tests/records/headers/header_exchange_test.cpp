@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "records/headers/header_test_util.h"
+#include "common/records/header_test_util.h"
 #include "platform/core/globalmem.h"
 #include "records/headers/headerkinds.h"
 #include "sdk/somutext.h"

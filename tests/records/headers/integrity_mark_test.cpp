@@ -4,15 +4,15 @@
 // nothing more. A mark is given to the stamp, and the program's own marks are stamped on a
 // mismatch.
 #include <gtest/gtest.h>
+#include <quorin/simage.h>
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "records/headers/header_test_util.h"
+#include "common/records/header_test_util.h"
 #include "platform/system/bitmap.h"
 #include "records/headers/headerchecksum.h"
-#include "sdk/simage.h"
 
 namespace quorin::test {
 namespace {

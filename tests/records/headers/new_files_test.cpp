@@ -2,13 +2,13 @@
 // converted into an extra-oral or intra-oral one. New files are numbered in the patient's
 // folder and never carry their source's instance UID.
 #include <gtest/gtest.h>
+#include <quorin/uid.h>
 
 #include <string>
 
+#include "common/records/header_test_util.h"
 #include "common/test_util.h"
-#include "records/headers/header_test_util.h"
 #include "platform/core/path.h"
-#include "records/core/uid.h"
 
 namespace quorin::test {
 namespace {

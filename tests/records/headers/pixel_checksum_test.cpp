@@ -2,16 +2,16 @@
 // the SDK record and its verification, checked against known sums (zero images, empty and colour
 // images, the row-start wrap) and an independent numpy computation.
 #include <gtest/gtest.h>
+#include <quorin/simage.h>
 
 #include <cstring>
 #include <random>
 #include <vector>
 
+#include "common/records/header_test_util.h"
 #include "common/test_util.h"
-#include "records/headers/header_test_util.h"
 #include "platform/core/globalmem.h"
 #include "records/headers/headerchecksum.h"
-#include "sdk/simage.h"
 
 namespace quorin::test {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "records/headers/header_test_util.h"
+#include "common/records/header_test_util.h"
 #include "platform/system/bitmap.h"
 #include "records/headers/headerchecksum.h"
 

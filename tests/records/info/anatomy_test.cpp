@@ -2,16 +2,16 @@
 // rules, not against our table), the notation setting, tooth lists in the SDK record and the
 // anatomic region.
 #include <gtest/gtest.h>
+#include <quorin/anatomy.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "common/teeth.h"
+#include "common/records/teeth.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/files/registry.h"
-#include "records/info/anatomy.h"
 
 using namespace win;
 

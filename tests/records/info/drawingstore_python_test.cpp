@@ -2,6 +2,7 @@
 // (tools/fixtures/drawing_blob.py, Python's struct): blobs written there parse here to the same
 // drawings and are written back byte for byte; blobs written here read the same there.
 #include <gtest/gtest.h>
+#include <quorin/drawingstore.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "records/info/drawingstore.h"
 
 namespace {
 

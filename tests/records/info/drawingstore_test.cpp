@@ -1,6 +1,7 @@
 // The drawing store: version rules, blob parsing and writing, bounds on hostile blobs, the list
 // exchange with the SDK record, mirroring and rotating.
 #include <gtest/gtest.h>
+#include <quorin/drawingstore.h>
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +9,6 @@
 #include <numbers>
 #include <string>
 #include <vector>
-
-#include "records/info/drawingstore.h"
 
 namespace {
 

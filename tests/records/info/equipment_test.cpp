@@ -1,6 +1,7 @@
 // Equipment, detector, image and exposure records: defaults, texts, and the exchange with the
 // SDK image record field by field.
 #include <gtest/gtest.h>
+#include <quorin/equipment.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -8,9 +9,8 @@
 #include <string>
 
 #include "common/test_settings.h"
-#include "platform/system/devicelib.h"
 #include "platform/files/registry.h"
-#include "records/info/equipment.h"
+#include "platform/system/devicelib.h"
 #include "test_records_fields.h"
 
 using quorin::test::CheckTextWidths;

@@ -1,12 +1,12 @@
 // Orientation, corners, filter, pixel size, panoramic and cephalometric records and the colour
 // settings: their rules and their exchange with the SDK image record.
 #include <gtest/gtest.h>
+#include <quorin/geometry.h>
 
 #include <memory>
 #include <string>
 
 #include "platform/core/globalmem.h"
-#include "records/info/geometry.h"
 
 namespace {
 

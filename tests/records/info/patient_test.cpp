@@ -1,12 +1,12 @@
 // Patient, exam, series and procedure-step records: their rules and their exchange with the
 // SDK image record, field by field.
 #include <gtest/gtest.h>
+#include <quorin/patient.h>
+#include <quorin/series.h>
 
 #include <memory>
 #include <string>
 
-#include "records/info/patient.h"
-#include "records/info/series.h"
 #include "test_records_fields.h"
 
 using quorin::test::CheckTextWidths;

@@ -3,6 +3,7 @@
 // back, and must come back whole or cut to width - 1, its field terminated.
 #pragma once
 #include <gtest/gtest.h>
+#include <quorin/somuimage.h>
 
 #include <cstddef>
 #include <cstring>
@@ -10,8 +11,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "sdk/somuimage.h"
 
 namespace quorin::test {
 

@@ -1,8 +1,8 @@
 // A device library for the loader's tests: it reports two acquisition modules through its
 // version query, releases the list through its own call, and counts the lists still out.
-#include <cstring>
+#include <quorin/equipment.h>
 
-#include "records/info/equipment.h"
+#include <cstring>
 
 namespace {
 

@@ -3,6 +3,7 @@
 // headers compare field by field with a readable difference.
 #pragma once
 #include <gtest/gtest.h>
+#include <quorin/somuimage.h>
 
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,6 @@
 
 #include "records/core/imagetype.h"
 #include "records/headers/headerkinds.h"
-#include "sdk/somuimage.h"
 
 namespace quorin::test {
 

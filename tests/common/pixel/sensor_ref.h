@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "common/leak_guard.h"
+#include "common/pixel/pixel_io.h"
 #include "common/reference_folder.h"
-#include "pixel/core/pixel_io.h"
 #include "platform/core/globalmem.h"
 
 namespace sensortest {

@@ -1,6 +1,8 @@
 // Helpers of the pixel image suites: arrays to and from files for the numpy/scipy checks, and
 // SImage records over new global blocks.
 #pragma once
+#include <quorin/simage.h>
+
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -9,7 +11,6 @@
 
 #include "common/test_util.h"
 #include "records/dib/dibbuffer.h"
-#include "sdk/simage.h"
 
 namespace pixeltest {
 

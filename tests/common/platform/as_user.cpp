@@ -1,4 +1,4 @@
-#include "common/as_user.h"
+#include "common/platform/as_user.h"
 
 #include <grp.h>
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 // references of tools/fixtures/ceph_ref.py, registry values for the lens settings.
 #pragma once
 #include <gtest/gtest.h>
+#include <quorin/simage.h>
 
 #include <cstdint>
 #include <cstring>
@@ -10,7 +11,6 @@
 
 #include "common/reference_folder.h"
 #include "platform/files/registry.h"
-#include "sdk/simage.h"
 
 namespace cephtest {
 

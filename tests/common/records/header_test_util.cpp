@@ -1,4 +1,4 @@
-#include "records/headers/header_test_util.h"
+#include "common/records/header_test_util.h"
 
 #include <cstring>
 
