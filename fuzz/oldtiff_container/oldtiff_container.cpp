@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "../common/scratch.h"
-#include "v5files/colourmember.h"
 #include "oldtiff/oldtiff.h"
 #include "platform/core/globalmem.h"
 #include "platform/files/rawfile.h"
 #include "records/dib/dib.h"
+#include "v5files/colourmember.h"
 
 namespace {
 

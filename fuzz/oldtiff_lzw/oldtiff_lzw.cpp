@@ -1,8 +1,8 @@
 // LZW strip decoding over arbitrary bytes; the first two bytes choose the output size.
-#include "oldtiff/lzw.h"
-
 #include <cstdint>
 #include <vector>
+
+#include "oldtiff/lzw.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;

@@ -1,7 +1,5 @@
 // Fuzzes INI reading through the profile API: any file content gives answers that stay inside
 // the buffer, end in NUL, and report their length truthfully.
-#include "platform/files/ini.h"
-
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "platform/files/ini.h"
 
 namespace {
 

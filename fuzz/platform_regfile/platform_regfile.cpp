@@ -1,13 +1,12 @@
 // Fuzzes the ".reg" text parser: any text loads without harm, the hive answers queries, and a
 // hive written back reads again as exactly the same hive with no malformed line.
-#include "platform/files/regfile.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/core/notify.h"
+#include "platform/files/regfile.h"
 #include "platform/files/registry.h"
 
 namespace {

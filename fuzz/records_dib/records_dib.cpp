@@ -1,12 +1,11 @@
 // Any bytes as a packed DIB block: every query, transform and conversion must answer without
 // reading outside the block, and leave no lock or block behind.
-#include "records/dib/dib.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "records/dib/dib.h"
 #include "records/dib/dibbuffer.h"
 #include "records/dib/dibresample.h"
 

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
+#include "records/dib/dib.h"
 #include "v5files/oldheader.h"
 #include "v5files/oldmark.h"
-#include "records/dib/dib.h"
 
 namespace {
 

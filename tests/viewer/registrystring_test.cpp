@@ -1,4 +1,6 @@
 // The viewer's text setting reader over the three layers.
+#include "viewer/registrystring.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +10,6 @@
 #include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/files/registry.h"
-#include "viewer/registrystring.h"
 
 using namespace win;
 

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "pixel/core/lut.h"
 #include "pixel/cr/crparams.h"
 #include "pixel/image/greyimage.h"
 #include "pixel/image/img.h"
 #include "pixel/intraoral/intraoral.h"
-#include "pixel/core/lut.h"
 #include "pixel/pano/pano.h"
 
 // Interfaces that mark the image kind; they add nothing to the grey interface.

@@ -15,12 +15,12 @@ constexpr UINT GMEM_ZEROINIT = 0x0040;
 constexpr UINT GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
 constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
 
-HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);             // null on failure
-void* GlobalLock(HGLOBAL block);                           // null for null, freed or size 0
-BOOL GlobalUnlock(HGLOBAL block);                          // non-zero while still locked
-HGLOBAL GlobalFree(HGLOBAL block);                         // null on success, the block otherwise
-HGLOBAL GlobalHandle(const void* lockedBase);              // null unless a block's base address
-SIZE_T GlobalSize(HGLOBAL block);                          // 0 for null or freed
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);  // null on failure
+void* GlobalLock(HGLOBAL block);                // null for null, freed or size 0
+BOOL GlobalUnlock(HGLOBAL block);               // non-zero while still locked
+HGLOBAL GlobalFree(HGLOBAL block);              // null on success, the block otherwise
+HGLOBAL GlobalHandle(const void* lockedBase);   // null unless a block's base address
+SIZE_T GlobalSize(HGLOBAL block);               // 0 for null or freed
 HGLOBAL GlobalReAlloc(HGLOBAL block, SIZE_T bytes, UINT flags);  // old block intact on failure
 
 // Test hooks.

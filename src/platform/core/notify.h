@@ -9,6 +9,7 @@ namespace win {
 using NotifyHandler = std::function<void(std::string_view caption, std::string_view text)>;
 
 void Notify(std::string_view caption, std::string_view text);
-NotifyHandler SetNotifyHandler(NotifyHandler handler);  // returns the previous one; null restores the default
+NotifyHandler SetNotifyHandler(
+    NotifyHandler handler);  // returns the previous one; null restores the default
 
 }  // namespace win

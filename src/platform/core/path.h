@@ -18,8 +18,10 @@ SplitPathParts SplitPath(std::string_view path);
 std::string PathExtension(std::string_view path);  // SplitPath(path).ext
 std::string PathStem(std::string_view path);       // SplitPath(path).fname
 std::string PathFileName(std::string_view path);   // last component
-std::string PathFolder(std::string_view path);     // everything before the last component, no trailing separator
-std::string PathJoin(std::string_view folder, std::string_view name);  // "/" joins; empty folder: the name
+std::string PathFolder(
+    std::string_view path);  // everything before the last component, no trailing separator
+std::string PathJoin(std::string_view folder,
+                     std::string_view name);  // "/" joins; empty folder: the name
 
 // A Windows path the system hard-codes ("C:\Temp\x.ini") as a path on this machine: drive C maps to
 // $QUORIN_DRIVE_C (default ${XDG_CONFIG_HOME:-$HOME/.config}/quorin/drive_c); "\" becomes "/".

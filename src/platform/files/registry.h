@@ -40,9 +40,9 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, cons
 LONG RegCloseKey(HKEY key);
 
 namespace registry {
-void ReloadHives();                                    // from the three files
-void LoadHiveText(int which, std::string_view text);   // replaces one hive (tests)
-void ClearHives();                                     // all three empty (tests)
+void ReloadHives();                                   // from the three files
+void LoadHiveText(int which, std::string_view text);  // replaces one hive (tests)
+void ClearHives();                                    // all three empty (tests)
 std::string UserHivePath();
 }  // namespace registry
 

@@ -5,14 +5,14 @@
 namespace win {
 
 class PriorityGuard {
-public:
+  public:
     PriorityGuard();
     ~PriorityGuard();
     PriorityGuard(const PriorityGuard&) = delete;
     PriorityGuard& operator=(const PriorityGuard&) = delete;
     bool Raised() const { return m_raised; }
 
-private:
+  private:
     int m_oldNice = 0;
     bool m_raised = false;
 };

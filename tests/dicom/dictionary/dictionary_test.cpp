@@ -1,5 +1,7 @@
 // Tag dictionary: the rules for unregistered tags, repeating tags, the ambiguous VRs, and a
 // cross-check of every entry against pydicom's independent copy of the registry.
+#include "dicom/dictionary/dictionary.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "common/test_util.h"
-#include "dicom/dictionary/dictionary.h"
 #include "dicom/dictionary/dictionary_table.inc"
 
 namespace {

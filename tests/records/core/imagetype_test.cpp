@@ -1,12 +1,13 @@
 // Image type codes and file names: the type tables, the name classification and the numbering
 // of new files in a real folder.
+#include "records/core/imagetype.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <filesystem>
 
 #include "common/test_util.h"
-#include "records/core/imagetype.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Clamped substrings, the leading-digit conversion and the bounded copies into record fields.
+#include "records/core/textops.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
-
-#include "records/core/textops.h"
 
 namespace {
 

@@ -1,6 +1,8 @@
 // The grey look-up table record: its arithmetic against the DICOM linear VOI window (pydicom),
 // the record's own examples, the settings exchange with the SDK record, and the listener links
 // between the LUT kinds and the records they watch.
+#include "records/info/lutgray.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +13,6 @@
 
 #include "common/test_util.h"
 #include "platform/core/globalmem.h"
-#include "records/info/lutgray.h"
 #include "records/info/sensor.h"
 
 namespace {
