@@ -324,6 +324,82 @@ QUORIN_TARGET_AVX2 void MedianRowAvx2(const std::uint8_t* in, std::uint8_t* out,
     SortColumns(in - w + c - 1, in + c - 1, in + w + c - 1, low, mid, high, rest);
     MedianOfColumns(low, mid, high, out + c - 1, rest);
 }
+
+// Sixty-four columns sorted (low, middle, high) from the rows above, at and below `p`.
+QUORIN_TARGET_AVX512 inline void SortColumns64(const std::uint8_t* p, std::int64_t w,
+                                               __m512i (&sorted)[3]) {
+    const __m512i a = _mm512_loadu_si512(p - w), b = _mm512_loadu_si512(p);
+    const __m512i d = _mm512_loadu_si512(p + w);
+    const __m512i ab = _mm512_min_epu8(a, b), ba = _mm512_max_epu8(a, b);
+    const __m512i x = _mm512_max_epu8(ab, d);
+    sorted[0] = _mm512_min_epu8(ab, d);
+    sorted[1] = _mm512_min_epu8(ba, x);
+    sorted[2] = _mm512_max_epu8(ba, x);
+}
+
+// The medians of sixty-four pixels from their sorted columns on the left, at and on the right.
+QUORIN_TARGET_AVX512 inline __m512i Median64(const __m512i (&l)[3], const __m512i (&m)[3],
+                                             const __m512i (&r)[3]) {
+    const __m512i lows = _mm512_max_epu8(_mm512_max_epu8(l[0], m[0]), r[0]);
+    const __m512i highs = _mm512_min_epu8(_mm512_min_epu8(l[2], m[2]), r[2]);
+    const __m512i mids = _mm512_max_epu8(_mm512_min_epu8(l[1], m[1]),
+                                         _mm512_min_epu8(_mm512_max_epu8(l[1], m[1]), r[1]));
+    return _mm512_max_epu8(_mm512_min_epu8(lows, mids),
+                           _mm512_min_epu8(_mm512_max_epu8(lows, mids), highs));
+}
+
+// The medians of the sixty-four pixels from `p` on, each column offset sorted from memory.
+QUORIN_TARGET_AVX512 inline __m512i MedianAt(const std::uint8_t* p, std::int64_t w) {
+    __m512i l[3], m[3], r[3];
+    SortColumns64(p - 1, w, l);
+    SortColumns64(p, w, m);
+    SortColumns64(p + 1, w, r);
+    return Median64(l, m, r);
+}
+
+// The same network on sixty-four pixels at a time. Each block of columns is sorted once; the
+// columns one to the left and one to the right come from it and its neighbouring blocks through
+// byte permutes. The first block of a row, and the last ones (ending on the row's last pixel,
+// over pixels done already), sort their three column offsets from memory; rows of fewer than 66
+// pixels go the AVX2 way.
+QUORIN_TARGET_AVX512 void MedianRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                          std::uint8_t* low, std::uint8_t* mid,
+                                          std::uint8_t* high) {
+    if (w < 66) {
+        MedianRowAvx2(in, out, w, low, mid, high);
+        return;
+    }
+    alignas(64) std::uint8_t order[64];
+    for (int i = 0; i < 64; ++i) order[i] = std::uint8_t(i);
+    const __m512i lanes = _mm512_load_si512(order);
+    const __m512i toLeft = _mm512_add_epi8(lanes, _mm512_set1_epi8(63));  // 63, 64, .. 126
+    const __m512i toRight = _mm512_add_epi8(lanes, _mm512_set1_epi8(1));  // 1, 2, .. 64
+    _mm512_storeu_si512(out + 1, MedianAt(in + 1, w));
+    std::int64_t c = 65;
+    if (c + 128 <= w) {
+        __m512i before[3], here[3], after[3], left[3], right[3];
+        SortColumns64(in + c - 64, w, before);
+        SortColumns64(in + c, w, here);
+        for (; c + 128 <= w; c += 64) {
+            SortColumns64(in + c + 64, w, after);
+            for (int k = 0; k < 3; ++k) {
+                left[k] = _mm512_permutex2var_epi8(before[k], toLeft, here[k]);
+                right[k] = _mm512_permutex2var_epi8(here[k], toRight, after[k]);
+            }
+            _mm512_storeu_si512(out + c, Median64(left, here, right));
+            for (int k = 0; k < 3; ++k) {
+                before[k] = here[k];
+                here[k] = after[k];
+            }
+        }
+    }
+    while (c <= w - 2) {
+        const std::int64_t at = std::min(c, w - 65);
+        _mm512_storeu_si512(out + at, MedianAt(in + at, w));
+        c = at + 64;
+    }
+    _mm256_zeroupper();
+}
 #endif
 
 }  // namespace
@@ -338,7 +414,10 @@ bool Median3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
     std::uint8_t* high = mid + width;
     auto row = MedianRowBaseline;
 #if QUORIN_HAVE_AVX2_PATH
-    if (quorin::cpu::UseAvx2()) row = MedianRowAvx2;
+    if (quorin::cpu::UseAvx512())
+        row = MedianRowAvx512;
+    else if (quorin::cpu::UseAvx2())
+        row = MedianRowAvx2;
 #endif
     return Interior(source, target, width, height, 1,
                     [=](const std::uint8_t* in, std::uint8_t* out, std::int64_t w) {
