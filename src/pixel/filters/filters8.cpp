@@ -74,28 +74,66 @@ bool Interior(const std::uint8_t* source, std::uint8_t* target, std::uint32_t wi
     return true;
 }
 
-// Sums of a (2b+1) x (2b+1) box along one row, from per-column sums of the rows r-b..r+b.
+// One row of a (2b+1) x (2b+1) box: per-column sums of the rows r-b..r+b, then the sums of
+// 2b+1 neighbouring column sums (at most 25 x 255: they fit in 16 bits).
+template <std::uint32_t B, class Out>
+[[gnu::always_inline]] inline void BoxRow(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                          std::uint16_t* sums, Out result) {
+    for (std::int64_t c = 0; c < w; ++c) {
+        std::uint16_t s = 0;
+        for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
+            s = std::uint16_t(s + in[k * w + c]);
+        sums[c] = s;
+    }
+    for (std::int64_t c = B; c + B < w; ++c) {
+        std::uint16_t s = 0;
+        for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
+            s = std::uint16_t(s + sums[c + k]);
+        out[c] = result(s, in[c]);
+    }
+}
+
+// The row in a baseline, an AVX2 and an AVX-512 build (the same integer sums in each).
+template <std::uint32_t B, class Out>
+void BoxRowBaseline(const std::uint8_t* in, std::uint8_t* out, std::int64_t w, std::uint16_t* sums,
+                    Out result) {
+    BoxRow<B>(in, out, w, sums, result);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+template <std::uint32_t B, class Out>
+QUORIN_TARGET_AVX2 void BoxRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                   std::uint16_t* sums, Out result) {
+    BoxRow<B>(in, out, w, sums, result);
+    _mm256_zeroupper();
+}
+
+template <std::uint32_t B, class Out>
+QUORIN_TARGET_AVX512 void BoxRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                       std::uint16_t* sums, Out result) {
+    BoxRow<B>(in, out, w, sums, result);
+    _mm256_zeroupper();
+}
+#endif
+
+// The box over every interior row; `result` makes a pixel from its box's sum and its own value.
 template <std::uint32_t B, class Out>
 bool BoxFilter(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
                std::uint32_t height, Out result) {
     if (!ValidPicture(source, target, width, height)) return false;
-    Scratch<std::uint32_t> columns(width);
+    Scratch<std::uint16_t> columns(width);
     if (!columns) return false;
-    std::uint32_t* sums = columns.get();
+    std::uint16_t* sums = columns.get();
+    auto row = BoxRowBaseline<B, Out>;
+#if QUORIN_HAVE_AVX2_PATH
+    if (quorin::cpu::UseAvx512())
+        row = BoxRowAvx512<B, Out>;
+    else if (quorin::cpu::UseAvx2())
+        row = BoxRowAvx2<B, Out>;
+#endif
     return Interior(source, target, width, height, B,
                     [&](const std::uint8_t* in, std::uint8_t* out, std::int64_t w) {
-                        for (std::int64_t c = 0; c < w; ++c) {
-                            std::uint32_t s = 0;
-                            for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
-                                s += in[k * w + c];
-                            sums[c] = s;
-                        }
-                        for (std::int64_t c = B; c + B < w; ++c) {
-                            std::uint32_t s = 0;
-                            for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
-                                s += sums[c + k];
-                            out[c] = result(s, in[c]);
-                        }
+                        row(in, out, w, sums, result);
                     });
 }
 
@@ -428,12 +466,12 @@ bool Median3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
 bool Mean3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
              std::uint32_t height) {
     return BoxFilter<1>(source, target, width, height,
-                        [](std::uint32_t sum, std::uint8_t) { return std::uint8_t(sum / 9); });
+                        [](std::uint16_t sum, std::uint8_t) { return std::uint8_t(sum / 9); });
 }
 
 bool NeighbourMean3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
                       std::uint32_t height) {
-    return BoxFilter<1>(source, target, width, height, [](std::uint32_t sum, std::uint8_t centre) {
+    return BoxFilter<1>(source, target, width, height, [](std::uint16_t sum, std::uint8_t centre) {
         return std::uint8_t((sum - centre) >> 3);
     });
 }
@@ -441,7 +479,7 @@ bool NeighbourMean3x3(const std::uint8_t* source, std::uint8_t* target, std::uin
 bool Mean5x5(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
              std::uint32_t height) {
     return BoxFilter<2>(source, target, width, height,
-                        [](std::uint32_t sum, std::uint8_t) { return std::uint8_t(sum / 25); });
+                        [](std::uint16_t sum, std::uint8_t) { return std::uint8_t(sum / 25); });
 }
 
 bool TrimmedMean3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,

@@ -1,7 +1,7 @@
 // Every kernel with an AVX2 or AVX-512 build gives the same bytes on each path: the float
 // convolution pass, the 16-bit smoothing (both sum widths, symmetric and lopsided kernels), the
-// byte look-up and the 8-bit median, on sizes that leave lines and positions over from the
-// vector blocks.
+// byte look-up, the 8-bit median and the box means, on sizes that leave lines and positions
+// over from the vector blocks.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -116,6 +116,12 @@ TEST(Dispatch, EveryPathGivesTheSameBytes) {
             "median", picture.size(), [&](std::vector<std::uint8_t>& out) {
                 ASSERT_TRUE(Median3x3(picture.data(), out.data(), side, 7));
             });
+        // The box means on the same rows: sums of up to 25 bytes, then their quotients.
+        for (const auto mean : {Mean3x3, NeighbourMean3x3, Mean5x5})
+            ExpectSamePaths<std::uint8_t>(
+                "mean", picture.size(), [&](std::vector<std::uint8_t>& out) {
+                    ASSERT_TRUE(mean(picture.data(), out.data(), side, 7));
+                });
     }
 }
 
