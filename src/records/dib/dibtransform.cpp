@@ -46,6 +46,25 @@ struct Remap {
     return done;
 }
 
+#if QUORIN_HAVE_AVX2_PATH
+// The same in runs of sixteen pixels (48 bytes), reversed by one byte permute.
+QUORIN_TARGET_AVX512 std::int32_t ReverseRow3Avx512(std::uint8_t* to, const std::uint8_t* from,
+                                                    std::int32_t count) {
+    alignas(64) std::uint8_t order[64] = {};
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 3; ++j) order[3 * i + j] = std::uint8_t(3 * (15 - i) + j);
+    const __m512i reverse = _mm512_load_si512(order);
+    const __mmask64 run = (std::uint64_t{1} << 48) - 1;
+    std::int32_t done = 0;
+    for (; done + 16 <= count; done += 16, to += 48, from -= 48) {
+        const __m512i pixels = _mm512_maskz_loadu_epi8(run, from - 45);  // q15 .. q0
+        _mm512_mask_storeu_epi8(to, run, _mm512_permutex2var_epi8(pixels, reverse, pixels));
+    }
+    _mm256_zeroupper();
+    return done;
+}
+#endif
+
 // One remapping kernel per pixel size. When a destination row reads a source row, rows are
 // walked straight through, in the order that reads the source in one sweep in one direction:
 // rows going up while each row is read downwards defeats the hardware prefetch (twice as slow).
@@ -67,6 +86,10 @@ void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, cons
     const std::int32_t tileRows = alongRows ? height : kTurnRun;
     const std::int32_t tileColumns = alongRows ? width : kTurnRows;
     const bool upwards = alongRows && (map.rowStep < 0) != (map.columnStep < 0);
+    std::int32_t (*reverseRun)(std::uint8_t*, const std::uint8_t*, std::int32_t) = nullptr;
+#if QUORIN_HAVE_AVX2_PATH
+    if (quorin::cpu::UseAvx512()) reverseRun = ReverseRow3Avx512;
+#endif
     for (std::int32_t r0 = 0; r0 < height; r0 += tileRows) {
         const std::int32_t r1 = std::min(height, r0 + tileRows);
         for (std::int32_t c0 = 0; c0 < width; c0 += tileColumns) {
@@ -86,10 +109,13 @@ void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, cons
                 }
                 if constexpr (N == 3) {
                     if (map.columnStep == -3) {
-                        const std::int32_t done = ReverseRow3(to, from, c1 - c);
-                        c += done;
-                        to += 3 * std::int64_t(done);
-                        from -= 3 * std::int64_t(done);
+                        for (auto reverse : {reverseRun, ReverseRow3}) {
+                            if (reverse == nullptr) continue;
+                            const std::int32_t done = reverse(to, from, c1 - c);
+                            c += done;
+                            to += 3 * std::int64_t(done);
+                            from -= 3 * std::int64_t(done);
+                        }
                     }
                     for (; c < wideEnd; ++c, to += N, from += map.columnStep)
                         std::memcpy(to, from, sourceEnd - from >= 4 ? 4 : 3);
