@@ -157,6 +157,7 @@ class Reference {
     double Ask(const std::string& what) {
         double seconds = -1;
         if (m_to == nullptr || m_from == nullptr || m_checksum == 0) return seconds;
+        std::fflush(stdout);  // the child may print next
         std::fprintf(m_to, "%s\n", what.c_str());
         std::fflush(m_to);
         if (std::fscanf(m_from, "%lf", &seconds) != 1) seconds = -1;
@@ -165,6 +166,7 @@ class Reference {
 
   private:
     [[noreturn]] void Serve(FILE* in, FILE* out) {
+        if (in == nullptr || out == nullptr) _exit(1);
         if (m_simd)
             unsetenv("JSIMD_FORCENONE");
         else
@@ -200,7 +202,9 @@ class Reference {
 
 int main(int argc, char** argv) {
     quorin::bench::Initialize(argc, argv);
-    // Both children start before this process first uses libjpeg-turbo.
+    // Both children start before this process first uses libjpeg-turbo. The second child holds
+    // copies of the first one's pipe ends: it is ended first (objects end in reverse order), so
+    // that the first one then sees the end of its input.
     Reference plain(false), simd(true);
 
     setenv("JSIMD_FORCENONE", "1", 1);

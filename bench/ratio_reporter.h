@@ -19,7 +19,7 @@
 namespace quorin::bench {
 
 constexpr double kMinimumSeconds = 0.1;  // of each run in a pair, at least
-constexpr int kPairs = 15;
+constexpr int kPairs = 21;
 constexpr double kSpreadLimit = 0.10;  // a pair further than this from the median is reported
 
 // Keeps the CPU seconds per iteration of every run by benchmark name, in the order they ran;
