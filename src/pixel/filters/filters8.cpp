@@ -1,6 +1,7 @@
 #include "pixel/filters/filters8.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -395,6 +396,13 @@ QUORIN_TARGET_AVX512 inline __m512i MedianAt(const std::uint8_t* p, std::int64_t
     return Median64(l, m, r);
 }
 
+// 0, 1, .. 63: the lanes of a register of bytes.
+alignas(64) constexpr std::array<std::uint8_t, 64> kByteLanes = [] {
+    std::array<std::uint8_t, 64> lanes{};
+    for (int i = 0; i < 64; ++i) lanes[i] = std::uint8_t(i);
+    return lanes;
+}();
+
 // The same network on sixty-four pixels at a time. Each block of columns is sorted once; the
 // columns one to the left and one to the right come from it and its neighbouring blocks through
 // byte permutes. The first block of a row, and the last ones (ending on the row's last pixel,
@@ -407,9 +415,7 @@ QUORIN_TARGET_AVX512 void MedianRowAvx512(const std::uint8_t* in, std::uint8_t* 
         MedianRowAvx2(in, out, w, low, mid, high);
         return;
     }
-    alignas(64) std::uint8_t order[64];
-    for (int i = 0; i < 64; ++i) order[i] = std::uint8_t(i);
-    const __m512i lanes = _mm512_load_si512(order);
+    const __m512i lanes = _mm512_load_si512(kByteLanes.data());
     const __m512i toLeft = _mm512_add_epi8(lanes, _mm512_set1_epi8(63));  // 63, 64, .. 126
     const __m512i toRight = _mm512_add_epi8(lanes, _mm512_set1_epi8(1));  // 1, 2, .. 64
     _mm512_storeu_si512(out + 1, MedianAt(in + 1, w));

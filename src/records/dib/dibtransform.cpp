@@ -1,7 +1,10 @@
 // Quarter turns and the left-right mirror of packed DIBs. Every transform is one remapping
 // kernel: destination pixel (r, c) in memory order takes the source pixel at byte offset
 // origin + r * rowStep + c * columnStep, so the four operations differ only in three numbers.
+// The quarter turns of three-byte pixels have an AVX2 build and the reversed rows an AVX-512 one,
+// picked at run time; each gives the bytes of the scalar walk.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/system/cpu.h"
@@ -47,13 +50,19 @@ struct Remap {
 }
 
 #if QUORIN_HAVE_AVX2_PATH
+// Byte 3i + j of a reversed run of sixteen three-byte pixels comes from byte 3(15 - i) + j.
+constexpr std::array<std::uint8_t, 64> ReversedRunOrder() {
+    std::array<std::uint8_t, 64> order{};
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 3; ++j) order[3 * i + j] = std::uint8_t(3 * (15 - i) + j);
+    return order;
+}
+alignas(64) constexpr std::array<std::uint8_t, 64> kReversedRun = ReversedRunOrder();
+
 // The same in runs of sixteen pixels (48 bytes), reversed by one byte permute.
 QUORIN_TARGET_AVX512 std::int32_t ReverseRow3Avx512(std::uint8_t* to, const std::uint8_t* from,
                                                     std::int32_t count) {
-    alignas(64) std::uint8_t order[64] = {};
-    for (int i = 0; i < 16; ++i)
-        for (int j = 0; j < 3; ++j) order[3 * i + j] = std::uint8_t(3 * (15 - i) + j);
-    const __m512i reverse = _mm512_load_si512(order);
+    const __m512i reverse = _mm512_load_si512(kReversedRun.data());
     const __mmask64 run = (std::uint64_t{1} << 48) - 1;
     std::int32_t done = 0;
     for (; done + 16 <= count; done += 16, to += 48, from -= 48) {
