@@ -1,9 +1,9 @@
 // Side-by-side benchmarks: each case is a benchmark "Ours<case>" beside its reference
 // "<Reference><case>" (OursRotate90 beside OpenCVRotate90). One ordinary pass prints the harness's
-// table and warms everything up. Then each case runs in pairs, ours then the reference, again and
-// again, each run timed by the harness in CPU time for at least kMinimumSeconds; the case's ratio
-// is the median of the pairs' ratios, printed with its lowest and highest pair. On a shared
-// machine a burst of load then spoils a pair or two, not the ratio.
+// table and warms everything up. Then each case runs in pairs, ours then the reference, each run
+// timed by the harness in CPU time for at least kMinimumSeconds, the cases taking turns round
+// after round; a case's ratio is the median of its pairs' ratios, printed with its lowest and
+// highest pair. On a shared machine a burst of load then spoils a pair or two, not the ratio.
 #pragma once
 #include <benchmark/benchmark.h>
 
@@ -103,30 +103,6 @@ inline double TimeOnce(const std::string& name) {
     return times.Seconds(name);
 }
 
-// A case's pairs: the ratios of our time over the reference's, and each side's median time.
-struct Pairs {
-    double median = -1, lowest = -1, highest = -1;
-    double ours = -1, reference = -1;  // seconds per iteration
-};
-
-// Runs ours, then the reference, kPairs times; each function answers one run's seconds per
-// iteration (negative on failure, which fails the case).
-inline Pairs RunPairs(const std::function<double()>& ours,
-                      const std::function<double()>& reference) {
-    std::vector<double> ratios, oursTimes, referenceTimes;
-    for (int i = 0; i < kPairs; ++i) {
-        const double a = ours();
-        const double b = reference();
-        if (a <= 0 || b <= 0) return {};
-        ratios.push_back(a / b);
-        oursTimes.push_back(a);
-        referenceTimes.push_back(b);
-    }
-    const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
-    return {TimesReporter::Median(ratios), *low, *high, TimesReporter::Median(oursTimes),
-            TimesReporter::Median(referenceTimes)};
-}
-
 inline std::string FormatSeconds(double seconds) {
     char text[32];
     if (seconds >= 1)
@@ -138,48 +114,91 @@ inline std::string FormatSeconds(double seconds) {
     return text;
 }
 
-// One line per case: the median ratio, its lowest and highest pair, both times, the goal, and
-// whether the case misses its goal or its pairs spread wider than kSpreadLimit.
-inline void PrintPairs(const std::string& label, const std::string& reference, const Pairs& p,
-                       double goal) {
-    if (p.median <= 0) {
-        std::printf("  %-24s failed\n", label.c_str());
-    } else {
-        const bool wide =
-            p.lowest < p.median * (1 - kSpreadLimit) || p.highest > p.median * (1 + kSpreadLimit);
-        std::printf("  %-24s %5.2f  pairs %.2f-%.2f  ours %-9s %s %-9s goal %.2f%s%s\n",
-                    label.c_str(), p.median, p.lowest, p.highest, FormatSeconds(p.ours).c_str(),
-                    reference.c_str(), FormatSeconds(p.reference).c_str(), goal,
-                    p.median > goal ? "  OVER THE GOAL" : "",
-                    wide ? "  SPREAD WIDER THAN +-10%" : "");
+// The side-by-side cases of one binary. They run in rounds, each round one pair of every case
+// (ours, then the reference), so that a case's pairs spread over the whole run rather than a few
+// seconds of it: a spell of load that slows one side more than the other then weighs on a few
+// pairs of every case, not on most pairs of one.
+class Cases {
+  public:
+    // `ours` and `theirs` answer the seconds per iteration of one run of at least
+    // kMinimumSeconds (negative on failure, which fails the case); `goal` is the ratio the case
+    // must not exceed.
+    void Add(std::string label, std::string reference, std::function<double()> ours,
+             std::function<double()> theirs, double goal) {
+        Case& c = m_cases.emplace_back();
+        c.label = std::move(label);
+        c.reference = std::move(reference);
+        c.ours = std::move(ours);
+        c.theirs = std::move(theirs);
+        c.goal = goal;
     }
-    std::fflush(stdout);
-}
 
-inline void PrintPairsTitle(const char* title) {
-    std::printf("\n%s: the median of %d pairs (ours, then the reference), lowest and highest\n",
-                title, kPairs);
-}
+    // kPairs rounds, then one line per case under the title: the median ratio with its lowest
+    // and highest pair, both sides' median times and the goal, and whether the case misses its
+    // goal or its pairs spread wider than kSpreadLimit around the median.
+    void Run(const char* title) {
+        for (int round = 0; round < kPairs; ++round)
+            for (Case& c : m_cases) {
+                if (c.failed) continue;
+                const double a = c.ours(), b = c.theirs();
+                c.failed = a <= 0 || b <= 0;
+                c.ratios.push_back(a / b);
+                c.oursTimes.push_back(a);
+                c.theirTimes.push_back(b);
+            }
+        std::printf("\n%s: the median of %d pairs (ours, then the reference), lowest and highest\n",
+                    title, kPairs);
+        for (const Case& c : m_cases) Print(c);
+        std::fflush(stdout);
+    }
+
+  private:
+    struct Case {
+        std::string label, reference;
+        std::function<double()> ours, theirs;
+        double goal = 1.0;
+        bool failed = false;
+        std::vector<double> ratios, oursTimes, theirTimes;
+    };
+
+    static void Print(const Case& c) {
+        if (c.failed) {
+            std::printf("  %-24s failed\n", c.label.c_str());
+            return;
+        }
+        const double median = TimesReporter::Median(c.ratios);
+        const auto [low, high] = std::minmax_element(c.ratios.begin(), c.ratios.end());
+        const bool wide = *low < median * (1 - kSpreadLimit) || *high > median * (1 + kSpreadLimit);
+        std::printf(
+            "  %-24s %5.2f  pairs %.2f-%.2f  ours %-9s %s %-9s goal %.2f%s%s\n", c.label.c_str(),
+            median, *low, *high, FormatSeconds(TimesReporter::Median(c.oursTimes)).c_str(),
+            c.reference.c_str(), FormatSeconds(TimesReporter::Median(c.theirTimes)).c_str(), c.goal,
+            median > c.goal ? "  OVER THE GOAL" : "", wide ? "  SPREAD WIDER THAN +-10%" : "");
+    }
+
+    std::vector<Case> m_cases;
+};
 
 // The goal of a case (the ratio it must not exceed), by its name without "Ours".
 using Goal = std::function<double(const std::string& label)>;
 
-// Runs every registered benchmark with its table, then every case in pairs with its line.
+// Runs every registered benchmark with its table, then every case in pairs, with its line.
 inline int RunAndCompare(int argc, char** argv, const std::string& reference, const char* title,
                          const Goal& goal = {}) {
     Initialize(argc, argv);
     TimesReporter table(true);
     benchmark::RunSpecifiedBenchmarks(&table);
-    PrintPairsTitle(title);
+    Cases cases;
     for (const std::string& name : table.Names()) {
         if (name.rfind("Ours", 0) != 0) continue;
         const std::string label = name.substr(4);
         const std::string other = reference + label;
         if (table.Seconds(other) < 0) continue;
-        const Pairs pairs =
-            RunPairs([&] { return TimeOnce(name); }, [&] { return TimeOnce(other); });
-        PrintPairs(label, reference, pairs, goal ? goal(label) : 1.0);
+        cases.Add(
+            label, reference, [name] { return TimeOnce(name); },
+            [other] { return TimeOnce(other); }, goal ? goal(label) : 1.0);
     }
+    cases.Run(title);
     benchmark::Shutdown();
     return 0;
 }
