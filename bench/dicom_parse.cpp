@@ -128,7 +128,6 @@ BENCHMARK(Dcmtk_Small_Header)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Ours_Small_Full)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Dcmtk_Small_Full)->Unit(benchmark::kMicrosecond);
 
-// Keeps each benchmark's time per iteration for the ratios printed at the end.
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,10 +136,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     SmallFiles();
-    benchmark::Initialize(&argc, argv);
-    quorin::bench::RatioReporter reporter("Dcmtk");
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios("ours / DCMTK (goal: header-only <= 0.5, full <= 1.0)");
-    benchmark::Shutdown();
-    return 0;
+    return quorin::bench::RunAndCompare(
+        argc, argv, "Dcmtk", "our time / DCMTK time (goal: header-only 0.5, full 1.0)",
+        [](const std::string& label) { return label.find("Header") != label.npos ? 0.5 : 1.0; });
 }

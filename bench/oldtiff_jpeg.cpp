@@ -6,9 +6,10 @@
 // libjpeg-turbo reads JSIMD_FORCENONE once per process, at its first use (compression included),
 // so one process cannot time both configurations. Before this process touches the library it
 // forks one child per configuration; each child sets the variable its way, compresses the test
-// streams itself, times the reference decoder and sends back its median times with a checksum of
-// its streams. Then this process compresses the streams (without SIMD) and times ours. A ratio is
-// printed only when the child decoded the very same bytes.
+// streams itself, sends back a checksum of them and then runs its decoder benchmarks when asked,
+// so that ours and each configuration of the reference run in turn, as in every other case. This
+// process compresses the streams (without SIMD) and times ours. A ratio is printed only when the
+// child decoded the very same bytes.
 #include <benchmark/benchmark.h>
 #include <sys/wait.h>
 #include <turbojpeg.h>
@@ -106,90 +107,129 @@ void Turbo(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * kWidth * kHeight);
 }
 
-BENCHMARK(Ours)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Turbo)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Ours)->ArgName("samples")->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Turbo)->ArgName("samples")->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 
 // FNV-1a over both test streams.
-std::uint64_t StreamChecksum() {
+unsigned long long StreamChecksum() {
     std::uint64_t h = 14695981039346656037u;
     for (int samples : {1, 3})
         for (std::uint8_t b : Stream(samples)) h = (h ^ b) * 1099511628211u;
     return h;
 }
 
-// The reference's median times (grey, colour) in one configuration and the checksum of the
-// streams it decoded, from a child process; times are negative when it failed.
-struct Reference {
-    double time[2] = {-1, -1};
-    unsigned long long checksum = 0;
-};
+// libjpeg-turbo in one configuration, in a child process that answers the name of one of its
+// benchmarks with the time of one run of it ("table" prints its table instead).
+class Reference {
+  public:
+    explicit Reference(bool simd) : m_simd(simd) {
+        int down[2], up[2];
+        if (pipe(down) != 0) return;
+        if (pipe(up) != 0) {
+            close(down[0]);
+            close(down[1]);
+            return;
+        }
+        std::fflush(stdout);
+        m_child = fork();
+        if (m_child == 0) {
+            close(down[1]);
+            close(up[0]);
+            Serve(fdopen(down[0], "r"), fdopen(up[1], "w"));
+        }
+        close(down[0]);
+        close(up[1]);
+        m_to = fdopen(down[1], "w");
+        m_from = fdopen(up[0], "r");
+        if (m_child < 0 || std::fscanf(m_from, "%llu", &m_checksum) != 1) m_checksum = 0;
+    }
+    ~Reference() {
+        if (m_to != nullptr) std::fclose(m_to);  // the child's end of its work
+        if (m_from != nullptr) std::fclose(m_from);
+        if (m_child > 0) waitpid(m_child, nullptr, 0);
+    }
+    Reference(const Reference&) = delete;
+    Reference& operator=(const Reference&) = delete;
 
-Reference RunReference(bool simd) {
-    Reference reference;
-    int fds[2];
-    if (pipe(fds) != 0) return reference;
-    std::fflush(stdout);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        if (simd)
+    const char* Name() const { return m_simd ? "with SIMD" : "without SIMD"; }
+    unsigned long long Checksum() const { return m_checksum; }
+
+    double Ask(const std::string& what) {
+        double seconds = -1;
+        if (m_to == nullptr || m_from == nullptr || m_checksum == 0) return seconds;
+        std::fflush(stdout);  // the child may print next
+        std::fprintf(m_to, "%s\n", what.c_str());
+        std::fflush(m_to);
+        if (std::fscanf(m_from, "%lf", &seconds) != 1) seconds = -1;
+        return seconds;
+    }
+
+  private:
+    [[noreturn]] void Serve(FILE* in, FILE* out) {
+        if (in == nullptr || out == nullptr) _exit(1);
+        if (m_simd)
             unsetenv("JSIMD_FORCENONE");
         else
             setenv("JSIMD_FORCENONE", "1", 1);
-        std::printf("\n-- libjpeg-turbo %s SIMD\n", simd ? "with" : "without");
-        quorin::bench::RatioReporter reporter("Turbo");
-        benchmark::RunSpecifiedBenchmarks(&reporter, "^Turbo/");
-        char line[128];
-        const int n = std::snprintf(line, sizeof line, "%.17g %.17g %llu\n",
-                                    reporter.Time("Turbo/1"), reporter.Time("Turbo/3"),
-                                    static_cast<unsigned long long>(StreamChecksum()));
-        std::fflush(stdout);
-        const bool sent = n > 0 && write(fds[1], line, static_cast<std::size_t>(n)) == n;
-        _exit(sent ? 0 : 1);
+        std::fprintf(out, "%llu\n", StreamChecksum());
+        std::fflush(out);
+        char line[256];
+        while (std::fgets(line, sizeof line, in) != nullptr) {
+            const std::string what(line, std::strcspn(line, "\n"));
+            double seconds = 0;
+            if (what == "table") {
+                std::printf("\n-- libjpeg-turbo %s\n", Name());
+                quorin::bench::TimesReporter table(true);
+                benchmark::RunSpecifiedBenchmarks(&table, "^Turbo/");
+                std::fflush(stdout);
+            } else {
+                seconds = quorin::bench::TimeOnce(what);
+            }
+            std::fprintf(out, "%.17g\n", seconds);
+            std::fflush(out);
+        }
+        _exit(0);
     }
-    close(fds[1]);
-    std::string text;
-    char buffer[256];
-    for (ssize_t n; child > 0 && (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 1;
-    if (child > 0) waitpid(child, &status, 0);
-    Reference sent;
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 &&
-        std::sscanf(text.c_str(), "%lf %lf %llu", &sent.time[0], &sent.time[1], &sent.checksum) ==
-            3)
-        reference = sent;
-    return reference;
-}
+
+    bool m_simd;
+    pid_t m_child = -1;
+    FILE* m_to = nullptr;
+    FILE* m_from = nullptr;
+    unsigned long long m_checksum = 0;
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args(argv, argv + argc);
-    std::string repetitions = "--benchmark_repetitions=5";
-    args.push_back(repetitions.data());
-    argc = static_cast<int>(args.size());
-    benchmark::Initialize(&argc, args.data());
-    // Both children run before this process first uses libjpeg-turbo.
-    const Reference plain = RunReference(false);
-    const Reference simd = RunReference(true);
+    quorin::bench::Initialize(argc, argv);
+    // Both children start before this process first uses libjpeg-turbo. The second child holds
+    // copies of the first one's pipe ends: it is ended first (objects end in reverse order), so
+    // that the first one then sees the end of its input.
+    Reference plain(false), simd(true);
 
     setenv("JSIMD_FORCENONE", "1", 1);
     std::printf("\n-- ours\n");
-    quorin::bench::RatioReporter reporter("Turbo");
-    benchmark::RunSpecifiedBenchmarks(&reporter, "^Ours/");
+    quorin::bench::TimesReporter table(true);
+    benchmark::RunSpecifiedBenchmarks(&table, "^Ours/");
+    plain.Ask("table");
+    simd.Ask("table");
+
+    // A configuration whose streams differ from ours fails its cases.
     const unsigned long long checksum = StreamChecksum();
-    std::printf("\n");
-    for (int i = 0; i < 2; ++i) {
-        const double ours = reporter.Time(i == 0 ? "Ours/1" : "Ours/3");
-        auto ratio = [&](const Reference& r) {
-            return ours > 0 && r.time[i] > 0 && r.checksum == checksum ? ours / r.time[i] : -1.0;
-        };
-        std::printf(
-            "JPEG %s 3000x1500: ours / libjpeg-turbo = %.2fx without SIMD, %.2fx with SIMD\n",
-            i == 0 ? "grey" : "colour 2x1", ratio(plain), ratio(simd));
+    quorin::bench::Cases cases;
+    for (const char* samples : {"1", "3"}) {
+        const std::string name = std::string("/samples:") + samples;
+        if (table.Seconds("Ours" + name) < 0) continue;
+        for (Reference* reference : {&plain, &simd}) {
+            const bool same = reference->Checksum() == checksum;
+            cases.Add(
+                std::string(samples[0] == '1' ? "grey " : "colour 2x1 ") + reference->Name(),
+                "turbo", [name] { return quorin::bench::TimeOnce("Ours" + name); },
+                [reference, name, same] { return same ? reference->Ask("Turbo" + name) : -1.0; },
+                reference == &simd ? 1.5 : 1.0);
+        }
     }
+    cases.Run("our time / libjpeg-turbo time (goal: 1.0 without SIMD, 1.5 with)");
     benchmark::Shutdown();
     return 0;
 }

@@ -1,8 +1,6 @@
 // refs: tiff
 // LZW strip decoding of a 3000 x 1500 picture, 8-bit and 24-bit, beside libtiff's
 // TIFFReadEncodedStrip over the same file. Prints our time over libtiff's.
-#include "oldtiff/lzw.h"
-
 #include <benchmark/benchmark.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "oldtiff/lzw.h"
 #include "ratio_reporter.h"
 #include "test_picture.h"
 
@@ -108,25 +107,11 @@ void Libtiff(benchmark::State& state) {
                             state.range(0));
 }
 
-BENCHMARK(Ours)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(Libtiff)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Ours)->ArgName("samples")->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(Libtiff)->ArgName("samples")->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<char*> args(argv, argv + argc);
-    std::string repetitions = "--benchmark_repetitions=5";
-    args.push_back(repetitions.data());
-    argc = static_cast<int>(args.size());
-    benchmark::Initialize(&argc, args.data());
-    quorin::bench::RatioReporter reporter("Libtiff");
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    for (const char* arg : {"1", "3"}) {
-        const double ratio = reporter.Ratio("/" + std::string(arg));
-        if (ratio >= 0)
-            std::printf("LZW %s-bit 3000x1500: ours / libtiff = %.2fx\n",
-                        arg[0] == '1' ? "8" : "24", ratio);
-    }
-    benchmark::Shutdown();
-    return 0;
+    return quorin::bench::RunAndCompare(argc, argv, "Libtiff", "our time / libtiff time");
 }

@@ -1,76 +1,204 @@
-// Console reporter for side-by-side benchmarks: keeps one time per benchmark (the median of its
-// repetitions when they are aggregated, else its fastest run: the machine may be shared) and
-// gives the time of each "Ours<suffix>" run over the time of the reference run with that suffix.
+// Side-by-side benchmarks: each case is a benchmark "Ours<case>" beside its reference
+// "<Reference><case>" (OursRotate90 beside OpenCVRotate90). One ordinary pass prints the harness's
+// table and warms everything up. Then each case runs in pairs, ours then the reference, each run
+// timed by the harness in CPU time for at least kMinimumSeconds, the cases taking turns round
+// after round; a case's ratio is the median of its pairs' ratios, printed with its lowest and
+// highest pair. On a shared machine a burst of load then spoils a pair or two, not the ratio.
 #pragma once
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <map>
-#include <set>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 namespace quorin::bench {
 
-class RatioReporter : public benchmark::ConsoleReporter {
+constexpr double kMinimumSeconds = 0.1;  // of each run in a pair, at least
+constexpr int kPairs = 21;
+constexpr double kSpreadLimit = 0.10;  // a pair further than this from the median is reported
+
+// Keeps the CPU seconds per iteration of every run by benchmark name, in the order they ran;
+// prints the harness's table too when asked.
+class TimesReporter : public benchmark::ConsoleReporter {
   public:
-    explicit RatioReporter(std::string referencePrefix) : m_reference(std::move(referencePrefix)) {}
+    explicit TimesReporter(bool print) : m_print(print) {}
+
+    bool ReportContext(const Context& context) override {
+        return !m_print || ConsoleReporter::ReportContext(context);
+    }
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations <= 0)
+                continue;
             const std::string name = run.run_name.str();
-            const double time = run.GetAdjustedCPUTime();
-            if (run.run_type == Run::RT_Aggregate) {
-                if (run.aggregate_name != "median") continue;
-                m_times[name] = time;
-                m_medians.insert(name);
-            } else if (m_medians.count(name) == 0) {
-                auto [it, added] = m_times.try_emplace(name, time);
-                if (!added && time < it->second) it->second = time;
-            }
+            auto [it, added] = m_seconds.try_emplace(name);
+            if (added) m_names.push_back(name);
+            it->second.push_back(run.cpu_accumulated_time / static_cast<double>(run.iterations));
         }
-        ConsoleReporter::ReportRuns(runs);
+        if (m_print) ConsoleReporter::ReportRuns(runs);
     }
 
-    // The kept time of one benchmark; negative when it did not run.
-    double Time(const std::string& name) const {
-        const auto it = m_times.find(name);
-        return it != m_times.end() ? it->second : -1;
+    void Finalize() override {
+        if (m_print) ConsoleReporter::Finalize();
     }
 
-    // Our time over the reference's for one suffix; negative when either run is missing.
-    double Ratio(const std::string& suffix) const {
-        const auto ours = m_times.find("Ours" + suffix);
-        const auto reference = m_times.find(m_reference + suffix);
-        if (ours == m_times.end() || reference == m_times.end() || reference->second <= 0)
-            return -1;
-        return ours->second / reference->second;
+    const std::vector<std::string>& Names() const { return m_names; }
+
+    // The median of one benchmark's runs; negative when it did not run or failed.
+    double Seconds(const std::string& name) const {
+        const auto it = m_seconds.find(name);
+        return it != m_seconds.end() ? Median(it->second) : -1;
     }
 
-    // One line per "Ours" run that has its reference.
-    void PrintRatios(const char* title) const {
-        std::printf("\n%s\n", title);
-        for (const auto& [name, time] : m_times) {
-            if (name.rfind("Ours", 0) != 0) continue;
-            const std::string suffix = name.substr(4);
-            if (const double ratio = Ratio(suffix); ratio >= 0)
-                std::printf("  %-24s %6.2f\n", suffix.c_str(), ratio);
-        }
+    static double Median(std::vector<double> values) {
+        if (values.empty()) return -1;
+        std::sort(values.begin(), values.end());
+        const std::size_t half = values.size() / 2;
+        return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
     }
 
   private:
-    std::string m_reference;
-    std::map<std::string, double> m_times;
-    std::set<std::string> m_medians;  // names whose time is a median
+    bool m_print;
+    std::vector<std::string> m_names;
+    std::map<std::string, std::vector<double>> m_seconds;
 };
 
-// Runs every registered benchmark with the ratio reporter, then prints the ratios.
-inline int RunAndCompare(int argc, char** argv, const char* referencePrefix, const char* title) {
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter(referencePrefix);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintRatios(title);
+// Initialises the harness with every run lasting at least kMinimumSeconds (the harness's own
+// default is longer; a shorter --benchmark_min_time is raised to it).
+inline void Initialize(int argc, char** argv) {
+    const std::string flag = "--benchmark_min_time=";
+    std::vector<std::string> texts;
+    bool timed = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind(flag, 0) == 0) {
+            if (std::atof(arg.c_str() + flag.size()) < kMinimumSeconds) continue;
+            timed = true;
+        }
+        texts.push_back(arg);
+    }
+    if (!timed) texts.push_back(flag + std::to_string(kMinimumSeconds));
+    std::vector<char*> args;
+    for (std::string& text : texts) args.push_back(text.data());
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+}
+
+// One run of the benchmark named exactly `name`, printing nothing: its CPU seconds per iteration,
+// negative when it did not run or failed.
+inline double TimeOnce(const std::string& name) {
+    std::string pattern = "^";
+    for (const char c : name) {
+        if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) pattern += '\\';
+        pattern += c;
+    }
+    TimesReporter times(false);
+    benchmark::RunSpecifiedBenchmarks(&times, pattern + "$");
+    return times.Seconds(name);
+}
+
+inline std::string FormatSeconds(double seconds) {
+    char text[32];
+    if (seconds >= 1)
+        std::snprintf(text, sizeof text, "%.3g s", seconds);
+    else if (seconds >= 1e-3)
+        std::snprintf(text, sizeof text, "%.3g ms", seconds * 1e3);
+    else
+        std::snprintf(text, sizeof text, "%.3g us", seconds * 1e6);
+    return text;
+}
+
+// The side-by-side cases of one binary. They run in rounds, each round one pair of every case
+// (ours, then the reference), so that a case's pairs spread over the whole run rather than a few
+// seconds of it: a spell of load that slows one side more than the other then weighs on a few
+// pairs of every case, not on most pairs of one.
+class Cases {
+  public:
+    // `ours` and `theirs` answer the seconds per iteration of one run of at least
+    // kMinimumSeconds (negative on failure, which fails the case); `goal` is the ratio the case
+    // must not exceed.
+    void Add(std::string label, std::string reference, std::function<double()> ours,
+             std::function<double()> theirs, double goal) {
+        Case& c = m_cases.emplace_back();
+        c.label = std::move(label);
+        c.reference = std::move(reference);
+        c.ours = std::move(ours);
+        c.theirs = std::move(theirs);
+        c.goal = goal;
+    }
+
+    // kPairs rounds, then one line per case under the title: the median ratio with its lowest
+    // and highest pair, both sides' median times and the goal, and whether the case misses its
+    // goal or its pairs spread wider than kSpreadLimit around the median.
+    void Run(const char* title) {
+        for (int round = 0; round < kPairs; ++round)
+            for (Case& c : m_cases) {
+                if (c.failed) continue;
+                const double a = c.ours(), b = c.theirs();
+                c.failed = a <= 0 || b <= 0;
+                c.ratios.push_back(a / b);
+                c.oursTimes.push_back(a);
+                c.theirTimes.push_back(b);
+            }
+        std::printf("\n%s: the median of %d pairs (ours, then the reference), lowest and highest\n",
+                    title, kPairs);
+        for (const Case& c : m_cases) Print(c);
+        std::fflush(stdout);
+    }
+
+  private:
+    struct Case {
+        std::string label, reference;
+        std::function<double()> ours, theirs;
+        double goal = 1.0;
+        bool failed = false;
+        std::vector<double> ratios, oursTimes, theirTimes;
+    };
+
+    static void Print(const Case& c) {
+        if (c.failed) {
+            std::printf("  %-24s failed\n", c.label.c_str());
+            return;
+        }
+        const double median = TimesReporter::Median(c.ratios);
+        const auto [low, high] = std::minmax_element(c.ratios.begin(), c.ratios.end());
+        const bool wide = *low < median * (1 - kSpreadLimit) || *high > median * (1 + kSpreadLimit);
+        std::printf(
+            "  %-24s %5.2f  pairs %.2f-%.2f  ours %-9s %s %-9s goal %.2f%s%s\n", c.label.c_str(),
+            median, *low, *high, FormatSeconds(TimesReporter::Median(c.oursTimes)).c_str(),
+            c.reference.c_str(), FormatSeconds(TimesReporter::Median(c.theirTimes)).c_str(), c.goal,
+            median > c.goal ? "  OVER THE GOAL" : "", wide ? "  SPREAD WIDER THAN +-10%" : "");
+    }
+
+    std::vector<Case> m_cases;
+};
+
+// The goal of a case (the ratio it must not exceed), by its name without "Ours".
+using Goal = std::function<double(const std::string& label)>;
+
+// Runs every registered benchmark with its table, then every case in pairs, with its line.
+inline int RunAndCompare(int argc, char** argv, const std::string& reference, const char* title,
+                         const Goal& goal = {}) {
+    Initialize(argc, argv);
+    TimesReporter table(true);
+    benchmark::RunSpecifiedBenchmarks(&table);
+    Cases cases;
+    for (const std::string& name : table.Names()) {
+        if (name.rfind("Ours", 0) != 0) continue;
+        const std::string label = name.substr(4);
+        const std::string other = reference + label;
+        if (table.Seconds(other) < 0) continue;
+        cases.Add(
+            label, reference, [name] { return TimeOnce(name); },
+            [other] { return TimeOnce(other); }, goal ? goal(label) : 1.0);
+    }
+    cases.Run(title);
     benchmark::Shutdown();
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "pixel/filters/filters8.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
@@ -74,28 +75,66 @@ bool Interior(const std::uint8_t* source, std::uint8_t* target, std::uint32_t wi
     return true;
 }
 
-// Sums of a (2b+1) x (2b+1) box along one row, from per-column sums of the rows r-b..r+b.
+// One row of a (2b+1) x (2b+1) box: per-column sums of the rows r-b..r+b, then the sums of
+// 2b+1 neighbouring column sums (at most 25 x 255: they fit in 16 bits).
+template <std::uint32_t B, class Out>
+[[gnu::always_inline]] inline void BoxRow(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                          std::uint16_t* sums, Out result) {
+    for (std::int64_t c = 0; c < w; ++c) {
+        std::uint16_t s = 0;
+        for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
+            s = std::uint16_t(s + in[k * w + c]);
+        sums[c] = s;
+    }
+    for (std::int64_t c = B; c + B < w; ++c) {
+        std::uint16_t s = 0;
+        for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
+            s = std::uint16_t(s + sums[c + k]);
+        out[c] = result(s, in[c]);
+    }
+}
+
+// The row in a baseline, an AVX2 and an AVX-512 build (the same integer sums in each).
+template <std::uint32_t B, class Out>
+void BoxRowBaseline(const std::uint8_t* in, std::uint8_t* out, std::int64_t w, std::uint16_t* sums,
+                    Out result) {
+    BoxRow<B>(in, out, w, sums, result);
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+template <std::uint32_t B, class Out>
+QUORIN_TARGET_AVX2 void BoxRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                   std::uint16_t* sums, Out result) {
+    BoxRow<B>(in, out, w, sums, result);
+    _mm256_zeroupper();
+}
+
+template <std::uint32_t B, class Out>
+QUORIN_TARGET_AVX512 void BoxRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                       std::uint16_t* sums, Out result) {
+    BoxRow<B>(in, out, w, sums, result);
+    _mm256_zeroupper();
+}
+#endif
+
+// The box over every interior row; `result` makes a pixel from its box's sum and its own value.
 template <std::uint32_t B, class Out>
 bool BoxFilter(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
                std::uint32_t height, Out result) {
     if (!ValidPicture(source, target, width, height)) return false;
-    Scratch<std::uint32_t> columns(width);
+    Scratch<std::uint16_t> columns(width);
     if (!columns) return false;
-    std::uint32_t* sums = columns.get();
+    std::uint16_t* sums = columns.get();
+    auto row = BoxRowBaseline<B, Out>;
+#if QUORIN_HAVE_AVX2_PATH
+    if (quorin::cpu::UseAvx512())
+        row = BoxRowAvx512<B, Out>;
+    else if (quorin::cpu::UseAvx2())
+        row = BoxRowAvx2<B, Out>;
+#endif
     return Interior(source, target, width, height, B,
                     [&](const std::uint8_t* in, std::uint8_t* out, std::int64_t w) {
-                        for (std::int64_t c = 0; c < w; ++c) {
-                            std::uint32_t s = 0;
-                            for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
-                                s += in[k * w + c];
-                            sums[c] = s;
-                        }
-                        for (std::int64_t c = B; c + B < w; ++c) {
-                            std::uint32_t s = 0;
-                            for (std::int64_t k = -std::int64_t(B); k <= std::int64_t(B); ++k)
-                                s += sums[c + k];
-                            out[c] = result(s, in[c]);
-                        }
+                        row(in, out, w, sums, result);
                     });
 }
 
@@ -324,6 +363,87 @@ QUORIN_TARGET_AVX2 void MedianRowAvx2(const std::uint8_t* in, std::uint8_t* out,
     SortColumns(in - w + c - 1, in + c - 1, in + w + c - 1, low, mid, high, rest);
     MedianOfColumns(low, mid, high, out + c - 1, rest);
 }
+
+// Sixty-four columns sorted (low, middle, high) from the rows above, at and below `p`.
+QUORIN_TARGET_AVX512 inline void SortColumns64(const std::uint8_t* p, std::int64_t w,
+                                               __m512i (&sorted)[3]) {
+    const __m512i a = _mm512_loadu_si512(p - w), b = _mm512_loadu_si512(p);
+    const __m512i d = _mm512_loadu_si512(p + w);
+    const __m512i ab = _mm512_min_epu8(a, b), ba = _mm512_max_epu8(a, b);
+    const __m512i x = _mm512_max_epu8(ab, d);
+    sorted[0] = _mm512_min_epu8(ab, d);
+    sorted[1] = _mm512_min_epu8(ba, x);
+    sorted[2] = _mm512_max_epu8(ba, x);
+}
+
+// The medians of sixty-four pixels from their sorted columns on the left, at and on the right.
+QUORIN_TARGET_AVX512 inline __m512i Median64(const __m512i (&l)[3], const __m512i (&m)[3],
+                                             const __m512i (&r)[3]) {
+    const __m512i lows = _mm512_max_epu8(_mm512_max_epu8(l[0], m[0]), r[0]);
+    const __m512i highs = _mm512_min_epu8(_mm512_min_epu8(l[2], m[2]), r[2]);
+    const __m512i mids = _mm512_max_epu8(_mm512_min_epu8(l[1], m[1]),
+                                         _mm512_min_epu8(_mm512_max_epu8(l[1], m[1]), r[1]));
+    return _mm512_max_epu8(_mm512_min_epu8(lows, mids),
+                           _mm512_min_epu8(_mm512_max_epu8(lows, mids), highs));
+}
+
+// The medians of the sixty-four pixels from `p` on, each column offset sorted from memory.
+QUORIN_TARGET_AVX512 inline __m512i MedianAt(const std::uint8_t* p, std::int64_t w) {
+    __m512i l[3], m[3], r[3];
+    SortColumns64(p - 1, w, l);
+    SortColumns64(p, w, m);
+    SortColumns64(p + 1, w, r);
+    return Median64(l, m, r);
+}
+
+// 0, 1, .. 63: the lanes of a register of bytes.
+alignas(64) constexpr std::array<std::uint8_t, 64> kByteLanes = [] {
+    std::array<std::uint8_t, 64> lanes{};
+    for (int i = 0; i < 64; ++i) lanes[i] = std::uint8_t(i);
+    return lanes;
+}();
+
+// The same network on sixty-four pixels at a time. Each block of columns is sorted once; the
+// columns one to the left and one to the right come from it and its neighbouring blocks through
+// byte permutes. The first block of a row, and the last ones (ending on the row's last pixel,
+// over pixels done already), sort their three column offsets from memory; rows of fewer than 66
+// pixels go the AVX2 way.
+QUORIN_TARGET_AVX512 void MedianRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
+                                          std::uint8_t* low, std::uint8_t* mid,
+                                          std::uint8_t* high) {
+    if (w < 66) {
+        MedianRowAvx2(in, out, w, low, mid, high);
+        return;
+    }
+    const __m512i lanes = _mm512_load_si512(kByteLanes.data());
+    const __m512i toLeft = _mm512_add_epi8(lanes, _mm512_set1_epi8(63));  // 63, 64, .. 126
+    const __m512i toRight = _mm512_add_epi8(lanes, _mm512_set1_epi8(1));  // 1, 2, .. 64
+    _mm512_storeu_si512(out + 1, MedianAt(in + 1, w));
+    std::int64_t c = 65;
+    if (c + 128 <= w) {
+        __m512i before[3], here[3], after[3], left[3], right[3];
+        SortColumns64(in + c - 64, w, before);
+        SortColumns64(in + c, w, here);
+        for (; c + 128 <= w; c += 64) {
+            SortColumns64(in + c + 64, w, after);
+            for (int k = 0; k < 3; ++k) {
+                left[k] = _mm512_permutex2var_epi8(before[k], toLeft, here[k]);
+                right[k] = _mm512_permutex2var_epi8(here[k], toRight, after[k]);
+            }
+            _mm512_storeu_si512(out + c, Median64(left, here, right));
+            for (int k = 0; k < 3; ++k) {
+                before[k] = here[k];
+                here[k] = after[k];
+            }
+        }
+    }
+    while (c <= w - 2) {
+        const std::int64_t at = std::min(c, w - 65);
+        _mm512_storeu_si512(out + at, MedianAt(in + at, w));
+        c = at + 64;
+    }
+    _mm256_zeroupper();
+}
 #endif
 
 }  // namespace
@@ -338,7 +458,10 @@ bool Median3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
     std::uint8_t* high = mid + width;
     auto row = MedianRowBaseline;
 #if QUORIN_HAVE_AVX2_PATH
-    if (quorin::cpu::UseAvx2()) row = MedianRowAvx2;
+    if (quorin::cpu::UseAvx512())
+        row = MedianRowAvx512;
+    else if (quorin::cpu::UseAvx2())
+        row = MedianRowAvx2;
 #endif
     return Interior(source, target, width, height, 1,
                     [=](const std::uint8_t* in, std::uint8_t* out, std::int64_t w) {
@@ -349,12 +472,12 @@ bool Median3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
 bool Mean3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
              std::uint32_t height) {
     return BoxFilter<1>(source, target, width, height,
-                        [](std::uint32_t sum, std::uint8_t) { return std::uint8_t(sum / 9); });
+                        [](std::uint16_t sum, std::uint8_t) { return std::uint8_t(sum / 9); });
 }
 
 bool NeighbourMean3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
                       std::uint32_t height) {
-    return BoxFilter<1>(source, target, width, height, [](std::uint32_t sum, std::uint8_t centre) {
+    return BoxFilter<1>(source, target, width, height, [](std::uint16_t sum, std::uint8_t centre) {
         return std::uint8_t((sum - centre) >> 3);
     });
 }
@@ -362,7 +485,7 @@ bool NeighbourMean3x3(const std::uint8_t* source, std::uint8_t* target, std::uin
 bool Mean5x5(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
              std::uint32_t height) {
     return BoxFilter<2>(source, target, width, height,
-                        [](std::uint32_t sum, std::uint8_t) { return std::uint8_t(sum / 25); });
+                        [](std::uint16_t sum, std::uint8_t) { return std::uint8_t(sum / 25); });
 }
 
 bool TrimmedMean3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,

@@ -11,7 +11,7 @@
 #include "platform/system/cpu.h"
 
 #if defined(__x86_64__)
-#include <xmmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace quorin {
@@ -111,6 +111,7 @@ namespace {
 // exactly as a scalar sum would be.
 typedef float Lanes4 __attribute__((vector_size(16)));
 typedef float Lanes8 __attribute__((vector_size(32)));
+typedef float Lanes16 __attribute__((vector_size(64)));
 
 // Unaligned loads and stores of a register.
 template <class V>
@@ -169,6 +170,40 @@ inline void StreamFence() {}
     for (int k = 0; k < 4; ++k) {
         r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
         r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+    }
+}
+
+// Sixteen rows: pairs of rows interleaved, then pairs of pairs (each group of four a 4 x 4
+// transpose), then the groups of four moved into place in two steps.
+[[gnu::always_inline]] inline void Transpose(Lanes16 (&r)[16]) {
+    Lanes16 t[16], u[16];
+    for (int k = 0; k < 16; k += 2) {
+        t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 16, 1, 17, 4, 20, 5, 21, 8, 24, 9, 25, 12,
+                                       28, 13, 29);
+        t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 2, 18, 3, 19, 6, 22, 7, 23, 10, 26, 11,
+                                           27, 14, 30, 15, 31);
+    }
+    // u[k + m], group g: column 4g + m of rows k .. k+3.
+    for (int k = 0; k < 16; k += 4)
+        for (int h = 0; h < 2; ++h) {
+            u[k + 2 * h] = __builtin_shufflevector(t[k + h], t[k + h + 2], 0, 1, 16, 17, 4, 5, 20,
+                                                   21, 8, 9, 24, 25, 12, 13, 28, 29);
+            u[k + 2 * h + 1] = __builtin_shufflevector(t[k + h], t[k + h + 2], 2, 3, 18, 19, 6, 7,
+                                                       22, 23, 10, 11, 26, 27, 14, 15, 30, 31);
+        }
+    for (int k = 0; k < 16; k += 8)
+        for (int m = 0; m < 4; ++m) {
+            t[k + m] = __builtin_shufflevector(u[k + m], u[k + 4 + m], 0, 1, 2, 3, 16, 17, 18, 19,
+                                               8, 9, 10, 11, 24, 25, 26, 27);
+            t[k + 4 + m] = __builtin_shufflevector(u[k + m], u[k + 4 + m], 4, 5, 6, 7, 20, 21, 22,
+                                                   23, 12, 13, 14, 15, 28, 29, 30, 31);
+        }
+    for (int m = 0; m < 8; ++m) {
+        const int g = m < 4 ? 0 : 1;  // t[m] holds groups g and g + 2 of rows 0..7 side by side
+        r[4 * g + m % 4] = __builtin_shufflevector(t[m], t[8 + m], 0, 1, 2, 3, 4, 5, 6, 7, 16, 17,
+                                                   18, 19, 20, 21, 22, 23);
+        r[4 * g + 8 + m % 4] = __builtin_shufflevector(t[m], t[8 + m], 8, 9, 10, 11, 12, 13, 14, 15,
+                                                       24, 25, 26, 27, 28, 29, 30, 31);
     }
 }
 
@@ -344,6 +379,13 @@ QUORIN_TARGET_AVX2 void ConvolveLinesAvx2(const float* src, float* dst, const fl
                                           std::int64_t length, std::int64_t lines, float* padded) {
     ConvolveLines<Lanes8, 8>(src, dst, kernel, n, length, lines, padded);
 }
+
+QUORIN_TARGET_AVX512 void ConvolveLinesAvx512(const float* src, float* dst, const float* kernel,
+                                              int n, std::int64_t length, std::int64_t lines,
+                                              float* padded) {
+    ConvolveLines<Lanes16, 16>(src, dst, kernel, n, length, lines, padded);
+    _mm256_zeroupper();
+}
 #endif
 
 }  // namespace
@@ -362,6 +404,10 @@ void FloatConvolvePass(const float* src, float* dst, const float* kernel, int n,
     const auto misplaced = reinterpret_cast<std::uintptr_t>(block) % 64 / sizeof(float);
     float* padded = block + (16 - misplaced) % 16;
 #if QUORIN_HAVE_AVX2_PATH
+    if (cpu::UseAvx512()) {
+        ConvolveLinesAvx512(src, dst, kernel, n, length, lines, padded);
+        return;
+    }
     if (cpu::UseAvx2()) {
         ConvolveLinesAvx2(src, dst, kernel, n, length, lines, padded);
         return;

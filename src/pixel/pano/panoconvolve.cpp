@@ -165,8 +165,8 @@ template <class P>
     for (std::int64_t x = 0; x < width; ++x) out[x] = Truncated<P>(in[x]);
 }
 
-// The row kernels, built for the baseline and for AVX2; each pixel's terms are added in the same
-// order in both.
+// The row kernels, built for the baseline, AVX2 and AVX-512; each pixel's terms are added in the
+// same order in all.
 template <class P>
 struct RowKernels {
     void (*sumRow)(const ConvolutionRow&, std::int64_t, double*);
@@ -203,11 +203,27 @@ QUORIN_TARGET_AVX2 void NarrowAvx2(const double* in, std::int64_t width, P* out)
     Narrow(in, width, out);
     _mm256_zeroupper();
 }
+
+QUORIN_TARGET_AVX512 void SumRowAvx512(const ConvolutionRow& c, std::int64_t width, double* out) {
+    SumRow<8, 8>(c, width, out);
+    _mm256_zeroupper();
+}
+template <class P>
+QUORIN_TARGET_AVX512 void WidenAvx512(const P* in, std::int64_t width, double* out) {
+    Widen(in, width, out);
+    _mm256_zeroupper();
+}
+template <class P>
+QUORIN_TARGET_AVX512 void NarrowAvx512(const double* in, std::int64_t width, P* out) {
+    Narrow(in, width, out);
+    _mm256_zeroupper();
+}
 #endif
 
 template <class P>
 RowKernels<P> ChooseKernels() {
 #if QUORIN_HAVE_AVX2_PATH
+    if (cpu::UseAvx512()) return {SumRowAvx512, WidenAvx512<P>, NarrowAvx512<P>};
     if (cpu::UseAvx2()) return {SumRowAvx2, WidenAvx2<P>, NarrowAvx2<P>};
 #endif
     return {SumRowBaseline, WidenBaseline<P>, NarrowBaseline<P>};

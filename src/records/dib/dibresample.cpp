@@ -54,7 +54,9 @@ void BuildIndex(std::int32_t* table, std::int32_t destination, std::int32_t sour
         BuildShrinkIndex(table, destination, source);
 }
 
-// One kernel per element size; the flags are hoisted into the start and step of each row.
+// One kernel per element size; the flags are hoisted into the start and step of each row. The
+// pixels of the next row are asked for from memory while a row is copied: when shrinking, rows
+// lie apart in the source, and each would start cold.
 template <std::size_t N>
 void ResampleRows(std::uint8_t* destination, std::int64_t destinationStride, std::int32_t dx,
                   std::int32_t dy, std::int32_t dw, std::int32_t dh, const std::uint8_t* source,
@@ -65,9 +67,12 @@ void ResampleRows(std::uint8_t* destination, std::int64_t destinationStride, std
     for (std::int32_t r = 0; r < dh; ++r) {
         const std::int64_t targetRow = (flags & kResampleFlipRows) ? dy + dh - 1 - r : dy + r;
         const std::uint8_t* from = source + (sy + rows[r]) * sourceStride + std::int64_t(sx) * N;
+        const std::uint8_t* next =
+            r + 1 < dh ? source + (sy + rows[r + 1]) * sourceStride + std::int64_t(sx) * N : from;
         std::uint8_t* to = destination + targetRow * destinationStride +
                            (std::int64_t(dx) + (mirror ? dw - 1 : 0)) * std::int64_t(N);
         for (std::int32_t c = 0; c < dw; ++c) {
+            __builtin_prefetch(next + std::int64_t(columns[c]) * N);
             std::memcpy(to, from + std::int64_t(columns[c]) * N, N);
             to += step;
         }

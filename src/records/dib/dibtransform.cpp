@@ -1,10 +1,18 @@
 // Quarter turns and the left-right mirror of packed DIBs. Every transform is one remapping
 // kernel: destination pixel (r, c) in memory order takes the source pixel at byte offset
 // origin + r * rowStep + c * columnStep, so the four operations differ only in three numbers.
+// The quarter turns of three-byte pixels have an AVX2 build and the reversed rows an AVX-512 one,
+// picked at run time; each gives the bytes of the scalar walk.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "platform/system/cpu.h"
 #include "records/dib/dib.h"
+
+#if QUORIN_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
 
 using namespace win;
 using quorin::LockedDIB;
@@ -41,6 +49,31 @@ struct Remap {
     return done;
 }
 
+#if QUORIN_HAVE_AVX2_PATH
+// Byte 3i + j of a reversed run of sixteen three-byte pixels comes from byte 3(15 - i) + j.
+constexpr std::array<std::uint8_t, 64> ReversedRunOrder() {
+    std::array<std::uint8_t, 64> order{};
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < 3; ++j) order[3 * i + j] = std::uint8_t(3 * (15 - i) + j);
+    return order;
+}
+alignas(64) constexpr std::array<std::uint8_t, 64> kReversedRun = ReversedRunOrder();
+
+// The same in runs of sixteen pixels (48 bytes), reversed by one byte permute.
+QUORIN_TARGET_AVX512 std::int32_t ReverseRow3Avx512(std::uint8_t* to, const std::uint8_t* from,
+                                                    std::int32_t count) {
+    const __m512i reverse = _mm512_load_si512(kReversedRun.data());
+    const __mmask64 run = (std::uint64_t{1} << 48) - 1;
+    std::int32_t done = 0;
+    for (; done + 16 <= count; done += 16, to += 48, from -= 48) {
+        const __m512i pixels = _mm512_maskz_loadu_epi8(run, from - 45);  // q15 .. q0
+        _mm512_mask_storeu_epi8(to, run, _mm512_permutex2var_epi8(pixels, reverse, pixels));
+    }
+    _mm256_zeroupper();
+    return done;
+}
+#endif
+
 // One remapping kernel per pixel size. When a destination row reads a source row, rows are
 // walked straight through, in the order that reads the source in one sweep in one direction:
 // rows going up while each row is read downwards defeats the hardware prefetch (twice as slow).
@@ -62,6 +95,10 @@ void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, cons
     const std::int32_t tileRows = alongRows ? height : kTurnRun;
     const std::int32_t tileColumns = alongRows ? width : kTurnRows;
     const bool upwards = alongRows && (map.rowStep < 0) != (map.columnStep < 0);
+    std::int32_t (*reverseRun)(std::uint8_t*, const std::uint8_t*, std::int32_t) = nullptr;
+#if QUORIN_HAVE_AVX2_PATH
+    if (quorin::cpu::UseAvx512()) reverseRun = ReverseRow3Avx512;
+#endif
     for (std::int32_t r0 = 0; r0 < height; r0 += tileRows) {
         const std::int32_t r1 = std::min(height, r0 + tileRows);
         for (std::int32_t c0 = 0; c0 < width; c0 += tileColumns) {
@@ -81,10 +118,13 @@ void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, cons
                 }
                 if constexpr (N == 3) {
                     if (map.columnStep == -3) {
-                        const std::int32_t done = ReverseRow3(to, from, c1 - c);
-                        c += done;
-                        to += 3 * std::int64_t(done);
-                        from -= 3 * std::int64_t(done);
+                        for (auto reverse : {reverseRun, ReverseRow3}) {
+                            if (reverse == nullptr) continue;
+                            const std::int32_t done = reverse(to, from, c1 - c);
+                            c += done;
+                            to += 3 * std::int64_t(done);
+                            from -= 3 * std::int64_t(done);
+                        }
                     }
                     for (; c < wideEnd; ++c, to += N, from += map.columnStep)
                         std::memcpy(to, from, sourceEnd - from >= 4 ? 4 : 3);
@@ -94,6 +134,94 @@ void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, cons
         }
     }
 }
+
+// Destination rows r0..r1-1, pixels c0..c1-1, one pixel at a time.
+template <std::size_t N>
+void RemapRect(const std::uint8_t* source, const Remap& map, std::uint8_t* target,
+               std::uint64_t targetStride, std::int32_t r0, std::int32_t r1, std::int32_t c0,
+               std::int32_t c1) {
+    for (std::int32_t r = r0; r < r1; ++r) {
+        std::uint8_t* to = target + r * targetStride + std::uint64_t(c0) * N;
+        const std::uint8_t* from = source + map.origin + r * map.rowStep + c0 * map.columnStep;
+        for (std::int32_t c = c0; c < c1; ++c, to += N, from += map.columnStep)
+            std::memcpy(to, from, N);
+    }
+}
+
+#if QUORIN_HAVE_AVX2_PATH
+// Eight three-byte pixels from `from` as the eight four-byte lanes (top byte zero); reads 28
+// bytes.
+QUORIN_TARGET_AVX2 inline __m256i Widen3(const std::uint8_t* from) {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 12));
+    const __m256i both = _mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1);
+    const __m256i spread = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
+                                            1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    return _mm256_shuffle_epi8(both, spread);
+}
+
+// The eight lanes back as eight three-byte pixels at `to`; writes exactly 24 bytes.
+QUORIN_TARGET_AVX2 inline void Narrow3(std::uint8_t* to, __m256i lanes) {
+    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                          1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(lanes, pack),
+                                                       _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm256_castsi256_si128(packed));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to + 16), _mm256_extracti128_si256(packed, 1));
+}
+
+// Row i of the 8 x 8 lanes becomes column i.
+QUORIN_TARGET_AVX2 inline void Transpose8x8(__m256i v[8]) {
+    __m256i t[8], u[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_epi32(v[i], v[i + 1]);
+        t[i + 1] = _mm256_unpackhi_epi32(v[i], v[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4) {
+        u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+        u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+        u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+        u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        v[i] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x20);
+        v[i + 4] = _mm256_permute2x128_si256(u[i], u[i + 4], 0x31);
+    }
+}
+
+// A quarter turn of three-byte pixels in blocks of 8 x 8: eight runs of eight source pixels (one
+// run from each of eight source rows) widened to lanes, transposed in registers and narrowed into
+// eight destination rows. The walk takes eight destination rows across their whole width: the
+// writes stream, and the source lines the next eight rows read stay in the cache (one line per
+// source row). Blocks whose 28-byte reads would pass the end of the source, and the pixels left
+// over from whole blocks, go one at a time.
+QUORIN_TARGET_AVX2 void TurnPixels3Avx2(const std::uint8_t* source, const std::uint8_t* sourceEnd,
+                                        const Remap& map, std::uint8_t* target,
+                                        std::uint64_t targetStride, std::int32_t width,
+                                        std::int32_t height) {
+    const std::int32_t blockRows = height & ~7, blockColumns = width & ~7;
+    const bool reversed = map.rowStep < 0;  // the run's first pixel is the block's last row
+    const std::int64_t runStart = map.origin + (reversed ? 7 * map.rowStep : 0);
+    const std::int64_t reach = map.columnStep > 0 ? 7 * map.columnStep : 0;  // to the highest run
+    for (std::int32_t r0 = 0; r0 < blockRows; r0 += 8) {
+        for (std::int32_t c0 = 0; c0 < blockColumns; c0 += 8) {
+            const std::uint8_t* run = source + runStart + r0 * map.rowStep + c0 * map.columnStep;
+            if (sourceEnd - (run + reach) < 28) {
+                RemapRect<3>(source, map, target, targetStride, r0, r0 + 8, c0, c0 + 8);
+                continue;
+            }
+            __m256i v[8];
+            for (int i = 0; i < 8; ++i) v[i] = Widen3(run + i * map.columnStep);
+            Transpose8x8(v);
+            for (int k = 0; k < 8; ++k)
+                Narrow3(target + (r0 + (reversed ? 7 - k : k)) * targetStride + c0 * 3, v[k]);
+        }
+        RemapRect<3>(source, map, target, targetStride, r0, r0 + 8, blockColumns, width);
+    }
+    RemapRect<3>(source, map, target, targetStride, blockRows, height, 0, width);
+    _mm256_zeroupper();
+}
+#endif
 
 // A new DIB of the given size and the source's depth (and palette) filled through `map`.
 HGLOBAL Transform(const LockedDIB& source, std::int32_t width, std::int32_t height,
@@ -112,6 +240,13 @@ HGLOBAL Transform(const LockedDIB& source, std::int32_t width, std::int32_t heig
         RemapPixels<1>(source.bits(), end, map, target.bits(), target.layout().stride, width,
                        height);
     } else {
+#if QUORIN_HAVE_AVX2_PATH
+        if (map.columnStep != 3 && map.columnStep != -3 && quorin::cpu::UseAvx2()) {
+            TurnPixels3Avx2(source.bits(), end, map, target.bits(), target.layout().stride, width,
+                            height);
+            return result;
+        }
+#endif
         RemapPixels<3>(source.bits(), end, map, target.bits(), target.layout().stride, width,
                        height);
     }

@@ -1,7 +1,7 @@
-// Every kernel with an AVX2 build gives the same bytes on the baseline path: the float
+// Every kernel with an AVX2 or AVX-512 build gives the same bytes on each path: the float
 // convolution pass, the 16-bit smoothing (both sum widths, symmetric and lopsided kernels), the
-// byte look-up and the 8-bit median, on sizes that leave lines and positions over from the
-// vector blocks.
+// byte look-up, the 8-bit median and the box means, on sizes that leave lines and positions
+// over from the vector blocks.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,28 +9,34 @@
 #include <random>
 #include <vector>
 
+#include "pixel/core/lut.h"
 #include "pixel/filters/filters16.h"
 #include "pixel/filters/filters8.h"
 #include "pixel/filters/floatmultiscale.h"
-#include "pixel/core/lut.h"
 #include "platform/system/cpu.h"
 
 namespace {
 
-// The bytes `run` writes, on the path the processor picks and on the baseline path.
+// The bytes `run` writes on the path the processor picks (AVX-512 where it has it), on the AVX2
+// path and on the baseline path.
 template <class T>
 void ExpectSamePaths(const char* what, std::size_t count,
                      const std::function<void(std::vector<T>&)>& run) {
-    std::vector<T> fast(count), baseline(count);
+    std::vector<T> fast(count), avx2(count), baseline(count);
     run(fast);
+    {
+        quorin::cpu::ScopedAvx2Only only;
+        run(avx2);
+    }
     {
         quorin::cpu::ScopedBaselineOnly only;
         run(baseline);
     }
     EXPECT_EQ(0, std::memcmp(fast.data(), baseline.data(), count * sizeof(T))) << what;
+    EXPECT_EQ(0, std::memcmp(avx2.data(), baseline.data(), count * sizeof(T))) << what << " (AVX2)";
 }
 
-TEST(Dispatch, BaselineAndAvx2PathsGiveTheSameBytes) {
+TEST(Dispatch, EveryPathGivesTheSameBytes) {
     if (!quorin::cpu::UseAvx2()) GTEST_SKIP() << "the processor has no AVX2 path";
     std::mt19937 random(11);
 
@@ -102,9 +108,21 @@ TEST(Dispatch, BaselineAndAvx2PathsGiveTheSameBytes) {
     ExpectSamePaths<std::uint8_t>("look-up", bytes.size(), [&](std::vector<std::uint8_t>& out) {
         lut.MapAll(bytes.data(), out.data(), bytes.size());
     });
-    ExpectSamePaths<std::uint8_t>("median", bytes.size(), [&](std::vector<std::uint8_t>& out) {
-        ASSERT_TRUE(Median3x3(bytes.data(), out.data(), width, height));
-    });
+    // The median's rows: short ones, one block of 64 at each end, and runs of blocks between.
+    for (const std::uint32_t side : {53u, 66u, 131u, 200u, 301u}) {
+        std::vector<std::uint8_t> picture(std::size_t(side) * 7);
+        for (auto& v : picture) v = static_cast<std::uint8_t>(random());
+        ExpectSamePaths<std::uint8_t>(
+            "median", picture.size(), [&](std::vector<std::uint8_t>& out) {
+                ASSERT_TRUE(Median3x3(picture.data(), out.data(), side, 7));
+            });
+        // The box means on the same rows: sums of up to 25 bytes, then their quotients.
+        for (const auto mean : {Mean3x3, NeighbourMean3x3, Mean5x5})
+            ExpectSamePaths<std::uint8_t>(
+                "mean", picture.size(), [&](std::vector<std::uint8_t>& out) {
+                    ASSERT_TRUE(mean(picture.data(), out.data(), side, 7));
+                });
+    }
 }
 
 }  // namespace

@@ -88,13 +88,13 @@ TEST_F(PanoTest, GaussKernel) {
 }
 
 // Sums in double tap after tap, outside taps skipped or reading the mean, negative sums clamped
-// to 0; kernels wider than the image included. The AVX2 and the baseline sums give the same
-// bytes. `special` puts a non-finite weight into the kernel.
+// to 0; kernels wider than the image included. The AVX-512, AVX2 and baseline sums give the
+// same bytes. `special` puts a non-finite weight into the kernel.
 template <class P>
 void CheckConvolution(std::uint32_t h, std::uint32_t w, std::uint32_t kr, std::uint32_t kc,
                       double special = 0.0) {
     const auto pixels = RandomPixels<P>(std::size_t(h) * w, std::numeric_limits<P>::max(), h);
-    CTMatrix<P> source(h, w), target(h, w), baseline(h, w);
+    CTMatrix<P> source(h, w), target(h, w), avx2(h, w), baseline(h, w);
     std::copy(pixels.begin(), pixels.end(), source.Data());
     CTFilter kernel(kr, kc);
     std::mt19937 random(w);
@@ -106,10 +106,15 @@ void CheckConvolution(std::uint32_t h, std::uint32_t w, std::uint32_t kr, std::u
                                         << " border " << border << " special " << special);
         ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, target));
         {
+            quorin::cpu::ScopedAvx2Only avx2Only;
+            ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, avx2));
+        }
+        {
             quorin::cpu::ScopedBaselineOnly baselineOnly;
             ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, baseline));
         }
         EXPECT_TRUE(std::equal(target.Data(), target.Data() + std::size_t(h) * w, baseline.Data()));
+        EXPECT_TRUE(std::equal(avx2.Data(), avx2.Data() + std::size_t(h) * w, baseline.Data()));
         panotest::RefCheck check;
         check.Write("src", pixels);
         check.Write("kernel", kernel.Data(), std::size_t(kr) * kc);

@@ -1,16 +1,20 @@
 // The small system services: notices, local time, the machine number, the priority guard, the
-// bitmap resources and the device-library loader.
+// processor's vector paths, the bitmap resources and the device-library loader.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "platform/core/lasterror.h"
 #include "platform/core/notify.h"
 #include "platform/system/bitmap.h"
 #include "platform/system/clock.h"
+#include "platform/system/cpu.h"
 #include "platform/system/devicelib.h"
 #include "platform/system/priority.h"
 
@@ -98,6 +102,43 @@ TEST(PriorityGuard, AlwaysRestores) {
         { PriorityGuard guard; }
         EXPECT_EQ(Nice(), lowered);
     }).join();
+}
+
+// The paths follow the processor's flags as the kernel lists them, and the test hooks turn the
+// higher ones off while they live, nested or not.
+TEST(Cpu, PathsFollowTheFlagsAndTheHooks) {
+    std::ifstream info("/proc/cpuinfo");
+    std::string line;
+    std::set<std::string> flags;
+    while (std::getline(info, line))
+        if (line.rfind("flags", 0) == 0) {
+            std::istringstream words(line.substr(line.find(':') + 1));
+            for (std::string word; words >> word;) flags.insert(word);
+            break;
+        }
+    if (flags.empty()) GTEST_SKIP() << "no processor flags listed";
+    const bool avx2 = flags.count("avx2") > 0;
+    bool avx512 = avx2;
+    for (const char* flag : {"avx512f", "avx512bw", "avx512vl", "avx512dq", "avx512vbmi"})
+        avx512 = avx512 && flags.count(flag) > 0;
+    EXPECT_EQ(quorin::cpu::UseAvx2(), avx2);
+    EXPECT_EQ(quorin::cpu::UseAvx512(), avx512);
+    {
+        quorin::cpu::ScopedAvx2Only outer;
+        {
+            quorin::cpu::ScopedAvx2Only inner;
+            EXPECT_FALSE(quorin::cpu::UseAvx512());
+        }
+        EXPECT_FALSE(quorin::cpu::UseAvx512());
+        EXPECT_EQ(quorin::cpu::UseAvx2(), avx2);
+    }
+    EXPECT_EQ(quorin::cpu::UseAvx512(), avx512);
+    {
+        quorin::cpu::ScopedBaselineOnly only;
+        EXPECT_FALSE(quorin::cpu::UseAvx2());
+        EXPECT_FALSE(quorin::cpu::UseAvx512());
+    }
+    EXPECT_EQ(quorin::cpu::UseAvx2(), avx2);
 }
 
 TEST(Resources, NoBitmapsAndNoDeviceLibraries) {

@@ -1,6 +1,7 @@
 // Packed DIB layout, queries, locking, conversions to raw records and the small viewer routines.
 #include <cstring>
 
+#include "platform/system/cpu.h"
 #include "records/dib/dibbuffer.h"
 #include "records/dib/dibresample.h"
 #include "test_dib_util.h"
@@ -164,6 +165,41 @@ TEST(DibTransforms, RefusesOtherAnglesAndCopiesAtZero) {
     EXPECT_EQ(w, 2);
     EXPECT_EQ(h, 3);
     for (auto made : {dib, copy, turned}) FreeDIB(made);
+}
+
+// The turns and the mirror of 24-bit DIBs give the bytes of the baseline walk on every path
+// (quarter turns in 8 x 8 blocks with AVX2, reversed runs of 16 pixels with AVX-512): sides
+// around the blocks, rows with and without padding, and blocks at the end of the source, which
+// go pixel by pixel.
+TEST(DibTransforms, TurnsAndMirrorGiveTheSameBytesOnEveryPath) {
+    if (!quorin::cpu::UseAvx2()) GTEST_SKIP() << "the processor has no AVX2 path";
+    NoLeaks noLeaks;
+    const auto made = [](win::HGLOBAL dib, int op) {
+        return op == 0 ? MirrorDIB(dib) : RotateDIB(dib, op);
+    };
+    std::uint32_t seed = 3;
+    for (auto [w, h] :
+         {std::pair{8, 8}, {9, 8}, {8, 9}, {16, 15}, {23, 41}, {40, 17}, {64, 64}, {603, 29}}) {
+        win::HGLOBAL dib = RandomDIB(w, h, 24, seed++);
+        for (const int op : {90, 180, 270, 0}) {
+            win::HGLOBAL fast = made(dib, op), avx2 = nullptr, baseline = nullptr;
+            {
+                quorin::cpu::ScopedAvx2Only only;
+                avx2 = made(dib, op);
+            }
+            {
+                quorin::cpu::ScopedBaselineOnly only;
+                baseline = made(dib, op);
+            }
+            ASSERT_NE(fast, nullptr);
+            ASSERT_NE(avx2, nullptr);
+            ASSERT_NE(baseline, nullptr);
+            EXPECT_EQ(BlockBytes(fast), BlockBytes(baseline)) << w << "x" << h << " " << op;
+            EXPECT_EQ(BlockBytes(avx2), BlockBytes(baseline)) << w << "x" << h << " " << op;
+            for (win::HGLOBAL result : {fast, avx2, baseline}) FreeDIB(result);
+        }
+        FreeDIB(dib);
+    }
 }
 
 TEST(DibTransforms, FailedAllocationsLeaveNothingBehind) {
