@@ -170,7 +170,7 @@ class Cases {
         const auto [low, high] = std::minmax_element(c.ratios.begin(), c.ratios.end());
         const bool wide = *low < median * (1 - kSpreadLimit) || *high > median * (1 + kSpreadLimit);
         std::printf(
-            "  %-24s %5.2f  pairs %.2f-%.2f  ours %-9s %s %-9s goal %.2f%s%s\n", c.label.c_str(),
+            "  %-24s %5.3f  pairs %.3f-%.3f  ours %-9s %s %-9s goal %.2f%s%s\n", c.label.c_str(),
             median, *low, *high, FormatSeconds(TimesReporter::Median(c.oursTimes)).c_str(),
             c.reference.c_str(), FormatSeconds(TimesReporter::Median(c.theirTimes)).c_str(), c.goal,
             median > c.goal ? "  OVER THE GOAL" : "", wide ? "  SPREAD WIDER THAN +-10%" : "");
