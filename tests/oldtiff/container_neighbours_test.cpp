@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "collect_rows.h"
 #include "common/oldtiff/fixtures.h"
 #include "common/oldtiff/tiffbuilder.h"
 #include "oldtiff/jpegdecoder.h"
@@ -17,17 +18,6 @@ namespace {
 
 using namespace quorin::test;
 using Bytes = std::vector<std::uint8_t>;
-
-struct Rows {
-    std::size_t rowBytes = 0;
-    Bytes pixels;
-};
-void KeepRow(void* context, std::int32_t row, const std::uint8_t* bytes) {
-    auto* r = static_cast<Rows*>(context);
-    const std::size_t at = static_cast<std::size_t>(row) * r->rowBytes;
-    if (r->pixels.size() < at + r->rowBytes) r->pixels.resize(at + r->rowBytes);
-    std::memcpy(r->pixels.data() + at, bytes, r->rowBytes);
-}
 
 // An uncompressed grey image of `depth` bits in strips of `rowsPerStrip` rows, each sample in
 // ceil(depth / 8) bytes (little-endian); the last strip `shortBy` bytes short of its rows.
@@ -88,10 +78,10 @@ TEST(ContainerNeighbours, SamplesOfTwelveAndSixBitsTakeWholeBytes) {
         OldTiffContext* raw = nullptr;
         ASSERT_EQ(OpenOldTiff(path.c_str(), &raw), 0);
         OldTiffHolder context(raw);
-        Rows rows;
+        Picture rows;
         rows.rowBytes = rowBytes;
         std::uint32_t byteSum = 0;
-        ASSERT_EQ(ReadOldTiffRows(context.get(), kOldTiffMainImage, 0, KeepRow, &rows, &byteSum),
+        ASSERT_EQ(ReadOldTiffRows(context.get(), kOldTiffMainImage, 0, Collect, &rows, &byteSum),
                   c.result);
         if (c.result != 0) continue;
         EXPECT_EQ(rows.pixels, written);

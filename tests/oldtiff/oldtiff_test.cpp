@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "collect_rows.h"
 #include "common/oldtiff/fixtures.h"
 #include "common/oldtiff/tiffbuilder.h"
 #include "platform/core/globalmem.h"
@@ -17,20 +18,6 @@ namespace {
 
 using namespace quorin::test;
 using Bytes = std::vector<std::uint8_t>;
-
-// Collects the delivered rows into one top-down buffer.
-struct Picture {
-    std::size_t rowBytes = 0;
-    Bytes pixels;
-    std::vector<int> rows;
-};
-void Collect(void* c, std::int32_t row, const std::uint8_t* bytes) {
-    auto* p = static_cast<Picture*>(c);
-    p->rows.push_back(row);
-    const std::size_t at = static_cast<std::size_t>(row) * p->rowBytes;
-    if (p->pixels.size() < at + p->rowBytes) p->pixels.resize(at + p->rowBytes);
-    std::memcpy(p->pixels.data() + at, bytes, p->rowBytes);
-}
 
 struct Read {
     int open = 0, info = 0, rows = 0;
