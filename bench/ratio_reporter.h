@@ -2,8 +2,9 @@
 // "<Reference><case>" (OursRotate90 beside OpenCVRotate90). One ordinary pass prints the harness's
 // table and warms everything up. Then each case runs in pairs, ours then the reference, each run
 // timed by the harness in CPU time for at least kMinimumSeconds, the cases taking turns round
-// after round; a case's ratio is the median of its pairs' ratios, printed with its lowest and
-// highest pair. On a shared machine a burst of load then spoils a pair or two, not the ratio.
+// after round. A case's ratio is the median of its quietest pairs (quiet_pairs.h). A case with
+// fewer than kQuietPairs pairs within kQuietMargin of both fastest runs gets more rounds, up to
+// kMaxPairs, and says so when it still falls short.
 #pragma once
 #include <benchmark/benchmark.h>
 
@@ -16,11 +17,14 @@
 #include <string_view>
 #include <vector>
 
+#include "quiet_pairs.h"
+
 namespace quorin::bench {
 
 constexpr double kMinimumSeconds = 0.1;  // of each run in a pair, at least
-constexpr int kPairs = 21;
-constexpr double kSpreadLimit = 0.10;  // a pair further than this from the median is reported
+constexpr int kPairs = 21;               // rounds every case runs
+constexpr int kMaxPairs = 42;            // rounds a case short of quiet pairs runs at most
+constexpr double kSpreadLimit = 0.10;    // a pair further than this from the median is reported
 
 // Keeps the CPU seconds per iteration of every run by benchmark name, in the order they ran;
 // prints the harness's table too when asked.
@@ -56,13 +60,6 @@ class TimesReporter : public benchmark::ConsoleReporter {
         return it != m_seconds.end() ? Median(it->second) : -1;
     }
 
-    static double Median(std::vector<double> values) {
-        if (values.empty()) return -1;
-        std::sort(values.begin(), values.end());
-        const std::size_t half = values.size() / 2;
-        return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
-    }
-
   private:
     bool m_print;
     std::vector<std::string> m_names;
@@ -73,7 +70,8 @@ class TimesReporter : public benchmark::ConsoleReporter {
 // default is longer; a shorter --benchmark_min_time is raised to it).
 inline void Initialize(int argc, char** argv) {
     const std::string flag = "--benchmark_min_time=";
-    std::vector<std::string> texts;
+    static std::vector<std::string> texts;  // the harness keeps pointers into them
+    texts.clear();
     bool timed = false;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -133,21 +131,28 @@ class Cases {
         c.goal = goal;
     }
 
-    // kPairs rounds, then one line per case under the title: the median ratio with its lowest
-    // and highest pair, both sides' median times and the goal, and whether the case misses its
-    // goal or its pairs spread wider than kSpreadLimit around the median.
+    // kPairs rounds, more for cases short of quiet pairs, then one line per case under the
+    // title: the median ratio of the quiet pairs with their lowest and highest, both sides' median
+    // times over them and the goal, and whether the case misses its goal, its quiet pairs spread
+    // wider than kSpreadLimit around the median, or the machine was too busy for it.
     void Run(const char* title) {
-        for (int round = 0; round < kPairs; ++round)
+        for (int round = 0; round < kMaxPairs; ++round) {
+            bool ran = false;
             for (Case& c : m_cases) {
-                if (c.failed) continue;
+                if (c.failed || (round >= kPairs && c.pairs.QuietCount() >= kQuietPairs)) continue;
                 const double a = c.ours(), b = c.theirs();
                 c.failed = a <= 0 || b <= 0;
-                c.ratios.push_back(a / b);
-                c.oursTimes.push_back(a);
-                c.theirTimes.push_back(b);
+                c.pairs.ours.push_back(a);
+                c.pairs.theirs.push_back(b);
+                ran = true;
             }
-        std::printf("\n%s: the median of %d pairs (ours, then the reference), lowest and highest\n",
-                    title, kPairs);
+            if (!ran) break;
+        }
+        std::printf(
+            "\n%s: the median of the %d quietest pairs (ours, then the reference) of %d to %d,\n"
+            "their lowest and highest, and how many pairs ran within %.0f%% of both fastest "
+            "runs\n",
+            title, kQuietPairs, kPairs, kMaxPairs, kQuietMargin * 100);
         for (const Case& c : m_cases) Print(c);
         std::fflush(stdout);
     }
@@ -158,22 +163,32 @@ class Cases {
         std::function<double()> ours, theirs;
         double goal = 1.0;
         bool failed = false;
-        std::vector<double> ratios, oursTimes, theirTimes;
+        Pairs pairs;
     };
 
     static void Print(const Case& c) {
-        if (c.failed) {
+        if (c.failed || c.pairs.ours.empty()) {
             std::printf("  %-24s failed\n", c.label.c_str());
             return;
         }
-        const double median = TimesReporter::Median(c.ratios);
-        const auto [low, high] = std::minmax_element(c.ratios.begin(), c.ratios.end());
-        const bool wide = *low < median * (1 - kSpreadLimit) || *high > median * (1 + kSpreadLimit);
+        const QuietRatio r = RatioOfQuietPairs(c.pairs);
+        const bool wide =
+            r.low < r.median * (1 - kSpreadLimit) || r.high > r.median * (1 + kSpreadLimit);
+        const int quiet = c.pairs.QuietCount();
         std::printf(
-            "  %-24s %5.3f  pairs %.3f-%.3f  ours %-9s %s %-9s goal %.2f%s%s\n", c.label.c_str(),
-            median, *low, *high, FormatSeconds(TimesReporter::Median(c.oursTimes)).c_str(),
-            c.reference.c_str(), FormatSeconds(TimesReporter::Median(c.theirTimes)).c_str(), c.goal,
-            median > c.goal ? "  OVER THE GOAL" : "", wide ? "  SPREAD WIDER THAN +-10%" : "");
+            "  %-24s %5.3f  pairs %.3f-%.3f  quiet %2d of %2zu  ours %-9s %s %-9s goal "
+            "%.2f%s%s%s\n",
+            c.label.c_str(), r.median, r.low, r.high, quiet, c.pairs.ours.size(),
+            FormatSeconds(r.oursSeconds).c_str(), c.reference.c_str(),
+            FormatSeconds(r.theirSeconds).c_str(), c.goal,
+            r.median > c.goal ? "  OVER THE GOAL" : "", wide ? "  SPREAD WIDER THAN +-10%" : "",
+            quiet < kQuietPairs ? "  BUSY MACHINE" : "");
+        if (std::getenv("QUORIN_BENCH_PAIRS") != nullptr) {
+            std::printf("    pairs (ms):");
+            for (std::size_t i = 0; i < c.pairs.ours.size(); ++i)
+                std::printf(" %.4g/%.4g", c.pairs.ours[i] * 1e3, c.pairs.theirs[i] * 1e3);
+            std::printf("\n");
+        }
     }
 
     std::vector<Case> m_cases;
