@@ -21,10 +21,12 @@ void WriteArray(const std::string& path, const T* data, std::size_t count) {
     quorin::test::WriteBytes(path, bytes);
 }
 
-template <class T>
-std::vector<T> RandomPixels(std::size_t count, std::uint32_t top, std::uint32_t seed) {
-    std::mt19937 random(seed);
-    std::uniform_int_distribution<std::uint32_t> level(0, top);
+// Levels 0..top drawn from Engine seeded with `seed` (the 64-bit engine for levels past 32 bits).
+template <class T, class Engine = std::mt19937>
+std::vector<T> RandomPixels(std::size_t count, typename Engine::result_type top,
+                            std::uint32_t seed) {
+    Engine random(seed);
+    std::uniform_int_distribution<typename Engine::result_type> level(0, top);
     std::vector<T> pixels(count);
     for (auto& p : pixels) p = static_cast<T>(level(random));
     return pixels;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/leak_guard.h"
+#include "common/pixel/pixel_io.h"
 #include "common/reference_folder.h"
 
 namespace panotest {
@@ -23,13 +24,10 @@ class RefCheck : public quorin::test::ReferenceFolder {
     RefCheck() : ReferenceFolder("pano_ref.py") {}
 };
 
+// The pano cases draw their pictures from the 64-bit engine.
 template <class T>
 std::vector<T> RandomPixels(std::size_t count, std::uint64_t top, std::uint32_t seed) {
-    std::mt19937_64 random(seed);
-    std::uniform_int_distribution<std::uint64_t> level(0, top);
-    std::vector<T> pixels(count);
-    for (auto& p : pixels) p = static_cast<T>(level(random));
-    return pixels;
+    return pixeltest::RandomPixels<T, std::mt19937_64>(count, top, seed);
 }
 
 // A ramp with blocks of bone and noise: a histogram with modes, as radiographs have.
