@@ -8,6 +8,7 @@
 #pragma once
 #include <algorithm>
 #include <cstddef>
+#include <numeric>
 #include <vector>
 
 namespace quorin::bench {
@@ -26,26 +27,32 @@ inline double Median(std::vector<double> values) {
 struct Pairs {
     std::vector<double> ours, theirs;
 
-    // How far pair i's slower run is from its side's fastest run, as a factor (1: both fastest).
-    double Load(std::size_t i) const {
+    // How far each pair's slower run is from its side's fastest run, as a factor (1: both
+    // fastest).
+    std::vector<double> Loads() const {
+        std::vector<double> loads(ours.size());
+        if (loads.empty()) return loads;
         const double fastestOurs = *std::min_element(ours.begin(), ours.end());
         const double fastestTheirs = *std::min_element(theirs.begin(), theirs.end());
-        return std::max(ours[i] / fastestOurs, theirs[i] / fastestTheirs);
+        for (std::size_t i = 0; i < loads.size(); ++i)
+            loads[i] = std::max(ours[i] / fastestOurs, theirs[i] / fastestTheirs);
+        return loads;
     }
 
     // Pairs whose runs are both within kQuietMargin of their side's fastest.
     int QuietCount() const {
-        int count = 0;
-        for (std::size_t i = 0; i < ours.size(); ++i) count += Load(i) <= 1 + kQuietMargin;
-        return count;
+        const std::vector<double> loads = Loads();
+        return static_cast<int>(std::count_if(
+            loads.begin(), loads.end(), [](double load) { return load <= 1 + kQuietMargin; }));
     }
 
     // The kQuietPairs quietest pairs, quietest first (all of them when fewer ran).
     std::vector<std::size_t> Quietest() const {
-        std::vector<std::size_t> order(ours.size());
-        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        const std::vector<double> loads = Loads();
+        std::vector<std::size_t> order(loads.size());
+        std::iota(order.begin(), order.end(), std::size_t{0});
         std::stable_sort(order.begin(), order.end(),
-                         [this](std::size_t x, std::size_t y) { return Load(x) < Load(y); });
+                         [&loads](std::size_t x, std::size_t y) { return loads[x] < loads[y]; });
         order.resize(std::min<std::size_t>(order.size(), kQuietPairs));
         return order;
     }

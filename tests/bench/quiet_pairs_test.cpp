@@ -24,7 +24,7 @@ TEST(QuietPairs, EitherSideBeyondTheMarginMakesAPairBusy) {
     // Within 10% exactly, ours 11% slow, the reference 50% slow.
     const Pairs pairs{{1.0, 1.1, 1.11, 1.0}, {2.0, 2.0, 2.0, 3.0}};
     EXPECT_EQ(pairs.QuietCount(), 2);
-    EXPECT_DOUBLE_EQ(pairs.Load(3), 1.5);
+    EXPECT_DOUBLE_EQ(pairs.Loads()[3], 1.5);
 }
 
 TEST(QuietPairs, FewerPairsThanElevenAreAllTaken) {
