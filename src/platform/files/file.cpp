@@ -517,9 +517,24 @@ DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&
     return code;
 }
 
-// Writes `size` bytes at `offset`, adding to `*done` what was written; 0 or the errno value.
+// Reads `size` bytes from the start of the file into `data`, setting `*done` to what was read
+// (less when the file ends first); 0 or the errno value.
+int ReadFromStart(int fd, char* data, std::size_t size, std::size_t* done) {
+    *done = 0;
+    while (*done < size) {
+        const ssize_t n = ::pread(fd, data + *done, size - *done, static_cast<off_t>(*done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) break;
+        *done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Writes `size` bytes at `offset`, adding to `*done` (when given) what was written; 0 or the
+// errno value.
 int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset,
-            std::size_t* done) {
+            std::size_t* done = nullptr) {
     while (size > 0) {
         const ssize_t n = ::pwrite(fd, data, std::min<std::size_t>(size, std::size_t{1} << 30),
                                    static_cast<off_t>(offset));
@@ -529,7 +544,7 @@ int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t o
         data += n;
         size -= static_cast<std::size_t>(n);
         offset += static_cast<std::uint64_t>(n);
-        *done += static_cast<std::size_t>(n);
+        if (done != nullptr) *done += static_cast<std::size_t>(n);
     }
     return 0;
 }
@@ -561,14 +576,11 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     } catch (const std::exception&) {
         code = win::ERROR_NOT_ENOUGH_MEMORY;
     }
-    for (std::size_t got = 0; code == win::ERROR_SUCCESS && got < old.size();) {
-        const ssize_t n = ::pread(fd, old.data() + got, old.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            code = CodeOf(n < 0 ? errno : EIO);  // shrank while read: its content is not known
-            break;
-        }
-        got += static_cast<std::size_t>(n);
+    if (code == win::ERROR_SUCCESS) {
+        std::size_t got = 0;
+        const int err = ReadFromStart(fd, old.data(), old.size(), &got);
+        if (err != 0 || got < old.size())
+            code = CodeOf(err != 0 ? err : EIO);  // shrank while read: its content is not known
     }
     if (code != win::ERROR_SUCCESS) {
         ::close(fd);
@@ -576,20 +588,17 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     }
 
     const std::size_t head = std::min(old.size(), next.size());
-    std::size_t grown = 0, overwritten = 0;
+    std::size_t overwritten = 0;
     int err = 0;
-    if (next.size() > old.size())
-        err = WriteAt(fd, next.data() + head, next.size() - head, head, &grown);
+    if (next.size() > old.size()) err = WriteAt(fd, next.data() + head, next.size() - head, head);
     if (err == 0) err = WriteAt(fd, next.data(), head, 0, &overwritten);
     if (err == 0 && next.size() < old.size()) err = ResizeTo(fd, next.size());
     if (err == 0 && ::fsync(fd) != 0) err = errno;
     if (err != 0) {
-        // Back to the old content: the bytes overwritten, then the old length.
-        std::size_t restored = 0;
+        // Back to the old content: the bytes overwritten (all of them once the new content was
+        // written whole, as a shorter one may have been cut), then the old length.
         const auto* bytes = reinterpret_cast<const unsigned char*>(old.data());
-        const std::size_t back =
-            next.size() < old.size() && overwritten == head ? old.size() : overwritten;
-        (void)WriteAt(fd, bytes, back, 0, &restored);
+        (void)WriteAt(fd, bytes, overwritten == head ? old.size() : overwritten, 0);
         (void)ResizeTo(fd, old.size());
         (void)::fsync(fd);
     }
@@ -644,14 +653,10 @@ DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& o
         } catch (const std::exception&) {
             code = win::ERROR_NOT_ENOUGH_MEMORY;
         }
-        std::size_t done = 0;
-        while (code == win::ERROR_SUCCESS && done < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) code = CodeOf(errno);
-            if (n <= 0) break;  // shrank while read: what is there
-            done += static_cast<std::size_t>(n);
-        }
+        std::size_t done = 0;  // less when it shrank while read: what is there
+        if (code == win::ERROR_SUCCESS)
+            if (const int err = ReadFromStart(fd, out.data(), out.size(), &done))
+                code = CodeOf(err);
         out.resize(done);
     }
     ::close(fd);
