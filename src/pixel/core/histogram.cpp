@@ -99,17 +99,9 @@ bool CTHistogram<P, I, B>::Calculate(const CTMatrix<P, I>* matrix) {
         if (pixels >= 16 * binCount && span.right - span.left >= kTables)
             more.reset(new (std::nothrow) B[(kTables - 1) * binCount]());
     }
-    if (!more) {
-        for (std::uint64_t r = span.top; r < span.bottom; ++r) {
-            const P* row = matrix->RowData(static_cast<I>(r));
-            for (std::uint64_t c = span.left; c < span.right; ++c) {
-                const P value = row[c];
-                if (value < binCount) bins[value] += B(1);
-            }
-        }
-        return true;
-    }
-    B* tables[kTables] = {bins, more.get(), more.get() + binCount, more.get() + 2 * binCount};
+    B* tables[kTables] = {bins, bins, bins, bins};  // one table, in pixel order, without more
+    if (more)
+        for (int t = 1; t < kTables; ++t) tables[t] = more.get() + (t - 1) * binCount;
     for (std::uint64_t r = span.top; r < span.bottom; ++r) {
         const P* row = matrix->RowData(static_cast<I>(r));
         std::uint64_t c = span.left;
@@ -123,8 +115,9 @@ bool CTHistogram<P, I, B>::Calculate(const CTMatrix<P, I>* matrix) {
             if (value < binCount) bins[value] += B(1);
         }
     }
-    for (int t = 1; t < kTables; ++t)
-        for (std::uint64_t i = 0; i < binCount; ++i) bins[i] += tables[t][i];
+    if (more)
+        for (int t = 1; t < kTables; ++t)
+            for (std::uint64_t i = 0; i < binCount; ++i) bins[i] += tables[t][i];
     return true;
 }
 

@@ -418,11 +418,15 @@ QUORIN_TARGET_AVX512 void MedianRowAvx512(const std::uint8_t* in, std::uint8_t* 
     const __m512i lanes = _mm512_load_si512(kByteLanes.data());
     const __m512i toLeft = _mm512_add_epi8(lanes, _mm512_set1_epi8(63));  // 63, 64, .. 126
     const __m512i toRight = _mm512_add_epi8(lanes, _mm512_set1_epi8(1));  // 1, 2, .. 64
-    _mm512_storeu_si512(out + 1, MedianAt(in + 1, w));
+    // The first block's own columns are the "before" of the blocks that follow.
+    __m512i before[3], left[3], right[3];
+    SortColumns64(in, w, left);
+    SortColumns64(in + 1, w, before);
+    SortColumns64(in + 2, w, right);
+    _mm512_storeu_si512(out + 1, Median64(left, before, right));
     std::int64_t c = 65;
     if (c + 128 <= w) {
-        __m512i before[3], here[3], after[3], left[3], right[3];
-        SortColumns64(in + c - 64, w, before);
+        __m512i here[3], after[3];
         SortColumns64(in + c, w, here);
         for (; c + 128 <= w; c += 64) {
             SortColumns64(in + c + 64, w, after);

@@ -97,7 +97,7 @@ void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, cons
     const bool upwards = alongRows && (map.rowStep < 0) != (map.columnStep < 0);
     std::int32_t (*reverseRun)(std::uint8_t*, const std::uint8_t*, std::int32_t) = nullptr;
 #if QUORIN_HAVE_AVX2_PATH
-    if (quorin::cpu::UseAvx512()) reverseRun = ReverseRow3Avx512;
+    if (N == 3 && map.columnStep == -3 && quorin::cpu::UseAvx512()) reverseRun = ReverseRow3Avx512;
 #endif
     for (std::int32_t r0 = 0; r0 < height; r0 += tileRows) {
         const std::int32_t r1 = std::min(height, r0 + tileRows);
@@ -118,13 +118,13 @@ void RemapPixels(const std::uint8_t* source, const std::uint8_t* sourceEnd, cons
                 }
                 if constexpr (N == 3) {
                     if (map.columnStep == -3) {
-                        for (auto reverse : {reverseRun, ReverseRow3}) {
-                            if (reverse == nullptr) continue;
-                            const std::int32_t done = reverse(to, from, c1 - c);
-                            c += done;
-                            to += 3 * std::int64_t(done);
-                            from -= 3 * std::int64_t(done);
-                        }
+                        // The wide build takes whole runs, the plain one what is left.
+                        std::int32_t done = reverseRun ? reverseRun(to, from, c1 - c) : 0;
+                        done += ReverseRow3(to + 3 * std::int64_t(done),
+                                            from - 3 * std::int64_t(done), c1 - c - done);
+                        c += done;
+                        to += 3 * std::int64_t(done);
+                        from -= 3 * std::int64_t(done);
                     }
                     for (; c < wideEnd; ++c, to += N, from += map.columnStep)
                         std::memcpy(to, from, sourceEnd - from >= 4 ? 4 : 3);
