@@ -59,9 +59,9 @@ def room_of(path, rooms):
     return best
 
 
-def resolve(root, including, name):
-    """The file an include names, as the compiler finds it (own folder, then src/, include/)."""
-    for base in (os.path.dirname(including), "src", "include"):
+def resolve(root, including, name, bases=SOURCE_DIRS):
+    """The file an include names, as the compiler finds it (own folder, then BASES)."""
+    for base in (os.path.dirname(including),) + tuple(bases):
         candidate = os.path.normpath(os.path.join(base, name))
         if os.path.isfile(os.path.join(root, candidate)):
             return candidate
@@ -81,19 +81,15 @@ def check(root):
                 if own is None:
                     faults.append(f"{path}: in no room of {DOC}")
                     continue
-                with open(os.path.join(root, path), encoding="utf-8", errors="replace") as src:
-                    for number, line in enumerate(src, 1):
-                        match = INCLUDE.match(line)
-                        if not match:
-                            continue
-                        target = resolve(root, path, match.group(1))
-                        other = room_of(target, rooms) if target else None
-                        if other is None or other == own:
-                            continue
-                        if rooms[other] >= rooms[own]:
-                            faults.append(
-                                f"{path}:{number}: includes {match.group(1)} of room {other}/ "
-                                f"(level {rooms[other]}), not below {own}/ (level {rooms[own]})")
+                for number, included in includes(root, path):
+                    target = resolve(root, path, included)
+                    other = room_of(target, rooms) if target else None
+                    if other is None or other == own:
+                        continue
+                    if rooms[other] >= rooms[own]:
+                        faults.append(
+                            f"{path}:{number}: includes {included} of room {other}/ "
+                            f"(level {rooms[other]}), not below {own}/ (level {rooms[own]})")
     return faults
 
 
@@ -122,10 +118,7 @@ def check_tests(root):
             own = os.path.dirname(path)
             for number, included in includes(root, path):
                 # The compiler's order for a test: its own folder, then tests/, src/, include/.
-                candidates = [os.path.normpath(os.path.join(own, included)),
-                              os.path.normpath(os.path.join(TEST_DIR, included))]
-                found = [c for c in candidates if os.path.isfile(os.path.join(root, c))]
-                target = found[0] if found else None
+                target = resolve(root, path, included, (TEST_DIR,))
                 if target is None or target.startswith(COMMON_DIR + os.sep):
                     continue
                 if target == os.path.join(own, included) and "/" not in included:
