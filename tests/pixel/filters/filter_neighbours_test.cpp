@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/pixel/ref_check.h"
+#include "common/platform/every_path.h"
 #include "pixel/filters/filters8.h"
 #include "pixel/filters/multiband.h"
 #include "platform/system/cpu.h"
@@ -64,13 +65,13 @@ TEST(FilterNeighbours, MedianAtWidthsOnePastTheVectorBlocks) {
                 std::nth_element(nine.begin(), nine.begin() + 4, nine.end());
                 expected[std::size_t(y) * width + x] = nine[4];
             }
-        std::vector<std::uint8_t> fast(src.size()), baseline(src.size());
-        ASSERT_TRUE(Median3x3(src.data(), fast.data(), width, height));
-        {
-            quorin::cpu::ScopedBaselineOnly only;
-            ASSERT_TRUE(Median3x3(src.data(), baseline.data(), width, height));
-        }
+        std::vector<std::uint8_t> fast(src.size()), avx2(src.size()), baseline(src.size());
+        std::vector<std::uint8_t>* const out[] = {&fast, &avx2, &baseline};
+        ASSERT_NO_FATAL_FAILURE(quorin::test::OnEveryPath([&](int path) {
+            ASSERT_TRUE(Median3x3(src.data(), out[path]->data(), width, height));
+        }));
         EXPECT_EQ(fast, expected) << (quorin::cpu::UseAvx2() ? "AVX2 path" : "baseline path");
+        EXPECT_EQ(avx2, expected) << "AVX2-only path";
         EXPECT_EQ(baseline, expected) << "baseline path";
     }
 }
