@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "common/platform/every_path.h"
 #include "pixel/core/lut.h"
 #include "pixel/filters/filters16.h"
 #include "pixel/filters/filters8.h"
@@ -23,15 +24,8 @@ template <class T>
 void ExpectSamePaths(const char* what, std::size_t count,
                      const std::function<void(std::vector<T>&)>& run) {
     std::vector<T> fast(count), avx2(count), baseline(count);
-    run(fast);
-    {
-        quorin::cpu::ScopedAvx2Only only;
-        run(avx2);
-    }
-    {
-        quorin::cpu::ScopedBaselineOnly only;
-        run(baseline);
-    }
+    std::vector<T>* const out[] = {&fast, &avx2, &baseline};
+    quorin::test::OnEveryPath([&](int path) { run(*out[path]); });
     EXPECT_EQ(0, std::memcmp(fast.data(), baseline.data(), count * sizeof(T))) << what;
     EXPECT_EQ(0, std::memcmp(avx2.data(), baseline.data(), count * sizeof(T))) << what << " (AVX2)";
 }

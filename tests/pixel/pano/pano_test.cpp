@@ -8,10 +8,10 @@
 #include <cmath>
 #include <limits>
 
+#include "common/platform/every_path.h"
 #include "pano_check.h"
 #include "pixel/filters/filters8.h"
 #include "platform/core/globalmem.h"
-#include "platform/system/cpu.h"
 
 namespace {
 
@@ -95,6 +95,7 @@ void CheckConvolution(std::uint32_t h, std::uint32_t w, std::uint32_t kr, std::u
                       double special = 0.0) {
     const auto pixels = RandomPixels<P>(std::size_t(h) * w, std::numeric_limits<P>::max(), h);
     CTMatrix<P> source(h, w), target(h, w), avx2(h, w), baseline(h, w);
+    CTMatrix<P>* const out[] = {&target, &avx2, &baseline};
     std::copy(pixels.begin(), pixels.end(), source.Data());
     CTFilter kernel(kr, kc);
     std::mt19937 random(w);
@@ -104,15 +105,9 @@ void CheckConvolution(std::uint32_t h, std::uint32_t w, std::uint32_t kr, std::u
     for (int border : {0, 1}) {
         SCOPED_TRACE(testing::Message() << h << "x" << w << " kernel " << kr << "x" << kc
                                         << " border " << border << " special " << special);
-        ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, target));
-        {
-            quorin::cpu::ScopedAvx2Only avx2Only;
-            ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, avx2));
-        }
-        {
-            quorin::cpu::ScopedBaselineOnly baselineOnly;
-            ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, baseline));
-        }
+        ASSERT_NO_FATAL_FAILURE(quorin::test::OnEveryPath([&](int path) {
+            ASSERT_TRUE(quorin::ConvolvePixels(source, kernel, border, *out[path]));
+        }));
         EXPECT_TRUE(std::equal(target.Data(), target.Data() + std::size_t(h) * w, baseline.Data()));
         EXPECT_TRUE(std::equal(avx2.Data(), avx2.Data() + std::size_t(h) * w, baseline.Data()));
         panotest::RefCheck check;

@@ -9,7 +9,9 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <utility>
 
+#include "common/platform/every_path.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/notify.h"
 #include "platform/system/bitmap.h"
@@ -105,7 +107,7 @@ TEST(PriorityGuard, AlwaysRestores) {
 }
 
 // The paths follow the processor's flags as the kernel lists them, and the test hooks turn the
-// higher ones off while they live, nested or not.
+// higher ones off while they live, nested or not; the suites' helper runs a kernel once on each.
 TEST(Cpu, PathsFollowTheFlagsAndTheHooks) {
     std::ifstream info("/proc/cpuinfo");
     std::string line;
@@ -139,6 +141,13 @@ TEST(Cpu, PathsFollowTheFlagsAndTheHooks) {
         EXPECT_FALSE(quorin::cpu::UseAvx512());
     }
     EXPECT_EQ(quorin::cpu::UseAvx2(), avx2);
+    std::pair<bool, bool> seen[3];
+    quorin::test::OnEveryPath([&](int path) {
+        seen[path] = {quorin::cpu::UseAvx2(), quorin::cpu::UseAvx512()};
+    });
+    EXPECT_EQ(seen[0], std::pair(avx2, avx512));
+    EXPECT_EQ(seen[1], std::pair(avx2, false));
+    EXPECT_EQ(seen[2], std::pair(false, false));
 }
 
 TEST(Resources, NoBitmapsAndNoDeviceLibraries) {

@@ -1,6 +1,7 @@
 // Packed DIB layout, queries, locking, conversions to raw records and the small viewer routines.
 #include <cstring>
 
+#include "common/platform/every_path.h"
 #include "platform/system/cpu.h"
 #include "records/dib/dibbuffer.h"
 #include "records/dib/dibresample.h"
@@ -182,15 +183,9 @@ TEST(DibTransforms, TurnsAndMirrorGiveTheSameBytesOnEveryPath) {
          {std::pair{8, 8}, {9, 8}, {8, 9}, {16, 15}, {23, 41}, {40, 17}, {64, 64}, {603, 29}}) {
         win::HGLOBAL dib = RandomDIB(w, h, 24, seed++);
         for (const int op : {90, 180, 270, 0}) {
-            win::HGLOBAL fast = made(dib, op), avx2 = nullptr, baseline = nullptr;
-            {
-                quorin::cpu::ScopedAvx2Only only;
-                avx2 = made(dib, op);
-            }
-            {
-                quorin::cpu::ScopedBaselineOnly only;
-                baseline = made(dib, op);
-            }
+            win::HGLOBAL results[3] = {};
+            OnEveryPath([&](int path) { results[path] = made(dib, op); });
+            const auto [fast, avx2, baseline] = results;
             ASSERT_NE(fast, nullptr);
             ASSERT_NE(avx2, nullptr);
             ASSERT_NE(baseline, nullptr);
