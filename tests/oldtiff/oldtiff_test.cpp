@@ -173,14 +173,6 @@ TEST(PythonWritten, DirectoriesDescriptionAndDrawing) {
 // ---------------------------------------------------------------------------------------------
 // Old-style JPEG strips
 
-int MaxDifference(const Bytes& a, const Bytes& b) {
-    if (a.size() != b.size()) return 999;
-    int worst = 0;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
-    return worst;
-}
-
 TEST(OldStyleJpeg, StripsDecodeWithinToleranceAndSumTheStream) {
     TempDir dir;
     for (const char* options :

@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 #include <quorin/v5files.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "common/oldtiff/fixtures.h"
 #include "oldtiff/oldtiff.h"
 #include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
@@ -51,13 +50,6 @@ int ReadRows(const std::string& path, Rows* rows, std::uint32_t* sum) {
     return ReadOldTiffRows(raw, 0, 0, Collect, rows, sum);
 }
 
-int Farthest(const Bytes& a, const Bytes& b) {
-    if (a.size() != b.size()) return 256;
-    int worst = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
-}
-
 TEST(StripSweep, SumsVerdictsAndPixelsOfSoundFiles) {
     TempDir dir;
     ASSERT_EQ(
@@ -80,7 +72,7 @@ TEST(StripSweep, SumsVerdictsAndPixelsOfSoundFiles) {
         std::uint32_t sum = 0;
         ASSERT_EQ(ReadRows(path, &rows, &sum), 0);
         EXPECT_EQ(sum, c.sum);
-        EXPECT_LE(Farthest(rows.pixels, reference), tolerance);
+        EXPECT_LE(MaxDifference(rows.pixels, reference), tolerance);
 
         if (c.bits != 8 && c.bits != 24) continue;  // the pixel road delivers 8-bit samples
         CHeaderZel header;
