@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "collect_rows.h"
+#include "common/oldtiff/collect_rows.h"
 #include "common/oldtiff/fixtures.h"
 #include "common/oldtiff/tiffbuilder.h"
 #include "oldtiff/jpegdecoder.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "collect_rows.h"
+#include "common/oldtiff/collect_rows.h"
 #include "common/oldtiff/fixtures.h"
 #include "common/oldtiff/tiffbuilder.h"
 #include "platform/core/globalmem.h"
