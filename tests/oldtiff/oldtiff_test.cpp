@@ -387,16 +387,6 @@ TEST(Container, AllocationFailuresAreShownAndReported) {
     win::SetNotifyHandler(previous);
 }
 
-TEST(Container, CodesTranslateForTheReaders) {
-    EXPECT_EQ(TranslateOldTiffCode(-1), -111);
-    EXPECT_EQ(TranslateOldTiffCode(-2), -112);
-    EXPECT_EQ(TranslateOldTiffCode(-4), -118);
-    EXPECT_EQ(TranslateOldTiffCode(-5), -120);
-    EXPECT_EQ(TranslateOldTiffCode(-6), -116);
-    EXPECT_EQ(TranslateOldTiffCode(-7), -117);
-    EXPECT_EQ(TranslateOldTiffCode(-119), -119);
-}
-
 // Container code, the readers' code, the exports' public code; values in no row pass unchanged.
 TEST(Container, CodesReachThePublicCodes) {
     const int rows[][3] = {{-1, -111, 1},   {-2, -112, 2},     {-3, -113, 3}, {-4, -118, 7},
