@@ -61,16 +61,11 @@ TEST(ContainerNeighbours, SamplesOfTwelveAndSixBitsTakeWholeBytes) {
             for (std::uint32_t v : values) TiffBuilder::Put32(raw, v);
             return TiffBuilder::At(tag, 4, n, b.Blob(raw));
         };
-        const TiffBuilder::Directory d = {TiffBuilder::Value(254, 4, 1, 0),
-                                          TiffBuilder::Value(256, 4, 1, c.width),
-                                          TiffBuilder::Value(257, 4, 1, c.height),
-                                          TiffBuilder::Value(258, 3, 1, c.depth),
-                                          TiffBuilder::Value(259, 3, 1, 1),
-                                          TiffBuilder::Value(262, 3, 1, 1),
-                                          array(273, offsets),
-                                          TiffBuilder::Value(277, 3, 1, 1),
-                                          TiffBuilder::Value(278, 4, 1, c.rowsPerStrip),
-                                          array(279, counts)};
+        auto d = TiffBuilder::Grey(c.width, c.height, -1, 0);
+        d[3] = TiffBuilder::Value(258, 3, 1, c.depth);
+        d[6] = array(273, offsets);
+        d[8] = TiffBuilder::Value(278, 4, 1, c.rowsPerStrip);
+        d[9] = array(279, counts);
         const std::string path = dir.file("deep.tif");
         WriteBytes(path, b.Build({d}));
 
