@@ -1,4 +1,5 @@
-// The compact JPEG decoder against libjpeg (cjpeg/djpeg), its own arithmetic, its refusals.
+// The compact JPEG decoder against libjpeg (cjpeg/djpeg), its own arithmetic, its input read in
+// chunks of any size, its refusals.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,10 +16,12 @@ using namespace quorin::test;
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A stream in memory, read in chunks of the decoder's asking, and the picture it delivers.
+// A stream in memory, read in chunks of the decoder's asking (the first ones no longer than
+// `sizes`), and the picture it delivers.
 struct Sink {
     Bytes data;
-    std::size_t pos = 0;
+    std::vector<std::size_t> sizes;
+    std::size_t pos = 0, chunk = 0;
     int width = 0, height = 0, components = 0;
     std::string comment;
     Bytes pixels;  // rows top-down, width x components bytes each, as delivered
@@ -29,8 +32,8 @@ struct Sink {
 
 int SinkRead(void* c, std::uint8_t* buffer, int size) {
     auto* s = static_cast<Sink*>(c);
-    const std::size_t n =
-        std::min<std::size_t>(static_cast<std::size_t>(size), s->data.size() - s->pos);
+    std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), s->data.size() - s->pos);
+    if (s->chunk < s->sizes.size()) n = std::min(n, s->sizes[s->chunk++]);
     if (n == 0) return -1;
     std::memcpy(buffer, s->data.data() + s->pos, n);
     s->pos += n;
@@ -199,6 +202,48 @@ TEST(JpegRestart, MarkersResynchroniseAndChangeNothing) {
     ASSERT_EQ(Decode(b, &reason), 0);
     EXPECT_EQ(reason, 0);
     EXPECT_EQ(a.pixels, b.pixels);
+}
+
+// Where the entropy-coded data of a baseline stream start: after the SOS segment.
+std::size_t ScanStart(const Bytes& s) {
+    std::size_t pos = 2;
+    while (pos + 4 <= s.size() && s[pos] == 0xFF) {
+        const std::size_t length = std::size_t{s[pos + 2]} << 8 | s[pos + 3];
+        if (s[pos + 1] == 0xDA) return pos + 2 + length;
+        pos += 2 + length;
+    }
+    return 0;
+}
+
+// The scan begins with no bits held and exactly 7 data bytes buffered (the rest comes with the
+// next read): eight bytes at once would take one the input never gave, so the bytes must be
+// those of the byte-by-byte road.
+TEST(JpegBuffering, ScanStartingWithSevenBufferedBytesDecodesAsByteByByte) {
+    TempDir dir;
+    const std::string path = dir.file("g.jpg");
+    ASSERT_TRUE(Generate("jpeg", path, "--grey --width 64 --height 48 --pattern noise"));
+    Sink chunked;
+    chunked.data = ReadBytes(path);
+    const std::size_t start = ScanStart(chunked.data);
+    ASSERT_GT(start, 16u);
+    ASSERT_GT(chunked.data.size(), start + 64);
+    for (std::size_t i = start; i < start + 7; ++i) ASSERT_NE(chunked.data[i], 0xFF) << i;
+    // The second read places the header's last byte and the 7 data bytes at the front of the
+    // buffer; the byte after them there is left from the first, longer read.
+    chunked.sizes = {start - 1, 8};
+    ASSERT_NE(chunked.data[8], 0xFF);
+    ASSERT_NE(chunked.data[8], chunked.data[start + 7]);
+
+    Sink single = chunked;
+    single.sizes.assign(single.data.size(), 1);  // every read gives one byte
+    int reason = 1;
+    ASSERT_EQ(Decode(single, &reason), 0);
+    EXPECT_EQ(reason, 0);
+    ASSERT_EQ(Decode(chunked, &reason), 0);
+    EXPECT_EQ(reason, 0);
+    EXPECT_EQ(chunked.pixels, single.pixels);
+    // Both are the stream's picture (libjpeg's decode, within the fixed-point tolerance).
+    ASSERT_LE(MaxDifference(single.pixels, ReadBytes(path + ".raw")), 2);
 }
 
 TEST(JpegFile, CommentsAreCopiedUpToTheBuffer) {

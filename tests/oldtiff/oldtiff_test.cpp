@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "collect_rows.h"
+#include "common/oldtiff/collect_rows.h"
 #include "common/oldtiff/fixtures.h"
 #include "common/oldtiff/tiffbuilder.h"
 #include "platform/core/globalmem.h"
@@ -172,14 +172,6 @@ TEST(PythonWritten, DirectoriesDescriptionAndDrawing) {
 
 // ---------------------------------------------------------------------------------------------
 // Old-style JPEG strips
-
-int MaxDifference(const Bytes& a, const Bytes& b) {
-    if (a.size() != b.size()) return 999;
-    int worst = 0;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
-    return worst;
-}
 
 TEST(OldStyleJpeg, StripsDecodeWithinToleranceAndSumTheStream) {
     TempDir dir;
@@ -393,16 +385,6 @@ TEST(Container, AllocationFailuresAreShownAndReported) {
     CloseOldTiff(raw);
     EXPECT_EQ(win::globalmem_testing::LiveBlocks(), blocks);
     win::SetNotifyHandler(previous);
-}
-
-TEST(Container, CodesTranslateForTheReaders) {
-    EXPECT_EQ(TranslateOldTiffCode(-1), -111);
-    EXPECT_EQ(TranslateOldTiffCode(-2), -112);
-    EXPECT_EQ(TranslateOldTiffCode(-4), -118);
-    EXPECT_EQ(TranslateOldTiffCode(-5), -120);
-    EXPECT_EQ(TranslateOldTiffCode(-6), -116);
-    EXPECT_EQ(TranslateOldTiffCode(-7), -117);
-    EXPECT_EQ(TranslateOldTiffCode(-119), -119);
 }
 
 // Container code, the readers' code, the exports' public code; values in no row pass unchanged.

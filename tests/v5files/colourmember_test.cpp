@@ -33,14 +33,6 @@ Bytes PictureRgb(win::HGLOBAL dib) {
     return out;
 }
 
-int MaxDifference(const Bytes& a, const Bytes& b) {
-    if (a.size() != b.size() || a.empty()) return 999;
-    int worst = 0;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
-    return worst;
-}
-
 std::string Text(const std::uint8_t* p, std::size_t n) {
     return std::string(reinterpret_cast<const char*>(p), n);
 }

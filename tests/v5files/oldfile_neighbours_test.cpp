@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <quorin/v5files.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -64,12 +62,7 @@ TEST(OldFileNeighbours, JpegStripWithItsStoredSumReadsSoundAndUnmarked) {
     EXPECT_EQ(header.GetChecksumMismatch(), 0);
     EXPECT_EQ(header.ImageInfo().GetLossyCompression(nullptr), 2);
     // libjpeg's decode of the stream, within the decoder's fixed-point tolerance: no mark.
-    const Bytes reference = ReadBytes(jpeg + ".raw");
-    ASSERT_EQ(reference.size(), pixels.size());
-    int worst = 0;
-    for (std::size_t i = 0; i < pixels.size(); ++i)
-        worst = std::max(worst, std::abs(int{pixels[i]} - int{reference[i]}));
-    EXPECT_LE(worst, 2);
+    EXPECT_LE(quorin::test::MaxDifference(pixels, ReadBytes(jpeg + ".raw")), 2);
 }
 
 // Every non-transparent mark pixel (j, i) lands at (j, i), (W-1-j, i), (j, H-1-i) and

@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 #include <quorin/v5files.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "common/oldtiff/collect_rows.h"
+#include "common/oldtiff/fixtures.h"
 #include "oldtiff/oldtiff.h"
 #include "records/headers/headerkinds.h"
 #include "v5fixtures.h"
@@ -28,34 +27,17 @@ struct Case {
     std::uint32_t sum = 0;
 };
 
-struct Rows {
-    std::size_t length = 0;
-    Bytes pixels;  // top-down
-};
-void Collect(void* context, std::int32_t row, const std::uint8_t* bytes) {
-    auto* rows = static_cast<Rows*>(context);
-    std::memcpy(rows->pixels.data() + static_cast<std::size_t>(row) * rows->length, bytes,
-                rows->length);
-}
-
 // The rows of the main image and the container's byte sum.
-int ReadRows(const std::string& path, Rows* rows, std::uint32_t* sum) {
+int ReadRows(const std::string& path, Picture* rows, std::uint32_t* sum) {
     OldTiffContext* raw = nullptr;
     if (int r = OpenOldTiff(path.c_str(), &raw); r != 0) return r;
     OldTiffHolder context(raw);
     std::int32_t width = 0, height = 0, depth = 0;
     if (int r = ReadOldTiffInfo(raw, 0, 0, &width, &height, nullptr, &depth, nullptr, nullptr))
         return r;
-    rows->length = static_cast<std::size_t>((depth + 7) / 8 * width);
-    rows->pixels.assign(rows->length * static_cast<std::size_t>(height), 0);
+    rows->rowBytes = static_cast<std::size_t>((depth + 7) / 8 * width);
+    rows->pixels.assign(rows->rowBytes * static_cast<std::size_t>(height), 0);
     return ReadOldTiffRows(raw, 0, 0, Collect, rows, sum);
-}
-
-int Farthest(const Bytes& a, const Bytes& b) {
-    if (a.size() != b.size()) return 256;
-    int worst = 0;
-    for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
-    return worst;
 }
 
 TEST(StripSweep, SumsVerdictsAndPixelsOfSoundFiles) {
@@ -76,11 +58,11 @@ TEST(StripSweep, SumsVerdictsAndPixelsOfSoundFiles) {
         const Bytes reference = ReadBytes(dir.file(c.name + ".ref"));
         const int tolerance = c.compression != "jpeg" ? 0 : c.bits == 8 ? 2 : 5;
 
-        Rows rows;
+        Picture rows;
         std::uint32_t sum = 0;
         ASSERT_EQ(ReadRows(path, &rows, &sum), 0);
         EXPECT_EQ(sum, c.sum);
-        EXPECT_LE(Farthest(rows.pixels, reference), tolerance);
+        EXPECT_LE(MaxDifference(rows.pixels, reference), tolerance);
 
         if (c.bits != 8 && c.bits != 24) continue;  // the pixel road delivers 8-bit samples
         CHeaderZel header;

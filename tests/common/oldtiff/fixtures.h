@@ -3,8 +3,11 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,16 @@ inline std::uint32_t ReadSum(const std::string& path) {
     std::uint64_t v = 0;
     in >> v;
     return static_cast<std::uint32_t>(v);
+}
+
+// The largest difference of two pictures' bytes; pictures of different sizes, or nothing to
+// compare, give a value no tolerance accepts.
+inline int MaxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) return std::numeric_limits<int>::max();
+    int worst = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, std::abs(int{a[i]} - int{b[i]}));
+    return worst;
 }
 
 }  // namespace quorin::test

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+namespace quorin::test {
+
 struct Picture {
     std::size_t rowBytes = 0;
     std::vector<std::uint8_t> pixels;
@@ -19,3 +21,5 @@ inline void Collect(void* context, std::int32_t row, const std::uint8_t* bytes) 
     if (p->pixels.size() < at + p->rowBytes) p->pixels.resize(at + p->rowBytes);
     std::memcpy(p->pixels.data() + at, bytes, p->rowBytes);
 }
+
+}  // namespace quorin::test
