@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/system/cpu.h"
+#include "platform/system/paths.h"
 #include "records/dib/dibbuffer.h"
 
 #if QUORIN_HAVE_AVX2_PATH
@@ -94,29 +94,6 @@ template <std::uint32_t B, class Out>
     }
 }
 
-// The row in a baseline, an AVX2 and an AVX-512 build (the same integer sums in each).
-template <std::uint32_t B, class Out>
-void BoxRowBaseline(const std::uint8_t* in, std::uint8_t* out, std::int64_t w, std::uint16_t* sums,
-                    Out result) {
-    BoxRow<B>(in, out, w, sums, result);
-}
-
-#if QUORIN_HAVE_AVX2_PATH
-template <std::uint32_t B, class Out>
-QUORIN_TARGET_AVX2 void BoxRowAvx2(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
-                                   std::uint16_t* sums, Out result) {
-    BoxRow<B>(in, out, w, sums, result);
-    _mm256_zeroupper();
-}
-
-template <std::uint32_t B, class Out>
-QUORIN_TARGET_AVX512 void BoxRowAvx512(const std::uint8_t* in, std::uint8_t* out, std::int64_t w,
-                                       std::uint16_t* sums, Out result) {
-    BoxRow<B>(in, out, w, sums, result);
-    _mm256_zeroupper();
-}
-#endif
-
 // The box over every interior row; `result` makes a pixel from its box's sum and its own value.
 template <std::uint32_t B, class Out>
 bool BoxFilter(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
@@ -125,13 +102,8 @@ bool BoxFilter(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
     Scratch<std::uint16_t> columns(width);
     if (!columns) return false;
     std::uint16_t* sums = columns.get();
-    auto row = BoxRowBaseline<B, Out>;
-#if QUORIN_HAVE_AVX2_PATH
-    if (quorin::cpu::UseAvx512())
-        row = BoxRowAvx512<B, Out>;
-    else if (quorin::cpu::UseAvx2())
-        row = BoxRowAvx2<B, Out>;
-#endif
+    // The same integer sums on every path.
+    const auto row = quorin::cpu::Paths<BoxRow<B, Out>>::Choose();
     return Interior(source, target, width, height, B,
                     [&](const std::uint8_t* in, std::uint8_t* out, std::int64_t w) {
                         row(in, out, w, sums, result);
@@ -460,12 +432,10 @@ bool Median3x3(const std::uint8_t* source, std::uint8_t* target, std::uint32_t w
     std::uint8_t* low = columns.get();
     std::uint8_t* mid = low + width;
     std::uint8_t* high = mid + width;
-    auto row = MedianRowBaseline;
 #if QUORIN_HAVE_AVX2_PATH
-    if (quorin::cpu::UseAvx512())
-        row = MedianRowAvx512;
-    else if (quorin::cpu::UseAvx2())
-        row = MedianRowAvx2;
+    const auto row = quorin::cpu::ChoosePath(MedianRowBaseline, MedianRowAvx2, MedianRowAvx512);
+#else
+    const auto row = MedianRowBaseline;
 #endif
     return Interior(source, target, width, height, 1,
                     [=](const std::uint8_t* in, std::uint8_t* out, std::int64_t w) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "pixel/filters/filterutil.h"
-#include "platform/system/cpu.h"
+#include "platform/system/paths.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -369,25 +369,6 @@ template <class V, int W>
     if (stream) StreamFence();
 }
 
-void ConvolveLinesBaseline(const float* src, float* dst, const float* kernel, int n,
-                           std::int64_t length, std::int64_t lines, float* padded) {
-    ConvolveLines<Lanes4, 4>(src, dst, kernel, n, length, lines, padded);
-}
-
-#if QUORIN_HAVE_AVX2_PATH
-QUORIN_TARGET_AVX2 void ConvolveLinesAvx2(const float* src, float* dst, const float* kernel, int n,
-                                          std::int64_t length, std::int64_t lines, float* padded) {
-    ConvolveLines<Lanes8, 8>(src, dst, kernel, n, length, lines, padded);
-}
-
-QUORIN_TARGET_AVX512 void ConvolveLinesAvx512(const float* src, float* dst, const float* kernel,
-                                              int n, std::int64_t length, std::int64_t lines,
-                                              float* padded) {
-    ConvolveLines<Lanes16, 16>(src, dst, kernel, n, length, lines, padded);
-    _mm256_zeroupper();
-}
-#endif
-
 }  // namespace
 
 void FloatConvolvePass(const float* src, float* dst, const float* kernel, int n,
@@ -403,17 +384,8 @@ void FloatConvolvePass(const float* src, float* dst, const float* kernel, int n,
     if (block == nullptr) return;
     const auto misplaced = reinterpret_cast<std::uintptr_t>(block) % 64 / sizeof(float);
     float* padded = block + (16 - misplaced) % 16;
-#if QUORIN_HAVE_AVX2_PATH
-    if (cpu::UseAvx512()) {
-        ConvolveLinesAvx512(src, dst, kernel, n, length, lines, padded);
-        return;
-    }
-    if (cpu::UseAvx2()) {
-        ConvolveLinesAvx2(src, dst, kernel, n, length, lines, padded);
-        return;
-    }
-#endif
-    ConvolveLinesBaseline(src, dst, kernel, n, length, lines, padded);
+    cpu::Paths<ConvolveLines<Lanes4, 4>, ConvolveLines<Lanes8, 8>,
+               ConvolveLines<Lanes16, 16>>::Choose()(src, dst, kernel, n, length, lines, padded);
 }
 
 void DifferenceOfGaussians(std::int64_t width, float* plane, std::int64_t height, const float* k1,

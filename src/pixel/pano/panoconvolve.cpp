@@ -7,11 +7,7 @@
 #include <memory>
 #include <new>
 
-#include "platform/system/cpu.h"
-
-#if QUORIN_HAVE_AVX2_PATH
-#include <immintrin.h>
-#endif
+#include "platform/system/paths.h"
 
 template <class T>
 CTGaussFilter<T>::CTGaussFilter(std::int64_t n, double sigma)
@@ -174,59 +170,10 @@ struct RowKernels {
     void (*narrow)(const double*, std::int64_t, P*);
 };
 
-void SumRowBaseline(const ConvolutionRow& c, std::int64_t width, double* out) {
-    SumRow<2, 8>(c, width, out);
-}
-template <class P>
-void WidenBaseline(const P* in, std::int64_t width, double* out) {
-    Widen(in, width, out);
-}
-template <class P>
-void NarrowBaseline(const double* in, std::int64_t width, P* out) {
-    Narrow(in, width, out);
-}
-
-#if QUORIN_HAVE_AVX2_PATH
-// Each AVX2 kernel leaves the upper register halves clean: baseline code run after dirty halves
-// is several times slower.
-QUORIN_TARGET_AVX2 void SumRowAvx2(const ConvolutionRow& c, std::int64_t width, double* out) {
-    SumRow<4, 8>(c, width, out);
-    _mm256_zeroupper();
-}
-template <class P>
-QUORIN_TARGET_AVX2 void WidenAvx2(const P* in, std::int64_t width, double* out) {
-    Widen(in, width, out);
-    _mm256_zeroupper();
-}
-template <class P>
-QUORIN_TARGET_AVX2 void NarrowAvx2(const double* in, std::int64_t width, P* out) {
-    Narrow(in, width, out);
-    _mm256_zeroupper();
-}
-
-QUORIN_TARGET_AVX512 void SumRowAvx512(const ConvolutionRow& c, std::int64_t width, double* out) {
-    SumRow<8, 8>(c, width, out);
-    _mm256_zeroupper();
-}
-template <class P>
-QUORIN_TARGET_AVX512 void WidenAvx512(const P* in, std::int64_t width, double* out) {
-    Widen(in, width, out);
-    _mm256_zeroupper();
-}
-template <class P>
-QUORIN_TARGET_AVX512 void NarrowAvx512(const double* in, std::int64_t width, P* out) {
-    Narrow(in, width, out);
-    _mm256_zeroupper();
-}
-#endif
-
 template <class P>
 RowKernels<P> ChooseKernels() {
-#if QUORIN_HAVE_AVX2_PATH
-    if (cpu::UseAvx512()) return {SumRowAvx512, WidenAvx512<P>, NarrowAvx512<P>};
-    if (cpu::UseAvx2()) return {SumRowAvx2, WidenAvx2<P>, NarrowAvx2<P>};
-#endif
-    return {SumRowBaseline, WidenBaseline<P>, NarrowBaseline<P>};
+    return {cpu::Paths<SumRow<2, 8>, SumRow<4, 8>, SumRow<8, 8>>::Choose(),
+            cpu::Paths<Widen<P>>::Choose(), cpu::Paths<Narrow<P>>::Choose()};
 }
 
 }  // namespace
