@@ -18,6 +18,7 @@
 #include "platform/system/clock.h"
 #include "platform/system/cpu.h"
 #include "platform/system/devicelib.h"
+#include "platform/system/paths.h"
 #include "platform/system/priority.h"
 
 using namespace win;
@@ -106,8 +107,20 @@ TEST(PriorityGuard, AlwaysRestores) {
     }).join();
 }
 
+// Bodies that tell which path ran them.
+void RanBaseline(int* path) {
+    *path = 0;
+}
+void RanAvx2(int* path) {
+    *path = 1;
+}
+void RanAvx512(int* path) {
+    *path = 2;
+}
+
 // The paths follow the processor's flags as the kernel lists them, and the test hooks turn the
-// higher ones off while they live, nested or not; the suites' helper runs a kernel once on each.
+// higher ones off while they live, nested or not; the suites' helper runs a kernel once on each,
+// and a kernel's per-path builds run the body of the path chosen.
 TEST(Cpu, PathsFollowTheFlagsAndTheHooks) {
     std::ifstream info("/proc/cpuinfo");
     std::string line;
@@ -148,6 +161,13 @@ TEST(Cpu, PathsFollowTheFlagsAndTheHooks) {
     EXPECT_EQ(seen[0], std::pair(avx2, avx512));
     EXPECT_EQ(seen[1], std::pair(avx2, false));
     EXPECT_EQ(seen[2], std::pair(false, false));
+    int ran[3] = {-1, -1, -1};
+    quorin::test::OnEveryPath([&](int path) {
+        quorin::cpu::Paths<RanBaseline, RanAvx2, RanAvx512>::Choose()(&ran[path]);
+    });
+    EXPECT_EQ(ran[0], avx512 ? 2 : avx2 ? 1 : 0);
+    EXPECT_EQ(ran[1], avx2 ? 1 : 0);
+    EXPECT_EQ(ran[2], 0);
 }
 
 TEST(Resources, NoBitmapsAndNoDeviceLibraries) {
