@@ -46,12 +46,15 @@ std::uint8_t Clamp255(std::int32_t value) {
     return static_cast<std::uint8_t>(std::clamp(value, 0, 255));
 }
 
-// Runs `pixel(in, out, c)` over the interior that a border of `b` pixels leaves, after the target
-// has been given the source's pixels (so that the frame is the source's). `in` points at the
-// source's row and `row(k)` gives the row k rows away (k in -b..b).
-template <class PixelOp>
+// Calls `eachRow(in, out, width)` once for every row that a border of `b` pixels leaves, top to
+// bottom: `in` is the start of that row in the source, `out` of the same row in the target. The
+// rows share one stride, the width, so the call reaches the row k rows away (k in -b..b) as
+// in[k x width + c]; it writes columns b..width-b-1 of `out`. The frame, b rows and b columns on
+// each side, is the source's, copied before the first call; a picture with no interior is copied
+// whole and nothing is called.
+template <class RowOp>
 bool Interior(const std::uint8_t* source, std::uint8_t* target, std::uint32_t width,
-              std::uint32_t height, std::uint32_t b, PixelOp pixel) {
+              std::uint32_t height, std::uint32_t b, RowOp eachRow) {
     if (!ValidPicture(source, target, width, height)) return false;
     if (width < 2 * b + 1 || height < 2 * b + 1) {
         if (source != target) std::memcpy(target, source, Pixels(width, height));
@@ -70,7 +73,7 @@ bool Interior(const std::uint8_t* source, std::uint8_t* target, std::uint32_t wi
     for (std::uint32_t r = b; r + b < height; ++r) {
         const std::uint8_t* in = source + std::uint64_t(r) * width;
         std::uint8_t* out = target + std::uint64_t(r) * width;
-        pixel(in, out, std::int64_t(width));
+        eachRow(in, out, std::int64_t(width));
     }
     return true;
 }

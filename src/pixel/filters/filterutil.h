@@ -1,6 +1,6 @@
 // Small helpers shared by the 16-bit filters, the multi-band enhancement and the pyramid: sizes
-// checked in 64 bits, work buffers that report failure instead of throwing, border index tables
-// and an exact division by a fixed divisor.
+// checked in 64 bits, work buffers that report failure instead of throwing and border index
+// tables.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -78,21 +78,5 @@ bool BorderTable(std::vector<std::int32_t>& table, std::int64_t n, std::int64_t 
         table[std::size_t(k)] = static_cast<std::int32_t>(fold(k - before, n));
     return true;
 }
-
-// Truncating division of 32-bit values by a fixed divisor through one multiplication:
-// floor(v x M / 2^64) with M = floor(2^64 / d) + 1 equals floor(v / d) whenever v x d < 2^64.
-class ExactDivider {
-  public:
-    explicit ExactDivider(std::uint32_t d)
-        : m_one(d == 1), m_magic(d > 1 ? ~std::uint64_t{0} / d + 1 : 0) {}
-    std::uint32_t operator()(std::uint32_t v) const {
-        if (m_one) return v;
-        return static_cast<std::uint32_t>((static_cast<unsigned __int128>(v) * m_magic) >> 64);
-    }
-
-  private:
-    bool m_one;
-    std::uint64_t m_magic;
-};
 
 }  // namespace quorin

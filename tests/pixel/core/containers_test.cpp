@@ -1,11 +1,17 @@
 // Vectors, matrices, look-up tables and two-dimensional arrays: ownership of their global blocks,
-// empty containers, ramps and curves, and lookups of values beyond the table.
+// empty containers, ramps and curves, lookups of values beyond the table, and the byte look-up
+// of every length on each processor path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
+#include <random>
+#include <vector>
 
 #include "common/leak_guard.h"
+#include "common/platform/every_path.h"
 #include "pixel/core/arrays.h"
 #include "pixel/core/lut.h"
 #include "platform/core/globalmem.h"
@@ -104,6 +110,29 @@ TEST(Lut, LookupsClampStrayHighBitsToTheTopLevel) {
     EXPECT_EQ(lut.Map<unsigned short>(0x1FFF), 255);  // a stray bit 12
     EXPECT_EQ(lut.Map<unsigned int>(0xFFFFFFFFu), 255);
     EXPECT_EQ(lut.Map<unsigned short>(2048), 2048 * 255 / 4095);
+}
+
+TEST(Lut, ByteLookUpOfEveryLengthOnEveryPath) {
+    // Lengths 0..130 end in every tail of the 64- and 32-byte blocks and the 8-byte words. The
+    // output is followed by a sentinel the table never gives: every byte mapped, none past the
+    // end touched; the input is exactly as long as asked, for the sanitizer builds.
+    constexpr std::uint8_t kSentinel = 0xA5;
+    std::mt19937 random(28);
+    std::array<std::uint8_t, 256> table;
+    for (auto& entry : table) entry = static_cast<std::uint8_t>(random());
+    std::replace(table.begin(), table.end(), kSentinel, std::uint8_t(0x5A));
+    std::vector<std::uint8_t> bytes(130);
+    for (auto& v : bytes) v = static_cast<std::uint8_t>(random());
+    quorin::test::OnEveryPath([&](int path) {
+        for (std::size_t n = 0; n <= bytes.size(); ++n) {
+            const std::vector<std::uint8_t> in(bytes.begin(), bytes.begin() + std::ptrdiff_t(n));
+            std::vector<std::uint8_t> out(n + 64, kSentinel);
+            quorin::MapBytes(in.data(), out.data(), n, table.data());
+            for (std::size_t k = 0; k < out.size(); ++k)
+                ASSERT_EQ(out[k], k < n ? table[in[k]] : kSentinel)
+                    << "path " << path << ", length " << n << ", byte " << k;
+        }
+    });
 }
 
 TEST(Lut, MixedPowerCurve) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <quorin/geometry.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -358,6 +359,11 @@ TEST(CusZEL6Image, RegistryBoundsThePowerCurve) {
     RefCheck check;
     check.Write("tables", table);
     check.Run("curves", "{\"power\":" + JsonRows({{4096, 1000, 4095, 50, 2.3}}) + "}");
+    // An empty window (low = high) is refused, and the rebuilt table is left zero.
+    EXPECT_FALSE(image->BuildProcessingLUT(1, 1500, 1500));
+    const auto* empty = image->GetProcessingLUT(1);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(std::count(empty->Data(), empty->Data() + empty->Size(), 0), 4096);
 
     // Out-of-range settings are bounded; a MaxHisto of 0 leaves no ramp: false, table zeroed.
     SetZelSetting("RapportAmalgame", 5000);
