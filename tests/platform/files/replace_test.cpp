@@ -163,7 +163,7 @@ TEST(Replace, FilesTheUserMayNotWriteAreRefusedAndFoldersTheUserMayNotWriteAreWr
 // In place nothing can stand beside the target: a writer that gives up leaves it untouched; a
 // file-size limit that the new content, or the old one a write-back may have to restore, would
 // pass is refused before any write; and a target that fails a step after its old bytes were
-// overwritten and cut gets them back whole, its tail included.
+// overwritten, and cut or grown, gets them back whole, its tail included, at its old length.
 TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
     using quorin::replace_testing::Step;
     TempDir dir;
@@ -187,6 +187,8 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
          ERROR_ACCESS_DENIED},
         {"cut fails", 2000, RLIM_INFINITY, false, 0644, Step::cut, ERROR_GEN_FAILURE},
         {"last sync fails after the cut", 2000, RLIM_INFINITY, false, 0644, Step::sync,
+         ERROR_GEN_FAILURE},
+        {"last sync fails after growing", 5000, RLIM_INFINITY, false, 0644, Step::sync,
          ERROR_GEN_FAILURE},
         {"longer, up to the limit", 5000, 5000, false, 0644, Step::none, ERROR_SUCCESS},
         {"shorter", 2000, 3540, false, 0644, Step::none, ERROR_SUCCESS},
