@@ -1,9 +1,12 @@
 // Writing a data set to a named file without losing the file it replaces: the platform's file
 // replacement (ReplaceFile). The data set is written to a temporary file in the same folder,
 // which replaces the target only once the whole write has succeeded; links are followed and a
-// file the user may not write is refused. In a folder that takes no new file the data set is
-// written in memory first and the target overwritten where it is, its old bytes written back
-// when the disk cannot take the new ones.
+// file the user may not write is refused. The target is a new file then: another hard link to
+// the old one keeps the old content. In a folder that takes no new file the data set is written
+// in memory first and the target overwritten where it is (every link sees the new content), its
+// old bytes written back when the disk cannot take the new ones. A data set past the process's
+// file-size limit is refused (ERROR_FILE_TOO_LARGE) before a write reaches the limit, the old
+// file untouched and no temporary file left.
 //
 // Which elements a write leaves out (by tag, by group, by a private block mask) is decided in
 // one place, CInfosDicomList::MarkExcluded (dataset.h); which private block is the system's,

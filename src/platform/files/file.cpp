@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -506,10 +507,37 @@ DWORD RunWriter(win::CFile& file, const std::function<bool(win::CFile&)>& write)
     return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
 }
 
-// Runs the writer on `path` opened for writing (truncated); the error code of a failed write or
-// close.
-DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write) {
-    win::CFile file;
+// The process's file-size limit in bytes (RLIM_INFINITY, above any size, when there is none).
+// The system ends a process that writes past it (SIGXFSZ, in every program that leaves the signal
+// alone) before any failure could be handled, so a save checks it before each write.
+std::uint64_t FileSizeLimit() {
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
+}
+
+// A file whose writes stop at `limit`: a write that would pass it fails before it reaches the
+// disk, as a full disk fails a write.
+class BoundedFile : public win::CFile {
+  public:
+    explicit BoundedFile(std::uint64_t limit) : m_limit(limit) {}
+    void Write(const void* buffer, std::uint32_t count) override {
+        if (count > 0 && GetPosition() + count > m_limit) {
+            win::SetLastError(win::ERROR_FILE_TOO_LARGE);
+            throw win::CFileException(win::CFileException::genericException,
+                                      win::ERROR_FILE_TOO_LARGE, m_path);
+        }
+        CFile::Write(buffer, count);
+    }
+
+  private:
+    std::uint64_t m_limit;
+};
+
+// Runs the writer on `path` opened for writing (truncated), no write reaching past `limit`; the
+// error code of a failed write or close.
+DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write,
+                   std::uint64_t limit) {
+    BoundedFile file(limit);
     if (!file.OpenNative(path, win::CFile::modeWrite | win::CFile::modeCreate))
         return win::GetLastError();
     const DWORD code = RunWriter(file, write);
@@ -549,6 +577,14 @@ int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t o
     return 0;
 }
 
+std::atomic<replace_testing::Step> g_failingStep{replace_testing::Step::none};
+
+// True, once, for the step the test hook names.
+bool FailsHere(replace_testing::Step step) {
+    replace_testing::Step named = step;
+    return g_failingStep.compare_exchange_strong(named, replace_testing::Step::none);
+}
+
 int ResizeTo(int fd, std::size_t size) {
     while (::ftruncate(fd, static_cast<off_t>(size)) != 0)
         if (errno != EINTR) return errno;
@@ -557,10 +593,13 @@ int ResizeTo(int fd, std::size_t size) {
 
 // The target of a folder that takes no new file, written where it is. No temporary file can
 // stand beside it, so the new content is made in memory first: a writer that gives up never
-// touches the target. The old content is held in memory too, and written back when the target
-// cannot take the new one (a full disk, a file-size limit, a failing device). The bytes past the
-// old end go first, so that a file that cannot grow fails before any old byte is overwritten.
-DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFile&)>& write) {
+// touches the target. Neither the new content nor the old, which a write-back may have to put
+// back whole, may reach past the file-size limit: that is refused before any write. The old
+// content is held in memory, and written back when the target cannot take the new one (a full
+// disk, a failing device). The bytes past the old end go first, so that a file that cannot grow
+// fails before any old byte is overwritten.
+DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFile&)>& write,
+                   std::uint64_t limit) {
     win::CMemFile made;
     if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
     const std::vector<unsigned char>& next = made.Data();
@@ -571,10 +610,14 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     if (fd < 0) return CodeOf(errno);
     std::string old;
     DWORD code = win::ERROR_SUCCESS;
-    try {
-        old.resize(static_cast<std::size_t>(info.st_size));
-    } catch (const std::exception&) {
-        code = win::ERROR_NOT_ENOUGH_MEMORY;
+    if (std::max<std::uint64_t>(next.size(), static_cast<std::uint64_t>(info.st_size)) > limit) {
+        code = win::ERROR_FILE_TOO_LARGE;
+    } else {
+        try {
+            old.resize(static_cast<std::size_t>(info.st_size));
+        } catch (const std::exception&) {
+            code = win::ERROR_NOT_ENOUGH_MEMORY;
+        }
     }
     if (code == win::ERROR_SUCCESS) {
         std::size_t got = 0;
@@ -592,8 +635,10 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     int err = 0;
     if (next.size() > old.size()) err = WriteAt(fd, next.data() + head, next.size() - head, head);
     if (err == 0) err = WriteAt(fd, next.data(), head, 0, &overwritten);
-    if (err == 0 && next.size() < old.size()) err = ResizeTo(fd, next.size());
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
+    if (err == 0 && next.size() < old.size())
+        err = FailsHere(replace_testing::Step::cut) ? EIO : ResizeTo(fd, next.size());
+    if (err == 0)
+        err = FailsHere(replace_testing::Step::sync) ? EIO : (::fsync(fd) == 0 ? 0 : errno);
     if (err != 0) {
         // Back to the old content: the bytes overwritten (all of them once the new content was
         // written whole, as a shorter one may have been cut), then the old length.
@@ -683,16 +728,17 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
     }
     const std::string folder = FolderOf(target);
     RemoveLeftovers(folder, name);
+    const std::uint64_t limit = FileSizeLimit();
 
     std::string temporary;
     const int fd = CreateTemporary(folder, name, exists ? 0600 : newFileMode, &temporary);
     if (fd < 0) {
         const int err = errno;
         // A folder that takes no new file: the target itself is written, where it may be.
-        if (exists && IsDenied(err)) return Fail(WriteInPlace(target, write));
+        if (exists && IsDenied(err)) return Fail(WriteInPlace(target, write, limit));
         return Fail(CodeOf(err));
     }
-    DWORD code = WriteThrough(temporary, write);
+    DWORD code = WriteThrough(temporary, write, limit);
     if (code == win::ERROR_SUCCESS && exists) {
         // The new file takes the old one's permissions and, where the user may give them, its
         // owner and group.
@@ -709,6 +755,10 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
     // folder; that is no failure of the replacement.
     const int err = SyncPath(folder, O_RDONLY | O_DIRECTORY);
     return Fail(err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err));
+}
+
+void replace_testing::FailNext(Step step) {
+    g_failingStep = step;
 }
 
 DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes, unsigned newFileMode) {

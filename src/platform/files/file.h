@@ -154,16 +154,29 @@ win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::stri
 // user may give them, its owner and group. The new content goes to a temporary file beside the
 // target, synced and renamed over it, the folder synced after: a failure, or the process killed
 // on the way, leaves the old content whole. Temporary files left by a replacement that was killed
-// are removed by the next one of the same target.
-// Where the folder takes no new file, a target the user may read and write is written in place:
-// the new content is made in memory first (a writer that fails never touches the target), and
-// when the target cannot take it (a full disk, a file-size limit) the old content, held in memory,
-// is written back. Only a process killed while it writes, or a device that fails the write-back
-// too, can leave such a target damaged.
+// are removed by the next one of the same target. The target is a new file then: another hard
+// link to the old one keeps the old content.
+// Where the folder takes no new file, a target the user may read and write is written in place
+// (every hard link to it sees the new content): the new content is made in memory first (a writer
+// that fails never touches the target), and when the target cannot take it (a full disk, a
+// failing device) the old content, held in memory, is written back. Only a process killed while
+// it writes, or a device that fails the write-back too, can leave such a target damaged.
+// The process's file-size limit (RLIMIT_FSIZE), past which the system would end the process
+// mid-write, is never reached: content that would pass it, or in place an old content that a
+// write-back could not restore under it, is refused with ERROR_FILE_TOO_LARGE, the old file
+// untouched and no temporary file left.
 // ERROR_SUCCESS or the error code, also left as the thread's last error.
 win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
                        unsigned newFileMode = 0666);
 win::DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes,
                             unsigned newFileMode = 0666);
+
+// Test hook.
+namespace replace_testing {
+enum class Step { none, cut, sync };
+// The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
+// device would; once, then every step runs again. Step::none withdraws a failure not yet spent.
+void FailNext(Step step);
+}  // namespace replace_testing
 
 }  // namespace quorin

@@ -1,8 +1,10 @@
 // Files are opened without ever blocking on what is not a file, and replaced safely: links
 // followed, the user's permissions honoured (checked as an unprivileged user when the tests run
-// as root, for root may write anything), the old content kept through any failure, and the
-// leftovers of a killed replacement removed by the next one.
+// as root, for root may write anything), the old content kept through any failure, a file-size
+// limit refused before the process is ended by it, and the leftovers of a killed replacement
+// removed by the next one.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,7 +14,6 @@
 #include <functional>
 
 #include "common/platform/as_user.h"
-#include "common/platform/file_size_limit.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
@@ -22,7 +23,6 @@
 using namespace win;
 using quorin::test::Actor;
 using quorin::test::ClosedFolder;
-using quorin::test::FileSizeLimit;
 using quorin::test::kNobody;
 using quorin::test::ReadBytes;
 using quorin::test::RunAsActor;
@@ -48,6 +48,24 @@ struct stat StatOf(const std::string& path) {
     struct stat info {};
     EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
     return info;
+}
+
+// Runs `save` as the actor in a child process under a file-size limit, SIGXFSZ at its default
+// action as in every program that leaves it alone: a write past the limit ends the child. The
+// code `save` answers (all codes here are below 256), or 98 for a child so ended.
+int UnderSizeLimit(rlim_t bytes, const std::function<DWORD()>& save) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = bytes;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(97);
+        ::_exit(RunAsActor([&] { return static_cast<int>(std::min<DWORD>(save(), 255)); }));
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }
 
 TEST(Opening, PipesDevicesAndFoldersAreRefusedWithoutWaiting) {
@@ -142,10 +160,12 @@ TEST(Replace, FilesTheUserMayNotWriteAreRefusedAndFoldersTheUserMayNotWriteAreWr
     EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"closed", "locked.fms"}));
 }
 
-// In place nothing can stand beside the target: a writer that gives up leaves it untouched, and
-// a target that cannot take the new bytes (here a file-size limit) gets its old bytes back,
-// whether it fails while growing past its old end or while its old bytes are overwritten.
+// In place nothing can stand beside the target: a writer that gives up leaves it untouched; a
+// file-size limit that the new content, or the old one a write-back may have to restore, would
+// pass is refused before any write; and a target that fails a step after its old bytes were
+// overwritten, and cut or grown, gets them back whole, its tail included, at its old length.
 TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
+    using quorin::replace_testing::Step;
     TempDir dir;
     ClosedFolder closed(dir.path(), "t.fms");
     std::string old(3540, '\0');
@@ -153,35 +173,43 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
     struct Case {
         const char* name;
         std::size_t newSize;
-        rlim_t limit;  // 0: none
+        rlim_t limit;
         bool writerGivesUp;
         unsigned mode;
+        Step failing;
         DWORD code;
     } cases[] = {
-        {"writer gives up", 5000, 0, true, 0644, ERROR_GEN_FAILURE},
-        {"cannot grow past the old end", 5000, 4000, false, 0644, ERROR_FILE_TOO_LARGE},
-        {"cannot grow, limit inside the old bytes", 5000, 1000, false, 0644, ERROR_FILE_TOO_LARGE},
-        {"fails while overwriting", 2000, 1000, false, 0644, ERROR_FILE_TOO_LARGE},
-        {"written only, never read", 2000, 0, false, 0200, ERROR_ACCESS_DENIED},
-        {"longer", 5000, 0, false, 0644, ERROR_SUCCESS},
-        {"shorter", 2000, 0, false, 0644, ERROR_SUCCESS},
+        {"writer gives up", 5000, RLIM_INFINITY, true, 0644, Step::none, ERROR_GEN_FAILURE},
+        {"cannot grow past the old end", 5000, 4000, false, 0644, Step::none, ERROR_FILE_TOO_LARGE},
+        {"limit inside the new bytes", 2000, 1000, false, 0644, Step::none, ERROR_FILE_TOO_LARGE},
+        {"old bytes past the limit", 2000, 3539, false, 0644, Step::none, ERROR_FILE_TOO_LARGE},
+        {"written only, never read", 2000, RLIM_INFINITY, false, 0200, Step::none,
+         ERROR_ACCESS_DENIED},
+        {"cut fails", 2000, RLIM_INFINITY, false, 0644, Step::cut, ERROR_GEN_FAILURE},
+        {"last sync fails after the cut", 2000, RLIM_INFINITY, false, 0644, Step::sync,
+         ERROR_GEN_FAILURE},
+        {"last sync fails after growing", 5000, RLIM_INFINITY, false, 0644, Step::sync,
+         ERROR_GEN_FAILURE},
+        {"longer, up to the limit", 5000, 5000, false, 0644, Step::none, ERROR_SUCCESS},
+        {"shorter", 2000, 3540, false, 0644, Step::none, ERROR_SUCCESS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         closed.Fill(old, c.mode);
         const ino_t inode = StatOf(closed.file()).st_ino;
         const std::string next(c.newSize, 'n');
-        const int result = RunAsActor([&] {
-            FileSizeLimit limit(c.limit != 0 ? c.limit : RLIM_INFINITY);
-            const DWORD code = quorin::ReplaceFile(closed.file(), [&](CFile& file) {
-                file.Write(next.data(), 500);
-                if (c.writerGivesUp) return false;
-                file.Write(next.data() + 500, static_cast<std::uint32_t>(next.size() - 500));
-                return true;
-            });
-            return code == c.code ? 0 : 1;
-        });
-        EXPECT_EQ(result, 0);
+        EXPECT_EQ(UnderSizeLimit(c.limit,
+                                 [&] {
+                                     quorin::replace_testing::FailNext(c.failing);
+                                     return quorin::ReplaceFile(closed.file(), [&](CFile& file) {
+                                         file.Write(next.data(), 500);
+                                         if (c.writerGivesUp) return false;
+                                         file.Write(next.data() + 500,
+                                                    static_cast<std::uint32_t>(next.size() - 500));
+                                         return true;
+                                     });
+                                 }),
+                  static_cast<int>(c.code));
         ::chmod(closed.file().c_str(), 0644);
         const std::string now = ReadText(closed.file());
         const std::string& want = c.code == ERROR_SUCCESS ? next : old;
@@ -194,17 +222,22 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
 
 TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
     const std::string target = dir.file("t.cqv");
-    WriteText(target, "old");
-
-    // A file-size limit below the new content: reported as a file too large, not a full disk.
-    DWORD code = 0;
-    {
-        FileSizeLimit limit(1000);
-        ASSERT_TRUE(limit.Set());
-        code = quorin::ReplaceFileBytes(target, std::string(5000, 'x'));
+    WriteText(target, "first");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
     }
-    EXPECT_EQ(code, ERROR_FILE_TOO_LARGE);
+
+    // Under a file-size limit (SIGXFSZ at its default): content up to it is written, content past
+    // it refused as a file too large before it reaches the disk, nothing left beside the target.
+    const std::string old(1000, 'o');
+    EXPECT_EQ(UnderSizeLimit(1000, [&] { return quorin::ReplaceFileBytes(target, old); }),
+              static_cast<int>(ERROR_SUCCESS));
+    EXPECT_EQ(UnderSizeLimit(1000, [&] { return quorin::ReplaceFileBytes(target, old + 'x'); }),
+              static_cast<int>(ERROR_FILE_TOO_LARGE));
+    EXPECT_EQ(ReadText(target), old);
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
     // A writer that gives up.
     EXPECT_NE(quorin::ReplaceFile(target,
                                   [](CFile& file) {
@@ -212,7 +245,7 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
                                       return false;
                                   }),
               ERROR_SUCCESS);
-    EXPECT_EQ(ReadText(target), "old");
+    EXPECT_EQ(ReadText(target), old);
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
 
     // A replacement killed while writing leaves its temporary file; the next one removes it.
