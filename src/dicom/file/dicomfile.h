@@ -68,7 +68,8 @@ class CDicomTypeFile : public win::CFile {
     // The transfer syntax UID as stored ("" when it cannot be read).
     std::string ReadTransferSyntaxUID();
     // 1 when (0002,0002) is one of the media storage SOP classes of the image type
-    // (quorin::SopClassHoldsType), else 0.
+    // (quorin::SopClassHoldsType), else 0. The whole value is compared, less one NUL padding it
+    // to even length: a space or a second value after the UID is another class.
     std::int32_t ReadSOPClass(std::int32_t imageType);
 
     // Quick readers: each reads one element (or sequence) from the stream, searching from
