@@ -95,8 +95,12 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
                 list.m_nByteOrder == quorin::kLittleEndian ? "little" : "big");
     quorin::DumpDataSet(list, text);
     std::fputs(text.c_str(), stdout);
-    file.m_bImplicit = list.m_bImplicit;
-    file.m_nByteOrder = list.m_nByteOrder;
+    // The quick readers walk the stream with the file's own transfer syntax, as the exports do.
+    const std::int32_t syntax = file.ReadTransferSyntax();
+    if (syntax != quorin::kStatusOk) {
+        std::printf("quick readers: status %d: %s\n", syntax, quorin::DicomResultText(syntax));
+        return false;
+    }
     PrintQuickReaders(file);
     return true;
 }

@@ -1,4 +1,5 @@
-// qvdump over older files: the header model it prints and the BMP it writes, read back by PIL.
+// qvdump over older files: the header model it prints and the BMP it writes, read back by PIL;
+// over DICOM files: the quick readers' answers in every byte order and VR encoding.
 #include <gtest/gtest.h>
 
 #include "v5fixtures.h"
@@ -44,6 +45,22 @@ TEST(QvdumpOldFiles, PrintsTheHeaderModelAndWritesTheBmp) {
     const auto missing = RunCommand(Qvdump() + " " + ShellQuote(dir.file("R99.tif")));
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.output.find("information: result 1"), std::string::npos) << missing.output;
+}
+
+// pydicom writes the samples 16 x 24 with the sensor "ZEL 6"; the quick readers walk each in
+// its own transfer syntax.
+TEST(QvdumpDicomFiles, QuickReadersReadInTheFilesTransferSyntax) {
+    TempDir dir;
+    ASSERT_EQ(RunCommand(FixtureCommand("make_dicom_samples.py") + " " + ShellQuote(dir.path()) +
+                         " --all")
+                  .status,
+              0);
+    for (const char* name : {"sample.dcm", "teeth_implicit.dcm", "teeth_big.dcm"}) {
+        const auto run = RunCommand(Qvdump() + " " + ShellQuote(dir.file(name)));
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("image size: 16 x 24 (result 0)"), std::string::npos) << name;
+        EXPECT_NE(run.output.find("model name: \"ZEL 6\" (result 0)"), std::string::npos) << name;
+    }
 }
 
 }  // namespace

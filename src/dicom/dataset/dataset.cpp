@@ -1,9 +1,11 @@
 #include "dicom/dataset/dataset.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "dicom/dataset/binary.h"
 #include "dicom/dataset/multiple.h"
@@ -32,6 +34,105 @@ CElementDICOM* Make(Args&&... args) noexcept {
     }
 }
 
+// The kind of VR each class the data set holds is made for.
+template <VrKind K>
+struct KindIs {
+    static constexpr VrKind value = K;
+};
+template <class T>
+struct ClassKind;
+template <class Item>
+struct ClassKind<TextMultiple<Item>> : KindIs<VrKind::Text> {};
+template <>
+struct ClassKind<CElementPNMultiple> : KindIs<VrKind::PersonName> {};
+template <TextVr V>
+struct ClassKind<TextItem<V>> : KindIs<VrKind::SingleText> {
+    static_assert(V == TextVr::AS || V == TextVr::LT || V == TextVr::ST,
+                  "an item class: the data set holds its multiple class");
+};
+template <class T>
+struct ClassKind<NumberMultiple<T>> : KindIs<VrKind::Number> {};
+template <>
+struct ClassKind<CElementATMultiple> : KindIs<VrKind::Tag> {};
+template <>
+struct ClassKind<CElementOB> : KindIs<VrKind::Binary> {};
+template <>
+struct ClassKind<CElementOW> : KindIs<VrKind::Binary> {};
+template <>
+struct ClassKind<CElementSQ> : KindIs<VrKind::Sequence> {};
+
+using MakeEmpty = CElementDICOM* (*)(std::int32_t type, std::uint16_t group, std::uint16_t element,
+                                     std::int32_t implicit, std::int32_t order);
+
+template <class T>
+CElementDICOM* MakeEmptyOf(std::int32_t type, std::uint16_t group, std::uint16_t element,
+                           std::int32_t implicit, std::int32_t order) {
+    // The multiple classes and OB/OW take a count of values (or bytes): none yet.
+    if constexpr (std::is_constructible_v<T, std::int32_t, std::uint16_t, std::uint16_t,
+                                          std::uint32_t, std::int32_t, std::int32_t>)
+        return Make<T>(type, group, element, 0u, implicit, order);
+    else
+        return Make<T>(type, group, element, implicit, order);
+}
+
+struct VrClass {
+    char code[3];
+    VrKind kind;
+    MakeEmpty make;
+};
+
+template <class T>
+constexpr VrClass ClassFor(const char (&code)[3]) {
+    return {{code[0], code[1], 0}, ClassKind<T>::value, &MakeEmptyOf<T>};
+}
+
+// The class the data set holds for each VR it models: the multiple class where there is one.
+// The opaque VRs are not here: they are kept as CElementUN with their letters.
+constexpr VrClass kVrClasses[] = {
+    ClassFor<CElementAEMultiple>("AE"), ClassFor<CElementAS>("AS"),
+    ClassFor<CElementATMultiple>("AT"), ClassFor<CElementCSMultiple>("CS"),
+    ClassFor<CElementDAMultiple>("DA"), ClassFor<CElementDSMultiple>("DS"),
+    ClassFor<CElementDTMultiple>("DT"), ClassFor<CElementFDMultiple>("FD"),
+    ClassFor<CElementFLMultiple>("FL"), ClassFor<CElementISMultiple>("IS"),
+    ClassFor<CElementLOMultiple>("LO"), ClassFor<CElementLT>("LT"),
+    ClassFor<CElementOB>("OB"),         ClassFor<CElementOW>("OW"),
+    ClassFor<CElementPNMultiple>("PN"), ClassFor<CElementSHMultiple>("SH"),
+    ClassFor<CElementSLMultiple>("SL"), ClassFor<CElementSQ>("SQ"),
+    ClassFor<CElementSSMultiple>("SS"), ClassFor<CElementST>("ST"),
+    ClassFor<CElementTMMultiple>("TM"), ClassFor<CElementUIMultiple>("UI"),
+    ClassFor<CElementULMultiple>("UL"), ClassFor<CElementUSMultiple>("US"),
+};
+
+// The class of each row of the VR table, by row (null for the opaque rows).
+constexpr std::array<MakeEmpty, std::size(kVrRows)> kMakeOfRow = [] {
+    std::array<MakeEmpty, std::size(kVrRows)> make{};
+    for (std::size_t i = 0; i < std::size(kVrRows); ++i)
+        for (const VrClass& c : kVrClasses)
+            if (SameVr(c.code, kVrRows[i].code)) make[i] = c.make;
+    return make;
+}();
+
+// Every VR the table models has exactly one class, made for the kind the table gives it, and
+// every class is for a VR of the table: a row that changes kind, or a new VR, stops the build
+// here instead of taking another VR's class.
+static_assert([] {
+    for (const VrRow& row : kVrRows) {
+        int classes = 0;
+        for (const VrClass& c : kVrClasses) {
+            if (!SameVr(c.code, row.code)) continue;
+            if (c.kind != row.kind) return false;
+            ++classes;
+        }
+        if (classes != (row.kind == VrKind::Opaque ? 0 : 1)) return false;
+    }
+    for (const VrClass& c : kVrClasses) {
+        bool inTable = false;
+        for (const VrRow& row : kVrRows) inTable = inTable || SameVr(c.code, row.code);
+        if (!inTable) return false;
+    }
+    return true;
+}());
+
 }  // namespace
 
 // An empty element of the class the data set holds for `vr`, or null for letters that are not
@@ -40,57 +141,10 @@ CElementDICOM* NewEmptyElement(const char* vr, std::int32_t type, std::uint16_t 
                                std::uint16_t element, std::int32_t implicit, std::int32_t order) {
     const VrRow* row = FindVr(vr);
     if (row == nullptr) return nullptr;
-    auto is = [vr](const char* code) { return SameVr(vr, code); };
-    switch (row->kind) {
-        case VrKind::Text:
-            if (is("AE"))
-                return Make<CElementAEMultiple>(type, group, element, 0u, implicit, order);
-            if (is("CS"))
-                return Make<CElementCSMultiple>(type, group, element, 0u, implicit, order);
-            if (is("DA"))
-                return Make<CElementDAMultiple>(type, group, element, 0u, implicit, order);
-            if (is("DS"))
-                return Make<CElementDSMultiple>(type, group, element, 0u, implicit, order);
-            if (is("DT"))
-                return Make<CElementDTMultiple>(type, group, element, 0u, implicit, order);
-            if (is("IS"))
-                return Make<CElementISMultiple>(type, group, element, 0u, implicit, order);
-            if (is("LO"))
-                return Make<CElementLOMultiple>(type, group, element, 0u, implicit, order);
-            if (is("SH"))
-                return Make<CElementSHMultiple>(type, group, element, 0u, implicit, order);
-            if (is("TM"))
-                return Make<CElementTMMultiple>(type, group, element, 0u, implicit, order);
-            return Make<CElementUIMultiple>(type, group, element, 0u, implicit, order);
-        case VrKind::SingleText:
-            if (is("AS")) return Make<CElementAS>(type, group, element, implicit, order);
-            if (is("LT")) return Make<CElementLT>(type, group, element, implicit, order);
-            return Make<CElementST>(type, group, element, implicit, order);
-        case VrKind::PersonName:
-            return Make<CElementPNMultiple>(type, group, element, 0u, implicit, order);
-        case VrKind::Number:
-            if (is("SS"))
-                return Make<CElementSSMultiple>(type, group, element, 0u, implicit, order);
-            if (is("US"))
-                return Make<CElementUSMultiple>(type, group, element, 0u, implicit, order);
-            if (is("SL"))
-                return Make<CElementSLMultiple>(type, group, element, 0u, implicit, order);
-            if (is("UL"))
-                return Make<CElementULMultiple>(type, group, element, 0u, implicit, order);
-            if (is("FL"))
-                return Make<CElementFLMultiple>(type, group, element, 0u, implicit, order);
-            return Make<CElementFDMultiple>(type, group, element, 0u, implicit, order);
-        case VrKind::Tag:
-            return Make<CElementATMultiple>(type, group, element, 0u, implicit, order);
-        case VrKind::Binary:
-            if (is("OB")) return Make<CElementOB>(type, group, element, 0u, implicit, order);
-            return Make<CElementOW>(type, group, element, 0u, implicit, order);
-        case VrKind::Sequence:
-            return Make<CElementSQ>(type, group, element, implicit, order);
-        case VrKind::Opaque:
-            return Make<CElementUN>(type, group, element, implicit, order, row->code);
-    }
-    return nullptr;
+    if (row->kind == VrKind::Opaque)
+        return Make<CElementUN>(type, group, element, implicit, order, row->code);
+    return kMakeOfRow[static_cast<std::size_t>(row - kVrRows)](type, group, element, implicit,
+                                                               order);
 }
 
 bool IsPixelMeasured(const char* vr, int pixelMode, int nested) {

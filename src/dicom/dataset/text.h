@@ -155,6 +155,8 @@ class CElementUN : public CElementDICOM {
     // An empty element; `vr` keeps the letters of an opaque VR other than UN.
     CElementUN(std::int32_t type, std::uint16_t group, std::uint16_t element, std::int32_t implicit,
                std::int32_t byteOrder, const char* vr = "UN");
+    // Finds the element of these letters from `start` and keeps its value bytes as stored; with
+    // the letters of a 16-bit-length VR it gives a reader that VR's value unsplit and uncleaned.
     CElementUN(std::int32_t type, std::uint16_t group, std::uint16_t element, win::CFile* file,
                std::int32_t implicit, std::int32_t byteOrder, std::uint64_t start,
                std::uint64_t limit = quorin::kNoLimit, const char* vr = "UN");

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <thread>
 
 #include "dicom/dataset/dataset.h"
 #include "dicom/dataset/multiple.h"
+#include "dicom/dataset/text.h"
 #include "dicom/file/quickreaders.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
@@ -152,9 +154,16 @@ std::string CDicomTypeFile::ReadTransferSyntaxUID() {
 
 std::int32_t CDicomTypeFile::ReadSOPClass(std::int32_t imageType) {
     if (imageType <= 0) return 0;
-    CElementUIMultiple uid(0, 0x0002, 0x0002, this, 0, quorin::kLittleEndian, kDataSetStart);
-    if (uid.m_nStatus != quorin::kStatusOk) return 0;
-    const char* text = uid.GetValue(0);
-    if (text == nullptr) return 0;
-    return quorin::SopClassHoldsType(text, imageType) ? 1 : 0;
+    try {
+        // The value as stored, not its first value: a UID padded with a space or followed by a
+        // second value names no class. Only the NUL that pads a UID to even length is dropped.
+        CElementUN uid(0, 0x0002, 0x0002, this, 0, quorin::kLittleEndian, kDataSetStart,
+                       quorin::kNoLimit, "UI");
+        if (uid.m_nStatus != quorin::kStatusOk || uid.GetValue() == nullptr) return 0;
+        std::string_view value(reinterpret_cast<const char*>(uid.GetValue()), uid.m_nLength);
+        if (!value.empty() && value.back() == '\0') value.remove_suffix(1);
+        return quorin::SopClassHoldsType(std::string(value), imageType) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }

@@ -68,12 +68,15 @@ class CDicomTypeFile : public win::CFile {
     // The transfer syntax UID as stored ("" when it cannot be read).
     std::string ReadTransferSyntaxUID();
     // 1 when (0002,0002) is one of the media storage SOP classes of the image type
-    // (quorin::SopClassHoldsType), else 0.
+    // (quorin::SopClassHoldsType), else 0. The whole value is compared, less one NUL padding it
+    // to even length: a space or a second value after the UID is another class.
     std::int32_t ReadSOPClass(std::int32_t imageType);
 
     // Quick readers: each reads one element (or sequence) from the stream, searching from
-    // offset 132. kStatusOk on success, kStatusReadError when an element could not be read,
-    // as documented.
+    // offset 132. They read with the file's implicit flag and byte order, which only
+    // ReadTransferSyntax sets: call it on the file first, or an implicit VR or big-endian file
+    // is walked as explicit VR little endian and answers wrongly. kStatusOk on success,
+    // kStatusReadError when an element could not be read, as documented.
     std::int32_t FindPrivateCreator();
     std::int32_t ReadPrivateUS45(std::uint16_t& value);
     std::int32_t ReadHorizontalFlip(std::int32_t& flag);

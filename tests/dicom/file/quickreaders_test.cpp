@@ -384,6 +384,29 @@ TEST(QuickReaders, EachSopClassReadsAsOneTypeAndIsAcceptedForItsTypes) {
     }
 }
 
+// (0002,0002) is compared as stored: one NUL may pad the UID to even length, nothing else may
+// follow it (a space, a second NUL, a second value).
+TEST(QuickReaders, MediaStorageClassIsTheWholeValueLessOnePaddingNul) {
+    const std::string io = kIoPresentation, vl = kVlPhoto;  // 27 and 30 characters
+    const struct {
+        std::string value;
+        int type;
+        int accepted;
+    } cases[] = {
+        {io + '\0', 8, 1},
+        {io + ' ', 8, 0},
+        {vl + std::string(2, '\0'), 9, 0},
+        {io + '\\' + kIoProcessing + '\0', 8, 0},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::uint8_t> body;
+        PutExplicit(body, 0x0002, 0x0002, "UI", c.value);
+        Opened opened(Part10("1.2.840.10008.1.2.1", body));
+        ASSERT_EQ(opened.syntax, 0);
+        EXPECT_EQ(opened.file.ReadSOPClass(c.type), c.accepted) << c.value;
+    }
+}
+
 TEST(QuickReaders, ModelAndPlateMakeTheImageTypeMoreSpecific) {
     struct Case {
         const char* uid;
