@@ -659,6 +659,15 @@ int CheckOldTiffImage(OldTiffContext* c, int subfileType, int page) {
     }
 }
 
+bool OldTiffFileCanHold(const OldTiffContext* c, std::int32_t width, std::int32_t height,
+                        std::int32_t depth) {
+    if (c == nullptr || width < 1 || height < 1 || depth < 1) return false;
+    const std::uint64_t imageBytes = (static_cast<std::uint64_t>(depth) + 7) / 8 *
+                                     static_cast<std::uint64_t>(width) *
+                                     static_cast<std::uint64_t>(height);
+    return imageBytes <= kOldTiffMaxStripOverlap * kLzwMaxExpansion * c->fileSize;
+}
+
 int ReadOldTiffRows(OldTiffContext* c, int subfileType, int page, OldTiffRowFn rowFn,
                     void* rowContext, std::uint32_t* byteSum) {
     if (c == nullptr || rowFn == nullptr) return kOldTiffUnsupported;

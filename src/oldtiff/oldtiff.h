@@ -126,6 +126,12 @@ int ReadOldTiffDrawing(OldTiffContext* context, int subfileType, void* buffer, s
 // 0, kOldTiffNoDirectory, kOldTiffUnsupported, kOldTiffReadFailed or kOldTiffNoMemory.
 int CheckOldTiffImage(OldTiffContext* context, int subfileType, int page);
 
+// False when no file of this one's length can hold a picture of that size: not even LZW strips
+// of the largest expansion (kLzwMaxExpansion), each byte shared by kOldTiffMaxStripOverlap
+// strips, decode to that many bytes. No other road the container knows is denser.
+bool OldTiffFileCanHold(const OldTiffContext* context, std::int32_t width, std::int32_t height,
+                        std::int32_t depth);
+
 // Receives each row: its number counted from the top and its bytes (row length
 // ceil(depth / 8) x width).
 using OldTiffRowFn = void (*)(void* context, std::int32_t row, const std::uint8_t* bytes);

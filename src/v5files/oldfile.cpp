@@ -273,18 +273,17 @@ int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOld
     if (int r = Open(path, &context); r != 0) return r;
     std::uint8_t stored[kOldRecordBytes] = {};
     std::uint32_t storedSize = sizeof stored;
-    int usedSubfile = subfile, usedPage = subfile == kOldTiffPage ? page : 0;
-    int r = ReadOldTiffInfo(context.get(), usedSubfile, usedPage, &w, &h, nullptr, &d, stored,
-                            &storedSize);
+    int r = ReadOldTiffInfo(context.get(), subfile, subfile == kOldTiffPage ? page : 0, &w, &h,
+                            nullptr, &d, stored, &storedSize);
     if (r != 0 && flag) {
         flag = false;
         storedSize = sizeof stored;
-        usedSubfile = kOldTiffMainImage, usedPage = 0;
-        r = ReadOldTiffInfo(context.get(), usedSubfile, usedPage, &w, &h, nullptr, &d, stored,
+        r = ReadOldTiffInfo(context.get(), kOldTiffMainImage, 0, &w, &h, nullptr, &d, stored,
                             &storedSize);
     }
-    // The size answered is one the pixel road reads (the half-size form is read raw).
-    if (r == 0 && d != 6) r = CheckOldTiffImage(context.get(), usedSubfile, usedPage);
+    // Callers size their buffers from the answer: a picture no file of this length can hold is
+    // refused here. Compression and strip faults are the pixel road's to report.
+    if (r == 0 && !OldTiffFileCanHold(context.get(), w, h, d)) r = kOldTiffUnsupported;
     context.reset();
     if (subTypeFlag != nullptr) *subTypeFlag = flag;
     if (r != 0) return TranslateOldTiffCode(r);
