@@ -20,6 +20,13 @@ constexpr int kOldTiffNoMemory = -5;
 constexpr int kOldTiffNoDirectory = -6;  // no directory of the wanted kind
 constexpr int kOldTiffCloseFailed = -10;
 
+// Compression codes of a directory (tag 259). Only the first three are read; a missing or zero
+// value counts as uncompressed.
+constexpr std::int32_t kOldTiffUncompressed = 1;
+constexpr std::int32_t kOldTiffLzw = 5;
+constexpr std::int32_t kOldTiffOldJpeg = 6;  // the old-style JPEG of tags 513 and 514
+constexpr std::int32_t kOldTiffJpeg = 7;     // the later JPEG, which no older file uses
+
 // Decoded images larger than this are refused (no sound older file comes near it).
 constexpr std::uint64_t kOldTiffMaxImageBytes = std::uint64_t{1} << 28;
 

@@ -231,9 +231,9 @@ int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType
     if (int r = ReadOldTiffInfo(context, subfileType, page, &w, &h, &c, &d, stored, &storedSize);
         r != 0)
         return TranslateOldTiffCode(r);
-    if (c < 1) c = 1;
+    if (c < 1) c = kOldTiffUncompressed;
     if (kind == OLD_KIND_FMS_PAGE && subfileType == kOldTiffReducedImage && compression != nullptr)
-        c = pageCompression < 1 ? 1 : pageCompression;
+        c = pageCompression < 1 ? kOldTiffUncompressed : pageCompression;
     if (width) *width = w;
     if (height) *height = h;
     if (compression) *compression = c;
@@ -326,7 +326,7 @@ int ReadOldFileRecord(const char* path, std::uint8_t* record, std::int32_t* widt
             return r;
         if (width) *width = w;
         if (height) *height = h;
-        if (lossy) *lossy = (c == 6 || d == 6) ? 1 : 0;
+        if (lossy) *lossy = (c == kOldTiffOldJpeg || d == 6) ? 1 : 0;
         return 0;
     }
     if (ext == ".JPG") {
@@ -388,7 +388,7 @@ int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileT
                                  &out->rotation, &out->dated);
         r != 0)
         return r;
-    out->lossy = (c == 6 || d == 6) ? 1 : 0;
+    out->lossy = (c == kOldTiffOldJpeg || d == 6) ? 1 : 0;
     if (derived) std::memset(out->record + R::kIntegritySum, 0, 4);
     if (d != 8 && d != 24) return kOldNotReadable;
     if (int r = CheckOldTiffImage(context, subfileType, page); r != 0)

@@ -264,16 +264,16 @@ TEST(V5Limits, InformationAnswersWhatTheFileCanHold) {
     // Every file is as long: its sides sit in their entries.
     const std::uint64_t length = [] {
         TiffBuilder b;
-        return b.Build({Image(b, 1, 1, 8, 7, b.Blob(Bytes(16)), 16)}).size();
+        return b.Build({Image(b, 1, 1, 8, kOldTiffJpeg, b.Blob(Bytes(16)), 16)}).size();
     }();
     const std::uint32_t densest = kOldTiffMaxStripOverlap * kLzwMaxExpansion / 2;  // rows
     const auto wide = static_cast<std::uint32_t>(2 * length);
     const Case cases[] = {
-        {64, 64, 8, 7, 0, 7},             // an unknown compression
-        {64, 64, 8, 1, 0, 2},             // a strip past the end of the file
-        {100, 4, 6, 1, 0, 7},             // 6 bits, but not the half-size form
-        {wide, densest, 8, 7, 0, 7},      // as much as the file can hold
-        {wide + 1, densest, 8, 7, 7, 7},  // one column more
+        {64, 64, 8, kOldTiffJpeg, 0, 7},             // an unknown compression
+        {64, 64, 8, kOldTiffUncompressed, 0, 2},     // a strip past the end of the file
+        {100, 4, 6, kOldTiffUncompressed, 0, 7},     // 6 bits, but not the half-size form
+        {wide, densest, 8, kOldTiffJpeg, 0, 7},      // as much as the file can hold
+        {wide + 1, densest, 8, kOldTiffJpeg, 7, 7},  // one column more
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " +
