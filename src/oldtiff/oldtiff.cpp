@@ -211,7 +211,7 @@ int Depth(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t* depth) {
 
 std::int32_t Compression(const OldTiffDirectory& d) {
     const std::uint32_t v = Value(Entry(d, kTagCompression));
-    return v == 0 ? 1 : static_cast<std::int32_t>(v);
+    return v == 0 ? kOldTiffUncompressed : static_cast<std::int32_t>(v);
 }
 
 // A SHORT or LONG array of exactly `count` values, inline when it fits in the entry.
@@ -421,7 +421,7 @@ int PlanStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
         if (int r = values(countsEntry, p->counts); r != 0) return r;
     } else {
         // Only a single uncompressed strip may go without its byte count.
-        if (p->strips != 1 || compression != 1) return kOldTiffUnsupported;
+        if (p->strips != 1 || compression != kOldTiffUncompressed) return kOldTiffUnsupported;
         p->counts.assign(1, static_cast<std::uint32_t>(imageBytes));
     }
 
@@ -435,7 +435,7 @@ int PlanStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
         const std::uint64_t rows =
             std::min(p->rowsPerStrip, static_cast<std::uint64_t>(height) - s * p->rowsPerStrip);
         const std::uint64_t need = rows * p->rowBytes;
-        if (compression == 5 ? need > kLzwMaxExpansion * count : count < need)
+        if (compression == kOldTiffLzw ? need > kLzwMaxExpansion * count : count < need)
             return kOldTiffUnsupported;
         p->largestStrip = std::max(p->largestStrip, count);
         total += count;
@@ -455,7 +455,7 @@ int ReadStrips(OldTiffContext* c, const OldTiffDirectory& d, std::int32_t width,
     } catch (const std::bad_alloc&) {
         return kOldTiffNoMemory;
     }
-    const bool lzw = compression == 5;
+    const bool lzw = compression == kOldTiffLzw;
     COldBlock strip, rows;
     if (!strip.Allocate(static_cast<std::size_t>(std::max<std::uint64_t>(p.largestStrip, 1))) ||
         (lzw && !rows.Allocate(static_cast<std::size_t>(p.rowsPerStrip * p.rowBytes))))
@@ -503,7 +503,8 @@ int ChooseImage(OldTiffContext* c, int subfileType, int page, ImageOf* image) {
     if (int r = Size(*image->d, &image->width, &image->height); r != 0) return r;
     if (int r = Depth(c, *image->d, &image->depth); r != 0) return r;
     image->compression = Compression(*image->d);
-    if (image->compression != 1 && image->compression != 5 && image->compression != 6)
+    if (image->compression != kOldTiffUncompressed && image->compression != kOldTiffLzw &&
+        image->compression != kOldTiffOldJpeg)
         return kOldTiffUnsupported;
     return 0;
 }
@@ -642,7 +643,7 @@ int CheckOldTiffImage(OldTiffContext* c, int subfileType, int page) {
     if (c == nullptr) return kOldTiffUnsupported;
     ImageOf image;
     if (int r = ChooseImage(c, subfileType, page, &image); r != 0) return r;
-    if (image.compression == 6) {
+    if (image.compression == kOldTiffOldJpeg) {
         // The header segments are read and summed; the running sum stays the file's own.
         const std::uint32_t sum = c->byteSum;
         const int r =
@@ -659,12 +660,21 @@ int CheckOldTiffImage(OldTiffContext* c, int subfileType, int page) {
     }
 }
 
+bool OldTiffFileCanHold(const OldTiffContext* c, std::int32_t width, std::int32_t height,
+                        std::int32_t depth) {
+    if (c == nullptr || width < 1 || height < 1 || depth < 1) return false;
+    const std::uint64_t imageBytes = (static_cast<std::uint64_t>(depth) + 7) / 8 *
+                                     static_cast<std::uint64_t>(width) *
+                                     static_cast<std::uint64_t>(height);
+    return imageBytes <= kOldTiffMaxStripOverlap * kLzwMaxExpansion * c->fileSize;
+}
+
 int ReadOldTiffRows(OldTiffContext* c, int subfileType, int page, OldTiffRowFn rowFn,
                     void* rowContext, std::uint32_t* byteSum) {
     if (c == nullptr || rowFn == nullptr) return kOldTiffUnsupported;
     ImageOf image;
     int result = ChooseImage(c, subfileType, page, &image);
-    if (result == 0 && image.compression == 6)
+    if (result == 0 && image.compression == kOldTiffOldJpeg)
         result =
             ReadJpegStrip(c, *image.d, image.width, image.height, image.depth, rowFn, rowContext);
     else if (result == 0)

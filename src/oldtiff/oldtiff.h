@@ -20,6 +20,13 @@ constexpr int kOldTiffNoMemory = -5;
 constexpr int kOldTiffNoDirectory = -6;  // no directory of the wanted kind
 constexpr int kOldTiffCloseFailed = -10;
 
+// Compression codes of a directory (tag 259). Only the first three are read; a missing or zero
+// value counts as uncompressed.
+constexpr std::int32_t kOldTiffUncompressed = 1;
+constexpr std::int32_t kOldTiffLzw = 5;
+constexpr std::int32_t kOldTiffOldJpeg = 6;  // the old-style JPEG of tags 513 and 514
+constexpr std::int32_t kOldTiffJpeg = 7;     // the later JPEG, which no older file uses
+
 // Decoded images larger than this are refused (no sound older file comes near it).
 constexpr std::uint64_t kOldTiffMaxImageBytes = std::uint64_t{1} << 28;
 
@@ -125,6 +132,12 @@ int ReadOldTiffDrawing(OldTiffContext* context, int subfileType, void* buffer, s
 // for old-style JPEG a stream whose frame is the directory's and that can hold its blocks.
 // 0, kOldTiffNoDirectory, kOldTiffUnsupported, kOldTiffReadFailed or kOldTiffNoMemory.
 int CheckOldTiffImage(OldTiffContext* context, int subfileType, int page);
+
+// False when no file of this one's length can hold a picture of that size: not even LZW strips
+// of the largest expansion (kLzwMaxExpansion), each byte shared by kOldTiffMaxStripOverlap
+// strips, decode to that many bytes. No other road the container knows is denser.
+bool OldTiffFileCanHold(const OldTiffContext* context, std::int32_t width, std::int32_t height,
+                        std::int32_t depth);
 
 // Receives each row: its number counted from the top and its bytes (row length
 // ceil(depth / 8) x width).

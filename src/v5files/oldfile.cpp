@@ -231,9 +231,9 @@ int ReadOldDirectory(std::int32_t kind, OldTiffContext* context, int subfileType
     if (int r = ReadOldTiffInfo(context, subfileType, page, &w, &h, &c, &d, stored, &storedSize);
         r != 0)
         return TranslateOldTiffCode(r);
-    if (c < 1) c = 1;
+    if (c < 1) c = kOldTiffUncompressed;
     if (kind == OLD_KIND_FMS_PAGE && subfileType == kOldTiffReducedImage && compression != nullptr)
-        c = pageCompression < 1 ? 1 : pageCompression;
+        c = pageCompression < 1 ? kOldTiffUncompressed : pageCompression;
     if (width) *width = w;
     if (height) *height = h;
     if (compression) *compression = c;
@@ -273,18 +273,17 @@ int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOld
     if (int r = Open(path, &context); r != 0) return r;
     std::uint8_t stored[kOldRecordBytes] = {};
     std::uint32_t storedSize = sizeof stored;
-    int usedSubfile = subfile, usedPage = subfile == kOldTiffPage ? page : 0;
-    int r = ReadOldTiffInfo(context.get(), usedSubfile, usedPage, &w, &h, nullptr, &d, stored,
-                            &storedSize);
+    int r = ReadOldTiffInfo(context.get(), subfile, subfile == kOldTiffPage ? page : 0, &w, &h,
+                            nullptr, &d, stored, &storedSize);
     if (r != 0 && flag) {
         flag = false;
         storedSize = sizeof stored;
-        usedSubfile = kOldTiffMainImage, usedPage = 0;
-        r = ReadOldTiffInfo(context.get(), usedSubfile, usedPage, &w, &h, nullptr, &d, stored,
+        r = ReadOldTiffInfo(context.get(), kOldTiffMainImage, 0, &w, &h, nullptr, &d, stored,
                             &storedSize);
     }
-    // The size answered is one the pixel road reads (the half-size form is read raw).
-    if (r == 0 && d != 6) r = CheckOldTiffImage(context.get(), usedSubfile, usedPage);
+    // Callers size their buffers from the answer: a picture no file of this length can hold is
+    // refused here. Compression and strip faults are the pixel road's to report.
+    if (r == 0 && !OldTiffFileCanHold(context.get(), w, h, d)) r = kOldTiffUnsupported;
     context.reset();
     if (subTypeFlag != nullptr) *subTypeFlag = flag;
     if (r != 0) return TranslateOldTiffCode(r);
@@ -327,7 +326,7 @@ int ReadOldFileRecord(const char* path, std::uint8_t* record, std::int32_t* widt
             return r;
         if (width) *width = w;
         if (height) *height = h;
-        if (lossy) *lossy = (c == 6 || d == 6) ? 1 : 0;
+        if (lossy) *lossy = (c == kOldTiffOldJpeg || d == 6) ? 1 : 0;
         return 0;
     }
     if (ext == ".JPG") {
@@ -389,7 +388,7 @@ int ReadOldDirectoryDIB(OldTiffContext* context, std::int32_t kind, int subfileT
                                  &out->rotation, &out->dated);
         r != 0)
         return r;
-    out->lossy = (c == 6 || d == 6) ? 1 : 0;
+    out->lossy = (c == kOldTiffOldJpeg || d == 6) ? 1 : 0;
     if (derived) std::memset(out->record + R::kIntegritySum, 0, 4);
     if (d != 8 && d != 24) return kOldNotReadable;
     if (int r = CheckOldTiffImage(context, subfileType, page); r != 0)

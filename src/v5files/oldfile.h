@@ -24,7 +24,8 @@ struct SOldFileInfo {
 // Size, depth and kind of a ".tif" file's main image, reduced image (*subTypeFlag set: the flag
 // is cleared when the file has none and the main image is answered instead) or page (kind-2
 // names). For 8-bit images the header record is converted; an unknown layout gives
-// kOldNotReadable.
+// kOldNotReadable, and so does a picture that no file of this length can hold. Compression and
+// strips are not judged here: they are the pixel road's to refuse.
 int ReadOldFileInfo(const char* path, std::int32_t page, bool* subTypeFlag, SOldFileInfo* info);
 
 // One directory of an open container: size, compression (1 when absent), depth code and the

@@ -203,11 +203,8 @@ int ReadInformation(const char* path, CHeader& header, int pageNumber) {
 
     std::int64_t width = info.width, height = info.height;
     std::int32_t samples = 0;
-    bool readable = true;
     switch (info.depth) {
         case 6:
-            // Only the half-size form of 190 x 240 is read; the pixel road refuses any other.
-            readable = width == kHalfSizeWidth && height == kHalfSizeHeight;
             width *= 2, height *= 2, samples = 1;
             break;
         case 8:
@@ -228,8 +225,9 @@ int ReadInformation(const char* path, CHeader& header, int pageNumber) {
             break;
     }
     // What is stored is what callers size their buffers from: it must fit the 16-bit fields and
-    // be an image the pixel road would make.
-    if (!readable || width < 1 || height < 1 || width > 65535 || height > 65535 ||
+    // stay within the largest image the readers make. Whether the pixel road can read it is that
+    // road's to answer.
+    if (width < 1 || height < 1 || width > 65535 || height > 65535 ||
         static_cast<std::uint64_t>(width * height * std::max(samples, 1)) > kOldTiffMaxImageBytes) {
         header.SetImageType(0);
         return kOldNotReadable;

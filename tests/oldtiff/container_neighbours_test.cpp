@@ -1,4 +1,5 @@
-// The cases beside the typical ones: samples of 12 and 6 bits in whole bytes.
+// The cases beside the typical ones: samples of 12 and 6 bits in whole bytes, and strips that
+// share file bytes up to the limit or abut.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -76,6 +77,53 @@ TEST(ContainerNeighbours, SamplesOfTwelveAndSixBitsTakeWholeBytes) {
                   c.result);
         if (c.result != 0) continue;
         EXPECT_EQ(rows.pixels, written);
+        EXPECT_EQ(byteSum, sum);
+    }
+}
+
+// One strip more than the limit, each of one row of 4 bytes, over two blocks that abut, A then B:
+// a strip ending where the next begins shares no byte with it, so the limit's number on A and
+// one on B read; all on A are one more than the limit. Every strip is read whole and summed.
+TEST(ContainerNeighbours, StripsShareBytesUpToTheLimitAndAbutFreely) {
+    constexpr int kStrips = kOldTiffMaxStripOverlap + 1;
+    const Bytes a = {1, 2, 3, 4}, b = {5, 6, 7, 8};
+    struct Case {
+        int onA;  // strips 0 to onA - 1 on A, the others on B
+        int result;
+    } cases[] = {{kStrips - 1, 0}, {kStrips, kOldTiffUnsupported}};
+    TempDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.onA) + " strips on A");
+        Bytes both = a;
+        both.insert(both.end(), b.begin(), b.end());
+        TiffBuilder builder;
+        const std::uint32_t at = builder.Offset(builder.Blob(both));
+        Bytes offsets, counts, expected;
+        std::uint32_t sum = 0;
+        for (int s = 0; s < kStrips; ++s) {
+            const Bytes& block = s < c.onA ? a : b;
+            TiffBuilder::Put32(offsets, s < c.onA ? at : at + 4);
+            TiffBuilder::Put32(counts, 4);
+            expected.insert(expected.end(), block.begin(), block.end());
+            for (std::uint8_t v : block) sum += v;
+        }
+        auto d = TiffBuilder::Grey(4, kStrips, -1, 0);
+        d[6] = TiffBuilder::At(273, 4, kStrips, builder.Blob(offsets));
+        d[8] = TiffBuilder::Value(278, 4, 1, 1);
+        d[9] = TiffBuilder::At(279, 4, kStrips, builder.Blob(counts));
+        const std::string path = dir.file("shared.tif");
+        WriteBytes(path, builder.Build({d}));
+
+        OldTiffContext* raw = nullptr;
+        ASSERT_EQ(OpenOldTiff(path.c_str(), &raw), 0);
+        OldTiffHolder context(raw);
+        Picture rows;
+        rows.rowBytes = 4;
+        std::uint32_t byteSum = 0;
+        ASSERT_EQ(ReadOldTiffRows(context.get(), kOldTiffMainImage, 0, Collect, &rows, &byteSum),
+                  c.result);
+        if (c.result != 0) continue;
+        EXPECT_EQ(rows.pixels, expected);
         EXPECT_EQ(byteSum, sum);
     }
 }

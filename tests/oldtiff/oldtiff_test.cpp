@@ -297,7 +297,7 @@ TEST(Container, StripLayouts) {
     {
         TiffBuilder b;
         auto d = TiffBuilder::Grey(6, 4, b.Blob(image), 24);
-        d[4] = TiffBuilder::Value(259, 3, 1, 7);
+        d[4] = TiffBuilder::Value(259, 3, 1, kOldTiffJpeg);
         EXPECT_EQ(ReadAll(WriteFile(dir, "i.tif", b.Build({d}))).rows, kOldTiffUnsupported);
         d = TiffBuilder::Grey(70000, 4, 0, 24);
         EXPECT_EQ(ReadAll(WriteFile(dir, "j.tif", b.Build({d}))).info, kOldTiffUnsupported);

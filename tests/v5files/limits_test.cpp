@@ -1,6 +1,7 @@
 // Hostile files of under a few kilobytes that claim huge images, and files that make the strip
-// reader read the same bytes over and over: the information answer equals what the image read
-// delivers or both refuse, bytes read and global memory stay within the image's budget, and
+// reader read the same bytes over and over: the information answers the directory's size unless
+// the exports cannot hold it or no file of that length can, the image read delivers that size
+// or refuses with its own code, bytes read and global memory stay within the image's budget, and
 // qvdump refuses them quickly and small. Sound files at the extremes are still read.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "common/oldtiff/tiffbuilder.h"
+#include "oldtiff/lzw.h"
 #include "oldtiff/oldtiff.h"
 #include "platform/core/globalmem.h"
 #include "platform/files/rawfile.h"
@@ -58,7 +60,8 @@ TiffBuilder::Directory Image(TiffBuilder& b, std::uint32_t width, std::uint32_t 
 struct Hostile {
     const char* name;
     Bytes bytes;
-    int info;  // the public code the information answers
+    int info;   // the public code the information answers
+    int image;  // and the image read after an answer of 0
 };
 
 std::vector<Hostile> HostileFiles(const TempDir& dir) {
@@ -66,11 +69,12 @@ std::vector<Hostile> HostileFiles(const TempDir& dir) {
     {  // 65,535 x 65,535 colour and grey pixels in a strip of 16 bytes
         TiffBuilder b;
         const int strip = b.Blob(Bytes(16, 0x80));
-        files.push_back({"C1.tif", b.Build({Image(b, 65535, 65535, 24, 1, strip, 16)}), 7});
-        files.push_back({"R2.tif", b.Build({Image(b, 65535, 65535, 8, 1, strip, 16)}), 7});
+        files.push_back({"C1.tif", b.Build({Image(b, 65535, 65535, 24, 1, strip, 16)}), 7, 7});
+        files.push_back({"R2.tif", b.Build({Image(b, 65535, 65535, 8, 1, strip, 16)}), 7, 7});
     }
-    {  // 65,535 strips of one row that all point at the same megabyte, each read whole: refused
-       // as shared strip data before the bytes they would cost are weighed
+    {  // 65,535 strips of one row that all point at the same megabyte, each read whole: the
+       // pixel road refuses them as shared strip data before the bytes they would cost are
+       // weighed
         TiffBuilder b;
         const int megabyte = b.Blob(Bytes(1 << 20, 0x55));
         Bytes offsets, counts;
@@ -82,23 +86,24 @@ std::vector<Hostile> HostileFiles(const TempDir& dir) {
         d[6] = TiffBuilder::At(273, 4, 65535, b.Blob(offsets));
         d[8] = TiffBuilder::Value(278, 4, 1, 1);
         d[9] = TiffBuilder::At(279, 4, 65535, b.Blob(counts));
-        files.push_back({"T3.tif", b.Build({d}), 7});
+        files.push_back({"T3.tif", b.Build({d}), 0, 7});
     }
     {  // 16,383 x 16,383 pixels in an LZW strip of 600 bytes
         TiffBuilder b;
         Bytes strip(600, 0);
         strip[0] = 0x80;  // a clear code, then literal zeros
-        files.push_back({"R4.tif", b.Build({Image(b, 16383, 16383, 8, 5, b.Blob(strip), 600)}), 7});
+        files.push_back(
+            {"R4.tif", b.Build({Image(b, 16383, 16383, 8, 5, b.Blob(strip), 600)}), 7, 7});
     }
     {  // a 6-bit image 40,000 pixels wide (80,000 after the doubling)
         TiffBuilder b;
         files.push_back(
-            {"R5.tif", b.Build({Image(b, 40000, 4, 6, 1, b.Blob(Bytes(256)), 256)}), 7});
+            {"R5.tif", b.Build({Image(b, 40000, 4, 6, 1, b.Blob(Bytes(256)), 256)}), 7, 7});
     }
     {  // a 16 x 16 LZW image whose strip is 2 MB: more to read than the image may cost
         TiffBuilder b;
         files.push_back(
-            {"R6.tif", b.Build({Image(b, 16, 16, 8, 5, b.Blob(Bytes(2 << 20)), 2 << 20)}), 2});
+            {"R6.tif", b.Build({Image(b, 16, 16, 8, 5, b.Blob(Bytes(2 << 20)), 2 << 20)}), 0, 2});
     }
     {  // an old-style JPEG strip of 8 x 8 pixels (written by cjpeg) whose frame says 4096 x 4096
         const std::string pgm = dir.file("g.pgm"), jpg = dir.file("g.jpg");
@@ -120,7 +125,7 @@ std::vector<Hostile> HostileFiles(const TempDir& dir) {
             auto d = Image(b, 4096, 4096, 8, 6, at, 0);
             d.push_back(TiffBuilder::At(513, 4, 1, at));
             d.push_back(TiffBuilder::Value(514, 4, 1, static_cast<std::uint32_t>(stream.size())));
-            files.push_back({"R7.tif", b.Build({d}), 7});
+            files.push_back({"R7.tif", b.Build({d}), 7, 7});
         }
     }
     return files;
@@ -169,9 +174,10 @@ Cost Measure(Call call) {
     return {win::rawfile_testing::BytesRead() - read, win::globalmem_testing::PeakBytes() - live};
 }
 
-// Information, then the image read into a buffer sized from the answer, as callers do. Both
-// agree, and each costs no more than the answered image allows.
-void ReadAsACaller(const std::string& path, std::uint64_t fileSize, int expectedInfo) {
+// Information, then the image read into a buffer sized from the answer, as callers do. Each
+// costs no more than the answered image allows.
+void ReadAsACaller(const std::string& path, std::uint64_t fileSize, int expectedInfo,
+                   int expectedImage) {
     SCOPED_TRACE(path);
     CHeaderPano header;
     int info = 0;
@@ -194,7 +200,7 @@ void ReadAsACaller(const std::string& path, std::uint64_t fileSize, int expected
     EXPECT_LE(cost.peak, memoryCap);
     if (info == 0) {
         // A read succeeds only with a picture of the answered size.
-        EXPECT_EQ(image, 0);
+        EXPECT_EQ(image, expectedImage);
         EXPECT_EQ(header.GetWidth(), width);
         EXPECT_EQ(header.GetHeight(), height);
     } else {
@@ -202,21 +208,21 @@ void ReadAsACaller(const std::string& path, std::uint64_t fileSize, int expected
     }
 }
 
-TEST(V5Limits, HostileSizesAreRefusedByBothRoadsCheaply) {
+TEST(V5Limits, HostileFilesAreRefusedCheaply) {
     TempDir dir;
     const auto files = HostileFiles(dir);
     ASSERT_EQ(files.size(), 7u) << "cjpeg (libjpeg-turbo-progs) is missing";
     for (const Hostile& f : files) {
         const std::string path = dir.file(f.name);
         WriteBytes(path, f.bytes);
-        ReadAsACaller(path, f.bytes.size(), f.info);
+        ReadAsACaller(path, f.bytes.size(), f.info, f.image);
 
         const Measured run = RunMeasured({std::string(QUORIN_BINARY_DIR) + "/qvdump", path},
                                          dir.file(std::string(f.name) + ".out"));
         EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_NE(run.output.find("information: result " + std::to_string(f.info) + " ("),
-                  std::string::npos)
-            << run.output;
+        const std::string said = f.info != 0 ? "information: result " + std::to_string(f.info)
+                                             : "image: result " + std::to_string(f.image);
+        EXPECT_NE(run.output.find(said + " ("), std::string::npos) << run.output;
         EXPECT_LT(run.maxRssKb, 300 * 1024) << f.name;
     }
 }
@@ -229,7 +235,7 @@ TEST(V5Limits, SoundFilesAtTheExtremesAreRead) {
                                 "--compress lzw --rows 8"}) {
         const std::string path = dir.file("R10.tif");
         ASSERT_TRUE(MakeV5Fixture("grey", path, options));
-        ReadAsACaller(path, ReadBytes(path).size(), 0);
+        ReadAsACaller(path, ReadBytes(path).size(), 0, 0);
     }
     // libtiff's LZW of a uniform colour picture in one strip: close to the largest expansion
     // there is.
@@ -242,7 +248,53 @@ TEST(V5Limits, SoundFilesAtTheExtremesAreRead) {
         RunCommand("tiffcp -c lzw -r 1024 " + ShellQuote(plain) + " " + ShellQuote(lzw)).status, 0);
     const std::uint64_t size = ReadBytes(lzw).size();
     EXPECT_LT(size, bytes / 800);  // directory and record included
-    ReadAsACaller(lzw, size, 0);
+    ReadAsACaller(lzw, size, 0, 0);
+}
+
+// Compression and strips are the pixel road's to judge: the information answers the directory's
+// size (6-bit sides doubled) whatever they are, up to the densest picture a file of its length
+// can hold (LZW strips at their largest expansion, each byte shared by the most strips allowed).
+TEST(V5Limits, InformationAnswersWhatTheFileCanHold) {
+    TempDir dir;
+    struct Case {
+        std::uint32_t width, height;
+        std::uint16_t bits, compression;
+        int info, image;
+    };
+    // Every file is as long: its sides sit in their entries.
+    const std::uint64_t length = [] {
+        TiffBuilder b;
+        return b.Build({Image(b, 1, 1, 8, kOldTiffJpeg, b.Blob(Bytes(16)), 16)}).size();
+    }();
+    const std::uint32_t densest = kOldTiffMaxStripOverlap * kLzwMaxExpansion / 2;  // rows
+    const auto wide = static_cast<std::uint32_t>(2 * length);
+    const Case cases[] = {
+        {64, 64, 8, kOldTiffJpeg, 0, 7},             // an unknown compression
+        {64, 64, 8, kOldTiffUncompressed, 0, 2},     // a strip past the end of the file
+        {100, 4, 6, kOldTiffUncompressed, 0, 7},     // 6 bits, but not the half-size form
+        {wide, densest, 8, kOldTiffJpeg, 0, 7},      // as much as the file can hold
+        {wide + 1, densest, 8, kOldTiffJpeg, 7, 7},  // one column more
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + ", " +
+                     std::to_string(c.bits) + " bits, compression " +
+                     std::to_string(c.compression));
+        TiffBuilder b;
+        const std::string path = dir.file("R12.tif");
+        WriteBytes(path, b.Build({Image(b, c.width, c.height, c.bits, c.compression,
+                                        b.Blob(Bytes(16)), c.width * c.height)}));
+        ASSERT_EQ(ReadBytes(path).size(), length);
+        CHeaderZel header;
+        ASSERT_EQ(V5Files_ReadQVImageInformation(path.c_str(), &header, 0), c.info);
+        const std::uint32_t twice = c.bits == 6 ? 2 : 1;
+        EXPECT_EQ(header.GetWidth(), c.info == 0 ? twice * c.width : 0);
+        EXPECT_EQ(header.GetHeight(), c.info == 0 ? twice * c.height : 0);
+        if (c.info != 0) continue;
+        EXPECT_EQ(header.GetSamplesPerPixel(), 1);
+        EXPECT_EQ(header.GetImageType(), 1);
+        Bytes pixels(std::size_t{header.GetWidth()} * header.GetHeight());
+        EXPECT_EQ(V5Files_ReadImage(path.c_str(), &header, 0, pixels.data()), c.image);
+    }
 }
 
 }  // namespace
