@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "records/core/imagetype.h"
+#include "records/core/uid.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;

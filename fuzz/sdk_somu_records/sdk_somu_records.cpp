@@ -14,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include "records/info/equipment.h"
+#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
 #include "records/info/sensor.h"
 

@@ -13,7 +13,7 @@
 
 // Whether the user's tooth notation is Universal; reads the settings. A conversion of several
 // teeth reads it once and hands it on, so that all its teeth use the same notation.
-bool IsUniversalToothNotation();
+QUORIN_EXPORT bool IsUniversalToothNotation();
 
 class QUORIN_EXPORT CAnatToothNumber {
   public:
@@ -102,7 +102,3 @@ class QUORIN_EXPORT CAnatTeethList {
   private:
     std::vector<CAnatToothNumber> m_teeth;
 };
-
-// The region number of a panoramic or cephalometric program: its region name in the program
-// table ("Jaw Region" when unknown), then that name's number (1 to 9, 0 for other names).
-void AnatomicRegionFromProgram(std::int32_t program, std::int32_t& number);

@@ -3,6 +3,8 @@
 // overlay builds its graphic objects from the same items. Every block an item points to is
 // owned by the item and allocated with new[]; FreeDrawingList releases them.
 #pragma once
+#include <quorin/export.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -56,12 +58,12 @@ struct SOMUDrawingList {
 
 // Frees every block the items own and the item array, then empties the list (count 0, no items;
 // width and height are kept). Nothing for null.
-void FreeDrawingList(SOMUDrawingList* list);
+QUORIN_EXPORT void FreeDrawingList(SOMUDrawingList* list);
 
 // Frees the blocks one item owns and clears the item to zeros. Nothing for null.
-void FreeDrawingItem(SOMUDrawingItem* item);
+QUORIN_EXPORT void FreeDrawingItem(SOMUDrawingItem* item);
 
 // Makes `target` a deep copy of `source`: the target's own blocks are freed first. False when an
 // allocation fails; the target is then cleared (zeros, no blocks). `target` must be a valid item
 // (zeros or owning its blocks) and must not be `source`.
-bool CopyDrawingRecord(SOMUDrawingItem* target, const SOMUDrawingItem* source);
+QUORIN_EXPORT bool CopyDrawingRecord(SOMUDrawingItem* target, const SOMUDrawingItem* source);

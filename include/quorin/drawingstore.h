@@ -14,18 +14,6 @@
 #include <string>
 #include <vector>
 
-namespace quorin {
-
-// Compares two version texts as texts, character by character and without regard to case
-// ("1.10" is below "1.8"): negative, zero or positive.
-int CompareVersionText(const char* a, const char* b);
-
-// Multiplies (x, y, 1) by a 3 x 3 matrix of doubles (row-major) and gives the first two results.
-void ApplyTransform3x3(const double matrix[3][3], double* outX, double* outY,
-                       const SOMUDrawingPoint& point);
-
-}  // namespace quorin
-
 // One entry of the font table of a style section.
 struct SDrawingFont {
     std::uint16_t nValue1 = 0;

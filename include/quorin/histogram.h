@@ -70,9 +70,6 @@ class CTHistogram {
     Bins* m_bins = nullptr;  // owned
 };
 
-extern template class CTHistogram<unsigned char, unsigned int, unsigned int>;
-extern template class CTHistogram<unsigned short, unsigned int, unsigned int>;
-extern template class CTHistogram<unsigned int, unsigned int, unsigned int>;
+// The library builds for other programs the histogram the statistics take: 8-bit pixels, double
+// bins.
 extern template class QUORIN_EXPORT CTHistogram<unsigned char, unsigned int, double>;
-extern template class CTHistogram<unsigned short, unsigned int, double>;
-extern template class CTHistogram<unsigned int, unsigned int, double>;

@@ -85,8 +85,7 @@ class CTMatrix {
     T* m_block = nullptr;                  // the pixels, owned unless external
 };
 
-// Every instantiation is made once, in the library; the matrix of doubles is exported.
-extern template class CTMatrix<unsigned char>;
-extern template class CTMatrix<unsigned short>;
-extern template class CTMatrix<unsigned int>;
+// The library builds the matrices the statistics work with: of doubles, and of bytes (the 8-bit
+// pixels a histogram counts); no other element type is built for other programs.
+extern template class QUORIN_EXPORT CTMatrix<unsigned char>;
 extern template class QUORIN_EXPORT CTMatrix<double>;

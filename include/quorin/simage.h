@@ -2,6 +2,8 @@
 // is itself a locked, moveable, zero-filled global block; its pixel block is a raw pixel buffer
 // (locked for its whole life, rows top-down and unpadded, colour samples red, green, blue).
 #pragma once
+#include <quorin/export.h>
+
 #include <cstdint>
 
 struct SImage {
@@ -14,20 +16,16 @@ struct SImage {
 
 // A new record with the four numbers; `adopt`: store `pixels` as the record's block, else a new
 // zero-filled block of width x height x samples elements. Null on failure (nothing kept).
-SImage* AllocSImage(std::uint32_t width, std::uint32_t height, std::uint32_t samples,
-                    std::uint32_t bits, bool adopt, void* pixels);
+QUORIN_EXPORT SImage* AllocSImage(std::uint32_t width, std::uint32_t height, std::uint32_t samples,
+                                  std::uint32_t bits, bool adopt, void* pixels);
 // Frees the pixel block (unless borrowed) and the record; nothing for null.
-void FreeSImage(SImage* image, bool pixelsBorrowed);
+QUORIN_EXPORT void FreeSImage(SImage* image, bool pixelsBorrowed);
 // A copy with its own pixels; null when the source has none or its depth is not copyable.
-SImage* DuplicateSImage(const SImage* image);
+QUORIN_EXPORT SImage* DuplicateSImage(const SImage* image);
 // Frees a locked global block given the address it was locked at; nothing for null.
-void FreeGlobalPointer(void* data);
+QUORIN_EXPORT void FreeGlobalPointer(void* data);
 
 namespace quorin {
 // Largest pixel block a record may have (AllocSImage and DuplicateSImage refuse more).
 constexpr std::uint64_t kMaxSImageBytes = std::uint64_t{1} << 31;
-// Bytes of a block of width x height x samples elements of `elementBytes`, in 64 bits; false
-// when the product exceeds kMaxSImageBytes.
-bool PixelBlockBytes(std::uint32_t width, std::uint32_t height, std::uint32_t samples,
-                     std::uint64_t elementBytes, std::uint64_t* bytes);
 }  // namespace quorin

@@ -4,6 +4,7 @@
 // A new record is all zero (InitSOMUImage); FreeSOMUImageData releases every block it owns.
 #pragma once
 #include <quorin/drawinglist.h>
+#include <quorin/export.h>
 #include <quorin/simage.h>
 
 #include <cstddef>
@@ -259,13 +260,13 @@ struct SOMUImage {
 };
 
 // Zero-fills a record (a new record is all zero).
-void InitSOMUImage(SOMUImage* record);
+QUORIN_EXPORT void InitSOMUImage(SOMUImage* record);
 // Frees every block the record owns: pixels, drawing blob and list, LUT table, panoramic
 // points; the pointers and their counts become 0. The processing holder is left to the SDK.
-void FreeSOMUImageData(SOMUImage* record);
+QUORIN_EXPORT void FreeSOMUImageData(SOMUImage* record);
 
 namespace quorin {
 // A zero-filled, locked global block of `bytes` (the form of every block a record owns); null
 // on failure or for 0 bytes. Released with FreeGlobalPointer.
-void* AllocRecordBlock(std::size_t bytes);
+QUORIN_EXPORT void* AllocRecordBlock(std::size_t bytes);
 }  // namespace quorin

@@ -81,8 +81,7 @@ class CTVector {
     T* m_data = nullptr;
 };
 
-// Every instantiation is made once, in the library; the vector of doubles is exported.
-extern template class CTVector<unsigned char>;
-extern template class CTVector<unsigned short>;
-extern template class CTVector<unsigned int>;
+// The library builds the vectors the statistics and their histogram work with, of doubles and of
+// bytes (the rows of an 8-bit matrix); no other element type is built for other programs.
+extern template class QUORIN_EXPORT CTVector<unsigned char>;
 extern template class QUORIN_EXPORT CTVector<double>;

@@ -17,6 +17,7 @@
 #include "platform/core/globalmem.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/ini.h"
+#include "sdk/simage.h"
 
 namespace quorin {
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
 
 class CXmlDocument;

@@ -1,5 +1,7 @@
 // SImage records and their pixel blocks: moveable, zero-filled global blocks that stay locked
 // for their whole life, so that the owner keeps only the locked address.
+#include "sdk/simage.h"
+
 #include <quorin/simage.h>
 #include <quorin/somuimage.h>
 

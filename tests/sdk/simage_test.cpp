@@ -1,5 +1,7 @@
 // SImage records and the SDK image record: allocation sizes computed safely, duplicates, the
 // release of everything a record owns, and the bounded text fields.
+#include "sdk/simage.h"
+
 #include <gtest/gtest.h>
 #include <quorin/simage.h>
 #include <quorin/somuimage.h>

@@ -1,5 +1,7 @@
 // The members of the vector and matrix templates that take and give back global blocks, and the
 // one instantiation of each element type.
+#include "pixel/core/containers.h"
+
 #include <quorin/matrix.h>
 #include <quorin/vector.h>
 

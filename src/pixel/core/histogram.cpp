@@ -6,6 +6,7 @@
 #include <new>
 #include <type_traits>
 
+#include "pixel/core/containers.h"
 #include "records/core/rounding.h"
 
 namespace {

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "pixel/core/containers.h"
+
 namespace quorin {
 // out[k] = table[in[k]] for `count` bytes through a table of 256 entries.
 void MapBytes(const std::uint8_t* in, std::uint8_t* out, std::uint64_t count,

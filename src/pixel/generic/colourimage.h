@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "pixel/image/img.h"
+#include "records/info/geometry.h"
 
 class CImgLEADColor : public CImg {
   public:

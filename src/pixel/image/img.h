@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/core/globalmem.h"
+#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
 #include "records/info/sensor.h"
 

@@ -1,3 +1,5 @@
+#include "records/core/uid.h"
+
 #include <fcntl.h>
 #include <quorin/uid.h>
 #include <sys/file.h>

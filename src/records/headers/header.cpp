@@ -9,6 +9,7 @@
 #include "platform/core/globalmem.h"
 #include "platform/core/path.h"
 #include "records/core/imagetype.h"
+#include "records/core/uid.h"
 #include "records/dib/dibbuffer.h"
 #include "records/headers/headerchecksum.h"
 

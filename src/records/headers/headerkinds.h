@@ -19,6 +19,8 @@
 #include <string>
 
 #include "records/core/imagetype.h"
+#include "records/info/equipment.h"
+#include "records/info/geometry.h"
 #include "records/info/lutgray.h"
 #include "records/info/sensor.h"
 

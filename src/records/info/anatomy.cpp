@@ -1,3 +1,5 @@
+#include "records/info/anatomy.h"
+
 #include <quorin/anatomy.h>
 
 #include <cctype>

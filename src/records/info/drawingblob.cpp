@@ -9,6 +9,8 @@
 #include <new>
 #include <vector>
 
+#include "records/info/drawingstore.h"
+
 namespace {
 
 // A read cursor over the blob. A read past the end fails, and the cursor stays failed.

@@ -1,5 +1,7 @@
 // The drawing store's tables, its drawing list and the geometry of mirroring and rotating. The
 // blob forms are read and written in drawingblob.cpp.
+#include "records/info/drawingstore.h"
+
 #include <quorin/drawingstore.h>
 
 #include <algorithm>

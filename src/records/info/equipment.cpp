@@ -1,3 +1,5 @@
+#include "records/info/equipment.h"
+
 #include <quorin/equipment.h>
 
 #include <cstdio>

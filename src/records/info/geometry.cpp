@@ -1,3 +1,5 @@
+#include "records/info/geometry.h"
+
 #include <quorin/geometry.h>
 #include <quorin/simage.h>
 

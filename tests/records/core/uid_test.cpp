@@ -1,5 +1,7 @@
 // UIDs: the generated form, the length limit, derived and number-built UIDs, and uniqueness
 // under threads and across processes checked by pydicom.
+#include "records/core/uid.h"
+
 #include <gtest/gtest.h>
 #include <quorin/uid.h>
 #include <sys/wait.h>

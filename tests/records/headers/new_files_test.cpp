@@ -9,6 +9,7 @@
 #include "common/records/header_test_util.h"
 #include "common/test_util.h"
 #include "platform/core/path.h"
+#include "records/core/uid.h"
 
 namespace quorin::test {
 namespace {

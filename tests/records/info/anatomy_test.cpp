@@ -1,6 +1,8 @@
 // Tooth numbers in FDI and Universal notation (checked against the ISO 3950 and ADA numbering
 // rules, not against our table), the notation setting, tooth lists in the SDK record and the
 // anatomic region.
+#include "records/info/anatomy.h"
+
 #include <gtest/gtest.h>
 #include <quorin/anatomy.h>
 

@@ -1,5 +1,7 @@
 // The drawing store: version rules, blob parsing and writing, bounds on hostile blobs, the list
 // exchange with the SDK record, mirroring and rotating.
+#include "records/info/drawingstore.h"
+
 #include <gtest/gtest.h>
 #include <quorin/drawingstore.h>
 

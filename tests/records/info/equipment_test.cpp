@@ -1,5 +1,7 @@
 // Equipment, detector, image and exposure records: defaults, texts, and the exchange with the
 // SDK image record field by field.
+#include "records/info/equipment.h"
+
 #include <gtest/gtest.h>
 #include <quorin/equipment.h>
 

@@ -1,5 +1,7 @@
 // Orientation, corners, filter, pixel size, panoramic and cephalometric records and the colour
 // settings: their rules and their exchange with the SDK image record.
+#include "records/info/geometry.h"
+
 #include <gtest/gtest.h>
 #include <quorin/geometry.h>
 

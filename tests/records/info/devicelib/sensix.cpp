@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "records/info/equipment.h"
+
 namespace {
 
 int g_listsOut = 0;

@@ -1,0 +1,26 @@
+// The helpers behind CUid (<quorin/uid.h>): the time stamps that keep generated UIDs distinct
+// across threads and processes, the UID check and the composed text.
+#pragma once
+#include <quorin/uid.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorin {
+
+// A time stamp for UIDs: milliseconds since 1970, strictly greater than every stamp given
+// before in this process and, through the file "uid-stamp" in the settings folder (that of the
+// user's hive), in every process using that folder. It runs ahead of the clock while stamps are
+// asked for faster than one per millisecond. Thread-safe; without the file, unique per process.
+std::int64_t NextUidTimeStamp();
+
+// True when the text is a valid DICOM UID: 1 to 64 characters, dot-separated components of
+// digits, none empty, none with a leading zero.
+bool IsValidUid(std::string_view text);
+
+// root "." kind "." machine "." seconds "." milliseconds of a stamp (NextUidTimeStamp); a machine
+// number of 0 is replaced by the stamp's seconds.
+std::string ComposeGeneratedUid(std::uint32_t kind, std::uint32_t machine, std::int64_t stamp);
+
+}  // namespace quorin
