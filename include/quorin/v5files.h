@@ -26,9 +26,10 @@ QUORIN_EXPORT int V5Files_IsOldQuorinFile(const char* path);
 QUORIN_EXPORT int V5Files_IsFMSFile(const char* path);
 
 // Fills the header's size, depth, path and type. Sub-type 2 asks for the reduced image (the
-// sub-type becomes 1 when there is none). The size reported is the size V5Files_ReadImage
-// delivers: half-size images count at 380 x 480. A buffer for V5Files_ReadImage holds
-// width x height x samples bytes.
+// sub-type becomes 1 when there is none). The size reported is the image directory's, half-size
+// images counting at 380 x 480; it is never more than the file could hold. The compression and
+// the strips are not judged here: V5Files_ReadImage refuses what it cannot read with its own
+// codes. A buffer for V5Files_ReadImage holds width x height x samples bytes.
 QUORIN_EXPORT int V5Files_ReadQVImageInformation(const char* path, CHeader* header, int pageNumber);
 
 // Fills the header's records by its image type (set by V5Files_ReadQVImageInformation) and,
