@@ -5,8 +5,8 @@
 #include <quorin/v5files.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -109,8 +109,7 @@ void PrintPreview(const std::string& path) {
 }
 
 // Rows top-down (grey, or red-green-blue) as a bottom-up BMP file.
-bool WriteBmp(const char* path, const std::vector<std::uint8_t>& pixels, int width, int height,
-              int samples) {
+bool WriteBmp(const char* path, const std::uint8_t* pixels, int width, int height, int samples) {
     const std::uint32_t stride = (static_cast<std::uint32_t>(width) * samples + 3) & ~3u;
     const std::uint32_t palette = samples == 1 ? 1024 : 0;
     const std::uint32_t offset = 14 + 40 + palette;
@@ -136,7 +135,7 @@ bool WriteBmp(const char* path, const std::vector<std::uint8_t>& pixels, int wid
     std::vector<std::uint8_t> row(stride, 0);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * samples;
     for (int y = height - 1; ok && y >= 0; --y) {
-        const std::uint8_t* in = pixels.data() + static_cast<std::size_t>(y) * rowBytes;
+        const std::uint8_t* in = pixels + static_cast<std::size_t>(y) * rowBytes;
         for (std::size_t x = 0; x < rowBytes; x += samples) {
             if (samples == 3) {
                 row[x] = in[x + 2], row[x + 1] = in[x + 1], row[x + 2] = in[x];
@@ -169,20 +168,21 @@ const char* ResultText(int result) {
     }
 }
 
+// Zero-filled pages from calloc: the memory a read costs is what it writes, so a file whose
+// pixels are refused costs next to nothing whatever size it answered.
+using Pixels = std::unique_ptr<std::uint8_t, decltype(&std::free)>;
+
 // The caller's pixel buffer, sized from the information answer only after checking it: sides of
 // 1 to 65,535, 0, 1 or 3 samples, and no more bytes than the readers ever deliver.
-bool AllocatePixels(const CHeader& header, std::vector<std::uint8_t>& pixels) {
+bool AllocatePixels(const CHeader& header, Pixels& pixels) {
     const std::uint64_t width = header.GetWidth(), height = header.GetHeight();
     const std::int32_t samples = header.GetSamplesPerPixel();
     if (width < 1 || height < 1 || (samples != 0 && samples != 1 && samples != 3)) return false;
     const std::uint64_t bytes = width * height * static_cast<std::uint64_t>(samples);
     if (bytes > kOldTiffMaxImageBytes) return false;
-    try {
-        pixels.assign(static_cast<std::size_t>(bytes), 0);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+    if (bytes == 0) return true;
+    pixels.reset(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1)));
+    return pixels != nullptr;
 }
 
 }  // namespace
@@ -204,15 +204,14 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
     std::printf("information: result %d%s\n", result, ResultText(result));
     bool ok = result == 0;
     const int samples = header->GetSamplesPerPixel();
-    std::vector<std::uint8_t> pixels;
+    Pixels pixels(nullptr, &std::free);
     if (ok && !AllocatePixels(*header, pixels)) {
         std::printf("image: refused: %u x %u pixels of %d samples is no image the readers make\n",
                     header->GetWidth(), header->GetHeight(), samples);
         ok = false;
     }
     if (ok) {
-        result = V5Files_ReadImage(path, header.get(), options.page,
-                                   pixels.empty() ? nullptr : pixels.data());
+        result = V5Files_ReadImage(path, header.get(), options.page, pixels.get());
         std::printf("image: result %d%s\n", result, ResultText(result));
         PrintHeader(*header);
         ok = result == 0;
@@ -220,8 +219,8 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
             if (samples != 1 && samples != 3) {
                 std::printf("bmp: no pixels of %d samples to write\n", samples);
                 ok = false;
-            } else if (!WriteBmp(options.bmpPath, pixels, header->GetWidth(), header->GetHeight(),
-                                 samples)) {
+            } else if (!WriteBmp(options.bmpPath, pixels.get(), header->GetWidth(),
+                                 header->GetHeight(), samples)) {
                 std::printf("bmp: cannot write %s\n", options.bmpPath);
                 ok = false;
             } else {
