@@ -16,6 +16,17 @@ namespace {
 using namespace quorin::test;
 using Bytes = std::vector<std::uint8_t>;
 
+// The main image of `path` read row by row: the read's result, its rows and the byte sum.
+int ReadMainImage(const std::string& path, std::size_t rowBytes, Picture& rows,
+                  std::uint32_t& byteSum) {
+    OldTiffContext* raw = nullptr;
+    if (const int r = OpenOldTiff(path.c_str(), &raw); r != 0) return r;
+    OldTiffHolder context(raw);
+    rows.rowBytes = rowBytes;
+    byteSum = 0;
+    return ReadOldTiffRows(context.get(), kOldTiffMainImage, 0, Collect, &rows, &byteSum);
+}
+
 // An uncompressed grey image of `depth` bits in strips of `rowsPerStrip` rows, each sample in
 // ceil(depth / 8) bytes (little-endian); the last strip `shortBy` bytes short of its rows.
 TEST(ContainerNeighbours, SamplesOfTwelveAndSixBitsTakeWholeBytes) {
@@ -67,14 +78,9 @@ TEST(ContainerNeighbours, SamplesOfTwelveAndSixBitsTakeWholeBytes) {
         const std::string path = dir.file("deep.tif");
         WriteBytes(path, b.Build({d}));
 
-        OldTiffContext* raw = nullptr;
-        ASSERT_EQ(OpenOldTiff(path.c_str(), &raw), 0);
-        OldTiffHolder context(raw);
         Picture rows;
-        rows.rowBytes = rowBytes;
         std::uint32_t byteSum = 0;
-        ASSERT_EQ(ReadOldTiffRows(context.get(), kOldTiffMainImage, 0, Collect, &rows, &byteSum),
-                  c.result);
+        ASSERT_EQ(ReadMainImage(path, rowBytes, rows, byteSum), c.result);
         if (c.result != 0) continue;
         EXPECT_EQ(rows.pixels, written);
         EXPECT_EQ(byteSum, sum);
@@ -114,14 +120,9 @@ TEST(ContainerNeighbours, StripsShareBytesUpToTheLimitAndAbutFreely) {
         const std::string path = dir.file("shared.tif");
         WriteBytes(path, builder.Build({d}));
 
-        OldTiffContext* raw = nullptr;
-        ASSERT_EQ(OpenOldTiff(path.c_str(), &raw), 0);
-        OldTiffHolder context(raw);
         Picture rows;
-        rows.rowBytes = 4;
         std::uint32_t byteSum = 0;
-        ASSERT_EQ(ReadOldTiffRows(context.get(), kOldTiffMainImage, 0, Collect, &rows, &byteSum),
-                  c.result);
+        ASSERT_EQ(ReadMainImage(path, 4, rows, byteSum), c.result);
         if (c.result != 0) continue;
         EXPECT_EQ(rows.pixels, expected);
         EXPECT_EQ(byteSum, sum);
