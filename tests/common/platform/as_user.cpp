@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/platform/file_size_limit.h"
+
 namespace quorin::test {
 
 uid_t Actor() {
@@ -22,6 +24,21 @@ int RunAsActor(const std::function<int()>& body) {
         if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
             ::_exit(99);
         ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+int UnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = bytes;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(97);
+        ::_exit(RunAsActor(body));
     }
     int status = 0;
     ::waitpid(pid, &status, 0);

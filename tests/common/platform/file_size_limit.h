@@ -1,9 +1,11 @@
-// A process file-size limit for the length of a scope: writes beyond it fail with EFBIG (the
-// signal that would end the process is ignored), the way a file system's size limit fails.
+// File-size limits in the tests: a scope's limit with the signal ignored, so that writes past it
+// fail with EFBIG, the way a file system's size limit fails; and a save run under a limit as an
+// ordinary program meets it, with the signal at its default action.
 #pragma once
 #include <sys/resource.h>
 
 #include <csignal>
+#include <functional>
 
 namespace quorin::test {
 
@@ -27,5 +29,10 @@ class FileSizeLimit {
     rlimit m_old{};
     bool m_set = false;
 };
+
+// Runs `body` as the actor (as_user.h) in a child process under a file-size limit, SIGXFSZ at
+// its default action as in every program that leaves it alone: a write past the limit ends the
+// child. The body's own result (0 to 255), or 98 for a child so ended.
+int UnderSizeLimit(rlim_t bytes, const std::function<int()>& body);
 
 }  // namespace quorin::test

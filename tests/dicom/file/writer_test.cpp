@@ -247,10 +247,13 @@ TEST(Writer, InAFolderTheUserMayNotWriteAFailedWriteLeavesTheOldFile) {
         closed.Fill(std::string(oldBytes.begin(), oldBytes.end()));
         struct stat before {};
         ASSERT_EQ(::stat(closed.file().c_str(), &before), 0);
-        EXPECT_EQ(RunAsActor([&] {
-                      FileSizeLimit limit(c.limit);
-                      return WriteDicomFile(*c.list, closed.file().c_str()) == c.written ? 0 : 1;
-                  }),
+        EXPECT_EQ(UnderSizeLimit(c.limit,
+                                 [&] {
+                                     return WriteDicomFile(*c.list, closed.file().c_str()) ==
+                                                    c.written
+                                                ? 0
+                                                : 1;
+                                 }),
                   0);
         if (c.written) {
             Parsed again = ParseFile(closed.file());

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "common/platform/as_user.h"
+#include "common/platform/file_size_limit.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
@@ -50,22 +51,11 @@ struct stat StatOf(const std::string& path) {
     return info;
 }
 
-// Runs `save` as the actor in a child process under a file-size limit, SIGXFSZ at its default
-// action as in every program that leaves it alone: a write past the limit ends the child. The
-// code `save` answers (all codes here are below 256), or 98 for a child so ended.
+// The code a save answers under a file-size limit (all codes here are below 256; 98: the save was
+// ended by the limit).
 int UnderSizeLimit(rlim_t bytes, const std::function<DWORD()>& save) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_DFL);
-        rlimit limit{};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = bytes;
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(97);
-        ::_exit(RunAsActor([&] { return static_cast<int>(std::min<DWORD>(save(), 255)); }));
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+    return quorin::test::UnderSizeLimit(
+        bytes, [&] { return static_cast<int>(std::min<DWORD>(save(), 255)); });
 }
 
 TEST(Opening, PipesDevicesAndFoldersAreRefusedWithoutWaiting) {
