@@ -545,18 +545,27 @@ DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&
     return code;
 }
 
-// Reads `size` bytes from the start of the file into `data`, setting `*done` to what was read
-// (less when the file ends first); 0 or the errno value.
-int ReadFromStart(int fd, char* data, std::size_t size, std::size_t* done) {
-    *done = 0;
-    while (*done < size) {
-        const ssize_t n = ::pread(fd, data + *done, size - *done, static_cast<off_t>(*done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) break;
-        *done += static_cast<std::size_t>(n);
+// The content of an open file of `size` bytes (as its status gave it), read from its start into
+// `out`, which ends as long as what was there (shorter when the file shrank while read):
+// ERROR_SUCCESS, ERROR_FILE_TOO_LARGE for a size past `cap` (nothing read), or the failure.
+DWORD ReadWhole(int fd, std::uint64_t size, std::uint64_t cap, std::string& out) {
+    if (size > cap) return win::ERROR_FILE_TOO_LARGE;
+    try {
+        out.resize(static_cast<std::size_t>(size));
+    } catch (const std::exception&) {
+        return win::ERROR_NOT_ENOUGH_MEMORY;
     }
-    return 0;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n =
+            ::pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return CodeOf(errno);
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    out.resize(done);
+    return win::ERROR_SUCCESS;
 }
 
 // Writes `size` bytes at `offset`, adding to `*done` (when given) what was written; 0 or the
@@ -608,23 +617,12 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     struct stat info {};
     const int fd = OpenFileDescriptor(target, O_RDWR, true, &info);
     if (fd < 0) return CodeOf(errno);
+    const auto oldSize = static_cast<std::uint64_t>(info.st_size);
     std::string old;
-    DWORD code = win::ERROR_SUCCESS;
-    if (std::max<std::uint64_t>(next.size(), static_cast<std::uint64_t>(info.st_size)) > limit) {
-        code = win::ERROR_FILE_TOO_LARGE;
-    } else {
-        try {
-            old.resize(static_cast<std::size_t>(info.st_size));
-        } catch (const std::exception&) {
-            code = win::ERROR_NOT_ENOUGH_MEMORY;
-        }
-    }
-    if (code == win::ERROR_SUCCESS) {
-        std::size_t got = 0;
-        const int err = ReadFromStart(fd, old.data(), old.size(), &got);
-        if (err != 0 || got < old.size())
-            code = CodeOf(err != 0 ? err : EIO);  // shrank while read: its content is not known
-    }
+    DWORD code =
+        next.size() > limit ? win::ERROR_FILE_TOO_LARGE : ReadWhole(fd, oldSize, limit, old);
+    if (code == win::ERROR_SUCCESS && old.size() < oldSize)
+        code = CodeOf(EIO);  // shrank while read: its content is not known
     if (code != win::ERROR_SUCCESS) {
         ::close(fd);
         return code;
@@ -689,21 +687,8 @@ DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& o
     struct stat info {};
     const int fd = OpenFileDescriptor(win::ToNativePath(path), O_RDONLY, true, &info);
     if (fd < 0) return Fail(CodeOf(errno));
-    DWORD code = win::ERROR_SUCCESS;
-    if (static_cast<std::uint64_t>(info.st_size) > cap) {
-        code = win::ERROR_FILE_TOO_LARGE;
-    } else {
-        try {
-            out.resize(static_cast<std::size_t>(info.st_size));
-        } catch (const std::exception&) {
-            code = win::ERROR_NOT_ENOUGH_MEMORY;
-        }
-        std::size_t done = 0;  // less when it shrank while read: what is there
-        if (code == win::ERROR_SUCCESS)
-            if (const int err = ReadFromStart(fd, out.data(), out.size(), &done))
-                code = CodeOf(err);
-        out.resize(done);
-    }
+    // A file that shrank while read gives what is there.
+    const DWORD code = ReadWhole(fd, static_cast<std::uint64_t>(info.st_size), cap, out);
     ::close(fd);
     if (code != win::ERROR_SUCCESS) out.clear();
     return Fail(code);
