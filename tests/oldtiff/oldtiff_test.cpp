@@ -239,7 +239,8 @@ TEST(Container, StripLayouts) {
     Bytes image(6 * 4);
     for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i + 1);
 
-    // A single uncompressed strip without StripByteCounts is read.
+    // A single uncompressed strip without StripByteCounts is read; compressed, its length is
+    // not known, and it is refused.
     {
         TiffBuilder b;
         auto d = TiffBuilder::Grey(6, 4, b.Blob(image), 24);
@@ -247,6 +248,23 @@ TEST(Container, StripLayouts) {
         const Read r = ReadAll(WriteFile(dir, "a.tif", b.Build({d})));
         EXPECT_EQ(r.rows, 0);
         EXPECT_EQ(r.picture.pixels, image);
+        d[4] = TiffBuilder::Value(259, 3, 1, kOldTiffLzw);
+        const Read lzw = ReadAll(WriteFile(dir, "a5.tif", b.Build({d})));
+        EXPECT_EQ(lzw.rows, kOldTiffUnsupported);
+        EXPECT_TRUE(lzw.picture.rows.empty());
+    }
+    // No Compression entry, or Compression 0, is uncompressed.
+    {
+        TiffBuilder b;
+        auto d = TiffBuilder::Grey(6, 4, b.Blob(image), 24);
+        d[4] = TiffBuilder::Value(259, 3, 1, 0);
+        for (const bool absent : {false, true}) {
+            if (absent) d.erase(d.begin() + 4);
+            const Read r = ReadAll(WriteFile(dir, "z.tif", b.Build({d})));
+            EXPECT_EQ(r.compression, kOldTiffUncompressed) << absent;
+            EXPECT_EQ(r.rows, 0) << absent;
+            EXPECT_EQ(r.picture.pixels, image) << absent;
+        }
     }
     // Two strips without StripByteCounts are refused.
     {

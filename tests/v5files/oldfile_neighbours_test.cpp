@@ -1,5 +1,6 @@
 // The cases beside the typical ones: a lossy (JPEG-strip) grey file with a stored integrity sum,
-// and the whole mismatch mark at odd and even widths.
+// 6-bit samples at the edge of what a file can hold, and the whole mismatch mark at odd and even
+// widths.
 #include <gtest/gtest.h>
 #include <quorin/v5files.h>
 
@@ -10,8 +11,10 @@
 
 #include "common/oldtiff/fixtures.h"
 #include "common/oldtiff/tiffbuilder.h"
+#include "oldtiff/lzw.h"
 #include "records/dib/dib.h"
 #include "records/headers/headerkinds.h"
+#include "v5files/oldfile.h"
 #include "v5files/oldmark.h"
 
 namespace {
@@ -61,8 +64,42 @@ TEST(OldFileNeighbours, JpegStripWithItsStoredSumReadsSoundAndUnmarked) {
     ASSERT_EQ(V5Files_ReadImage(file.c_str(), &header, 0, pixels.data()), 0);
     EXPECT_EQ(header.GetChecksumMismatch(), 0);
     EXPECT_EQ(header.ImageInfo().GetLossyCompression(nullptr), 2);
+    // The record road (previews) calls it lossy too.
+    std::int32_t lossy = 0;
+    ASSERT_EQ(ReadOldFileRecord(file.c_str(), nullptr, nullptr, nullptr, &lossy), 0);
+    EXPECT_EQ(lossy, 1);
     // libjpeg's decode of the stream, within the decoder's fixed-point tolerance: no mark.
     EXPECT_LE(quorin::test::MaxDifference(pixels, ReadBytes(jpeg + ".raw")), 2);
+}
+
+// No file byte gives more than 4 x 1364 picture bytes (LZW strips at their largest expansion,
+// each byte shared by 4 strips), and a sample below 8 bits takes a whole byte: at 6 bits, one
+// sample per such share is answered (the sides doubled); one column more is refused, although
+// three quarters of a byte per sample would still fit.
+TEST(OldFileNeighbours, SixBitSamplesCountWholeBytesInWhatTheFileCanHold) {
+    TempDir dir;
+    const auto picture = [](std::uint32_t width, std::uint32_t height) {
+        TiffBuilder b;
+        auto d = TiffBuilder::Grey(width, height, -1, 0);  // strips are the pixel road's to judge
+        d[3] = TiffBuilder::Value(258, 3, 1, 6);
+        return b.Build({d});
+    };
+    const auto length = static_cast<std::uint32_t>(picture(1, 1).size());  // sides sit inline
+    const std::uint32_t rows = kOldTiffMaxStripOverlap * kLzwMaxExpansion;
+    for (const std::uint32_t columns : {length, length + 1}) {
+        SCOPED_TRACE(std::to_string(columns) + " x " + std::to_string(rows));
+        const std::string path = dir.file("R12.tif");
+        quorin::test::WriteBytes(path, picture(columns, rows));
+        CHeaderZel header;
+        const int result = V5Files_ReadQVImageInformation(path.c_str(), &header, 0);
+        if (columns == length) {
+            ASSERT_EQ(result, 0);
+            EXPECT_EQ(header.GetWidth(), 2 * columns);
+            EXPECT_EQ(header.GetHeight(), 2 * rows);
+        } else {
+            EXPECT_EQ(result, 7);
+        }
+    }
 }
 
 // Every non-transparent mark pixel (j, i) lands at (j, i), (W-1-j, i), (j, H-1-i) and

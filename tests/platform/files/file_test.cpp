@@ -1,8 +1,10 @@
 // CFile and CMemFile: buffered reads behind seeks, coherent read-write, end-of-file answers,
-// write failures as exceptions (a full disk included), open failures with their cause.
+// write failures as exceptions (a full disk included), open failures with their cause; whole-file
+// reads of files that hold fewer bytes than their status says.
 #include "platform/files/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <numeric>
 #include <random>
@@ -13,6 +15,8 @@
 
 using namespace win;
 using quorin::test::FileSizeLimit;
+using quorin::test::RunCommand;
+using quorin::test::ShellQuote;
 using quorin::test::TempDir;
 
 namespace {
@@ -230,6 +234,26 @@ TEST(CMemFile, WriteLimitIsAFullDiskWithPartialWrite) {
     unlimited.Seek(std::int64_t{1} << 40, CFile::begin);
     EXPECT_THROW(unlimited.Write("x", 1), CFileException) << "no terabyte request";
     EXPECT_EQ(unlimited.GetLength(), 0u);
+}
+
+// Files under /sys state a size of a page but hold a line: a whole-file read gives that line, as
+// cat reads it, not the page its status promised.
+TEST(ReadRegularFile, GivesTheBytesThereWhenTheStatusSaysMore) {
+    for (const std::string path :
+         {"/sys/devices/system/cpu/possible", "/sys/devices/system/cpu/present",
+          "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        const auto cat = RunCommand("cat " + ShellQuote(path));
+        if (cat.status != 0 || cat.output.empty() ||
+            cat.output.size() >= static_cast<std::size_t>(info.st_size))
+            continue;
+        std::string got;
+        ASSERT_EQ(quorin::ReadRegularFile(path, 1 << 20, got), ERROR_SUCCESS) << path;
+        EXPECT_EQ(got, cat.output) << path;
+        return;
+    }
+    GTEST_SKIP() << "no file under /sys holds fewer bytes than its status says";
 }
 
 }  // namespace

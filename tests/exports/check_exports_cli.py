@@ -1,0 +1,48 @@
+#!/usr/bin/env python3
+"""The exports check as CTest and tools/check run it: through its command line and exit status.
+
+A small header declares two functions; the library defines one and only calls the other, so nm
+lists that one undefined. The check must fail (exit status 1) and name it, and only it.
+
+Usage: check_exports_cli.py CLANG CHECK_EXPORTS_SCRIPT   (exit status 77 without clang++)
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+HEADER = "#pragma once\nvoid Kept();\nvoid Forgotten(int);\n"
+SOURCE = "#include <quorin/kept.h>\nvoid Kept() { Forgotten(1); }\n"
+WANTED = ["include/quorin/kept.h:3: not exported: Forgotten(int)"]
+
+
+def main(clang, script):
+    if not clang or clang.endswith("-NOTFOUND"):
+        print("check_exports_cli: skipped: clang++ not found")
+        return 77
+    with tempfile.TemporaryDirectory() as tmp:
+        os.makedirs(os.path.join(tmp, "include", "quorin"))
+        with open(os.path.join(tmp, "include", "quorin", "kept.h"), "w") as f:
+            f.write(HEADER)
+        with open(os.path.join(tmp, "kept.cpp"), "w") as f:
+            f.write(SOURCE)
+        library = os.path.join(tmp, "libkept.so")
+        subprocess.run([clang, "-std=c++20", "-shared", "-fPIC", "-I",
+                        os.path.join(tmp, "include"), os.path.join(tmp, "kept.cpp"), "-o",
+                        library], check=True)
+        run = subprocess.run([sys.executable, script, clang, library, tmp], capture_output=True,
+                             text=True)
+    faults = [line for line in run.stdout.splitlines() if "not exported:" in line]
+    if run.returncode != 1 or faults != WANTED:
+        print(f"check_exports_cli: expected exit status 1 and {WANTED}, got {run.returncode} "
+              f"and {faults}\n{run.stdout}{run.stderr}")
+        return 1
+    print("check_exports_cli: the function the library only calls fails the check:", faults[0])
+    return 0
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        print(__doc__)
+        sys.exit(2)
+    sys.exit(main(sys.argv[1], sys.argv[2]))
