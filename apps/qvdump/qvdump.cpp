@@ -133,11 +133,13 @@ std::string FailureMessage(const CLI::App* app, const CLI::Error& error) {
 
 int main(int argc, char** argv) {
     CLI::App app{
-        "Prints the data set of DICOM files, the header model and preview record of older image "
-        "files, and the fields and items of group data files (.fms, .cqv). The dump goes to "
-        "standard output, refusals to standard error. Exit status: 0 every file was read, 1 "
-        "some file was refused, 2 misuse.",
+        "Prints the data set of DICOM files, the header model and preview record of older image\n"
+        "files (R1234.TIF...) and the fields and items of group data files (.fms, .cqv).",
         "qvdump"};
+    app.footer(
+        "Options may stand anywhere and apply to every file; '--' ends them. Files are read in\n"
+        "the order given. The dump goes to standard output, refusals to standard error.\n"
+        "Exit status: 0 every file was read, 1 a file was refused, 2 misuse.");
     app.failure_message(FailureMessage);
     app.set_version_flag("--version", std::string("qvdump ") + QUORIN_VERSION);
     bool headerOnly = false, canonical = false, reduced = false;
@@ -156,7 +158,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Validator(WholeNumber, "", "whole number"));
     app.add_flag("--reduced", reduced, "Older file: read the reduced image");
     CLI::Option* groupOption =
-        app.add_option("--group", groups, "Read FILE as a group data file whatever its name")
+        app.add_option("--group", groups,
+                       "Read FILE as a group data file whatever its name (repeatable)")
             ->type_name("FILE")
             ->allow_extra_args(false);
     CLI::Option* fileOption =

@@ -49,6 +49,7 @@ def main():
     fixture("group_files.py", "write", "fms", "series.xml")
     shutil.copy("sample.dcm", "-x")
     os.mkdir("folder")
+    os.mkfifo("pipe")
     os.mkdir("kept")
     with open("kept/R.bmp", "wb") as f:
         f.write(b"old")
@@ -91,6 +92,7 @@ def main():
                             ["# series.xml", "== sample.dcm", "# series.xml"])),
         (["folder"], 1, "err", "qvdump: folder: Is a directory\n"),
         (["missing.dcm"], 1, "err", "qvdump: missing.dcm: No such file or directory\n"),
+        (["pipe"], 1, "err", "qvdump: pipe: not a regular file\n"),
         (["junk.dcm", "sample.dcm"], 1, "err", "qvdump: junk.dcm: status "),
         (["sample.dcm", "missing.dcm"], 1, "out", "== sample.dcm"),
         (["--bmp", "folder", "R12.tif"], 1, "err",
@@ -128,11 +130,17 @@ def main():
         if problems:
             faults.append(f"qvdump {' '.join(args)}: {'; '.join(problems)}\n"
                           f"--- stdout:\n{out[-2000:]}--- stderr:\n{err[-2000:]}")
+    # Both streams into one pipe: a refusal stands after what was dumped before it.
+    merged = subprocess.run([qvdump, "sample.dcm", "missing.dcm", "R12.tif"],
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout.decode()
+    order = re.findall(r"^(?:== |qvdump: )\S+", merged, re.M)
+    if order != ["== sample.dcm", "qvdump: missing.dcm:", "== R12.tif"]:
+        faults.append(f"merged streams in the order {order}")
     os.chdir(ROOT)
     shutil.rmtree(work)
     for fault in faults:
         print(fault)
-    print(f"{len(rows) - len(faults)} of {len(rows)} command lines as expected")
+    print(f"{len(rows) + 1 - len(faults)} of {len(rows) + 1} command lines as expected")
     sys.exit(1 if faults else 0)
 
 
