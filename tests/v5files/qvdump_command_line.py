@@ -43,6 +43,9 @@ def main():
     qvdump = os.path.abspath(sys.argv[1])
     work = tempfile.mkdtemp(prefix="qvdump-cli-")
     os.chdir(work)
+    # Settings from an empty folder: none of the machine's user's can add a notice.
+    os.mkdir("config")
+    env = dict(os.environ, QUORIN_CONFIG_DIR=os.path.join(work, "config"))
     fixture("make_dicom_samples.py", work)
     fixture("v5files.py", "grey", "R12.tif", "--width", "37", "--height", "21")
     fixture("v5files.py", "grey", "R13.tif")
@@ -110,7 +113,8 @@ def main():
         args, status, stream, text = row[:4]
         check = row[4] if len(row) > 4 else None
         setup = row[5] if len(row) > 5 else None
-        run = subprocess.run([qvdump, *args], capture_output=True, preexec_fn=setup)
+        run = subprocess.run([qvdump, *args], capture_output=True, preexec_fn=setup,
+                             env=env)
         out = run.stdout.decode("utf-8", "replace")
         err = run.stderr.decode("utf-8", "replace")
         said, other = (out, err) if stream == "out" else (err, out)
@@ -132,7 +136,8 @@ def main():
                           f"--- stdout:\n{out[-2000:]}--- stderr:\n{err[-2000:]}")
     # Both streams into one pipe: a refusal stands after what was dumped before it.
     merged = subprocess.run([qvdump, "sample.dcm", "missing.dcm", "R12.tif"],
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT).stdout.decode()
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                            env=env).stdout.decode()
     order = re.findall(r"^(?:== |qvdump: )\S+", merged, re.M)
     if order != ["== sample.dcm", "qvdump: missing.dcm:", "== R12.tif"]:
         faults.append(f"merged streams in the order {order}")
