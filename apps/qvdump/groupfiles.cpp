@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "errors.h"
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
 #include "platform/core/lasterror.h"
@@ -206,7 +207,7 @@ bool DumpGroupFile(const char* path) {
         // System texts end with a line break of their own.
         std::string reason = Text(group->GetErrorText());
         reason.erase(reason.find_last_not_of("\r\n") + 1);
-        std::printf("load failed: error %d: %s\n", group->GetErrorCode(), reason.c_str());
+        Refuse(path, "load failed: error %d: %s", group->GetErrorCode(), reason.c_str());
         return false;
     }
     PrintGroup(*group, "");

@@ -8,8 +8,8 @@ namespace qvdump {
 // True for the names qvdump reads as group data files without being told: ".fms" and ".cqv".
 bool IsGroupFile(const char* path);
 // Loads the file as a series, a template or a context (by its extension and root element) and
-// prints the group's fields and every item; on failure prints the last error code and text and
-// answers false.
+// prints the group's fields and every item; on failure reports the last error code and text on
+// standard error and answers false.
 bool DumpGroupFile(const char* path);
 
 }  // namespace qvdump

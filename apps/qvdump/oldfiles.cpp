@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "errors.h"
 #include "oldtiff/oldtiff.h"
+#include "platform/core/lasterror.h"
+#include "platform/files/file.h"
 #include "platform/system/bitmap.h"
 #include "records/headers/headerkinds.h"
 
@@ -108,8 +111,11 @@ void PrintPreview(const std::string& path) {
     std::printf("  teeth:%s\n", TeethText(p.teeth).c_str());
 }
 
-// Rows top-down (grey, or red-green-blue) as a bottom-up BMP file.
-bool WriteBmp(const char* path, const std::uint8_t* pixels, int width, int height, int samples) {
+// Rows top-down (grey, or red-green-blue) as a bottom-up BMP file. Written through the file
+// replacement: a refused or interrupted write leaves no partial BMP, and an old one whole.
+// ERROR_SUCCESS or the library's error code.
+win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int height,
+                    int samples) {
     const std::uint32_t stride = (static_cast<std::uint32_t>(width) * samples + 3) & ~3u;
     const std::uint32_t palette = samples == 1 ? 1024 : 0;
     const std::uint32_t offset = 14 + 40 + palette;
@@ -124,28 +130,31 @@ bool WriteBmp(const char* path, const std::uint8_t* pixels, int width, int heigh
     info.biPlanes = 1;
     info.biBitCount = static_cast<win::WORD>(8 * samples);
     info.biSizeImage = stride * static_cast<std::uint32_t>(height);
-    std::FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) return false;
-    bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, 40, 1, f) == 1;
-    for (std::uint32_t i = 0; ok && i < palette / 4; ++i) {
-        const std::uint8_t entry[4] = {static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(i),
-                                       static_cast<std::uint8_t>(i), 0};
-        ok = std::fwrite(entry, 4, 1, f) == 1;
-    }
-    std::vector<std::uint8_t> row(stride, 0);
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * samples;
-    for (int y = height - 1; ok && y >= 0; --y) {
-        const std::uint8_t* in = pixels + static_cast<std::size_t>(y) * rowBytes;
-        for (std::size_t x = 0; x < rowBytes; x += samples) {
-            if (samples == 3) {
-                row[x] = in[x + 2], row[x + 1] = in[x + 1], row[x + 2] = in[x];
-            } else {
-                row[x] = in[x];
-            }
+    return quorin::ReplaceFile(path, [&](win::CFile& out) {
+        // Write throws on any failure; the replacement reports it.
+        out.Write(&file, sizeof file);
+        out.Write(&info, 40);
+        for (std::uint32_t i = 0; i < palette / 4; ++i) {
+            const std::uint8_t entry[4] = {static_cast<std::uint8_t>(i),
+                                           static_cast<std::uint8_t>(i),
+                                           static_cast<std::uint8_t>(i), 0};
+            out.Write(entry, 4);
         }
-        ok = std::fwrite(row.data(), 1, stride, f) == stride;
-    }
-    return std::fclose(f) == 0 && ok;
+        std::vector<std::uint8_t> row(stride, 0);
+        const std::size_t rowBytes = static_cast<std::size_t>(width) * samples;
+        for (int y = height - 1; y >= 0; --y) {
+            const std::uint8_t* in = pixels + static_cast<std::size_t>(y) * rowBytes;
+            for (std::size_t x = 0; x < rowBytes; x += samples) {
+                if (samples == 3) {
+                    row[x] = in[x + 2], row[x + 1] = in[x + 1], row[x + 2] = in[x];
+                } else {
+                    row[x] = in[x];
+                }
+            }
+            out.Write(row.data(), stride);
+        }
+        return true;
+    });
 }
 
 // What a public result of the exports means.
@@ -201,27 +210,36 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
     std::unique_ptr<CHeader> header = MakeHeader(probe.GetImageType());
     header->SetSubType(options.reduced ? 2 : 0);
     if (result == 0) result = V5Files_ReadQVImageInformation(path, header.get(), options.page);
-    std::printf("information: result %d%s\n", result, ResultText(result));
     bool ok = result == 0;
+    if (ok)
+        std::printf("information: result 0\n");
+    else
+        Refuse(path, "information: result %d%s", result, ResultText(result));
     const int samples = header->GetSamplesPerPixel();
     Pixels pixels(nullptr, &std::free);
     if (ok && !AllocatePixels(*header, pixels)) {
-        std::printf("image: refused: %u x %u pixels of %d samples is no image the readers make\n",
-                    header->GetWidth(), header->GetHeight(), samples);
+        Refuse(path, "image: refused: %u x %u pixels of %d samples is no image the readers make",
+               header->GetWidth(), header->GetHeight(), samples);
         ok = false;
     }
     if (ok) {
         result = V5Files_ReadImage(path, header.get(), options.page, pixels.get());
-        std::printf("image: result %d%s\n", result, ResultText(result));
-        PrintHeader(*header);
         ok = result == 0;
+        if (ok)
+            std::printf("image: result 0\n");
+        else
+            Refuse(path, "image: result %d%s", result, ResultText(result));
+        PrintHeader(*header);
         if (ok && options.bmpPath != nullptr) {
             if (samples != 1 && samples != 3) {
-                std::printf("bmp: no pixels of %d samples to write\n", samples);
+                Refuse(path, "bmp: no pixels of %d samples to write", samples);
                 ok = false;
-            } else if (!WriteBmp(options.bmpPath, pixels.get(), header->GetWidth(),
-                                 header->GetHeight(), samples)) {
-                std::printf("bmp: cannot write %s\n", options.bmpPath);
+            } else if (const win::DWORD code =
+                           WriteBmp(options.bmpPath, pixels.get(), header->GetWidth(),
+                                    header->GetHeight(), samples);
+                       code != win::ERROR_SUCCESS) {
+                Refuse(options.bmpPath, "cannot write the BMP: %s",
+                       CodeText(options.bmpPath, code).c_str());
                 ok = false;
             } else {
                 std::printf("bmp: %s\n", options.bmpPath);

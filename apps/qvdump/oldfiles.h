@@ -12,8 +12,8 @@ struct OldFileOptions {
 
 // True when the path is an older file (by its name, or a little-endian 8- or 24-bit TIFF).
 bool IsOldFile(const char* path);
-// Prints what the exports read of the file; false when they refused it or the BMP could not be
-// written.
+// Prints what the exports read of the file, their refusals on standard error; false when they
+// refused it or the BMP could not be written.
 bool DumpOldFile(const char* path, const OldFileOptions& options);
 
 }  // namespace qvdump

@@ -1,15 +1,17 @@
-// qvdump: prints the data set of DICOM Part 10 files and the answers of the quick readers.
+// qvdump: prints the data set of DICOM Part 10 files, the header model of the older image files
+// and the fields of group data files, with the answers of the quick readers.
 //
-//   qvdump [--header] [--canonical] [--bmp OUT.bmp] [--page N] [--reduced] FILE...
+//   qvdump [OPTIONS] [--group FILE]... [--] FILE...
 //
+// Options may stand anywhere and apply to every file; files are read in the order given.
 // --header measures the pixel data instead of reading it; --canonical prints only the
 // canonical listing (tag, VR, value length, value hash) that the tests compare. Older image
 // files (R1234.TIF...) are read through the V5Files exports instead (oldfiles.h): --bmp writes
-// their pixels, --page and --reduced choose the image. The exit status
-// is 1 when any file could not be opened or parsed.
+// the pixels of the one older file given, --page and --reduced choose the image. The dump goes
+// to standard output, refusals to standard error; the exit status is 0 when every file was read,
+// 1 when any was refused, 2 for a command line qvdump does not take.
+#include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,11 +19,15 @@
 #include "dicom/dataset/element.h"
 #include "dicom/file/datasetdump.h"
 #include "dicom/file/dicomfile.h"
+#include "errors.h"
 #include "groupfiles.h"
 #include "oldfiles.h"
 #include "platform/core/lasterror.h"
 
 namespace {
+
+using qvdump::CodeText;
+using qvdump::Refuse;
 
 void PrintQuickReaders(CDicomTypeFile& file) {
     std::int32_t type = 0;
@@ -55,7 +61,8 @@ void PrintQuickReaders(CDicomTypeFile& file) {
     std::printf("  capture source: %d (result %d)\n", capture, rCapture);
     std::printf("  colour: %d (result %d)\n", colour, rColour);
     std::printf("  bits stored: %d (result %d)\n", bits, rBits);
-    std::printf("  image size: %u x %u (result %d)\n", rows, columns, rSize);
+    // Width x height, as the older files' lines give it.
+    std::printf("  image size: %u x %u (result %d)\n", columns, rows, rSize);
     std::printf("  model name: \"%s\" (result %d)\n", model.c_str(), rModel);
     std::printf("  referenced SOP instance UID: \"%s\" (result %d)\n", referenced.c_str(),
                 rReferenced);
@@ -70,10 +77,7 @@ void PrintQuickReaders(CDicomTypeFile& file) {
 bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     CDicomTypeFile file;
     if (!file.Open(path, win::CFile::modeRead | win::CFile::shareDenyWrite)) {
-        std::string reason = win::FormatMessageText(win::GetLastError());
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r'))
-            reason.pop_back();
-        std::printf("%s: cannot open: %s\n", path, reason.c_str());
+        Refuse(path, "%s", CodeText(path, win::GetLastError()).c_str());
         return false;
     }
     CInfosDicomList list;
@@ -82,13 +86,15 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     if (canonical) {
         quorin::DumpCanonical(list, text);
         std::printf("# %s\n%sresult %d\n", path, text.c_str(), result);
+        if (result != 0)
+            Refuse(path, "status %d: %s", result, quorin::DicomParseResultText(result));
         return result == 0;
     }
     std::printf("== %s\n", path);
     if (result != 0) {
-        std::printf("status %d: %s", result, quorin::DicomParseResultText(result));
-        if (result == 7) std::printf(" (%s)", file.ReadTransferSyntaxUID().c_str());
-        std::printf("\n");
+        std::string reason = quorin::DicomParseResultText(result);
+        if (result == 7) reason += " (" + file.ReadTransferSyntaxUID() + ")";
+        Refuse(path, "status %d: %s", result, reason.c_str());
         return false;
     }
     std::printf("transfer syntax: %s VR %s endian\n", list.m_bImplicit ? "implicit" : "explicit",
@@ -98,48 +104,115 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     // The quick readers walk the stream with the file's own transfer syntax, as the exports do.
     const std::int32_t syntax = file.ReadTransferSyntax();
     if (syntax != quorin::kStatusOk) {
-        std::printf("quick readers: status %d: %s\n", syntax, quorin::DicomResultText(syntax));
+        Refuse(path, "quick readers: status %d: %s", syntax, quorin::DicomResultText(syntax));
         return false;
     }
     PrintQuickReaders(file);
     return true;
 }
 
+enum class Kind { dicom, old, group };
+
+struct Input {
+    std::string path;
+    Kind kind;
+};
+
+// A page number: decimal digits only (no sign, no "0x").
+std::string WholeNumber(const std::string& text) {
+    if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) return {};
+    return "must be a non-negative whole number, not '" + text + "'";
+}
+
+std::string FailureMessage(const CLI::App* app, const CLI::Error& error) {
+    return "qvdump: " + std::string(error.what()) + "\nRun '" + app->get_name() +
+           " --help' for more information.\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool headerOnly = false, canonical = false, anyFile = false, failed = false;
-    qvdump::OldFileOptions old;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--bmp") == 0 && i + 1 < argc) {
-            old.bmpPath = argv[++i];
-        } else if (std::strcmp(argv[i], "--page") == 0 && i + 1 < argc) {
-            old.page = std::atoi(argv[++i]);
-        } else if (std::strcmp(argv[i], "--reduced") == 0) {
-            old.reduced = true;
-        } else if (std::strcmp(argv[i], "--group") == 0 && i + 1 < argc) {
-            anyFile = true;
-            if (!qvdump::DumpGroupFile(argv[++i])) failed = true;
-        } else if (qvdump::IsGroupFile(argv[i])) {
-            anyFile = true;
-            if (!qvdump::DumpGroupFile(argv[i])) failed = true;
-        } else if (qvdump::IsOldFile(argv[i])) {
-            anyFile = true;
-            if (!qvdump::DumpOldFile(argv[i], old)) failed = true;
-        } else if (std::strcmp(argv[i], "--header") == 0) {
-            headerOnly = true;
-        } else if (std::strcmp(argv[i], "--canonical") == 0) {
-            canonical = true;
-        } else {
-            anyFile = true;
-            if (!DumpFile(argv[i], headerOnly, canonical)) failed = true;
+    CLI::App app{
+        "Prints the data set of DICOM files, the header model and preview record of older image\n"
+        "files (R1234.TIF...) and the fields and items of group data files (.fms, .cqv).",
+        "qvdump"};
+    app.footer(
+        "Options may stand anywhere and apply to every file; '--' ends them. Files are read in\n"
+        "the order given. The dump goes to standard output, refusals to standard error.\n"
+        "Exit status: 0 every file was read, 1 a file was refused, 2 misuse.");
+    app.failure_message(FailureMessage);
+    app.set_version_flag("--version", std::string("qvdump ") + QUORIN_VERSION);
+    bool headerOnly = false, canonical = false, reduced = false;
+    std::string bmp;
+    int page = 0;
+    std::vector<std::string> files, groups;
+    app.add_flag("--header", headerOnly, "DICOM: measure the pixel data instead of reading it");
+    app.add_flag("--canonical", canonical,
+                 "DICOM: print only the tag, VR, value length and value hash listing");
+    const CLI::Option* bmpOption =
+        app.add_option("--bmp", bmp,
+                       "Older file: write its pixels as a BMP file (one older file only)")
+            ->type_name("OUT.bmp");
+    app.add_option("--page", page, "Older file: read page N of a full-mouth-series file")
+        ->type_name("N")
+        ->check(CLI::Validator(WholeNumber, "", "whole number"));
+    app.add_flag("--reduced", reduced, "Older file: read the reduced image");
+    CLI::Option* groupOption =
+        app.add_option("--group", groups,
+                       "Read FILE as a group data file whatever its name (repeatable)")
+            ->type_name("FILE")
+            ->allow_extra_args(false);
+    CLI::Option* fileOption =
+        app.add_option("FILE", files, "DICOM, older or group data files")->type_name("");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // Help and version answer 0; every refused command line is misuse.
+        return app.exit(error) == 0 ? 0 : 2;
+    }
+
+    // The files in the order given, plain and --group ones interleaved.
+    std::vector<Input> inputs;
+    std::size_t nextFile = 0, nextGroup = 0, oldFiles = 0;
+    for (const CLI::Option* option : app.parse_order()) {
+        if (option == groupOption) {
+            inputs.push_back({groups[nextGroup++], Kind::group});
+        } else if (option == fileOption) {
+            const std::string& path = files[nextFile++];
+            const Kind kind = qvdump::IsGroupFile(path.c_str()) ? Kind::group
+                              : qvdump::IsOldFile(path.c_str()) ? Kind::old
+                                                                : Kind::dicom;
+            oldFiles += kind == Kind::old;
+            inputs.push_back({path, kind});
         }
     }
-    if (!anyFile) {
-        std::fprintf(stderr,
-                     "usage: qvdump [--header] [--canonical] [--bmp OUT.bmp] [--page N] "
-                     "[--reduced] [--group GROUPFILE] FILE...\n");
+    const char* misuse = nullptr;
+    if (inputs.empty())
+        misuse = "no file given";
+    else if (bmpOption->count() > 0 && oldFiles != 1)
+        misuse = "--bmp writes the pixels of exactly one older image file";
+    if (misuse != nullptr) {
+        std::fprintf(stderr, "qvdump: %s\nRun 'qvdump --help' for more information.\n", misuse);
         return 2;
+    }
+
+    qvdump::OldFileOptions old;
+    old.bmpPath = bmpOption->count() > 0 ? bmp.c_str() : nullptr;
+    old.page = page;
+    old.reduced = reduced;
+    bool failed = false;
+    for (const Input& input : inputs) {
+        const char* path = input.path.c_str();
+        bool ok = false;
+        if (const std::string problem = qvdump::ReadProblem(path); !problem.empty())
+            Refuse(path, "%s", problem.c_str());
+        else if (input.kind == Kind::group)
+            ok = qvdump::DumpGroupFile(path);
+        else if (input.kind == Kind::old)
+            ok = qvdump::DumpOldFile(path, old);
+        else
+            ok = DumpFile(path, headerOnly, canonical);
+        failed = failed || !ok;
     }
     return failed ? 1 : 0;
 }
