@@ -594,6 +594,28 @@ bool FailsHere(replace_testing::Step step) {
     return g_failingStep.compare_exchange_strong(named, replace_testing::Step::none);
 }
 
+// An open descriptor, closed when it goes, which also releases a lock taken through it.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+// Waits for the file's exclusive lock; 0 or the errno value.
+int LockFile(int fd) {
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) return errno;
+    return 0;
+}
+
 int ResizeTo(int fd, std::size_t size) {
     while (::ftruncate(fd, static_cast<off_t>(size)) != 0)
         if (errno != EINTR) return errno;
@@ -606,7 +628,8 @@ int ResizeTo(int fd, std::size_t size) {
 // back whole, may reach past the file-size limit: that is refused before any write. The old
 // content is held in memory, and written back when the target cannot take the new one (a full
 // disk, a failing device). The bytes past the old end go first, so that a file that cannot grow
-// fails before any old byte is overwritten.
+// fails before any old byte is overwritten. Another save of the target in place waits for this one
+// to be synced (or written back) before it reads the old content, so each leaves a whole one.
 DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFile&)>& write,
                    std::uint64_t limit) {
     win::CMemFile made;
@@ -614,19 +637,20 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     const std::vector<unsigned char>& next = made.Data();
 
     // Reading it too: a file the user may write but not read cannot be kept, and is refused.
-    struct stat info {};
-    const int fd = OpenFileDescriptor(target, O_RDWR, true, &info);
+    const Descriptor file(OpenFileDescriptor(target, O_RDWR, true));
+    const int fd = file.get();
     if (fd < 0) return CodeOf(errno);
+    if (const int err = LockFile(fd)) return CodeOf(err);
+    // The length once the lock is held: a save that held it before may have changed it.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return CodeOf(errno);
     const auto oldSize = static_cast<std::uint64_t>(info.st_size);
     std::string old;
     DWORD code =
         next.size() > limit ? win::ERROR_FILE_TOO_LARGE : ReadWhole(fd, oldSize, limit, old);
     if (code == win::ERROR_SUCCESS && old.size() < oldSize)
         code = CodeOf(EIO);  // shrank while read: its content is not known
-    if (code != win::ERROR_SUCCESS) {
-        ::close(fd);
-        return code;
-    }
+    if (code != win::ERROR_SUCCESS) return code;
 
     const std::size_t head = std::min(old.size(), next.size());
     std::size_t overwritten = 0;
@@ -645,7 +669,6 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
         (void)ResizeTo(fd, old.size());
         (void)::fsync(fd);
     }
-    ::close(fd);
     return err == 0 ? win::ERROR_SUCCESS : CodeOf(err);
 }
 

@@ -160,7 +160,10 @@ win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::stri
 // (every hard link to it sees the new content): the new content is made in memory first (a writer
 // that fails never touches the target), and when the target cannot take it (a full disk, a
 // failing device) the old content, held in memory, is written back. Only a process killed while
-// it writes, or a device that fails the write-back too, can leave such a target damaged.
+// it writes, or a device that fails the write-back too, can leave such a target damaged. Saves of
+// one target in place take turns (an exclusive flock on the target, from reading the old content
+// to the last sync), so each leaves one whole content; a caller that holds such a lock on the
+// target through another descriptor must not save it in place.
 // The process's file-size limit (RLIMIT_FSIZE), past which the system would end the process
 // mid-write, is never reached: content that would pass it, or in place an old content that a
 // write-back could not restore under it, is refused with ERROR_FILE_TOO_LARGE, the old file

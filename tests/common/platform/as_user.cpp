@@ -17,12 +17,16 @@ uid_t Actor() {
     return ::geteuid() == 0 ? kNobody : ::geteuid();
 }
 
+bool BecomeActor() {
+    if (::geteuid() != 0) return true;
+    return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+}
+
 int RunAsActor(const std::function<int()>& body) {
     if (::geteuid() != 0) return body();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(99);
+        if (!BecomeActor()) ::_exit(99);
         ::_exit(body());
     }
     int status = 0;

@@ -4,6 +4,7 @@
 // limit refused before the process is ended by it, and the leftovers of a killed replacement
 // removed by the next one.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
@@ -23,6 +25,7 @@
 
 using namespace win;
 using quorin::test::Actor;
+using quorin::test::BecomeActor;
 using quorin::test::ClosedFolder;
 using quorin::test::kNobody;
 using quorin::test::ReadBytes;
@@ -207,6 +210,75 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
         EXPECT_TRUE(now == want);
         EXPECT_EQ(StatOf(closed.file()).st_ino, inode) << "written where it is";
         EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
+    }
+}
+
+// Two saves of one target in place at once, every process on one processor so that a save is put
+// aside in the middle of its writes: the target ends holding one whole content, never the head of
+// one and the tail of the other. In every other pair the longer save's last sync fails and it puts
+// back what it read: the target then ends holding the other save's content.
+TEST(Replace, InPlaceSavesAtOnceEachEndWhole) {
+    constexpr int kPairs = 8;
+    constexpr int kRounds = 4;
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int cpu = 0;
+    while (!CPU_ISSET(cpu, &allowed)) ++cpu;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+
+    TempDir dir;
+    std::vector<std::unique_ptr<ClosedFolder>> targets;
+    for (int p = 0; p < kPairs; ++p) {
+        const std::string parent = dir.file(std::to_string(p));
+        std::filesystem::create_directory(parent);
+        targets.push_back(std::make_unique<ClosedFolder>(parent, "t.fms"));
+    }
+    ::chmod(dir.path().c_str(), 0755);
+    // Both longer than the old content, and of different lengths: a save that took a stale old
+    // length for the file's would leave the longer one's tail behind.
+    const std::string old(1 << 20, 'o');
+    const std::string contents[2] = {std::string(3 << 20, 'a'), std::string(2 << 20, 'b')};
+    for (int round = 0; round < kRounds; ++round) {
+        for (const auto& target : targets) target->Fill(old);
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        pid_t children[kPairs][2];
+        for (int p = 0; p < kPairs; ++p) {
+            for (int s = 0; s < 2; ++s) {
+                children[p][s] = ::fork();
+                ASSERT_GE(children[p][s], 0);
+                if (children[p][s] != 0) continue;
+                ::close(gate[1]);
+                if (::sched_setaffinity(0, sizeof one, &one) != 0 || !BecomeActor()) ::_exit(99);
+                char byte;  // the read returns at the parent's close: all start at once
+                (void)!::read(gate[0], &byte, 1);
+                if (s == 0 && p % 2 == 1)
+                    quorin::replace_testing::FailNext(quorin::replace_testing::Step::sync);
+                const DWORD code = quorin::ReplaceFileBytes(targets[p]->file(), contents[s]);
+                ::_exit(code == ERROR_SUCCESS ? 0 : 1);
+            }
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);
+        for (int p = 0; p < kPairs; ++p) {
+            bool saved[2] = {};
+            for (int s = 0; s < 2; ++s) {
+                int status = 0;
+                ASSERT_EQ(::waitpid(children[p][s], &status, 0), children[p][s]);
+                saved[s] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            }
+            SCOPED_TRACE("round " + std::to_string(round) + ", pair " + std::to_string(p));
+            EXPECT_EQ(saved[0], p % 2 == 0);
+            EXPECT_TRUE(saved[1]);
+            const std::string now = ReadText(targets[p]->file());
+            const bool whole = (saved[0] && now == contents[0]) || (saved[1] && now == contents[1]);
+            EXPECT_TRUE(whole) << std::count(now.begin(), now.end(), 'a') << " a, "
+                               << std::count(now.begin(), now.end(), 'b') << " b, "
+                               << std::count(now.begin(), now.end(), 'o') << " o";
+        }
     }
 }
 
