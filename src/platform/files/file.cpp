@@ -748,10 +748,10 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
     }
     DWORD code = WriteThrough(temporary, write, limit);
     if (code == win::ERROR_SUCCESS && exists) {
-        // The new file takes the old one's permissions and, where the user may give them, its
-        // owner and group.
-        if (::fchmod(fd, info.st_mode & 07777) != 0) code = CodeOf(errno);
+        // The new file takes the old one's owner and group, where the user may give them, then
+        // its permissions: a change of owner clears the set-user-ID and set-group-ID bits.
         if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, -1, info.st_gid);
+        if (::fchmod(fd, info.st_mode & 07777) != 0) code = CodeOf(errno);
     }
     if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
     if (code == win::ERROR_SUCCESS && ::rename(temporary.c_str(), target.c_str()) != 0)

@@ -213,6 +213,34 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
     }
 }
 
+// The set-user-ID and set-group-ID bits stay through a save by the file's owner and by root.
+TEST(Replace, SetIdBitsAreKept) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const std::string target = dir.file("run.sh");
+    const bool root = ::geteuid() == 0;
+    for (const bool byRoot : {false, true}) {
+        if (byRoot && !root) continue;
+        for (const unsigned mode : {04755u, 02755u, 06755u}) {
+            SCOPED_TRACE(std::string(byRoot ? "root" : "owner") + " saves mode " +
+                         std::to_string(mode));
+            WriteText(target, "old");
+            if (root) {
+                ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
+            }
+            ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+            const auto save = [&] {
+                return quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS ? 0 : 1;
+            };
+            EXPECT_EQ(byRoot ? save() : RunAsActor(save), 0);
+            const struct stat info = StatOf(target);
+            EXPECT_EQ(info.st_mode & 07777, mode);
+            EXPECT_EQ(info.st_uid, Actor());
+            EXPECT_EQ(ReadText(target), "new");
+        }
+    }
+}
+
 // Two saves of one target in place at once, every process on one processor so that a save is put
 // aside in the middle of its writes: the target ends holding one whole content, never the head of
 // one and the tail of the other. In every other pair the longer save's last sync fails and it puts
