@@ -453,8 +453,11 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
             continue;
         const pid_t pid = static_cast<pid_t>(std::stol(std::string(middle.substr(0, dot))));
         if (pid == self || ::kill(pid, 0) == 0 || errno == EPERM) continue;  // may still run
-        const int fd =
-            ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        // flock takes a descriptor opened either way: a leftover that already has a write-only
+        // target's mode is opened for writing.
+        const int flags = O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
+        int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | flags);
+        if (fd < 0 && errno == EACCES) fd = ::openat(::dirfd(dir), entry->d_name, O_WRONLY | flags);
         if (fd < 0) continue;
         struct stat info {};
         if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)

@@ -357,4 +357,37 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     EXPECT_EQ(ReadText(target), "new");
 }
 
+// A save of a write-only target killed once the mode was copied leaves a temporary file its user
+// may write but not read: that user's next save removes it all the same.
+TEST(Replace, AWriteOnlyLeftoverGoes) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const std::string target = dir.file("t.cqv");
+    WriteText(target, "first");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
+    }
+    ::chmod(target.c_str(), 0200);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (BecomeActor())
+            quorin::ReplaceFile(target, [](CFile& file) {
+                file.Write("half", 4);
+                ::raise(SIGKILL);
+                return true;
+            });
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::vector<std::string> names = Entries(dir.path());
+    ASSERT_EQ(names.size(), 2u);
+    ASSERT_EQ(::chmod(dir.file(names[0]).c_str(), 0200), 0);  // the temporary file sorts first
+    EXPECT_EQ(RunAsActor(
+                  [&] { return quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS ? 0 : 1; }),
+              0);
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
+}
+
 }  // namespace
