@@ -62,6 +62,15 @@ int CauseFromErrno(int err) {
     }
 }
 
+// The errno value of a failed open or create of `native`, ENOTDIR for an ENOENT whose folder is
+// missing: Windows tells a missing folder (path not found) from a missing file.
+int FolderAware(int err, const std::string& native) {
+    if (err != ENOENT || native.empty()) return err;
+    const std::string folder = PathFolder(native);
+    struct stat info {};
+    return !folder.empty() && ::stat(folder.c_str(), &info) != 0 ? ENOTDIR : err;
+}
+
 // Moves `position` by a seek from the start, the position or the end (`length`): the new
 // position, or -1 (position unchanged) for a target before the start or beyond what a file can
 // hold.
@@ -148,12 +157,7 @@ bool CFile::OpenAs(const char* path, const std::string& native, unsigned flags,
                    CFileException* error) {
     Abort();
     auto fail = [&](int err) {
-        // Windows tells a missing folder from a missing file.
-        if (err == ENOENT && !native.empty()) {
-            std::string folder = PathFolder(native);
-            struct stat info {};
-            if (!folder.empty() && ::stat(folder.c_str(), &info) != 0) err = ENOTDIR;
-        }
+        err = FolderAware(err, native);
         DWORD code = LastErrorFromErrno(err);
         SetLastError(code);
         if (error != nullptr) {
@@ -747,7 +751,7 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
         const int err = errno;
         // A folder that takes no new file: the target itself is written, where it may be.
         if (exists && IsDenied(err)) return Fail(WriteInPlace(target, write, limit));
-        return Fail(CodeOf(err));
+        return Fail(CodeOf(win::FolderAware(err, target)));
     }
     DWORD code = WriteThrough(temporary, write, limit);
     if (code == win::ERROR_SUCCESS && exists) {

@@ -168,6 +168,7 @@ win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::stri
 // mid-write, is never reached: content that would pass it, or in place an old content that a
 // write-back could not restore under it, is refused with ERROR_FILE_TOO_LARGE, the old file
 // untouched and no temporary file left.
+// A target in a folder that does not exist is ERROR_PATH_NOT_FOUND, as opening a file there is.
 // ERROR_SUCCESS or the error code, also left as the thread's last error.
 win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
                        unsigned newFileMode = 0666);

@@ -241,6 +241,21 @@ TEST(Replace, SetIdBitsAreKept) {
     }
 }
 
+// A save into a folder that does not exist answers as opening a file there does.
+TEST(Replace, AMissingFolderIsAPathNotFound) {
+    TempDir dir;
+    const std::string path = dir.file("missing/t.fms");
+    std::filesystem::create_symlink("missing/t.fms", dir.file("link.fms"));
+    CFile file;
+    EXPECT_FALSE(file.Open(path.c_str(), CFile::modeWrite | CFile::modeCreate));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    for (const std::string& name : {path, dir.file("link.fms")}) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(quorin::ReplaceFileBytes(name, "x"), ERROR_PATH_NOT_FOUND) << name;
+        EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    }
+}
+
 // Two saves of one target in place at once, every process on one processor so that a save is put
 // aside in the middle of its writes: the target ends holding one whole content, never the head of
 // one and the tail of the other. In every other pair the longer save's last sync fails and it puts
