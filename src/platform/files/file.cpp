@@ -514,14 +514,6 @@ DWORD RunWriter(win::CFile& file, const std::function<bool(win::CFile&)>& write)
     return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
 }
 
-// The process's file-size limit in bytes (RLIM_INFINITY, above any size, when there is none).
-// The system ends a process that writes past it (SIGXFSZ, in every program that leaves the signal
-// alone) before any failure could be handled, so a save checks it before each write.
-std::uint64_t FileSizeLimit() {
-    rlimit limit{};
-    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
-}
-
 // A file whose writes stop at `limit`: a write that would pass it fails before it reaches the
 // disk, as a full disk fails a write.
 class BoundedFile : public win::CFile {
@@ -688,6 +680,11 @@ int SyncPath(const std::string& path, int flags) {
 }
 
 }  // namespace
+
+std::uint64_t FileSizeLimit() {
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
+}
 
 int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
                        struct stat* info, unsigned mode) {

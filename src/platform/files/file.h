@@ -135,6 +135,12 @@ class CMemFile : public CFile {
 
 namespace quorin {
 
+// The process's file-size limit in bytes (RLIM_INFINITY, above any size, when there is none).
+// The system ends a process whose write would reach past it (SIGXFSZ, in every program that
+// leaves the signal alone) before any failure could be handled: every write of the library stays
+// within it, checked before the write.
+std::uint64_t FileSizeLimit();
+
 // open(2) of a native path (O_CLOEXEC added) that never blocks on a pipe or device: the open is
 // non-blocking and the descriptor is made blocking again once its status is known. With
 // `regularOnly` anything but a regular file is refused, with errno EISDIR for a folder and

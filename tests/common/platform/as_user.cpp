@@ -34,7 +34,7 @@ int RunAsActor(const std::function<int()>& body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }
 
-int UnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
+int InChildUnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::signal(SIGXFSZ, SIG_DFL);
@@ -42,11 +42,15 @@ int UnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
         ::getrlimit(RLIMIT_FSIZE, &limit);
         limit.rlim_cur = bytes;
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(97);
-        ::_exit(RunAsActor(body));
+        ::_exit(body());
     }
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+int UnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
+    return InChildUnderSizeLimit(bytes, [&] { return RunAsActor(body); });
 }
 
 ClosedFolder::ClosedFolder(const std::string& parent, const std::string& name)

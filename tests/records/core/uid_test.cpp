@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/platform/file_size_limit.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
 
@@ -55,6 +56,24 @@ TEST(UidGenerate, TimeStampsStrictlyIncrease) {
         ASSERT_GT(next, previous);
         previous = next;
     }
+}
+
+// Under a file-size limit that leaves no room for the machine stamp (SIGXFSZ at its default),
+// UIDs are still made, distinct, and the stamp file is left as it was.
+TEST(UidGenerate, AFileSizeLimitLeavesTheStampFileAlone) {
+    quorin::test::ScopedSettings settings;
+    CUid first;
+    ASSERT_TRUE(first.GenerateInstanceUID());  // the stamp file now holds a stamp
+    const std::vector<unsigned char> stamp = quorin::test::ReadBytes(settings.file("uid-stamp"));
+    ASSERT_EQ(stamp.size(), 8u);
+    const auto makeTwo = [&] {
+        CUid a;
+        CUid b;
+        const bool made = a.GenerateInstanceUID() && b.GenerateInstanceUID();
+        return made && a.GetText() != b.GetText() && a.GetText() != first.GetText() ? 0 : 1;
+    };
+    EXPECT_EQ(quorin::test::InChildUnderSizeLimit(0, makeTwo), 0) << "98: ended by the limit";
+    EXPECT_EQ(quorin::test::ReadBytes(settings.file("uid-stamp")), stamp);
 }
 
 TEST(UidDerived, AppendTimeStamp) {
