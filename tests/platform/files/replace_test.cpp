@@ -256,22 +256,38 @@ TEST(Replace, AMissingFolderIsAPathNotFound) {
     }
 }
 
-// Two saves of one target in place at once, every process on one processor so that a save is put
-// aside in the middle of its writes: the target ends holding one whole content, never the head of
-// one and the tail of the other. In every other pair the longer save's last sync fails and it puts
-// back what it read: the target then ends holding the other save's content.
-TEST(Replace, InPlaceSavesAtOnceEachEndWhole) {
-    constexpr int kPairs = 8;
-    constexpr int kRounds = 4;
+// One processor the test may run on, alone.
+cpu_set_t OneProcessor() {
     cpu_set_t allowed;
     CPU_ZERO(&allowed);
-    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    EXPECT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
     int cpu = 0;
-    while (!CPU_ISSET(cpu, &allowed)) ++cpu;
+    while (cpu < CPU_SETSIZE - 1 && !CPU_ISSET(cpu, &allowed)) ++cpu;
     cpu_set_t one;
     CPU_ZERO(&one);
     CPU_SET(cpu, &one);
+    return one;
+}
 
+// Both longer than the old content, and of different lengths: a save that took a stale old length
+// for the file's would leave the longer one's tail behind.
+const std::string kOld(1 << 20, 'o');
+const std::string kContents[2] = {std::string(3 << 20, 'a'), std::string(2 << 20, 'b')};
+
+std::string Letters(const std::string& text) {
+    std::string counts;
+    for (const char letter : {'a', 'b', 'o'})
+        counts += std::to_string(std::count(text.begin(), text.end(), letter)) + " " + letter + " ";
+    return counts;
+}
+
+// Two saves of one target in place at once, every process on one processor so that a save is put
+// aside in the middle of its writes: the target ends holding one whole content, never the head of
+// one and the tail of the other.
+TEST(Replace, InPlaceSavesAtOnceEachEndWhole) {
+    constexpr int kPairs = 8;
+    constexpr int kRounds = 4;
+    const cpu_set_t one = OneProcessor();
     TempDir dir;
     std::vector<std::unique_ptr<ClosedFolder>> targets;
     for (int p = 0; p < kPairs; ++p) {
@@ -280,12 +296,8 @@ TEST(Replace, InPlaceSavesAtOnceEachEndWhole) {
         targets.push_back(std::make_unique<ClosedFolder>(parent, "t.fms"));
     }
     ::chmod(dir.path().c_str(), 0755);
-    // Both longer than the old content, and of different lengths: a save that took a stale old
-    // length for the file's would leave the longer one's tail behind.
-    const std::string old(1 << 20, 'o');
-    const std::string contents[2] = {std::string(3 << 20, 'a'), std::string(2 << 20, 'b')};
     for (int round = 0; round < kRounds; ++round) {
-        for (const auto& target : targets) target->Fill(old);
+        for (const auto& target : targets) target->Fill(kOld);
         int gate[2];
         ASSERT_EQ(::pipe(gate), 0);
         pid_t children[kPairs][2];
@@ -298,30 +310,66 @@ TEST(Replace, InPlaceSavesAtOnceEachEndWhole) {
                 if (::sched_setaffinity(0, sizeof one, &one) != 0 || !BecomeActor()) ::_exit(99);
                 char byte;  // the read returns at the parent's close: all start at once
                 (void)!::read(gate[0], &byte, 1);
-                if (s == 0 && p % 2 == 1)
-                    quorin::replace_testing::FailNext(quorin::replace_testing::Step::sync);
-                const DWORD code = quorin::ReplaceFileBytes(targets[p]->file(), contents[s]);
+                const DWORD code = quorin::ReplaceFileBytes(targets[p]->file(), kContents[s]);
                 ::_exit(code == ERROR_SUCCESS ? 0 : 1);
             }
         }
         ::close(gate[0]);
         ::close(gate[1]);
         for (int p = 0; p < kPairs; ++p) {
-            bool saved[2] = {};
+            SCOPED_TRACE("round " + std::to_string(round) + ", pair " + std::to_string(p));
             for (int s = 0; s < 2; ++s) {
                 int status = 0;
                 ASSERT_EQ(::waitpid(children[p][s], &status, 0), children[p][s]);
-                saved[s] = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "save " << s;
             }
-            SCOPED_TRACE("round " + std::to_string(round) + ", pair " + std::to_string(p));
-            EXPECT_EQ(saved[0], p % 2 == 0);
-            EXPECT_TRUE(saved[1]);
             const std::string now = ReadText(targets[p]->file());
-            const bool whole = (saved[0] && now == contents[0]) || (saved[1] && now == contents[1]);
-            EXPECT_TRUE(whole) << std::count(now.begin(), now.end(), 'a') << " a, "
-                               << std::count(now.begin(), now.end(), 'b') << " b, "
-                               << std::count(now.begin(), now.end(), 'o') << " o";
+            EXPECT_TRUE(now == kContents[0] || now == kContents[1]) << Letters(now);
         }
+    }
+}
+
+// A save in place whose last sync fails puts the old content back before the next save of the
+// target reads it: the next save's content ends whole. The next save starts once the first one is
+// writing and, where the system allows it, at real-time priority on the same processor, so that
+// it runs the moment the target is free.
+TEST(Replace, AnInPlaceWriteBackEndsBeforeTheNextSave) {
+    const cpu_set_t one = OneProcessor();
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        closed.Fill(kOld);
+        pid_t children[2];
+        for (int s = 0; s < 2; ++s) {
+            children[s] = ::fork();
+            ASSERT_GE(children[s], 0);
+            if (children[s] != 0) continue;
+            if (::sched_setaffinity(0, sizeof one, &one) != 0) ::_exit(99);
+            if (s == 1) {
+                const sched_param first{1};
+                (void)::sched_setscheduler(0, SCHED_FIFO, &first);
+            }
+            if (!BecomeActor()) ::_exit(99);
+            if (s == 0) {
+                quorin::replace_testing::FailNext(quorin::replace_testing::Step::sync);
+            } else {
+                // Until the first save has begun to write (or a while has passed).
+                struct stat info {};
+                for (int wait = 0; wait < 100000 && ::stat(closed.file().c_str(), &info) == 0 &&
+                                   info.st_size == static_cast<off_t>(kOld.size());
+                     ++wait)
+                    ::usleep(50);
+            }
+            const DWORD code = quorin::ReplaceFileBytes(closed.file(), kContents[s]);
+            ::_exit(code == ERROR_SUCCESS ? 0 : 1);
+        }
+        int status[2] = {};
+        for (int s = 0; s < 2; ++s) ASSERT_EQ(::waitpid(children[s], &status[s], 0), children[s]);
+        EXPECT_TRUE(WIFEXITED(status[0]) && WEXITSTATUS(status[0]) == 1);
+        EXPECT_TRUE(WIFEXITED(status[1]) && WEXITSTATUS(status[1]) == 0);
+        const std::string now = ReadText(closed.file());
+        EXPECT_TRUE(now == kContents[1]) << Letters(now);
     }
 }
 
