@@ -286,7 +286,7 @@ std::string Letters(const std::string& text) {
 // one and the tail of the other.
 TEST(Replace, InPlaceSavesAtOnceEachEndWhole) {
     constexpr int kPairs = 8;
-    constexpr int kRounds = 4;
+    constexpr int kRounds = 8;
     const cpu_set_t one = OneProcessor();
     TempDir dir;
     std::vector<std::unique_ptr<ClosedFolder>> targets;
