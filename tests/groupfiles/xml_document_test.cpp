@@ -317,7 +317,7 @@ TEST(XmlDocument, SaveReplacesTheFileWhole) {
 
     // A save that cannot be done leaves the old file as it was.
     EXPECT_FALSE(doc.Save(dir.file("no/such/folder/s.xml")));
-    EXPECT_EQ(doc.GetErrorCode(), 2);
+    EXPECT_EQ(doc.GetErrorCode(), 3);  // path not found: the folder is missing
     std::filesystem::create_directory(dir.file("folder"));
     EXPECT_FALSE(doc.Save(dir.file("folder")));
     EXPECT_TRUE(std::filesystem::is_directory(dir.file("folder")));

@@ -62,6 +62,15 @@ int CauseFromErrno(int err) {
     }
 }
 
+// The errno value of a failed open or create of `native`, ENOTDIR for an ENOENT whose folder is
+// missing: Windows tells a missing folder (path not found) from a missing file.
+int FolderAware(int err, const std::string& native) {
+    if (err != ENOENT || native.empty()) return err;
+    const std::string folder = PathFolder(native);
+    struct stat info {};
+    return !folder.empty() && ::stat(folder.c_str(), &info) != 0 ? ENOTDIR : err;
+}
+
 // Moves `position` by a seek from the start, the position or the end (`length`): the new
 // position, or -1 (position unchanged) for a target before the start or beyond what a file can
 // hold.
@@ -148,12 +157,7 @@ bool CFile::OpenAs(const char* path, const std::string& native, unsigned flags,
                    CFileException* error) {
     Abort();
     auto fail = [&](int err) {
-        // Windows tells a missing folder from a missing file.
-        if (err == ENOENT && !native.empty()) {
-            std::string folder = PathFolder(native);
-            struct stat info {};
-            if (!folder.empty() && ::stat(folder.c_str(), &info) != 0) err = ENOTDIR;
-        }
+        err = FolderAware(err, native);
         DWORD code = LastErrorFromErrno(err);
         SetLastError(code);
         if (error != nullptr) {
@@ -453,8 +457,11 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
             continue;
         const pid_t pid = static_cast<pid_t>(std::stol(std::string(middle.substr(0, dot))));
         if (pid == self || ::kill(pid, 0) == 0 || errno == EPERM) continue;  // may still run
-        const int fd =
-            ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        // flock takes a descriptor opened either way: a leftover that already has a write-only
+        // target's mode is opened for writing.
+        const int flags = O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
+        int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | flags);
+        if (fd < 0 && errno == EACCES) fd = ::openat(::dirfd(dir), entry->d_name, O_WRONLY | flags);
         if (fd < 0) continue;
         struct stat info {};
         if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
@@ -505,14 +512,6 @@ DWORD RunWriter(win::CFile& file, const std::function<bool(win::CFile&)>& write)
     if (ok) return win::ERROR_SUCCESS;
     const DWORD code = win::GetLastError();
     return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
-}
-
-// The process's file-size limit in bytes (RLIM_INFINITY, above any size, when there is none).
-// The system ends a process that writes past it (SIGXFSZ, in every program that leaves the signal
-// alone) before any failure could be handled, so a save checks it before each write.
-std::uint64_t FileSizeLimit() {
-    rlimit limit{};
-    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
 }
 
 // A file whose writes stop at `limit`: a write that would pass it fails before it reaches the
@@ -594,6 +593,28 @@ bool FailsHere(replace_testing::Step step) {
     return g_failingStep.compare_exchange_strong(named, replace_testing::Step::none);
 }
 
+// An open descriptor, closed when it goes, which also releases a lock taken through it.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+// Waits for the file's exclusive lock; 0 or the errno value.
+int LockFile(int fd) {
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) return errno;
+    return 0;
+}
+
 int ResizeTo(int fd, std::size_t size) {
     while (::ftruncate(fd, static_cast<off_t>(size)) != 0)
         if (errno != EINTR) return errno;
@@ -606,7 +627,8 @@ int ResizeTo(int fd, std::size_t size) {
 // back whole, may reach past the file-size limit: that is refused before any write. The old
 // content is held in memory, and written back when the target cannot take the new one (a full
 // disk, a failing device). The bytes past the old end go first, so that a file that cannot grow
-// fails before any old byte is overwritten.
+// fails before any old byte is overwritten. Another save of the target in place waits for this one
+// to be synced (or written back) before it reads the old content, so each leaves a whole one.
 DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFile&)>& write,
                    std::uint64_t limit) {
     win::CMemFile made;
@@ -614,19 +636,20 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     const std::vector<unsigned char>& next = made.Data();
 
     // Reading it too: a file the user may write but not read cannot be kept, and is refused.
-    struct stat info {};
-    const int fd = OpenFileDescriptor(target, O_RDWR, true, &info);
+    const Descriptor file(OpenFileDescriptor(target, O_RDWR, true));
+    const int fd = file.get();
     if (fd < 0) return CodeOf(errno);
+    if (const int err = LockFile(fd)) return CodeOf(err);
+    // The length once the lock is held: a save that held it before may have changed it.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return CodeOf(errno);
     const auto oldSize = static_cast<std::uint64_t>(info.st_size);
     std::string old;
     DWORD code =
         next.size() > limit ? win::ERROR_FILE_TOO_LARGE : ReadWhole(fd, oldSize, limit, old);
     if (code == win::ERROR_SUCCESS && old.size() < oldSize)
         code = CodeOf(EIO);  // shrank while read: its content is not known
-    if (code != win::ERROR_SUCCESS) {
-        ::close(fd);
-        return code;
-    }
+    if (code != win::ERROR_SUCCESS) return code;
 
     const std::size_t head = std::min(old.size(), next.size());
     std::size_t overwritten = 0;
@@ -645,7 +668,6 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
         (void)ResizeTo(fd, old.size());
         (void)::fsync(fd);
     }
-    ::close(fd);
     return err == 0 ? win::ERROR_SUCCESS : CodeOf(err);
 }
 
@@ -658,6 +680,11 @@ int SyncPath(const std::string& path, int flags) {
 }
 
 }  // namespace
+
+std::uint64_t FileSizeLimit() {
+    rlimit limit{};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
+}
 
 int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
                        struct stat* info, unsigned mode) {
@@ -721,14 +748,14 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
         const int err = errno;
         // A folder that takes no new file: the target itself is written, where it may be.
         if (exists && IsDenied(err)) return Fail(WriteInPlace(target, write, limit));
-        return Fail(CodeOf(err));
+        return Fail(CodeOf(win::FolderAware(err, target)));
     }
     DWORD code = WriteThrough(temporary, write, limit);
     if (code == win::ERROR_SUCCESS && exists) {
-        // The new file takes the old one's permissions and, where the user may give them, its
-        // owner and group.
-        if (::fchmod(fd, info.st_mode & 07777) != 0) code = CodeOf(errno);
+        // The new file takes the old one's owner and group, where the user may give them, then
+        // its permissions: a change of owner clears the set-user-ID and set-group-ID bits.
         if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, -1, info.st_gid);
+        if (::fchmod(fd, info.st_mode & 07777) != 0) code = CodeOf(errno);
     }
     if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
     if (code == win::ERROR_SUCCESS && ::rename(temporary.c_str(), target.c_str()) != 0)

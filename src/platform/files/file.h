@@ -135,6 +135,12 @@ class CMemFile : public CFile {
 
 namespace quorin {
 
+// The process's file-size limit in bytes (RLIM_INFINITY, above any size, when there is none).
+// The system ends a process whose write would reach past it (SIGXFSZ, in every program that
+// leaves the signal alone) before any failure could be handled: every write of the library stays
+// within it, checked before the write.
+std::uint64_t FileSizeLimit();
+
 // open(2) of a native path (O_CLOEXEC added) that never blocks on a pipe or device: the open is
 // non-blocking and the descriptor is made blocking again once its status is known. With
 // `regularOnly` anything but a regular file is refused, with errno EISDIR for a folder and
@@ -160,11 +166,15 @@ win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::stri
 // (every hard link to it sees the new content): the new content is made in memory first (a writer
 // that fails never touches the target), and when the target cannot take it (a full disk, a
 // failing device) the old content, held in memory, is written back. Only a process killed while
-// it writes, or a device that fails the write-back too, can leave such a target damaged.
+// it writes, or a device that fails the write-back too, can leave such a target damaged. Saves of
+// one target in place take turns (an exclusive flock on the target, from reading the old content
+// to the last sync), so each leaves one whole content; a caller that holds such a lock on the
+// target through another descriptor must not save it in place.
 // The process's file-size limit (RLIMIT_FSIZE), past which the system would end the process
 // mid-write, is never reached: content that would pass it, or in place an old content that a
 // write-back could not restore under it, is refused with ERROR_FILE_TOO_LARGE, the old file
 // untouched and no temporary file left.
+// A target in a folder that does not exist is ERROR_PATH_NOT_FOUND, as opening a file there is.
 // ERROR_SUCCESS or the error code, also left as the thread's last error.
 win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
                        unsigned newFileMode = 0666);

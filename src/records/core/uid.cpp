@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/core/path.h"
+#include "platform/files/file.h"
 #include "platform/files/registry.h"
 #include "platform/system/clock.h"
 
@@ -19,6 +20,7 @@ namespace {
 // read and written, so that processes generating at the same moment never share a stamp. The
 // process keeps its own last stamp too: without the file, stamps are still unique within it.
 constexpr const char* kStampFileName = "uid-stamp";
+constexpr std::uint64_t kStampBytes = 8;  // little-endian, at the start of the file
 // A stored stamp this far ahead of the clock (one day) is not one this system wrote.
 constexpr std::int64_t kStampLead = 86'400'000;
 
@@ -55,8 +57,8 @@ int StampFile(StampState& state) {
 // be locked, read or written.
 bool TakeMachineStamp(int fd, std::int64_t now, std::int64_t& next) {
     if (::flock(fd, LOCK_EX) != 0) return false;
-    unsigned char bytes[8] = {};
-    std::uint64_t stored = 0;  // little-endian
+    unsigned char bytes[kStampBytes] = {};
+    std::uint64_t stored = 0;
     if (::pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
         for (int i = 7; i >= 0; --i) stored = (stored << 8) | bytes[i];
     if (stored > 0 && stored < static_cast<std::uint64_t>(now + kStampLead))
@@ -83,7 +85,10 @@ std::int64_t NextUidTimeStamp() {
     StampState& state = State();
     std::lock_guard lock(state.mutex);
     std::int64_t next = std::max(now, state.last + 1);
-    if (const int fd = StampFile(state); fd >= 0) TakeMachineStamp(fd, now, next);
+    // Under a file-size limit that leaves no room for a stamp the write would end the process:
+    // the file is left alone then, as when it cannot be opened.
+    if (kStampBytes <= quorin::FileSizeLimit())
+        if (const int fd = StampFile(state); fd >= 0) TakeMachineStamp(fd, now, next);
     state.last = next;
     return next;
 }

@@ -17,12 +17,31 @@ uid_t Actor() {
     return ::geteuid() == 0 ? kNobody : ::geteuid();
 }
 
+bool BecomeActor() {
+    if (::geteuid() != 0) return true;
+    return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+}
+
 int RunAsActor(const std::function<int()>& body) {
     if (::geteuid() != 0) return body();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(99);
+        if (!BecomeActor()) ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+int InChildUnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = bytes;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(97);
         ::_exit(body());
     }
     int status = 0;
@@ -31,18 +50,7 @@ int RunAsActor(const std::function<int()>& body) {
 }
 
 int UnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_DFL);
-        rlimit limit{};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = bytes;
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(97);
-        ::_exit(RunAsActor(body));
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+    return InChildUnderSizeLimit(bytes, [&] { return RunAsActor(body); });
 }
 
 ClosedFolder::ClosedFolder(const std::string& parent, const std::string& name)

@@ -13,6 +13,10 @@ inline constexpr uid_t kNobody = 65534;
 // The user the permission checks run as: "nobody" under root, else the user running the tests.
 uid_t Actor();
 
+// Makes this process the actor: drops root for "nobody" (only ever in a child of the test), or
+// nothing when not root. False when root could not be dropped.
+bool BecomeActor();
+
 // Runs `body` as the actor: in a child that drops root for "nobody", or here when not root. The
 // body's own result (0 for success) comes back; gtest checks inside the child are lost, so the
 // body answers with its result.

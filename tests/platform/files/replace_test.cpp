@@ -4,6 +4,7 @@
 // limit refused before the process is ended by it, and the leftovers of a killed replacement
 // removed by the next one.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
@@ -23,6 +25,7 @@
 
 using namespace win;
 using quorin::test::Actor;
+using quorin::test::BecomeActor;
 using quorin::test::ClosedFolder;
 using quorin::test::kNobody;
 using quorin::test::ReadBytes;
@@ -210,6 +213,166 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
     }
 }
 
+// The set-user-ID and set-group-ID bits stay through a save by the file's owner and by root.
+TEST(Replace, SetIdBitsAreKept) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const std::string target = dir.file("run.sh");
+    const bool root = ::geteuid() == 0;
+    for (const bool byRoot : {false, true}) {
+        if (byRoot && !root) continue;
+        for (const unsigned mode : {04755u, 02755u, 06755u}) {
+            SCOPED_TRACE(std::string(byRoot ? "root" : "owner") + " saves mode " +
+                         std::to_string(mode));
+            WriteText(target, "old");
+            if (root) {
+                ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
+            }
+            ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+            const auto save = [&] {
+                return quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS ? 0 : 1;
+            };
+            EXPECT_EQ(byRoot ? save() : RunAsActor(save), 0);
+            const struct stat info = StatOf(target);
+            EXPECT_EQ(info.st_mode & 07777, mode);
+            EXPECT_EQ(info.st_uid, Actor());
+            EXPECT_EQ(ReadText(target), "new");
+        }
+    }
+}
+
+// A save into a folder that does not exist answers as opening a file there does.
+TEST(Replace, AMissingFolderIsAPathNotFound) {
+    TempDir dir;
+    const std::string path = dir.file("missing/t.fms");
+    std::filesystem::create_symlink("missing/t.fms", dir.file("link.fms"));
+    CFile file;
+    EXPECT_FALSE(file.Open(path.c_str(), CFile::modeWrite | CFile::modeCreate));
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    for (const std::string& name : {path, dir.file("link.fms")}) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(quorin::ReplaceFileBytes(name, "x"), ERROR_PATH_NOT_FOUND) << name;
+        EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    }
+}
+
+// One processor the test may run on, alone.
+cpu_set_t OneProcessor() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    EXPECT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    int cpu = 0;
+    while (cpu < CPU_SETSIZE - 1 && !CPU_ISSET(cpu, &allowed)) ++cpu;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    return one;
+}
+
+// Both longer than the old content, and of different lengths: a save that took a stale old length
+// for the file's would leave the longer one's tail behind.
+const std::string kOld(1 << 20, 'o');
+const std::string kContents[2] = {std::string(3 << 20, 'a'), std::string(2 << 20, 'b')};
+
+std::string Letters(const std::string& text) {
+    std::string counts;
+    for (const char letter : {'a', 'b', 'o'})
+        counts += std::to_string(std::count(text.begin(), text.end(), letter)) + " " + letter + " ";
+    return counts;
+}
+
+// Two saves of one target in place at once, every process on one processor so that a save is put
+// aside in the middle of its writes: the target ends holding one whole content, never the head of
+// one and the tail of the other.
+TEST(Replace, InPlaceSavesAtOnceEachEndWhole) {
+    constexpr int kPairs = 8;
+    constexpr int kRounds = 8;
+    const cpu_set_t one = OneProcessor();
+    TempDir dir;
+    std::vector<std::unique_ptr<ClosedFolder>> targets;
+    for (int p = 0; p < kPairs; ++p) {
+        const std::string parent = dir.file(std::to_string(p));
+        std::filesystem::create_directory(parent);
+        targets.push_back(std::make_unique<ClosedFolder>(parent, "t.fms"));
+    }
+    ::chmod(dir.path().c_str(), 0755);
+    for (int round = 0; round < kRounds; ++round) {
+        for (const auto& target : targets) target->Fill(kOld);
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        pid_t children[kPairs][2];
+        for (int p = 0; p < kPairs; ++p) {
+            for (int s = 0; s < 2; ++s) {
+                children[p][s] = ::fork();
+                ASSERT_GE(children[p][s], 0);
+                if (children[p][s] != 0) continue;
+                ::close(gate[1]);
+                if (::sched_setaffinity(0, sizeof one, &one) != 0 || !BecomeActor()) ::_exit(99);
+                char byte;  // the read returns at the parent's close: all start at once
+                (void)!::read(gate[0], &byte, 1);
+                const DWORD code = quorin::ReplaceFileBytes(targets[p]->file(), kContents[s]);
+                ::_exit(code == ERROR_SUCCESS ? 0 : 1);
+            }
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);
+        for (int p = 0; p < kPairs; ++p) {
+            SCOPED_TRACE("round " + std::to_string(round) + ", pair " + std::to_string(p));
+            for (int s = 0; s < 2; ++s) {
+                int status = 0;
+                ASSERT_EQ(::waitpid(children[p][s], &status, 0), children[p][s]);
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "save " << s;
+            }
+            const std::string now = ReadText(targets[p]->file());
+            EXPECT_TRUE(now == kContents[0] || now == kContents[1]) << Letters(now);
+        }
+    }
+}
+
+// A save in place whose last sync fails puts the old content back before the next save of the
+// target reads it: the next save's content ends whole. The next save starts once the first one is
+// writing and, where the system allows it, at real-time priority on the same processor, so that
+// it runs the moment the target is free.
+TEST(Replace, AnInPlaceWriteBackEndsBeforeTheNextSave) {
+    const cpu_set_t one = OneProcessor();
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        closed.Fill(kOld);
+        pid_t children[2];
+        for (int s = 0; s < 2; ++s) {
+            children[s] = ::fork();
+            ASSERT_GE(children[s], 0);
+            if (children[s] != 0) continue;
+            if (::sched_setaffinity(0, sizeof one, &one) != 0) ::_exit(99);
+            if (s == 1) {
+                const sched_param first{1};
+                (void)::sched_setscheduler(0, SCHED_FIFO, &first);
+            }
+            if (!BecomeActor()) ::_exit(99);
+            if (s == 0) {
+                quorin::replace_testing::FailNext(quorin::replace_testing::Step::sync);
+            } else {
+                // Until the first save has begun to write (or a while has passed).
+                struct stat info {};
+                for (int wait = 0; wait < 100000 && ::stat(closed.file().c_str(), &info) == 0 &&
+                                   info.st_size == static_cast<off_t>(kOld.size());
+                     ++wait)
+                    ::usleep(50);
+            }
+            const DWORD code = quorin::ReplaceFileBytes(closed.file(), kContents[s]);
+            ::_exit(code == ERROR_SUCCESS ? 0 : 1);
+        }
+        int status[2] = {};
+        for (int s = 0; s < 2; ++s) ASSERT_EQ(::waitpid(children[s], &status[s], 0), children[s]);
+        EXPECT_TRUE(WIFEXITED(status[0]) && WEXITSTATUS(status[0]) == 1);
+        EXPECT_TRUE(WIFEXITED(status[1]) && WEXITSTATUS(status[1]) == 0);
+        const std::string now = ReadText(closed.file());
+        EXPECT_TRUE(now == kContents[1]) << Letters(now);
+    }
+}
+
 TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0777);
@@ -255,6 +418,39 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     EXPECT_EQ(quorin::ReplaceFileBytes(target, "new"), ERROR_SUCCESS);
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
     EXPECT_EQ(ReadText(target), "new");
+}
+
+// A save of a write-only target killed once the mode was copied leaves a temporary file its user
+// may write but not read: that user's next save removes it all the same.
+TEST(Replace, AWriteOnlyLeftoverGoes) {
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const std::string target = dir.file("t.cqv");
+    WriteText(target, "first");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
+    }
+    ::chmod(target.c_str(), 0200);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (BecomeActor())
+            quorin::ReplaceFile(target, [](CFile& file) {
+                file.Write("half", 4);
+                ::raise(SIGKILL);
+                return true;
+            });
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::vector<std::string> names = Entries(dir.path());
+    ASSERT_EQ(names.size(), 2u);
+    ASSERT_EQ(::chmod(dir.file(names[0]).c_str(), 0200), 0);  // the temporary file sorts first
+    EXPECT_EQ(RunAsActor(
+                  [&] { return quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS ? 0 : 1; }),
+              0);
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "common/platform/file_size_limit.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
 
@@ -54,6 +55,28 @@ TEST(UidGenerate, TimeStampsStrictlyIncrease) {
         const std::int64_t next = quorin::NextUidTimeStamp();
         ASSERT_GT(next, previous);
         previous = next;
+    }
+}
+
+// Under a file-size limit that leaves no room for the machine stamp (SIGXFSZ at its default),
+// UIDs are still made, distinct, and the stamp file is left whole as it was.
+TEST(UidGenerate, AFileSizeLimitLeavesTheStampFileAlone) {
+    quorin::test::ScopedSettings settings;
+    CUid first;
+    ASSERT_TRUE(first.GenerateInstanceUID());  // the stamp file now holds a stamp
+    const std::vector<unsigned char> stamp = quorin::test::ReadBytes(settings.file("uid-stamp"));
+    ASSERT_EQ(stamp.size(), 8u);
+    const auto makeTwo = [&] {
+        CUid a;
+        CUid b;
+        const bool made = a.GenerateInstanceUID() && b.GenerateInstanceUID();
+        return made && a.GetText() != b.GetText() && a.GetText() != first.GetText() ? 0 : 1;
+    };
+    // At 7 bytes the write would not end the process but cut the stamp short.
+    for (const rlim_t limit : {0, 7}) {
+        EXPECT_EQ(quorin::test::InChildUnderSizeLimit(limit, makeTwo), 0)
+            << limit << " (98: ended by the limit)";
+        EXPECT_EQ(quorin::test::ReadBytes(settings.file("uid-stamp")), stamp);
     }
 }
 
