@@ -753,9 +753,15 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
     DWORD code = WriteThrough(temporary, write, limit);
     if (code == win::ERROR_SUCCESS && exists) {
         // The new file takes the old one's owner and group, where the user may give them, then
-        // its permissions: a change of owner clears the set-user-ID and set-group-ID bits.
+        // its permissions: a change of owner clears the set-user-ID and set-group-ID bits. Where
+        // the owner or group could not be kept, its set-ID bit is not given to the saver's.
         if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, -1, info.st_gid);
-        if (::fchmod(fd, info.st_mode & 07777) != 0) code = CodeOf(errno);
+        mode_t mode = info.st_mode & 07777;
+        struct stat made {};
+        if (::fstat(fd, &made) != 0) code = CodeOf(errno);
+        if (made.st_uid != info.st_uid) mode &= ~S_ISUID;
+        if (made.st_gid != info.st_gid) mode &= ~S_ISGID;
+        if (code == win::ERROR_SUCCESS && ::fchmod(fd, mode) != 0) code = CodeOf(errno);
     }
     if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
     if (code == win::ERROR_SUCCESS && ::rename(temporary.c_str(), target.c_str()) != 0)

@@ -239,6 +239,20 @@ TEST(Replace, SetIdBitsAreKept) {
             EXPECT_EQ(ReadText(target), "new");
         }
     }
+    // Saved by another user who may write it but not give it back its owner (or group): the new
+    // file is the saver's, and no set-ID bit runs a program as the saver.
+    if (!root) return;
+    for (const bool sameGroup : {false, true}) {
+        SCOPED_TRACE(sameGroup ? "the saver's group" : "another group");
+        WriteText(target, "old");
+        ASSERT_EQ(::chown(target.c_str(), 0, sameGroup ? Actor() : 0), 0);
+        ASSERT_EQ(::chmod(target.c_str(), 06777), 0);
+        EXPECT_EQ(RunAsActor([&] { return quorin::ReplaceFileBytes(target, "new") ? 1 : 0; }), 0);
+        const struct stat info = StatOf(target);
+        EXPECT_EQ(info.st_mode & 07777, sameGroup ? 02777u : 0777u);
+        EXPECT_EQ(info.st_uid, Actor());
+        EXPECT_EQ(ReadText(target), "new");
+    }
 }
 
 // A save into a folder that does not exist answers as opening a file there does.
