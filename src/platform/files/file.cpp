@@ -200,6 +200,7 @@ bool CFile::OpenAs(const char* path, const std::string& native, unsigned flags,
     // Nothing written through this object can change a read-only file's length: asking the
     // system at every element of a walk costs more than the walk.
     m_readOnly = (flags & 0x3) == modeRead;
+    m_regular = S_ISREG(info.st_mode);
     m_length = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
     m_pos = 0;
     m_bufStart = 0;
@@ -256,7 +257,9 @@ void CFile::Write(const void* buffer, std::uint32_t count) {
     if (count == 0) return;
     if (buffer == nullptr)
         throw CFileException(CFileException::genericException, ERROR_INVALID_PARAMETER, m_path);
-    if (m_pos > kMaxPosition - count) {
+    // Past the file-size limit the system would end the process mid-write (SIGXFSZ): such a
+    // write fails whole before any of it reaches the file, as a full disk fails one.
+    if (m_pos > kMaxPosition - count || (m_regular && m_pos + count > quorin::FileSizeLimit())) {
         SetLastError(ERROR_FILE_TOO_LARGE);
         throw CFileException(CFileException::genericException, ERROR_FILE_TOO_LARGE, m_path);
     }
@@ -514,29 +517,10 @@ DWORD RunWriter(win::CFile& file, const std::function<bool(win::CFile&)>& write)
     return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
 }
 
-// A file whose writes stop at `limit`: a write that would pass it fails before it reaches the
-// disk, as a full disk fails a write.
-class BoundedFile : public win::CFile {
-  public:
-    explicit BoundedFile(std::uint64_t limit) : m_limit(limit) {}
-    void Write(const void* buffer, std::uint32_t count) override {
-        if (count > 0 && GetPosition() + count > m_limit) {
-            win::SetLastError(win::ERROR_FILE_TOO_LARGE);
-            throw win::CFileException(win::CFileException::genericException,
-                                      win::ERROR_FILE_TOO_LARGE, m_path);
-        }
-        CFile::Write(buffer, count);
-    }
-
-  private:
-    std::uint64_t m_limit;
-};
-
-// Runs the writer on `path` opened for writing (truncated), no write reaching past `limit`; the
-// error code of a failed write or close.
-DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write,
-                   std::uint64_t limit) {
-    BoundedFile file(limit);
+// Runs the writer on `path` opened for writing (truncated), its writes stopping at the file-size
+// limit; the error code of a failed write or close.
+DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write) {
+    win::CFile file;
     if (!file.OpenNative(path, win::CFile::modeWrite | win::CFile::modeCreate))
         return win::GetLastError();
     const DWORD code = RunWriter(file, write);
@@ -750,7 +734,7 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
         if (exists && IsDenied(err)) return Fail(WriteInPlace(target, write, limit));
         return Fail(CodeOf(win::FolderAware(err, target)));
     }
-    DWORD code = WriteThrough(temporary, write, limit);
+    DWORD code = WriteThrough(temporary, write);
     if (code == win::ERROR_SUCCESS && exists) {
         // The new file takes the old one's owner and group, where the user may give them, then
         // its permissions: a change of owner clears the set-user-ID and set-group-ID bits. Where

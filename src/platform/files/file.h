@@ -1,6 +1,7 @@
 // Framework files: a buffered CFile over a POSIX descriptor, and CMemFile over a byte buffer.
 // Read returns a count (short at end of file) and never throws; Write throws CFileException on
-// any failure, a partial write included; Seek past the end is allowed (a read there gives 0).
+// any failure, a partial write included, and on a write that would pass the process's file-size
+// limit (nothing of it written); Seek past the end is allowed (a read there gives 0).
 // Below them, the opening of files that never blocks on a pipe or device, whole-file reading,
 // and the safe replacement of a file that every writer of whole files uses.
 #pragma once
@@ -97,6 +98,7 @@ class CFile {
 
     int m_fd = -1;
     bool m_readOnly = false;                 // opened for reading only
+    bool m_regular = false;                  // a regular file: the file-size limit applies
     std::uint64_t m_length = 0;              // length of a read-only file, taken at open
     std::uint64_t m_pos = 0;                 // logical position
     std::unique_ptr<unsigned char[]> m_buf;  // read-ahead (not zero-filled)

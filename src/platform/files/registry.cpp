@@ -166,12 +166,15 @@ DWORD SaveUserHive(State& state, Notices& notices) {
     std::error_code ec;
     const std::string folder = PathFolder(path);
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    DWORD code = ERROR_SUCCESS;
     if (state.keepOriginal[0]) {
-        // Rewriting drops what could not be read; the user's original stays beside it.
+        // Rewriting drops what could not be read; the user's original stays beside it, and
+        // without that copy the file is not rewritten.
         const std::string backup = path + ".bak";
-        std::filesystem::copy_file(path, backup, std::filesystem::copy_options::overwrite_existing,
-                                   ec);
-        if (!ec) {
+        std::string original;
+        code = quorin::ReadRegularFile(path, kMaxHiveFileBytes, original);
+        if (code == ERROR_SUCCESS) code = quorin::ReplaceFileBytes(backup, original, 0600);
+        if (code == ERROR_SUCCESS) {
             state.keepOriginal[0] = false;
             notices.push_back(
                 path + " is rewritten without its unreadable lines; the original is kept as " +
@@ -179,7 +182,7 @@ DWORD SaveUserHive(State& state, Notices& notices) {
         }
     }
     // Only the user reads the settings: a new hive file is private.
-    const DWORD code = quorin::ReplaceFileBytes(path, text, 0600);
+    if (code == ERROR_SUCCESS) code = quorin::ReplaceFileBytes(path, text, 0600);
     if (code == ERROR_SUCCESS) {
         // The file now holds exactly this hive; from here on the hive follows the file.
         state.stamps[0] = StampOf(path);

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "common/platform/file_size_limit.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/core/notify.h"
@@ -319,6 +320,27 @@ TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
     EXPECT_EQ(std::string(backup.begin(), backup.end()), original);
     EXPECT_EQ(m_notices.size(), 2u) << "one notice for the copy";
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
+}
+
+// A file-size limit that the copy of the original would pass, but the shorter rewrite would not:
+// the save is refused, and neither file is touched or made.
+TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
+    const std::string original =
+        "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense" + std::string(400, 'x') + "\n";
+    quorin::test::WriteText(m_settings.file("user.reg"), original);
+    const int saved = quorin::test::InChildUnderSizeLimit(200, [] {
+        registry::ReloadHives();
+        HKEY h = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h) != ERROR_SUCCESS) return 1;
+        DWORD two = 2;
+        const LONG code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
+        RegCloseKey(h);
+        return code == ERROR_SUCCESS ? 2 : 0;
+    });
+    EXPECT_EQ(saved, 0);
+    const auto kept = quorin::test::ReadBytes(m_settings.file("user.reg"));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), original);
+    EXPECT_FALSE(std::filesystem::exists(m_settings.file("user.reg.bak")));
 }
 
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
