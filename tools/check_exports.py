@@ -327,20 +327,26 @@ void Hidden::Run() {}
 """
 
 
+def build_kept(clang, root, header, source):
+    """Writes `header` as ROOT/include/quorin/kept.h and builds `source` into ROOT/libkept.so,
+    whose path it answers: a small library for the check to judge."""
+    os.makedirs(os.path.join(root, "include", "quorin"))
+    with open(os.path.join(root, "include", "quorin", "kept.h"), "w") as f:
+        f.write(header)
+    with open(os.path.join(root, "kept.cpp"), "w") as f:
+        f.write(source)
+    library = os.path.join(root, "libkept.so")
+    subprocess.run([clang, "-std=c++20", "-shared", "-fPIC", "-I", os.path.join(root, "include"),
+                    os.path.join(root, "kept.cpp"), "-o", library], check=True)
+    return library
+
+
 def self_test(clang):
     """A header whose forgotten function, class the library keeps hidden (its member and its
     virtual table) and instantiation the library does not build must be reported, and nothing
     inline, templated or defined in the header."""
     with tempfile.TemporaryDirectory() as tmp:
-        os.makedirs(os.path.join(tmp, "include", "quorin"))
-        with open(os.path.join(tmp, "include", "quorin", "kept.h"), "w") as f:
-            f.write(SELF_TEST_HEADER)
-        with open(os.path.join(tmp, "kept.cpp"), "w") as f:
-            f.write(SELF_TEST_SOURCE)
-        library = os.path.join(tmp, "libkept.so")
-        subprocess.run([clang, "-std=c++20", "-shared", "-fPIC", "-I",
-                        os.path.join(tmp, "include"), os.path.join(tmp, "kept.cpp"), "-o",
-                        library], check=True)
+        library = build_kept(clang, tmp, SELF_TEST_HEADER, SELF_TEST_SOURCE)
         faults, count = check(clang, library, tmp)
     lines = SELF_TEST_HEADER.splitlines()
     at = {text: lines.index(text) + 1 for text in ("void Forgotten(int);", "    void Fill();",

@@ -20,16 +20,10 @@ def main(clang, script):
     if not clang or clang.endswith("-NOTFOUND"):
         print("check_exports_cli: skipped: clang++ not found")
         return 77
+    sys.path.insert(0, os.path.dirname(os.path.abspath(script)))
+    from check_exports import build_kept  # the self-test's own small library
     with tempfile.TemporaryDirectory() as tmp:
-        os.makedirs(os.path.join(tmp, "include", "quorin"))
-        with open(os.path.join(tmp, "include", "quorin", "kept.h"), "w") as f:
-            f.write(HEADER)
-        with open(os.path.join(tmp, "kept.cpp"), "w") as f:
-            f.write(SOURCE)
-        library = os.path.join(tmp, "libkept.so")
-        subprocess.run([clang, "-std=c++20", "-shared", "-fPIC", "-I",
-                        os.path.join(tmp, "include"), os.path.join(tmp, "kept.cpp"), "-o",
-                        library], check=True)
+        library = build_kept(clang, tmp, HEADER, SOURCE)
         run = subprocess.run([sys.executable, script, clang, library, tmp], capture_output=True,
                              text=True)
     faults = [line for line in run.stdout.splitlines() if "not exported:" in line]

@@ -387,6 +387,23 @@ TEST(Replace, AnInPlaceWriteBackEndsBeforeTheNextSave) {
     }
 }
 
+// A save of `target` in a child (as the actor, when asked) killed while it writes; true when it
+// was so ended.
+bool KilledWhileSaving(const std::string& target, bool asActor) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (!asActor || BecomeActor())
+            quorin::ReplaceFile(target, [](CFile& file) {
+                file.Write("half", 4);
+                ::raise(SIGKILL);
+                return true;
+            });
+        ::_exit(0);
+    }
+    int status = 0;
+    return ::waitpid(pid, &status, 0) == pid && WIFSIGNALED(status);
+}
+
 TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0777);
@@ -416,18 +433,7 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
 
     // A replacement killed while writing leaves its temporary file; the next one removes it.
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        quorin::ReplaceFile(target, [](CFile& file) {
-            file.Write("half", 4);
-            ::raise(SIGKILL);
-            return true;
-        });
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(KilledWhileSaving(target, false));
     EXPECT_EQ(Entries(dir.path()).size(), 2u);
     EXPECT_EQ(quorin::ReplaceFileBytes(target, "new"), ERROR_SUCCESS);
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
@@ -445,19 +451,7 @@ TEST(Replace, AWriteOnlyLeftoverGoes) {
         ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
     }
     ::chmod(target.c_str(), 0200);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (BecomeActor())
-            quorin::ReplaceFile(target, [](CFile& file) {
-                file.Write("half", 4);
-                ::raise(SIGKILL);
-                return true;
-            });
-        ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(KilledWhileSaving(target, true));
     const std::vector<std::string> names = Entries(dir.path());
     ASSERT_EQ(names.size(), 2u);
     ASSERT_EQ(::chmod(dir.file(names[0]).c_str(), 0200), 0);  // the temporary file sorts first
