@@ -642,6 +642,11 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
     if (err == 0) err = WriteAt(fd, next.data(), head, 0, &overwritten);
     if (err == 0 && next.size() < old.size())
         err = FailsHere(replace_testing::Step::cut) ? EIO : ResizeTo(fd, next.size());
+    // A write clears the file's set-ID bits; its owner gives them back (nobody else may).
+    const auto keepSetId = [&] {
+        if (info.st_mode & (S_ISUID | S_ISGID)) (void)::fchmod(fd, info.st_mode & 07777);
+    };
+    if (err == 0) keepSetId();
     if (err == 0)
         err = FailsHere(replace_testing::Step::sync) ? EIO : (::fsync(fd) == 0 ? 0 : errno);
     if (err != 0) {
@@ -650,6 +655,7 @@ DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFil
         const auto* bytes = reinterpret_cast<const unsigned char*>(old.data());
         (void)WriteAt(fd, bytes, overwritten == head ? old.size() : overwritten, 0);
         (void)ResizeTo(fd, old.size());
+        keepSetId();
         (void)::fsync(fd);
     }
     return err == 0 ? win::ERROR_SUCCESS : CodeOf(err);

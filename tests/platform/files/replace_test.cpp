@@ -213,17 +213,18 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
     }
 }
 
-// The set-user-ID and set-group-ID bits stay through a save by the file's owner and by root.
+// The set-user-ID and set-group-ID bits stay through a save by the file's owner (through a new
+// file, or in place, where the write clears them) and by root.
 TEST(Replace, SetIdBitsAreKept) {
     TempDir dir;
-    ::chmod(dir.path().c_str(), 0777);
     const std::string target = dir.file("run.sh");
     const bool root = ::geteuid() == 0;
-    for (const bool byRoot : {false, true}) {
+    for (const auto& [byRoot, inPlace] : {std::pair{false, false}, {false, true}, {true, false}}) {
         if (byRoot && !root) continue;
+        ::chmod(dir.path().c_str(), inPlace ? 0555 : 0777);
         for (const unsigned mode : {04755u, 02755u, 06755u}) {
             SCOPED_TRACE(std::string(byRoot ? "root" : "owner") + " saves mode " +
-                         std::to_string(mode));
+                         std::to_string(mode) + (inPlace ? " in place" : ""));
             WriteText(target, "old");
             if (root) {
                 ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
@@ -233,12 +234,21 @@ TEST(Replace, SetIdBitsAreKept) {
                 return quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS ? 0 : 1;
             };
             EXPECT_EQ(byRoot ? save() : RunAsActor(save), 0);
+            // In place, a save whose last sync fails writes the old content back, bits and all.
+            const auto failedSave = [&] {
+                quorin::replace_testing::FailNext(quorin::replace_testing::Step::sync);
+                return quorin::ReplaceFileBytes(target, "other") == ERROR_SUCCESS ? 1 : 0;
+            };
+            if (inPlace) {
+                EXPECT_EQ(RunAsActor(failedSave), 0);
+            }
             const struct stat info = StatOf(target);
             EXPECT_EQ(info.st_mode & 07777, mode);
             EXPECT_EQ(info.st_uid, Actor());
             EXPECT_EQ(ReadText(target), "new");
         }
     }
+    ::chmod(dir.path().c_str(), 0777);
     // Saved by another user who may write it but not give it back its owner (or group): the new
     // file is the saver's, and no set-ID bit runs a program as the saver.
     if (!root) return;
