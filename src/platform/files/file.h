@@ -159,7 +159,9 @@ win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::stri
 // write failed, the thread's last error says why). A symbolic link is followed and the file it
 // names replaced where it lives. An existing target must be a regular file the user may write
 // (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its permissions and, where the
-// user may give them, its owner and group. The new content goes to a temporary file beside the
+// user may give them, its owner and group (a set-user-ID or set-group-ID bit stays only with the
+// owner or group it runs as; in place, the owner's save puts back what the write clears). The
+// new content goes to a temporary file beside the
 // target, synced and renamed over it, the folder synced after: a failure, or the process killed
 // on the way, leaves the old content whole. Temporary files left by a replacement that was killed
 // are removed by the next one of the same target. The target is a new file then: another hard
