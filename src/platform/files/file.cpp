@@ -200,7 +200,8 @@ bool CFile::OpenAs(const char* path, const std::string& native, unsigned flags,
     // Nothing written through this object can change a read-only file's length: asking the
     // system at every element of a walk costs more than the walk.
     m_readOnly = (flags & 0x3) == modeRead;
-    m_regular = S_ISREG(info.st_mode);
+    // Taken once: asking the system at every write would double the calls of a many-element save.
+    m_sizeLimit = S_ISREG(info.st_mode) ? quorin::FileSizeLimit() : kNoSizeLimit;
     m_length = static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0));
     m_pos = 0;
     m_bufStart = 0;
@@ -259,7 +260,7 @@ void CFile::Write(const void* buffer, std::uint32_t count) {
         throw CFileException(CFileException::genericException, ERROR_INVALID_PARAMETER, m_path);
     // Past the file-size limit the system would end the process mid-write (SIGXFSZ): such a
     // write fails whole before any of it reaches the file, as a full disk fails one.
-    if (m_pos > kMaxPosition - count || (m_regular && m_pos + count > quorin::FileSizeLimit())) {
+    if (m_pos > kMaxPosition - count || m_pos + count > m_sizeLimit) {
         SetLastError(ERROR_FILE_TOO_LARGE);
         throw CFileException(CFileException::genericException, ERROR_FILE_TOO_LARGE, m_path);
     }

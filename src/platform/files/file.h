@@ -1,7 +1,8 @@
 // Framework files: a buffered CFile over a POSIX descriptor, and CMemFile over a byte buffer.
 // Read returns a count (short at end of file) and never throws; Write throws CFileException on
 // any failure, a partial write included, and on a write that would pass the process's file-size
-// limit (nothing of it written); Seek past the end is allowed (a read there gives 0).
+// limit as it stood at the open (nothing of it written); Seek past the end is allowed (a read
+// there gives 0).
 // Below them, the opening of files that never blocks on a pipe or device, whole-file reading,
 // and the safe replacement of a file that every writer of whole files uses.
 #pragma once
@@ -97,14 +98,15 @@ class CFile {
     bool OpenAs(const char* path, const std::string& native, unsigned flags, CFileException* error);
 
     int m_fd = -1;
-    bool m_readOnly = false;                 // opened for reading only
-    bool m_regular = false;                  // a regular file: the file-size limit applies
-    std::uint64_t m_length = 0;              // length of a read-only file, taken at open
-    std::uint64_t m_pos = 0;                 // logical position
-    std::unique_ptr<unsigned char[]> m_buf;  // read-ahead (not zero-filled)
-    std::size_t m_bufCapacity = 0;           // grows from 4 KiB to 64 KiB as a walk reads on
-    std::uint64_t m_bufStart = 0;            // file offset of m_buf[0]
-    std::size_t m_bufLen = 0;                // valid bytes in m_buf
+    bool m_readOnly = false;  // opened for reading only
+    static constexpr std::uint64_t kNoSizeLimit = UINT64_MAX;
+    std::uint64_t m_sizeLimit = kNoSizeLimit;  // a regular file's file-size limit, taken at open
+    std::uint64_t m_length = 0;                // length of a read-only file, taken at open
+    std::uint64_t m_pos = 0;                   // logical position
+    std::unique_ptr<unsigned char[]> m_buf;    // read-ahead (not zero-filled)
+    std::size_t m_bufCapacity = 0;             // grows from 4 KiB to 64 KiB as a walk reads on
+    std::uint64_t m_bufStart = 0;              // file offset of m_buf[0]
+    std::size_t m_bufLen = 0;                  // valid bytes in m_buf
 };
 
 // A file over a byte buffer (tests, fuzzing, in-memory streams).

@@ -54,6 +54,20 @@ struct stat StatOf(const std::string& path) {
     return info;
 }
 
+// `text` written to `path`, the file given to the actor.
+void WriteActorsFile(const std::string& path, const std::string& text) {
+    WriteText(path, text);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(path.c_str(), Actor(), Actor()), 0);
+    }
+}
+
+// Whether the actor's save of `text` to `path` succeeded.
+bool SavedAsActor(const std::string& path, const std::string& text) {
+    return RunAsActor(
+               [&] { return quorin::ReplaceFileBytes(path, text) == ERROR_SUCCESS ? 0 : 1; }) == 0;
+}
+
 // The code a save answers under a file-size limit (all codes here are below 256; 98: the save was
 // ended by the limit).
 int UnderSizeLimit(rlim_t bytes, const std::function<DWORD()>& save) {
@@ -225,22 +239,15 @@ TEST(Replace, SetIdBitsAreKept) {
         for (const unsigned mode : {04755u, 02755u, 06755u}) {
             SCOPED_TRACE(std::string(byRoot ? "root" : "owner") + " saves mode " +
                          std::to_string(mode) + (inPlace ? " in place" : ""));
-            WriteText(target, "old");
-            if (root) {
-                ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
-            }
+            WriteActorsFile(target, "old");
             ASSERT_EQ(::chmod(target.c_str(), mode), 0);
-            const auto save = [&] {
-                return quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS ? 0 : 1;
-            };
-            EXPECT_EQ(byRoot ? save() : RunAsActor(save), 0);
+            EXPECT_TRUE(byRoot ? quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS
+                               : SavedAsActor(target, "new"));
             // In place, a save whose last sync fails writes the old content back, bits and all.
-            const auto failedSave = [&] {
-                quorin::replace_testing::FailNext(quorin::replace_testing::Step::sync);
-                return quorin::ReplaceFileBytes(target, "other") == ERROR_SUCCESS ? 1 : 0;
-            };
             if (inPlace) {
-                EXPECT_EQ(RunAsActor(failedSave), 0);
+                quorin::replace_testing::FailNext(quorin::replace_testing::Step::sync);
+                EXPECT_FALSE(SavedAsActor(target, "other"));
+                quorin::replace_testing::FailNext(quorin::replace_testing::Step::none);
             }
             const struct stat info = StatOf(target);
             EXPECT_EQ(info.st_mode & 07777, mode);
@@ -257,7 +264,7 @@ TEST(Replace, SetIdBitsAreKept) {
         WriteText(target, "old");
         ASSERT_EQ(::chown(target.c_str(), 0, sameGroup ? Actor() : 0), 0);
         ASSERT_EQ(::chmod(target.c_str(), 06777), 0);
-        EXPECT_EQ(RunAsActor([&] { return quorin::ReplaceFileBytes(target, "new") ? 1 : 0; }), 0);
+        EXPECT_TRUE(SavedAsActor(target, "new"));
         const struct stat info = StatOf(target);
         EXPECT_EQ(info.st_mode & 07777, sameGroup ? 02777u : 0777u);
         EXPECT_EQ(info.st_uid, Actor());
@@ -418,10 +425,7 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0777);
     const std::string target = dir.file("t.cqv");
-    WriteText(target, "first");
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
-    }
+    WriteActorsFile(target, "first");
 
     // Under a file-size limit (SIGXFSZ at its default): content up to it is written, content past
     // it refused as a file too large before it reaches the disk, nothing left beside the target.
@@ -456,18 +460,13 @@ TEST(Replace, AWriteOnlyLeftoverGoes) {
     TempDir dir;
     ::chmod(dir.path().c_str(), 0777);
     const std::string target = dir.file("t.cqv");
-    WriteText(target, "first");
-    if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(target.c_str(), Actor(), Actor()), 0);
-    }
+    WriteActorsFile(target, "first");
     ::chmod(target.c_str(), 0200);
     ASSERT_TRUE(KilledWhileSaving(target, true));
     const std::vector<std::string> names = Entries(dir.path());
     ASSERT_EQ(names.size(), 2u);
     ASSERT_EQ(::chmod(dir.file(names[0]).c_str(), 0200), 0);  // the temporary file sorts first
-    EXPECT_EQ(RunAsActor(
-                  [&] { return quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS ? 0 : 1; }),
-              0);
+    EXPECT_TRUE(SavedAsActor(target, "new"));
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
 }
 
