@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <sstream>
 #include <thread>
 
+#include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
@@ -318,29 +321,127 @@ TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
     RegCloseKey(h);
     const auto backup = quorin::test::ReadBytes(m_settings.file("user.reg.bak"));
     EXPECT_EQ(std::string(backup.begin(), backup.end()), original);
+    struct stat info {};
+    ASSERT_EQ(::stat(m_settings.file("user.reg.bak").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the copy is as private as the settings";
     EXPECT_EQ(m_notices.size(), 2u) << "one notice for the copy";
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
 }
 
-// A file-size limit that the copy of the original would pass, but the shorter rewrite would not:
-// the save is refused, and neither file is touched or made.
+// Where the original cannot be kept, the settings are not saved: the file stays as it was, and
+// the notice names the file refused and says why, as the system words it. Run as an ordinary
+// user (root may write anything), the copy once under a file-size limit that the copy of the
+// original would pass but the shorter rewrite would not.
 TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
+    const std::string hive = m_settings.file("user.reg");
+    const std::string backup = m_settings.file("user.reg.bak");
+    const std::string folder = m_settings.folder();
     const std::string original =
         "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense" + std::string(400, 'x') + "\n";
-    quorin::test::WriteText(m_settings.file("user.reg"), original);
-    const int saved = quorin::test::InChildUnderSizeLimit(200, [] {
-        registry::ReloadHives();
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h) != ERROR_SUCCESS) return 1;
-        DWORD two = 2;
-        const LONG code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
-        RegCloseKey(h);
-        return code == ERROR_SUCCESS ? 2 : 0;
-    });
-    EXPECT_EQ(saved, 0);
-    const auto kept = quorin::test::ReadBytes(m_settings.file("user.reg"));
-    EXPECT_EQ(std::string(kept.begin(), kept.end()), original);
-    EXPECT_FALSE(std::filesystem::exists(m_settings.file("user.reg.bak")));
+    const auto give = [](const std::string& path, mode_t mode) {
+        EXPECT_EQ(::chown(path.c_str(), quorin::test::Actor(), static_cast<gid_t>(-1)), 0);
+        ::chmod(path.c_str(), mode);
+    };
+    enum class Copy { none, folder, asBefore };
+    struct Case {
+        const char* what;
+        std::function<void()> setUp;
+        rlim_t limit;
+        std::function<void()> afterLoad;
+        Copy copy;                                                 // what stands at user.reg.bak
+        std::vector<std::pair<std::string, std::string>> notices;  // a file named, how it ends
+    };
+    const Case cases[] = {
+        {"a folder in the copy's place",
+         [&] { std::filesystem::create_directory(backup); },
+         RLIM_INFINITY,
+         {},
+         Copy::folder,
+         {{backup, ": Is a directory"}}},
+        {"a copy the user may not write",
+         [&] {
+             quorin::test::WriteText(backup, "old copy");
+             give(backup, 0400);
+         },
+         RLIM_INFINITY,
+         {},
+         Copy::asBefore,
+         {{backup, ": Permission denied"}}},
+        {"a folder the user may not write",
+         [&] { give(folder, 0555); },
+         RLIM_INFINITY,
+         {},
+         Copy::none,
+         {{backup, ": Permission denied"}}},
+        {"a copy past the file-size limit",
+         {},
+         200,
+         {},
+         Copy::none,
+         {{backup, ": File too large"}}},
+        {"an original unreadable when saved",
+         {},
+         RLIM_INFINITY,
+         [&] { ::chmod(hive.c_str(), 0200); },
+         Copy::none,
+         {{hive, ": Permission denied"}}},
+        {"an original never readable",
+         [&] { ::chmod(hive.c_str(), 0200); },
+         RLIM_INFINITY,
+         {},
+         Copy::none,
+         {{hive, ": could not be read (Permission denied)"}, {hive, ": Permission denied"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(backup);
+        quorin::test::WriteText(hive, original);
+        give(hive, 0600);
+        give(folder, 0755);
+        if (c.setUp) c.setUp();
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        // The child answers the result of setting a value, then the notices, one a line.
+        const auto save = [&] {
+            registry::ReloadHives();
+            if (c.afterLoad) c.afterLoad();
+            HKEY h = nullptr;
+            DWORD two = 2;
+            LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                        nullptr, &h, nullptr);
+            if (code == ERROR_SUCCESS)
+                code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
+            RegCloseKey(h);
+            std::string text = std::to_string(code);
+            for (const std::string& notice : m_notices) text += "\n" + notice;
+            return ::write(out[1], text.data(), text.size()) == std::ssize(text) ? 0 : 1;
+        };
+        EXPECT_EQ(quorin::test::UnderSizeLimit(c.limit, save), 0);
+        ::close(out[1]);
+        std::string text(1 << 16, '\0');
+        text.resize(std::max<ssize_t>(::read(out[0], text.data(), text.size()), 0));
+        ::close(out[0]);
+        ::chmod(folder.c_str(), 0755);
+
+        EXPECT_NE(text.substr(0, text.find('\n')), "0") << "the value is not saved";
+        for (const auto& [file, end] : c.notices) {
+            std::istringstream lines(text);
+            bool found = false;
+            for (std::string line; std::getline(lines, line);)
+                found = found || ((line.find(file + ":") != std::string::npos ||
+                                   line.find(file + " ") != std::string::npos) &&
+                                  line.ends_with(end));
+            EXPECT_TRUE(found) << file << " ..." << end << " in\n" << text;
+        }
+        const auto kept = quorin::test::ReadBytes(hive);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), original);
+        EXPECT_EQ(c.copy == Copy::none, !std::filesystem::exists(backup));
+        EXPECT_EQ(c.copy == Copy::folder, std::filesystem::is_directory(backup));
+        if (c.copy == Copy::asBefore) {
+            const auto copy = quorin::test::ReadBytes(backup);
+            EXPECT_EQ(std::string(copy.begin(), copy.end()), "old copy");
+        }
+    }
 }
 
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
@@ -356,7 +457,8 @@ TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     EXPECT_NE(RegSetValueExA(h, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
               ERROR_SUCCESS);
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
-    EXPECT_EQ(m_notices.size(), 1u);
+    ASSERT_EQ(m_notices.size(), 1u);
+    EXPECT_TRUE(m_notices[0].ends_with("user.reg: Not a directory")) << m_notices[0];
     RegCloseKey(h);
 }
 
@@ -383,7 +485,7 @@ TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
     registry::ReloadHives();
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), "<error 2>");
     ASSERT_EQ(m_notices.size(), 1u);
-    EXPECT_NE(m_notices[0].find("could not be read"), std::string::npos) << m_notices[0];
+    EXPECT_TRUE(m_notices[0].ends_with(": could not be read (not a regular file)")) << m_notices[0];
     HKEY h = nullptr;
     EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                               nullptr),
