@@ -436,6 +436,7 @@ void LoadHiveText(int which, std::string_view text) {
         state.hives[which] = std::move(hive);
         state.loaded[which] = true;
         state.fromFile[which] = false;
+        state.keepOriginal[which] = false;  // no file behind it to keep
     }
     Emit(notices);
 }
@@ -447,6 +448,7 @@ void ClearHives() {
         state.hives[which] = Hive{};
         state.loaded[which] = true;
         state.fromFile[which] = false;
+        state.keepOriginal[which] = false;
     }
 }
 

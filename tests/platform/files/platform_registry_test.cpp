@@ -503,6 +503,13 @@ TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
     ASSERT_EQ(::lstat(hive.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     ::alarm(0);
+    // Settings that no longer come from that file are saved afresh.
+    ASSERT_EQ(::unlink(hive.c_str()), 0);
+    registry::ClearHives();
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(h);
 }
 
 TEST_F(Registry, Threads) {
