@@ -503,13 +503,19 @@ TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
     ASSERT_EQ(::lstat(hive.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     ::alarm(0);
-    // Settings that no longer come from that file are saved afresh.
-    ASSERT_EQ(::unlink(hive.c_str()), 0);
-    registry::ClearHives();
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                              nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(h);
+    // Settings cleared or seeded in memory no longer come from that file: saved afresh.
+    for (const bool cleared : {true, false}) {
+        std::filesystem::remove(hive);
+        ASSERT_EQ(::mkfifo(hive.c_str(), 0600), 0);
+        registry::ReloadHives();
+        ASSERT_EQ(::unlink(hive.c_str()), 0);
+        cleared ? registry::ClearHives() : registry::LoadHiveText(0, "");
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &h, nullptr),
+                  ERROR_SUCCESS)
+            << cleared;
+        RegCloseKey(h);
+    }
 }
 
 TEST_F(Registry, Threads) {
