@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -80,7 +81,8 @@ struct State {
     std::array<bool, kHives> fromFile{};  // false for hives seeded in memory (tests)
     std::array<std::string, kHives> paths;
     std::array<FileStamp, kHives> stamps;
-    // The file held lines this layer could not read: the first save keeps a copy of it.
+    // The file held what this layer could not read (lines of it, or all of it): the first save
+    // keeps a copy of it.
     std::array<bool, kHives> keepOriginal{};
     std::unordered_set<RegKey*> open;
     bool saveFailureNoticed = false;
@@ -120,11 +122,45 @@ bool ParseInto(Hive& hive, int which, std::string_view bytes, const std::string&
     return false;
 }
 
-// The system's text for an error code, without its line end.
-std::string ErrorText(DWORD code) {
-    std::string text = FormatMessageText(code);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
+// Why the file at `path` failed with the library's `code`, in the system's words (strerror's).
+std::string ErrorText(const std::string& path, DWORD code) {
+    int err = EIO;
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: {
+            // One code for a missing file and for a file on its path where a folder should be.
+            struct stat info {};
+            err = ::stat(path.c_str(), &info) != 0 && errno != ENOENT ? errno : ENOENT;
+            break;
+        }
+        case ERROR_ACCESS_DENIED: {
+            // One code for a file the user may not touch and for a folder in its place.
+            struct stat info {};
+            err = ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EACCES;
+            break;
+        }
+        case ERROR_CANT_ACCESS_FILE:
+            return "not a regular file";  // a pipe, device or socket: ENODEV's "No such device"
+        case ERROR_FILE_TOO_LARGE:
+            err = EFBIG;
+            break;
+        case ERROR_DISK_FULL:
+            err = ENOSPC;
+            break;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            err = EMFILE;
+            break;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            err = ENOMEM;
+            break;
+        case ERROR_SHARING_VIOLATION:
+            err = EWOULDBLOCK;  // its lock held by another process
+            break;
+        default:
+            break;  // ERROR_GEN_FAILURE: a failing device
+    }
+    return std::strerror(err);
 }
 
 void LoadFromFile(State& state, int which, Notices& notices) {
@@ -142,8 +178,11 @@ void LoadFromFile(State& state, int which, Notices& notices) {
     else if (code == ERROR_FILE_TOO_LARGE)
         notices.push_back(path + ": too large for a settings file, not read");
     else if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
-        notices.push_back(path + ": could not be read (" + ErrorText(code) + ")");
-    // a missing file is an empty hive
+        notices.push_back(path + ": could not be read (" + ErrorText(path, code) + ")");
+    // A missing file is an empty hive; one that is there but was not read must not be replaced
+    // by what little a save would put in it.
+    if (code != ERROR_SUCCESS && code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+        state.keepOriginal[which] = true;
     state.hives[which] = std::move(hive);
     state.loaded[which] = true;
 }
@@ -167,14 +206,20 @@ DWORD SaveUserHive(State& state, Notices& notices) {
     const std::string folder = PathFolder(path);
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     DWORD code = ERROR_SUCCESS;
+    std::string failure;  // the notice of a failed save
     if (state.keepOriginal[0]) {
         // Rewriting drops what could not be read; the user's original stays beside it, and
         // without that copy the file is not rewritten.
         const std::string backup = path + ".bak";
         std::string original;
         code = quorin::ReadRegularFile(path, kMaxHiveFileBytes, original);
-        if (code == ERROR_SUCCESS) code = quorin::ReplaceFileBytes(backup, original, 0600);
-        if (code == ERROR_SUCCESS) {
+        if (code != ERROR_SUCCESS) {
+            failure = "settings not saved to " + path + ": it could not be read to copy it to " +
+                      backup + ": " + ErrorText(path, code);
+        } else if ((code = quorin::ReplaceFileBytes(backup, original, 0600)) != ERROR_SUCCESS) {
+            failure = "settings not saved to " + path + ": its copy " + backup +
+                      " could not be written: " + ErrorText(backup, code);
+        } else {
             state.keepOriginal[0] = false;
             notices.push_back(
                 path + " is rewritten without its unreadable lines; the original is kept as " +
@@ -182,7 +227,9 @@ DWORD SaveUserHive(State& state, Notices& notices) {
         }
     }
     // Only the user reads the settings: a new hive file is private.
-    if (code == ERROR_SUCCESS) code = quorin::ReplaceFileBytes(path, text, 0600);
+    if (code == ERROR_SUCCESS &&
+        (code = quorin::ReplaceFileBytes(path, text, 0600)) != ERROR_SUCCESS)
+        failure = "settings could not be saved to " + path + ": " + ErrorText(path, code);
     if (code == ERROR_SUCCESS) {
         // The file now holds exactly this hive; from here on the hive follows the file.
         state.stamps[0] = StampOf(path);
@@ -192,7 +239,7 @@ DWORD SaveUserHive(State& state, Notices& notices) {
     }
     if (!state.saveFailureNoticed) {
         state.saveFailureNoticed = true;
-        notices.push_back("settings could not be saved to " + path + ": " + ErrorText(code));
+        notices.push_back(failure);
     }
     return code;
 }
@@ -389,6 +436,7 @@ void LoadHiveText(int which, std::string_view text) {
         state.hives[which] = std::move(hive);
         state.loaded[which] = true;
         state.fromFile[which] = false;
+        state.keepOriginal[which] = false;  // no file behind it to keep
     }
     Emit(notices);
 }
@@ -400,6 +448,7 @@ void ClearHives() {
         state.hives[which] = Hive{};
         state.loaded[which] = true;
         state.fromFile[which] = false;
+        state.keepOriginal[which] = false;
     }
 }
 

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 
 #include "platform/core/path.h"
 #include "platform/files/file.h"
+#include "platform/files/filelock.h"
 #include "platform/files/registry.h"
 #include "platform/system/clock.h"
 
@@ -20,6 +22,9 @@ namespace {
 // read and written, so that processes generating at the same moment never share a stamp. The
 // process keeps its own last stamp too: without the file, stamps are still unique within it.
 constexpr const char* kStampFileName = "uid-stamp";
+// The lock is held for microseconds; one held longer (a process stopped, or another user's
+// `flock`) is waited for this long, then the process's own stamp serves.
+constexpr std::chrono::milliseconds kStampLockBound{2000};
 constexpr std::uint64_t kStampBytes = 8;  // little-endian, at the start of the file
 // A stored stamp this far ahead of the clock (one day) is not one this system wrote.
 constexpr std::int64_t kStampLead = 86'400'000;
@@ -47,16 +52,17 @@ int StampFile(StampState& state) {
     state.fd = -1;
     std::error_code ec;
     std::filesystem::create_directories(win::PathFolder(path), ec);
-    state.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Private: whoever may open the file may hold its lock.
+    state.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     state.path = path;
     state.pid = getpid();
     return state.fd;
 }
 
 // Raises `next` above the stamp the file keeps and stores it there; false when the file cannot
-// be locked, read or written.
+// be locked within the bound, read or written.
 bool TakeMachineStamp(int fd, std::int64_t now, std::int64_t& next) {
-    if (::flock(fd, LOCK_EX) != 0) return false;
+    if (quorin::LockExclusiveWithin(fd, kStampLockBound) != 0) return false;
     unsigned char bytes[kStampBytes] = {};
     std::uint64_t stored = 0;
     if (::pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <thread>
 
+#include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
@@ -277,6 +279,12 @@ TEST_F(Registry, WritesGoOnlyToTheCurrentUser) {
 TEST_F(Registry, MissingFileIsAnEmptyHiveAndFollowsTheFile) {
     registry::ReloadHives();
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software", "x"), "<error 2>");
+    HKEY made = nullptr;  // the first save makes the file
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Made", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &made, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(made);
+    EXPECT_TRUE(std::filesystem::exists(m_settings.file("user.reg")));
     // Another process saves the file (by rename, as this layer does): the next call sees it.
     const std::string other = m_settings.file("other.tmp");
     quorin::test::WriteText(other, Utf16Bom("Windows Registry Editor Version 5.00\r\n\r\n"
@@ -318,35 +326,107 @@ TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
     RegCloseKey(h);
     const auto backup = quorin::test::ReadBytes(m_settings.file("user.reg.bak"));
     EXPECT_EQ(std::string(backup.begin(), backup.end()), original);
+    struct stat info {};
+    ASSERT_EQ(::stat(m_settings.file("user.reg.bak").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the copy is as private as the settings";
     EXPECT_EQ(m_notices.size(), 2u) << "one notice for the copy";
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
 }
 
-// A file-size limit that the copy of the original would pass, but the shorter rewrite would not:
-// the save is refused, and neither file is touched or made.
+// Where the original cannot be kept (a folder in the copy's place, a copy or a folder the user may
+// not write, a copy past a file-size limit that the shorter rewrite would not pass, an original
+// that cannot be read), the settings are not saved: the file stays as it was, and the notice
+// names the file refused and says why, as the system words it. Run as an ordinary user: root
+// may write anything.
 TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
+    const std::string hive = m_settings.file("user.reg");
+    const std::string backup = m_settings.file("user.reg.bak");
+    const std::string folder = m_settings.folder();
     const std::string original =
         "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense" + std::string(400, 'x') + "\n";
-    quorin::test::WriteText(m_settings.file("user.reg"), original);
-    const int saved = quorin::test::InChildUnderSizeLimit(200, [] {
-        registry::ReloadHives();
-        HKEY h = nullptr;
-        if (RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h) != ERROR_SUCCESS) return 1;
-        DWORD two = 2;
-        const LONG code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
-        RegCloseKey(h);
-        return code == ERROR_SUCCESS ? 2 : 0;
-    });
-    EXPECT_EQ(saved, 0);
-    const auto kept = quorin::test::ReadBytes(m_settings.file("user.reg"));
-    EXPECT_EQ(std::string(kept.begin(), kept.end()), original);
-    EXPECT_FALSE(std::filesystem::exists(m_settings.file("user.reg.bak")));
+    const auto give = [](const std::string& path, mode_t mode) {
+        EXPECT_EQ(::chown(path.c_str(), quorin::test::Actor(), static_cast<gid_t>(-1)), 0);
+        ::chmod(path.c_str(), mode);
+    };
+    enum class Copy { none, folder, asBefore };  // what stands at user.reg.bak after the save
+    struct Case {
+        std::string notice;  // a whole line
+        std::function<void()> setUp, afterLoad;
+        rlim_t limit;
+        Copy copy;
+    };
+    const std::string copyFailed =
+        "settings not saved to " + hive + ": its copy " + backup + " could not be written: ";
+    const std::string readFailed =
+        "settings not saved to " + hive + ": it could not be read to copy it to " + backup + ": ";
+    const auto makeFolder = [&] { std::filesystem::create_directory(backup); };
+    const auto readOnlyCopy = [&] {
+        quorin::test::WriteText(backup, "old copy");
+        give(backup, 0400);
+    };
+    const auto closeFolder = [&] { give(folder, 0555); };
+    const auto writeOnly = [&] { ::chmod(hive.c_str(), 0200); };
+    const auto any = RLIM_INFINITY;
+    const Case cases[] = {
+        {copyFailed + "Is a directory", makeFolder, {}, any, Copy::folder},
+        {copyFailed + "Permission denied", readOnlyCopy, {}, any, Copy::asBefore},
+        {copyFailed + "Permission denied", closeFolder, {}, any, Copy::none},
+        {copyFailed + "File too large", {}, {}, 200, Copy::none},
+        // the original unreadable when the settings are saved, and from the start
+        {readFailed + "Permission denied", {}, writeOnly, any, Copy::none},
+        {hive + ": could not be read (Permission denied)", writeOnly, {}, any, Copy::none},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        std::filesystem::remove_all(backup);
+        quorin::test::WriteText(hive, original);
+        give(hive, 0600);
+        give(folder, 0755);
+        if (c.setUp) c.setUp();
+        int out[2];
+        ASSERT_EQ(::pipe(out), 0);
+        // The child answers the result of setting a value, then the notices, one a line.
+        const auto save = [&] {
+            registry::ReloadHives();
+            if (c.afterLoad) c.afterLoad();
+            HKEY h = nullptr;
+            DWORD two = 2;
+            LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                        nullptr, &h, nullptr);
+            if (code == ERROR_SUCCESS)
+                code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
+            RegCloseKey(h);
+            std::string text = std::to_string(code);
+            for (const std::string& notice : m_notices) text += "\n" + notice;
+            return ::write(out[1], text.data(), text.size()) == std::ssize(text) ? 0 : 1;
+        };
+        EXPECT_EQ(quorin::test::UnderSizeLimit(c.limit, save), 0);
+        ::close(out[1]);
+        std::string text(1 << 16, '\0');
+        text.resize(std::max<ssize_t>(::read(out[0], text.data(), text.size()), 0));
+        ::close(out[0]);
+        ::chmod(folder.c_str(), 0755);
+
+        EXPECT_NE(text.substr(0, text.find('\n')), "0") << "the value is not saved";
+        EXPECT_NE((text + "\n").find("\nRegistry: " + c.notice + "\n"), std::string::npos)
+            << c.notice << " in\n"
+            << text;
+        const auto kept = quorin::test::ReadBytes(hive);
+        EXPECT_EQ(std::string(kept.begin(), kept.end()), original);
+        EXPECT_EQ(c.copy == Copy::none, !std::filesystem::exists(backup));
+        EXPECT_EQ(c.copy == Copy::folder, std::filesystem::is_directory(backup));
+        if (c.copy == Copy::asBefore) {
+            const auto copy = quorin::test::ReadBytes(backup);
+            EXPECT_EQ(std::string(copy.begin(), copy.end()), "old copy");
+        }
+    }
 }
 
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     const std::string blocked = m_settings.file("blocked");
     quorin::test::WriteText(blocked, "a file where the folder should be");
     setenv("QUORIN_CONFIG_DIR", blocked.c_str(), 1);
+    registry::ReloadHives();  // no file there: an empty hive
     HKEY h = nullptr;
     EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                               nullptr),
@@ -356,7 +436,9 @@ TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     EXPECT_NE(RegSetValueExA(h, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
               ERROR_SUCCESS);
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
-    EXPECT_EQ(m_notices.size(), 1u);
+    ASSERT_EQ(m_notices.size(), 1u);
+    EXPECT_EQ(m_notices[0],
+              "Registry: settings could not be saved to " + blocked + "/user.reg: Not a directory");
     RegCloseKey(h);
 }
 
@@ -383,7 +465,7 @@ TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
     registry::ReloadHives();
     EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), "<error 2>");
     ASSERT_EQ(m_notices.size(), 1u);
-    EXPECT_NE(m_notices[0].find("could not be read"), std::string::npos) << m_notices[0];
+    EXPECT_TRUE(m_notices[0].ends_with(": could not be read (not a regular file)")) << m_notices[0];
     HKEY h = nullptr;
     EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
                               nullptr),
@@ -393,6 +475,19 @@ TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
     ASSERT_EQ(::lstat(hive.c_str(), &info), 0);
     EXPECT_TRUE(S_ISFIFO(info.st_mode));
     ::alarm(0);
+    // Settings cleared or seeded in memory no longer come from that file: saved afresh.
+    for (const bool cleared : {true, false}) {
+        std::filesystem::remove(hive);
+        ASSERT_EQ(::mkfifo(hive.c_str(), 0600), 0);
+        registry::ReloadHives();
+        ASSERT_EQ(::unlink(hive.c_str()), 0);
+        cleared ? registry::ClearHives() : registry::LoadHiveText(0, "");
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &h, nullptr),
+                  ERROR_SUCCESS)
+            << cleared;
+        RegCloseKey(h);
+    }
 }
 
 TEST_F(Registry, Threads) {

@@ -2,11 +2,15 @@
 // under threads and across processes checked by pydicom.
 #include "records/core/uid.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <quorin/uid.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
 #include <thread>
 #include <unordered_set>
@@ -58,8 +62,16 @@ TEST(UidGenerate, TimeStampsStrictlyIncrease) {
     }
 }
 
+// The stamp file's 8 bytes, little-endian.
+std::uint64_t StoredStamp(const std::vector<unsigned char>& bytes) {
+    std::uint64_t stored = 0;
+    for (std::size_t i = bytes.size(); i-- > 0;) stored = (stored << 8) | bytes[i];
+    return stored;
+}
+
 // Under a file-size limit that leaves no room for the machine stamp (SIGXFSZ at its default),
-// UIDs are still made, distinct, and the stamp file is left whole as it was.
+// UIDs are still made, distinct, and the stamp file is left whole as it was; a limit of exactly
+// its size lets it be written.
 TEST(UidGenerate, AFileSizeLimitLeavesTheStampFileAlone) {
     quorin::test::ScopedSettings settings;
     CUid first;
@@ -78,6 +90,51 @@ TEST(UidGenerate, AFileSizeLimitLeavesTheStampFileAlone) {
             << limit << " (98: ended by the limit)";
         EXPECT_EQ(quorin::test::ReadBytes(settings.file("uid-stamp")), stamp);
     }
+    EXPECT_EQ(quorin::test::InChildUnderSizeLimit(8, makeTwo), 0);
+    const std::vector<unsigned char> after = quorin::test::ReadBytes(settings.file("uid-stamp"));
+    ASSERT_EQ(after.size(), 8u);
+    EXPECT_GT(StoredStamp(after), StoredStamp(stamp));
+}
+
+// The stamp file is the user's alone. A peer holding its lock for good (another open of the
+// file, as a stopped process or another user's `flock` would hold it) delays a UID by the 2 s
+// bound, after which the process's own stamps go on and the file is left as the peer keeps it;
+// a peer that lets go within the bound is waited for, and its stamp honoured.
+TEST(UidProcesses, AStampFileLockedByAPeerIsWaitedForTwoSecondsAtMost) {
+    using namespace std::chrono_literals;
+    quorin::test::ScopedSettings settings;
+    const std::int64_t first = quorin::NextUidTimeStamp();
+    const std::string file = settings.file("uid-stamp");
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const int peer = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(peer, 0);
+    ASSERT_EQ(::flock(peer, LOCK_EX), 0);
+    const std::uint64_t ahead = static_cast<std::uint64_t>(first) + 100'000;  // 100 s on
+    std::vector<unsigned char> bytes(8);
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<unsigned char>(ahead >> (8 * i));
+    ASSERT_EQ(::pwrite(peer, bytes.data(), 8, 0), 8);
+
+    const auto start = std::chrono::steady_clock::now();
+    const std::int64_t held = quorin::NextUidTimeStamp();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GT(held, first);
+    EXPECT_LT(static_cast<std::uint64_t>(held), ahead) << "the file is not read unlocked";
+    EXPECT_GE(waited, 1900ms);
+    EXPECT_LT(waited, 3s);
+    EXPECT_EQ(quorin::test::ReadBytes(file), bytes);
+
+    std::thread letGo([peer] {
+        std::this_thread::sleep_for(300ms);
+        ::flock(peer, LOCK_UN);
+    });
+    const std::int64_t taken = quorin::NextUidTimeStamp();
+    letGo.join();
+    ::close(peer);
+    EXPECT_GT(static_cast<std::uint64_t>(taken), ahead);
+    EXPECT_EQ(StoredStamp(quorin::test::ReadBytes(file)), static_cast<std::uint64_t>(taken));
 }
 
 TEST(UidDerived, AppendTimeStamp) {
