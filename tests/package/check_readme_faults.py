@@ -16,6 +16,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 TARGETS = "lib/cmake/quorin/quorinTargets.cmake"
+STATIC_TARGETS = "lib/cmake/quorin/quorinStaticTargets.cmake"
 STATIC_TARGETS_BUILT = "lib/cmake/quorin/quorinStaticTargets-*.cmake"  # of the build type
 CONFIG = "lib/cmake/quorin/quorinConfig.cmake"
 PC = "lib/pkgconfig/quorin.pc"
@@ -45,6 +46,10 @@ FAULTS = [
      "Requires.private: libxml-2.0\nLibs.private: -pthread", "README's pkg-config (g++) block"),
     ("the static target is the shared library", "prefix", STATIC_TARGETS_BUILT,
      'libquorin.a"\n  )', 'libquorin.so"\n  )', "linked with quorin::quorin_static needs"),
+    ("the static target hands on a layout of the records not the library's", "prefix",
+     STATIC_TARGETS, '  INTERFACE_COMPILE_FEATURES "cxx_std_20"\n',
+     '  INTERFACE_COMPILE_FEATURES "cxx_std_20"\n  INTERFACE_COMPILE_OPTIONS "-fpack-struct=1"\n',
+     "the program the static-target block built"),
     ("the static target is offered without libxml2", "prefix", CONFIG,
      'if(_quorin_static_missing STREQUAL "")', "if(TRUE)", "QUIET without libxml2"),
     ("the installed qvdump reports every failure as success", "prefix", "bin/qvdump", None, None,

@@ -4,7 +4,8 @@ temporary prefix, with libxml2's pkg-config file visible and hidden:
 - after CMake's own find_package(LibXml2), every LIBXML2_* variable is as it was, and the only
   variables the package adds are its own (names holding "quorin"), CMake's PACKAGE_PREFIX_DIR and
   the cache entries of the finders it runs (pkg-config's program, the thread check);
-- COMPONENTS static where libxml2 is not found fails saying why: libxml-2.0.pc, libxml2-dev.
+- COMPONENTS static where libxml2 is not found fails saying why: libxml-2.0.pc, libxml2-dev;
+  and where no thread library is, that it needs one.
 
 Usage: find_package.py BUILD_DIR
 """
@@ -48,14 +49,14 @@ def variables(path):
     return found
 
 
-def configure(tmp, name, hidden, components=""):
+def configure(tmp, name, hidden, components="", *extra):
     env = {k: v for k, v in os.environ.items() if not k.startswith("PKG_CONFIG")}
     if hidden:
         env["PKG_CONFIG_LIBDIR"] = os.path.join(tmp, "no-pc")
     return subprocess.run(["cmake", "-S", os.path.join(tmp, "consumer"),
                            "-B", os.path.join(tmp, name), "-G", "Ninja",
                            "-DCMAKE_PREFIX_PATH=" + os.path.join(tmp, "prefix"),
-                           "-DCOMPONENTS=" + components], env=env, capture_output=True, text=True)
+                           "-DCOMPONENTS=" + components, *extra], env=env, capture_output=True, text=True)
 
 
 def main(build):
@@ -86,11 +87,15 @@ def main(build):
         if not os.path.exists(os.path.join(tmp, "hidden", "before")) or "LIBXML2_FOUND=TRUE" \
                 not in open(os.path.join(tmp, "hidden", "before"), encoding="utf-8").read():
             faults.append("hidden: CMake's FindLibXml2 did not find libxml2 itself")
-        run = configure(tmp, "static-hidden", True, "COMPONENTS;static")
-        said = " ".join((run.stdout + run.stderr).split())
-        if run.returncode == 0 or "libxml2-dev" not in said or "libxml-2.0.pc" not in said:
-            faults.append("COMPONENTS static without libxml2's pkg-config file: exit status "
-                          f"{run.returncode}, not naming libxml-2.0.pc and libxml2-dev:\n{said}")
+        for name, hidden, extra, words in (
+                ("static-hidden", True, [], ["libxml-2.0.pc", "libxml2-dev"]),
+                ("static-no-threads", False, ["-DCMAKE_DISABLE_FIND_PACKAGE_Threads=ON"],
+                 ["a thread library"])):
+            run = configure(tmp, name, hidden, "COMPONENTS;static", *extra)
+            said = " ".join((run.stdout + run.stderr).split())
+            if run.returncode == 0 or not all(word in said for word in words):
+                faults.append(f"{name}: COMPONENTS static: exit status {run.returncode}, "
+                              f"not naming {words}:\n{said}")
     for fault in faults:
         print("find_package(quorin): " + fault)
     return 1 if faults else 0
