@@ -14,7 +14,8 @@ quorin_jobs() {
 
 # configure_tree NAME: configures build/NAME (release, asan or bench) with its fixed compiler and
 # options when it has no build files yet, whichever tool comes first. A tree configured with
-# another compiler is refused rather than built with it.
+# another compiler is refused rather than built with it. Every tree turns warnings into errors
+# (QUORIN_WERROR, off in a user's build), a tree configured before that option too.
 configure_tree() {
   local name=$1 dir="$root/build/$1" cxx args
   case $name in
@@ -33,7 +34,9 @@ configure_tree() {
       echo "build/$name was configured with $cached, not $cxx: remove build/$name" >&2
       return 1
     fi
-    return 0
+    grep -qx 'QUORIN_WERROR:BOOL=ON' "$dir/CMakeCache.txt" || cmake -DQUORIN_WERROR=ON "$dir" >/dev/null
+    return
   fi
-  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" "${args[@]}" >/dev/null
+  cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DQUORIN_WERROR=ON "${args[@]}" \
+    >/dev/null
 }
