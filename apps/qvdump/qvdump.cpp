@@ -7,9 +7,10 @@
 // --header measures the pixel data instead of reading it; --canonical prints only the
 // canonical listing (tag, VR, value length, value hash) that the tests compare. Older image
 // files (R1234.TIF...) are read through the V5Files exports instead (oldfiles.h): --bmp writes
-// the pixels of the one older file given, --page and --reduced choose the image. The dump goes
-// to standard output, refusals to standard error; the exit status is 0 when every file was read,
-// 1 when any was refused, 2 for a command line qvdump does not take.
+// the pixels of the one older file given (never onto an input or the file of standard output or
+// error), --page and --reduced choose the image. The dump goes to standard output, refusals to
+// standard error; the exit status is 0 when every file was read, 1 when any was refused or the
+// dump could not be written, 2 for a command line qvdump does not take.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
