@@ -70,6 +70,11 @@ def reachable(qvdump, work):
         return os.path.join(work, "qvdump")
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def limit(which, value):
     return lambda: resource.setrlimit(which, (value, value))
 
@@ -163,6 +168,7 @@ def main():
     os.mkfifo("R15.tif")
     os.mkfifo("p.cqv")
     os.mkdir("kept")
+    os.mkdir("inplace")
     with open("kept/R.bmp", "wb") as f:
         f.write(b"old")
     with open("junk.dcm", "wb") as f:
@@ -217,6 +223,29 @@ def main():
     sys.exit(1 if faults else 0)
 
 
+def interrupted_in_place(qvdump, env, signum):
+    """A --bmp written in place (its folder takes no new file) ended by `signum` once the target
+    begins to change: the problems seen. The write, once begun, ends whole."""
+    with open("inplace/out.bmp", "wb") as f:
+        f.write(b"old")
+    if ORDINARY is not None:
+        os.chown("inplace/out.bmp", ORDINARY.pw_uid, ORDINARY.pw_gid)
+    run = subprocess.Popen([qvdump, "--bmp", "inplace/out.bmp", "big/R40.tif"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           preexec_fn=as_user(), env=env)
+    while run.poll() is None and os.path.getsize("inplace/out.bmp") == 3:
+        pass
+    run.send_signal(signum)
+    run.wait()
+    problems = []
+    if run.returncode not in (-signum, 0):
+        problems.append(f"exit {run.returncode}, not killed by signal {signum}")
+    if read("inplace/out.bmp") != read("big/whole.bmp"):
+        problems.append(f"the target holds {os.path.getsize('inplace/out.bmp')} bytes, not the "
+                        "whole BMP")
+    return problems
+
+
 def run_table(qvdump, env, work, full, read_only):
     E = os.strerror
     long_name = "n" * 300 + ".bmp"
@@ -240,6 +269,8 @@ def run_table(qvdump, env, work, full, read_only):
         (["--page", "0x1", "R12.tif"], 2, "err", "'0x1'"),
         (["--page", "99999999999", "R12.tif"], 2, "err", "qvdump: --page: must be a whole number "
          "from 0 to 2147483647, not '99999999999'\n"),
+        (["--page", "2147483648", "R12.tif"], 2, "err", "'2147483648'"),
+        (["--page", "2147483647", "R12.tif"], 0, "out", "== R12.tif"),
         (["R12.tif", "--bmp"], 2, "err", "--bmp"),
         (["--bmp", "a.bmp", "--bmp", "b.bmp", "R12.tif"], 2, "err", "--bmp"),
         (["--bmp", "two.bmp", "R12.tif", "R13.tif"], 2, "err", "exactly one older"),
@@ -261,8 +292,10 @@ def run_table(qvdump, env, work, full, read_only):
         (["sample.dcm"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n",
          {"stdout": "full"}),
         (["--help"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n", {"stdout": "full"}),
-        (["R12.tif"], 1, "err", f"qvdump: write error: {E(errno.EBADF)}\n",
-         {"setup": close_stdout, "stdout": "none"}),
+        # Closed, standard output takes no file of the library's (the UID stamp a BMP makes).
+        (["--bmp", "closed.bmp", "R12.tif"], 1, "err", f"qvdump: write error: {E(errno.EBADF)}\n",
+         {"setup": close_stdout, "stdout": "none", "made": {"closed.bmp"},
+          "check": (lambda out, err: b"R12.tif" in read("config/uid-stamp"), False)}),
         (["R12.tif"], 1, "err", f"qvdump: write error: {E(errno.EPIPE)}\n",
          {"setup": ignore_sigpipe, "stdout": "broken"}),
         # A file that cannot be opened is refused with its reason, whatever --bmp asks.
@@ -384,7 +417,16 @@ def run_table(qvdump, env, work, full, read_only):
     for signum in signals:
         for problem in interrupted_bmp(qvdump, env, work, signum):
             faults.append(f"qvdump --bmp ended by signal {signum}: {problem}")
-    total = len(rows) + 1 + len(signals)
+    subprocess.run([qvdump, "--bmp", "big/whole.bmp", "big/R40.tif"], stdout=subprocess.DEVNULL,
+                   preexec_fn=as_user(), env=env, check=True)
+    os.chmod("inplace", 0o555)
+    try:
+        for signum in signals:
+            for problem in interrupted_in_place(qvdump, env, signum):
+                faults.append(f"qvdump --bmp in place ended by signal {signum}: {problem}")
+    finally:
+        os.chmod("inplace", 0o755)
+    total = len(rows) + 1 + 2 * len(signals)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults
 
