@@ -62,8 +62,7 @@ std::string FolderOf(const std::string& native) {
 int SaveErrno(const std::string& native) {
     struct stat info {};
     if (::stat(native.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode)) return EISDIR;
-        if (!S_ISREG(info.st_mode)) return ENODEV;
+        if (!S_ISREG(info.st_mode)) return S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
         // EROFS on a read-only mount, EACCES for a file the user may not write.
         if (::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0) return errno;
         return 0;
@@ -133,12 +132,6 @@ std::string CodeText(const char* path, win::DWORD code) {
     std::string text = win::FormatMessageText(code);
     text.erase(text.find_last_not_of("\r\n") + 1);
     return text;
-}
-
-std::string OutputProblem(const char* path) {
-    struct stat info {};
-    if (::stat(win::ToNativePath(path).c_str(), &info) != 0 || S_ISREG(info.st_mode)) return {};
-    return ErrnoText(S_ISDIR(info.st_mode) ? EISDIR : ENODEV);
 }
 
 std::string SaveFailureText(const char* path, win::DWORD code) {

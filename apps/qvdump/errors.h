@@ -26,10 +26,6 @@ std::string ReadProblem(const char* path);
 // The plain text of the library's error `code` for a failed open, read or write of `path`.
 std::string CodeText(const char* path, win::DWORD code);
 
-// Why nothing may be saved at `path` before any write: an existing folder ("Is a directory") or
-// other file that is no regular file ("not a regular file"); empty otherwise.
-std::string OutputProblem(const char* path);
-
 // The system's reason for a save at `path` that failed with the library's `code`: the library
 // answers one code for a missing file, a missing folder, a loop of links, a name too long and a
 // path through a file, and one for every refusal; the path and its folder are examined (never

@@ -310,10 +310,6 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
             if (samples != 1 && samples != 3) {
                 Refuse(path, "bmp: no pixels of %d samples to write", samples);
                 ok = false;
-            } else if (const std::string problem = OutputProblem(options.bmpPath);
-                       !problem.empty()) {
-                Refuse(options.bmpPath, "cannot write the BMP: %s", problem.c_str());
-                ok = false;
             } else if (const win::DWORD code =
                            WriteBmp(options.bmpPath, pixels.get(), header->GetWidth(),
                                     header->GetHeight(), samples);

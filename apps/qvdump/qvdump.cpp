@@ -137,19 +137,13 @@ constexpr std::string_view kValueOptions[] = {"--bmp", "--page", "--group"};
 // The option whose value is empty in "--bmp=" form, which the parser would take as no value and
 // fill from the next argument (a file of the user's); nullptr when there is none.
 const char* EmptyValueOption(int argc, char** argv) {
-    bool value = false;  // argv[i] is the value of the option before it
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--" && !value) return nullptr;
-        const bool wasValue = value;
-        value = false;
-        if (wasValue) continue;
-        for (std::string_view option : kValueOptions) {
-            if (arg == option) value = true;
+        if (arg == "--") return nullptr;
+        for (std::string_view option : kValueOptions)
             if (arg.size() == option.size() + 1 && arg.substr(0, option.size()) == option &&
                 arg.back() == '=')
                 return option.data();
-        }
     }
     return nullptr;
 }

@@ -192,9 +192,11 @@ def main():
                     "d.PatientName = 'Doe\\x1b[2J^Jo\\x07'; d.ManufacturerModelName = "
                     "'Z\\x1b]0;x\\x07'; d.save_as(sys.argv[2])", "sample.dcm", "ctl\x1b[2J.dcm"],
                    check=True)
-    shutil.copy("R12.tif", "R\x1b[2J.tif")
+    with open("R12.tif", "rb") as f, open("R\x1b[2J.tif", "wb") as g:
+        g.write(f.read().replace(b"Caries distal", b"Caries\x1bdistal", 1))
     shutil.copy("sample.dcm", "c\x9b.dcm")  # a C1 control character in UTF-8
     shutil.copy("sample.dcm", "\u00e9.dcm")
+    shutil.copy("sample.dcm", os.fsdecode(b"o\xe0\x83\xa9.dcm"))  # U+00E9 in too many bytes
     os.symlink("R12.tif", "alias.bmp")
     os.symlink("loop.bmp", "loop.bmp")
     os.mkdir("cfg")
@@ -211,7 +213,12 @@ def main():
             os.chown(work, ORDINARY.pw_uid, ORDINARY.pw_gid)
             qvdump = reachable(qvdump, work)
         full = mount_tmpfs("full", "size=8k")
-        read_only = mount_tmpfs("ro", "ro,size=8k")
+        # Read-only, holding a file.
+        read_only = mount_tmpfs("ro", "size=8k")
+        if read_only:
+            with open("ro/old.bmp", "wb") as f:
+                f.write(b"old")
+            read_only = subprocess.run(["mount", "-o", "remount,ro", "ro"]).returncode == 0
         faults = run_table(qvdump, env, work, full, read_only)
     finally:
         os.chdir(ROOT)
@@ -300,6 +307,9 @@ def run_table(qvdump, env, work, full, read_only):
          {"setup": ignore_sigpipe, "stdout": "broken"}),
         # A file that cannot be opened is refused with its reason, whatever --bmp asks.
         (["--bmp", "out.bmp", "R12.tf"], 1, "err", f"qvdump: R12.tf: {E(errno.ENOENT)}\n"),
+        # --bmp counts the older files that open.
+        (["--bmp", "one.bmp", "R12.tif", "R99.tif"], 1, "err",
+         f"qvdump: R99.tif: {E(errno.ENOENT)}\n", {"made": {"one.bmp"}}),
         # Options after the file they concern.
         (["R12.tif", "--bmp", "out.bmp"], 0, "out", "bmp: out.bmp",
          {"made": {"out.bmp"}, "check": (lambda out, err: os.path.getsize("out.bmp"),
@@ -327,10 +337,11 @@ def run_table(qvdump, env, work, full, read_only):
          {"setup": limit(resource.RLIMIT_NOFILE, 64), "check": (dumped("sample.dcm"), 300)}),
         # Control characters of values and names are shown as dots.
         (["ctl\x1b[2J.dcm", "--bmp", "R\x1b.bmp", "R\x1b[2J.tif", "c\x9b.dcm", "\u00e9.dcm",
-          "no\x07.dcm"], 1, "out",
+          os.fsdecode(b"o\xe0\x83\xa9.dcm"), "no\x07\x7f.dcm"], 1, "out",
          ("== ctl.[2J.dcm\n", 'model name: "Z.]0;x." (result 0)', 'patient: "Doe.[2J^Jo.^^^"',
-          "== R.[2J.tif (older file)\n", "bmp: R..bmp\n", "== c...dcm\n", "== \u00e9.dcm\n"), {"made": {"R\x1b.bmp"}, "check": (
-              lambda out, err: err, f"qvdump: no..dcm: {E(errno.ENOENT)}\n")}),
+          "== R.[2J.tif (older file)\n", 'comments "Caries.distal 36', "bmp: R..bmp\n",
+          "== c...dcm\n", "== \u00e9.dcm\n", "== o....dcm\n"), {"made": {"R\x1b.bmp"}, "check": (
+              lambda out, err: err, f"qvdump: no...dcm: {E(errno.ENOENT)}\n")}),
         # The library's notices are qvdump's lines.
         (["--bmp", "n.bmp", "R12.tif"], 0, "err",
          f"qvdump: Registry: {work}/cfg/user.reg: could not be read (",
@@ -338,6 +349,7 @@ def run_table(qvdump, env, work, full, read_only):
         # The output side gives the system's reasons.
         (["--bmp", "folder", "R12.tif"], 1, "err",
          f"qvdump: folder: cannot write the BMP: {E(errno.EISDIR)}\n"),
+        (["--bmp", "/", "R12.tif"], 1, "err", f"qvdump: /: cannot write the BMP: {E(errno.EISDIR)}\n"),
         (["--bmp", "pipe", "R12.tif"], 1, "err",
          "qvdump: pipe: cannot write the BMP: not a regular file\n"),
         (["--bmp", "loop.bmp", "R12.tif"], 1, "err",
@@ -357,8 +369,9 @@ def run_table(qvdump, env, work, full, read_only):
         rows.append((["--bmp", "full/out.bmp", "big/R40.tif"], 1, "err",
                      f"qvdump: full/out.bmp: cannot write the BMP: {E(errno.ENOSPC)}\n"))
     if read_only:
-        rows.append((["--bmp", "ro/out.bmp", "R12.tif"], 1, "err",
-                     f"qvdump: ro/out.bmp: cannot write the BMP: {E(errno.EROFS)}\n"))
+        rows += [(["--bmp", f"ro/{name}", "R12.tif"], 1, "err",
+                  f"qvdump: ro/{name}: cannot write the BMP: {E(errno.EROFS)}\n")
+                 for name in ("old.bmp", "new.bmp")]
     if not (full and read_only):
         print("no file system could be mounted: the full disk and the read-only folder are left "
               "out")
