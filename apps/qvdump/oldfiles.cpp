@@ -151,7 +151,6 @@ class TemporaryRemover {
     ~TemporaryRemover() {
         for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
             if (m_installed[i]) ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
-        g_temporary[0] = '\0';
     }
     TemporaryRemover(const TemporaryRemover&) = delete;
     TemporaryRemover& operator=(const TemporaryRemover&) = delete;

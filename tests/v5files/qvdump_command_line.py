@@ -119,12 +119,14 @@ def mount_tmpfs(folder, options):
                            folder], capture_output=True).returncode == 0
 
 
-def interrupted_bmp(qvdump, env, work, signum):
-    """A --bmp ended by `signum` while it writes its temporary file: the problems seen."""
+def interrupted_bmp(qvdump, env, work, signum, ignored=False):
+    """A --bmp ended by `signum` while it writes its temporary file: the problems seen. Where
+    the signal is ignored (nohup), the save goes on."""
     before = snapshot(work)
+    ignore = lambda: signal.signal(signum, signal.SIG_IGN)
     run = subprocess.Popen([qvdump, "--bmp", "big/out.bmp", "big/R40.tif"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           preexec_fn=as_user(), env=env)
+                           preexec_fn=as_user(ignore if ignored else None), env=env)
     deadline = time.monotonic() + 60
     while run.poll() is None and time.monotonic() < deadline:
         if any(name.startswith(".out.bmp.") for name in os.listdir("big")):
@@ -136,7 +138,12 @@ def interrupted_bmp(qvdump, env, work, signum):
             break
     run.wait()
     problems = []
-    if run.returncode != -signum:
+    if ignored:
+        if run.returncode != 0 or read("big/out.bmp") != read("big/whole.bmp"):
+            problems.append(f"exit {run.returncode}, the BMP not written")
+        with open("big/out.bmp", "wb") as f:
+            f.write(b"old")
+    elif run.returncode != -signum:
         problems.append(f"exit {run.returncode}, not killed by signal {signum}")
     if changed(before, snapshot(work)):
         problems.append(f"{sorted(changed(before, snapshot(work)))} changed")
@@ -316,6 +323,7 @@ def run_table(qvdump, env, work, full, read_only):
                                         bmp_size(37, 21))}),
         (["sample.dcm", "--header"], 0, "out", "pixel data, measured, not loaded"),
         (["--", "-x"], 0, "out", "== -x"),
+        (["--", "--bmp="], 1, "err", f"qvdump: --bmp=: {E(errno.ENOENT)}\n"),
         (["--group", "series.xml", "sample.dcm", "--group", "series.xml"], 0, "out",
          "# series.xml\n", {"check": (lambda out, err: re.findall(r"^(?:# |== )\S+", out, re.M),
                                       ["# series.xml", "== sample.dcm", "# series.xml"])}),
@@ -427,11 +435,13 @@ def run_table(qvdump, env, work, full, read_only):
         faults.append(f"merged streams in the order {order}")
     # Ended by a signal while the BMP is written: the temporary file goes, the target stays.
     signals = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+    subprocess.run([qvdump, "--bmp", "big/whole.bmp", "big/R40.tif"], stdout=subprocess.DEVNULL,
+                   preexec_fn=as_user(), env=env, check=True)
     for signum in signals:
         for problem in interrupted_bmp(qvdump, env, work, signum):
             faults.append(f"qvdump --bmp ended by signal {signum}: {problem}")
-    subprocess.run([qvdump, "--bmp", "big/whole.bmp", "big/R40.tif"], stdout=subprocess.DEVNULL,
-                   preexec_fn=as_user(), env=env, check=True)
+    for problem in interrupted_bmp(qvdump, env, work, signal.SIGHUP, ignored=True):
+        faults.append(f"qvdump --bmp under nohup: {problem}")
     os.chmod("inplace", 0o555)
     try:
         for signum in signals:
@@ -439,7 +449,7 @@ def run_table(qvdump, env, work, full, read_only):
                 faults.append(f"qvdump --bmp in place ended by signal {signum}: {problem}")
     finally:
         os.chmod("inplace", 0o755)
-    total = len(rows) + 1 + 2 * len(signals)
+    total = len(rows) + 2 + 2 * len(signals)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults
 
