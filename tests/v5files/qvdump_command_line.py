@@ -92,7 +92,8 @@ def snapshot(work):
     settings folders, where the library keeps its own state, left out."""
     state = {}
     for folder, names, files in os.walk(work):
-        names[:] = [name for name in names if folder != work or name not in ("config", "cfg")]
+        if folder == work:
+            names[:] = [name for name in names if name not in ("config", "cfg\x1b")]
         for name in names + files:
             path = os.path.join(folder, name)
             mode = os.lstat(path).st_mode
@@ -206,10 +207,10 @@ def main():
     shutil.copy("sample.dcm", os.fsdecode(b"o\xe0\x83\xa9.dcm"))  # U+00E9 in too many bytes
     os.symlink("R12.tif", "alias.bmp")
     os.symlink("loop.bmp", "loop.bmp")
-    os.mkdir("cfg")
-    with open("cfg/user.reg", "w", encoding="ascii") as f:
+    os.mkdir("cfg\x1b")
+    with open("cfg\x1b/user.reg", "w", encoding="ascii") as f:
         f.write("x\n")
-    os.chmod("cfg/user.reg", 0)
+    os.chmod("cfg\x1b/user.reg", 0)
     full = read_only = False
     try:
         if ORDINARY is not None:
@@ -352,12 +353,14 @@ def run_table(qvdump, env, work, full, read_only):
               lambda out, err: err, f"qvdump: no...dcm: {E(errno.ENOENT)}\n")}),
         # The library's notices are qvdump's lines.
         (["--bmp", "n.bmp", "R12.tif"], 0, "err",
-         f"qvdump: Registry: {work}/cfg/user.reg: could not be read (",
-         {"env": {"QUORIN_CONFIG_DIR": os.path.join(work, "cfg")}, "made": {"n.bmp"}}),
+         f"qvdump: Registry: {work}/cfg./user.reg: could not be read (",
+         {"env": {"QUORIN_CONFIG_DIR": os.path.join(work, "cfg\x1b")}, "made": {"n.bmp"}}),
         # The output side gives the system's reasons.
         (["--bmp", "folder", "R12.tif"], 1, "err",
          f"qvdump: folder: cannot write the BMP: {E(errno.EISDIR)}\n"),
-        (["--bmp", "/", "R12.tif"], 1, "err", f"qvdump: /: cannot write the BMP: {E(errno.EISDIR)}\n"),
+        # A folder the user may not write is still a folder.
+        (["--bmp", "/", "R12.tif"], 1, "err",
+         f"qvdump: /: cannot write the BMP: {E(errno.EISDIR)}\n"),
         (["--bmp", "pipe", "R12.tif"], 1, "err",
          "qvdump: pipe: cannot write the BMP: not a regular file\n"),
         (["--bmp", "loop.bmp", "R12.tif"], 1, "err",
