@@ -24,7 +24,6 @@ import stat
 import subprocess
 import sys
 import tempfile
-import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -125,19 +124,26 @@ def interrupted_bmp(qvdump, env, work, signum, ignored=False):
     the signal is ignored (nohup), the save goes on."""
     before = snapshot(work)
     ignore = lambda: signal.signal(signum, signal.SIG_IGN)
-    run = subprocess.Popen([qvdump, "--bmp", "big/out.bmp", "big/R40.tif"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           preexec_fn=as_user(ignore if ignored else None), env=env)
-    deadline = time.monotonic() + 60
-    while run.poll() is None and time.monotonic() < deadline:
-        if any(name.startswith(".out.bmp.") for name in os.listdir("big")):
-            # Stopped where the temporary file is, the signal waits for it to go on.
-            run.send_signal(signal.SIGSTOP)
-            if any(name.startswith(".out.bmp.") for name in os.listdir("big")):
-                run.send_signal(signum)
-            run.send_signal(signal.SIGCONT)
+    temporary = lambda: any(name.startswith(".out.bmp.") for name in os.listdir("big"))
+    for _ in range(5):
+        run = subprocess.Popen([qvdump, "--bmp", "big/out.bmp", "big/R40.tif"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               preexec_fn=as_user(ignore if ignored else None), env=env)
+        signalled = False
+        while run.poll() is None and not signalled:
+            if temporary():
+                # Stopped where the temporary file is, the signal waits for it to go on.
+                run.send_signal(signal.SIGSTOP)
+                signalled = temporary()
+                if signalled:
+                    run.send_signal(signum)
+                run.send_signal(signal.SIGCONT)
+        run.wait()
+        if signalled:
             break
-    run.wait()
+        # Done before its temporary file was seen (a busy machine): the target back, once more.
+        with open("big/out.bmp", "wb") as f:
+            f.write(b"old")
     problems = []
     if ignored:
         if run.returncode != 0 or read("big/out.bmp") != read("big/whole.bmp"):
@@ -369,6 +375,8 @@ def run_table(qvdump, env, work, full, read_only):
          f"qvdump: R13.tif/out.bmp: cannot write the BMP: {E(errno.ENOTDIR)}\n"),
         (["--bmp", long_name, "R12.tif"], 1, "err",
          f"qvdump: {long_name}: cannot write the BMP: {E(errno.ENAMETOOLONG)}\n"),
+        (["--bmp", "/new.bmp", "R12.tif"], 1, "err",
+         f"qvdump: /new.bmp: cannot write the BMP: {E(errno.EACCES)}\n"),
         (["--bmp", "nofolder/out.bmp", "R12.tif"], 1, "err",
          f"qvdump: nofolder/out.bmp: cannot write the BMP: {E(errno.ENOENT)}\n"),
         # A BMP past the file-size limit is refused whole: the old one stays, nothing beside it.
