@@ -123,12 +123,13 @@ def interrupted_bmp(qvdump, env, work, signum, ignored=False):
     """A --bmp ended by `signum` while it writes its temporary file: the problems seen. Where
     the signal is ignored (nohup), the save goes on."""
     before = snapshot(work)
-    ignore = lambda: signal.signal(signum, signal.SIG_IGN)
+    # The signal at its default, or ignored, whatever this script was started with.
+    disposition = lambda: signal.signal(signum, signal.SIG_IGN if ignored else signal.SIG_DFL)
     temporary = lambda: any(name.startswith(".out.bmp.") for name in os.listdir("big"))
     for _ in range(5):
         run = subprocess.Popen([qvdump, "--bmp", "big/out.bmp", "big/R40.tif"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               preexec_fn=as_user(ignore if ignored else None), env=env)
+                               preexec_fn=as_user(disposition), env=env)
         signalled = False
         while run.poll() is None and not signalled:
             if temporary():
@@ -253,7 +254,8 @@ def interrupted_in_place(qvdump, env, signum):
         os.chown("inplace/out.bmp", ORDINARY.pw_uid, ORDINARY.pw_gid)
     run = subprocess.Popen([qvdump, "--bmp", "inplace/out.bmp", "big/R40.tif"],
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           preexec_fn=as_user(), env=env)
+                           preexec_fn=as_user(lambda: signal.signal(signum, signal.SIG_DFL)),
+                           env=env)
     while run.poll() is None and os.path.getsize("inplace/out.bmp") == 3:
         pass
     run.send_signal(signum)
