@@ -82,6 +82,10 @@ def close_stdout():
     os.close(1)
 
 
+def stderr_to_errlog():
+    os.dup2(os.open("errlog", os.O_WRONLY | os.O_APPEND), 2)
+
+
 def ignore_sigpipe():
     signal.signal(signal.SIGPIPE, signal.SIG_IGN)
 
@@ -193,6 +197,8 @@ def main():
     os.chmod("locked.dcm", 0)
     with open("log", "wb") as f:
         f.write(b"the log\n")
+    with open("errlog", "wb"):
+        pass
     with open("empty.fms", "wb"):
         pass
     with open("other.fms", "w", encoding="ascii") as f:
@@ -309,6 +315,10 @@ def run_table(qvdump, env, work, full, read_only):
         (["--bmp", "alias.bmp", "R12.tif"], 2, "err", "would replace the input file R12.tif\n"),
         (["--bmp", "/dev/stdout", "R12.tif"], 2, "err", "would replace the file of standard "
          "output\n", {"stdout": "log"}),
+        (["--bmp", "/dev/stderr", "R12.tif"], 2, "err", (),
+         {"setup": stderr_to_errlog, "made": {"errlog"}, "check": (lambda out, err: read(
+             "errlog").startswith(b"qvdump: --bmp /dev/stderr would replace the file of standard "
+                                  b"error\n"), True)}),
         (["--bmp", "/dev/stdout", "R12.tif"], 1, "err", "qvdump: /dev/stdout: cannot write the "
          "BMP: not a regular file\n"),
         # A dump that cannot be written is a failure.
