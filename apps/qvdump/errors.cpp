@@ -28,12 +28,78 @@ bool IsFolder(const char* path) {
     return ::stat(win::ToNativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The length of the UTF-8 character of a printable code point (U+00A0 and up, no surrogate)
+// at the start of `text`, or 0.
+std::size_t PrintableUtf8(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xF8   ? 0
+                               : lead >= 0xF0 ? 4
+                               : lead >= 0xE0 ? 3
+                               : lead >= 0xC0 ? 2
+                                              : 0;
+    if (length == 0 || text.size() < length) return 0;
+    char32_t code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = code << 6 | (next & 0x3F);
+    }
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // shorter forms are void
+    if (code < kLeast[length] || code < 0xA0 || (code >= 0xD800 && code <= 0xDFFF) ||
+        code > 0x10FFFF)
+        return 0;
+    return length;
+}
+
+// The folder that takes the file at `native`.
+std::string FolderOf(const std::string& native) {
+    const std::string folder = win::PathFolder(native);
+    if (!folder.empty()) return folder;
+    return !native.empty() && native[0] == '/' ? "/" : ".";
+}
+
+// The errno that tells why a save at `native` was refused, or 0 when nothing on the path does.
+int SaveErrno(const std::string& native) {
+    struct stat info {};
+    if (::stat(native.c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) return S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
+        // EROFS on a read-only mount, EACCES for a file the user may not write.
+        if (::faccessat(AT_FDCWD, native.c_str(), W_OK, AT_EACCESS) != 0) return errno;
+        return 0;
+    }
+    // ELOOP, ENOTDIR, ENAMETOOLONG, EACCES: the path itself is the reason.
+    if (errno != ENOENT) return errno;
+    // A new file: its folder must exist and take it.
+    const std::string folder = FolderOf(native);
+    if (::stat(folder.c_str(), &info) != 0) return errno;
+    if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+    if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return errno;
+    return 0;
+}
+
 }  // namespace
+
+std::string Shown(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    while (!text.empty()) {
+        const auto c = static_cast<unsigned char>(text[0]);
+        std::size_t length = c >= 0x20 && c < 0x7F ? 1 : PrintableUtf8(text);
+        if (length == 0) {
+            shown += '.';
+            length = 1;
+        } else {
+            shown.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
+    }
+    return shown;
+}
 
 void Refuse(const char* path, const char* format, ...) {
     // Both streams may go to one file or terminal: what was dumped comes first.
     std::fflush(stdout);
-    std::fprintf(stderr, "qvdump: %s: ", path);
+    std::fprintf(stderr, "qvdump: %s: ", Shown(path).c_str());
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
@@ -66,6 +132,13 @@ std::string CodeText(const char* path, win::DWORD code) {
     std::string text = win::FormatMessageText(code);
     text.erase(text.find_last_not_of("\r\n") + 1);
     return text;
+}
+
+std::string SaveFailureText(const char* path, win::DWORD code) {
+    if (code == win::ERROR_FILE_NOT_FOUND || code == win::ERROR_PATH_NOT_FOUND ||
+        code == win::ERROR_ACCESS_DENIED)
+        if (const int err = SaveErrno(win::ToNativePath(path))) return ErrnoText(err);
+    return CodeText(path, code);
 }
 
 }  // namespace qvdump

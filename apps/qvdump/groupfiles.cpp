@@ -10,6 +10,7 @@
 #include "errors.h"
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
+#include "groupfiles/xmldocument.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
 #include "platform/core/textcodec.h"
@@ -45,7 +46,7 @@ std::string Extension(const char* path) {
 
 // Texts of the group files are in the system's code page; the terminal takes UTF-8.
 std::string Text(const std::string& ansi) {
-    return quorin::AnsiToUtf8(ansi);
+    return Shown(quorin::AnsiToUtf8(ansi));
 }
 
 std::string DateText(const CInfosDateTime& date, bool withTime) {
@@ -53,7 +54,7 @@ std::string DateText(const CInfosDateTime& date, bool withTime) {
     date.GetDate(day, DATE_ORDER_YMD);
     if (day.empty()) return "(none)";
     if (withTime && date.GetTime(time)) day += " " + time;
-    return day;
+    return Shown(day);
 }
 
 void PrintItemPart(const CCoreItemData& item, const std::string& indent) {
@@ -154,7 +155,8 @@ void PrintGroup(CCoreGroupData& group, const std::string& indent) {
     if (id == CLASSID_FMS) {
         const auto& s = static_cast<const CFmsData&>(group);
         std::printf("%stemplate identifier \"%s\", FMS UID \"%s\"\n", indent.c_str(),
-                    Text(s.GetTemplateIdentifier()).c_str(), s.GetFMSUID().GetText().c_str());
+                    Text(s.GetTemplateIdentifier()).c_str(),
+                    Shown(s.GetFMSUID().GetText()).c_str());
     }
     if (id == CLASSID_CQV) {
         const auto& c = static_cast<const CCqvData&>(group);
@@ -163,7 +165,7 @@ void PrintGroup(CCoreGroupData& group, const std::string& indent) {
             "\"%s\"\n",
             indent.c_str(), c.GetArcadeLocation().X, c.GetArcadeLocation().Y,
             c.GetCPanelLocation().X, c.GetCPanelLocation().Y, unsigned{c.GetOldFormat()},
-            c.GetContextUID().GetText().c_str());
+            Shown(c.GetContextUID().GetText()).c_str());
     }
     if (const SImage* icon = group.PeekIcon()) {
         std::printf("%sicon %u x %u, %u samples x %u bits\n", indent.c_str(), icon->nWidth,
@@ -193,6 +195,28 @@ bool Load(const char* path, std::unique_ptr<CCoreGroupData>& group) {
     return group->Load(path);
 }
 
+// What is wrong with a file that no reader took, in words: the readers' codes are Windows
+// errors and the XML parser's numbers, which mean nothing to a user here.
+std::string LoadFailureText(const char* path, const CCoreGroupData& group) {
+    const auto code = static_cast<std::uint32_t>(group.GetErrorCode());
+    if (code == win::ERROR_DATATYPE_MISMATCH)
+        return "not a group data file: it holds no series, template or context";
+    if (code == static_cast<std::uint32_t>(quorin::kXmlErrorFileTooLarge))
+        return "not a group data file: larger than a group data file may be";
+    if ((code & 0xFFFFF000u) == quorin::kXmlParseErrorBase) {
+        // A context was read in its older binary form too; the error left is the XML one's.
+        if (Extension(path) == ".CQV")
+            return "not a context file: neither XML nor a sound context of the older binary form";
+        constexpr std::uint32_t kDocumentEmpty = 4;  // the parser's XML_ERR_DOCUMENT_EMPTY
+        if (code == quorin::kXmlParseErrorBase + kDocumentEmpty)
+            return "not a group data file: it holds no XML";
+        std::string reason = Text(group.GetErrorText());
+        reason.erase(reason.find_last_not_of(" \r\n") + 1);
+        return "not a group data file: not well-formed XML: " + reason;
+    }
+    return CodeText(path, code);
+}
+
 }  // namespace
 
 bool IsGroupFile(const char* path) {
@@ -201,13 +225,10 @@ bool IsGroupFile(const char* path) {
 }
 
 bool DumpGroupFile(const char* path) {
-    std::printf("# %s\n", path);
+    std::printf("# %s\n", Shown(path).c_str());
     std::unique_ptr<CCoreGroupData> group;
     if (!Load(path, group)) {
-        // System texts end with a line break of their own.
-        std::string reason = Text(group->GetErrorText());
-        reason.erase(reason.find_last_not_of("\r\n") + 1);
-        Refuse(path, "load failed: error %d: %s", group->GetErrorCode(), reason.c_str());
+        Refuse(path, "%s", LoadFailureText(path, *group).c_str());
         return false;
     }
     PrintGroup(*group, "");

@@ -3,10 +3,14 @@
 
 #include <quorin/basicpreview.h>
 #include <quorin/v5files.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,13 +44,13 @@ std::unique_ptr<CHeader> MakeHeader(std::int32_t type) {
 std::string DateText(const CInfosDateTime& date) {
     std::string text;
     date.GetDate(text, DATE_ORDER_YMD);
-    return text.empty() ? "(none)" : text;
+    return text.empty() ? "(none)" : Shown(text);
 }
 
 std::string TeethText(const CAnatTeethList& teeth) {
     std::string text;
     for (int i = 0; i < teeth.GetCount(); ++i) text += " " + teeth.GetAt(i)->GetNumber();
-    return text.empty() ? " (none)" : text;
+    return text.empty() ? " (none)" : Shown(text);
 }
 
 void PrintLUT(const CInfosLUTGray& lut, const CInfosDisplay& display) {
@@ -62,11 +66,11 @@ void PrintHeader(CHeader& h) {
     std::printf("  size %u x %u, %d bits x %d samples, type %d, sub-type %d\n", h.GetWidth(),
                 h.GetHeight(), h.GetBitsPerSample(), h.GetSamplesPerPixel(), h.GetImageType(),
                 h.GetSubType());
-    std::printf("  path \"%s\", patient folder \"%s\"\n", h.GetPath().c_str(),
-                h.Patient().GetFolder().c_str());
+    std::printf("  path \"%s\", patient folder \"%s\"\n", Shown(h.GetPath()).c_str(),
+                Shown(h.Patient().GetFolder()).c_str());
     const CInfosImage& info = h.ImageInfo();
     std::printf("  acquired %s, lossy %d, comments \"%s\"\n", DateText(info.DateTime1()).c_str(),
-                info.GetLossyCompression(nullptr), info.GetImageComments().c_str());
+                info.GetLossyCompression(nullptr), Shown(info.GetImageComments()).c_str());
     std::printf("  teeth:%s\n", TeethText(h.TeethList()).c_str());
     std::int32_t filter = 0, parameter = 0;
     h.Filter().GetFilter(&filter, &parameter);
@@ -74,8 +78,8 @@ void PrintHeader(CHeader& h) {
                 parameter);
     const CEquipment& e = h.Equipment();
     std::printf("  equipment: manufacturer \"%s\" model \"%s\" software \"%s\"\n",
-                e.GetManufacturer().c_str(), e.GetModelName().c_str(),
-                e.GetSoftwareVersions().c_str());
+                Shown(e.GetManufacturer()).c_str(), Shown(e.GetModelName()).c_str(),
+                Shown(e.GetSoftwareVersions()).c_str());
     std::printf("  pixel size %.5f x %.5f mm\n", h.PixelSize(0).GetX(), h.PixelSize(0).GetY());
     std::printf("  checksum mismatch %d, checksum %u, drawings %u bytes\n", h.GetChecksumMismatch(),
                 h.GetChecksum(), h.GetDrawingDataSize());
@@ -107,9 +111,71 @@ void PrintPreview(const std::string& path) {
     std::printf("  radiograph %u, derived %u, mirrored %u\n", unsigned{p.bRadiograph},
                 unsigned{p.bDerived}, unsigned{p.bMirrored});
     std::printf("  acquired %s, comments \"%s\"\n", DateText(p.infosImage.DateTime1()).c_str(),
-                p.infosImage.GetImageComments().c_str());
+                Shown(p.infosImage.GetImageComments()).c_str());
     std::printf("  teeth:%s\n", TeethText(p.teeth).c_str());
 }
+
+// The signals that end qvdump at a user's word; none of them may leave a save's temporary file.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The temporary file of the save in progress, for the signal handler (which may only read it).
+char g_temporary[4096];
+
+extern "C" void RemoveTemporaryAndEnd(int signal) {
+    // unlink and sigaction are async-signal-safe. The signal stays blocked until the handler
+    // returns, and then ends the process as it would have without the handler.
+    ::unlink(g_temporary);
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);
+}
+
+// While it lives, an ending signal removes the temporary file `path` before it ends qvdump. A
+// signal the caller ignores (nohup) stays ignored.
+class TemporaryRemover {
+  public:
+    explicit TemporaryRemover(const std::string& path) {
+        if (path.empty() || path.size() >= sizeof g_temporary) return;
+        std::memcpy(g_temporary, path.c_str(), path.size() + 1);
+        struct sigaction remove {};
+        remove.sa_handler = RemoveTemporaryAndEnd;
+        sigfillset(&remove.sa_mask);  // one removal at a time
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            struct sigaction& previous = m_previous[i];
+            m_installed[i] = ::sigaction(kEndingSignals[i], nullptr, &previous) == 0 &&
+                             previous.sa_handler != SIG_IGN &&
+                             ::sigaction(kEndingSignals[i], &remove, nullptr) == 0;
+        }
+    }
+    ~TemporaryRemover() {
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+            if (m_installed[i]) ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
+    }
+    TemporaryRemover(const TemporaryRemover&) = delete;
+    TemporaryRemover& operator=(const TemporaryRemover&) = delete;
+
+  private:
+    struct sigaction m_previous[std::size(kEndingSignals)]{};
+    bool m_installed[std::size(kEndingSignals)] = {};
+};
+
+// While it lives, the ending signals wait (they take effect when it ends).
+class HeldSignals {
+  public:
+    HeldSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int signal : kEndingSignals) sigaddset(&held, signal);
+        ::sigprocmask(SIG_BLOCK, &held, &m_previous);
+    }
+    ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &m_previous, nullptr); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+  private:
+    sigset_t m_previous{};
+};
 
 // Rows top-down (grey, or red-green-blue) as a bottom-up BMP file. Written through the file
 // replacement: a refused or interrupted write leaves no partial BMP, and an old one whole.
@@ -130,7 +196,15 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
     info.biPlanes = 1;
     info.biBitCount = static_cast<win::WORD>(8 * samples);
     info.biSizeImage = stride * static_cast<std::uint32_t>(height);
+    // A save through a new file writes a temporary file beside the target (the writer's file
+    // has its path): an ending signal removes it, the target untouched. A save in place gets a
+    // memory file (no path) and writes the target once the writer is done: the ending signals
+    // are held from then until that write is over, so the target is left whole, and end qvdump
+    // once it is.
+    std::optional<TemporaryRemover> remover;
+    std::optional<HeldSignals> held;
     return quorin::ReplaceFile(path, [&](win::CFile& out) {
+        if (!out.GetFilePath().empty()) remover.emplace(out.GetFilePath());
         // Write throws on any failure; the replacement reports it.
         out.Write(&file, sizeof file);
         out.Write(&info, 40);
@@ -153,6 +227,7 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
             }
             out.Write(row.data(), stride);
         }
+        if (out.GetFilePath().empty()) held.emplace();
         return true;
     });
 }
@@ -201,7 +276,7 @@ bool IsOldFile(const char* path) {
 }
 
 bool DumpOldFile(const char* path, const OldFileOptions& options) {
-    std::printf("== %s (older file)\n", path);
+    std::printf("== %s (older file)\n", Shown(path).c_str());
     std::printf("full-mouth-series layout: %d\n", V5Files_IsFMSFile(path));
     // The type chooses the header class, as the SDK does.
     CHeader probe;
@@ -239,10 +314,10 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
                                     header->GetHeight(), samples);
                        code != win::ERROR_SUCCESS) {
                 Refuse(options.bmpPath, "cannot write the BMP: %s",
-                       CodeText(options.bmpPath, code).c_str());
+                       SaveFailureText(options.bmpPath, code).c_str());
                 ok = false;
             } else {
-                std::printf("bmp: %s\n", options.bmpPath);
+                std::printf("bmp: %s\n", Shown(options.bmpPath).c_str());
             }
         }
     }

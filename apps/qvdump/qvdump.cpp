@@ -7,12 +7,21 @@
 // --header measures the pixel data instead of reading it; --canonical prints only the
 // canonical listing (tag, VR, value length, value hash) that the tests compare. Older image
 // files (R1234.TIF...) are read through the V5Files exports instead (oldfiles.h): --bmp writes
-// the pixels of the one older file given, --page and --reduced choose the image. The dump goes
-// to standard output, refusals to standard error; the exit status is 0 when every file was read,
-// 1 when any was refused, 2 for a command line qvdump does not take.
+// the pixels of the one older file given (never onto an input or the file of standard output or
+// error), --page and --reduced choose the image. The dump goes to standard output, refusals to
+// standard error; the exit status is 0 when every file was read, 1 when any was refused or the
+// dump could not be written, 2 for a command line qvdump does not take.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dicom/dataset/dataset.h"
@@ -23,11 +32,14 @@
 #include "groupfiles.h"
 #include "oldfiles.h"
 #include "platform/core/lasterror.h"
+#include "platform/core/notify.h"
+#include "platform/core/path.h"
 
 namespace {
 
 using qvdump::CodeText;
 using qvdump::Refuse;
+using qvdump::Shown;
 
 void PrintQuickReaders(CDicomTypeFile& file) {
     std::int32_t type = 0;
@@ -37,7 +49,7 @@ void PrintQuickReaders(CDicomTypeFile& file) {
     std::vector<std::string> teeth;
     const std::int32_t teethResult = file.ReadToothNumbers(teeth);
     std::printf("tooth numbers:");
-    for (const auto& tooth : teeth) std::printf(" %s", tooth.c_str());
+    for (const auto& tooth : teeth) std::printf(" %s", Shown(tooth).c_str());
     std::printf("%s (result %d)\n", teeth.empty() ? " none" : "", teethResult);
 
     std::uint16_t private45 = 0;
@@ -63,14 +75,15 @@ void PrintQuickReaders(CDicomTypeFile& file) {
     std::printf("  bits stored: %d (result %d)\n", bits, rBits);
     // Width x height, as the older files' lines give it.
     std::printf("  image size: %u x %u (result %d)\n", columns, rows, rSize);
-    std::printf("  model name: \"%s\" (result %d)\n", model.c_str(), rModel);
-    std::printf("  referenced SOP instance UID: \"%s\" (result %d)\n", referenced.c_str(),
+    std::printf("  model name: \"%s\" (result %d)\n", Shown(model).c_str(), rModel);
+    std::printf("  referenced SOP instance UID: \"%s\" (result %d)\n", Shown(referenced).c_str(),
                 rReferenced);
-    std::printf("  patient: \"%s^%s^%s^%s^%s\" id \"%s\" born \"%s\" sex \"%s\" (result %d)\n",
-                patient.family.c_str(), patient.given.c_str(), patient.middle.c_str(),
-                patient.prefix.c_str(), patient.suffix.c_str(), patient.id.c_str(),
-                patient.birthDate.c_str(), patient.sex.c_str(), rPatient);
-    std::printf("SOP instance UID: \"%s\" (result %d)\n", instance.c_str(), rInstance);
+    const std::string name = patient.family + "^" + patient.given + "^" + patient.middle + "^" +
+                             patient.prefix + "^" + patient.suffix;
+    std::printf("  patient: \"%s\" id \"%s\" born \"%s\" sex \"%s\" (result %d)\n",
+                Shown(name).c_str(), Shown(patient.id).c_str(), Shown(patient.birthDate).c_str(),
+                Shown(patient.sex).c_str(), rPatient);
+    std::printf("SOP instance UID: \"%s\" (result %d)\n", Shown(instance).c_str(), rInstance);
 }
 
 // Parses and prints one file; false when it could not be read.
@@ -85,15 +98,15 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     std::string text;
     if (canonical) {
         quorin::DumpCanonical(list, text);
-        std::printf("# %s\n%sresult %d\n", path, text.c_str(), result);
+        std::printf("# %s\n%sresult %d\n", Shown(path).c_str(), text.c_str(), result);
         if (result != 0)
             Refuse(path, "status %d: %s", result, quorin::DicomParseResultText(result));
         return result == 0;
     }
-    std::printf("== %s\n", path);
+    std::printf("== %s\n", Shown(path).c_str());
     if (result != 0) {
         std::string reason = quorin::DicomParseResultText(result);
-        if (result == 7) reason += " (" + file.ReadTransferSyntaxUID() + ")";
+        if (result == 7) reason += " (" + Shown(file.ReadTransferSyntaxUID()) + ")";
         Refuse(path, "status %d: %s", result, reason.c_str());
         return false;
     }
@@ -118,62 +131,185 @@ struct Input {
     Kind kind;
 };
 
-// A page number: decimal digits only (no sign, no "0x").
+// The options that take a value; an empty value of any of them is misuse.
+constexpr std::string_view kValueOptions[] = {"--bmp", "--page", "--group"};
+
+// The option whose value is empty in "--bmp=" form, which the parser would take as no value and
+// fill from the next argument (a file of the user's); nullptr when there is none.
+const char* EmptyValueOption(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--") return nullptr;
+        for (std::string_view option : kValueOptions)
+            if (arg.size() == option.size() + 1 && arg.substr(0, option.size()) == option &&
+                arg.back() == '=')
+                return option.data();
+    }
+    return nullptr;
+}
+
+// A page number: decimal digits only (no sign, no "0x"), no more than an int holds.
 std::string WholeNumber(const std::string& text) {
-    if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos) return {};
-    return "must be a non-negative whole number, not '" + text + "'";
+    const std::size_t digits = text.find_first_not_of('0') == std::string::npos
+                                   ? 1
+                                   : text.size() - text.find_first_not_of('0');
+    const std::string most = std::to_string(INT_MAX);
+    if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos &&
+        (digits < most.size() ||
+         (digits == most.size() && text.substr(text.size() - digits) <= most)))
+        return {};
+    return "must be a whole number from 0 to " + most + ", not '" + Shown(text) + "'";
 }
 
 std::string FailureMessage(const CLI::App* app, const CLI::Error& error) {
-    return "qvdump: " + std::string(error.what()) + "\nRun '" + app->get_name() +
+    return "qvdump: " + Shown(error.what()) + "\nRun '" + app->get_name() +
            " --help' for more information.\n";
 }
+
+int Misuse(const std::string& message) {
+    std::fprintf(stderr, "qvdump: %s\nRun 'qvdump --help' for more information.\n",
+                 message.c_str());
+    return 2;
+}
+
+// The file behind a path (links followed), or false when there is none.
+bool FileOf(const std::string& path, struct stat& info) {
+    return ::stat(win::ToNativePath(path).c_str(), &info) == 0;
+}
+
+// Why a BMP at `out` would destroy what the user has: the output is an input, or the file that
+// standard output or error appends to. Empty when it is none of them.
+std::string SameFileProblem(const std::string& out, const std::vector<Input>& inputs) {
+    struct stat target {};
+    if (!FileOf(out, target)) return {};
+    const auto same = [&](const struct stat& info) {
+        return info.st_dev == target.st_dev && info.st_ino == target.st_ino;
+    };
+    const std::string prefix = "--bmp " + Shown(out) + " would replace ";
+    for (const Input& input : inputs)
+        if (struct stat info{}; FileOf(input.path, info) && same(info))
+            return prefix + "the input file " + Shown(input.path);
+    constexpr const char* kStreams[] = {"", "standard output", "standard error"};
+    for (int fd : {1, 2})
+        if (struct stat info{}; ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && same(info))
+            return prefix + "the file of " + kStreams[fd];
+    return {};
+}
+
+// Puts /dev/null on each of descriptors 0-2 that is closed, so that no file the library opens
+// takes one (stdio would write the dump into it). True when standard output was closed.
+bool FillClosedStandardDescriptors() {
+    bool stdoutClosed = false;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor: this one, as the lower ones are open by now. Without it no
+        // file qvdump opens is safe from stdio.
+        if (::open("/dev/null", O_RDWR) != fd) std::_Exit(1);
+        stdoutClosed = stdoutClosed || fd == 1;
+    }
+    return stdoutClosed;
+}
+
+// The exit status once standard output is flushed and closed: a dump that did not reach its
+// file (a full disk, a closed pipe, a closed descriptor) is a failure of its own.
+int Finish(int status, bool stdoutClosed) {
+    errno = 0;
+    int err = std::fflush(stdout) != 0 ? errno : 0;
+    if (err == 0 && std::ferror(stdout)) err = errno != 0 ? errno : EIO;
+    if (std::fclose(stdout) != 0 && err == 0) err = errno;
+    if (err == 0 && stdoutClosed) err = EBADF;
+    if (err == 0) return status;
+    std::fprintf(stderr, "qvdump: write error: %s\n", std::strerror(err));
+    return 1;
+}
+
+// The library's notices (settings that could not be read or saved...), as qvdump's own lines.
+void NoticeToStderr(std::string_view caption, std::string_view text) {
+    std::string line(caption);
+    if (!line.empty()) line += ": ";
+    line += text;
+    for (char& c : line)
+        if (c == '\r' || c == '\n') c = ' ';
+    std::fflush(stdout);
+    std::fprintf(stderr, "qvdump: %s\n", Shown(line).c_str());
+}
+
+// "Usage: qvdump [OPTIONS] [--] FILE...": a file is required (a --group FILE counts as one),
+// and "--group FILE" takes one file each time it is given.
+class Formatter : public CLI::Formatter {
+  public:
+    std::string make_usage(const CLI::App*, std::string name) const override {
+        return "Usage: " + name + " [OPTIONS] [--] FILE...\n";
+    }
+    std::string make_option_opts(const CLI::Option* option) const override {
+        std::string text = CLI::Formatter::make_option_opts(option);
+        if (option->get_name() == "--group" && text.size() > 4 &&
+            text.compare(text.size() - 4, 4, " ...") == 0)
+            text.resize(text.size() - 4);
+        return text;
+    }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool stdoutClosed = FillClosedStandardDescriptors();
+    win::SetNotifyHandler(NoticeToStderr);
     CLI::App app{
         "Prints the data set of DICOM files, the header model and preview record of older image\n"
         "files (R1234.TIF...) and the fields and items of group data files (.fms, .cqv).",
         "qvdump"};
+    app.formatter(std::make_shared<Formatter>());
     app.footer(
         "Options may stand anywhere and apply to every file; '--' ends them. Files are read in\n"
-        "the order given. The dump goes to standard output, refusals to standard error.\n"
-        "Exit status: 0 every file was read, 1 a file was refused, 2 misuse.");
+        "the order given; at least one is required, a --group FILE counts. A file that cannot\n"
+        "be opened is refused with its reason, before --bmp counts the older files among the\n"
+        "others. The dump goes to standard output, refusals to standard error.\n"
+        "Exit status: 0 every file was read, 1 a file was refused or the dump could not be\n"
+        "written, 2 misuse.");
     app.failure_message(FailureMessage);
     app.set_version_flag("--version", std::string("qvdump ") + QUORIN_VERSION);
     bool headerOnly = false, canonical = false, reduced = false;
-    std::string bmp;
-    int page = 0;
+    std::string bmp, pageText = "0";
     std::vector<std::string> files, groups;
     app.add_flag("--header", headerOnly, "DICOM: measure the pixel data instead of reading it");
     app.add_flag("--canonical", canonical,
                  "DICOM: print only the tag, VR, value length and value hash listing");
     const CLI::Option* bmpOption =
         app.add_option("--bmp", bmp,
-                       "Older file: write its pixels as a BMP file (one older file only)")
+                       "Older file: write its pixels as a BMP file (exactly one older file;\n"
+                       "never onto an input or the file of standard output or error)")
             ->type_name("OUT.bmp");
-    app.add_option("--page", page, "Older file: read page N of a full-mouth-series file")
+    app.add_option("--page", pageText,
+                   "Older file: read page N of a full-mouth-series file (pages count from 0)")
         ->type_name("N")
         ->check(CLI::Validator(WholeNumber, "", "whole number"));
     app.add_flag("--reduced", reduced, "Older file: read the reduced image");
     CLI::Option* groupOption =
         app.add_option("--group", groups,
-                       "Read FILE as a group data file whatever its name (repeatable)")
+                       "Read FILE as a group data file whatever its name (one FILE per --group,\n"
+                       "repeatable)")
             ->type_name("FILE")
             ->allow_extra_args(false);
     CLI::Option* fileOption =
         app.add_option("FILE", files, "DICOM, older or group data files")->type_name("");
+    if (const char* option = EmptyValueOption(argc, argv))
+        return Misuse(std::string(option) + ": the value is empty");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        // Help and version answer 0; every refused command line is misuse.
-        return app.exit(error) == 0 ? 0 : 2;
+        // Help and version answer 0, and fail as any dump does when they cannot be written;
+        // every refused command line is misuse.
+        const int status = app.exit(error);
+        return status == 0 ? Finish(0, stdoutClosed) : 2;
     }
+    if (bmpOption->count() > 0 && bmp.empty()) return Misuse("--bmp: the value is empty");
+    for (const std::string& group : groups)
+        if (group.empty()) return Misuse("--group: the value is empty");
 
     // The files in the order given, plain and --group ones interleaved.
     std::vector<Input> inputs;
-    std::size_t nextFile = 0, nextGroup = 0, oldFiles = 0;
+    std::size_t nextFile = 0, nextGroup = 0;
     for (const CLI::Option* option : app.parse_order()) {
         if (option == groupOption) {
             inputs.push_back({groups[nextGroup++], Kind::group});
@@ -182,37 +318,49 @@ int main(int argc, char** argv) {
             const Kind kind = qvdump::IsGroupFile(path.c_str()) ? Kind::group
                               : qvdump::IsOldFile(path.c_str()) ? Kind::old
                                                                 : Kind::dicom;
-            oldFiles += kind == Kind::old;
             inputs.push_back({path, kind});
         }
     }
-    const char* misuse = nullptr;
-    if (inputs.empty())
-        misuse = "no file given";
-    else if (bmpOption->count() > 0 && oldFiles != 1)
-        misuse = "--bmp writes the pixels of exactly one older image file";
-    if (misuse != nullptr) {
-        std::fprintf(stderr, "qvdump: %s\nRun 'qvdump --help' for more information.\n", misuse);
-        return 2;
+    if (inputs.empty()) return Misuse("no file given");
+    const bool writesBmp = bmpOption->count() > 0;
+    if (writesBmp)
+        if (const std::string problem = SameFileProblem(bmp, inputs); !problem.empty())
+            return Misuse(problem);
+
+    // Files that cannot be opened are refused with their reason whatever else is asked; --bmp
+    // counts the older files among those that open.
+    std::vector<std::string> problems;
+    std::size_t oldFiles = 0;
+    bool refused = false;
+    for (const Input& input : inputs) {
+        problems.push_back(qvdump::ReadProblem(input.path.c_str()));
+        refused = refused || !problems.back().empty();
+        oldFiles += problems.back().empty() && input.kind == Kind::old;
+    }
+    if (writesBmp && oldFiles != 1) {
+        if (!refused) return Misuse("--bmp writes the pixels of exactly one older image file");
+        for (std::size_t i = 0; i < inputs.size(); ++i)
+            if (!problems[i].empty()) Refuse(inputs[i].path.c_str(), "%s", problems[i].c_str());
+        return Finish(1, stdoutClosed);
     }
 
     qvdump::OldFileOptions old;
-    old.bmpPath = bmpOption->count() > 0 ? bmp.c_str() : nullptr;
-    old.page = page;
+    old.bmpPath = writesBmp ? bmp.c_str() : nullptr;
+    old.page = std::stoi(pageText);
     old.reduced = reduced;
     bool failed = false;
-    for (const Input& input : inputs) {
-        const char* path = input.path.c_str();
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        const char* path = inputs[i].path.c_str();
         bool ok = false;
-        if (const std::string problem = qvdump::ReadProblem(path); !problem.empty())
-            Refuse(path, "%s", problem.c_str());
-        else if (input.kind == Kind::group)
+        if (!problems[i].empty())
+            Refuse(path, "%s", problems[i].c_str());
+        else if (inputs[i].kind == Kind::group)
             ok = qvdump::DumpGroupFile(path);
-        else if (input.kind == Kind::old)
+        else if (inputs[i].kind == Kind::old)
             ok = qvdump::DumpOldFile(path, old);
         else
             ok = DumpFile(path, headerOnly, canonical);
         failed = failed || !ok;
     }
-    return failed ? 1 : 0;
+    return Finish(failed ? 1 : 0, stdoutClosed);
 }

@@ -1,19 +1,26 @@
 #!/usr/bin/python3
 """qvdump as a user meets it: each row of the table runs the program given on the command line
 (the build tree's or an installed one) and checks its exit status (0 every file read, 1 a file
-refused, 2 misuse) and the stream that carries the expected text. Besides: a run that ends 0 says
-nothing on standard error, misuse prints nothing on standard output, and a refusal's text is not
-on standard output. The fixture files are written by tools/fixtures beside this checkout.
+refused or the dump not written, 2 misuse) and the stream that carries the expected texts.
+Besides: a run that ends 0 says nothing on standard error (unless the row expects a notice
+there), misuse prints nothing on standard output, a refusal's text is not on standard output, no
+control character but the line break reaches either stream, and every file of the work folder
+is byte-identical afterwards but those the row makes. The fixture files are written by
+tools/fixtures beside this checkout.
 Started as root, the script runs qvdump as the ordinary user nobody (a copy of the program where
 nobody may not reach it), so a file nobody may read is refused as a user meets it.
 
 Usage: qvdump_command_line.py QVDUMP
 """
+import errno
+import hashlib
 import os
 import pwd
 import re
 import resource
 import shutil
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -62,8 +69,97 @@ def reachable(qvdump, work):
         return os.path.join(work, "qvdump")
 
 
-def limit_file_size(limit):
-    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def limit(which, value):
+    return lambda: resource.setrlimit(which, (value, value))
+
+
+def close_stdout():
+    os.close(1)
+
+
+def stderr_to_errlog():
+    os.dup2(os.open("errlog", os.O_WRONLY | os.O_APPEND), 2)
+
+
+def ignore_sigpipe():
+    signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+
+
+def snapshot(work):
+    """Every name under the work folder with what it holds (a regular file's digest); the
+    settings folders, where the library keeps its own state, left out."""
+    state = {}
+    for folder, names, files in os.walk(work):
+        if folder == work:
+            names[:] = [name for name in names if name not in ("config", "cfg\x1b")]
+        for name in names + files:
+            path = os.path.join(folder, name)
+            mode = os.lstat(path).st_mode
+            if stat.S_ISREG(mode):
+                with open(path, "rb") as f:
+                    state[os.path.relpath(path, work)] = hashlib.sha1(f.read()).hexdigest()
+            else:
+                state[os.path.relpath(path, work)] = (stat.S_IFMT(mode), os.path.islink(path)
+                                                      and os.readlink(path))
+    return state
+
+
+def changed(before, after):
+    return {name for name in before.keys() | after.keys() if before.get(name) != after.get(name)}
+
+
+def mount_tmpfs(folder, options):
+    """A small file system of its own at `folder` (root only); False where none can be mounted."""
+    os.mkdir(folder)
+    if os.geteuid() != 0:
+        return False
+    owner = f",uid={ORDINARY.pw_uid},gid={ORDINARY.pw_gid}"
+    return subprocess.run(["mount", "-t", "tmpfs", "-o", options + owner + ",mode=0755", "tmpfs",
+                           folder], capture_output=True).returncode == 0
+
+
+def interrupted_bmp(qvdump, env, work, signum, ignored=False):
+    """A --bmp ended by `signum` while it writes its temporary file: the problems seen. Where
+    the signal is ignored (nohup), the save goes on."""
+    before = snapshot(work)
+    # The signal at its default, or ignored, whatever this script was started with.
+    disposition = lambda: signal.signal(signum, signal.SIG_IGN if ignored else signal.SIG_DFL)
+    temporary = lambda: any(name.startswith(".out.bmp.") for name in os.listdir("big"))
+    for _ in range(5):
+        run = subprocess.Popen([qvdump, "--bmp", "big/out.bmp", "big/R40.tif"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               preexec_fn=as_user(disposition), env=env)
+        signalled = False
+        while run.poll() is None and not signalled:
+            if temporary():
+                # Stopped where the temporary file is, the signal waits for it to go on.
+                run.send_signal(signal.SIGSTOP)
+                signalled = temporary()
+                if signalled:
+                    run.send_signal(signum)
+                run.send_signal(signal.SIGCONT)
+        run.wait()
+        if signalled:
+            break
+        # Done before its temporary file was seen (a busy machine): the target back, once more.
+        with open("big/out.bmp", "wb") as f:
+            f.write(b"old")
+    problems = []
+    if ignored:
+        if run.returncode != 0 or read("big/out.bmp") != read("big/whole.bmp"):
+            problems.append(f"exit {run.returncode}, the BMP not written")
+        with open("big/out.bmp", "wb") as f:
+            f.write(b"old")
+    elif run.returncode != -signum:
+        problems.append(f"exit {run.returncode}, not killed by signal {signum}")
+    if changed(before, snapshot(work)):
+        problems.append(f"{sorted(changed(before, snapshot(work)))} changed")
+    return problems
 
 
 def main():
@@ -78,11 +174,20 @@ def main():
     fixture("make_dicom_samples.py", work)
     fixture("v5files.py", "grey", "R12.tif", "--width", "37", "--height", "21")
     fixture("v5files.py", "grey", "R13.tif")
+    os.mkdir("big")
+    fixture("v5files.py", "grey", "big/R40.tif", "--width", "4000", "--height", "4000")
+    with open("big/out.bmp", "wb") as f:
+        f.write(b"old")
     fixture("group_files.py", "write", "fms", "series.xml")
     shutil.copy("sample.dcm", "-x")
     os.mkdir("folder")
     os.mkfifo("pipe")
+    os.mkdir("R14.tif")
+    os.mkdir("d.fms")
+    os.mkfifo("R15.tif")
+    os.mkfifo("p.cqv")
     os.mkdir("kept")
+    os.mkdir("inplace")
     with open("kept/R.bmp", "wb") as f:
         f.write(b"old")
     with open("junk.dcm", "wb") as f:
@@ -90,20 +195,98 @@ def main():
     with open("locked.dcm", "wb") as f:
         f.write(b"x")
     os.chmod("locked.dcm", 0)
+    with open("log", "wb") as f:
+        f.write(b"the log\n")
+    with open("errlog", "wb"):
+        pass
+    with open("empty.fms", "wb"):
+        pass
+    with open("other.fms", "w", encoding="ascii") as f:
+        f.write("<!--x--><OTHER_DATA><Version>4</Version></OTHER_DATA>\n")
+    # A syntax the reader does not take (RLE), named in place of explicit VR little endian.
+    with open("sample.dcm", "rb") as f:
+        data = f.read()
+    with open("rle.dcm", "wb") as f:
+        f.write(data.replace(b"1.2.840.10008.1.2.1\0", b"1.2.840.10008.1.2.5\0", 1))
+    # Control characters from a file's values and from file names.
+    subprocess.run([sys.executable, "-c", "import pydicom, sys; d = pydicom.dcmread(sys.argv[1]); "
+                    "d.PatientName = 'Doe\\x1b[2J^Jo\\x07'; d.ManufacturerModelName = "
+                    "'Z\\x1b]0;x\\x07'; d.save_as(sys.argv[2])", "sample.dcm", "ctl\x1b[2J.dcm"],
+                   check=True)
+    with open("R12.tif", "rb") as f, open("R\x1b[2J.tif", "wb") as g:
+        g.write(f.read().replace(b"Caries distal", b"Caries\x1bdistal", 1))
+    shutil.copy("sample.dcm", "c\x9b.dcm")  # a C1 control character in UTF-8
+    shutil.copy("sample.dcm", "\u00e9.dcm")
+    shutil.copy("sample.dcm", os.fsdecode(b"o\xe0\x83\xa9.dcm"))  # U+00E9 in too many bytes
+    os.symlink("R12.tif", "alias.bmp")
+    os.symlink("loop.bmp", "loop.bmp")
+    os.mkdir("cfg\x1b")
+    with open("cfg\x1b/user.reg", "w", encoding="ascii") as f:
+        f.write("x\n")
+    os.chmod("cfg\x1b/user.reg", 0)
+    full = read_only = False
+    try:
+        if ORDINARY is not None:
+            os.chmod(work, 0o755)
+            for folder, names, files in os.walk(work):
+                for name in names + files:
+                    os.lchown(os.path.join(folder, name), ORDINARY.pw_uid, ORDINARY.pw_gid)
+            os.chown(work, ORDINARY.pw_uid, ORDINARY.pw_gid)
+            qvdump = reachable(qvdump, work)
+        full = mount_tmpfs("full", "size=8k")
+        # Read-only, holding a file.
+        read_only = mount_tmpfs("ro", "size=8k")
+        if read_only:
+            with open("ro/old.bmp", "wb") as f:
+                f.write(b"old")
+            read_only = subprocess.run(["mount", "-o", "remount,ro", "ro"]).returncode == 0
+        faults = run_table(qvdump, env, work, full, read_only)
+    finally:
+        os.chdir(ROOT)
+        for folder in ("full", "ro"):
+            subprocess.run(["umount", os.path.join(work, folder)], capture_output=True)
+        shutil.rmtree(work)
+    for fault in faults:
+        print(fault)
+    sys.exit(1 if faults else 0)
+
+
+def interrupted_in_place(qvdump, env, signum):
+    """A --bmp written in place (its folder takes no new file) ended by `signum` once the target
+    begins to change: the problems seen. The write, once begun, ends whole."""
+    with open("inplace/out.bmp", "wb") as f:
+        f.write(b"old")
     if ORDINARY is not None:
-        os.chmod(work, 0o755)
-        for folder, names, files in os.walk(work):
-            for name in names + files:
-                os.lchown(os.path.join(folder, name), ORDINARY.pw_uid, ORDINARY.pw_gid)
-        os.chown(work, ORDINARY.pw_uid, ORDINARY.pw_gid)
-        qvdump = reachable(qvdump, work)
+        os.chown("inplace/out.bmp", ORDINARY.pw_uid, ORDINARY.pw_gid)
+    run = subprocess.Popen([qvdump, "--bmp", "inplace/out.bmp", "big/R40.tif"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           preexec_fn=as_user(lambda: signal.signal(signum, signal.SIG_DFL)),
+                           env=env)
+    while run.poll() is None and os.path.getsize("inplace/out.bmp") == 3:
+        pass
+    run.send_signal(signum)
+    run.wait()
+    problems = []
+    if run.returncode not in (-signum, 0):
+        problems.append(f"exit {run.returncode}, not killed by signal {signum}")
+    if read("inplace/out.bmp") != read("big/whole.bmp"):
+        problems.append(f"the target holds {os.path.getsize('inplace/out.bmp')} bytes, not the "
+                        "whole BMP")
+    return problems
 
-    def size(path):
-        return lambda out, err: os.path.getsize(path) if os.path.exists(path) else None
 
-    # (arguments, exit status, stream, text[, (what to check, expected value)[, setup]])
+def run_table(qvdump, env, work, full, read_only):
+    E = os.strerror
+    long_name = "n" * 300 + ".bmp"
+    dumped = lambda name: lambda out, err: out.count(f"== {name}\n")
+
+    # (arguments, exit status, stream, text or texts[, options]); options: "made" the names the
+    # run makes or changes, "check" (what to check, expected value), "setup" run in the child
+    # before qvdump, "stdout" where standard output goes instead of a pipe ("full" /dev/full,
+    # "log" appended to the file log, "broken" a pipe nobody reads).
     rows = [
-        (["--help"], 0, "out", "Usage: qvdump"),
+        (["--help"], 0, "out", ("Usage: qvdump [OPTIONS] [--] FILE...\n", "--group FILE  ",
+                                "pages count from 0")),
         (["-h"], 0, "out", "--bmp OUT.bmp"),
         (["--version"], 0, "out", "qvdump " + project_version()),
         ([], 2, "err", "no file given"),
@@ -113,60 +296,158 @@ def main():
         (["--page", "abc", "R12.tif"], 2, "err", "'abc'"),
         (["--page", "-1", "R12.tif"], 2, "err", "'-1'"),
         (["--page", "0x1", "R12.tif"], 2, "err", "'0x1'"),
-        (["--page", "99999999999", "R12.tif"], 2, "err", "99999999999"),
+        (["--page", "99999999999", "R12.tif"], 2, "err", "qvdump: --page: must be a whole number "
+         "from 0 to 2147483647, not '99999999999'\n"),
+        (["--page", "2147483648", "R12.tif"], 2, "err", "'2147483648'"),
+        (["--page", "2147483647", "R12.tif"], 0, "out", "== R12.tif"),
         (["R12.tif", "--bmp"], 2, "err", "--bmp"),
         (["--bmp", "a.bmp", "--bmp", "b.bmp", "R12.tif"], 2, "err", "--bmp"),
-        (["--bmp", "two.bmp", "R12.tif", "R13.tif"], 2, "err", "exactly one older",
-         (size("two.bmp"), None)),
-        (["--bmp", "none.bmp", "sample.dcm"], 2, "err", "exactly one older",
-         (size("none.bmp"), None)),
+        (["--bmp", "two.bmp", "R12.tif", "R13.tif"], 2, "err", "exactly one older"),
+        (["--bmp", "none.bmp", "sample.dcm"], 2, "err", "exactly one older"),
+        # An empty value is no value: the next argument never stands in for it.
+        (["--bmp=", "R12.tif", "R13.tif"], 2, "err", "qvdump: --bmp: the value is empty\n"),
+        (["--bmp", "", "R12.tif"], 2, "err", "qvdump: --bmp: the value is empty\n"),
+        (["--page=", "R12.tif"], 2, "err", "qvdump: --page: the value is empty\n"),
+        (["--group=", "series.xml"], 2, "err", "qvdump: --group: the value is empty\n"),
+        (["--group", "", "sample.dcm"], 2, "err", "qvdump: --group: the value is empty\n"),
+        # An output that is an input, or the file standard output appends to, is never written.
+        (["--bmp", "R12.tif", "R12.tif"], 2, "err", "would replace the input file R12.tif\n"),
+        (["--bmp", "alias.bmp", "R12.tif"], 2, "err", "would replace the input file R12.tif\n"),
+        (["--bmp", "/dev/stdout", "R12.tif"], 2, "err", "would replace the file of standard "
+         "output\n", {"stdout": "log"}),
+        (["--bmp", "/dev/stderr", "R12.tif"], 2, "err", (),
+         {"setup": stderr_to_errlog, "made": {"errlog"}, "check": (lambda out, err: read(
+             "errlog").startswith(b"qvdump: --bmp /dev/stderr would replace the file of standard "
+                                  b"error\n"), True)}),
+        (["--bmp", "/dev/stdout", "R12.tif"], 1, "err", "qvdump: /dev/stdout: cannot write the "
+         "BMP: not a regular file\n"),
+        # A dump that cannot be written is a failure.
+        (["sample.dcm"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n",
+         {"stdout": "full"}),
+        (["--help"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n", {"stdout": "full"}),
+        # Closed, standard output takes no file of the library's (the UID stamp a BMP makes).
+        (["--bmp", "closed.bmp", "R12.tif"], 1, "err", f"qvdump: write error: {E(errno.EBADF)}\n",
+         {"setup": close_stdout, "stdout": "none", "made": {"closed.bmp"},
+          "check": (lambda out, err: b"R12.tif" in read("config/uid-stamp"), False)}),
+        (["R12.tif"], 1, "err", f"qvdump: write error: {E(errno.EPIPE)}\n",
+         {"setup": ignore_sigpipe, "stdout": "broken"}),
+        # A file that cannot be opened is refused with its reason, whatever --bmp asks.
+        (["--bmp", "out.bmp", "R12.tf"], 1, "err", f"qvdump: R12.tf: {E(errno.ENOENT)}\n"),
+        # --bmp counts the older files that open.
+        (["--bmp", "one.bmp", "R12.tif", "R99.tif"], 1, "err",
+         f"qvdump: R99.tif: {E(errno.ENOENT)}\n", {"made": {"one.bmp"}}),
         # Options after the file they concern.
         (["R12.tif", "--bmp", "out.bmp"], 0, "out", "bmp: out.bmp",
-         (size("out.bmp"), bmp_size(37, 21))),
+         {"made": {"out.bmp"}, "check": (lambda out, err: os.path.getsize("out.bmp"),
+                                        bmp_size(37, 21))}),
         (["sample.dcm", "--header"], 0, "out", "pixel data, measured, not loaded"),
         (["--", "-x"], 0, "out", "== -x"),
+        (["--", "--bmp="], 1, "err", f"qvdump: --bmp=: {E(errno.ENOENT)}\n"),
         (["--group", "series.xml", "sample.dcm", "--group", "series.xml"], 0, "out",
-         "# series.xml\n", (lambda out, err: re.findall(r"^(?:# |== )\S+", out, re.M),
-                            ["# series.xml", "== sample.dcm", "# series.xml"])),
-        (["folder"], 1, "err", "qvdump: folder: Is a directory\n"),
-        (["missing.dcm"], 1, "err", "qvdump: missing.dcm: No such file or directory\n"),
+         "# series.xml\n", {"check": (lambda out, err: re.findall(r"^(?:# |== )\S+", out, re.M),
+                                      ["# series.xml", "== sample.dcm", "# series.xml"])}),
+        (["folder"], 1, "err", f"qvdump: folder: {E(errno.EISDIR)}\n"),
+        (["missing.dcm"], 1, "err", f"qvdump: missing.dcm: {E(errno.ENOENT)}\n"),
         (["pipe"], 1, "err", "qvdump: pipe: not a regular file\n"),
+        (["R14.tif", "d.fms", "R15.tif", "p.cqv"], 1, "err",
+         (f"qvdump: R14.tif: {E(errno.EISDIR)}\n", f"qvdump: d.fms: {E(errno.EISDIR)}\n",
+          "qvdump: R15.tif: not a regular file\n", "qvdump: p.cqv: not a regular file\n")),
         (["junk.dcm", "sample.dcm"], 1, "err", "qvdump: junk.dcm: status "),
+        (["--canonical", "junk.dcm"], 1, "err", "qvdump: junk.dcm: status "),
+        (["rle.dcm"], 1, "err", "(1.2.840.10008.1.2.5)\n"),
         (["sample.dcm", "missing.dcm"], 1, "out", "== sample.dcm"),
-        (["locked.dcm"], 1, "err", "qvdump: locked.dcm: Permission denied\n"),
+        (["locked.dcm"], 1, "err", f"qvdump: locked.dcm: {E(errno.EACCES)}\n"),
+        (["empty.fms", "other.fms"], 1, "err", ("qvdump: empty.fms: not a group data file",
+                                                "qvdump: other.fms: not a group data file")),
+        # Many files under a low limit of open files: each is closed once read.
+        (["sample.dcm"] * 300, 0, "out", "== sample.dcm",
+         {"setup": limit(resource.RLIMIT_NOFILE, 64), "check": (dumped("sample.dcm"), 300)}),
+        # Control characters of values and names are shown as dots.
+        (["ctl\x1b[2J.dcm", "--bmp", "R\x1b.bmp", "R\x1b[2J.tif", "c\x9b.dcm", "\u00e9.dcm",
+          os.fsdecode(b"o\xe0\x83\xa9.dcm"), "no\x07\x7f.dcm"], 1, "out",
+         ("== ctl.[2J.dcm\n", 'model name: "Z.]0;x." (result 0)', 'patient: "Doe.[2J^Jo.^^^"',
+          "== R.[2J.tif (older file)\n", 'comments "Caries.distal 36', "bmp: R..bmp\n",
+          "== c...dcm\n", "== \u00e9.dcm\n", "== o....dcm\n"), {"made": {"R\x1b.bmp"}, "check": (
+              lambda out, err: err, f"qvdump: no...dcm: {E(errno.ENOENT)}\n")}),
+        # The library's notices are qvdump's lines.
+        (["--bmp", "n.bmp", "R12.tif"], 0, "err",
+         f"qvdump: Registry: {work}/cfg./user.reg: could not be read (",
+         {"env": {"QUORIN_CONFIG_DIR": os.path.join(work, "cfg\x1b")}, "made": {"n.bmp"}}),
+        # The output side gives the system's reasons.
         (["--bmp", "folder", "R12.tif"], 1, "err",
-         "qvdump: folder: cannot write the BMP: Is a directory\n"),
+         f"qvdump: folder: cannot write the BMP: {E(errno.EISDIR)}\n"),
+        # A folder the user may not write is still a folder.
+        (["--bmp", "/", "R12.tif"], 1, "err",
+         f"qvdump: /: cannot write the BMP: {E(errno.EISDIR)}\n"),
+        (["--bmp", "pipe", "R12.tif"], 1, "err",
+         "qvdump: pipe: cannot write the BMP: not a regular file\n"),
+        (["--bmp", "loop.bmp", "R12.tif"], 1, "err",
+         f"qvdump: loop.bmp: cannot write the BMP: {E(errno.ELOOP)}\n"),
+        (["--bmp", "R13.tif/out.bmp", "R12.tif"], 1, "err",
+         f"qvdump: R13.tif/out.bmp: cannot write the BMP: {E(errno.ENOTDIR)}\n"),
+        (["--bmp", long_name, "R12.tif"], 1, "err",
+         f"qvdump: {long_name}: cannot write the BMP: {E(errno.ENAMETOOLONG)}\n"),
+        (["--bmp", "/new.bmp", "R12.tif"], 1, "err",
+         f"qvdump: /new.bmp: cannot write the BMP: {E(errno.EACCES)}\n"),
+        (["--bmp", "nofolder/out.bmp", "R12.tif"], 1, "err",
+         f"qvdump: nofolder/out.bmp: cannot write the BMP: {E(errno.ENOENT)}\n"),
         # A BMP past the file-size limit is refused whole: the old one stays, nothing beside it.
-        (["--bmp", "kept/R.bmp", "R12.tif"], 1, "err", "cannot write the BMP: File too large",
-         (lambda out, err: (open("kept/R.bmp", "rb").read(), os.listdir("kept")),
-          (b"old", ["R.bmp"])), limit_file_size(1024)),
+        (["--bmp", "kept/R.bmp", "R12.tif"], 1, "err",
+         f"cannot write the BMP: {E(errno.EFBIG)}\n",
+         {"setup": limit(resource.RLIMIT_FSIZE, 1024)}),
     ]
+    if full:
+        rows.append((["--bmp", "full/out.bmp", "big/R40.tif"], 1, "err",
+                     f"qvdump: full/out.bmp: cannot write the BMP: {E(errno.ENOSPC)}\n"))
+    if read_only:
+        rows += [(["--bmp", f"ro/{name}", "R12.tif"], 1, "err",
+                  f"qvdump: ro/{name}: cannot write the BMP: {E(errno.EROFS)}\n")
+                 for name in ("old.bmp", "new.bmp")]
+    if not (full and read_only):
+        print("no file system could be mounted: the full disk and the read-only folder are left "
+              "out")
 
     faults = []
-    for row in rows:
-        args, status, stream, text = row[:4]
-        check = row[4] if len(row) > 4 else None
-        setup = row[5] if len(row) > 5 else None
-        run = subprocess.run([qvdump, *args], capture_output=True, preexec_fn=as_user(setup),
-                             env=env)
-        out = run.stdout.decode("utf-8", "replace")
+    for args, status, stream, texts, *more in rows:
+        texts = (texts,) if isinstance(texts, str) else texts
+        options = more[0] if more else {}
+        where = options.get("stdout")
+        before = snapshot(work)
+        with open("/dev/full" if where == "full" else "log", "ab") as sink:
+            out_fd = sink.fileno() if where in ("full", "log") else subprocess.PIPE
+            if where == "broken":
+                read_end, out_fd = os.pipe()
+                os.close(read_end)
+            run = subprocess.run([qvdump, *args], stdout=out_fd, stderr=subprocess.PIPE,
+                                 preexec_fn=as_user(options.get("setup")),
+                                 env=dict(env, **options.get("env", {})))
+            if where == "broken":
+                os.close(out_fd)
+        out = (run.stdout or b"").decode("utf-8", "replace")
         err = run.stderr.decode("utf-8", "replace")
         said, other = (out, err) if stream == "out" else (err, out)
         problems = []
         if run.returncode != status:
             problems.append(f"exit {run.returncode}, not {status}")
-        if text not in said:
-            problems.append(f"no {text!r} on std{stream}")
-        if stream == "err" and text in other:
-            problems.append(f"{text!r} on standard output too")
-        if status == 0 and err:
+        for text in texts:
+            if text not in said:
+                problems.append(f"no {text!r} on std{stream}")
+            if stream == "err" and text in other:
+                problems.append(f"{text!r} on standard output too")
+        if status == 0 and err and stream != "err":
             problems.append("standard error not empty")
         if status == 2 and out:
             problems.append("standard output not empty")
+        if re.search(r"[\x00-\x09\x0b-\x1f\x7f-\x9f]", out + err):
+            problems.append("a control character printed")
+        check = options.get("check")
         if check is not None and check[0](out, err) != check[1]:
             problems.append(f"{check[0](out, err)!r}, not {check[1]!r}")
+        made = changed(before, snapshot(work))
+        if made != options.get("made", set()):
+            problems.append(f"files changed: {sorted(made)}")
         if problems:
-            faults.append(f"qvdump {' '.join(args)}: {'; '.join(problems)}\n"
+            faults.append(f"qvdump {' '.join(args)[:200]!r}: {'; '.join(problems)}\n"
                           f"--- stdout:\n{out[-2000:]}--- stderr:\n{err[-2000:]}")
     # Both streams into one pipe: a refusal stands after what was dumped before it.
     merged = subprocess.run([qvdump, "sample.dcm", "missing.dcm", "R12.tif"],
@@ -175,12 +456,25 @@ def main():
     order = re.findall(r"^(?:== |qvdump: )\S+", merged, re.M)
     if order != ["== sample.dcm", "qvdump: missing.dcm:", "== R12.tif"]:
         faults.append(f"merged streams in the order {order}")
-    os.chdir(ROOT)
-    shutil.rmtree(work)
-    for fault in faults:
-        print(fault)
-    print(f"{len(rows) + 1 - len(faults)} of {len(rows) + 1} command lines as expected")
-    sys.exit(1 if faults else 0)
+    # Ended by a signal while the BMP is written: the temporary file goes, the target stays.
+    signals = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+    subprocess.run([qvdump, "--bmp", "big/whole.bmp", "big/R40.tif"], stdout=subprocess.DEVNULL,
+                   preexec_fn=as_user(), env=env, check=True)
+    for signum in signals:
+        for problem in interrupted_bmp(qvdump, env, work, signum):
+            faults.append(f"qvdump --bmp ended by signal {signum}: {problem}")
+    for problem in interrupted_bmp(qvdump, env, work, signal.SIGHUP, ignored=True):
+        faults.append(f"qvdump --bmp under nohup: {problem}")
+    os.chmod("inplace", 0o555)
+    try:
+        for signum in signals:
+            for problem in interrupted_in_place(qvdump, env, signum):
+                faults.append(f"qvdump --bmp in place ended by signal {signum}: {problem}")
+    finally:
+        os.chmod("inplace", 0o755)
+    total = len(rows) + 2 + 2 * len(signals)
+    print(f"{total - len(faults)} of {total} command lines as expected")
+    return faults
 
 
 if __name__ == "__main__":
