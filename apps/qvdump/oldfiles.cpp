@@ -160,20 +160,24 @@ class TemporaryRemover {
     bool m_installed[std::size(kEndingSignals)] = {};
 };
 
-// While it lives, the ending signals wait (they take effect when it ends).
+// While it lives, the ending signals wait (they take effect when it ends) except between
+// Release and Hold.
 class HeldSignals {
   public:
     HeldSignals() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int signal : kEndingSignals) sigaddset(&held, signal);
-        ::sigprocmask(SIG_BLOCK, &held, &m_previous);
+        sigemptyset(&m_held);
+        for (int signal : kEndingSignals) sigaddset(&m_held, signal);
+        ::sigprocmask(SIG_BLOCK, &m_held, &m_previous);
     }
     ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &m_previous, nullptr); }
     HeldSignals(const HeldSignals&) = delete;
     HeldSignals& operator=(const HeldSignals&) = delete;
+    // The signals held meanwhile take effect now, as the caller had them.
+    void Release() { ::sigprocmask(SIG_SETMASK, &m_previous, nullptr); }
+    void Hold() { ::sigprocmask(SIG_BLOCK, &m_held, nullptr); }
 
   private:
+    sigset_t m_held{};
     sigset_t m_previous{};
 };
 
@@ -197,14 +201,16 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
     info.biBitCount = static_cast<win::WORD>(8 * samples);
     info.biSizeImage = stride * static_cast<std::uint32_t>(height);
     // A save through a new file writes a temporary file beside the target (the writer's file
-    // has its path): an ending signal removes it, the target untouched. A save in place gets a
-    // memory file (no path) and writes the target once the writer is done: the ending signals
-    // are held from then until that write is over, so the target is left whole, and end qvdump
-    // once it is.
+    // has its path): an ending signal removes it, the target untouched. The signals are held
+    // from before the save makes that file until the writer knows its name, so that none ends
+    // qvdump in between. A save in place gets a memory file (no path) and writes the target once
+    // the writer is done: the ending signals are held again from then until that write is over,
+    // so the target is left whole, and end qvdump once it is.
     std::optional<TemporaryRemover> remover;
-    std::optional<HeldSignals> held;
+    HeldSignals held;
     return quorin::ReplaceFile(path, [&](win::CFile& out) {
         if (!out.GetFilePath().empty()) remover.emplace(out.GetFilePath());
+        held.Release();
         // Write throws on any failure; the replacement reports it.
         out.Write(&file, sizeof file);
         out.Write(&info, 40);
@@ -227,7 +233,7 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
             }
             out.Write(row.data(), stride);
         }
-        if (out.GetFilePath().empty()) held.emplace();
+        if (out.GetFilePath().empty()) held.Hold();
         return true;
     });
 }
