@@ -4,7 +4,7 @@
 // limit as it stood at the open (nothing of it written); Seek past the end is allowed (a read
 // there gives 0).
 // Below them, the opening of files that never blocks on a pipe or device, whole-file reading,
-// and the safe replacement of a file that every writer of whole files uses.
+// and the safe replacement of a file that every writer of whole files uses (replace.cpp).
 #pragma once
 #include <cstdint>
 #include <exception>
@@ -152,6 +152,15 @@ std::uint64_t FileSizeLimit();
 // receives the open file's status.
 int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
                        struct stat* info = nullptr, unsigned mode = 0666);
+
+// The errno value of a failed open or create of `native`, ENOTDIR for an ENOENT whose folder is
+// missing: Windows tells a missing folder (path not found) from a missing file.
+int FolderAware(int err, const std::string& native);
+
+// The content of an open file of `size` bytes (as its status gave it), read from its start into
+// `out`, which ends as long as what was there (shorter when the file shrank while read):
+// ERROR_SUCCESS, ERROR_FILE_TOO_LARGE for a size past `cap` (nothing read), or the failure.
+win::DWORD ReadWhole(int fd, std::uint64_t size, std::uint64_t cap, std::string& out);
 
 // The whole content of the regular file at `path`, of at most `cap` bytes. ERROR_SUCCESS or the
 // error code (ERROR_FILE_TOO_LARGE for a larger file).
