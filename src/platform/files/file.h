@@ -6,6 +6,7 @@
 // Below them, the opening of files that never blocks on a pipe or device, whole-file reading,
 // and the safe replacement of a file that every writer of whole files uses (replace.cpp).
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -166,25 +167,40 @@ win::DWORD ReadWhole(int fd, std::uint64_t size, std::uint64_t cap, std::string&
 // error code (ERROR_FILE_TOO_LARGE for a larger file).
 win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& out);
 
+// The longest a save waits for the lock of the file it replaces (held by a peer's save, or by
+// any process that may open the file, even one stopped): past it the save is refused as a file in
+// use.
+inline constexpr std::chrono::milliseconds kSaveLockWait{30000};
+
 // Replaces the file at `path` with what `write` puts into the CFile it is given (false: the
 // write failed, the thread's last error says why). A symbolic link is followed and the file it
-// names replaced where it lives. An existing target must be a regular file the user may write
-// (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its permissions and, where the
-// user may give them, its owner and group (a set-user-ID or set-group-ID bit stays only with the
-// owner or group it runs as; in place, the owner's save puts back what the write clears). The
-// new content goes to a temporary file beside the
-// target, synced and renamed over it, the folder synced after: a failure, or the process killed
-// on the way, leaves the old content whole. Temporary files left by a replacement that was killed
-// are removed by the next one of the same target. The target is a new file then: another hard
-// link to the old one keeps the old content.
-// Where the folder takes no new file, a target the user may read and write is written in place
-// (every hard link to it sees the new content): the new content is made in memory first (a writer
-// that fails never touches the target), and when the target cannot take it (a full disk, a
+// names replaced where it lives, but, as the system's own path walk, a link in a sticky folder
+// everybody may write is followed only when it belongs to this user or to the folder's owner
+// (ERROR_ACCESS_DENIED otherwise, nothing written or made). An existing target must be a regular
+// file the user may write (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its
+// permissions and, where the user may give them, its owner and group (a set-user-ID or
+// set-group-ID bit stays only with the owner or group it runs as; in place, the owner's save puts
+// back what the write clears).
+// The new content goes to a temporary file beside the target (the CFile the writer gets, named
+// by its GetFilePath), synced and renamed over it, the folder synced after: a failure, or the
+// process killed on the way, leaves the old content whole. Temporary files left by a replacement
+// that was killed are removed by the next one of the same target. The target is a new file then:
+// another hard link to the old one keeps the old content.
+// Where the folder takes no new file, or its sticky bit keeps the user from renaming over another
+// user's target, a target the user may read and write is written in place (every hard link to it
+// sees the new content): the new content is made in memory first (the writer gets a CMemFile; a
+// writer that fails never touches the target), and when the target cannot take it (a full disk, a
 // failing device) the old content, held in memory, is written back. Only a process killed while
-// it writes, or a device that fails the write-back too, can leave such a target damaged. Saves of
-// one target in place take turns (an exclusive flock on the target, from reading the old content
-// to the last sync), so each leaves one whole content; a caller that holds such a lock on the
-// target through another descriptor must not save it in place.
+// it writes, or a device that fails the write-back too, can leave such a target damaged; a reader
+// of the file while it is written in place may see part old and part new content.
+// Saves of one target take turns on an exclusive flock of the target: in place from reading the
+// old content to the last sync, through a new file from before its rename to after it. A save in
+// place that finds, once it holds the lock, that a new file was renamed over the one it opened
+// starts over on the new one: the save that ends last leaves its content, and none reports
+// success for content that was lost. The lock is waited for at most kSaveLockWait in all; past it
+// the save is refused with ERROR_SHARING_VIOLATION, the target untouched and no temporary file
+// left. A caller that holds such a lock on the target through another descriptor must not save
+// it.
 // The process's file-size limit (RLIMIT_FSIZE), past which the system would end the process
 // mid-write, is never reached: content that would pass it, or in place an old content that a
 // write-back could not restore under it, is refused with ERROR_FILE_TOO_LARGE, the old file
@@ -202,6 +218,13 @@ enum class Step { none, cut, sync };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
 // device would; once, then every step runs again. Step::none withdraws a failure not yet spent.
 void FailNext(Step step);
+// The bound of the wait for the target's lock, in place of kSaveLockWait.
+void SetLockWait(std::chrono::milliseconds bound);
+enum class Pause { none, beforeLock, afterLock };
+// Every save of this process sleeps `span` at `where`: in place between opening the target and
+// locking it, or (either way of saving) between locking the target and asking whether its path
+// still names the file locked. Pause::none withdraws it.
+void PauseAt(Pause where, std::chrono::milliseconds span = {});
 }  // namespace replace_testing
 
 }  // namespace quorin
