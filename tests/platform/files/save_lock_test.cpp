@@ -1,0 +1,163 @@
+// Saves of one target take turns on its lock: a peer that holds it for good is waited for no
+// longer than the bound, a save that holds it keeps a save through a new file from replacing the
+// file under it, and the save that ends last leaves its content.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "common/platform/as_user.h"
+#include "common/test_util.h"
+#include "platform/core/lasterror.h"
+#include "platform/files/file.h"
+
+using namespace std::chrono_literals;
+using quorin::replace_testing::Pause;
+using quorin::test::ClosedFolder;
+using quorin::test::RunAsActor;
+using quorin::test::TempDir;
+using win::DWORD;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    const auto bytes = quorin::test::ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::size_t EntryCount(const std::string& folder) {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
+    return count;
+}
+
+void Ignore(int) {}
+
+// The code of the actor's save of `text`, every 10 ms interrupted by a handled signal that does
+// not restart what it interrupts.
+int SavedUnderSignals(const std::string& path, const std::string& text) {
+    return RunAsActor([&] {
+        struct sigaction action {};
+        action.sa_handler = Ignore;  // no SA_RESTART
+        ::sigaction(SIGALRM, &action, nullptr);
+        const itimerval every{{0, 10000}, {0, 10000}};
+        ::setitimer(ITIMER_REAL, &every, nullptr);
+        return static_cast<int>(std::min<DWORD>(quorin::ReplaceFileBytes(path, text), 255));
+    });
+}
+
+}  // namespace
+
+// A peer that holds the target's lock (any process that may open the file can) while the actor
+// saves through a new file or in place: held for good, the save is refused as a file in use
+// once the bound has passed, the file byte-exact and nothing left beside it; let go within the
+// bound, the save waits for it and succeeds. Signals neither fail nor shorten the wait.
+TEST(SaveLock, APeerHoldingTheLockIsWaitedForUpToTheBound) {
+    quorin::replace_testing::SetLockWait(400ms);  // the children inherit it
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    ClosedFolder closed(dir.path(), "t.fms");
+    const std::string open = dir.file("t.fms");
+    for (const bool inPlace : {false, true}) {
+        for (const bool letsGo : {false, true}) {
+            SCOPED_TRACE(std::string(inPlace ? "in place" : "new file") +
+                         (letsGo ? ", the peer lets go" : ", held for good"));
+            const std::string& target = inPlace ? closed.file() : open;
+            if (inPlace) {
+                closed.Fill("old content");
+            } else {
+                quorin::test::WriteText(target, "old content");
+                ASSERT_EQ(
+                    ::chown(target.c_str(), quorin::test::Actor(), quorin::test::ActorGroup()), 0);
+            }
+            const int peer = ::open(target.c_str(), O_RDONLY);
+            ASSERT_EQ(::flock(peer, LOCK_EX), 0);
+            // The peer lets go 200 ms into the save, or never.
+            std::thread peerSide([&] {
+                if (!letsGo) return;
+                std::this_thread::sleep_for(200ms);
+                ::flock(peer, LOCK_UN);
+            });
+            const auto start = std::chrono::steady_clock::now();
+            const int code = SavedUnderSignals(target, "new");
+            const auto waited = std::chrono::steady_clock::now() - start;
+            peerSide.join();
+            ::close(peer);
+            EXPECT_EQ(code,
+                      static_cast<int>(letsGo ? win::ERROR_SUCCESS : win::ERROR_SHARING_VIOLATION));
+            EXPECT_GE(waited, letsGo ? 200ms : 400ms);
+            EXPECT_LT(waited, 3s);
+            EXPECT_EQ(ReadText(target), letsGo ? "new" : "old content");
+            EXPECT_EQ(EntryCount(inPlace ? closed.folder() : dir.path()), inPlace ? 1u : 2u);
+        }
+    }
+    quorin::replace_testing::SetLockWait(quorin::kSaveLockWait);
+}
+
+// One process saves one target in place twice: the first save leaves nothing holding the lock.
+TEST(SaveLock, InPlaceSavesOneAfterTheOtherInOneProcessBothEnd) {
+    quorin::replace_testing::SetLockWait(400ms);
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    EXPECT_EQ(RunAsActor([&] {
+                  for (const char* text : {"first", "second"})
+                      if (quorin::ReplaceFileBytes(closed.file(), text) != win::ERROR_SUCCESS)
+                          return 1;
+                  return 0;
+              }),
+              0);
+    EXPECT_EQ(ReadText(closed.file()), "second");
+    quorin::replace_testing::SetLockWait(quorin::kSaveLockWait);
+}
+
+// The actor saves in place (its folder takes no new file from it) while root saves the same
+// target through a new file. The in-place save is held up between opening the target and
+// locking it (root's new file replaces the file it opened: it starts over on the new one), or
+// between locking it and asking whether the path still names it (root's save waits for it): the
+// content that stays is that of the save that ended last, and each save reports success.
+TEST(SaveLock, TheSaveThatEndsLastLeavesItsContent) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    constexpr int kRounds = 10;
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    auto* ended = static_cast<std::chrono::steady_clock::rep*>(
+        ::mmap(nullptr, sizeof(std::chrono::steady_clock::rep), PROT_READ | PROT_WRITE,
+               MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(ended, MAP_FAILED);
+    for (const Pause where : {Pause::beforeLock, Pause::afterLock}) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE(std::string(where == Pause::beforeLock ? "before" : "after") +
+                         " the lock, round " + std::to_string(round));
+            closed.Fill("old content");
+            const pid_t actor = ::fork();
+            ASSERT_GE(actor, 0);
+            if (actor == 0) {
+                if (!quorin::test::BecomeActor()) ::_exit(99);
+                quorin::replace_testing::PauseAt(where, 150ms);
+                const DWORD code = quorin::ReplaceFileBytes(closed.file(), "in place");
+                *ended = std::chrono::steady_clock::now().time_since_epoch().count();
+                ::_exit(code == win::ERROR_SUCCESS ? 0 : 1);
+            }
+            std::this_thread::sleep_for(50ms);  // the actor's save is held up by now
+            const bool rootSaved =
+                quorin::ReplaceFileBytes(closed.file(), "new file") == win::ERROR_SUCCESS;
+            const auto rootEnded = std::chrono::steady_clock::now().time_since_epoch().count();
+            int status = 0;
+            ASSERT_EQ(::waitpid(actor, &status, 0), actor);
+            const bool actorSaved = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            EXPECT_TRUE(rootSaved);
+            EXPECT_TRUE(actorSaved);
+            EXPECT_EQ(ReadText(closed.file()), *ended > rootEnded ? "in place" : "new file");
+        }
+    }
+    ::munmap(ended, sizeof(std::chrono::steady_clock::rep));
+}
