@@ -220,10 +220,10 @@ enum class Step { none, cut, sync };
 void FailNext(Step step);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);
-enum class Pause { none, beforeLock, afterLock };
-// Every save of this process sleeps `span` at `where`: in place between opening the target and
-// locking it, or (either way of saving) between locking the target and asking whether its path
-// still names the file locked. Pause::none withdraws it.
+enum class Pause { none, beforeLock, afterCheck };
+// Every in-place save of this process sleeps `span` between opening the target and locking it,
+// or once it holds the lock and has found that the path still names the file it opened, before
+// it writes. Pause::none withdraws it.
 void PauseAt(Pause where, std::chrono::milliseconds span = {});
 }  // namespace replace_testing
 

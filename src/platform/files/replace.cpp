@@ -270,7 +270,6 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 // or the error code. `*named` is false too when nothing is at `target` any more.
 DWORD LockNamed(int fd, const std::string& target, LockWait& wait, bool* named) {
     if (const int err = LockExclusiveWithin(fd, wait.Left())) return LockCode(err);
-    PauseHere(replace_testing::Pause::afterLock);
     struct stat held {};
     struct stat now {};
     if (::fstat(fd, &held) != 0) return CodeOf(errno);
@@ -336,6 +335,7 @@ DWORD WriteInPlace(const std::string& target, std::string_view next, std::uint64
         if (::fstat(file.get(), &info) != 0) return CodeOf(errno);
         if (named) break;
     }
+    PauseHere(replace_testing::Pause::afterCheck);
     const int fd = file.get();
     const auto oldSize = static_cast<std::uint64_t>(info.st_size);
     std::string old;

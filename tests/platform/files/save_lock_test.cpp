@@ -64,8 +64,8 @@ int SavedUnderSignals(const std::string& path, const std::string& text) {
 TEST(SaveLock, APeerHoldingTheLockIsWaitedForUpToTheBound) {
     quorin::replace_testing::SetLockWait(400ms);  // the children inherit it
     TempDir dir;
-    ::chmod(dir.path().c_str(), 0777);
     ClosedFolder closed(dir.path(), "t.fms");
+    ::chmod(dir.path().c_str(), 0777);  // beside the closed folder, the actor may make files
     const std::string open = dir.file("t.fms");
     for (const bool inPlace : {false, true}) {
         for (const bool letsGo : {false, true}) {
@@ -122,8 +122,9 @@ TEST(SaveLock, InPlaceSavesOneAfterTheOtherInOneProcessBothEnd) {
 // The actor saves in place (its folder takes no new file from it) while root saves the same
 // target through a new file. The in-place save is held up between opening the target and
 // locking it (root's new file replaces the file it opened: it starts over on the new one), or
-// between locking it and asking whether the path still names it (root's save waits for it): the
-// content that stays is that of the save that ended last, and each save reports success.
+// once it holds the lock and has found the file still in place (root's save waits for it to end
+// before its rename): the content that stays is that of the save that ended last, and each save
+// reports success.
 TEST(SaveLock, TheSaveThatEndsLastLeavesItsContent) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
     constexpr int kRounds = 10;
@@ -133,10 +134,11 @@ TEST(SaveLock, TheSaveThatEndsLastLeavesItsContent) {
         ::mmap(nullptr, sizeof(std::chrono::steady_clock::rep), PROT_READ | PROT_WRITE,
                MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(ended, MAP_FAILED);
-    for (const Pause where : {Pause::beforeLock, Pause::afterLock}) {
+    for (const Pause where : {Pause::beforeLock, Pause::afterCheck}) {
         for (int round = 0; round < kRounds; ++round) {
-            SCOPED_TRACE(std::string(where == Pause::beforeLock ? "before" : "after") +
-                         " the lock, round " + std::to_string(round));
+            SCOPED_TRACE(
+                std::string(where == Pause::beforeLock ? "before the lock" : "after the check") +
+                ", round " + std::to_string(round));
             closed.Fill("old content");
             const pid_t actor = ::fork();
             ASSERT_GE(actor, 0);
