@@ -59,44 +59,55 @@ int SavedUnderSignals(const std::string& path, const std::string& text) {
 
 // A peer that holds the target's lock (any process that may open the file can) while the actor
 // saves through a new file or in place: held for good, the save is refused as a file in use
-// once the bound has passed, the file byte-exact and nothing left beside it; let go within the
-// bound, the save waits for it and succeeds. Signals neither fail nor shorten the wait.
+// once the bound has passed, the file byte-exact and nothing left beside it, also when the
+// target is replaced meanwhile by a file a peer holds too (the bound is one for all the waits);
+// let go within the bound, the save waits for it and succeeds. Signals neither fail nor shorten
+// the wait.
 TEST(SaveLock, APeerHoldingTheLockIsWaitedForUpToTheBound) {
+    enum class Peer { holds, letsGo, replaces };
     quorin::replace_testing::SetLockWait(400ms);  // the children inherit it
     TempDir dir;
     ClosedFolder closed(dir.path(), "t.fms");
     ::chmod(dir.path().c_str(), 0777);  // beside the closed folder, the actor may make files
     const std::string open = dir.file("t.fms");
+    const auto fill = [](const std::string& path) {
+        quorin::test::WriteText(path, "old content");
+        EXPECT_EQ(::chown(path.c_str(), quorin::test::Actor(), quorin::test::ActorGroup()), 0);
+    };
     for (const bool inPlace : {false, true}) {
-        for (const bool letsGo : {false, true}) {
-            SCOPED_TRACE(std::string(inPlace ? "in place" : "new file") +
-                         (letsGo ? ", the peer lets go" : ", held for good"));
+        for (const Peer peer : {Peer::holds, Peer::letsGo, Peer::replaces}) {
+            SCOPED_TRACE(std::string(inPlace ? "in place" : "new file") + ", peer " +
+                         std::to_string(static_cast<int>(peer)));
             const std::string& target = inPlace ? closed.file() : open;
-            if (inPlace) {
-                closed.Fill("old content");
-            } else {
-                quorin::test::WriteText(target, "old content");
-                ASSERT_EQ(
-                    ::chown(target.c_str(), quorin::test::Actor(), quorin::test::ActorGroup()), 0);
-            }
-            const int peer = ::open(target.c_str(), O_RDONLY);
-            ASSERT_EQ(::flock(peer, LOCK_EX), 0);
-            // The peer lets go 200 ms into the save, or never.
+            fill(target);
+            const int held = ::open(target.c_str(), O_RDONLY);
+            ASSERT_EQ(::flock(held, LOCK_EX), 0);
+            int next = -1;
+            // 300 ms into the save the peer lets go, or lets go once it has renamed another file
+            // it holds over the target.
             std::thread peerSide([&] {
-                if (!letsGo) return;
-                std::this_thread::sleep_for(200ms);
-                ::flock(peer, LOCK_UN);
+                if (peer == Peer::holds) return;
+                std::this_thread::sleep_for(300ms);
+                if (peer == Peer::replaces) {
+                    fill(target + ".next");
+                    next = ::open((target + ".next").c_str(), O_RDONLY);
+                    ::flock(next, LOCK_EX);
+                    ::rename((target + ".next").c_str(), target.c_str());
+                }
+                ::flock(held, LOCK_UN);
             });
             const auto start = std::chrono::steady_clock::now();
             const int code = SavedUnderSignals(target, "new");
             const auto waited = std::chrono::steady_clock::now() - start;
             peerSide.join();
-            ::close(peer);
+            ::close(held);
+            ::close(next);
+            const bool saved = peer == Peer::letsGo;
             EXPECT_EQ(code,
-                      static_cast<int>(letsGo ? win::ERROR_SUCCESS : win::ERROR_SHARING_VIOLATION));
-            EXPECT_GE(waited, letsGo ? 200ms : 400ms);
-            EXPECT_LT(waited, 3s);
-            EXPECT_EQ(ReadText(target), letsGo ? "new" : "old content");
+                      static_cast<int>(saved ? win::ERROR_SUCCESS : win::ERROR_SHARING_VIOLATION));
+            EXPECT_GE(waited, saved ? 300ms : 400ms);
+            EXPECT_LT(waited, saved ? 3000ms : 650ms);
+            EXPECT_EQ(ReadText(target), saved ? "new" : "old content");
             EXPECT_EQ(EntryCount(inPlace ? closed.folder() : dir.path()), inPlace ? 1u : 2u);
         }
     }
