@@ -17,6 +17,7 @@
 
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
+#include "common/platform/folder_view.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
@@ -28,32 +29,15 @@ using quorin::test::Actor;
 using quorin::test::ActorGroup;
 using quorin::test::BecomeActor;
 using quorin::test::ClosedFolder;
+using quorin::test::Entries;
 using quorin::test::kNobody;
-using quorin::test::ReadBytes;
+using quorin::test::ReadText;
 using quorin::test::RunAsActor;
+using quorin::test::StatOf;
 using quorin::test::TempDir;
 using quorin::test::WriteText;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    const auto bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-struct stat StatOf(const std::string& path) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info;
-}
 
 // `text` written to `path`, the file given to the actor.
 void WriteActorsFile(const std::string& path, const std::string& text) {

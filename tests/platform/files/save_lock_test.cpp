@@ -12,10 +12,10 @@
 
 #include <chrono>
 #include <csignal>
-#include <filesystem>
 #include <thread>
 
 #include "common/platform/as_user.h"
+#include "common/platform/folder_view.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
@@ -23,22 +23,13 @@
 using namespace std::chrono_literals;
 using quorin::replace_testing::Pause;
 using quorin::test::ClosedFolder;
+using quorin::test::Entries;
+using quorin::test::ReadText;
 using quorin::test::RunAsActor;
 using quorin::test::TempDir;
 using win::DWORD;
 
 namespace {
-
-std::string ReadText(const std::string& path) {
-    const auto bytes = quorin::test::ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::size_t EntryCount(const std::string& folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-    return count;
-}
 
 void Ignore(int) {}
 
@@ -108,7 +99,7 @@ TEST(SaveLock, APeerHoldingTheLockIsWaitedForUpToTheBound) {
             EXPECT_GE(waited, saved ? 300ms : 400ms);
             EXPECT_LT(waited, saved ? 3000ms : 650ms);
             EXPECT_EQ(ReadText(target), saved ? "new" : "old content");
-            EXPECT_EQ(EntryCount(inPlace ? closed.folder() : dir.path()), inPlace ? 1u : 2u);
+            EXPECT_EQ(Entries(inPlace ? closed.folder() : dir.path()).size(), inPlace ? 1u : 2u);
         }
     }
     quorin::replace_testing::SetLockWait(quorin::kSaveLockWait);

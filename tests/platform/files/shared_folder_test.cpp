@@ -9,12 +9,16 @@
 #include <filesystem>
 
 #include "common/platform/as_user.h"
+#include "common/platform/folder_view.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
 
+using quorin::test::Entries;
 using quorin::test::kNobody;
+using quorin::test::ReadText;
 using quorin::test::RunAsActor;
+using quorin::test::StatOf;
 using quorin::test::TempDir;
 using quorin::test::WriteText;
 using win::DWORD;
@@ -22,23 +26,6 @@ using win::DWORD;
 namespace {
 
 constexpr uid_t kOther = 12345;  // a third user, neither root nor the actor
-
-std::string ReadText(const std::string& path) {
-    const auto bytes = quorin::test::ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::size_t EntryCount(const std::string& folder) {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++count;
-    return count;
-}
-
-struct stat StatOf(const std::string& path) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info;
-}
 
 // A folder of `mode` belonging to `owner`, made below `parent`.
 std::string MakeFolder(const std::string& parent, const std::string& name, uid_t owner,
@@ -82,7 +69,7 @@ TEST(SharedFolder, AFileAnotherUserMayWriteIsSavedInPlace) {
         const auto save = [&] {
             std::size_t seen = 0;
             const DWORD code = quorin::ReplaceFile(target, [&](win::CFile& file) {
-                seen = EntryCount(folder);
+                seen = Entries(folder).size();
                 file.Write("new", 3);
                 return true;
             });
@@ -91,7 +78,7 @@ TEST(SharedFolder, AFileAnotherUserMayWriteIsSavedInPlace) {
         EXPECT_EQ(c.byActor ? RunAsActor(save) : save(), c.inPlace ? 1 : 2);
         EXPECT_EQ(ReadText(target), "new");
         EXPECT_EQ(StatOf(target).st_ino == inode, c.inPlace);
-        EXPECT_EQ(EntryCount(folder), 1u);
+        EXPECT_EQ(Entries(folder).size(), 1u);
     }
 }
 
@@ -140,12 +127,12 @@ TEST(SharedFolder, LinksAreFollowedOnlyWhereTheSystemWouldFollowThem) {
         if (c.code == win::ERROR_SUCCESS) {
             EXPECT_EQ(ReadText(target), "new");
         } else if (c.dangling) {
-            EXPECT_EQ(EntryCount(home), 0u);
+            EXPECT_EQ(Entries(home).size(), 0u);
         } else {
             EXPECT_EQ(ReadText(target), "old content");
             EXPECT_EQ(StatOf(target).st_mode & 07777, mode);
         }
         EXPECT_TRUE(S_ISLNK(StatOf(link).st_mode));
-        EXPECT_EQ(EntryCount(shared), 1u);
+        EXPECT_EQ(Entries(shared).size(), 1u);
     }
 }
