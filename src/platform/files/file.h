@@ -167,9 +167,9 @@ win::DWORD ReadWhole(int fd, std::uint64_t size, std::uint64_t cap, std::string&
 // error code (ERROR_FILE_TOO_LARGE for a larger file).
 win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& out);
 
-// The longest a save waits for the lock of the file it replaces (held by a peer's save, or by
-// any process that may open the file, even one stopped): past it the save is refused as a file in
-// use.
+// The longest a save waits for the lock of the file it replaces, 30 s (the lock may be held by a
+// peer's save, or by any process that may open the file, even one stopped): past it the save is
+// refused as a file in use.
 inline constexpr std::chrono::milliseconds kSaveLockWait{30000};
 
 // Replaces the file at `path` with what `write` puts into the CFile it is given (false: the
@@ -187,12 +187,14 @@ inline constexpr std::chrono::milliseconds kSaveLockWait{30000};
 // that was killed are removed by the next one of the same target. The target is a new file then:
 // another hard link to the old one keeps the old content.
 // Where the folder takes no new file, or its sticky bit keeps the user from renaming over another
-// user's target, a target the user may read and write is written in place (every hard link to it
-// sees the new content): the new content is made in memory first (the writer gets a CMemFile; a
-// writer that fails never touches the target), and when the target cannot take it (a full disk, a
-// failing device) the old content, held in memory, is written back. Only a process killed while
-// it writes, or a device that fails the write-back too, can leave such a target damaged; a reader
-// of the file while it is written in place may see part old and part new content.
+// user's target (known before any temporary file is made; a rename the system refuses all the same
+// falls back to it with what was written, the writer not run twice), a target the user may read and
+// write is written in place (every hard link to it sees the new content): the new content is made
+// in memory first (the writer gets a CMemFile; a writer that fails never touches the target), and
+// when the target cannot take it (a full disk, a failing device) the old content, held in memory,
+// is written back. Only a process killed while it writes, or a device that fails the write-back
+// too, can leave such a target damaged; a reader of the file while it is written in place may see
+// part old and part new content.
 // Saves of one target take turns on an exclusive flock of the target: in place from reading the
 // old content to the last sync, through a new file from before its rename to after it. A save in
 // place that finds, once it holds the lock, that a new file was renamed over the one it opened
@@ -212,7 +214,7 @@ win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CF
 win::DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes,
                             unsigned newFileMode = 0666);
 
-// Test hook.
+// Test hooks.
 namespace replace_testing {
 enum class Step { none, cut, sync };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing

@@ -1,6 +1,7 @@
 // The safe replacement of a file: links followed, leftovers of killed saves removed, a temporary
 // file beside the target renamed over it, or the target written in place where the folder takes
-// no new file.
+// no new file from this user; saves of one target take turns on its lock, waited for within a
+// bound.
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
