@@ -38,11 +38,16 @@ void Ignore(int) {}
 int SavedUnderSignals(const std::string& path, const std::string& text) {
     return RunAsActor([&] {
         struct sigaction action {};
+        struct sigaction before {};
         action.sa_handler = Ignore;  // no SA_RESTART
-        ::sigaction(SIGALRM, &action, nullptr);
+        ::sigaction(SIGALRM, &action, &before);
         const itimerval every{{0, 10000}, {0, 10000}};
         ::setitimer(ITIMER_REAL, &every, nullptr);
-        return static_cast<int>(std::min<DWORD>(quorin::ReplaceFileBytes(path, text), 255));
+        const DWORD code = quorin::ReplaceFileBytes(path, text);
+        const itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);  // when not root, this process is the test's own
+        ::sigaction(SIGALRM, &before, nullptr);
+        return static_cast<int>(std::min<DWORD>(code, 255));
     });
 }
 
@@ -67,6 +72,8 @@ TEST(SaveLock, APeerHoldingTheLockIsWaitedForUpToTheBound) {
     };
     for (const bool inPlace : {false, true}) {
         for (const Peer peer : {Peer::holds, Peer::letsGo, Peer::replaces}) {
+            // Only root puts a new file into the folder closed to the actor.
+            if (inPlace && peer == Peer::replaces && ::geteuid() != 0) continue;
             SCOPED_TRACE(std::string(inPlace ? "in place" : "new file") + ", peer " +
                          std::to_string(static_cast<int>(peer)));
             const std::string& target = inPlace ? closed.file() : open;
