@@ -4,16 +4,12 @@
 // Write that caused it, as the framework did. CMemFile has the same semantics over a byte vector.
 #include "platform/files/file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -60,15 +56,6 @@ int CauseFromErrno(int err) {
         default:
             return CFileException::genericException;
     }
-}
-
-// The errno value of a failed open or create of `native`, ENOTDIR for an ENOENT whose folder is
-// missing: Windows tells a missing folder (path not found) from a missing file.
-int FolderAware(int err, const std::string& native) {
-    if (err != ENOENT || native.empty()) return err;
-    const std::string folder = PathFolder(native);
-    struct stat info {};
-    return !folder.empty() && ::stat(folder.c_str(), &info) != 0 ? ENOTDIR : err;
 }
 
 // Moves `position` by a seek from the start, the position or the end (`length`): the new
@@ -157,7 +144,7 @@ bool CFile::OpenAs(const char* path, const std::string& native, unsigned flags,
                    CFileException* error) {
     Abort();
     auto fail = [&](int err) {
-        err = FolderAware(err, native);
+        err = quorin::FolderAware(err, native);
         DWORD code = LastErrorFromErrno(err);
         SetLastError(code);
         if (error != nullptr) {
@@ -381,19 +368,12 @@ std::int64_t CMemFile::Seek(std::int64_t offset, SeekPosition from) {
 }
 
 }  // namespace win
-
-// ---- opening, whole-file reading and safe replacement
+// ---- opening and whole-file reading
 
 namespace quorin {
 namespace {
 
 using win::DWORD;
-
-constexpr int kMaxLinkHops = 40;  // as the system's own path walk
-// Temporary files are named "." + target name + "." + process + "." + counter + ".tmp"; a target
-// name is cut to this many bytes in them, so that the whole name stays a valid one.
-constexpr std::size_t kMaxNameInTemporary = 200;
-constexpr std::string_view kTemporaryEnd = ".tmp";
 
 DWORD CodeOf(int err) {
     return win::LastErrorFromErrno(err);
@@ -404,134 +384,15 @@ DWORD Fail(DWORD code) {
     return code;
 }
 
-bool IsDenied(int err) {
-    return err == EACCES || err == EPERM || err == EROFS;
-}
+}  // namespace
 
-std::string FolderOf(const std::string& native) {
+int FolderAware(int err, const std::string& native) {
+    if (err != ENOENT || native.empty()) return err;
     const std::string folder = win::PathFolder(native);
-    if (!folder.empty()) return folder;
-    return !native.empty() && native[0] == '/' ? "/" : ".";
+    struct stat info {};
+    return !folder.empty() && ::stat(folder.c_str(), &info) != 0 ? ENOTDIR : err;
 }
 
-// The file a path names once every symbolic link on it is followed (the file need not exist).
-// 0 or an errno value.
-int FollowLinks(const std::string& native, std::string* target) {
-    std::string current = native;
-    for (int hops = 0;; ++hops) {
-        struct stat info {};
-        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
-        if (hops == kMaxLinkHops) return ELOOP;
-        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n < 0) return errno;
-        if (static_cast<std::size_t>(n) == link.size()) return ENAMETOOLONG;  // changed meanwhile
-        link.resize(static_cast<std::size_t>(n));
-        current = !link.empty() && link[0] == '/' ? link : win::PathJoin(FolderOf(current), link);
-    }
-    *target = current;
-    return 0;
-}
-
-std::string TemporaryPrefix(const std::string& name) {
-    return "." + name.substr(0, kMaxNameInTemporary) + ".";
-}
-
-// Removes the temporary files of earlier replacements of `name` whose process has gone: only
-// those of a process that no longer runs and whose lock nobody holds (a live replacement keeps
-// its temporary file locked).
-void RemoveLeftovers(const std::string& folder, const std::string& name) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
-    const std::string prefix = TemporaryPrefix(name);
-    const pid_t self = ::getpid();
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string_view entryName = entry->d_name;
-        if (entryName.size() <= prefix.size() + kTemporaryEnd.size() ||
-            entryName.substr(0, prefix.size()) != prefix ||
-            entryName.substr(entryName.size() - kTemporaryEnd.size()) != kTemporaryEnd)
-            continue;
-        // "<process>.<counter>" between them, both decimal.
-        const std::string_view middle = entryName.substr(
-            prefix.size(), entryName.size() - prefix.size() - kTemporaryEnd.size());
-        const std::size_t dot = middle.find('.');
-        if (dot == 0 || dot == std::string_view::npos || dot > 9 || dot + 1 == middle.size() ||
-            middle.find_first_not_of("0123456789.") != std::string_view::npos ||
-            middle.find('.', dot + 1) != std::string_view::npos)
-            continue;
-        const pid_t pid = static_cast<pid_t>(std::stol(std::string(middle.substr(0, dot))));
-        if (pid == self || ::kill(pid, 0) == 0 || errno == EPERM) continue;  // may still run
-        // flock takes a descriptor opened either way: a leftover that already has a write-only
-        // target's mode is opened for writing.
-        const int flags = O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
-        int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | flags);
-        if (fd < 0 && errno == EACCES) fd = ::openat(::dirfd(dir), entry->d_name, O_WRONLY | flags);
-        if (fd < 0) continue;
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(::dirfd(dir), entry->d_name, 0);
-        ::close(fd);
-    }
-    ::closedir(dir);
-}
-
-// A new temporary file beside the target, locked for as long as it is open. -1 with errno set.
-int CreateTemporary(const std::string& folder, const std::string& name, unsigned mode,
-                    std::string* path) {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        *path = win::PathJoin(folder, TemporaryPrefix(name) + std::to_string(::getpid()) + "." +
-                                          std::to_string(counter.fetch_add(1)) +
-                                          std::string(kTemporaryEnd));
-        const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno == EEXIST) continue;
-        if (fd >= 0 && ::flock(fd, LOCK_EX) != 0) {
-            const int err = errno;
-            ::unlink(path->c_str());
-            ::close(fd);
-            errno = err;
-            return -1;
-        }
-        return fd;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-// Runs the writer on `file`, closing it after a write that succeeded; the error code of a failed
-// write or close (the file is then left open for the caller to abort).
-DWORD RunWriter(win::CFile& file, const std::function<bool(win::CFile&)>& write) {
-    win::SetLastError(win::ERROR_SUCCESS);
-    bool ok = false;
-    try {
-        ok = write(file);
-        if (ok) file.Close();
-    } catch (const win::CFileException& error) {
-        win::SetLastError(static_cast<DWORD>(error.m_lOsError));
-        ok = false;
-    } catch (...) {
-        win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
-        ok = false;
-    }
-    if (ok) return win::ERROR_SUCCESS;
-    const DWORD code = win::GetLastError();
-    return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
-}
-
-// Runs the writer on `path` opened for writing (truncated), its writes stopping at the file-size
-// limit; the error code of a failed write or close.
-DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write) {
-    win::CFile file;
-    if (!file.OpenNative(path, win::CFile::modeWrite | win::CFile::modeCreate))
-        return win::GetLastError();
-    const DWORD code = RunWriter(file, write);
-    if (code != win::ERROR_SUCCESS) file.Abort();
-    return code;
-}
-
-// The content of an open file of `size` bytes (as its status gave it), read from its start into
-// `out`, which ends as long as what was there (shorter when the file shrank while read):
-// ERROR_SUCCESS, ERROR_FILE_TOO_LARGE for a size past `cap` (nothing read), or the failure.
 DWORD ReadWhole(int fd, std::uint64_t size, std::uint64_t cap, std::string& out) {
     if (size > cap) return win::ERROR_FILE_TOO_LARGE;
     try {
@@ -551,126 +412,6 @@ DWORD ReadWhole(int fd, std::uint64_t size, std::uint64_t cap, std::string& out)
     out.resize(done);
     return win::ERROR_SUCCESS;
 }
-
-// Writes `size` bytes at `offset`, adding to `*done` (when given) what was written; 0 or the
-// errno value.
-int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t offset,
-            std::size_t* done = nullptr) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, std::min<std::size_t>(size, std::size_t{1} << 30),
-                                   static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        offset += static_cast<std::uint64_t>(n);
-        if (done != nullptr) *done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-std::atomic<replace_testing::Step> g_failingStep{replace_testing::Step::none};
-
-// True, once, for the step the test hook names.
-bool FailsHere(replace_testing::Step step) {
-    replace_testing::Step named = step;
-    return g_failingStep.compare_exchange_strong(named, replace_testing::Step::none);
-}
-
-// An open descriptor, closed when it goes, which also releases a lock taken through it.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
-// Waits for the file's exclusive lock; 0 or the errno value.
-int LockFile(int fd) {
-    while (::flock(fd, LOCK_EX) != 0)
-        if (errno != EINTR) return errno;
-    return 0;
-}
-
-int ResizeTo(int fd, std::size_t size) {
-    while (::ftruncate(fd, static_cast<off_t>(size)) != 0)
-        if (errno != EINTR) return errno;
-    return 0;
-}
-
-// The target of a folder that takes no new file, written where it is. No temporary file can
-// stand beside it, so the new content is made in memory first: a writer that gives up never
-// touches the target. Neither the new content nor the old, which a write-back may have to put
-// back whole, may reach past the file-size limit: that is refused before any write. The old
-// content is held in memory, and written back when the target cannot take the new one (a full
-// disk, a failing device). The bytes past the old end go first, so that a file that cannot grow
-// fails before any old byte is overwritten. Another save of the target in place waits for this one
-// to be synced (or written back) before it reads the old content, so each leaves a whole one.
-DWORD WriteInPlace(const std::string& target, const std::function<bool(win::CFile&)>& write,
-                   std::uint64_t limit) {
-    win::CMemFile made;
-    if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
-    const std::vector<unsigned char>& next = made.Data();
-
-    // Reading it too: a file the user may write but not read cannot be kept, and is refused.
-    const Descriptor file(OpenFileDescriptor(target, O_RDWR, true));
-    const int fd = file.get();
-    if (fd < 0) return CodeOf(errno);
-    if (const int err = LockFile(fd)) return CodeOf(err);
-    // The length once the lock is held: a save that held it before may have changed it.
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) return CodeOf(errno);
-    const auto oldSize = static_cast<std::uint64_t>(info.st_size);
-    std::string old;
-    DWORD code =
-        next.size() > limit ? win::ERROR_FILE_TOO_LARGE : ReadWhole(fd, oldSize, limit, old);
-    if (code == win::ERROR_SUCCESS && old.size() < oldSize)
-        code = CodeOf(EIO);  // shrank while read: its content is not known
-    if (code != win::ERROR_SUCCESS) return code;
-
-    const std::size_t head = std::min(old.size(), next.size());
-    std::size_t overwritten = 0;
-    int err = 0;
-    if (next.size() > old.size()) err = WriteAt(fd, next.data() + head, next.size() - head, head);
-    if (err == 0) err = WriteAt(fd, next.data(), head, 0, &overwritten);
-    if (err == 0 && next.size() < old.size())
-        err = FailsHere(replace_testing::Step::cut) ? EIO : ResizeTo(fd, next.size());
-    // A write clears the file's set-ID bits; its owner gives them back (nobody else may).
-    const auto keepSetId = [&] {
-        if (info.st_mode & (S_ISUID | S_ISGID)) (void)::fchmod(fd, info.st_mode & 07777);
-    };
-    if (err == 0) keepSetId();
-    if (err == 0)
-        err = FailsHere(replace_testing::Step::sync) ? EIO : (::fsync(fd) == 0 ? 0 : errno);
-    if (err != 0) {
-        // Back to the old content: the bytes overwritten (all of them once the new content was
-        // written whole, as a shorter one may have been cut), then the old length.
-        const auto* bytes = reinterpret_cast<const unsigned char*>(old.data());
-        (void)WriteAt(fd, bytes, overwritten == head ? old.size() : overwritten, 0);
-        (void)ResizeTo(fd, old.size());
-        keepSetId();
-        (void)::fsync(fd);
-    }
-    return err == 0 ? win::ERROR_SUCCESS : CodeOf(err);
-}
-
-int SyncPath(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int err = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return err;
-}
-
-}  // namespace
 
 std::uint64_t FileSizeLimit() {
     rlimit limit{};
@@ -710,79 +451,6 @@ DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& o
     ::close(fd);
     if (code != win::ERROR_SUCCESS) out.clear();
     return Fail(code);
-}
-
-DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
-                  unsigned newFileMode) {
-    if (path.empty()) return Fail(win::ERROR_PATH_NOT_FOUND);
-    std::string target;
-    if (const int err = FollowLinks(win::ToNativePath(path), &target)) return Fail(CodeOf(err));
-    const std::string name = win::PathFileName(target);
-    if (name.empty()) return Fail(CodeOf(EISDIR));
-    struct stat info {};
-    const bool exists = ::stat(target.c_str(), &info) == 0;
-    if (!exists && errno != ENOENT) return Fail(CodeOf(errno));
-    if (exists) {
-        if (S_ISDIR(info.st_mode)) return Fail(CodeOf(EISDIR));
-        if (!S_ISREG(info.st_mode)) return Fail(CodeOf(ENODEV));
-        // Renaming over a file needs only the folder's permission: the file's own is asked here.
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-            return Fail(CodeOf(errno));
-    }
-    const std::string folder = FolderOf(target);
-    RemoveLeftovers(folder, name);
-    const std::uint64_t limit = FileSizeLimit();
-
-    std::string temporary;
-    const int fd = CreateTemporary(folder, name, exists ? 0600 : newFileMode, &temporary);
-    if (fd < 0) {
-        const int err = errno;
-        // A folder that takes no new file: the target itself is written, where it may be.
-        if (exists && IsDenied(err)) return Fail(WriteInPlace(target, write, limit));
-        return Fail(CodeOf(win::FolderAware(err, target)));
-    }
-    DWORD code = WriteThrough(temporary, write);
-    if (code == win::ERROR_SUCCESS && exists) {
-        // The new file takes the old one's owner and group, where the user may give them, then
-        // its permissions: a change of owner clears the set-user-ID and set-group-ID bits. Where
-        // the owner or group could not be kept, its set-ID bit is not given to the saver's.
-        if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, -1, info.st_gid);
-        mode_t mode = info.st_mode & 07777;
-        struct stat made {};
-        if (::fstat(fd, &made) != 0) code = CodeOf(errno);
-        if (made.st_uid != info.st_uid) mode &= ~S_ISUID;
-        if (made.st_gid != info.st_gid) mode &= ~S_ISGID;
-        if (code == win::ERROR_SUCCESS && ::fchmod(fd, mode) != 0) code = CodeOf(errno);
-    }
-    if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
-    if (code == win::ERROR_SUCCESS && ::rename(temporary.c_str(), target.c_str()) != 0)
-        code = CodeOf(errno);
-    if (code != win::ERROR_SUCCESS) ::unlink(temporary.c_str());
-    ::close(fd);  // releases the lock
-    if (code != win::ERROR_SUCCESS) return Fail(code);
-    // The rename lasts only once the folder is on the disk too. Some file systems cannot sync a
-    // folder; that is no failure of the replacement.
-    const int err = SyncPath(folder, O_RDONLY | O_DIRECTORY);
-    return Fail(err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err));
-}
-
-void replace_testing::FailNext(Step step) {
-    g_failingStep = step;
-}
-
-DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes, unsigned newFileMode) {
-    return ReplaceFile(
-        path,
-        [bytes](win::CFile& file) {
-            for (std::size_t done = 0; done < bytes.size();) {
-                const auto chunk = static_cast<std::uint32_t>(
-                    std::min<std::size_t>(bytes.size() - done, std::size_t{1} << 30));
-                file.Write(bytes.data() + done, chunk);  // throws on failure
-                done += chunk;
-            }
-            return true;
-        },
-        newFileMode);
 }
 
 }  // namespace quorin

@@ -4,8 +4,9 @@
 // limit as it stood at the open (nothing of it written); Seek past the end is allowed (a read
 // there gives 0).
 // Below them, the opening of files that never blocks on a pipe or device, whole-file reading,
-// and the safe replacement of a file that every writer of whole files uses.
+// and the safe replacement of a file that every writer of whole files uses (replace.cpp).
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -153,29 +154,55 @@ std::uint64_t FileSizeLimit();
 int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
                        struct stat* info = nullptr, unsigned mode = 0666);
 
+// The errno value of a failed open or create of `native`, ENOTDIR for an ENOENT whose folder is
+// missing: Windows tells a missing folder (path not found) from a missing file.
+int FolderAware(int err, const std::string& native);
+
+// The content of an open file of `size` bytes (as its status gave it), read from its start into
+// `out`, which ends as long as what was there (shorter when the file shrank while read):
+// ERROR_SUCCESS, ERROR_FILE_TOO_LARGE for a size past `cap` (nothing read), or the failure.
+win::DWORD ReadWhole(int fd, std::uint64_t size, std::uint64_t cap, std::string& out);
+
 // The whole content of the regular file at `path`, of at most `cap` bytes. ERROR_SUCCESS or the
 // error code (ERROR_FILE_TOO_LARGE for a larger file).
 win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::string& out);
 
+// The longest a save waits for the lock of the file it replaces, 30 s (the lock may be held by a
+// peer's save, or by any process that may open the file, even one stopped): past it the save is
+// refused as a file in use.
+inline constexpr std::chrono::milliseconds kSaveLockWait{30000};
+
 // Replaces the file at `path` with what `write` puts into the CFile it is given (false: the
 // write failed, the thread's last error says why). A symbolic link is followed and the file it
-// names replaced where it lives. An existing target must be a regular file the user may write
-// (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its permissions and, where the
-// user may give them, its owner and group (a set-user-ID or set-group-ID bit stays only with the
-// owner or group it runs as; in place, the owner's save puts back what the write clears). The
-// new content goes to a temporary file beside the
-// target, synced and renamed over it, the folder synced after: a failure, or the process killed
-// on the way, leaves the old content whole. Temporary files left by a replacement that was killed
-// are removed by the next one of the same target. The target is a new file then: another hard
-// link to the old one keeps the old content.
-// Where the folder takes no new file, a target the user may read and write is written in place
-// (every hard link to it sees the new content): the new content is made in memory first (a writer
-// that fails never touches the target), and when the target cannot take it (a full disk, a
-// failing device) the old content, held in memory, is written back. Only a process killed while
-// it writes, or a device that fails the write-back too, can leave such a target damaged. Saves of
-// one target in place take turns (an exclusive flock on the target, from reading the old content
-// to the last sync), so each leaves one whole content; a caller that holds such a lock on the
-// target through another descriptor must not save it in place.
+// names replaced where it lives, but, as the system's own path walk, a link in a sticky folder
+// everybody may write is followed only when it belongs to this user or to the folder's owner
+// (ERROR_ACCESS_DENIED otherwise, nothing written or made). An existing target must be a regular
+// file the user may write (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its
+// permissions and, where the user may give them, its owner and group (a set-user-ID or
+// set-group-ID bit stays only with the owner or group it runs as; in place, the owner's save puts
+// back what the write clears).
+// The new content goes to a temporary file beside the target (the CFile the writer gets, named
+// by its GetFilePath), synced and renamed over it, the folder synced after: a failure, or the
+// process killed on the way, leaves the old content whole. Temporary files left by a replacement
+// that was killed are removed by the next one of the same target. The target is a new file then:
+// another hard link to the old one keeps the old content.
+// Where the folder takes no new file, or its sticky bit keeps the user from renaming over another
+// user's target (known before any temporary file is made; a rename the system refuses all the same
+// falls back to it with what was written, the writer not run twice), a target the user may read and
+// write is written in place (every hard link to it sees the new content): the new content is made
+// in memory first (the writer gets a CMemFile; a writer that fails never touches the target), and
+// when the target cannot take it (a full disk, a failing device) the old content, held in memory,
+// is written back. Only a process killed while it writes, or a device that fails the write-back
+// too, can leave such a target damaged; a reader of the file while it is written in place may see
+// part old and part new content.
+// Saves of one target take turns on an exclusive flock of the target: in place from reading the
+// old content to the last sync, through a new file from before its rename to after it. A save in
+// place that finds, once it holds the lock, that a new file was renamed over the one it opened
+// starts over on the new one: the save that ends last leaves its content, and none reports
+// success for content that was lost. The lock is waited for at most kSaveLockWait in all; past it
+// the save is refused with ERROR_SHARING_VIOLATION, the target untouched and no temporary file
+// left. A caller that holds such a lock on the target through another descriptor must not save
+// it.
 // The process's file-size limit (RLIMIT_FSIZE), past which the system would end the process
 // mid-write, is never reached: content that would pass it, or in place an old content that a
 // write-back could not restore under it, is refused with ERROR_FILE_TOO_LARGE, the old file
@@ -187,12 +214,19 @@ win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CF
 win::DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes,
                             unsigned newFileMode = 0666);
 
-// Test hook.
+// Test hooks.
 namespace replace_testing {
 enum class Step { none, cut, sync };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
 // device would; once, then every step runs again. Step::none withdraws a failure not yet spent.
 void FailNext(Step step);
+// The bound of the wait for the target's lock, in place of kSaveLockWait.
+void SetLockWait(std::chrono::milliseconds bound);
+enum class Pause { none, beforeLock, afterCheck };
+// Every in-place save of this process sleeps `span` between opening the target and locking it,
+// or once it holds the lock and has found that the path still names the file it opened, before
+// it writes. Pause::none withdraws it.
+void PauseAt(Pause where, std::chrono::milliseconds span = {});
 }  // namespace replace_testing
 
 }  // namespace quorin

@@ -2,6 +2,7 @@
 
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,16 +19,23 @@ uid_t Actor() {
     return ::geteuid() == 0 ? kNobody : ::geteuid();
 }
 
-bool BecomeActor() {
-    if (::geteuid() != 0) return true;
-    return ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
+gid_t ActorGroup() {
+    if (::geteuid() != 0) return ::getegid();
+    const passwd* nobody = ::getpwnam("nobody");
+    return nobody != nullptr ? nobody->pw_gid : kNobody;
 }
 
-int RunAsActor(const std::function<int()>& body) {
+bool BecomeActor(const std::vector<gid_t>& extraGroups) {
+    if (::geteuid() != 0) return true;
+    return ::setgroups(extraGroups.size(), extraGroups.data()) == 0 &&
+           ::setgid(ActorGroup()) == 0 && ::setuid(kNobody) == 0;
+}
+
+int RunAsActor(const std::function<int()>& body, const std::vector<gid_t>& extraGroups) {
     if (::geteuid() != 0) return body();
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (!BecomeActor()) ::_exit(99);
+        if (!BecomeActor(extraGroups)) ::_exit(99);
         ::_exit(body());
     }
     int status = 0;
@@ -71,7 +79,7 @@ void ClosedFolder::Fill(const std::string& bytes, unsigned mode) const {
     std::ofstream(m_file, std::ios::binary) << bytes;
     ::chmod(m_file.c_str(), mode);
     if (::geteuid() == 0) {
-        EXPECT_EQ(::chown(m_file.c_str(), kNobody, kNobody), 0);
+        EXPECT_EQ(::chown(m_file.c_str(), kNobody, ActorGroup()), 0);
     }
     ::chmod(m_folder.c_str(), 0555);
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quorin::test {
 
@@ -12,15 +13,18 @@ inline constexpr uid_t kNobody = 65534;
 
 // The user the permission checks run as: "nobody" under root, else the user running the tests.
 uid_t Actor();
+// The actor's group: nobody's own group as the system names it, else the test user's.
+gid_t ActorGroup();
 
-// Makes this process the actor: drops root for "nobody" (only ever in a child of the test), or
-// nothing when not root. False when root could not be dropped.
-bool BecomeActor();
+// Makes this process the actor: drops root for "nobody", with `extraGroups` as its supplementary
+// groups (only ever in a child of the test), or nothing when not root. False when root could not
+// be dropped.
+bool BecomeActor(const std::vector<gid_t>& extraGroups = {});
 
-// Runs `body` as the actor: in a child that drops root for "nobody", or here when not root. The
-// body's own result (0 for success) comes back; gtest checks inside the child are lost, so the
-// body answers with its result.
-int RunAsActor(const std::function<int()>& body);
+// Runs `body` as the actor: in a child that drops root for "nobody" (with `extraGroups`), or
+// here when not root. The body's own result (0 for success) comes back; gtest checks inside the
+// child are lost, so the body answers with its result.
+int RunAsActor(const std::function<int()>& body, const std::vector<gid_t>& extraGroups = {});
 
 // A folder the actor may not write (no new file can be made in it) holding one file, `name`, that
 // the actor owns and may read and write. The folder is open again when the object goes.

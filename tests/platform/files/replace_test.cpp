@@ -17,6 +17,7 @@
 
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
+#include "common/platform/folder_view.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
@@ -25,47 +26,32 @@
 
 using namespace win;
 using quorin::test::Actor;
+using quorin::test::ActorGroup;
 using quorin::test::BecomeActor;
 using quorin::test::ClosedFolder;
+using quorin::test::Entries;
 using quorin::test::kNobody;
-using quorin::test::ReadBytes;
+using quorin::test::ReadText;
 using quorin::test::RunAsActor;
+using quorin::test::StatOf;
 using quorin::test::TempDir;
 using quorin::test::WriteText;
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-    const auto bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::vector<std::string> Entries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-struct stat StatOf(const std::string& path) {
-    struct stat info {};
-    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path;
-    return info;
-}
-
 // `text` written to `path`, the file given to the actor.
 void WriteActorsFile(const std::string& path, const std::string& text) {
     WriteText(path, text);
     if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(path.c_str(), Actor(), Actor()), 0);
+        ASSERT_EQ(::chown(path.c_str(), Actor(), ActorGroup()), 0);
     }
 }
 
 // Whether the actor's save of `text` to `path` succeeded.
-bool SavedAsActor(const std::string& path, const std::string& text) {
-    return RunAsActor(
-               [&] { return quorin::ReplaceFileBytes(path, text) == ERROR_SUCCESS ? 0 : 1; }) == 0;
+bool SavedAsActor(const std::string& path, const std::string& text,
+                  const std::vector<gid_t>& extraGroups = {}) {
+    return RunAsActor([&] { return quorin::ReplaceFileBytes(path, text) == ERROR_SUCCESS ? 0 : 1; },
+                      extraGroups) == 0;
 }
 
 // The code a save answers under a file-size limit (all codes here are below 256; 98: the save was
@@ -109,6 +95,35 @@ TEST(Opening, PipesDevicesAndFoldersAreRefusedWithoutWaiting) {
     ::alarm(0);
 }
 
+// A missing file named without a folder is a missing file (its folder, the current one, is
+// there). The file-size limit binds regular files only: a device takes a write past it.
+TEST(Opening, ABareMissingNameIsAMissingFileAndDevicesHaveNoSizeLimit) {
+    TempDir dir;
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    CFile file;
+    CFileException error;
+    EXPECT_FALSE(file.Open("missing.fms", CFile::modeRead, &error));
+    std::filesystem::current_path(here);
+    EXPECT_EQ(error.m_lOsError, static_cast<int>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(error.m_cause, CFileException::fileNotFound);
+
+    EXPECT_EQ(quorin::test::InChildUnderSizeLimit(16,
+                                                  [] {
+                                                      CFile null;
+                                                      if (!null.Open("/dev/null", CFile::modeWrite))
+                                                          return 1;
+                                                      const std::string bytes(100, 'x');
+                                                      try {
+                                                          null.Write(bytes.data(), 100);
+                                                      } catch (const CFileException&) {
+                                                          return 2;
+                                                      }
+                                                      return 0;
+                                                  }),
+              0);
+}
+
 TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     TempDir dir;
     std::filesystem::create_directory(dir.file("real"));
@@ -116,7 +131,7 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     ::chmod(dir.file("real/t.xml").c_str(), 0640);
     const bool root = ::geteuid() == 0;
     if (root) {
-        ASSERT_EQ(::chown(dir.file("real/t.xml").c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(::chown(dir.file("real/t.xml").c_str(), kNobody, ActorGroup()), 0);
     }
     std::filesystem::create_symlink("real/t.xml", dir.file("link.xml"));
     std::filesystem::create_symlink("real/new.xml", dir.file("dangling.xml"));
@@ -149,7 +164,7 @@ TEST(Replace, FilesTheUserMayNotWriteAreRefusedAndFoldersTheUserMayNotWriteAreWr
     WriteText(open, "old content");
     ::chmod(open.c_str(), 0644);
     if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(open.c_str(), Actor(), Actor()), 0);
+        ASSERT_EQ(::chown(open.c_str(), Actor(), ActorGroup()), 0);
     }
     ::chmod(closed.c_str(), 0555);
     const ino_t inode = StatOf(open).st_ino;
@@ -227,8 +242,8 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
     }
 }
 
-// The set-user-ID and set-group-ID bits stay through a save by the file's owner (through a new
-// file, or in place, where the write clears them) and by root.
+// The set-user-ID and set-group-ID bits stay through a save of a shorter content by the file's
+// owner (through a new file, or in place, where the write and the cut clear them) and by root.
 TEST(Replace, SetIdBitsAreKept) {
     TempDir dir;
     const std::string target = dir.file("run.sh");
@@ -239,7 +254,7 @@ TEST(Replace, SetIdBitsAreKept) {
         for (const unsigned mode : {04755u, 02755u, 06755u}) {
             SCOPED_TRACE(std::string(byRoot ? "root" : "owner") + " saves mode " +
                          std::to_string(mode) + (inPlace ? " in place" : ""));
-            WriteActorsFile(target, "old");
+            WriteActorsFile(target, "old content");
             ASSERT_EQ(::chmod(target.c_str(), mode), 0);
             EXPECT_TRUE(byRoot ? quorin::ReplaceFileBytes(target, "new") == ERROR_SUCCESS
                                : SavedAsActor(target, "new"));
@@ -256,18 +271,21 @@ TEST(Replace, SetIdBitsAreKept) {
         }
     }
     ::chmod(dir.path().c_str(), 0777);
-    // Saved by another user who may write it but not give it back its owner (or group): the new
-    // file is the saver's, and no set-ID bit runs a program as the saver.
+    // Saved by another user who may write it but not give it back its owner: the new file is the
+    // saver's, and no set-ID bit runs a program as the saver. Its group stays where the saver is
+    // in it (as its own or as a supplementary group), and so does the set-group-ID bit.
     if (!root) return;
-    for (const bool sameGroup : {false, true}) {
-        SCOPED_TRACE(sameGroup ? "the saver's group" : "another group");
+    constexpr gid_t kSupplementary = 4242;
+    for (const gid_t group : {gid_t{0}, ActorGroup(), kSupplementary}) {
+        SCOPED_TRACE("group " + std::to_string(group));
         WriteText(target, "old");
-        ASSERT_EQ(::chown(target.c_str(), 0, sameGroup ? Actor() : 0), 0);
+        ASSERT_EQ(::chown(target.c_str(), 0, group), 0);
         ASSERT_EQ(::chmod(target.c_str(), 06777), 0);
-        EXPECT_TRUE(SavedAsActor(target, "new"));
+        EXPECT_TRUE(SavedAsActor(target, "new", {kSupplementary}));
         const struct stat info = StatOf(target);
-        EXPECT_EQ(info.st_mode & 07777, sameGroup ? 02777u : 0777u);
+        EXPECT_EQ(info.st_mode & 07777, group != 0 ? 02777u : 0777u);
         EXPECT_EQ(info.st_uid, Actor());
+        EXPECT_EQ(info.st_gid, group != 0 ? group : ActorGroup());
         EXPECT_EQ(ReadText(target), "new");
     }
 }
@@ -452,6 +470,26 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
     EXPECT_EQ(quorin::ReplaceFileBytes(target, "new"), ERROR_SUCCESS);
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
     EXPECT_EQ(ReadText(target), "new");
+}
+
+// Only a dead save's own temporary file is a leftover: a pipe or a link named like one stays, and
+// so does the file the link names; the save does not wait on the pipe.
+TEST(Replace, APipeOrALinkNamedLikeALeftoverStays) {
+    ::alarm(60);  // a save that waits on the pipe ends the run here instead of hanging it
+    TempDir dir;
+    const pid_t dead = ::fork();
+    if (dead == 0) ::_exit(0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const std::string leftover = ".t.cqv." + std::to_string(dead) + ".";
+    ASSERT_EQ(::mkfifo(dir.file(leftover + "0.tmp").c_str(), 0600), 0);
+    WriteText(dir.file("kept"), "kept");
+    std::filesystem::create_symlink("kept", dir.file(leftover + "1.tmp"));
+    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("t.cqv"), "new"), ERROR_SUCCESS);
+    ::alarm(0);
+    EXPECT_EQ(Entries(dir.path()),
+              (std::vector<std::string>{leftover + "0.tmp", leftover + "1.tmp", "kept", "t.cqv"}));
+    EXPECT_EQ(ReadText(dir.file("kept")), "kept");
+    EXPECT_EQ(ReadText(dir.file("t.cqv")), "new");
 }
 
 // A save of a write-only target killed once the mode was copied leaves a temporary file its user

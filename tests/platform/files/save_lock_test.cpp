@@ -1,0 +1,182 @@
+// Saves of one target take turns on its lock: a peer that holds it for good is waited for no
+// longer than the bound, a save that holds it keeps a save through a new file from replacing the
+// file under it, and the save that ends last leaves its content.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "common/platform/as_user.h"
+#include "common/platform/folder_view.h"
+#include "common/test_util.h"
+#include "platform/core/lasterror.h"
+#include "platform/files/file.h"
+
+using namespace std::chrono_literals;
+using quorin::replace_testing::Pause;
+using quorin::test::ClosedFolder;
+using quorin::test::Entries;
+using quorin::test::ReadText;
+using quorin::test::RunAsActor;
+using quorin::test::TempDir;
+using win::DWORD;
+
+namespace {
+
+void Ignore(int) {}
+
+// The code of the actor's save of `text`, every 10 ms interrupted by a handled signal that does
+// not restart what it interrupts.
+int SavedUnderSignals(const std::string& path, const std::string& text) {
+    return RunAsActor([&] {
+        struct sigaction action {};
+        struct sigaction before {};
+        action.sa_handler = Ignore;  // no SA_RESTART
+        ::sigaction(SIGALRM, &action, &before);
+        const itimerval every{{0, 10000}, {0, 10000}};
+        ::setitimer(ITIMER_REAL, &every, nullptr);
+        const DWORD code = quorin::ReplaceFileBytes(path, text);
+        const itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);  // when not root, this process is the test's own
+        ::sigaction(SIGALRM, &before, nullptr);
+        return static_cast<int>(std::min<DWORD>(code, 255));
+    });
+}
+
+}  // namespace
+
+// A peer that holds the target's lock (any process that may open the file can) while the actor
+// saves through a new file or in place: held for good, the save is refused as a file in use
+// once the bound has passed, the file byte-exact and nothing left beside it, also when the
+// target is replaced meanwhile by a file a peer holds too (the bound is one for all the waits);
+// let go within the bound, the save waits for it and succeeds. Signals neither fail nor shorten
+// the wait.
+TEST(SaveLock, APeerHoldingTheLockIsWaitedForUpToTheBound) {
+    enum class Peer { holds, letsGo, replaces };
+    quorin::replace_testing::SetLockWait(600ms);  // the children inherit it
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    ::chmod(dir.path().c_str(), 0777);  // beside the closed folder, the actor may make files
+    const std::string open = dir.file("t.fms");
+    const auto fill = [](const std::string& path) {
+        quorin::test::WriteText(path, "old content");
+        EXPECT_EQ(::chown(path.c_str(), quorin::test::Actor(), quorin::test::ActorGroup()), 0);
+    };
+    for (const bool inPlace : {false, true}) {
+        for (const Peer peer : {Peer::holds, Peer::letsGo, Peer::replaces}) {
+            // Only root puts a new file into the folder closed to the actor.
+            if (inPlace && peer == Peer::replaces && ::geteuid() != 0) continue;
+            SCOPED_TRACE(std::string(inPlace ? "in place" : "new file") + ", peer " +
+                         std::to_string(static_cast<int>(peer)));
+            const std::string& target = inPlace ? closed.file() : open;
+            fill(target);
+            const int held = ::open(target.c_str(), O_RDONLY);
+            ASSERT_EQ(::flock(held, LOCK_EX), 0);
+            int next = -1;
+            // 400 ms into the save the peer lets go, or lets go once it has renamed another file
+            // it holds over the target (a bound that began again would end 1,000 ms in).
+            std::thread peerSide([&] {
+                if (peer == Peer::holds) return;
+                std::this_thread::sleep_for(400ms);
+                if (peer == Peer::replaces) {
+                    fill(target + ".next");
+                    next = ::open((target + ".next").c_str(), O_RDONLY);
+                    ::flock(next, LOCK_EX);
+                    ::rename((target + ".next").c_str(), target.c_str());
+                }
+                ::flock(held, LOCK_UN);
+            });
+            const auto start = std::chrono::steady_clock::now();
+            const int code = SavedUnderSignals(target, "new");
+            const auto waited = std::chrono::steady_clock::now() - start;
+            peerSide.join();
+            ::close(held);
+            ::close(next);
+            const bool saved = peer == Peer::letsGo;
+            EXPECT_EQ(code,
+                      static_cast<int>(saved ? win::ERROR_SUCCESS : win::ERROR_SHARING_VIOLATION));
+            EXPECT_GE(waited, saved ? 400ms : 600ms);
+            EXPECT_LT(waited, peer == Peer::replaces ? 900ms : 3000ms);
+            EXPECT_EQ(ReadText(target), saved ? "new" : "old content");
+            EXPECT_EQ(Entries(inPlace ? closed.folder() : dir.path()).size(), inPlace ? 1u : 2u);
+        }
+    }
+    quorin::replace_testing::SetLockWait(quorin::kSaveLockWait);
+}
+
+// One process saves one target in place twice: the first save leaves nothing holding the lock.
+TEST(SaveLock, InPlaceSavesOneAfterTheOtherInOneProcessBothEnd) {
+    quorin::replace_testing::SetLockWait(400ms);
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    EXPECT_EQ(RunAsActor([&] {
+                  for (const char* text : {"first", "second"})
+                      if (quorin::ReplaceFileBytes(closed.file(), text) != win::ERROR_SUCCESS)
+                          return 1;
+                  return 0;
+              }),
+              0);
+    EXPECT_EQ(ReadText(closed.file()), "second");
+    quorin::replace_testing::SetLockWait(quorin::kSaveLockWait);
+}
+
+// The actor saves in place (its folder takes no new file from it) while root saves the same
+// target through a new file. The in-place save is held up between opening the target and
+// locking it (root's new file replaces the file it opened: it starts over on the new one), or
+// once it holds the lock and has found the file still in place (root's save waits for it to end
+// before its rename): the content that stays is that of the save that ended last, and each save
+// reports success.
+TEST(SaveLock, TheSaveThatEndsLastLeavesItsContent) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    constexpr int kRounds = 10;
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    auto* ended = static_cast<std::chrono::steady_clock::rep*>(
+        ::mmap(nullptr, sizeof(std::chrono::steady_clock::rep), PROT_READ | PROT_WRITE,
+               MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(ended, MAP_FAILED);
+    for (const Pause where : {Pause::beforeLock, Pause::afterCheck}) {
+        for (int round = 0; round < kRounds; ++round) {
+            SCOPED_TRACE(
+                std::string(where == Pause::beforeLock ? "before the lock" : "after the check") +
+                ", round " + std::to_string(round));
+            closed.Fill("old content");
+            const pid_t actor = ::fork();
+            ASSERT_GE(actor, 0);
+            if (actor == 0) {
+                if (!quorin::test::BecomeActor()) ::_exit(99);
+                quorin::replace_testing::PauseAt(where, 150ms);
+                const DWORD code = quorin::ReplaceFileBytes(closed.file(), "in place");
+                *ended = std::chrono::steady_clock::now().time_since_epoch().count();
+                ::_exit(code == win::ERROR_SUCCESS ? 0 : 1);
+            }
+            std::this_thread::sleep_for(50ms);  // the actor's save is held up by now
+            const bool rootSaved =
+                quorin::ReplaceFileBytes(closed.file(), "new file") == win::ERROR_SUCCESS;
+            const auto rootEnded = std::chrono::steady_clock::now().time_since_epoch().count();
+            int status = 0;
+            ASSERT_EQ(::waitpid(actor, &status, 0), actor);
+            const bool actorSaved = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            EXPECT_TRUE(rootSaved);
+            EXPECT_TRUE(actorSaved);
+            // An end is taken just after the save returns: ends less than 1 ms apart are not
+            // told apart (a save that waited for the other's lock ends after its rename and the
+            // folder's sync; held up as it is, a save that lost its content ends 100 ms after).
+            const auto apart = std::chrono::steady_clock::duration(*ended - rootEnded);
+            if (apart > 1ms) {
+                EXPECT_EQ(ReadText(closed.file()), "in place");
+            } else if (apart < -1ms) {
+                EXPECT_EQ(ReadText(closed.file()), "new file");
+            }
+        }
+    }
+    ::munmap(ended, sizeof(std::chrono::steady_clock::rep));
+}

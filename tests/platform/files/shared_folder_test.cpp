@@ -1,0 +1,138 @@
+// Saves in folders several users share (sticky, as /tmp): a user allowed to write another user's
+// file there saves it in place, where the sticky bit forbids replacing it; a link another user
+// planted there is not followed, as the system's own path walk would not follow it. Both need a
+// second user: root and nobody.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "common/platform/as_user.h"
+#include "common/platform/folder_view.h"
+#include "common/test_util.h"
+#include "platform/core/lasterror.h"
+#include "platform/files/file.h"
+
+using quorin::test::Entries;
+using quorin::test::kNobody;
+using quorin::test::ReadText;
+using quorin::test::RunAsActor;
+using quorin::test::StatOf;
+using quorin::test::TempDir;
+using quorin::test::WriteText;
+using win::DWORD;
+
+namespace {
+
+constexpr uid_t kOther = 12345;  // a third user, neither root nor the actor
+
+// A folder of `mode` belonging to `owner`, made below `parent`.
+std::string MakeFolder(const std::string& parent, const std::string& name, uid_t owner,
+                       mode_t mode) {
+    const std::string folder = parent + "/" + name;
+    std::filesystem::create_directory(folder);
+    EXPECT_EQ(::chown(folder.c_str(), owner, owner), 0);
+    EXPECT_EQ(::chmod(folder.c_str(), mode), 0);
+    return folder;
+}
+
+}  // namespace
+
+// Who may replace a file in a sticky folder: its owner, the folder's owner, root. Anybody else
+// who may write the file saves it in place, no temporary file made in the folder.
+TEST(SharedFolder, AFileAnotherUserMayWriteIsSavedInPlace) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    struct Case {
+        const char* name;
+        uid_t folderOwner, fileOwner;
+        bool byActor, inPlace;
+    } cases[] = {
+        {"another user's file in another user's folder", 0, 0, true, true},
+        {"the saver's file", 0, kNobody, true, false},
+        {"the saver's folder", kNobody, 0, true, false},
+        {"root", kOther, kNobody, false, false},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder =
+            MakeFolder(dir.path(), std::to_string(index++), c.folderOwner, 01777);
+        const std::string target = folder + "/t.fms";
+        WriteText(target, "old content");
+        ASSERT_EQ(::chown(target.c_str(), c.fileOwner, c.fileOwner), 0);
+        ASSERT_EQ(::chmod(target.c_str(), 0666), 0);
+        const ino_t inode = StatOf(target).st_ino;
+        // The writer counts what the folder holds: a temporary file beside the target, or not.
+        const auto save = [&] {
+            std::size_t seen = 0;
+            const DWORD code = quorin::ReplaceFile(target, [&](win::CFile& file) {
+                seen = Entries(folder).size();
+                file.Write("new", 3);
+                return true;
+            });
+            return code == win::ERROR_SUCCESS ? static_cast<int>(seen) : 100;
+        };
+        EXPECT_EQ(c.byActor ? RunAsActor(save) : save(), c.inPlace ? 1 : 2);
+        EXPECT_EQ(ReadText(target), "new");
+        EXPECT_EQ(StatOf(target).st_ino == inode, c.inPlace);
+        EXPECT_EQ(Entries(folder).size(), 1u);
+    }
+}
+
+// A link in a sticky folder everybody may write is followed only when it belongs to the saver or
+// to the folder's owner: root's save of a link another user planted there to a program of
+// root's, or to a file yet to be made, is refused, nothing written or made.
+TEST(SharedFolder, LinksAreFollowedOnlyWhereTheSystemWouldFollowThem) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    struct Case {
+        const char* name;
+        mode_t folderMode;
+        uid_t linkOwner;
+        bool byActor, dangling;
+        DWORD code;
+    } cases[] = {
+        {"planted for root", 01777, kNobody, false, false, win::ERROR_ACCESS_DENIED},
+        {"planted dangling for root", 01777, kNobody, false, true, win::ERROR_ACCESS_DENIED},
+        {"the saver's own", 01777, kNobody, true, false, win::ERROR_SUCCESS},
+        {"the folder owner's", 01777, 0, true, false, win::ERROR_SUCCESS},
+        {"sticky, written by a group only", 01775, kOther, false, false, win::ERROR_SUCCESS},
+        {"everybody's, not sticky", 0777, kOther, false, false, win::ERROR_SUCCESS},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string name = std::to_string(index++);
+        const std::string shared = MakeFolder(dir.path(), name + "shared", 0, c.folderMode);
+        // The file the link names: a set-user-ID program of root's, or the actor's file.
+        const std::string home =
+            MakeFolder(dir.path(), name + "home", c.byActor ? kNobody : 0, 0755);
+        const std::string target = home + (c.dangling ? "/made" : "/run");
+        const mode_t mode = c.byActor ? 0644 : 04755;
+        if (!c.dangling) {
+            WriteText(target, "old content");
+            ASSERT_EQ(::chown(target.c_str(), c.byActor ? kNobody : 0, 0), 0);
+            ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+        }
+        const std::string link = shared + "/out.bmp";
+        std::filesystem::create_symlink(target, link);
+        ASSERT_EQ(::lchown(link.c_str(), c.linkOwner, c.linkOwner), 0);
+
+        const auto save = [&] { return static_cast<int>(quorin::ReplaceFileBytes(link, "new")); };
+        EXPECT_EQ(c.byActor ? RunAsActor(save) : save(), static_cast<int>(c.code));
+        if (c.code == win::ERROR_SUCCESS) {
+            EXPECT_EQ(ReadText(target), "new");
+        } else if (c.dangling) {
+            EXPECT_EQ(Entries(home).size(), 0u);
+        } else {
+            EXPECT_EQ(ReadText(target), "old content");
+            EXPECT_EQ(StatOf(target).st_mode & 07777, mode);
+        }
+        EXPECT_TRUE(S_ISLNK(StatOf(link).st_mode));
+        EXPECT_EQ(Entries(shared).size(), 1u);
+    }
+}
