@@ -129,6 +129,10 @@ std::string CodeText(const char* path, win::DWORD code) {
     };
     for (const auto& e : kErrnos)
         if (e.code == code) return ErrnoText(e.err);
+    // A save waits a while for a peer's lock on the file, then gives up.
+    if (code == win::ERROR_SHARING_VIOLATION)
+        return "locked by another process (waited " +
+               std::to_string(quorin::kSaveLockWait.count() / 1000) + " s)";
     std::string text = win::FormatMessageText(code);
     text.erase(text.find_last_not_of("\r\n") + 1);
     return text;
