@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -23,7 +24,9 @@ namespace {
 // process keeps its own last stamp too: without the file, stamps are still unique within it.
 constexpr const char* kStampFileName = "uid-stamp";
 // The lock is held for microseconds; one held longer (a process stopped, or another user's
-// `flock`) is waited for this long, then the process's own stamp serves.
+// `flock`) is waited for this long, then the process's own stamp serves. After such a wait the
+// lock is only tried, not waited for, until it is taken again: a peer that holds it for good
+// costs one wait, not one per UID.
 constexpr std::chrono::milliseconds kStampLockBound{2000};
 constexpr std::uint64_t kStampBytes = 8;  // little-endian, at the start of the file
 // A stored stamp this far ahead of the clock (one day) is not one this system wrote.
@@ -34,7 +37,8 @@ struct StampState {
     std::int64_t last = 0;
     std::string path;  // of the open file
     int fd = -1;
-    pid_t pid = 0;  // the process that opened it: a forked child must open its own
+    pid_t pid = 0;            // the process that opened it: a forked child must open its own
+    bool lockRanOut = false;  // the last wait for the file's lock ended at its bound
 };
 
 StampState& State() {
@@ -55,14 +59,19 @@ int StampFile(StampState& state) {
     // Private: whoever may open the file may hold its lock.
     state.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     state.path = path;
+    state.lockRanOut = false;
     state.pid = getpid();
     return state.fd;
 }
 
 // Raises `next` above the stamp the file keeps and stores it there; false when the file cannot
 // be locked within the bound, read or written.
-bool TakeMachineStamp(int fd, std::int64_t now, std::int64_t& next) {
-    if (quorin::LockExclusiveWithin(fd, kStampLockBound) != 0) return false;
+bool TakeMachineStamp(StampState& state, std::int64_t now, std::int64_t& next) {
+    const int fd = state.fd;
+    const int err = quorin::LockExclusiveWithin(
+        fd, state.lockRanOut ? std::chrono::milliseconds{0} : kStampLockBound);
+    state.lockRanOut = err == EWOULDBLOCK;
+    if (err != 0) return false;
     unsigned char bytes[kStampBytes] = {};
     std::uint64_t stored = 0;
     if (::pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
@@ -94,7 +103,7 @@ std::int64_t NextUidTimeStamp() {
     // Under a file-size limit that leaves no room for a stamp the write would end the process:
     // the file is left alone then, as when it cannot be opened.
     if (kStampBytes <= quorin::FileSizeLimit())
-        if (const int fd = StampFile(state); fd >= 0) TakeMachineStamp(fd, now, next);
+        if (StampFile(state) >= 0) TakeMachineStamp(state, now, next);
     state.last = next;
     return next;
 }

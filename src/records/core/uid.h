@@ -14,7 +14,8 @@ namespace quorin {
 // user's hive), in every process using that folder. It runs ahead of the clock while stamps are
 // asked for faster than one per millisecond. Thread-safe; without the file, unique per process.
 // The file is made readable and writable by the user only; its lock is waited for at most 2 s
-// (a peer holding it longer is stopped or not ours), after which the process's own stamp serves.
+// (a peer holding it longer is stopped or not ours), after which the process's own stamp serves;
+// once such a wait has run out, the lock is only tried until it is taken again.
 std::int64_t NextUidTimeStamp();
 
 // True when the text is a valid DICOM UID: 1 to 64 characters, dot-separated components of

@@ -126,6 +126,15 @@ TEST(UidProcesses, AStampFileLockedByAPeerIsWaitedForTwoSecondsAtMost) {
     EXPECT_LT(waited, 3s);
     EXPECT_EQ(quorin::test::ReadBytes(file), bytes);
 
+    // A peer that holds it for good costs one wait: the next UIDs only try the lock.
+    const auto again = std::chrono::steady_clock::now();
+    EXPECT_GT(quorin::NextUidTimeStamp(), held);
+    EXPECT_LT(std::chrono::steady_clock::now() - again, 500ms);
+
+    // Once the lock is had again, it is waited for again.
+    ::flock(peer, LOCK_UN);
+    EXPECT_GT(static_cast<std::uint64_t>(quorin::NextUidTimeStamp()), ahead);
+    ASSERT_EQ(::flock(peer, LOCK_EX), 0);
     std::thread letGo([peer] {
         std::this_thread::sleep_for(300ms);
         ::flock(peer, LOCK_UN);
