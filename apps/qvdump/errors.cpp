@@ -118,21 +118,11 @@ std::string ReadProblem(const char* path) {
 std::string CodeText(const char* path, win::DWORD code) {
     // The library answers one code for a folder and for a file the user may not write.
     if (code == win::ERROR_ACCESS_DENIED) return ErrnoText(IsFolder(path) ? EISDIR : EACCES);
-    static constexpr struct {
-        win::DWORD code;
-        int err;
-    } kErrnos[] = {
-        {win::ERROR_FILE_NOT_FOUND, ENOENT},      {win::ERROR_PATH_NOT_FOUND, ENOENT},
-        {win::ERROR_DISK_FULL, ENOSPC},           {win::ERROR_FILE_TOO_LARGE, EFBIG},
-        {win::ERROR_CANT_ACCESS_FILE, ENODEV},    {win::ERROR_NOT_ENOUGH_MEMORY, ENOMEM},
-        {win::ERROR_TOO_MANY_OPEN_FILES, EMFILE}, {win::ERROR_GEN_FAILURE, EIO},
-    };
-    for (const auto& e : kErrnos)
-        if (e.code == code) return ErrnoText(e.err);
     // A save waits a while for a peer's lock on the file, then gives up.
     if (code == win::ERROR_SHARING_VIOLATION)
         return "locked by another process (waited " +
                std::to_string(quorin::kSaveLockWait.count() / 1000) + " s)";
+    if (const int err = win::ErrnoFromLastError(code)) return ErrnoText(err);
     std::string text = win::FormatMessageText(code);
     text.erase(text.find_last_not_of("\r\n") + 1);
     return text;

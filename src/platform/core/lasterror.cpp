@@ -76,6 +76,33 @@ void SetLastError(DWORD code) {
     t_lastError = code;
 }
 
+int ErrnoFromLastError(DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+            return EACCES;
+        case ERROR_CANT_ACCESS_FILE:
+            return ENODEV;
+        case ERROR_FILE_TOO_LARGE:
+            return EFBIG;
+        case ERROR_DISK_FULL:
+            return ENOSPC;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return EMFILE;
+        case ERROR_NOT_ENOUGH_MEMORY:
+        case ERROR_OUTOFMEMORY:
+            return ENOMEM;
+        case ERROR_SHARING_VIOLATION:
+            return EWOULDBLOCK;
+        case ERROR_GEN_FAILURE:
+            return EIO;
+        default:
+            return 0;
+    }
+}
+
 DWORD LastErrorFromErrno(int err) {
     switch (err) {
         case 0:

@@ -36,6 +36,10 @@ constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;  // a pipe, a device or a socket,
 DWORD GetLastError();
 void SetLastError(DWORD code);
 DWORD LastErrorFromErrno(int err);  // maps a POSIX errno to the nearest code above
+// The POSIX errno a file operation's code stands for (ERROR_PATH_NOT_FOUND as ENOENT, a lock held
+// past a wait as EWOULDBLOCK), so that the system's words can be given for it; 0 for a code that
+// stands for none. ERROR_ACCESS_DENIED, which folds several, reads as EACCES.
+int ErrnoFromLastError(DWORD code);
 
 // The system's text for a Windows or COM error code; "Unknown error reason..." otherwise.
 std::string FormatMessageText(DWORD code);

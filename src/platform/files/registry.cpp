@@ -124,43 +124,18 @@ bool ParseInto(Hive& hive, int which, std::string_view bytes, const std::string&
 
 // Why the file at `path` failed with the library's `code`, in the system's words (strerror's).
 std::string ErrorText(const std::string& path, DWORD code) {
-    int err = EIO;
-    switch (code) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: {
-            // One code for a missing file and for a file on its path where a folder should be.
-            struct stat info {};
-            err = ::stat(path.c_str(), &info) != 0 && errno != ENOENT ? errno : ENOENT;
-            break;
-        }
-        case ERROR_ACCESS_DENIED: {
-            // One code for a file the user may not touch and for a folder in its place.
-            struct stat info {};
-            err = ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EACCES;
-            break;
-        }
-        case ERROR_CANT_ACCESS_FILE:
-            return "not a regular file";  // a pipe, device or socket: ENODEV's "No such device"
-        case ERROR_FILE_TOO_LARGE:
-            err = EFBIG;
-            break;
-        case ERROR_DISK_FULL:
-            err = ENOSPC;
-            break;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            err = EMFILE;
-            break;
-        case ERROR_NOT_ENOUGH_MEMORY:
-        case ERROR_OUTOFMEMORY:
-            err = ENOMEM;
-            break;
-        case ERROR_SHARING_VIOLATION:
-            err = EWOULDBLOCK;  // its lock held by another process
-            break;
-        default:
-            break;  // ERROR_GEN_FAILURE: a failing device
+    int err = ErrnoFromLastError(code);
+    struct stat info {};
+    if (err == ENOENT) {
+        // One code for a missing file and for a file on its path where a folder should be.
+        if (::stat(path.c_str(), &info) != 0 && errno != ENOENT) err = errno;
+    } else if (err == EACCES) {
+        // One code for a file the user may not touch and for a folder in its place.
+        if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) err = EISDIR;
+    } else if (err == ENODEV) {
+        return "not a regular file";  // a pipe, device or socket: ENODEV's "No such device"
     }
-    return std::strerror(err);
+    return std::strerror(err != 0 ? err : EIO);  // a code of no errno: a failing device
 }
 
 void LoadFromFile(State& state, int which, Notices& notices) {
