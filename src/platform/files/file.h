@@ -213,6 +213,10 @@ win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CF
                        unsigned newFileMode = 0666);
 win::DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes,
                             unsigned newFileMode = 0666);
+// ReplaceFile of a path already in the host's form: a backslash is part of a name, "c:" no drive.
+win::DWORD ReplaceNativeFile(const std::string& nativePath,
+                             const std::function<bool(win::CFile&)>& write,
+                             unsigned newFileMode = 0666);
 
 // Test hooks.
 namespace replace_testing {

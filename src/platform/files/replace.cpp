@@ -414,9 +414,14 @@ int SyncPath(const std::string& path, int flags) {
 
 DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)>& write,
                   unsigned newFileMode) {
-    if (path.empty()) return Fail(win::ERROR_PATH_NOT_FOUND);
+    return ReplaceNativeFile(win::ToNativePath(path), write, newFileMode);
+}
+
+DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win::CFile&)>& write,
+                        unsigned newFileMode) {
+    if (native.empty()) return Fail(win::ERROR_PATH_NOT_FOUND);
     std::string target;
-    if (const int err = FollowLinks(win::ToNativePath(path), &target)) return Fail(CodeOf(err));
+    if (const int err = FollowLinks(native, &target)) return Fail(CodeOf(err));
     const std::string name = win::PathFileName(target);
     if (name.empty()) return Fail(CodeOf(EISDIR));
     struct stat info {};
