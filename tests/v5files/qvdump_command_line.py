@@ -504,7 +504,8 @@ def memory_rows(qvdump):
     us = lambda value: struct.pack("<H", value)
     sop = "1.2.840.10008.5.1.4.1.1.1.3"  # digital intra-oral X-ray image for presentation
     meta = (element(2, 1, b"OB", b"\0\1") + element(2, 2, b"UI", uid(sop)) +
-            element(2, 3, b"UI", uid("1.2.3.4")) + element(2, 0x10, b"UI", uid("1.2.840.10008.1.2.1")))
+            element(2, 3, b"UI", uid("1.2.3.4")) +
+            element(2, 0x10, b"UI", uid("1.2.840.10008.1.2.1")))
     rows, columns = 25000, 30000
     head = (b"\0" * 128 + b"DICM" + element(2, 0, b"UL", struct.pack("<I", len(meta))) + meta +
             element(8, 0x16, b"UI", uid(sop)) + element(8, 0x18, b"UI", uid("1.2.3.4")) +
