@@ -95,17 +95,19 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     }
     CInfosDicomList list;
     const int result = list.ReadFromStream(&file, 1, 0, 0, headerOnly ? 2 : 0, 0);
+    // A sound file refused for want of memory is not said to be damaged.
+    std::string reason = result == quorin::kStatusReadError && quorin::OutOfMemoryNoted()
+                             ? CodeText(path, win::ERROR_NOT_ENOUGH_MEMORY)
+                             : quorin::DicomParseResultText(result);
     std::string text;
     if (canonical) {
         quorin::DumpCanonical(list, text);
         std::printf("# %s\n%sresult %d\n", Shown(path).c_str(), text.c_str(), result);
-        if (result != 0)
-            Refuse(path, "status %d: %s", result, quorin::DicomParseResultText(result));
+        if (result != 0) Refuse(path, "status %d: %s", result, reason.c_str());
         return result == 0;
     }
     std::printf("== %s\n", Shown(path).c_str());
     if (result != 0) {
-        std::string reason = quorin::DicomParseResultText(result);
         if (result == 7) reason += " (" + Shown(file.ReadTransferSyntaxUID()) + ")";
         Refuse(path, "status %d: %s", result, reason.c_str());
         return false;

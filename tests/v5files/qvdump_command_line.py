@@ -403,6 +403,8 @@ def run_table(qvdump, env, work, full, read_only):
         rows += [(["--bmp", f"ro/{name}", "R12.tif"], 1, "err",
                   f"qvdump: ro/{name}: cannot write the BMP: {E(errno.EROFS)}\n")
                  for name in ("old.bmp", "new.bmp")]
+    # A sound file whose pixel data the memory left cannot hold is refused as such, not as damaged.
+    rows += memory_rows(qvdump)
     if not (full and read_only):
         print("no file system could be mounted: the full disk and the read-only folder are left "
               "out")
@@ -475,6 +477,50 @@ def run_table(qvdump, env, work, full, read_only):
     total = len(rows) + 2 + 2 * len(signals)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults
+
+
+def memory_rows(qvdump):
+    """The row of a sound DICOM file with 1.5 GB of pixel data (sparse) read under ulimit -v
+    600000; none where qvdump is built with the address sanitizer, whose shadow memory no such
+    limit leaves room for. The file stands outside the work folder, whose files are read whole
+    around each row, and goes when the script ends."""
+    import atexit
+    import struct
+    with open(qvdump, "rb") as f:
+        if b"AddressSanitizer" in f.read():
+            print("qvdump is built with the address sanitizer: the file refused for want of "
+                  "memory is left out")
+            return []
+    folder = tempfile.mkdtemp(prefix="qvdump-memory-")
+    atexit.register(shutil.rmtree, folder, True)
+    os.chmod(folder, 0o755)
+
+    def element(group, number, vr, value):
+        size = struct.pack("<HI", 0, len(value)) if vr in (b"OB", b"OW") else struct.pack(
+            "<H", len(value))
+        return struct.pack("<HH", group, number) + vr + size + value
+
+    uid = lambda text: text.encode() + b"\0" * (len(text) % 2)
+    us = lambda value: struct.pack("<H", value)
+    sop = "1.2.840.10008.5.1.4.1.1.1.3"  # digital intra-oral X-ray image for presentation
+    meta = (element(2, 1, b"OB", b"\0\1") + element(2, 2, b"UI", uid(sop)) +
+            element(2, 3, b"UI", uid("1.2.3.4")) +
+            element(2, 0x10, b"UI", uid("1.2.840.10008.1.2.1")))
+    rows, columns = 25000, 30000
+    head = (b"\0" * 128 + b"DICM" + element(2, 0, b"UL", struct.pack("<I", len(meta))) + meta +
+            element(8, 0x16, b"UI", uid(sop)) + element(8, 0x18, b"UI", uid("1.2.3.4")) +
+            element(0x28, 2, b"US", us(1)) + element(0x28, 4, b"CS", b"MONOCHROME2 ") +
+            element(0x28, 0x10, b"US", us(rows)) + element(0x28, 0x11, b"US", us(columns)) +
+            element(0x28, 0x100, b"US", us(16)) + element(0x28, 0x101, b"US", us(16)) +
+            element(0x28, 0x102, b"US", us(15)) + element(0x28, 0x103, b"US", us(0)) +
+            element(0x7FE0, 0x10, b"OW", b""))
+    path = os.path.join(folder, "big.dcm")
+    with open(path, "wb") as f:
+        f.write(head[:-4] + struct.pack("<I", rows * columns * 2))
+        f.truncate(len(head) + rows * columns * 2)
+    return [([path], 1, "err", f"qvdump: {path}: status 13: {os.strerror(errno.ENOMEM)}\n",
+             {"setup": limit(resource.RLIMIT_AS, 600000 * 1024),
+              "check": (lambda out, err: "malformed" in out + err, False)})]
 
 
 if __name__ == "__main__":

@@ -47,6 +47,7 @@ bool BinaryElement::ReadValue(win::CFile* file, std::uint32_t length, std::uint6
         m_value.resize(std::size_t{length} + (length & 1));  // not zeroed: read over at once
     } catch (...) {
         m_value.clear();
+        NoteOutOfMemory();
         return false;
     }
     if (length & 1) m_value.back() = 0;
@@ -165,6 +166,7 @@ bool CElementOB::ReadUndefined(win::CFile* file, std::uint64_t valuePosition, st
             try {
                 m_offsetTable.resize(length);
             } catch (...) {
+                quorin::NoteOutOfMemory();
                 return false;
             }
             first = false;
@@ -175,6 +177,7 @@ bool CElementOB::ReadUndefined(win::CFile* file, std::uint64_t valuePosition, st
             m_value.resize(static_cast<std::size_t>(total + length));
             m_fragments.push_back(length);
         } catch (...) {
+            quorin::NoteOutOfMemory();
             return false;
         }
         if (!quorin::ReadExact(file, m_value.data() + total, length)) return false;

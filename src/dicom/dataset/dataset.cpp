@@ -15,6 +15,7 @@
 #include "dicom/dataset/text.h"
 #include "dicom/dictionary/dictionary.h"
 #include "dicom/dictionary/vr.h"
+#include "platform/core/lasterror.h"
 #include "platform/core/notify.h"
 
 using quorin::kStatusOk;
@@ -473,6 +474,8 @@ int CInfosDicomList::ReadFromStream(win::CFile* file, int hasPreamble, std::uint
     const std::uint64_t fileLength = file->GetLength();
     m_szSourcePath = file->GetFilePath();
     if (!nested) {
+        // Memory that ran out before this parse says nothing about this file.
+        win::SetLastError(win::ERROR_SUCCESS);
         if (start == 0 && hasPreamble == 1) {
             char prefix[4];
             if (file->Seek(128, win::CFile::begin) < 0 || file->Read(prefix, 4) != 4)
@@ -589,7 +592,11 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
             if (item && quorin::SameVr(vr, "SQ"))
                 static_cast<CElementSQ*>(item.get())->m_nPixelMode = pixelMode;
         }
-        if (!item) return kStatusReadError;
+        if (!item) {
+            // Letters that are no VR are malformed; any other element failed for want of memory.
+            if (unknownSequence || quorin::FindVr(vr) != nullptr) quorin::NoteOutOfMemory();
+            return kStatusReadError;
+        }
         item->m_nDepth = m_nDepth;
         if (group == 0x7FE0 && element == 0x0010 &&
             quorin::IsPixelMeasured(vr, pixelMode, nested)) {
@@ -616,7 +623,10 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
             }
         }
         position += size;
-        if (!Append(item.release())) return kStatusReadError;
+        if (!Append(item.release())) {
+            quorin::NoteOutOfMemory();
+            return kStatusReadError;
+        }
         creators.Note(*m_pLast->m_pElement);
     }
     if (undefinedItem && !delimited)

@@ -9,6 +9,7 @@
 #include "dicom/dataset/privateblocks.h"
 #include "dicom/dictionary/dictionary.h"
 #include "dicom/dictionary/vr.h"
+#include "platform/core/lasterror.h"
 
 using quorin::kBigEndian;
 using quorin::kStatusOk;
@@ -135,6 +136,14 @@ std::uint64_t MeasureUndefinedSequence(win::CFile* file, std::uint64_t end, bool
     }
 }
 
+void NoteOutOfMemory() {
+    win::SetLastError(win::ERROR_NOT_ENOUGH_MEMORY);
+}
+
+bool OutOfMemoryNoted() {
+    return win::GetLastError() == win::ERROR_NOT_ENOUGH_MEMORY;
+}
+
 bool SkipBytes(win::CFile* file, std::uint32_t length) {
     const std::uint64_t next = file->GetPosition() + length;
     return file->Seek(static_cast<std::int64_t>(next), win::CFile::begin) ==
@@ -258,6 +267,7 @@ std::uint64_t CElementDICOM::FindInStream(std::uint64_t start, win::CFile* file)
             try {
                 blocks.emplace();
             } catch (const std::bad_alloc&) {
+                quorin::NoteOutOfMemory();
                 m_nStatus = kStatusReadError;
                 return 0;
             }
@@ -361,7 +371,7 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
     }
     const std::uint64_t valuePosition = position + header;
     if (length == kUndefinedLength) {
-        if (!ReadUndefined(file, valuePosition, end)) {
+        if (!ReadUndefinedHeld(file, valuePosition, end)) {
             ClearValue();
             m_nStatus = kStatusReadError;
         }
@@ -377,12 +387,32 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
         m_nStatus = IsRequired() ? quorin::kStatusEmpty : kStatusOk;
         return;
     }
-    if (!ReadValue(file, length, end)) {
+    if (!ReadValueHeld(file, length, end)) {
         ClearValue();
         m_nStatus = kStatusReadError;
         return;
     }
     m_nStatus = kStatusOk;
+}
+
+// A value too large for the memory left fails its read as a malformed one does, noted as such.
+bool CElementDICOM::ReadValueHeld(win::CFile* file, std::uint32_t length, std::uint64_t end) {
+    try {
+        return ReadValue(file, length, end);
+    } catch (const std::bad_alloc&) {
+        quorin::NoteOutOfMemory();
+        return false;
+    }
+}
+
+bool CElementDICOM::ReadUndefinedHeld(win::CFile* file, std::uint64_t valuePosition,
+                                      std::uint64_t end) {
+    try {
+        return ReadUndefined(file, valuePosition, end);
+    } catch (const std::bad_alloc&) {
+        quorin::NoteOutOfMemory();
+        return false;
+    }
 }
 
 bool CElementDICOM::ReadValue(win::CFile* file, std::uint32_t length, std::uint64_t) {
@@ -393,8 +423,12 @@ bool CElementDICOM::ReadValue(win::CFile* file, std::uint32_t length, std::uint6
     if (length > sizeof local) {
         scratch.reset(new (std::nothrow) std::uint8_t[length]);
         bytes = scratch.get();
+        if (bytes == nullptr) {
+            quorin::NoteOutOfMemory();
+            return false;
+        }
     }
-    if (bytes == nullptr || !quorin::ReadExact(file, bytes, length)) return false;
+    if (!quorin::ReadExact(file, bytes, length)) return false;
     TakeValueBytes(bytes, length);
     return m_nStatus != kStatusReadError;  // the value could not be held
 }

@@ -3,9 +3,10 @@
 // on (measuring an element, finding an element from an offset); and the checked stream helpers.
 //
 // Status codes: 0 value present, 3 not found in the stream, 5 required element read empty,
-// 9 required element without a value, 13 short read or malformed stream, 14 file exception
-// while writing. The file-level readers and the parser answer in the same numbering, with three
-// codes of their own (2, 7, 12). Elements never throw.
+// 9 required element without a value, 13 short read or malformed stream (or a value memory could
+// not hold: see NoteOutOfMemory), 14 file exception while writing. The file-level readers and
+// the parser answer in the same numbering, with three codes of their own (2, 7, 12). Elements
+// never throw.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -71,6 +72,13 @@ std::uint64_t WalkFragments(win::CFile* file, std::uint64_t position, std::uint6
 }
 // Skips `length` bytes forward from the file's position; false when the seek fails.
 bool SkipBytes(win::CFile* file, std::uint32_t length);
+
+// A reader that cannot get the memory a value needs answers status 13, as for a malformed
+// stream, and leaves the thread's last error as ERROR_NOT_ENOUGH_MEMORY: a caller tells a sound
+// file too large for the memory left from a damaged one by it. The parser clears it first.
+void NoteOutOfMemory();
+// True when a reader noted that memory ran out since the mark was last cleared.
+bool OutOfMemoryNoted();
 
 // Bytes from the current position (the first item tag of an undefined-length value whose
 // items hold elements, encoded with implicit VR) up to and including its sequence delimiter;
@@ -179,6 +187,12 @@ class CElementDICOM {
     // 14 and nothing written when fewer than the padded length are held (a value still in its
     // file is loaded first) or the length does not fit the length field.
     void WritePadded(win::CFile* file, const std::uint8_t* value, std::size_t held);
+
+  private:
+    // ReadValue and ReadUndefined, false (memory noted as run out) where an allocation of
+    // theirs throws.
+    bool ReadValueHeld(win::CFile* file, std::uint32_t length, std::uint64_t end);
+    bool ReadUndefinedHeld(win::CFile* file, std::uint64_t valuePosition, std::uint64_t end);
 };
 
 namespace quorin {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string_view>
 
@@ -155,6 +156,11 @@ void TextMultiple<Item>::SplitValues(const char* data, std::uint32_t length) {
             v[n++] = c;
         }
         Append(std::string_view(v, n), true);
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();
+        m_items.clear();
+        m_nCount = 0;
+        m_nStatus = kStatusReadError;
     } catch (...) {
         m_items.clear();
         m_nCount = 0;

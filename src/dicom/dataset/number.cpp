@@ -182,8 +182,9 @@ void NumberMultiple<T>::SplitValues(const std::uint8_t* data, std::uint32_t leng
             m_items.emplace_back(m_nType, m_nGroup, m_nElement);
             m_items.back().SetNumber(value);
         }
-    } catch (...) {
+    } catch (...) {  // the count was checked: only memory can fail
         m_items.clear();
+        NoteOutOfMemory();
         m_nStatus = kStatusReadError;
         return;
     }

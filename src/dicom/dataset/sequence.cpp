@@ -137,7 +137,10 @@ bool CElementSQ::ReadItems(win::CFile* file, std::uint64_t position, std::uint64
         }
         if (element != 0xE000) return false;
         auto item = std::unique_ptr<CElementSequence>(new (std::nothrow) CElementSequence);
-        if (!item) return false;
+        if (!item) {
+            quorin::NoteOutOfMemory();
+            return false;
+        }
         item->m_bImplicit = ItemsImplicit();
         item->m_nByteOrder = order;
         item->m_nDepth = m_nDepth + 1;
@@ -150,6 +153,7 @@ bool CElementSQ::ReadItems(win::CFile* file, std::uint64_t position, std::uint64
         try {
             m_items.push_back(std::move(item));
         } catch (...) {
+            quorin::NoteOutOfMemory();
             return false;
         }
         ++m_nItemCount;

@@ -285,12 +285,18 @@ void TextItem<V>::LoadFromFile(win::CFile* file) {
         m_nStatus = kStatusReadError;
         return;
     }
-    std::string text(length, '\0');
-    if (!ReadExact(file, text.data(), length)) {
+    try {
+        std::string text(length, '\0');
+        if (!ReadExact(file, text.data(), length)) {
+            m_nStatus = kStatusReadError;
+            return;
+        }
+        TakeValueBytes(reinterpret_cast<const std::uint8_t*>(text.data()), length);
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();
         m_nStatus = kStatusReadError;
         return;
     }
-    TakeValueBytes(reinterpret_cast<const std::uint8_t*>(text.data()), length);
     m_nValuePosition = 0;
 }
 
@@ -453,6 +459,7 @@ bool CElementUN::ReadValue(win::CFile* file, std::uint32_t length, std::uint64_t
     try {
         m_value.assign(length + static_cast<std::size_t>(length & 1), 0);
     } catch (...) {
+        quorin::NoteOutOfMemory();
         return false;
     }
     if (!quorin::ReadExact(file, m_value.data(), length)) return false;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstring>
+#include <new>
 #include <span>
 #include <string_view>
 
@@ -262,6 +263,9 @@ template <class F>
 std::int32_t Guarded(F&& body) noexcept {
     try {
         return body();
+    } catch (const std::bad_alloc&) {
+        quorin::NoteOutOfMemory();
+        return kStatusReadError;
     } catch (...) {
         return kStatusReadError;
     }

@@ -1,6 +1,13 @@
 // Parsing hostile and unusual streams: item bounds, nesting, delimiters, measured pixel data,
 // VRs without a class of their own, odd lengths, and the refusals of the meta group.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "common/test_util.h"
 #include "dicom/dataset/binary.h"
@@ -106,8 +113,94 @@ std::vector<std::uint8_t> TruncatedPixels(const char* vr) {
 
 TEST(Parser, MeasuringPixelDataPastTheEndOfTheFileIsMalformed) {
     for (int mode : {0, 2, 4}) {
-        EXPECT_EQ(ParseBytes(TruncatedPixels("OB"), mode).result, 13) << "OB mode " << mode;
-        EXPECT_EQ(ParseBytes(TruncatedPixels("OW"), mode).result, 13) << "OW mode " << mode;
+        for (const char* vr : {"OB", "OW"}) {
+            EXPECT_EQ(ParseBytes(TruncatedPixels(vr), mode).result, 13) << vr << " mode " << mode;
+            EXPECT_FALSE(OutOfMemoryNoted()) << vr << " mode " << mode;  // damaged, not too large
+        }
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUORIN_TEST_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORIN_TEST_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+// The exit status of `body` run in a child whose address space may grow by `bytes` at most.
+int WithAddressSpaceFor(rlim_t bytes, const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::ifstream statm("/proc/self/statm");
+        rlim_t pages = 0;
+        statm >> pages;
+        rlimit limit{};
+        ::getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + bytes;
+        if (pages == 0 || ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(97);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+// A sound file, refused for want of memory: status 13, and memory noted as run out, so that it
+// is not taken for a damaged one. Each value is 64 MB of a sparse file, read by a child that may
+// grow by 32 MB; without the limit the same file reads whole.
+TEST(Parser, AValueMemoryCannotHoldIsRefusedForWantOfMemory) {
+#ifdef QUORIN_TEST_ADDRESS_SANITIZER
+    GTEST_SKIP() << "the address sanitizer reserves more address space than any limit allows";
+#endif
+    constexpr std::uint32_t kValue = 64u << 20;
+    constexpr rlim_t kRoom = 32u << 20;
+    auto header = [](std::uint16_t group, std::uint16_t element, const char* vr,
+                     std::uint32_t length) {
+        std::vector<std::uint8_t> out;
+        PutTag(out, group, element);
+        if (vr != nullptr) PutText(out, std::string(vr) + std::string(2, '\0'));
+        PutU32(out, length);
+        return out;
+    };
+    std::vector<std::uint8_t> fragments = header(0x7FE0, 0x0010, "OB", kUndefinedLength);
+    PutItem(fragments, 0);
+    PutItem(fragments, kValue);
+    std::vector<std::uint8_t> delimiter;
+    PutSequenceEnd(delimiter);
+    struct Row {
+        const char* name;
+        const char* syntax;
+        std::vector<std::uint8_t> before;  // the stream up to the value
+        std::vector<std::uint8_t> after;   // what follows it
+    };
+    const Row rows[] = {
+        {"OB", kExplicitLE, header(0x7FE0, 0x0010, "OB", kValue), {}},
+        {"UN", kExplicitLE, header(0x0011, 0x1001, "UN", kValue), {}},
+        {"implicit LT", kImplicitLE, header(0x0020, 0x4000, nullptr, kValue), {}},
+        {"fragment", kExplicitLE, fragments, delimiter},
+    };
+    // A length past the end of a small file: malformed, and refused before any allocation. Read
+    // from memory, where no open of a file clears the note before the parse does.
+    const auto damaged = Part10(kExplicitLE, header(0x7FE0, 0x0010, "OB", 0xFFFFFFF0u));
+    // The status, plus 100 when memory is noted as run out.
+    auto noted = [](int result) { return result + (OutOfMemoryNoted() ? 100 : 0); };
+    TempDir dir;
+    for (const Row& row : rows) {
+        const std::string path = dir.file("large.dcm");
+        const std::vector<std::uint8_t> head = Part10(row.syntax, row.before);
+        WriteBytes(path, head);
+        std::filesystem::resize_file(path, head.size() + kValue);
+        std::ofstream(path, std::ios::binary | std::ios::app)
+            .write(reinterpret_cast<const char*>(row.after.data()),
+                   static_cast<std::streamsize>(row.after.size()));
+        auto read = [&] { return noted(ParseFile(path).result); };
+        EXPECT_EQ(read(), 0) << row.name;
+        EXPECT_EQ(WithAddressSpaceFor(kRoom, read), 113) << row.name;
+        EXPECT_EQ(WithAddressSpaceFor(
+                      kRoom, [&] { return read() == 113 ? noted(ParseBytes(damaged).result) : 0; }),
+                  13)
+            << row.name << ": the stream read after it";
     }
 }
 
@@ -148,6 +241,7 @@ TEST(Parser, LettersThatAreNoVrAreMalformed) {
     std::vector<std::uint8_t> body;
     PutExplicit(body, 0x0008, 0x0060, "ZZ", "IO");
     EXPECT_EQ(ParseBytes(Part10(kExplicitLE, body)).result, 13);
+    EXPECT_FALSE(OutOfMemoryNoted());
 }
 
 TEST(Parser, AnOddLengthIsNotFollowedByAPadByte) {
