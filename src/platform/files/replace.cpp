@@ -122,11 +122,20 @@ int FollowLinks(const std::string& native, std::string* target) {
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
         if (hops == kMaxLinkHops) return ELOOP;
         if (const int err = MayFollow(current, info)) return err;
-        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n < 0) return errno;
-        if (static_cast<std::size_t>(n) == link.size()) return ENAMETOOLONG;  // changed meanwhile
-        link.resize(static_cast<std::size_t>(n));
+        // A link's size may not be its text's (the process file system gives 64 for every one):
+        // read into a larger buffer until the text fits.
+        std::string link;
+        for (std::size_t size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 255)) + 1;;
+             size *= 2) {
+            if (size > 65536) return ENAMETOOLONG;
+            link.assign(size, '\0');
+            const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+            if (n < 0) return errno;
+            if (static_cast<std::size_t>(n) < link.size()) {
+                link.resize(static_cast<std::size_t>(n));
+                break;
+            }
+        }
         std::string next =
             !link.empty() && link[0] == '/' ? link : win::PathJoin(FolderOf(current), link);
         if (const int err = CheckProcessLink(current, next)) return err;
@@ -687,6 +696,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
         }
         if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
         if (code != win::ERROR_SUCCESS) break;
+        Note('f');
         // Where no file was there to lock, none may appear unlocked before the rename: one that
         // did is locked in its turn (a file system that cannot refuse a rename over a file has
         // only the system's rename).
