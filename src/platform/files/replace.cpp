@@ -58,6 +58,13 @@ void Note(char step) {
     g_steps += step;
 }
 
+// Syncs the file or folder open as `fd`, noting the step; 0 or the errno value.
+int Synced(int fd, char step) {
+    if (::fsync(fd) != 0) return errno;
+    Note(step);
+    return 0;
+}
+
 DWORD CodeOf(int err) {
     return win::LastErrorFromErrno(err);
 }
@@ -513,9 +520,7 @@ DWORD WriteInPlace(const Folder& folder, const std::string& name, std::string_vi
         if (info.st_mode & (S_ISUID | S_ISGID)) (void)::fchmod(fd, info.st_mode & 07777);
     };
     if (err == 0) keepSetId();
-    if (err == 0)
-        err = FailsHere(replace_testing::Step::sync) ? EIO : (::fsync(fd) == 0 ? 0 : errno);
-    if (err == 0) Note('p');
+    if (err == 0) err = FailsHere(replace_testing::Step::sync) ? EIO : Synced(fd, 'p');
     if (err != 0) {
         // Back to the old content: the bytes overwritten (all of them once the new content was
         // written whole, as a shorter one may have been cut), then the old length.
@@ -674,8 +679,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     DWORD code = WriteThrough(fd, win::PathJoin(folder.path, temporary), write);
     // The content is synced before the lock is waited for; what the file takes of the one it
     // replaces once that one is held, and synced again before the rename.
-    if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
-    if (code == win::ERROR_SUCCESS) Note('f');
+    if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
     bool inPlace = false;
     while (code == win::ERROR_SUCCESS) {
         Descriptor replaced;
@@ -694,9 +698,8 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
             inPlace = true;
             break;
         }
-        if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
+        if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
         if (code != win::ERROR_SUCCESS) break;
-        Note('f');
         // Where no file was there to lock, none may appear unlocked before the rename: one that
         // did is locked in its turn (a file system that cannot refuse a rename over a file has
         // only the system's rename).
@@ -738,8 +741,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     // folder, and a folder the user may not list cannot be opened to be synced; neither is a
     // failure of the replacement.
     if (!folder.syncable) return Fail(win::ERROR_SUCCESS);
-    const int err = ::fsync(folder.fd.get()) == 0 ? 0 : errno;
-    if (err == 0) Note('d');
+    const int err = Synced(folder.fd.get(), 'd');
     return Fail(err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err));
 }
 
