@@ -46,6 +46,7 @@ constexpr std::array kWin32Texts{
     ErrorText{1629, "The data supplied is of the wrong type.\r\n"},
     ErrorText{1804, "The specified datatype is invalid.\r\n"},
     ErrorText{1920, "The file cannot be accessed by the system.\r\n"},
+    ErrorText{1921, "The name of the file cannot be resolved by the system.\r\n"},
 };
 
 // COM codes of their own (FACILITY_NULL); FACILITY_WIN32 codes take the Win32 text.
@@ -85,6 +86,8 @@ int ErrnoFromLastError(DWORD code) {
             return EACCES;
         case ERROR_CANT_ACCESS_FILE:
             return ENODEV;
+        case ERROR_CANT_RESOLVE_FILENAME:
+            return ELOOP;
         case ERROR_FILE_TOO_LARGE:
             return EFBIG;
         case ERROR_DISK_FULL:
@@ -111,8 +114,9 @@ DWORD LastErrorFromErrno(int err) {
             return ERROR_FILE_NOT_FOUND;
         case ENOTDIR:
         case ENAMETOOLONG:
-        case ELOOP:
             return ERROR_PATH_NOT_FOUND;
+        case ELOOP:
+            return ERROR_CANT_RESOLVE_FILENAME;
         case EMFILE:
         case ENFILE:
             return ERROR_TOO_MANY_OPEN_FILES;

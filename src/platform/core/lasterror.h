@@ -31,7 +31,8 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 constexpr DWORD ERROR_DATATYPE_MISMATCH = 1629;
 constexpr DWORD ERROR_INVALID_DATATYPE = 1804;
-constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;  // a pipe, a device or a socket, not a file
+constexpr DWORD ERROR_CANT_ACCESS_FILE = 1920;       // a pipe, a device or a socket, not a file
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;  // links that lead round in a loop
 
 DWORD GetLastError();
 void SetLastError(DWORD code);

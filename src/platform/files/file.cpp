@@ -140,6 +140,20 @@ bool CFile::OpenNative(const std::string& nativePath, unsigned flags, CFileExcep
     return OpenAs(nativePath.c_str(), nativePath, flags, error);
 }
 
+void CFile::AttachNative(int fd, const std::string& nativePath) {
+    Abort();
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    m_fd = fd;
+    m_path = nativePath;
+    m_readOnly = false;
+    m_sizeLimit = regular ? quorin::FileSizeLimit() : kNoSizeLimit;
+    m_length = regular ? static_cast<std::uint64_t>(std::max<off_t>(info.st_size, 0)) : 0;
+    m_pos = 0;
+    m_bufStart = 0;
+    m_bufLen = 0;
+}
+
 bool CFile::OpenAs(const char* path, const std::string& native, unsigned flags,
                    CFileException* error) {
     Abort();
@@ -420,7 +434,12 @@ std::uint64_t FileSizeLimit() {
 
 int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
                        struct stat* info, unsigned mode) {
-    const int fd = ::open(nativePath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
+    return OpenFileDescriptorAt(AT_FDCWD, nativePath, flags, regularOnly, info, mode);
+}
+
+int OpenFileDescriptorAt(int folder, const std::string& name, int flags, bool regularOnly,
+                         struct stat* info, unsigned mode) {
+    const int fd = ::openat(folder, name.c_str(), flags | O_NONBLOCK | O_CLOEXEC, mode);
     if (fd < 0) return -1;
     struct stat status {};
     int err = 0;

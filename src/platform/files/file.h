@@ -78,6 +78,9 @@ class CFile {
     virtual bool Open(const char* path, unsigned flags, CFileException* error = nullptr);
     // Open of a path already in the host's form (no drive mapping, separators as they are).
     bool OpenNative(const std::string& nativePath, unsigned flags, CFileException* error = nullptr);
+    // Takes over `fd`, a regular file open for writing, as an open of `nativePath` for writing
+    // would give it (at its start, the file-size limit taken now): the CFile closes it.
+    void AttachNative(int fd, const std::string& nativePath);
     virtual std::uint32_t Read(void* buffer, std::uint32_t count);
     virtual void Write(const void* buffer, std::uint32_t count);  // throws CFileException
     // The new position, or -1 (position unchanged) for a target before the start. Never throws.
@@ -153,6 +156,9 @@ std::uint64_t FileSizeLimit();
 // receives the open file's status.
 int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnly,
                        struct stat* info = nullptr, unsigned mode = 0666);
+// The same for `name` in the folder open as `folder` (or AT_FDCWD).
+int OpenFileDescriptorAt(int folder, const std::string& name, int flags, bool regularOnly,
+                         struct stat* info = nullptr, unsigned mode = 0666);
 
 // The errno value of a failed open or create of `native`, ENOTDIR for an ENOENT whose folder is
 // missing: Windows tells a missing folder (path not found) from a missing file.
@@ -176,33 +182,59 @@ inline constexpr std::chrono::milliseconds kSaveLockWait{30000};
 // write failed, the thread's last error says why). A symbolic link is followed and the file it
 // names replaced where it lives, but, as the system's own path walk, a link in a sticky folder
 // everybody may write is followed only when it belongs to this user or to the folder's owner
-// (ERROR_ACCESS_DENIED otherwise, nothing written or made). An existing target must be a regular
-// file the user may write (ERROR_ACCESS_DENIED otherwise, the file untouched); it keeps its
-// permissions and, where the user may give them, its owner and group (a set-user-ID or
+// (ERROR_ACCESS_DENIED otherwise, nothing written or made). Links in the folders before the last
+// name are followed by the system's own path walk (under its fs.protected_symlinks rule, where
+// on); the last name, and each link it leads through, the save checks itself. A link of the
+// process file system (/proc/self/fd/N, /dev/fd/N) is followed only where its text names the
+// file it leads to: for a removed file ("… (deleted)") the save answers ERROR_FILE_NOT_FOUND and
+// makes nothing, for a pipe or a device ERROR_CANT_ACCESS_FILE. Links that lead round in a loop
+// are ERROR_CANT_RESOLVE_FILENAME (ELOOP).
+// An existing target must be a regular file the user may write (ERROR_ACCESS_DENIED otherwise,
+// the file untouched). In a sticky folder everybody may write (as /tmp), a target that belongs
+// neither to this user nor to the folder's owner is refused with ERROR_ACCESS_DENIED by either
+// road, root's save too, nothing written and no temporary file left: the system keeps a shell's
+// `>` from such a file (fs.protected_regular), and a rename never meets that rule. The target
+// keeps its permissions and, where the user may give them, its owner and group (a set-user-ID or
 // set-group-ID bit stays only with the owner or group it runs as; in place, the owner's save puts
-// back what the write clears).
+// back what the write clears), and its extended attributes: its POSIX access ACL, its user.* and
+// security.* attributes (those the user may not read or set, as security.* for anyone but root,
+// are left out; trusted.* ones are not copied).
 // The new content goes to a temporary file beside the target (the CFile the writer gets, named
-// by its GetFilePath), synced and renamed over it, the folder synced after: a failure, or the
-// process killed on the way, leaves the old content whole. Temporary files left by a replacement
-// that was killed are removed by the next one of the same target. The target is a new file then:
-// another hard link to the old one keeps the old content.
+// by its GetFilePath; made through the folder opened at the start, with O_EXCL, written through
+// the descriptor that made it, at most of mode 0600 until it takes an existing target's place),
+// synced, given the owner, mode and attributes of the file it replaces, synced again and renamed
+// over it, the folder synced after: a failure, or the process killed on the way, leaves the old
+// content whole. The temporary file's name is "." + the target's name + "." + the process number
+// + "." + a random decimal number + ".tmp". Temporary files left by a replacement of this user's
+// that was killed (its process gone) are removed by the next one of the same target; other
+// users' are left alone. The target is a new file then: another hard link to the old one keeps
+// the old content. A folder moved away meanwhile keeps nothing of the save: the rename goes into
+// the folder the save began in (whose file it locked), where the temporary file is removed too.
+// A folder the user may write but not list cannot be synced: the save succeeds without it.
 // Where the folder takes no new file, or its sticky bit keeps the user from renaming over another
 // user's target (known before any temporary file is made; a rename the system refuses all the same
-// falls back to it with what was written, the writer not run twice), a target the user may read and
+// falls back to it with what was written, the writer not run twice), or the target's ACL cannot
+// be given to the new file (which would widen who may read it), a target the user may read and
 // write is written in place (every hard link to it sees the new content): the new content is made
 // in memory first (the writer gets a CMemFile; a writer that fails never touches the target), and
 // when the target cannot take it (a full disk, a failing device) the old content, held in memory,
-// is written back. Only a process killed while it writes, or a device that fails the write-back
-// too, can leave such a target damaged; a reader of the file while it is written in place may see
-// part old and part new content.
+// is written back. From just before its first byte is written until it is synced (or written
+// back), the calling thread holds back the asynchronous signals whose default ends the process
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGVTALRM,
+// SIGPROF); its mask comes back after, and a signal held meanwhile then takes effect. A signal
+// that comes before the first byte finds the target untouched. Only SIGKILL, or a device that
+// fails the write-back too, can leave such a target damaged; a reader of the file while it is
+// written in place may see part old and part new content.
 // Saves of one target take turns on an exclusive flock of the target: in place from reading the
-// old content to the last sync, through a new file from before its rename to after it. A save in
-// place that finds, once it holds the lock, that a new file was renamed over the one it opened
-// starts over on the new one: the save that ends last leaves its content, and none reports
-// success for content that was lost. The lock is waited for at most kSaveLockWait in all; past it
-// the save is refused with ERROR_SHARING_VIOLATION, the target untouched and no temporary file
-// left. A caller that holds such a lock on the target through another descriptor must not save
-// it.
+// old content to the last sync, through a new file from before its rename to after it, on
+// whatever file the rename replaces (one that appeared after the save began included; a rename
+// where no file was refuses to replace one that appears meanwhile, which is then locked in its
+// turn; one found to be no regular file is refused). A save that finds, once it holds the lock,
+// that a new file was renamed over the one it opened starts over on the new one: the save that
+// ends last leaves its content, and none reports success for content that was lost. The lock is
+// waited for at most kSaveLockWait in all, however often the save starts over; past it the save
+// is refused with ERROR_SHARING_VIOLATION, the target untouched and no temporary file left. A
+// caller that holds such a lock on the target through another descriptor must not save it.
 // The process's file-size limit (RLIMIT_FSIZE), past which the system would end the process
 // mid-write, is never reached: content that would pass it, or in place an old content that a
 // write-back could not restore under it, is refused with ERROR_FILE_TOO_LARGE, the old file
@@ -220,17 +252,23 @@ win::DWORD ReplaceNativeFile(const std::string& nativePath,
 
 // Test hooks.
 namespace replace_testing {
-enum class Step { none, cut, sync };
+enum class Step { none, cut, sync, acl };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
-// device would; once, then every step runs again. Step::none withdraws a failure not yet spent.
+// device would, or the next ACL given to a new file is refused as by a file system without ACLs;
+// once, then every step runs again. Step::none withdraws a failure not yet spent.
 void FailNext(Step step);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);
-enum class Pause { none, beforeLock, afterCheck };
+enum class Pause { none, beforeLock, afterCheck, whileWriting, beforeTemporaryLock };
 // Every in-place save of this process sleeps `span` between opening the target and locking it,
-// or once it holds the lock and has found that the path still names the file it opened, before
-// it writes. Pause::none withdraws it.
+// once it holds the lock and has found that the path still names the file it opened, before it
+// writes, or once it has written the bytes past the old end, before the others; every save
+// through a new file between making its temporary file and locking it. Pause::none withdraws it.
 void PauseAt(Pause where, std::chrono::milliseconds span = {});
+// The steps the saves of this process took since the last call, in order (the last few dozen):
+// 'f' a temporary file synced, 'r' renamed over the target, 'd' the folder synced, 'p' a target
+// written in place synced.
+std::string Steps();
 }  // namespace replace_testing
 
 }  // namespace quorin

@@ -5,10 +5,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/magic.h>
+#include <pthread.h>
 #include <signal.h>
+#include <stdio.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,9 +22,12 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
@@ -31,18 +40,30 @@ namespace {
 using win::DWORD;
 
 constexpr int kMaxLinkHops = 40;  // as the system's own path walk
-// Temporary files are named "." + target name + "." + process + "." + counter + ".tmp"; a target
-// name is cut to this many bytes in them, so that the whole name stays a valid one.
+// Temporary files are named "." + target name + "." + process + "." + random number + ".tmp"; a
+// target name is cut to this many bytes in them, so that the whole name stays a valid one.
 constexpr std::size_t kMaxNameInTemporary = 200;
 constexpr std::string_view kTemporaryEnd = ".tmp";
-// A save that finds its target replaced once it holds the lock starts over on the new file; a
-// target replaced this many times over in a row is refused as in use.
-constexpr int kMaxLockRounds = 8;
 
 using Clock = std::chrono::steady_clock;
 std::atomic<std::chrono::milliseconds::rep> g_lockWaitMs{kSaveLockWait.count()};
 std::atomic<std::chrono::milliseconds::rep> g_pauseMs{0};
 std::atomic<replace_testing::Pause> g_pauseAt{replace_testing::Pause::none};
+std::mutex g_stepsMutex;
+std::string g_steps;  // the last steps taken, for the tests
+
+void Note(char step) {
+    const std::lock_guard<std::mutex> guard(g_stepsMutex);
+    if (g_steps.size() >= 64) g_steps.erase(0, 32);
+    g_steps += step;
+}
+
+// Syncs the file or folder open as `fd`, noting the step; 0 or the errno value.
+int Synced(int fd, char step) {
+    if (::fsync(fd) != 0) return errno;
+    Note(step);
+    return 0;
+}
 
 DWORD CodeOf(int err) {
     return win::LastErrorFromErrno(err);
@@ -63,15 +84,40 @@ std::string FolderOf(const std::string& native) {
     return !native.empty() && native[0] == '/' ? "/" : ".";
 }
 
-// Whether the system would follow the link `link` (its lstat) at `path`: in a sticky folder
-// everybody may write, only a link of this user's or of the folder's owner is followed, so that a
-// link another user planted in a shared folder leads nowhere. 0 or an errno value.
+// Whether `file` (a file or a link) in `folder` is one another user planted in a shared folder:
+// in a sticky folder everybody may write, what belongs neither to this user nor to the folder's
+// owner. The system follows no such link and opens no such file with O_CREAT
+// (fs.protected_symlinks, fs.protected_regular), root no more than others.
+bool Planted(const struct stat& folder, const struct stat& file) {
+    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & kShared) == kShared && file.st_uid != ::geteuid() &&
+           file.st_uid != folder.st_uid;
+}
+
+// Whether the system would follow the link `link` (its lstat) at `path`; 0 or an errno value.
 int MayFollow(const std::string& path, const struct stat& link) {
     struct stat folder {};
     if (::stat(FolderOf(path).c_str(), &folder) != 0) return errno;
-    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
-    if ((folder.st_mode & kShared) != kShared) return 0;
-    return link.st_uid == ::geteuid() || link.st_uid == folder.st_uid ? 0 : EACCES;
+    return Planted(folder, link) ? EACCES : 0;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// A link of the process file system (/proc/self/fd/N, and /dev/fd/N through it) leads to an open
+// file whatever its text says: the text is followed only where it names that same file. A
+// removed file ("name (deleted)") is no file of that name: ENOENT, never a file made under the
+// text; ENODEV for what is no regular file (a pipe's "pipe:[N]"). 0 for any other link.
+int CheckProcessLink(const std::string& link, const std::string& text) {
+    struct statfs where {};
+    if (::statfs(FolderOf(link).c_str(), &where) != 0) return errno;
+    if (where.f_type != PROC_SUPER_MAGIC) return 0;
+    struct stat through {};
+    struct stat named {};
+    if (::stat(link.c_str(), &through) != 0) return errno;
+    if (::stat(text.c_str(), &named) == 0 && SameFile(through, named)) return 0;
+    return S_ISREG(through.st_mode) ? ENOENT : ENODEV;
 }
 
 // The file a path names once every symbolic link on it is followed (the file need not exist).
@@ -83,15 +129,72 @@ int FollowLinks(const std::string& native, std::string* target) {
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
         if (hops == kMaxLinkHops) return ELOOP;
         if (const int err = MayFollow(current, info)) return err;
-        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1, '\0');
-        const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
-        if (n < 0) return errno;
-        if (static_cast<std::size_t>(n) == link.size()) return ENAMETOOLONG;  // changed meanwhile
-        link.resize(static_cast<std::size_t>(n));
-        current = !link.empty() && link[0] == '/' ? link : win::PathJoin(FolderOf(current), link);
+        // A link's size may not be its text's (the process file system gives 64 for every one):
+        // read into a larger buffer until the text fits.
+        std::string link;
+        for (std::size_t size = static_cast<std::size_t>(std::max<off_t>(info.st_size, 255)) + 1;;
+             size *= 2) {
+            if (size > 65536) return ENAMETOOLONG;
+            link.assign(size, '\0');
+            const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+            if (n < 0) return errno;
+            if (static_cast<std::size_t>(n) < link.size()) {
+                link.resize(static_cast<std::size_t>(n));
+                break;
+            }
+        }
+        std::string next =
+            !link.empty() && link[0] == '/' ? link : win::PathJoin(FolderOf(current), link);
+        if (const int err = CheckProcessLink(current, next)) return err;
+        current = std::move(next);
     }
     *target = current;
     return 0;
+}
+
+// An open descriptor, closed when it goes, which also releases a lock taken through it.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd = -1) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&& other) noexcept {
+        std::swap(m_fd, other.m_fd);
+        return *this;
+    }
+    int get() const { return m_fd; }
+    int release() { return std::exchange(m_fd, -1); }
+
+  private:
+    int m_fd;
+};
+
+// The target's folder, held open from the start of a save: the temporary file is made, renamed
+// and removed through it, so that a folder moved away meanwhile keeps nothing of the save, and
+// the rename goes into the folder whose file the save locked. Opened for reading, so that it can
+// be synced, where the user may list it; else (a folder of mode 0300) only as a place in the
+// tree, and not synced.
+struct Folder {
+    std::string path;
+    Descriptor fd;
+    bool syncable = true;
+    struct stat info {};
+};
+
+// 0 or the errno value (ENOTDIR for a missing folder, a path not found).
+int OpenFolder(const std::string& path, Folder* folder) {
+    folder->path = path;
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 && errno == EACCES) {
+        fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        folder->syncable = false;
+    }
+    if (fd < 0) return errno == ENOENT ? ENOTDIR : errno;
+    folder->fd = Descriptor(fd);
+    return ::fstat(fd, &folder->info) == 0 ? 0 : errno;
 }
 
 std::string TemporaryPrefix(const std::string& name) {
@@ -99,11 +202,16 @@ std::string TemporaryPrefix(const std::string& name) {
 }
 
 // Removes the temporary files of earlier replacements of `name` whose process has gone: only
-// those of a process that no longer runs and whose lock nobody holds (a live replacement keeps
-// its temporary file locked).
-void RemoveLeftovers(const std::string& folder, const std::string& name) {
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return;
+// this user's, of a process that no longer runs, and whose lock nobody holds (a live replacement
+// keeps its temporary file locked).
+void RemoveLeftovers(const Folder& folder, const std::string& name) {
+    const int listed = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listed < 0) return;
+    DIR* dir = ::fdopendir(listed);
+    if (dir == nullptr) {
+        ::close(listed);
+        return;
+    }
     const std::string prefix = TemporaryPrefix(name);
     const pid_t self = ::getpid();
     while (const dirent* entry = ::readdir(dir)) {
@@ -112,7 +220,7 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
             entryName.substr(0, prefix.size()) != prefix ||
             entryName.substr(entryName.size() - kTemporaryEnd.size()) != kTemporaryEnd)
             continue;
-        // "<process>.<counter>" between them, both decimal.
+        // "<process>.<random number>" between them, both decimal.
         const std::string_view middle = entryName.substr(
             prefix.size(), entryName.size() - prefix.size() - kTemporaryEnd.size());
         const std::size_t dot = middle.find('.');
@@ -122,14 +230,18 @@ void RemoveLeftovers(const std::string& folder, const std::string& name) {
             continue;
         const pid_t pid = static_cast<pid_t>(std::stol(std::string(middle.substr(0, dot))));
         if (pid == self || ::kill(pid, 0) == 0 || errno == EPERM) continue;  // may still run
+        struct stat info {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode))
+            continue;
         // flock takes a descriptor opened either way: a leftover that already has a write-only
         // target's mode is opened for writing.
         const int flags = O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC;
         int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | flags);
         if (fd < 0 && errno == EACCES) fd = ::openat(::dirfd(dir), entry->d_name, O_WRONLY | flags);
         if (fd < 0) continue;
-        struct stat info {};
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
         ::close(fd);
     }
@@ -145,6 +257,8 @@ class LockWait {
         return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(*m_deadline - now),
                         std::chrono::milliseconds{0});
     }
+    // Whether a save that has to start over again has no time left.
+    bool Over() { return Left().count() == 0; }
 
   private:
     std::optional<Clock::time_point> m_deadline;
@@ -155,27 +269,52 @@ DWORD LockCode(int err) {
     return err == EWOULDBLOCK ? win::ERROR_SHARING_VIOLATION : CodeOf(err);
 }
 
-// A new temporary file beside the target, readable (a save that must go in place after all reads
-// it back) and locked for as long as it is open. -1 with errno set.
-int CreateTemporary(const std::string& folder, const std::string& name, unsigned mode,
-                    std::string* path) {
-    static std::atomic<unsigned> counter{0};
+void PauseHere(replace_testing::Pause where) {
+    if (g_pauseAt.load() == where)
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_pauseMs.load()));
+}
+
+// A number nobody can foresee, as mkstemp's names hold: a user who knows the saver's process
+// number cannot take every name its temporary file may get.
+std::string Unforeseeable() {
+    std::uint64_t value = 0;
+    if (::getrandom(&value, sizeof value, 0) != static_cast<ssize_t>(sizeof value)) {
+        static std::atomic<std::uint64_t> counter{0};
+        value = static_cast<std::uint64_t>(Clock::now().time_since_epoch().count()) * 2654435761u +
+                counter.fetch_add(1);
+    }
+    return std::to_string(value);
+}
+
+// A new temporary file beside the target, made through the folder, readable (a save that must
+// go in place after all reads it back) and locked for as long as it is open; `*name` receives
+// its name. A peer's clean-up may remove it between its making and its lock (a save in another
+// process namespace, to which this process looks gone): once locked, a file its name no longer
+// names is given up for one of another name. -1 with errno set.
+int CreateTemporary(const Folder& folder, const std::string& target, unsigned mode,
+                    std::string* name) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *path = win::PathJoin(folder, TemporaryPrefix(name) + std::to_string(::getpid()) + "." +
-                                          std::to_string(counter.fetch_add(1)) +
-                                          std::string(kTemporaryEnd));
-        const int fd = ::open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd < 0 && errno == EEXIST) continue;
+        *name = TemporaryPrefix(target) + std::to_string(::getpid()) + "." + Unforeseeable() +
+                std::string(kTemporaryEnd);
+        Descriptor made(
+            ::openat(folder.fd.get(), name->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        if (made.get() < 0 && errno == EEXIST) continue;
+        if (made.get() < 0) return -1;
+        PauseHere(replace_testing::Pause::beforeTemporaryLock);
         // Nobody but a remover of leftovers, which never waits, locks a temporary file: the
         // bound only keeps a hostile holder from freezing the save.
-        if (fd >= 0 && (errno = LockExclusiveWithin(fd, LockWait().Left())) != 0) {
-            const int err = errno == EWOULDBLOCK ? EBUSY : errno;
-            ::unlink(path->c_str());
-            ::close(fd);
-            errno = err;
+        if (const int err = LockExclusiveWithin(made.get(), LockWait().Left())) {
+            ::unlinkat(folder.fd.get(), name->c_str(), 0);
+            errno = err == EWOULDBLOCK ? EBUSY : err;
             return -1;
         }
-        return fd;
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(made.get(), &held) != 0) return -1;
+        if (::fstatat(folder.fd.get(), name->c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !SameFile(held, named))
+            continue;
+        return made.release();
     }
     errno = EEXIST;
     return -1;
@@ -201,12 +340,14 @@ DWORD RunWriter(win::CFile& file, const std::function<bool(win::CFile&)>& write)
     return code != win::ERROR_SUCCESS ? code : win::ERROR_GEN_FAILURE;
 }
 
-// Runs the writer on `path` opened for writing (truncated), its writes stopping at the file-size
-// limit; the error code of a failed write or close.
-DWORD WriteThrough(const std::string& path, const std::function<bool(win::CFile&)>& write) {
+// Runs the writer on the temporary file open as `fd` (through a descriptor of its own, which the
+// writer's CFile closes; the lock stays with `fd`), its writes stopping at the file-size limit;
+// the error code of a failed write or close.
+DWORD WriteThrough(int fd, const std::string& path, const std::function<bool(win::CFile&)>& write) {
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return CodeOf(errno);
     win::CFile file;
-    if (!file.OpenNative(path, win::CFile::modeWrite | win::CFile::modeCreate))
-        return win::GetLastError();
+    file.AttachNative(own, path);
     const DWORD code = RunWriter(file, write);
     if (code != win::ERROR_SUCCESS) file.Abort();
     return code;
@@ -238,69 +379,61 @@ bool FailsHere(replace_testing::Step step) {
     return g_failingStep.compare_exchange_strong(named, replace_testing::Step::none);
 }
 
-// An open descriptor, closed when it goes, which also releases a lock taken through it.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        return *this;
-    }
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
-
-void PauseHere(replace_testing::Pause where) {
-    if (g_pauseAt.load() == where)
-        std::this_thread::sleep_for(std::chrono::milliseconds(g_pauseMs.load()));
-}
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Takes the exclusive lock of the file open as `fd`, then asks whether `target` still names it
-// (another save may have renamed a new file over it meanwhile): ERROR_SUCCESS with `*named` set,
-// or the error code. `*named` is false too when nothing is at `target` any more.
-DWORD LockNamed(int fd, const std::string& target, LockWait& wait, bool* named) {
+// Takes the exclusive lock of the file open as `fd`, then asks whether `name` in the folder still
+// names it (another save may have renamed a new file over it meanwhile): ERROR_SUCCESS with
+// `*named` set, or the error code. `*named` is false too when nothing is there any more.
+DWORD LockNamed(int fd, const Folder& folder, const std::string& name, LockWait& wait,
+                bool* named) {
     if (const int err = LockExclusiveWithin(fd, wait.Left())) return LockCode(err);
     struct stat held {};
     struct stat now {};
     if (::fstat(fd, &held) != 0) return CodeOf(errno);
-    if (::stat(target.c_str(), &now) != 0 && errno != ENOENT) return CodeOf(errno);
+    if (::fstatat(folder.fd.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
+        return CodeOf(errno);
     *named = now.st_nlink != 0 && SameFile(held, now);
     return win::ERROR_SUCCESS;
 }
 
+// The code of a target found to be no regular file: a folder, or anything else (a link put there
+// meanwhile included).
+DWORD NotAFile(const struct stat& info) {
+    return CodeOf(S_ISDIR(info.st_mode) ? EISDIR : ENODEV);
+}
+
 // The lock that a save through a new file holds on the file it replaces, from before its rename
-// to after it, so that it never replaces a file an in-place save is writing: the file `target`
-// names is opened as it is (a link put there meanwhile is not followed) and locked; `*held` keeps
-// it. Nothing is held when no file is there any more.
-DWORD LockReplaced(const std::string& target, LockWait& wait, Descriptor* held) {
-    for (int round = 0; round < kMaxLockRounds; ++round) {
+// to after it, so that it never replaces a file an in-place save is writing: whatever file `name`
+// names is opened as it is (a link put there is not followed) and locked, whether or not one was
+// there when the save began; `*held` keeps it and `*info` receives its status. Nothing is held
+// when no file is there. A save that finds the file replaced once it holds the lock starts over
+// on the new one, for as long as the bound of its waits allows.
+DWORD LockReplaced(const Folder& folder, const std::string& name, LockWait& wait, Descriptor* held,
+                   struct stat* info) {
+    for (int round = 0;; ++round) {
+        if (round > 0 && wait.Over()) return win::ERROR_SHARING_VIOLATION;
+        // Nothing but a regular file is opened (opening a device may act on it).
+        if (::fstatat(folder.fd.get(), name.c_str(), info, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT ? win::ERROR_SUCCESS : CodeOf(errno);
+        if (!S_ISREG(info->st_mode)) return NotAFile(*info);
         // flock takes a descriptor opened either way: a target the user may write but not read
         // is opened for writing, never truncated.
         const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-        int fd = ::open(target.c_str(), O_RDONLY | flags);
-        if (fd < 0 && errno == EACCES) fd = ::open(target.c_str(), O_WRONLY | flags);
-        if (fd < 0) return errno == ENOENT ? win::ERROR_SUCCESS : CodeOf(errno);
+        int fd = ::openat(folder.fd.get(), name.c_str(), O_RDONLY | flags);
+        if (fd < 0 && errno == EACCES)
+            fd = ::openat(folder.fd.get(), name.c_str(), O_WRONLY | flags);
+        if (fd < 0 && errno == ENOENT) continue;
+        if (fd < 0) return CodeOf(errno == ELOOP ? ENODEV : errno);
         Descriptor file(fd);
+        if (::fstat(fd, info) != 0) return CodeOf(errno);
+        if (!S_ISREG(info->st_mode)) return NotAFile(*info);
         bool named = false;
-        if (const DWORD code = LockNamed(fd, target, wait, &named); code != win::ERROR_SUCCESS)
+        if (const DWORD code = LockNamed(fd, folder, name, wait, &named);
+            code != win::ERROR_SUCCESS)
             return code;
         if (named) {
             *held = std::move(file);
             return win::ERROR_SUCCESS;
         }
     }
-    return win::ERROR_SHARING_VIOLATION;
 }
 
 int ResizeTo(int fd, std::size_t size) {
@@ -308,6 +441,28 @@ int ResizeTo(int fd, std::size_t size) {
         if (errno != EINTR) return errno;
     return 0;
 }
+
+// The asynchronous signals whose default ends the process (not the faults) are held back while
+// an in-place target is written: once its first byte is written, its write (or the write-back of
+// the old content) and sync are never cut by them. The caller's mask comes back at the end, and
+// with it a signal that came meanwhile.
+class EndingSignalsHeld {
+  public:
+    EndingSignalsHeld() {
+        sigset_t ending;
+        ::sigemptyset(&ending);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                 SIGPIPE, SIGXFSZ, SIGVTALRM, SIGPROF})
+            ::sigaddset(&ending, signal);
+        ::pthread_sigmask(SIG_BLOCK, &ending, &m_before);
+    }
+    ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
+    EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+    EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+  private:
+    sigset_t m_before;
+};
 
 // The target of a folder that takes no new file, written where it is with `next`, made in memory
 // first (a writer that gives up never touches the target). Neither the new content nor the old,
@@ -317,19 +472,23 @@ int ResizeTo(int fd, std::size_t size) {
 // so that a file that cannot grow fails before any old byte is overwritten. Another save of the
 // target waits for this one to be synced (or written back) before it reads the old content or
 // renames a new file over it, so each leaves a whole one; a save that finds, once it holds the
-// lock, that a new file was renamed over the one it opened starts over on the new one.
-DWORD WriteInPlace(const std::string& target, std::string_view next, std::uint64_t limit,
-                   LockWait& wait) {
+// lock, that a new file was renamed over the one it opened starts over on the new one, for as
+// long as the bound of its waits allows.
+DWORD WriteInPlace(const Folder& folder, const std::string& name, std::string_view next,
+                   std::uint64_t limit, LockWait& wait) {
     Descriptor file;
     struct stat info {};
     for (int round = 0;; ++round) {
-        if (round == kMaxLockRounds) return win::ERROR_SHARING_VIOLATION;
+        if (round > 0 && wait.Over()) return win::ERROR_SHARING_VIOLATION;
         // Reading it too: a file the user may write but not read cannot be kept, and is refused.
-        file = Descriptor(OpenFileDescriptor(target, O_RDWR | O_NOFOLLOW, true));
-        if (file.get() < 0) return CodeOf(errno);
+        file = Descriptor(
+            OpenFileDescriptorAt(folder.fd.get(), name, O_RDWR | O_NOFOLLOW, true, &info));
+        if (file.get() < 0) return CodeOf(errno == ELOOP ? ENODEV : errno);
+        // A file planted in a shared folder meanwhile is not written either.
+        if (Planted(folder.info, info)) return win::ERROR_ACCESS_DENIED;
         PauseHere(replace_testing::Pause::beforeLock);
         bool named = false;
-        if (const DWORD code = LockNamed(file.get(), target, wait, &named);
+        if (const DWORD code = LockNamed(file.get(), folder, name, wait, &named);
             code != win::ERROR_SUCCESS)
             return code;
         // The length once the lock is held: a save that held it before may have changed it.
@@ -346,11 +505,13 @@ DWORD WriteInPlace(const std::string& target, std::string_view next, std::uint64
         code = CodeOf(EIO);  // shrank while read: its content is not known
     if (code != win::ERROR_SUCCESS) return code;
 
+    const EndingSignalsHeld held;
     const auto* bytes = reinterpret_cast<const unsigned char*>(next.data());
     const std::size_t head = std::min(old.size(), next.size());
     std::size_t overwritten = 0;
     int err = 0;
     if (next.size() > old.size()) err = WriteAt(fd, bytes + head, next.size() - head, head);
+    PauseHere(replace_testing::Pause::whileWriting);
     if (err == 0) err = WriteAt(fd, bytes, head, 0, &overwritten);
     if (err == 0 && next.size() < old.size())
         err = FailsHere(replace_testing::Step::cut) ? EIO : ResizeTo(fd, next.size());
@@ -359,8 +520,7 @@ DWORD WriteInPlace(const std::string& target, std::string_view next, std::uint64
         if (info.st_mode & (S_ISUID | S_ISGID)) (void)::fchmod(fd, info.st_mode & 07777);
     };
     if (err == 0) keepSetId();
-    if (err == 0)
-        err = FailsHere(replace_testing::Step::sync) ? EIO : (::fsync(fd) == 0 ? 0 : errno);
+    if (err == 0) err = FailsHere(replace_testing::Step::sync) ? EIO : Synced(fd, 'p');
     if (err != 0) {
         // Back to the old content: the bytes overwritten (all of them once the new content was
         // written whole, as a shorter one may have been cut), then the old length.
@@ -374,13 +534,14 @@ DWORD WriteInPlace(const std::string& target, std::string_view next, std::uint64
 }
 
 // The writer's content made in memory, then written in place.
-DWORD MakeAndWriteInPlace(const std::string& target, const std::function<bool(win::CFile&)>& write,
-                          std::uint64_t limit, LockWait& wait) {
+DWORD MakeAndWriteInPlace(const Folder& folder, const std::string& name,
+                          const std::function<bool(win::CFile&)>& write, std::uint64_t limit,
+                          LockWait& wait) {
     win::CMemFile made;
     if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
     const std::vector<unsigned char>& next = made.Data();
-    return WriteInPlace(target, {reinterpret_cast<const char*>(next.data()), next.size()}, limit,
-                        wait);
+    return WriteInPlace(folder, name, {reinterpret_cast<const char*>(next.data()), next.size()},
+                        limit, wait);
 }
 
 // Whether this process may hold any file as its owner would (CAP_FOWNER): rename over another
@@ -395,19 +556,78 @@ bool MayActAsAnyOwner() {
 // Whether the sticky bit of the target's folder keeps this user from replacing the target with a
 // new file: there only the target's owner, the folder's owner or a process that may act as any
 // owner renames over it, though others may be allowed to write the file.
-bool StickyKeepsOut(const std::string& folder, const struct stat& target) {
-    struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0 || !(info.st_mode & S_ISVTX)) return false;
+bool StickyKeepsOut(const Folder& folder, const struct stat& target) {
+    if (!(folder.info.st_mode & S_ISVTX)) return false;
     const uid_t self = ::geteuid();
-    return target.st_uid != self && info.st_uid != self && !MayActAsAnyOwner();
+    return target.st_uid != self && folder.info.st_uid != self && !MayActAsAnyOwner();
 }
 
-int SyncPath(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int err = ::fsync(fd) == 0 ? 0 : errno;
-    ::close(fd);
-    return err;
+// The new file open as `fd` takes the owner and group of the old one (its status `old`), where
+// the user may give them, then its permissions: a change of owner clears the set-user-ID and
+// set-group-ID bits. Where the owner or group could not be kept, its set-ID bit is not given to
+// the saver's.
+DWORD KeepOwnerAndMode(int fd, const struct stat& old) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, -1, old.st_gid);
+    mode_t mode = old.st_mode & 07777;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) return CodeOf(errno);
+    if (status.st_uid != old.st_uid) mode &= ~S_ISUID;
+    if (status.st_gid != old.st_gid) mode &= ~S_ISGID;
+    return ::fchmod(fd, mode) == 0 ? win::ERROR_SUCCESS : CodeOf(errno);
+}
+
+// The names or the value of an extended attribute of the file open as `fd` (`name` null: the
+// names); false with errno set.
+bool ReadAttribute(int fd, const char* name, std::vector<char>* out) {
+    for (;;) {
+        const ssize_t size =
+            name != nullptr ? ::fgetxattr(fd, name, nullptr, 0) : ::flistxattr(fd, nullptr, 0);
+        if (size < 0) return false;
+        out->resize(static_cast<std::size_t>(size));
+        const ssize_t got = name != nullptr ? ::fgetxattr(fd, name, out->data(), out->size())
+                                            : ::flistxattr(fd, out->data(), out->size());
+        if (got >= 0) {
+            out->resize(static_cast<std::size_t>(got));
+            return true;
+        }
+        if (errno != ERANGE) return false;  // grown meanwhile: asked again
+    }
+}
+
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// The extended attributes of the old file (open as `from`) given to the new one (`to`, which
+// already has the old one's mode), as `cp -p` gives them: its POSIX access ACL, its user.* and
+// security.* attributes. The ACL is given after the mode (it sets the group bits to its mask)
+// and read back. False when the old file's ACL could not be read or given, or the new file's
+// mode differs after it: the save then goes in place rather than let the new file be read by
+// users the ACL keeps out. An attribute of the other kinds the user may not read or set
+// (security.* for anyone but root) is left out; other attributes (trusted.*) are not copied.
+bool CopyAttributes(int from, int to) {
+    std::vector<char> names;
+    if (!ReadAttribute(from, nullptr, &names)) return errno == ENOTSUP;  // none on this system
+    for (std::size_t at = 0; at < names.size();) {
+        const std::string name(names.data() + at);
+        at += name.size() + 1;
+        const bool acl = name == kAccessAcl;
+        if (!acl && name.rfind("user.", 0) != 0 && name.rfind("security.", 0) != 0) continue;
+        std::vector<char> value;
+        if (!ReadAttribute(from, name.c_str(), &value)) {
+            if (acl && errno != ENODATA) return false;
+            continue;
+        }
+        const bool set = !(acl && FailsHere(replace_testing::Step::acl)) &&
+                         ::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0;
+        if (!acl) continue;
+        std::vector<char> given;
+        struct stat old {};
+        struct stat now {};
+        if (!set || !ReadAttribute(to, kAccessAcl, &given) || given != value ||
+            ::fstat(from, &old) != 0 || ::fstat(to, &now) != 0 ||
+            (old.st_mode & 0777) != (now.st_mode & 0777))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -424,57 +644,84 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     if (const int err = FollowLinks(native, &target)) return Fail(CodeOf(err));
     const std::string name = win::PathFileName(target);
     if (name.empty()) return Fail(CodeOf(EISDIR));
+    Folder folder;
+    if (const int err = OpenFolder(FolderOf(target), &folder)) return Fail(CodeOf(err));
     struct stat info {};
-    const bool exists = ::stat(target.c_str(), &info) == 0;
+    const bool exists = ::fstatat(folder.fd.get(), name.c_str(), &info, 0) == 0;
     if (!exists && errno != ENOENT) return Fail(CodeOf(errno));
     if (exists) {
         if (S_ISDIR(info.st_mode)) return Fail(CodeOf(EISDIR));
         if (!S_ISREG(info.st_mode)) return Fail(CodeOf(ENODEV));
+        // Another user's file in a shared folder is not saved, by either road.
+        if (Planted(folder.info, info)) return Fail(win::ERROR_ACCESS_DENIED);
         // Renaming over a file needs only the folder's permission: the file's own is asked here.
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        if (::faccessat(folder.fd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
             return Fail(CodeOf(errno));
     }
-    const std::string folder = FolderOf(target);
     RemoveLeftovers(folder, name);
     const std::uint64_t limit = FileSizeLimit();
     LockWait wait;
     // A folder that takes no new file, or keeps the user from renaming over this one: the target
     // itself is written, where it may be.
     if (exists && StickyKeepsOut(folder, info))
-        return Fail(MakeAndWriteInPlace(target, write, limit, wait));
+        return Fail(MakeAndWriteInPlace(folder, name, write, limit, wait));
 
     std::string temporary;
     const Descriptor made(CreateTemporary(folder, name, exists ? 0600 : newFileMode, &temporary));
     const int fd = made.get();
     if (fd < 0) {
         const int err = errno;
-        if (exists && IsDenied(err)) return Fail(MakeAndWriteInPlace(target, write, limit, wait));
+        if (exists && IsDenied(err))
+            return Fail(MakeAndWriteInPlace(folder, name, write, limit, wait));
         return Fail(CodeOf(FolderAware(err, target)));
     }
-    DWORD code = WriteThrough(temporary, write);
-    if (code == win::ERROR_SUCCESS && exists) {
-        // The new file takes the old one's owner and group, where the user may give them, then
-        // its permissions: a change of owner clears the set-user-ID and set-group-ID bits. Where
-        // the owner or group could not be kept, its set-ID bit is not given to the saver's.
-        if (::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, -1, info.st_gid);
-        mode_t mode = info.st_mode & 07777;
-        struct stat status {};
-        if (::fstat(fd, &status) != 0) code = CodeOf(errno);
-        if (status.st_uid != info.st_uid) mode &= ~S_ISUID;
-        if (status.st_gid != info.st_gid) mode &= ~S_ISGID;
-        if (code == win::ERROR_SUCCESS && ::fchmod(fd, mode) != 0) code = CodeOf(errno);
-    }
-    if (code == win::ERROR_SUCCESS && ::fsync(fd) != 0) code = CodeOf(errno);
+    const auto removeTemporary = [&] { ::unlinkat(folder.fd.get(), temporary.c_str(), 0); };
+    DWORD code = WriteThrough(fd, win::PathJoin(folder.path, temporary), write);
+    // The content is synced before the lock is waited for; what the file takes of the one it
+    // replaces once that one is held, and synced again before the rename.
+    if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
     bool inPlace = false;
-    if (code == win::ERROR_SUCCESS) {
+    while (code == win::ERROR_SUCCESS) {
         Descriptor replaced;
-        if (exists) code = LockReplaced(target, wait, &replaced);
-        if (code == win::ERROR_SUCCESS && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        struct stat old {};
+        code = LockReplaced(folder, name, wait, &replaced, &old);
+        if (code != win::ERROR_SUCCESS) break;
+        const bool held = replaced.get() >= 0;
+        if (held && Planted(folder.info, old)) {
+            code = win::ERROR_ACCESS_DENIED;
+            break;
+        }
+        // The file replaced is the one the new file takes after: the one there at the start,
+        // unless another took its place (or it went: then what it was).
+        if (held || exists) code = KeepOwnerAndMode(fd, held ? old : info);
+        if (code == win::ERROR_SUCCESS && held && !CopyAttributes(replaced.get(), fd)) {
+            inPlace = true;
+            break;
+        }
+        if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
+        if (code != win::ERROR_SUCCESS) break;
+        // Where no file was there to lock, none may appear unlocked before the rename: one that
+        // did is locked in its turn (a file system that cannot refuse a rename over a file has
+        // only the system's rename).
+        int renamed =
+            held ? ::renameat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str())
+                 : ::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
+                               RENAME_NOREPLACE);
+        if (renamed != 0 && !held && (errno == EINVAL || errno == ENOSYS))
+            renamed = ::renameat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str());
+        if (renamed != 0 && !held && errno == EEXIST) {
+            if (wait.Over()) code = win::ERROR_SHARING_VIOLATION;
+            continue;
+        }
+        if (renamed != 0) {
             // The sticky bit's refusal where it could not be foreseen: in place, with what was
             // written (the writer is not run twice).
-            inPlace = exists && errno == EPERM;
+            inPlace = held && errno == EPERM;
             code = CodeOf(errno);
+        } else {
+            Note('r');
         }
+        break;
     }  // the replaced file's lock is released once the new one stands in its place
     if (inPlace) {
         struct stat status {};
@@ -482,16 +729,19 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
         code = ::fstat(fd, &status) != 0
                    ? CodeOf(errno)
                    : ReadWhole(fd, static_cast<std::uint64_t>(status.st_size), limit, next);
-        ::unlink(temporary.c_str());
-        return Fail(code == win::ERROR_SUCCESS ? WriteInPlace(target, next, limit, wait) : code);
+        removeTemporary();
+        return Fail(code == win::ERROR_SUCCESS ? WriteInPlace(folder, name, next, limit, wait)
+                                               : code);
     }
     if (code != win::ERROR_SUCCESS) {
-        ::unlink(temporary.c_str());
+        removeTemporary();
         return Fail(code);
     }
     // The rename lasts only once the folder is on the disk too. Some file systems cannot sync a
-    // folder; that is no failure of the replacement.
-    const int err = SyncPath(folder, O_RDONLY | O_DIRECTORY);
+    // folder, and a folder the user may not list cannot be opened to be synced; neither is a
+    // failure of the replacement.
+    if (!folder.syncable) return Fail(win::ERROR_SUCCESS);
+    const int err = Synced(folder.fd.get(), 'd');
     return Fail(err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err));
 }
 
@@ -506,6 +756,13 @@ void replace_testing::SetLockWait(std::chrono::milliseconds bound) {
 void replace_testing::PauseAt(Pause where, std::chrono::milliseconds span) {
     g_pauseMs = span.count();
     g_pauseAt = where;
+}
+
+std::string replace_testing::Steps() {
+    const std::lock_guard<std::mutex> guard(g_stepsMutex);
+    std::string steps;
+    steps.swap(g_steps);
+    return steps;
 }
 
 DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes, unsigned newFileMode) {

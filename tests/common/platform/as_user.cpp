@@ -43,6 +43,19 @@ int RunAsActor(const std::function<int()>& body, const std::vector<gid_t>& extra
     return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
 }
 
+int RunAsUser(uid_t uid, const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+            ::setresuid(uid, uid, uid) != 0)
+            ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
 int InChildUnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
     const pid_t pid = ::fork();
     if (pid == 0) {

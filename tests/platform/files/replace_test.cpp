@@ -3,6 +3,7 @@
 // as root, for root may write anything), the old content kept through any failure, a file-size
 // limit refused before the process is ended by it, and the leftovers of a killed replacement
 // removed by the next one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/resource.h>
@@ -10,10 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
@@ -133,15 +138,40 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     if (root) {
         ASSERT_EQ(::chown(dir.file("real/t.xml").c_str(), kNobody, ActorGroup()), 0);
     }
-    std::filesystem::create_symlink("real/t.xml", dir.file("link.xml"));
+    // A chain of ten links, each naming the next, the last the file.
+    std::filesystem::create_symlink("real/t.xml", dir.file("link9.xml"));
+    for (int i = 8; i >= 0; --i)
+        std::filesystem::create_symlink("link" + std::to_string(i + 1) + ".xml",
+                                        dir.file("link" + std::to_string(i) + ".xml"));
     std::filesystem::create_symlink("real/new.xml", dir.file("dangling.xml"));
+    std::filesystem::create_symlink("loop2", dir.file("loop1"));
+    std::filesystem::create_symlink("loop1", dir.file("loop2"));
 
-    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("link.xml"), "new"), ERROR_SUCCESS);
+    (void)quorin::replace_testing::Steps();
+    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("link0.xml"), "new"), ERROR_SUCCESS);
+    // Synced before its rename, given the old file's owner and mode and synced again, the folder
+    // synced after it.
+    EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
+    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("loop1"), "x"), ERROR_CANT_RESOLVE_FILENAME);
+    EXPECT_EQ(ErrnoFromLastError(GetLastError()), ELOOP);
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("dangling.xml"), "made"), ERROR_SUCCESS);
-    EXPECT_TRUE(S_ISLNK(StatOf(dir.file("link.xml")).st_mode));
+    EXPECT_TRUE(S_ISLNK(StatOf(dir.file("link0.xml")).st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("dangling.xml")).st_mode));
     EXPECT_EQ(ReadText(dir.file("real/t.xml")), "new");
     EXPECT_EQ(ReadText(dir.file("real/new.xml")), "made");
+    // A link of the process file system leads to what it names where its text names that file;
+    // the text of a removed one ("... (deleted)") is no name to make a file under.
+    WriteText(dir.file("real/gone.xml"), "gone");
+    const int open = ::open(dir.file("real/new.xml").c_str(), O_RDONLY);
+    const int gone = ::open(dir.file("real/gone.xml").c_str(), O_RDONLY);
+    ASSERT_EQ(::unlink(dir.file("real/gone.xml").c_str()), 0);
+    EXPECT_EQ(quorin::ReplaceFileBytes("/proc/self/fd/" + std::to_string(open), "through"),
+              ERROR_SUCCESS);
+    EXPECT_EQ(quorin::ReplaceFileBytes("/dev/fd/" + std::to_string(gone), "x"),
+              ERROR_FILE_NOT_FOUND);
+    ::close(open);
+    ::close(gone);
+    EXPECT_EQ(ReadText(dir.file("real/new.xml")), "through");
     EXPECT_EQ(Entries(dir.file("real")), (std::vector<std::string>{"new.xml", "t.xml"}));
     const struct stat info = StatOf(dir.file("real/t.xml"));
     EXPECT_EQ(info.st_mode & 07777, 0640u);
@@ -168,18 +198,33 @@ TEST(Replace, FilesTheUserMayNotWriteAreRefusedAndFoldersTheUserMayNotWriteAreWr
     }
     ::chmod(closed.c_str(), 0555);
     const ino_t inode = StatOf(open).st_ino;
+    // A folder the actor may write but not list (so not open to sync it either).
+    const std::string unlisted = dir.file("unlisted");
+    std::filesystem::create_directory(unlisted);
+    WriteActorsFile(unlisted + "/t.fms", "old content");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(unlisted.c_str(), Actor(), ActorGroup()), 0);
+    }
+    ::chmod(unlisted.c_str(), 0300);
 
     const int result = RunAsActor([&] {
         if (quorin::ReplaceFileBytes(locked, "replaced") != ERROR_ACCESS_DENIED) return 1;
         if (GetLastError() != ERROR_ACCESS_DENIED) return 2;
-        return quorin::ReplaceFileBytes(open, "new") == ERROR_SUCCESS ? 0 : 3;
+        (void)quorin::replace_testing::Steps();
+        if (quorin::ReplaceFileBytes(open, "new") != ERROR_SUCCESS) return 3;
+        // Synced before it reports success.
+        if (quorin::replace_testing::Steps() != "p") return 4;
+        return quorin::ReplaceFileBytes(unlisted + "/t.fms", "new") == ERROR_SUCCESS ? 0 : 5;
     });
     ::chmod(closed.c_str(), 0755);
+    ::chmod(unlisted.c_str(), 0755);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(ReadText(locked), "kept");
     EXPECT_EQ(ReadText(open), "new");
     EXPECT_EQ(StatOf(open).st_ino, inode) << "written where it is";
-    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"closed", "locked.fms"}));
+    EXPECT_EQ(ReadText(unlisted + "/t.fms"), "new");
+    EXPECT_EQ(Entries(unlisted), std::vector<std::string>{"t.fms"});
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"closed", "locked.fms", "unlisted"}));
 }
 
 // In place nothing can stand beside the target: a writer that gives up leaves it untouched; a
@@ -473,7 +518,9 @@ TEST(Replace, FailuresKeepTheOldContentAndLeftoversOfAKilledReplacementGo) {
 }
 
 // Only a dead save's own temporary file is a leftover: a pipe or a link named like one stays, and
-// so does the file the link names; the save does not wait on the pipe.
+// so does the file the link names, and another user's file of such a name; the save does not wait
+// on the pipe. Names planted for every counter of the saver's own process number take nothing
+// from it: its temporary file's name holds a number nobody foresees.
 TEST(Replace, APipeOrALinkNamedLikeALeftoverStays) {
     ::alarm(60);  // a save that waits on the pipe ends the run here instead of hanging it
     TempDir dir;
@@ -484,10 +531,21 @@ TEST(Replace, APipeOrALinkNamedLikeALeftoverStays) {
     ASSERT_EQ(::mkfifo(dir.file(leftover + "0.tmp").c_str(), 0600), 0);
     WriteText(dir.file("kept"), "kept");
     std::filesystem::create_symlink("kept", dir.file(leftover + "1.tmp"));
+    std::vector<std::string> stay = {leftover + "0.tmp", leftover + "1.tmp", "kept", "t.cqv"};
+    if (::geteuid() == 0) {
+        WriteText(dir.file(leftover + "2.tmp"), "another user's");
+        ASSERT_EQ(::chown(dir.file(leftover + "2.tmp").c_str(), kNobody, ActorGroup()), 0);
+        stay.push_back(leftover + "2.tmp");
+    }
+    const std::string planted = ".t.cqv." + std::to_string(::getpid()) + ".";
+    for (int i = 0; i < 100; ++i) {
+        WriteText(dir.file(planted + std::to_string(i) + ".tmp"), "planted");
+        stay.push_back(planted + std::to_string(i) + ".tmp");
+    }
+    std::sort(stay.begin(), stay.end());
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("t.cqv"), "new"), ERROR_SUCCESS);
     ::alarm(0);
-    EXPECT_EQ(Entries(dir.path()),
-              (std::vector<std::string>{leftover + "0.tmp", leftover + "1.tmp", "kept", "t.cqv"}));
+    EXPECT_EQ(Entries(dir.path()), stay);
     EXPECT_EQ(ReadText(dir.file("kept")), "kept");
     EXPECT_EQ(ReadText(dir.file("t.cqv")), "new");
 }
@@ -506,6 +564,86 @@ TEST(Replace, AWriteOnlyLeftoverGoes) {
     ASSERT_EQ(::chmod(dir.file(names[0]).c_str(), 0200), 0);  // the temporary file sorts first
     EXPECT_TRUE(SavedAsActor(target, "new"));
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
+}
+
+// A save through a new file keeps the old file's ACL and user.* attribute: the user the ACL keeps
+// out (1001, though its group may read the file) cannot read the new content, which nobody but
+// the owner could read while it was written. Where the ACL cannot be given to the new file, the
+// save goes in place, which keeps both.
+TEST(Replace, TheAclAndAttributesAreKept) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    constexpr uid_t kKeptOut = 1001;
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    const std::string target = dir.file("t.fms");
+    const std::string quoted = quorin::test::ShellQuote(target);
+    for (const bool aclRefused : {false, true}) {
+        SCOPED_TRACE(aclRefused ? "the ACL refused: in place" : "through a new file");
+        WriteText(target, "old content");
+        ASSERT_EQ(::chown(target.c_str(), 0, kKeptOut), 0);
+        ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        if (quorin::test::RunCommand("setfacl -m u:1001:--- " + quoted +
+                                     " && setfattr -n user.note -v x " + quoted)
+                .status != 0)
+            GTEST_SKIP() << "no ACL or attribute here (Debian's acl and attr)";
+        const std::string acl = quorin::test::RunCommand("getfacl -p " + quoted).output;
+        const ino_t inode = StatOf(target).st_ino;
+        quorin::replace_testing::FailNext(aclRefused ? quorin::replace_testing::Step::acl
+                                                     : quorin::replace_testing::Step::none);
+        (void)quorin::replace_testing::Steps();
+        mode_t whileWritten = 0;
+        EXPECT_EQ(quorin::ReplaceFile(target,
+                                      [&](CFile& file) {
+                                          whileWritten = StatOf(file.GetFilePath()).st_mode & 07777;
+                                          file.Write("new content", 11);
+                                          return true;
+                                      }),
+                  ERROR_SUCCESS);
+        quorin::replace_testing::FailNext(quorin::replace_testing::Step::none);
+        EXPECT_EQ(whileWritten, 0600u);
+        EXPECT_EQ(quorin::replace_testing::Steps(), aclRefused ? "fp" : "ffrd");
+        EXPECT_EQ(ReadText(target), "new content");
+        EXPECT_EQ(StatOf(target).st_ino == inode, aclRefused);
+        EXPECT_EQ(quorin::test::RunCommand("getfacl -p " + quoted).output, acl);
+        EXPECT_EQ(quorin::test::RunCommand("getfattr --only-values -n user.note " + quoted).output,
+                  "x");
+        EXPECT_EQ(quorin::test::RunAsUser(kKeptOut,
+                                          [&] {
+                                              const int fd = ::open(target.c_str(), O_RDONLY);
+                                              return fd < 0 && errno == EACCES ? 0 : 1;
+                                          }),
+                  0);
+        EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.fms"});
+    }
+}
+
+// A peer's clean-up removes the temporary file between its making and its lock (a save in another
+// process namespace, to which this one looks gone): the save makes another, and the target keeps
+// its owner and mode, its new content synced.
+TEST(Replace, ATemporaryFileRemovedByAPeerIsMadeAgain) {
+    TempDir dir;
+    const std::string target = dir.file("t.fms");
+    WriteActorsFile(target, "old content");
+    ASSERT_EQ(::chmod(target.c_str(), 0600), 0);
+    quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::beforeTemporaryLock,
+                                     std::chrono::milliseconds(300));
+    std::thread peer([&] {
+        for (int wait = 0; wait < 200; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            for (const std::string& name : Entries(dir.path()))
+                if (name != "t.fms" && ::unlink(dir.file(name).c_str()) == 0) return;
+        }
+    });
+    (void)quorin::replace_testing::Steps();
+    EXPECT_EQ(quorin::ReplaceFileBytes(target, "new"), ERROR_SUCCESS);
+    peer.join();
+    quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::none);
+    EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
+    const struct stat info = StatOf(target);
+    EXPECT_EQ(info.st_uid, Actor());
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(ReadText(target), "new");
+    EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.fms"});
 }
 
 }  // namespace

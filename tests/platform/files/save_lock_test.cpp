@@ -12,7 +12,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <ctime>
+#include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "common/platform/as_user.h"
 #include "common/platform/folder_view.h"
@@ -179,4 +183,162 @@ TEST(SaveLock, TheSaveThatEndsLastLeavesItsContent) {
         }
     }
     ::munmap(ended, sizeof(std::chrono::steady_clock::rep));
+}
+
+// A save through a new file that began before its target was there locks the file that appeared
+// meanwhile before it renames over it: the actor's in-place save of that file (its folder closed
+// to the actor), held up once it holds the lock, ends first, and the save that ends last leaves
+// its content, each reporting success; the new file takes the owner and mode of the one it
+// replaced.
+TEST(SaveLock, ATargetThatAppearedDuringASaveIsLockedToo) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    std::filesystem::remove(closed.file());
+    using Rep = std::chrono::steady_clock::rep;
+    auto* ended = static_cast<Rep*>(
+        ::mmap(nullptr, sizeof(Rep), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(ended, MAP_FAILED);
+    const pid_t actor = ::fork();
+    ASSERT_GE(actor, 0);
+    if (actor == 0) {
+        if (!quorin::test::BecomeActor()) ::_exit(99);
+        std::this_thread::sleep_for(200ms);  // the file is there by now
+        quorin::replace_testing::PauseAt(Pause::afterCheck, 800ms);
+        const DWORD code = quorin::ReplaceFileBytes(closed.file(), "in place");
+        *ended = std::chrono::steady_clock::now().time_since_epoch().count();
+        ::_exit(code == win::ERROR_SUCCESS ? 0 : 1);
+    }
+    std::thread maker([&] {
+        std::this_thread::sleep_for(100ms);
+        closed.Fill("old content");
+    });
+    const DWORD code = quorin::ReplaceFile(closed.file(), [](win::CFile& file) {
+        std::this_thread::sleep_for(600ms);
+        file.Write("new file", 8);
+        return true;
+    });
+    const Rep rootEnded = std::chrono::steady_clock::now().time_since_epoch().count();
+    maker.join();
+    int status = 0;
+    ASSERT_EQ(::waitpid(actor, &status, 0), actor);
+    EXPECT_EQ(code, win::ERROR_SUCCESS);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ReadText(closed.file()), rootEnded > *ended ? "new file" : "in place");
+    EXPECT_GT(rootEnded, *ended) << "the new file waited for the in-place save";
+    const struct stat info = quorin::test::StatOf(closed.file());
+    EXPECT_EQ(info.st_uid, quorin::test::Actor());
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
+    EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
+    ::munmap(ended, sizeof(Rep));
+}
+
+// Twenty saves of one target at once, 3 MB each: sixteen of root's through new files, four of
+// the actor's in place (its folder closed to it). However often each finds the file replaced
+// under it, all succeed within the one bound, and the file holds one of the contents whole.
+TEST(SaveLock, TwentySavesAtOnceAllSucceed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    constexpr int kSavers = 20, kInPlace = 4;
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    closed.Fill(std::string(1 << 20, '-'));
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
+    pid_t savers[kSavers];
+    for (int s = 0; s < kSavers; ++s) {
+        savers[s] = ::fork();
+        ASSERT_GE(savers[s], 0);
+        if (savers[s] != 0) continue;
+        ::close(gate[1]);
+        if (s < kInPlace && !quorin::test::BecomeActor()) ::_exit(99);
+        char byte;  // the read returns at the parent's close: all start at once
+        (void)!::read(gate[0], &byte, 1);
+        const std::string content(3 << 20, static_cast<char>('a' + s));
+        ::_exit(quorin::ReplaceFileBytes(closed.file(), content) == win::ERROR_SUCCESS ? 0 : 1);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    for (int s = 0; s < kSavers; ++s) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(savers[s], &status, 0), savers[s]);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "save " << s;
+    }
+    const std::string now = ReadText(closed.file());
+    ASSERT_EQ(now.size(), std::size_t{3} << 20);
+    EXPECT_EQ(now.find_first_not_of(now[0]), std::string::npos);
+    EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
+}
+
+// A save waiting for a held lock while its folder is moved away (mv d d.old; mkdir d) leaves
+// nothing of its own behind: refused once the bound passed, its temporary file goes from the
+// folder it was made in; let go within it, it replaces the file it locked, in the folder it began
+// in. A second of that wait costs the processor little: the save sleeps.
+TEST(SaveLock, AFolderMovedAwayMeanwhileKeepsNothingOfTheSave) {
+    quorin::replace_testing::SetLockWait(1000ms);
+    TempDir dir;
+    const std::string folder = dir.file("d"), moved = dir.file("d.old");
+    for (const bool letsGo : {false, true}) {
+        SCOPED_TRACE(letsGo ? "let go" : "held");
+        std::filesystem::remove_all(moved);
+        std::filesystem::create_directory(folder);
+        quorin::test::WriteText(folder + "/t.fms", "old content");
+        const int held = ::open((folder + "/t.fms").c_str(), O_RDONLY);
+        ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        std::thread peer([&] {
+            std::this_thread::sleep_for(200ms);
+            ::rename(folder.c_str(), moved.c_str());
+            ::mkdir(folder.c_str(), 0755);
+            if (letsGo) ::flock(held, LOCK_UN);
+        });
+        timespec before{}, after{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
+        const DWORD code = quorin::ReplaceFileBytes(folder + "/t.fms", "new");
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
+        peer.join();
+        ::close(held);
+        EXPECT_EQ(code, letsGo ? win::ERROR_SUCCESS : win::ERROR_SHARING_VIOLATION);
+        if (!letsGo) {
+            EXPECT_LT((after.tv_sec - before.tv_sec) * 1e9 + (after.tv_nsec - before.tv_nsec),
+                      0.2e9);
+        }
+        EXPECT_EQ(ReadText(moved + "/t.fms"), letsGo ? "new" : "old content");
+        EXPECT_EQ(Entries(moved), std::vector<std::string>{"t.fms"});
+        EXPECT_TRUE(Entries(folder).empty());
+        std::filesystem::remove_all(folder);
+    }
+    quorin::replace_testing::SetLockWait(quorin::kSaveLockWait);
+}
+
+// SIGTERM at its default, sent to an in-place save: before the first byte of the target is
+// written it ends the save at once, the target untouched; once the write has begun (the bytes
+// past the old end written), the write and its sync end first, the target whole, and the signal
+// then ends the process.
+TEST(SaveLock, AnEndingSignalNeverCutsAnInPlaceWrite) {
+    TempDir dir;
+    ClosedFolder closed(dir.path(), "t.fms");
+    const std::string next = "a new content, longer than the old one";
+    for (const Pause where : {Pause::afterCheck, Pause::whileWriting}) {
+        SCOPED_TRACE(where == Pause::afterCheck ? "before the write" : "while writing");
+        closed.Fill("old content");
+        const pid_t saver = ::fork();
+        ASSERT_GE(saver, 0);
+        if (saver == 0) {
+            ::signal(SIGTERM, SIG_DFL);
+            if (!quorin::test::BecomeActor()) ::_exit(99);
+            quorin::replace_testing::PauseAt(where, 600ms);
+            (void)quorin::ReplaceFileBytes(closed.file(), next);
+            ::_exit(0);
+        }
+        std::this_thread::sleep_for(200ms);
+        const auto sent = std::chrono::steady_clock::now();
+        ::kill(saver, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(::waitpid(saver, &status, 0), saver);
+        const auto waited = std::chrono::steady_clock::now() - sent;
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+        EXPECT_EQ(ReadText(closed.file()), where == Pause::afterCheck ? "old content" : next);
+        if (where == Pause::afterCheck) {
+            EXPECT_LT(waited, 300ms);
+        }
+    }
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "common/platform/as_user.h"
@@ -26,6 +27,7 @@ using win::DWORD;
 namespace {
 
 constexpr uid_t kOther = 12345;  // a third user, neither root nor the actor
+constexpr uid_t kThird = 1001;   // one more, who saves files of its own
 
 // A folder of `mode` belonging to `owner`, made below `parent`.
 std::string MakeFolder(const std::string& parent, const std::string& name, uid_t owner,
@@ -40,26 +42,38 @@ std::string MakeFolder(const std::string& parent, const std::string& name, uid_t
 }  // namespace
 
 // Who may replace a file in a sticky folder: its owner, the folder's owner, root. Anybody else
-// who may write the file saves it in place, no temporary file made in the folder.
+// who may write the file saves it in place, no temporary file made in the folder. In a sticky
+// folder everybody may write, a file that belongs neither to the saver nor to the folder's owner
+// is another user's plant, as the system's fs.protected_regular sees it: refused to every saver,
+// root too, by either road, the file as it was and nothing left beside it.
 TEST(SharedFolder, AFileAnotherUserMayWriteIsSavedInPlace) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
     TempDir dir;
     ::chmod(dir.path().c_str(), 0755);
+    constexpr int kInPlace = 1, kNewFile = 2, kRefused = 10 + win::ERROR_ACCESS_DENIED;
     struct Case {
         const char* name;
-        uid_t folderOwner, fileOwner;
-        bool byActor, inPlace;
+        mode_t folderMode;
+        uid_t folderOwner, fileOwner, saver;
+        int result;  // the folder's entries the writer saw, or 10 + the code of a refusal
     } cases[] = {
-        {"another user's file in another user's folder", 0, 0, true, true},
-        {"the saver's file", 0, kNobody, true, false},
-        {"the saver's folder", kNobody, 0, true, false},
-        {"root", kOther, kNobody, false, false},
+        {"the folder owner's file, nobody saves", 01777, 0, 0, kNobody, kInPlace},
+        {"the folder owner's file, a third user saves", 01777, kNobody, kNobody, kThird, kInPlace},
+        {"the saver's file", 01777, 0, kNobody, kNobody, kNewFile},
+        {"the third user's own file", 01777, 0, kThird, kThird, kNewFile},
+        {"root's own file", 01777, kOther, 0, 0, kNewFile},
+        {"the folder owner's file, root saves", 01777, kOther, kOther, 0, kNewFile},
+        {"planted in the saver's folder", 01777, kNobody, 0, kNobody, kRefused},
+        {"planted for root in another user's folder", 01777, kOther, kNobody, 0, kRefused},
+        {"planted for root in root's folder", 01777, 0, kNobody, 0, kRefused},
+        {"planted for nobody in root's folder", 01777, 0, kThird, kNobody, kRefused},
+        {"sticky, written by a group only", 01775, kOther, kNobody, 0, kNewFile},
     };
     int index = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string folder =
-            MakeFolder(dir.path(), std::to_string(index++), c.folderOwner, 01777);
+            MakeFolder(dir.path(), std::to_string(index++), c.folderOwner, c.folderMode);
         const std::string target = folder + "/t.fms";
         WriteText(target, "old content");
         ASSERT_EQ(::chown(target.c_str(), c.fileOwner, c.fileOwner), 0);
@@ -73,11 +87,15 @@ TEST(SharedFolder, AFileAnotherUserMayWriteIsSavedInPlace) {
                 file.Write("new", 3);
                 return true;
             });
-            return code == win::ERROR_SUCCESS ? static_cast<int>(seen) : 100;
+            return code == win::ERROR_SUCCESS ? static_cast<int>(seen)
+                                              : 10 + static_cast<int>(std::min<DWORD>(code, 200));
         };
-        EXPECT_EQ(c.byActor ? RunAsActor(save) : save(), c.inPlace ? 1 : 2);
-        EXPECT_EQ(ReadText(target), "new");
-        EXPECT_EQ(StatOf(target).st_ino == inode, c.inPlace);
+        EXPECT_EQ(c.saver == 0 ? save() : quorin::test::RunAsUser(c.saver, save), c.result);
+        const struct stat info = StatOf(target);
+        EXPECT_EQ(ReadText(target), c.result == kRefused ? "old content" : "new");
+        EXPECT_EQ(info.st_ino == inode, c.result != kNewFile);
+        EXPECT_EQ(info.st_uid, c.result == kNewFile && c.saver != 0 ? c.saver : c.fileOwner);
+        EXPECT_EQ(info.st_mode & 07777, 0666u);
         EXPECT_EQ(Entries(folder).size(), 1u);
     }
 }
