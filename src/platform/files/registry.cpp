@@ -2,12 +2,16 @@
 // hives load on first use and are read again when their file has been replaced (another process
 // saved settings), so a write does not drop what another process saved before it. Every write to
 // the current-user hive rewrites its file by the platform's safe replacement (temporary file in
-// the same folder, then rename), so a crash never leaves half a file.
+// the same folder, then rename), so a crash never leaves half a file; changes of several
+// processes take turns from reading the file to replacing it (SaveTurn).
 #include "platform/files/registry.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -21,6 +25,7 @@
 #include "platform/core/notify.h"
 #include "platform/core/path.h"
 #include "platform/files/file.h"
+#include "platform/files/filelock.h"
 #include "platform/files/regfile.h"
 
 namespace win {
@@ -41,6 +46,8 @@ constexpr std::array<std::string_view, kHives> kRootNames{"HKEY_CURRENT_USER", "
                                                           "HKEY_LOCAL_MACHINE"};
 // A settings file is a few kilobytes; anything this large is not one.
 constexpr std::uintmax_t kMaxHiveFileBytes = 16u << 20;
+// The bound of the wait for the settings folder's lock, as of every save's (tests shorten it).
+std::atomic<std::chrono::milliseconds::rep> g_lockWaitMs{quorin::kSaveLockWait.count()};
 
 // The three predefined keys; built on first use, so that static objects elsewhere may read
 // settings while the program starts.
@@ -124,6 +131,13 @@ bool ParseInto(Hive& hive, int which, std::string_view bytes, const std::string&
 
 // Why the file at `path` failed with the library's `code`, in the system's words (strerror's).
 std::string ErrorText(const std::string& path, DWORD code) {
+    // A lock held past the wait: EWOULDBLOCK's "Resource temporarily unavailable" would not say
+    // whose, nor that the save waited (as qvdump words it).
+    if (code == ERROR_SHARING_VIOLATION) {
+        const auto ms = g_lockWaitMs.load();
+        return "locked by another process (waited " +
+               (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s)" : std::to_string(ms) + " ms)");
+    }
     int err = ErrnoFromLastError(code);
     struct stat info {};
     if (err == ENOENT) {
@@ -173,19 +187,74 @@ Hive& LoadedHive(State& state, int which, Notices& notices) {
     return state.hives[which];
 }
 
-// Writes the whole current-user hive; the error code, ERROR_SUCCESS when the file is in place.
-DWORD SaveUserHive(State& state, Notices& notices) {
-    const std::string path = registry::UserHivePath();
+// Changes to the current-user hive take turns with other processes' from reading its file to
+// replacing it, on an exclusive flock of the settings folder: a change made to a hive read before
+// another process's save would drop that save's values while both report success. The folder,
+// not the hive file: the save locks the file it replaces through a descriptor of its own (a
+// caller holding that lock must not save it), and it puts a new file in the old one's place,
+// which a lock on the old one does not reach; nor does a lock file stay behind in the folder. A
+// folder that cannot be opened to be locked (one the user may write but not read) refuses the
+// save with the reason: a save without turns could lose values it reports saved. The turn goes
+// with the descriptor.
+class SaveTurn {
+  public:
+    SaveTurn() = default;
+    SaveTurn(const SaveTurn&) = delete;
+    SaveTurn& operator=(const SaveTurn&) = delete;
+    ~SaveTurn() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+
+    // Takes the turn of the folder of the hive file `path`, made first when it is missing,
+    // waiting at most the bound for another process's turn to end.
+    void Take(const std::string& path) {
+        m_asked = true;
+        std::string folder = ToNativePath(PathFolder(path));
+        if (folder.empty()) folder = ".";
+        std::error_code made;
+        std::filesystem::create_directories(folder, made);
+        m_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int err = m_fd < 0 ? errno
+                           : quorin::LockExclusiveWithin(
+                                 m_fd, std::chrono::milliseconds(g_lockWaitMs.load()));
+        if (err == ENOENT && made) err = made.value();  // why the folder is missing
+        m_code = err == 0             ? ERROR_SUCCESS
+                 : err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION
+                                      : LastErrorFromErrno(err);
+    }
+    bool Asked() const { return m_asked; }
+    // ERROR_SUCCESS while the turn is held, ERROR_SHARING_VIOLATION when another process held it
+    // past the bound, or the failure.
+    DWORD Code() const { return m_code; }
+
+  private:
+    int m_fd = -1;
+    bool m_asked = false;
+    DWORD m_code = ERROR_SUCCESS;
+};
+
+void NoteSaveFailure(State& state, Notices& notices, std::string text) {
+    if (state.saveFailureNoticed) return;
+    state.saveFailureNoticed = true;
+    notices.push_back(std::move(text));
+}
+
+// Writes the whole current-user hive to its file `path` in the turn `turn` took; the error code,
+// ERROR_SUCCESS when the file is in place.
+DWORD SaveUserHive(State& state, const std::string& path, const SaveTurn& turn, Notices& notices) {
+    if (turn.Code() != ERROR_SUCCESS) {
+        NoteSaveFailure(
+            state, notices,
+            "settings could not be saved to " + path + ": " + ErrorText(path, turn.Code()));
+        return turn.Code();
+    }
     const std::string text = quorin::reg::WriteRegText(state.hives[0], kRootNames[0]);
-    std::error_code ec;
-    const std::string folder = PathFolder(path);
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     DWORD code = ERROR_SUCCESS;
     std::string failure;  // the notice of a failed save
+    const std::string backup = path + ".bak";
     if (state.keepOriginal[0]) {
         // Rewriting drops what could not be read; the user's original stays beside it, and
         // without that copy the file is not rewritten.
-        const std::string backup = path + ".bak";
         std::string original;
         code = quorin::ReadRegularFile(path, kMaxHiveFileBytes, original);
         if (code != ERROR_SUCCESS) {
@@ -194,29 +263,27 @@ DWORD SaveUserHive(State& state, Notices& notices) {
         } else if ((code = quorin::ReplaceFileBytes(backup, original, 0600)) != ERROR_SUCCESS) {
             failure = "settings not saved to " + path + ": its copy " + backup +
                       " could not be written: " + ErrorText(backup, code);
-        } else {
-            state.keepOriginal[0] = false;
-            notices.push_back(
-                path + " is rewritten without its unreadable lines; the original is kept as " +
-                backup);
         }
     }
     // Only the user reads the settings: a new hive file is private.
     if (code == ERROR_SUCCESS &&
         (code = quorin::ReplaceFileBytes(path, text, 0600)) != ERROR_SUCCESS)
         failure = "settings could not be saved to " + path + ": " + ErrorText(path, code);
-    if (code == ERROR_SUCCESS) {
-        // The file now holds exactly this hive; from here on the hive follows the file.
-        state.stamps[0] = StampOf(path);
-        state.paths[0] = path;
-        state.fromFile[0] = true;
-        return ERROR_SUCCESS;
+    if (code != ERROR_SUCCESS) {
+        // The file is as it was: the next save copies it again.
+        NoteSaveFailure(state, notices, failure);
+        return code;
     }
-    if (!state.saveFailureNoticed) {
-        state.saveFailureNoticed = true;
-        notices.push_back(failure);
+    if (state.keepOriginal[0]) {
+        state.keepOriginal[0] = false;
+        notices.push_back(
+            path + " is rewritten without its unreadable lines; the original is kept as " + backup);
     }
-    return code;
+    // The file now holds exactly this hive; from here on the hive follows the file.
+    state.stamps[0] = StampOf(path);
+    state.paths[0] = path;
+    state.fromFile[0] = true;
+    return ERROR_SUCCESS;
 }
 
 // The key behind a handle, or null for a handle that is neither a root nor open.
@@ -284,29 +351,39 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*c
     State& state = TheState();
     Notices notices;
     LONG status = ERROR_SUCCESS;
-    {
+    const std::string file = registry::UserHivePath();
+    SaveTurn turn;
+    // True when the key is to be made and saved: the turn is taken, then the hive asked again.
+    const auto attempt = [&] {
         std::lock_guard lock(state.mutex);
         RegKey* base = Resolve(state, key);
         if (base == nullptr) {
             status = static_cast<LONG>(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        Hive& hive = LoadedHive(state, base->hive, notices);
+        const std::string path = ChildPath(*base, subKey);
+        if (Key* found = quorin::reg::FindKey(hive, path)) {
+            if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
+            status = NewHandle(state, base->hive, *found, access, result);
+        } else if (base->hive != 0) {
+            // The shared hives are read-only here, as they are for an ordinary user.
+            status = static_cast<LONG>(ERROR_ACCESS_DENIED);
+        } else if (!turn.Asked()) {
+            return true;
         } else {
-            Hive& hive = LoadedHive(state, base->hive, notices);
-            const std::string path = ChildPath(*base, subKey);
-            if (Key* found = quorin::reg::FindKey(hive, path)) {
-                if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
-                status = NewHandle(state, base->hive, *found, access, result);
-            } else if (base->hive != 0) {
-                // The shared hives are read-only here, as they are for an ordinary user.
-                status = static_cast<LONG>(ERROR_ACCESS_DENIED);
-            } else {
-                Key& created = quorin::reg::EnsureKey(hive, path);
-                status = NewHandle(state, 0, created, access, result);
-                if (status == ERROR_SUCCESS) {
-                    if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
-                    status = static_cast<LONG>(SaveUserHive(state, notices));
-                }
+            Key& created = quorin::reg::EnsureKey(hive, path);
+            status = NewHandle(state, 0, created, access, result);
+            if (status == ERROR_SUCCESS) {
+                if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
+                status = static_cast<LONG>(SaveUserHive(state, file, turn, notices));
             }
         }
+        return false;
+    };
+    if (attempt()) {
+        turn.Take(file);
+        attempt();
     }
     Emit(notices);
     return status;
@@ -354,13 +431,18 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, 
     State& state = TheState();
     Notices notices;
     LONG status = ERROR_SUCCESS;
-    {
+    const std::string file = registry::UserHivePath();
+    SaveTurn turn;
+    // True when the value may be set: the turn is taken, then the hive read again and changed.
+    const auto attempt = [&] {
         std::lock_guard lock(state.mutex);
         RegKey* handle = Resolve(state, key);
         if (handle == nullptr) {
             status = static_cast<LONG>(ERROR_INVALID_HANDLE);
         } else if ((handle->access & KEY_SET_VALUE) == 0 || handle->hive != 0) {
             status = static_cast<LONG>(ERROR_ACCESS_DENIED);
+        } else if (!turn.Asked()) {
+            return true;
         } else {
             // A key that vanished with a reload comes back: the value is not lost.
             Key& target = quorin::reg::EnsureKey(LoadedHive(state, 0, notices), handle->path);
@@ -369,8 +451,13 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, 
             if (inserted) it->second.name = valueName;
             it->second.type = type;
             it->second.data.assign(data, data + size);  // as given: a REG_SZ keeps or lacks its NUL
-            status = static_cast<LONG>(SaveUserHive(state, notices));
+            status = static_cast<LONG>(SaveUserHive(state, file, turn, notices));
         }
+        return false;
+    };
+    if (attempt()) {
+        turn.Take(file);
+        attempt();
     }
     Emit(notices);
     return status;
@@ -425,6 +512,11 @@ void ClearHives() {
         state.fromFile[which] = false;
         state.keepOriginal[which] = false;
     }
+}
+
+void SetSaveLockWait(std::chrono::milliseconds bound) {
+    g_lockWaitMs = bound.count();
+    quorin::replace_testing::SetLockWait(bound);
 }
 
 std::string UserHivePath() {

@@ -1,10 +1,13 @@
 // The registry: three hives (current user, default user, machine) in memory, each loaded from a
 // text file in the Windows ".reg" export format. Key paths and value names are case-insensitive.
-// Writes go to the current-user hive and are saved at once, atomically.
+// Writes go to the current-user hive and are saved at once, atomically; the changes of several
+// processes take turns (on a lock of the settings folder, waited for as every save's lock is)
+// from reading the file to replacing it, so that none loses another's values.
 //   current user: $QUORIN_CONFIG_DIR/user.reg (default ${XDG_CONFIG_HOME:-$HOME/.config}/quorin)
 //   default user: /etc/quorin/default-user.reg   ([HKEY_USERS\.DEFAULT\Software\...])
 //   machine:      /etc/quorin/machine.reg        ([HKEY_LOCAL_MACHINE\Software\...])
 #pragma once
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -44,6 +47,9 @@ void ReloadHives();                                   // from the three files
 void LoadHiveText(int which, std::string_view text);  // replaces one hive (tests)
 void ClearHives();                                    // all three empty (tests)
 std::string UserHivePath();
+// Tests: the bound of a settings save's waits for a lock (the settings folder's, and the file's
+// in the save), in place of quorin::kSaveLockWait.
+void SetSaveLockWait(std::chrono::milliseconds bound);
 }  // namespace registry
 
 }  // namespace win

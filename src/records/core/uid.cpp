@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <quorin/uid.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <mutex>
 
 #include "platform/core/path.h"
@@ -46,22 +46,73 @@ StampState& State() {
     return state;
 }
 
+// The folder at `folder`, opened to read, or -1. It must be the user's, and the folders missing on
+// its way are made (private) only inside one of the user's: a process run with another user's
+// HOME (sudo -E) leaves that user's home as it was. Each one made is opened without following a
+// link and checked as the user's, so that nothing put in its place meanwhile is walked into.
+int OpenOwnFolder(const std::string& folder) {
+    const uid_t user = ::geteuid();
+    const auto owned = [user](int fd) {
+        struct stat info {};
+        return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == user;
+    };
+    int fd = ::open(folder.starts_with('/') ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (std::size_t start = 0; fd >= 0 && start < folder.size();) {
+        std::size_t end = folder.find('/', start);
+        if (end == std::string::npos) end = folder.size();
+        const std::string name = folder.substr(start, end - start);
+        start = end + 1;
+        if (name.empty() || name == ".") continue;
+        int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT && owned(fd) &&
+            (::mkdirat(fd, name.c_str(), 0700) == 0 || errno == EEXIST)) {
+            next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next >= 0 && !owned(next)) {
+                ::close(next);
+                next = -1;
+            }
+        }
+        ::close(fd);
+        fd = next;
+    }
+    if (fd >= 0 && !owned(fd)) {
+        ::close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
 // The stamp file of the current settings folder, opened once per process and folder; -1 when
-// it cannot be opened.
+// it cannot be opened or is not the user's own. A link in its place is not followed (it would
+// have the stamp written over the file it names, or make the file a dangling one names), and
+// a file of another user, or one with other names too, is not written.
 int StampFile(StampState& state) {
     const std::string path =
         win::PathJoin(win::PathFolder(win::registry::UserHivePath()), kStampFileName);
     if (state.fd >= 0 && state.path == path && state.pid == getpid()) return state.fd;
     if (state.fd >= 0) ::close(state.fd);
     state.fd = -1;
-    std::error_code ec;
-    std::filesystem::create_directories(win::PathFolder(path), ec);
-    // Private: whoever may open the file may hold its lock.
-    state.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     state.path = path;
     state.lockRanOut = false;
     state.pid = getpid();
-    return state.fd;
+    const std::string folder = win::PathFolder(path);
+    const int folderFd = OpenOwnFolder(folder.empty() ? "." : folder);
+    if (folderFd < 0) return -1;
+    // Private: whoever may open the file may hold its lock. Opened without blocking (nothing
+    // but a regular file is kept), then made blocking again.
+    const int fd = ::openat(folderFd, kStampFileName,
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    ::close(folderFd);
+    if (fd < 0) return -1;
+    struct stat info {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        info.st_nlink != 1 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    state.fd = fd;
+    return fd;
 }
 
 // Raises `next` above the stamp the file keeps and stores it there; false when the file cannot

@@ -1,8 +1,11 @@
 // The registry over ".reg"-file hives: the export format in its encodings, case-blind lookups,
 // value types and sizes as Windows answers them, atomic saves that reload to the same values,
 // malformed lines with one notice, lazy loading and threads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,9 +16,11 @@
 
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
+#include "common/platform/folder_view.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
 #include "platform/core/notify.h"
+#include "platform/files/file.h"
 #include "platform/files/registry.h"
 
 using namespace win;
@@ -335,9 +340,10 @@ TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
 
 // Where the original cannot be kept (a folder in the copy's place, a copy or a folder the user may
 // not write, a copy past a file-size limit that the shorter rewrite would not pass, an original
-// that cannot be read), the settings are not saved: the file stays as it was, and the notice
-// names the file refused and says why, as the system words it. Run as an ordinary user: root
-// may write anything.
+// that cannot be read), or the settings cannot be saved once it is (a file the user may not write,
+// another process's turn held past the wait), the settings are not saved: the file stays as it
+// was, the notice names the file refused and says why, as the system words it, and none says the
+// file is rewritten. Run as an ordinary user: root may write anything.
 TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
     const std::string hive = m_settings.file("user.reg");
     const std::string backup = m_settings.file("user.reg.bak");
@@ -348,7 +354,7 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
         EXPECT_EQ(::chown(path.c_str(), quorin::test::Actor(), static_cast<gid_t>(-1)), 0);
         ::chmod(path.c_str(), mode);
     };
-    enum class Copy { none, folder, asBefore };  // what stands at user.reg.bak after the save
+    enum class Copy { none, folder, asBefore, original };  // at user.reg.bak after the save
     struct Case {
         std::string notice;  // a whole line
         std::function<void()> setUp, afterLoad;
@@ -366,6 +372,14 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
     };
     const auto closeFolder = [&] { give(folder, 0555); };
     const auto writeOnly = [&] { ::chmod(hive.c_str(), 0200); };
+    const auto readOnly = [&] { ::chmod(hive.c_str(), 0400); };
+    int turn = -1;  // another process's turn: the settings folder's lock
+    const auto holdTurn = [&] {
+        turn = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        EXPECT_EQ(::flock(turn, LOCK_EX), 0);
+    };
+    registry::SetSaveLockWait(std::chrono::milliseconds{300});  // the children inherit it
+    const std::string notSaved = "settings could not be saved to " + hive + ": ";
     const auto any = RLIM_INFINITY;
     const Case cases[] = {
         {copyFailed + "Is a directory", makeFolder, {}, any, Copy::folder},
@@ -375,6 +389,8 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
         // the original unreadable when the settings are saved, and from the start
         {readFailed + "Permission denied", {}, writeOnly, any, Copy::none},
         {hive + ": could not be read (Permission denied)", writeOnly, {}, any, Copy::none},
+        {notSaved + "Permission denied", readOnly, {}, any, Copy::original},
+        {notSaved + "locked by another process (waited 300 ms)", holdTurn, {}, any, Copy::none},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(&c - cases);
@@ -406,20 +422,25 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
         text.resize(std::max<ssize_t>(::read(out[0], text.data(), text.size()), 0));
         ::close(out[0]);
         ::chmod(folder.c_str(), 0755);
+        ::chmod(hive.c_str(), 0600);  // read back below by the test's own user
+        if (turn >= 0) ::close(turn);
+        turn = -1;
 
         EXPECT_NE(text.substr(0, text.find('\n')), "0") << "the value is not saved";
         EXPECT_NE((text + "\n").find("\nRegistry: " + c.notice + "\n"), std::string::npos)
             << c.notice << " in\n"
             << text;
+        EXPECT_EQ(text.find("is rewritten"), std::string::npos) << text;
         const auto kept = quorin::test::ReadBytes(hive);
         EXPECT_EQ(std::string(kept.begin(), kept.end()), original);
         EXPECT_EQ(c.copy == Copy::none, !std::filesystem::exists(backup));
         EXPECT_EQ(c.copy == Copy::folder, std::filesystem::is_directory(backup));
-        if (c.copy == Copy::asBefore) {
-            const auto copy = quorin::test::ReadBytes(backup);
-            EXPECT_EQ(std::string(copy.begin(), copy.end()), "old copy");
+        if (c.copy == Copy::asBefore || c.copy == Copy::original) {
+            EXPECT_EQ(quorin::test::ReadText(backup),
+                      c.copy == Copy::original ? original : "old copy");
         }
     }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
 }
 
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
@@ -516,6 +537,126 @@ TEST_F(Registry, Threads) {
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(Query(HKEY_CURRENT_USER, ("Software\\T" + std::to_string(t)).c_str(), "n"),
                   std::string("\x09\0\0\0", 4));
+}
+
+// Root's settings in a sticky folder everybody may write (QUORIN_CONFIG_DIR=/tmp, say), where
+// another user put a user.reg: the save is refused as access denied, and the file stays as that
+// user made it, with its owner.
+TEST_F(Registry, ASettingsFileAnotherUserPutInASharedFolderIsNotSaved) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    constexpr uid_t kOther = 1001;
+    const std::string shared = m_settings.file("shared");
+    ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+    const std::string hive = shared + "/user.reg";
+    const std::string planted = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\n";
+    quorin::test::WriteText(hive, planted);
+    ASSERT_EQ(::chown(hive.c_str(), kOther, kOther), 0);
+    ::chmod(hive.c_str(), 0666);
+    setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);  // put back by the settings' end
+    registry::ReloadHives();
+    HKEY h = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h), ERROR_SUCCESS);
+    DWORD two = 2;
+    EXPECT_EQ(RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
+              static_cast<LONG>(ERROR_ACCESS_DENIED));
+    RegCloseKey(h);
+    EXPECT_EQ(quorin::test::ReadText(hive), planted);
+    EXPECT_EQ(quorin::test::StatOf(hive).st_uid, kOther);
+}
+
+// Processes changing the settings at once, released together each round: every value set, and
+// every key made, whose call answered success is in the file afterwards (read by a fresh load),
+// and every call answered success.
+TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
+    constexpr int kProcesses = 6, kValues = 6, kRounds = 3;
+    struct Report {
+        int process, round, value;  // value kValues: the round's new key
+        LONG code;
+    };
+    const auto name = [](const Report& r) {
+        return "p" + std::to_string(r.process) + "r" + std::to_string(r.round) + "v" +
+               std::to_string(r.value);
+    };
+    int reports[2];
+    ASSERT_EQ(::pipe(reports), 0);
+    int gates[kRounds][2];
+    for (auto& gate : gates) ASSERT_EQ(::pipe(gate), 0);
+    registry::ReloadHives();
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid != 0) continue;
+        ::close(reports[0]);
+        for (auto& gate : gates) ::close(gate[1]);
+        const std::string key = "Software\\P" + std::to_string(p);
+        for (int r = 0; r < kRounds; ++r) {
+            char byte;
+            (void)!::read(gates[r][0], &byte, 1);  // returns at the parent's close: all at once
+            HKEY h = nullptr;
+            const LONG opened = RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                                KEY_ALL_ACCESS, nullptr, &h, nullptr);
+            for (int v = 0; v < kValues; ++v) {
+                Report report{p, r, v, opened};
+                const DWORD data = 1000 + v;
+                if (opened == ERROR_SUCCESS)
+                    report.code = RegSetValueExA(h, name(report).c_str(), 0, REG_DWORD,
+                                                 reinterpret_cast<const BYTE*>(&data), 4);
+                (void)!::write(reports[1], &report, sizeof report);
+            }
+            RegCloseKey(h);
+            Report report{p, r, kValues, 0};
+            DWORD disposition = 0;
+            report.code = RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(report)).c_str(), 0,
+                                          nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, &disposition);
+            if (report.code == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY)
+                report.code = -1;
+            RegCloseKey(h);
+            (void)!::write(reports[1], &report, sizeof report);
+        }
+        ::_exit(0);
+    }
+    ::close(reports[1]);
+    std::vector<Report> saved;
+    int calls = 0;
+    for (int r = 0; r < kRounds; ++r) {
+        ::close(gates[r][1]);
+        Report report{};
+        // The round ends with every process's new key.
+        for (int keys = 0;
+             keys < kProcesses && ::read(reports[0], &report, sizeof report) == sizeof report;) {
+            ++calls;
+            if (report.code == ERROR_SUCCESS) saved.push_back(report);
+            keys += report.value == kValues;
+        }
+    }
+    ::close(reports[0]);
+    for (auto& gate : gates) ::close(gate[0]);
+    for (int p = 0; p < kProcesses; ++p) {
+        int status = 0;
+        ASSERT_GT(::wait(&status), 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    registry::ClearHives();
+    registry::ReloadHives();
+    int present = 0;
+    for (const Report& r : saved) {
+        const std::string key = "Software\\P" + std::to_string(r.process);
+        HKEY h = nullptr;
+        const bool there = r.value == kValues
+                               ? RegOpenKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(r)).c_str(), 0,
+                                               KEY_READ, &h) == ERROR_SUCCESS
+                               : Query(HKEY_CURRENT_USER, key.c_str(), name(r).c_str()).size() == 4;
+        RegCloseKey(h);
+        present += there;
+    }
+    constexpr int kCalls = kProcesses * kRounds * (kValues + 1);
+    std::printf("%d processes x %d rounds: %d changes asked, %zu reported saved, %d present\n",
+                kProcesses, kRounds, calls, saved.size(), present);
+    EXPECT_EQ(calls, kCalls);
+    EXPECT_EQ(saved.size(), static_cast<std::size_t>(kCalls)) << "every call answers success";
+    EXPECT_EQ(present, static_cast<int>(saved.size())) << "every change reported saved is there";
 }
 
 }  // namespace

@@ -11,12 +11,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include "common/platform/file_size_limit.h"
+#include "common/platform/folder_view.h"
 #include "common/test_settings.h"
 #include "common/test_util.h"
 
@@ -144,6 +148,99 @@ TEST(UidProcesses, AStampFileLockedByAPeerIsWaitedForTwoSecondsAtMost) {
     ::close(peer);
     EXPECT_GT(static_cast<std::uint64_t>(taken), ahead);
     EXPECT_EQ(StoredStamp(quorin::test::ReadBytes(file)), static_cast<std::uint64_t>(taken));
+}
+
+// Three UIDs made now, valid and distinct, on strictly increasing stamps: the process's own
+// stamps serve where the file does not.
+bool MadeDistinct() {
+    CUid a;
+    CUid b;
+    const std::int64_t before = quorin::NextUidTimeStamp();
+    const bool made = a.GenerateInstanceUID() && b.GenerateSeriesUID();
+    return made && a.GetText() != b.GetText() && quorin::IsValidUid(a.GetText()) &&
+           quorin::NextUidTimeStamp() > before + 1;
+}
+
+// A stamp that is not a regular file of the user's own is neither written nor made: a link
+// another user put in the settings folder, to a file of the user's or dangling, or a second name
+// of a file of the user's. The file keeps its content, nothing is made where the link points.
+TEST(UidStamp, ALinkInTheSettingsFolderIsNotFollowed) {
+    quorin::test::TempDir elsewhere;
+    const std::string kept = elsewhere.file("kept");
+    const std::string named = elsewhere.file("named");
+    enum class Plant { link, dangling, secondName };
+    for (const Plant plant : {Plant::link, Plant::dangling, Plant::secondName}) {
+        SCOPED_TRACE(static_cast<int>(plant));
+        quorin::test::ScopedSettings settings;  // a folder of the user's own
+        const std::string stamp = settings.file("uid-stamp");
+        quorin::test::WriteText(kept, "ROOTDATA-keep-me");
+        const std::string target = plant == Plant::link ? kept : named;
+        ASSERT_EQ(plant == Plant::secondName ? ::link(kept.c_str(), stamp.c_str())
+                                             : ::symlink(target.c_str(), stamp.c_str()),
+                  0);
+        EXPECT_TRUE(MadeDistinct());
+        EXPECT_EQ(quorin::test::ReadText(kept), "ROOTDATA-keep-me");
+        EXPECT_FALSE(std::filesystem::exists(named));
+        EXPECT_EQ(std::filesystem::is_symlink(stamp), plant != Plant::secondName);
+        std::filesystem::remove(kept);
+    }
+}
+
+// The stamp and its folders are made only inside a folder of the user's: in a home of the user's
+// own the folders missing on the way are made private; in another user's home (root with that
+// user's HOME, sudo -E), settings folder or stamp file nothing is made or written.
+TEST(UidStamp, NothingIsMadeOrWrittenInAnotherUsersFolder) {
+    constexpr uid_t kOther = 1001;
+    const auto keep = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::make_pair(name,
+                              value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    };
+    const auto saved = {keep("HOME"), keep("XDG_CONFIG_HOME")};
+    enum class Row { ownHome, othersHome, othersFolder, othersStamp };
+    for (const Row row : {Row::ownHome, Row::othersHome, Row::othersFolder, Row::othersStamp}) {
+        SCOPED_TRACE(static_cast<int>(row));
+        if (row != Row::ownHome && ::geteuid() != 0) {
+            GTEST_SKIP() << "another user's folders need a second user";
+        }
+        quorin::test::ScopedSettings settings;
+        const std::string dir = settings.file("d");
+        ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+        ::chmod(dir.c_str(), 0755);
+        if (row == Row::othersHome || row == Row::othersFolder) {
+            ASSERT_EQ(::chown(dir.c_str(), kOther, kOther), 0);
+        }
+        const bool home = row == Row::ownHome || row == Row::othersHome;
+        const std::string stamp = home ? dir + "/.config/quorin/uid-stamp" : dir + "/uid-stamp";
+        if (row == Row::othersStamp) {
+            quorin::test::WriteText(stamp, "OTHERS-keep-me");
+            ASSERT_EQ(::chown(stamp.c_str(), kOther, kOther), 0);
+            ::chmod(stamp.c_str(), 0666);
+        }
+        if (home) {
+            unsetenv("QUORIN_CONFIG_DIR");  // put back by the settings' end
+            unsetenv("XDG_CONFIG_HOME");
+            setenv("HOME", dir.c_str(), 1);
+        } else {
+            setenv("QUORIN_CONFIG_DIR", dir.c_str(), 1);
+        }
+        EXPECT_TRUE(MadeDistinct());
+        for (const auto& [name, value] : saved)
+            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+
+        if (row == Row::ownHome) {
+            for (const std::string& made : {dir + "/.config", dir + "/.config/quorin", stamp}) {
+                const struct stat info = quorin::test::StatOf(made);
+                EXPECT_EQ(info.st_uid, ::geteuid()) << made;
+                EXPECT_EQ(info.st_mode & 0777, made == stamp ? 0600u : 0700u) << made;
+            }
+        } else if (row == Row::othersStamp) {
+            EXPECT_EQ(quorin::test::ReadText(stamp), "OTHERS-keep-me");
+            EXPECT_EQ(quorin::test::StatOf(stamp).st_uid, kOther);
+        } else {
+            EXPECT_TRUE(quorin::test::Entries(dir).empty());
+        }
+    }
 }
 
 TEST(UidDerived, AppendTimeStamp) {
