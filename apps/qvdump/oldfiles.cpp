@@ -163,7 +163,7 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
     // target untouched.
     std::optional<TemporaryRemover> remover;
     HeldSignals held;
-    return quorin::ReplaceNativeFile(path, [&](win::CFile& out) {
+    return quorin::ReplaceNativeFile(SavePath(path), [&](win::CFile& out) {
         if (!out.GetFilePath().empty()) remover.emplace(out.GetFilePath());
         held.Release();
         // Write throws on any failure; the replacement reports it.
@@ -279,8 +279,10 @@ bool DumpOldFile(const char* name, const char* path, const OldFileOptions& optio
         else
             Refuse(name, "image: result %d%s", result, ResultText(result));
         // The header names the file as the user did (the library was given its own path).
+        // (SetFolder drops one trailing '/' and keeps what it had for "": "/" sets none.)
         header->SetPath(name);
-        header->Patient().SetFolder(NativeFolderPart(name));
+        const std::string folder = NativeFolderPart(name);
+        header->Patient().SetFolder(folder.empty() ? "/" : folder);
         PrintHeader(*header);
         if (ok && options.bmpPath != nullptr) {
             if (samples != 1 && samples != 3) {
