@@ -251,6 +251,8 @@ def main():
     os.makedirs("config/root")  # root's own settings
     os.mkdir("kept")
     os.mkdir("inplace")
+    with open("inplace/out.bmp", "wb") as f:  # there before its folder takes no new file
+        f.write(b"old")
     with open("kept/R.bmp", "wb") as f:
         f.write(b"old")
     with open("junk.dcm", "wb") as f:
