@@ -240,6 +240,8 @@ def main():
     shutil.copy("series.xml", "g\\s.xml")
     os.mkdir("drive_c")
     env["QUORIN_DRIVE_C"] = os.path.join(work, "drive_c")
+    os.mkdir("tmp")  # where qvdump's own links to such names live and go
+    env["TMPDIR"] = os.path.join(work, "tmp")
     # A series of two pages, a file with a reduced image.
     fixture("v5files.py", "fms", "B1.tif", "--pages", "2", "--width", "30", "--height", "20")
     fixture("v5files.py", "grey", "R16.tif", "--width", "37", "--height", "21", "--reduced")
