@@ -236,6 +236,8 @@ def main():
     shutil.copy("R13.tif", "x/R13.tif")
     shutil.copy("R12.tif", "x\\R12.tif")
     shutil.copy("R12.tif", "c:R12.tif")
+    os.mkdir("k\\d")
+    shutil.copy("R12.tif", "k\\d/R12.tif")
     shutil.copy("sample.dcm", "d\\x.dcm")
     shutil.copy("series.xml", "g\\s.xml")
     os.mkdir("drive_c")
@@ -485,10 +487,11 @@ def run_table(qvdump, env, work, full, read_only):
         (["--bmp", "keep\\me.bmp", "R12.tif"], 0, "out", "bmp: keep\\me.bmp\n",
          {"made": {"keep\\me.bmp"}}),
         (["--bmp", "c:out.bmp", "R12.tif"], 0, "out", "bmp: c:out.bmp\n", {"made": {"c:out.bmp"}}),
-        (["x\\R12.tif", "c:R12.tif", "d\\x.dcm", "--group", "g\\s.xml"], 0, "out",
-         ("== x\\R12.tif (older file)\n", 'path "x\\R12.tif", patient folder ""\n',
-          "== c:R12.tif (older file)\n", "== d\\x.dcm\n", "# g\\s.xml\n"),
-         {"check": (lambda out, err: re.findall(r", type (\d+), sub-type", out), ["4", "4"])}),
+        (["x\\R12.tif", "c:R12.tif", "k\\d/R12.tif", "d\\x.dcm", "--group", "g\\s.xml"], 0,
+         "out", ("== x\\R12.tif (older file)\n", 'path "x\\R12.tif", patient folder ""\n',
+                 "== c:R12.tif (older file)\n", 'path "k\\d/R12.tif", patient folder "k\\d"\n',
+                 "== d\\x.dcm\n", "# g\\s.xml\n"),
+         {"check": (lambda out, err: re.findall(r", type (\d+), sub-type", out), ["4", "4", "1"])}),
         (["x\\R13.tif"], 1, "err", f"qvdump: x\\R13.tif: {E(errno.ENOENT)}\n"),
         (["pipe"], 1, "err", "qvdump: pipe: not a regular file\n"),
         (["R14.tif", "d.fms", "R15.tif", "p.cqv"], 1, "err",
