@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "names.h"
 #include "platform/core/lasterror.h"
-#include "platform/core/path.h"
 #include "platform/files/file.h"
 
 namespace qvdump {
@@ -25,7 +25,7 @@ std::string ErrnoText(int err) {
 
 bool IsFolder(const char* path) {
     struct stat info {};
-    return ::stat(win::ToNativePath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // The length of the UTF-8 character of a printable code point (U+00A0 and up, no surrogate)
@@ -53,9 +53,9 @@ std::size_t PrintableUtf8(std::string_view text) {
 
 // The folder that takes the file at `native`.
 std::string FolderOf(const std::string& native) {
-    const std::string folder = win::PathFolder(native);
-    if (!folder.empty()) return folder;
-    return !native.empty() && native[0] == '/' ? "/" : ".";
+    std::string folder = NativeFolderPart(native);
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder.empty() ? "." : folder;
 }
 
 // The errno that tells why a save at `native` was refused, or 0 when nothing on the path does.
@@ -99,7 +99,8 @@ std::string Shown(std::string_view text) {
 void Refuse(const char* path, const char* format, ...) {
     // Both streams may go to one file or terminal: what was dumped comes first.
     std::fflush(stdout);
-    std::fprintf(stderr, "qvdump: %s: ", Shown(path).c_str());
+    // An empty name is shown as the empty quotes a user could type it as.
+    std::fprintf(stderr, "qvdump: %s: ", *path == '\0' ? "''" : Shown(path).c_str());
     va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
@@ -109,7 +110,7 @@ void Refuse(const char* path, const char* format, ...) {
 
 std::string ReadProblem(const char* path) {
     // Opened as the readers open it: never blocking on a pipe, and only a regular file.
-    const int fd = quorin::OpenFileDescriptor(win::ToNativePath(path), O_RDONLY, true);
+    const int fd = quorin::OpenFileDescriptor(path, O_RDONLY, true);
     if (fd < 0) return ErrnoText(errno);
     ::close(fd);
     return {};
@@ -129,9 +130,18 @@ std::string CodeText(const char* path, win::DWORD code) {
 }
 
 std::string SaveFailureText(const char* path, win::DWORD code) {
+    // The code a save answers for a loop of links where it tells one from a missing folder.
+    constexpr win::DWORD kCantResolveFilename = 1921;
     if (code == win::ERROR_FILE_NOT_FOUND || code == win::ERROR_PATH_NOT_FOUND ||
-        code == win::ERROR_ACCESS_DENIED)
-        if (const int err = SaveErrno(win::ToNativePath(path))) return ErrnoText(err);
+        code == win::ERROR_ACCESS_DENIED || code == kCantResolveFilename) {
+        if (const int err = SaveErrno(path)) return ErrnoText(err);
+        if (code == kCantResolveFilename) return ErrnoText(ELOOP);
+        // A link under /proc or /dev/fd to a file that was deleted: the file is there for this
+        // process but has no name a save could put its content under.
+        struct stat info {};
+        if (code == win::ERROR_FILE_NOT_FOUND && ::stat(path, &info) == 0 && info.st_nlink == 0)
+            return ErrnoText(ENOENT) + " (the file it names was deleted)";
+    }
     return CodeText(path, code);
 }
 

@@ -15,6 +15,8 @@ namespace qvdump {
 // stay.
 std::string Shown(std::string_view text);
 
+// Every path here is a name as the system reads it (names.h).
+
 // Prints "qvdump: PATH: MESSAGE" on standard error, after the dump printed so far; the path is
 // shown as Shown does.
 void Refuse(const char* path, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -29,7 +31,7 @@ std::string CodeText(const char* path, win::DWORD code);
 // The system's reason for a save at `path` that failed with the library's `code`: the library
 // answers one code for a missing file, a missing folder, a loop of links, a name too long and a
 // path through a file, and one for every refusal; the path and its folder are examined (never
-// written) to tell them apart.
+// written) to tell them apart. A loop of links is named so whatever code the save answered.
 std::string SaveFailureText(const char* path, win::DWORD code);
 
 }  // namespace qvdump

@@ -11,6 +11,7 @@
 #include "groupfiles/contextdata.h"
 #include "groupfiles/fmsdata.h"
 #include "groupfiles/xmldocument.h"
+#include "names.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
 #include "platform/core/textcodec.h"
@@ -37,11 +38,6 @@ const char* ClassName(std::int32_t id) {
         default:
             return "item";
     }
-}
-
-// The extension of the last path component, upper-cased (".FMS").
-std::string Extension(const char* path) {
-    return win::ToUpperAnsi(win::PathExtension(path));
 }
 
 // Texts of the group files are in the system's code page; the terminal takes UTF-8.
@@ -180,8 +176,8 @@ void PrintGroup(CCoreGroupData& group, const std::string& indent) {
 // Loads by the kind the file says it is: ".cqv" a context (either form); any other name a
 // series, else a template, else an XML context, each tried only while the root element was
 // the wrong one (ERROR_DATATYPE_MISMATCH). `group` holds the last attempt, loaded or not.
-bool Load(const char* path, std::unique_ptr<CCoreGroupData>& group) {
-    if (Extension(path) == ".CQV") {
+bool Load(const char* name, const char* path, std::unique_ptr<CCoreGroupData>& group) {
+    if (NativeExtension(name) == ".CQV") {
         group = std::make_unique<CCqvDataQV5>();
         return group->Load(path);
     }
@@ -197,7 +193,7 @@ bool Load(const char* path, std::unique_ptr<CCoreGroupData>& group) {
 
 // What is wrong with a file that no reader took, in words: the readers' codes are Windows
 // errors and the XML parser's numbers, which mean nothing to a user here.
-std::string LoadFailureText(const char* path, const CCoreGroupData& group) {
+std::string LoadFailureText(const char* name, const CCoreGroupData& group) {
     const auto code = static_cast<std::uint32_t>(group.GetErrorCode());
     if (code == win::ERROR_DATATYPE_MISMATCH)
         return "not a group data file: it holds no series, template or context";
@@ -205,7 +201,7 @@ std::string LoadFailureText(const char* path, const CCoreGroupData& group) {
         return "not a group data file: larger than a group data file may be";
     if ((code & 0xFFFFF000u) == quorin::kXmlParseErrorBase) {
         // A context was read in its older binary form too; the error left is the XML one's.
-        if (Extension(path) == ".CQV")
+        if (NativeExtension(name) == ".CQV")
             return "not a context file: neither XML nor a sound context of the older binary form";
         constexpr std::uint32_t kDocumentEmpty = 4;  // the parser's XML_ERR_DOCUMENT_EMPTY
         if (code == quorin::kXmlParseErrorBase + kDocumentEmpty)
@@ -214,22 +210,30 @@ std::string LoadFailureText(const char* path, const CCoreGroupData& group) {
         reason.erase(reason.find_last_not_of(" \r\n") + 1);
         return "not a group data file: not well-formed XML: " + reason;
     }
-    return CodeText(path, code);
+    return CodeText(name, code);
 }
 
 }  // namespace
 
-bool IsGroupFile(const char* path) {
-    const std::string ext = Extension(path);
+bool IsGroupFile(const char* name) {
+    const std::string ext = NativeExtension(name);
     return ext == ".FMS" || ext == ".CQV";
 }
 
-bool DumpGroupFile(const char* path) {
-    std::printf("# %s\n", Shown(path).c_str());
+bool DumpGroupFile(const char* name, const LibraryName& path) {
+    std::printf("# %s\n", Shown(name).c_str());
     std::unique_ptr<CCoreGroupData> group;
-    if (!Load(path, group)) {
-        Refuse(path, "%s", LoadFailureText(path, *group).c_str());
+    if (!Load(name, path.Path().c_str(), group)) {
+        Refuse(name, "%s", LoadFailureText(name, *group).c_str());
         return false;
+    }
+    // A context of the older binary form is named after its file: after the user's name, not
+    // the link the library read it through.
+    if (path.Renamed() && group->GetClassID() == CLASSID_CQV &&
+        static_cast<const CCqvData&>(*group).GetOldFormat() != 0) {
+        const std::string leaf = NativeLeaf(name);
+        group->SetIdentifier(leaf);
+        group->SetName(leaf.substr(0, leaf.rfind('.')));
     }
     PrintGroup(*group, "");
     return true;

@@ -5,11 +5,13 @@
 
 namespace qvdump {
 
+class LibraryName;
+
 // True for the names qvdump reads as group data files without being told: ".fms" and ".cqv".
-bool IsGroupFile(const char* path);
-// Loads the file as a series, a template or a context (by its extension and root element) and
-// prints the group's fields and every item; on failure reports the last error code and text on
-// standard error and answers false.
-bool DumpGroupFile(const char* path);
+bool IsGroupFile(const char* name);
+// Loads the file the user named `name` (through `path`) as a series, a template or a context
+// (by its extension and root element) and prints the group's fields and every item; on failure
+// reports the last error code and text on standard error and answers false.
+bool DumpGroupFile(const char* name, const LibraryName& path);
 
 }  // namespace qvdump

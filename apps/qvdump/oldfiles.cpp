@@ -4,7 +4,6 @@
 #include <quorin/basicpreview.h>
 #include <quorin/v5files.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,11 +14,13 @@
 #include <vector>
 
 #include "errors.h"
+#include "names.h"
 #include "oldtiff/oldtiff.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
 #include "platform/system/bitmap.h"
 #include "records/headers/headerkinds.h"
+#include "signals.h"
 
 namespace qvdump {
 namespace {
@@ -115,53 +116,7 @@ void PrintPreview(const std::string& path) {
     std::printf("  teeth:%s\n", TeethText(p.teeth).c_str());
 }
 
-// The signals that end qvdump at a user's word; none of them may leave a save's temporary file.
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// The temporary file of the save in progress, for the signal handler (which may only read it).
-char g_temporary[4096];
-
-extern "C" void RemoveTemporaryAndEnd(int signal) {
-    // unlink and sigaction are async-signal-safe. The signal stays blocked until the handler
-    // returns, and then ends the process as it would have without the handler.
-    ::unlink(g_temporary);
-    struct sigaction fallback {};
-    fallback.sa_handler = SIG_DFL;
-    ::sigaction(signal, &fallback, nullptr);
-    ::raise(signal);
-}
-
-// While it lives, an ending signal removes the temporary file `path` before it ends qvdump. A
-// signal the caller ignores (nohup) stays ignored.
-class TemporaryRemover {
-  public:
-    explicit TemporaryRemover(const std::string& path) {
-        if (path.empty() || path.size() >= sizeof g_temporary) return;
-        std::memcpy(g_temporary, path.c_str(), path.size() + 1);
-        struct sigaction remove {};
-        remove.sa_handler = RemoveTemporaryAndEnd;
-        sigfillset(&remove.sa_mask);  // one removal at a time
-        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-            struct sigaction& previous = m_previous[i];
-            m_installed[i] = ::sigaction(kEndingSignals[i], nullptr, &previous) == 0 &&
-                             previous.sa_handler != SIG_IGN &&
-                             ::sigaction(kEndingSignals[i], &remove, nullptr) == 0;
-        }
-    }
-    ~TemporaryRemover() {
-        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
-            if (m_installed[i]) ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
-    }
-    TemporaryRemover(const TemporaryRemover&) = delete;
-    TemporaryRemover& operator=(const TemporaryRemover&) = delete;
-
-  private:
-    struct sigaction m_previous[std::size(kEndingSignals)]{};
-    bool m_installed[std::size(kEndingSignals)] = {};
-};
-
-// While it lives, the ending signals wait (they take effect when it ends) except between
-// Release and Hold.
+// While it lives, the ending signals wait (they take effect when it ends) until Release.
 class HeldSignals {
   public:
     HeldSignals() {
@@ -174,7 +129,6 @@ class HeldSignals {
     HeldSignals& operator=(const HeldSignals&) = delete;
     // The signals held meanwhile take effect now, as the caller had them.
     void Release() { ::sigprocmask(SIG_SETMASK, &m_previous, nullptr); }
-    void Hold() { ::sigprocmask(SIG_BLOCK, &m_held, nullptr); }
 
   private:
     sigset_t m_held{};
@@ -204,11 +158,12 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
     // has its path): an ending signal removes it, the target untouched. The signals are held
     // from before the save makes that file until the writer knows its name, so that none ends
     // qvdump in between. A save in place gets a memory file (no path) and writes the target once
-    // the writer is done: the ending signals are held again from then until that write is over,
-    // so the target is left whole, and end qvdump once it is.
+    // the writer is done: the replacement itself keeps the ending signals from cutting that
+    // write, and until it begins (the wait for the file's lock) they end qvdump at once, the
+    // target untouched.
     std::optional<TemporaryRemover> remover;
     HeldSignals held;
-    return quorin::ReplaceFile(path, [&](win::CFile& out) {
+    return quorin::ReplaceNativeFile(SavePath(path), [&](win::CFile& out) {
         if (!out.GetFilePath().empty()) remover.emplace(out.GetFilePath());
         held.Release();
         // Write throws on any failure; the replacement reports it.
@@ -233,7 +188,6 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
             }
             out.Write(row.data(), stride);
         }
-        if (out.GetFilePath().empty()) held.Hold();
         return true;
     });
 }
@@ -281,25 +235,39 @@ bool IsOldFile(const char* path) {
     return V5Files_IsOldQuorinFile(path) != 0;
 }
 
-bool DumpOldFile(const char* path, const OldFileOptions& options) {
-    std::printf("== %s (older file)\n", Shown(path).c_str());
-    std::printf("full-mouth-series layout: %d\n", V5Files_IsFMSFile(path));
+bool DumpOldFile(const char* name, const char* path, const OldFileOptions& options) {
+    std::printf("== %s (older file)\n", Shown(name).c_str());
+    const int series = V5Files_IsFMSFile(path);
+    std::printf("full-mouth-series layout: %d\n", series);
     // The type chooses the header class, as the SDK does.
     CHeader probe;
     probe.SetSubType(options.reduced ? 2 : 0);
     int result = V5Files_ReadQVImageInformation(path, &probe, options.page);
     std::unique_ptr<CHeader> header = MakeHeader(probe.GetImageType());
     header->SetSubType(options.reduced ? 2 : 0);
-    if (result == 0) result = V5Files_ReadQVImageInformation(path, header.get(), options.page);
-    bool ok = result == 0;
+    // The readers answer the one image there is for any page of a file that is no series page
+    // file, and for any page of a reduced image, and the main image where there is no reduced
+    // one (sub-type 1): what was asked for is not there.
+    const char* missing = nullptr;
+    if (result == 0 && options.page != 0 && (series == 0 || options.reduced))
+        missing = options.reduced ? "the reduced image is one image, page 0"
+                                  : "the file holds one image, page 0";
+    else if (result == 0 && options.reduced && probe.GetSubType() != 2)
+        missing = "the file holds its main image only";
+    if (result == 0 && missing == nullptr)
+        result = V5Files_ReadQVImageInformation(path, header.get(), options.page);
+    bool ok = result == 0 && missing == nullptr;
     if (ok)
         std::printf("information: result 0\n");
+    else if (missing != nullptr)
+        Refuse(name, "information: no %s%s: %s", options.page != 0 ? "page " : "reduced image",
+               options.page != 0 ? std::to_string(options.page).c_str() : "", missing);
     else
-        Refuse(path, "information: result %d%s", result, ResultText(result));
+        Refuse(name, "information: result %d%s", result, ResultText(result));
     const int samples = header->GetSamplesPerPixel();
     Pixels pixels(nullptr, &std::free);
     if (ok && !AllocatePixels(*header, pixels)) {
-        Refuse(path, "image: refused: %u x %u pixels of %d samples is no image the readers make",
+        Refuse(name, "image: refused: %u x %u pixels of %d samples is no image the readers make",
                header->GetWidth(), header->GetHeight(), samples);
         ok = false;
     }
@@ -309,11 +277,16 @@ bool DumpOldFile(const char* path, const OldFileOptions& options) {
         if (ok)
             std::printf("image: result 0\n");
         else
-            Refuse(path, "image: result %d%s", result, ResultText(result));
+            Refuse(name, "image: result %d%s", result, ResultText(result));
+        // The header names the file as the user did (the library was given its own path).
+        // (SetFolder drops one trailing '/' and keeps what it had for "": "/" sets none.)
+        header->SetPath(name);
+        const std::string folder = NativeFolderPart(name);
+        header->Patient().SetFolder(folder.empty() ? "/" : folder);
         PrintHeader(*header);
         if (ok && options.bmpPath != nullptr) {
             if (samples != 1 && samples != 3) {
-                Refuse(path, "bmp: no pixels of %d samples to write", samples);
+                Refuse(name, "bmp: no pixels of %d samples to write", samples);
                 ok = false;
             } else if (const win::DWORD code =
                            WriteBmp(options.bmpPath, pixels.get(), header->GetWidth(),

@@ -10,7 +10,8 @@
 // the pixels of the one older file given (never onto an input or the file of standard output or
 // error), --page and --reduced choose the image. The dump goes to standard output, refusals to
 // standard error; the exit status is 0 when every file was read, 1 when any was refused or the
-// dump could not be written, 2 for a command line qvdump does not take.
+// dump could not be written, 2 for a command line qvdump does not take. Every name is taken as
+// the system takes it (a backslash is part of a name, "c:" no drive: names.h).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,10 +33,10 @@
 #include "dicom/file/dicomfile.h"
 #include "errors.h"
 #include "groupfiles.h"
+#include "names.h"
 #include "oldfiles.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/notify.h"
-#include "platform/core/path.h"
 
 namespace {
 
@@ -89,7 +92,7 @@ void PrintQuickReaders(CDicomTypeFile& file) {
 // Parses and prints one file; false when it could not be read.
 bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     CDicomTypeFile file;
-    if (!file.Open(path, win::CFile::modeRead | win::CFile::shareDenyWrite)) {
+    if (!file.OpenNative(path, win::CFile::modeRead | win::CFile::shareDenyWrite)) {
         Refuse(path, "%s", CodeText(path, win::GetLastError()).c_str());
         return false;
     }
@@ -150,8 +153,10 @@ const char* EmptyValueOption(int argc, char** argv) {
     return nullptr;
 }
 
-// A page number: decimal digits only (no sign, no "0x"), no more than an int holds.
+// A page number: decimal digits only (no sign, no "0x"), no more than an int holds; leading
+// zeros count for nothing.
 std::string WholeNumber(const std::string& text) {
+    if (text.empty()) return "the value is empty";
     const std::size_t digits = text.find_first_not_of('0') == std::string::npos
                                    ? 1
                                    : text.size() - text.find_first_not_of('0');
@@ -176,7 +181,7 @@ int Misuse(const std::string& message) {
 
 // The file behind a path (links followed), or false when there is none.
 bool FileOf(const std::string& path, struct stat& info) {
-    return ::stat(win::ToNativePath(path).c_str(), &info) == 0;
+    return ::stat(path.c_str(), &info) == 0;
 }
 
 // Why a BMP at `out` would destroy what the user has: the output is an input, or the file that
@@ -300,9 +305,12 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        // Help and version answer 0, and fail as any dump does when they cannot be written;
-        // every refused command line is misuse.
-        const int status = app.exit(error);
+        // Help and version answer 0, and fail as any dump does when they cannot be written (their
+        // text goes through stdio as a dump does, so the reason is the write's own); every
+        // refused command line is misuse.
+        std::ostringstream text;
+        const int status = app.exit(error, text, std::cerr);
+        std::fputs(text.str().c_str(), stdout);
         return status == 0 ? Finish(0, stdoutClosed) : 2;
     }
     if (bmpOption->count() > 0 && bmp.empty()) return Misuse("--bmp: the value is empty");
@@ -317,9 +325,12 @@ int main(int argc, char** argv) {
             inputs.push_back({groups[nextGroup++], Kind::group});
         } else if (option == fileOption) {
             const std::string& path = files[nextFile++];
-            const Kind kind = qvdump::IsGroupFile(path.c_str()) ? Kind::group
-                              : qvdump::IsOldFile(path.c_str()) ? Kind::old
-                                                                : Kind::dicom;
+            const qvdump::LibraryName libraryPath(path);
+            const Kind kind =
+                qvdump::IsGroupFile(path.c_str()) ? Kind::group
+                : !libraryPath.Path().empty() && qvdump::IsOldFile(libraryPath.Path().c_str())
+                    ? Kind::old
+                    : Kind::dicom;
             inputs.push_back({path, kind});
         }
     }
@@ -354,14 +365,18 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const char* path = inputs[i].path.c_str();
         bool ok = false;
-        if (!problems[i].empty())
+        if (!problems[i].empty()) {
             Refuse(path, "%s", problems[i].c_str());
-        else if (inputs[i].kind == Kind::group)
-            ok = qvdump::DumpGroupFile(path);
-        else if (inputs[i].kind == Kind::old)
-            ok = qvdump::DumpOldFile(path, old);
-        else
+        } else if (inputs[i].kind == Kind::dicom) {
             ok = DumpFile(path, headerOnly, canonical);
+        } else if (const qvdump::LibraryName libraryPath(path); libraryPath.Path().empty()) {
+            Refuse(path, "cannot be reached under its name: %s",
+                   std::strerror(libraryPath.Error()));
+        } else if (inputs[i].kind == Kind::group) {
+            ok = qvdump::DumpGroupFile(path, libraryPath);
+        } else {
+            ok = qvdump::DumpOldFile(path, libraryPath.Path().c_str(), old);
+        }
         failed = failed || !ok;
     }
     return Finish(failed ? 1 : 0, stdoutClosed);
