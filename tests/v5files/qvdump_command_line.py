@@ -92,6 +92,8 @@ def close_stdout():
 def deleted_on_fd3():
     """Descriptor 3 open on a file that was deleted (`exec 3>gone.bmp; rm gone.bmp`)."""
     fd = os.open("gone.bmp", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
+    if ORDINARY is not None:  # the user's own file, as `exec 3>` makes it
+        os.fchown(fd, ORDINARY.pw_uid, ORDINARY.pw_gid)
     os.unlink("gone.bmp")
     os.dup2(fd, 3)
 

@@ -78,10 +78,21 @@ bool IsDenied(int err) {
     return err == EACCES || err == EPERM || err == EROFS;
 }
 
+// A native path splits at '/' only: a backslash is part of a name, as the system reads it.
 std::string FolderOf(const std::string& native) {
-    const std::string folder = win::PathFolder(native);
-    if (!folder.empty()) return folder;
-    return !native.empty() && native[0] == '/' ? "/" : ".";
+    const std::size_t slash = native.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    const std::size_t end = native.find_last_not_of('/', slash);
+    return end == std::string::npos ? "/" : native.substr(0, end + 1);
+}
+
+std::string NameOf(const std::string& native) {
+    const std::size_t slash = native.find_last_of('/');
+    return slash == std::string::npos ? native : native.substr(slash + 1);
+}
+
+std::string JoinNative(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 // Whether `file` (a file or a link) in `folder` is one another user planted in a shared folder:
@@ -144,7 +155,7 @@ int FollowLinks(const std::string& native, std::string* target) {
             }
         }
         std::string next =
-            !link.empty() && link[0] == '/' ? link : win::PathJoin(FolderOf(current), link);
+            !link.empty() && link[0] == '/' ? link : JoinNative(FolderOf(current), link);
         if (const int err = CheckProcessLink(current, next)) return err;
         current = std::move(next);
     }
@@ -642,7 +653,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     if (native.empty()) return Fail(win::ERROR_PATH_NOT_FOUND);
     std::string target;
     if (const int err = FollowLinks(native, &target)) return Fail(CodeOf(err));
-    const std::string name = win::PathFileName(target);
+    const std::string name = NameOf(target);
     if (name.empty()) return Fail(CodeOf(EISDIR));
     Folder folder;
     if (const int err = OpenFolder(FolderOf(target), &folder)) return Fail(CodeOf(err));
@@ -676,7 +687,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
         return Fail(CodeOf(FolderAware(err, target)));
     }
     const auto removeTemporary = [&] { ::unlinkat(folder.fd.get(), temporary.c_str(), 0); };
-    DWORD code = WriteThrough(fd, win::PathJoin(folder.path, temporary), write);
+    DWORD code = WriteThrough(fd, JoinNative(folder.path, temporary), write);
     // The content is synced before the lock is waited for; what the file takes of the one it
     // replaces once that one is held, and synced again before the rename.
     if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
