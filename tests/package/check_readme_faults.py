@@ -21,6 +21,7 @@ STATIC_TARGETS_BUILT = "lib/cmake/quorin/quorinStaticTargets-*.cmake"  # of the 
 CONFIG = "lib/cmake/quorin/quorinConfig.cmake"
 PC = "lib/pkgconfig/quorin.pc"
 STAND_IN = '#!/bin/sh\n# qvdump reporting every failure as success\n"%s" "$@"\nexit 0\n'
+BUILT = "the build tree's"  # "from": the file is replaced by the build tree's file "to"
 
 # (fault, where: "repo" or "prefix", file, from, to, the step the check must fail at)
 FAULTS = [
@@ -54,6 +55,8 @@ FAULTS = [
      'if(_quorin_static_missing STREQUAL "")', "if(TRUE)", "QUIET without libxml2"),
     ("the installed qvdump reports every failure as success", "prefix", "bin/qvdump", None, None,
      "the installed qvdump's command line"),
+    ("the installed libquorin.a is the tree's own, every internal name global", "prefix",
+     "lib/libquorin.a", BUILT, "libquorin.a", "README's static-target block"),
 ]
 
 
@@ -92,7 +95,9 @@ def run(build, work, prefix, fault):
         plant(os.path.join(repo, path), old, new)
     else:
         shutil.copytree(prefix, os.path.join(dest, "prefix"), symlinks=True)
-        if old is None:
+        if old is BUILT:
+            shutil.copy(os.path.join(build, new), os.path.join(dest, "prefix", path))
+        elif old is None:
             with open(os.path.join(dest, "prefix", path), "w", encoding="utf-8") as f:
                 f.write(STAND_IN % os.path.join(prefix, path))
         else:
