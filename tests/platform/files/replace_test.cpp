@@ -350,6 +350,26 @@ TEST(Replace, AMissingFolderIsAPathNotFound) {
     }
 }
 
+// A name in the host's form is taken as the system takes it: a backslash is part of the name, and
+// "c:" no drive, wherever the name stands on the path.
+TEST(Replace, ANativeNameIsTheFileTheSystemNames) {
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("d/keep"));
+    WriteText(dir.file("d/keep/me.bmp"), "precious");
+    for (const std::string name : {"d/keep\\me.bmp", "d/c:me.bmp"}) {
+        EXPECT_EQ(quorin::ReplaceNativeFile(dir.file(name),
+                                            [](CFile& file) {
+                                                file.Write("new", 3);
+                                                return true;
+                                            }),
+                  ERROR_SUCCESS)
+            << name;
+        EXPECT_EQ(ReadText(dir.file(name)), "new") << name;
+    }
+    EXPECT_EQ(ReadText(dir.file("d/keep/me.bmp")), "precious");
+    EXPECT_EQ(Entries(dir.file("d")).size(), 3u);  // keep, and the two new files
+}
+
 // One processor the test may run on, alone.
 cpu_set_t OneProcessor() {
     cpu_set_t allowed;
