@@ -559,7 +559,10 @@ def run_table(qvdump, env, work, full, read_only):
                   f"qvdump: ro/{name}: cannot write the BMP: {E(errno.EROFS)}\n")
                  for name in ("old.bmp", "new.bmp")]
     # A sound file whose pixel data the memory left cannot hold is refused as such, not as damaged.
-    rows += memory_rows(qvdump)
+    memory = memory_rows(qvdump)
+    rows += memory
+    if not memory:
+        skipped.append("built with the address sanitizer: the file refused for want of memory")
     if not (full and read_only):
         skipped.append("no file system could be mounted: the full disk and the read-only folder")
     if ORDINARY is not None:
@@ -665,8 +668,6 @@ def memory_rows(qvdump):
     import struct
     with open(qvdump, "rb") as f:
         if b"AddressSanitizer" in f.read():
-            print("qvdump is built with the address sanitizer: the file refused for want of "
-                  "memory is left out")
             return []
     folder = tempfile.mkdtemp(prefix="qvdump-memory-")
     atexit.register(shutil.rmtree, folder, True)
