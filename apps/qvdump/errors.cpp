@@ -130,12 +130,10 @@ std::string CodeText(const char* path, win::DWORD code) {
 }
 
 std::string SaveFailureText(const char* path, win::DWORD code) {
-    // The code a save answers for a loop of links where it tells one from a missing folder.
-    constexpr win::DWORD kCantResolveFilename = 1921;
+    // A loop of links answers its own code, which CodeText tells as ELOOP.
     if (code == win::ERROR_FILE_NOT_FOUND || code == win::ERROR_PATH_NOT_FOUND ||
-        code == win::ERROR_ACCESS_DENIED || code == kCantResolveFilename) {
+        code == win::ERROR_ACCESS_DENIED) {
         if (const int err = SaveErrno(path)) return ErrnoText(err);
-        if (code == kCantResolveFilename) return ErrnoText(ELOOP);
         // A link under /proc or /dev/fd to a file that was deleted: the file is there for this
         // process but has no name a save could put its content under.
         struct stat info {};
