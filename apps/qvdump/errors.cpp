@@ -120,9 +120,7 @@ std::string CodeText(const char* path, win::DWORD code) {
     // The library answers one code for a folder and for a file the user may not write.
     if (code == win::ERROR_ACCESS_DENIED) return ErrnoText(IsFolder(path) ? EISDIR : EACCES);
     // A save waits a while for a peer's lock on the file, then gives up.
-    if (code == win::ERROR_SHARING_VIOLATION)
-        return "locked by another process (waited " +
-               std::to_string(quorin::kSaveLockWait.count() / 1000) + " s)";
+    if (code == win::ERROR_SHARING_VIOLATION) return quorin::LockedText(quorin::kSaveLockWait);
     if (const int err = win::ErrnoFromLastError(code)) return ErrnoText(err);
     std::string text = win::FormatMessageText(code);
     text.erase(text.find_last_not_of("\r\n") + 1);

@@ -54,10 +54,6 @@ std::string NativeExtension(const std::string& name) {
     return dot == std::string::npos ? std::string() : win::ToUpperAnsi(leaf.substr(dot));
 }
 
-std::string SavePath(const std::string& name) {
-    return StartsWithDrive(name) ? "./" + name : name;
-}
-
 LibraryName::LibraryName(const std::string& name) {
     const std::string leaf = NativeLeaf(name), folder = NativeFolderPart(name);
     const bool leafReadsOtherwise =

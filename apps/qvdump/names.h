@@ -17,10 +17,6 @@ std::string NativeFolderPart(const std::string& name);
 // The extension of the last component, from its last dot, upper-cased (".FMS"), or "".
 std::string NativeExtension(const std::string& name);
 
-// The name to give the library's save (which takes a name in the host's form, but splits it as
-// a Windows path): "./" before a name it would read as on a drive ("c:out.bmp").
-std::string SavePath(const std::string& name);
-
 class LibraryName {
   public:
     explicit LibraryName(const std::string& name);

@@ -163,7 +163,7 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
     // target untouched.
     std::optional<TemporaryRemover> remover;
     HeldSignals held;
-    return quorin::ReplaceNativeFile(SavePath(path), [&](win::CFile& out) {
+    return quorin::ReplaceNativeFile(path, [&](win::CFile& out) {
         if (!out.GetFilePath().empty()) remover.emplace(out.GetFilePath());
         held.Release();
         // Write throws on any failure; the replacement reports it.

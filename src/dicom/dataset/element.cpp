@@ -144,6 +144,18 @@ bool OutOfMemoryNoted() {
     return win::GetLastError() == win::ERROR_NOT_ENOUGH_MEMORY;
 }
 
+// `read()`, a value's read; one too large for the memory left fails as a malformed one does,
+// noted as such.
+template <class Read>
+bool ReadNotingMemory(Read&& read) {
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();
+        return false;
+    }
+}
+
 bool SkipBytes(win::CFile* file, std::uint32_t length) {
     const std::uint64_t next = file->GetPosition() + length;
     return file->Seek(static_cast<std::int64_t>(next), win::CFile::begin) ==
@@ -371,7 +383,7 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
     }
     const std::uint64_t valuePosition = position + header;
     if (length == kUndefinedLength) {
-        if (!ReadUndefinedHeld(file, valuePosition, end)) {
+        if (!quorin::ReadNotingMemory([&] { return ReadUndefined(file, valuePosition, end); })) {
             ClearValue();
             m_nStatus = kStatusReadError;
         }
@@ -387,32 +399,12 @@ void CElementDICOM::ReadAt(win::CFile* file, std::uint64_t position, std::uint64
         m_nStatus = IsRequired() ? quorin::kStatusEmpty : kStatusOk;
         return;
     }
-    if (!ReadValueHeld(file, length, end)) {
+    if (!quorin::ReadNotingMemory([&] { return ReadValue(file, length, end); })) {
         ClearValue();
         m_nStatus = kStatusReadError;
         return;
     }
     m_nStatus = kStatusOk;
-}
-
-// A value too large for the memory left fails its read as a malformed one does, noted as such.
-bool CElementDICOM::ReadValueHeld(win::CFile* file, std::uint32_t length, std::uint64_t end) {
-    try {
-        return ReadValue(file, length, end);
-    } catch (const std::bad_alloc&) {
-        quorin::NoteOutOfMemory();
-        return false;
-    }
-}
-
-bool CElementDICOM::ReadUndefinedHeld(win::CFile* file, std::uint64_t valuePosition,
-                                      std::uint64_t end) {
-    try {
-        return ReadUndefined(file, valuePosition, end);
-    } catch (const std::bad_alloc&) {
-        quorin::NoteOutOfMemory();
-        return false;
-    }
 }
 
 bool CElementDICOM::ReadValue(win::CFile* file, std::uint32_t length, std::uint64_t) {

@@ -187,12 +187,6 @@ class CElementDICOM {
     // 14 and nothing written when fewer than the padded length are held (a value still in its
     // file is loaded first) or the length does not fit the length field.
     void WritePadded(win::CFile* file, const std::uint8_t* value, std::size_t held);
-
-  private:
-    // ReadValue and ReadUndefined, false (memory noted as run out) where an allocation of
-    // theirs throws.
-    bool ReadValueHeld(win::CFile* file, std::uint32_t length, std::uint64_t end);
-    bool ReadUndefinedHeld(win::CFile* file, std::uint64_t valuePosition, std::uint64_t end);
 };
 
 namespace quorin {

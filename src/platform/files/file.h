@@ -177,6 +177,9 @@ win::DWORD ReadRegularFile(const std::string& path, std::uint64_t cap, std::stri
 // peer's save, or by any process that may open the file, even one stopped): past it the save is
 // refused as a file in use.
 inline constexpr std::chrono::milliseconds kSaveLockWait{30000};
+// A save refused on a lock held past the wait `waited`, in words: "locked by another process
+// (waited 30 s)" (EWOULDBLOCK's own text would say neither whose lock nor that the save waited).
+std::string LockedText(std::chrono::milliseconds waited);
 
 // Replaces the file at `path` with what `write` puts into the CFile it is given (false: the
 // write failed, the thread's last error says why). A symbolic link is followed and the file it

@@ -131,13 +131,8 @@ bool ParseInto(Hive& hive, int which, std::string_view bytes, const std::string&
 
 // Why the file at `path` failed with the library's `code`, in the system's words (strerror's).
 std::string ErrorText(const std::string& path, DWORD code) {
-    // A lock held past the wait: EWOULDBLOCK's "Resource temporarily unavailable" would not say
-    // whose, nor that the save waited (as qvdump words it).
-    if (code == ERROR_SHARING_VIOLATION) {
-        const auto ms = g_lockWaitMs.load();
-        return "locked by another process (waited " +
-               (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s)" : std::to_string(ms) + " ms)");
-    }
+    if (code == ERROR_SHARING_VIOLATION)
+        return quorin::LockedText(std::chrono::milliseconds(g_lockWaitMs.load()));
     int err = ErrnoFromLastError(code);
     struct stat info {};
     if (err == ENOENT) {

@@ -756,6 +756,12 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     return Fail(err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err));
 }
 
+std::string LockedText(std::chrono::milliseconds waited) {
+    const auto ms = waited.count();
+    return "locked by another process (waited " +
+           (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s)" : std::to_string(ms) + " ms)");
+}
+
 void replace_testing::FailNext(Step step) {
     g_failingStep = step;
 }
