@@ -31,44 +31,45 @@ bool BecomeActor(const std::vector<gid_t>& extraGroups) {
            ::setgid(ActorGroup()) == 0 && ::setuid(kNobody) == 0;
 }
 
-int RunAsActor(const std::function<int()>& body, const std::vector<gid_t>& extraGroups) {
-    if (::geteuid() != 0) return body();
+namespace {
+
+// The exit status of `body` run in a child once `prepare` made it ready; `unprepared` when it
+// could not, 98 when the child did not end by itself.
+int InChild(const std::function<bool()>& prepare, int unprepared,
+            const std::function<int()>& body) {
     const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (!BecomeActor(extraGroups)) ::_exit(99);
-        ::_exit(body());
-    }
+    if (pid == 0) ::_exit(prepare() ? body() : unprepared);
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+}  // namespace
+
+int RunAsActor(const std::function<int()>& body, const std::vector<gid_t>& extraGroups) {
+    if (::geteuid() != 0) return body();
+    return InChild([&] { return BecomeActor(extraGroups); }, 99, body);
 }
 
 int RunAsUser(uid_t uid, const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
-            ::setresuid(uid, uid, uid) != 0)
-            ::_exit(99);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+    return InChild(
+        [uid] {
+            return ::setgroups(0, nullptr) == 0 && ::setresgid(uid, uid, uid) == 0 &&
+                   ::setresuid(uid, uid, uid) == 0;
+        },
+        99, body);
 }
 
 int InChildUnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::signal(SIGXFSZ, SIG_DFL);
-        rlimit limit{};
-        ::getrlimit(RLIMIT_FSIZE, &limit);
-        limit.rlim_cur = bytes;
-        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(97);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+    return InChild(
+        [bytes] {
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = bytes;
+            return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        },
+        97, body);
 }
 
 int UnderSizeLimit(rlim_t bytes, const std::function<int()>& body) {
