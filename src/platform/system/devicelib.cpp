@@ -2,7 +2,9 @@
 #include "platform/system/devicelib.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <string_view>
@@ -50,9 +52,22 @@ std::string SharedObjectName(std::string_view name) {
     return "lib" + std::string(name) + ".so";
 }
 
-bool IsRegularFile(const std::string& path) {
+// The library at `path` opened to be loaded, or -1: a regular file that belongs to this user or
+// to root and that no other user may write. Loading runs the library's code as this user: one
+// that another user may change (a library beside someone else's settings read under their HOME,
+// or in a folder everybody may write) would run that user's code instead. Loaded through this
+// descriptor, what was checked is what runs.
+int OpenTrustedLibrary(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    const uid_t self = ::geteuid();
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+        (info.st_uid == self || info.st_uid == 0) && (info.st_mode & S_IWOTH) == 0 &&
+        ((info.st_mode & S_IWGRP) == 0 || info.st_gid == ::getegid() || info.st_gid == 0))
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
 }  // namespace
@@ -70,10 +85,12 @@ HMODULE LoadLibraryA(const char* name) {
             // Only absolute folders: a relative one would depend on the working directory.
             if (folder.empty() || folder.front() != '/') continue;
             const std::string candidate = PathJoin(folder, file);
-            if (!IsRegularFile(candidate)) continue;
-            if (void* handle = ::dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-                return static_cast<HMODULE>(handle);
-            }
+            const int fd = OpenTrustedLibrary(candidate);
+            if (fd < 0) continue;
+            void* handle =
+                ::dlopen(("/proc/self/fd/" + std::to_string(fd)).c_str(), RTLD_NOW | RTLD_LOCAL);
+            ::close(fd);  // the loader keeps its own mapping
+            if (handle != nullptr) return static_cast<HMODULE>(handle);
         }
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
