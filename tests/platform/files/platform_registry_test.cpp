@@ -234,8 +234,10 @@ TEST_F(Registry, WritesSaveAtomicallyAndReload) {
     const std::string file = registry::UserHivePath();
     EXPECT_EQ(file, m_settings.file("user.reg"));
     ASSERT_TRUE(std::filesystem::exists(file));
-    for (const auto& entry : std::filesystem::directory_iterator(m_settings.folder()))
-        EXPECT_EQ(entry.path().filename(), "user.reg") << "no temporary file left";
+    // No temporary file left; the lock file stays, as private as the settings.
+    EXPECT_EQ(quorin::test::Entries(m_settings.folder()),
+              (std::vector<std::string>{"user.reg", "user.reg.lock"}));
+    EXPECT_EQ(quorin::test::StatOf(file + ".lock").st_mode & 0777, 0600u);
 
     registry::ClearHives();
     registry::ReloadHives();
@@ -345,6 +347,7 @@ TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
 // was, the notice names the file refused and says why, as the system words it, and none says the
 // file is rewritten. Run as an ordinary user: root may write anything.
 TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
+    using quorin::test::HoldTurn;
     const std::string hive = m_settings.file("user.reg");
     const std::string backup = m_settings.file("user.reg.bak");
     const std::string folder = m_settings.folder();
@@ -373,11 +376,8 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
     const auto closeFolder = [&] { give(folder, 0555); };
     const auto writeOnly = [&] { ::chmod(hive.c_str(), 0200); };
     const auto readOnly = [&] { ::chmod(hive.c_str(), 0400); };
-    int turn = -1;  // another process's turn: the settings folder's lock
-    const auto holdTurn = [&] {
-        turn = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        EXPECT_EQ(::flock(turn, LOCK_EX), 0);
-    };
+    int turn = -1;  // another process's turn: the write lock of the lock file
+    const auto holdTurn = [&] { turn = HoldTurn(hive + ".lock"); };
     registry::SetSaveLockWait(std::chrono::milliseconds{300});  // the children inherit it
     const std::string notSaved = "settings could not be saved to " + hive + ": ";
     const auto any = RLIM_INFINITY;
