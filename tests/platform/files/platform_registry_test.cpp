@@ -2,6 +2,7 @@
 // value types and sizes as Windows answers them, atomic saves that reload to the same values,
 // malformed lines with one notice, lazy loading and threads.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "common/platform/as_user.h"
@@ -539,30 +541,201 @@ TEST_F(Registry, Threads) {
                   std::string("\x09\0\0\0", 4));
 }
 
-// Root's settings in a sticky folder everybody may write (QUORIN_CONFIG_DIR=/tmp, say), where
-// another user put a user.reg: the save is refused as access denied, and the file stays as that
-// user made it, with its owner.
-TEST_F(Registry, ASettingsFileAnotherUserPutInASharedFolderIsNotSaved) {
+// The answer of setting K\b (RegCreateKeyExA + RegSetValueExA) in a fresh process of user `uid`
+// (root, or the test's own user), then its notices, one a line.
+std::string SetInChild(uid_t uid, const char* key = "K") {
+    int out[2];
+    if (::pipe(out) != 0) return "<pipe>";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        if (uid != ::geteuid() &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+             ::setresuid(uid, uid, uid) != 0))
+            ::_exit(99);
+        std::string notices;
+        SetNotifyHandler(
+            [&](std::string_view, std::string_view text) { notices += "\n" + std::string(text); });
+        registry::ClearHives();
+        registry::ReloadHives();
+        HKEY h = nullptr;
+        DWORD two = 2;
+        LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &h, nullptr);
+        if (h != nullptr)
+            code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
+        RegCloseKey(h);
+        const std::string text = std::to_string(code) + notices;
+        ::_exit(::write(out[1], text.data(), text.size()) == std::ssize(text) ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string text(1 << 16, '\0');
+    text.resize(std::max<ssize_t>(::read(out[0], text.data(), text.size()), 0));
+    ::close(out[0]);
+    ::waitpid(pid, nullptr, 0);
+    return text;
+}
+
+// Where the settings may be saved, as root with another user's HOME or XDG_CONFIG_HOME (sudo -E),
+// and as users in their own: a folder the program chose (QUORIN_CONFIG_DIR unset) is saved in,
+// its copy made and any missing folder made (0700) only where those folders are the saver's;
+// elsewhere the save answers 5 with a notice naming the folder, nothing made, written or
+// followed there. A file or lock file another user planted in a sticky folder everybody may
+// write is neither saved nor waited for. A user's own link to settings kept elsewhere (stow)
+// works, its turn taken beside the file it leads to.
+TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
     constexpr uid_t kOther = 1001;
-    const std::string shared = m_settings.file("shared");
-    ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
-    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
-    const std::string hive = shared + "/user.reg";
-    const std::string planted = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\n";
-    quorin::test::WriteText(hive, planted);
-    ASSERT_EQ(::chown(hive.c_str(), kOther, kOther), 0);
-    ::chmod(hive.c_str(), 0666);
-    setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);  // put back by the settings' end
-    registry::ReloadHives();
-    HKEY h = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h), ERROR_SUCCESS);
-    DWORD two = 2;
-    EXPECT_EQ(RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
-              static_cast<LONG>(ERROR_ACCESS_DENIED));
-    RegCloseKey(h);
-    EXPECT_EQ(quorin::test::ReadText(hive), planted);
-    EXPECT_EQ(quorin::test::StatOf(hive).st_uid, kOther);
+    using quorin::test::Entries;
+    using quorin::test::kNobody;
+    using quorin::test::StatOf;
+    const std::string base = m_settings.folder();
+    ::chmod(base.c_str(), 0755);
+    const std::string home = base + "/h", shared = base + "/shared", root = base + "/rootfile";
+    const std::string config = home + "/.config", folder = config + "/quorin";
+    const std::string malformed = "toor::0:0:chosen:/root:/bin/bash\n";
+    const auto make = [](const std::string& path, uid_t owner, mode_t mode,
+                         const char* text = nullptr) {
+        if (text != nullptr)
+            quorin::test::WriteText(path, text);
+        else
+            std::filesystem::create_directory(path);
+        EXPECT_EQ(::chown(path.c_str(), owner, owner), 0);
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+    };
+    const auto othersHome = [&] {
+        make(home, kOther, 0755);
+        make(config, kOther, 0755);
+        make(folder, kOther, 0755);
+    };
+    const std::string others = "the folder " + config + " belongs to another user";
+    const std::string notSaved = "settings could not be saved to " + folder + "/user.reg: ";
+    int held = -1;  // a lock another user holds
+    struct Row {
+        const char* name;
+        uid_t saver;
+        std::function<void()> setUp;
+        LONG code;
+        std::string notice;  // a part of the notice
+        std::function<void()> check;
+    };
+    const Row rows[] = {
+        {"a settings file another user put in root's shared folder", 0,
+         [&] {
+             make(shared, 0, 01777);
+             make(shared + "/user.reg", kOther, 0666, "REGEDIT4\n");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5, "",
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n");
+             EXPECT_EQ(StatOf(shared + "/user.reg").st_uid, kOther);
+         }},
+        {"a lock file another user put in root's shared folder, held", 0,
+         [&] {
+             make(shared, 0, 01777);
+             make(shared + "/user.reg", 0, 0600, "REGEDIT4\n");
+             make(shared + "/user.reg.lock", kOther, 0666, "");
+             held = quorin::test::HoldTurn(shared + "/user.reg.lock");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5,
+         "settings could not be saved to " + shared +
+             "/user.reg: its lock file user.reg.lock belongs to another user",
+         [&] { EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n"); }},
+        {"root, another user's home: a malformed user.reg, user.reg.bak a link to a root file", 0,
+         [&] {
+             othersHome();
+             make(folder + "/user.reg", kOther, 0644, malformed.c_str());
+             make(root, 0, 0644, "ROOTDATA\n");
+             ASSERT_EQ(::symlink(root.c_str(), (folder + "/user.reg.bak").c_str()), 0);
+         },
+         5, notSaved + others,
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(root), "ROOTDATA\n");
+             EXPECT_EQ(StatOf(root).st_mode & 07777, 0644u);
+             EXPECT_EQ(quorin::test::ReadText(folder + "/user.reg"), malformed);
+             EXPECT_EQ(Entries(folder), (std::vector<std::string>{"user.reg", "user.reg.bak"}));
+         }},
+        {"root, another user's home: user.reg a link to a root-only file, the user's own copy", 0,
+         [&] {
+             othersHome();
+             make(root, 0, 0600, "ROOTDATA\n");
+             ASSERT_EQ(::symlink(root.c_str(), (folder + "/user.reg").c_str()), 0);
+             make(folder + "/user.reg.bak", kOther, 0644, "");
+         },
+         5, notSaved + others,
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(root), "ROOTDATA\n");
+             EXPECT_EQ(StatOf(root).st_mode & 07777, 0600u);
+             EXPECT_EQ(quorin::test::ReadText(folder + "/user.reg.bak"), "");
+             EXPECT_EQ(Entries(folder), (std::vector<std::string>{"user.reg", "user.reg.bak"}));
+         }},
+        {"root, another user's home without .config", 0, [&] { make(home, kOther, 0755); }, 5,
+         notSaved + "the folder " + home + " belongs to another user",
+         [&] { EXPECT_TRUE(Entries(home).empty()); }},
+        {"root, another user's XDG_CONFIG_HOME", 0,
+         [&] {
+             make(home, kOther, 0755);
+             setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+         },
+         5, "the folder " + home + " belongs to another user",
+         [&] { EXPECT_TRUE(Entries(home).empty()); }},
+        {"root's own home without .config", 0, [&] { make(home, 0, 0755); }, 0, "",
+         [&] {
+             for (const std::string& made : {config, folder})
+                 EXPECT_EQ(StatOf(made).st_mode & 07777, 0700u) << made;
+             for (const std::string& made : {folder + "/user.reg", folder + "/user.reg.lock"})
+                 EXPECT_EQ(StatOf(made).st_mode & 07777, 0600u) << made;
+         }},
+        {"nobody's own home, user.reg its own link to settings kept elsewhere", kNobody,
+         [&] {
+             make(home, kNobody, 0755);
+             make(config, kNobody, 0700);
+             make(folder, kNobody, 0700);
+             make(home + "/dotfiles", kNobody, 0755);
+             make(home + "/dotfiles/user.reg", kNobody, 0644, "REGEDIT4\n");
+             ASSERT_EQ(::symlink("../../dotfiles/user.reg", (folder + "/user.reg").c_str()), 0);
+             ASSERT_EQ(::lchown((folder + "/user.reg").c_str(), kNobody, kNobody), 0);
+         },
+         0, "",
+         [&] {
+             EXPECT_TRUE(std::filesystem::is_symlink(folder + "/user.reg"));
+             EXPECT_NE(quorin::test::ReadText(home + "/dotfiles/user.reg").find("\"b\"=dword:00000002"),
+                       std::string::npos);
+             const struct stat lock = StatOf(home + "/dotfiles/user.reg.lock");
+             EXPECT_EQ(lock.st_uid, kNobody);
+             EXPECT_EQ(lock.st_mode & 07777, 0600u) << "readable only where writable";
+             EXPECT_EQ(Entries(folder), std::vector<std::string>{"user.reg"});
+         }},
+    };
+    const auto keep = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::make_pair(name,
+                              value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    };
+    const auto saved = {keep("HOME"), keep("XDG_CONFIG_HOME"), keep("QUORIN_CONFIG_DIR")};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const std::string& path : {home, shared, root}) std::filesystem::remove_all(path);
+        unsetenv("QUORIN_CONFIG_DIR");
+        unsetenv("XDG_CONFIG_HOME");
+        setenv("HOME", home.c_str(), 1);
+        row.setUp();
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = SetInChild(row.saver);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        for (const auto& [name, value] : saved)
+            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+        if (held >= 0) ::close(held);
+        held = -1;
+        EXPECT_EQ(answer.substr(0, answer.find('\n')), std::to_string(row.code)) << answer;
+        EXPECT_NE(answer.find(row.notice), std::string::npos) << answer;
+        if (row.notice.find("the folder") != std::string::npos) {
+            EXPECT_NE(answer.find("QUORIN_CONFIG_DIR"), std::string::npos) << answer;
+        }
+        row.check();
+    }
 }
 
 // Processes changing the settings at once, released together each round: every value set, and
