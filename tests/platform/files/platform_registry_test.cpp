@@ -445,6 +445,114 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
     registry::SetSaveLockWait(quorin::kSaveLockWait);
 }
 
+// The waits of one change share one bound, and only writers of the settings make a change wait.
+// A user who may not write them, holding every lock they can take (the folder's, user.reg's and
+// user.reg.bak's flock, a read lock of user.reg), never does; another writer's turn held past the
+// bound refuses the change once the bound has passed (not once per lock), the notice telling the
+// time waited; a turn let go within it is waited for, other locks of user.reg and its copy held
+// past it. Meanwhile another thread reads a value at once from memory. The settings file holds
+// what could not be read, so the change makes its copy too.
+TEST_F(Registry, AChangeWaitsOnlyForWritersAndOnceForAllItsLocks) {
+    using namespace std::chrono_literals;
+    const std::string folder = m_settings.folder(), hive = m_settings.file("user.reg");
+    const std::string original = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense\n";
+    ::chmod(folder.c_str(), 0755);
+    registry::SetSaveLockWait(400ms);
+    enum class Holder { reader, writerForGood, writerLetsGo };
+    bool skipped = false;
+    for (const Holder holder : {Holder::reader, Holder::writerForGood, Holder::writerLetsGo}) {
+        SCOPED_TRACE(static_cast<int>(holder));
+        if (holder == Holder::reader && ::geteuid() != 0) {
+            skipped = true;
+            continue;
+        }
+        quorin::test::WriteText(hive, original);
+        quorin::test::WriteText(hive + ".bak", "old copy");
+        ::chmod(hive.c_str(), 0644);
+        ::chmod((hive + ".bak").c_str(), 0644);
+        std::filesystem::remove(hive + ".lock");
+        registry::ReloadHives();
+        m_notices.clear();
+        int ready[2], done[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        ASSERT_EQ(::pipe(done), 0);
+        const pid_t other = ::fork();
+        ASSERT_GE(other, 0);
+        if (other == 0) {
+            // Every lock this process may take, held until the parent is done; a writer's turn
+            // too, for good or for 250 ms. Answers what it took: 'r' for a reader, 't' for a turn.
+            if (holder == Holder::reader && !quorin::test::BecomeActor()) ::_exit(99);
+            std::vector<int> held;
+            for (const std::string& path : {folder, hive, hive + ".bak"}) {
+                held.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+                if (held.back() < 0 || ::flock(held.back(), LOCK_EX) != 0) ::_exit(98);
+            }
+            struct flock shared {};
+            shared.l_type = F_RDLCK;
+            if (::fcntl(held[1], F_OFD_SETLK, &shared) != 0) ::_exit(97);
+            const int turn = quorin::test::HoldTurn(hive + ".lock");
+            char took = holder == Holder::reader ? 'r' : 't';
+            if ((holder == Holder::reader) != (turn < 0) ||
+                (holder == Holder::reader &&
+                 ::open((hive + ".lock").c_str(), O_RDONLY | O_CLOEXEC) >= 0))
+                took = '!';  // the lock file: the reader may not even open it
+            (void)!::write(ready[1], &took, 1);
+            if (holder == Holder::writerLetsGo) {
+                std::this_thread::sleep_for(250ms);
+                ::close(turn);
+            }
+            char byte;
+            (void)!::read(done[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(done[0]);
+        // The lock file is there before the reader looks (a writer made it earlier).
+        char took = 0;
+        if (holder == Holder::reader) {
+            ASSERT_EQ(::close(quorin::test::HoldTurn(hive + ".lock")), 0);
+            ::chmod((hive + ".lock").c_str(), 0600);
+        }
+        ASSERT_EQ(::read(ready[0], &took, 1), 1);
+        EXPECT_EQ(took, holder == Holder::reader ? 'r' : 't');
+        const auto start = std::chrono::steady_clock::now();
+        LONG code = -1;
+        std::thread change([&] {
+            HKEY h = nullptr;
+            code = RegCreateKeyExA(HKEY_CURRENT_USER, "K\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                   nullptr, &h, nullptr);
+            RegCloseKey(h);
+        });
+        std::this_thread::sleep_for(100ms);  // the change waits by now
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 50ms) << "a read never waits";
+        change.join();
+        const auto waited = std::chrono::steady_clock::now() - start;
+        (void)!::write(done[1], "x", 1);
+        ::close(done[1]);
+        ::close(ready[0]);
+        ::waitpid(other, nullptr, 0);
+
+        const bool saved = holder != Holder::writerForGood;
+        EXPECT_EQ(code, saved ? ERROR_SUCCESS : static_cast<LONG>(ERROR_SHARING_VIOLATION));
+        EXPECT_GE(waited, holder == Holder::reader ? 0ms : saved ? 250ms : 400ms);
+        EXPECT_LT(waited, holder == Holder::reader ? 300ms : saved ? 400ms : 700ms);
+        EXPECT_EQ(quorin::test::ReadText(hive + ".bak"), saved ? original : "old copy");
+        EXPECT_EQ(
+            quorin::test::ReadText(hive).find("[HKEY_CURRENT_USER\\K\\New]") != std::string::npos,
+            saved);
+        EXPECT_EQ(quorin::test::StatOf(hive + ".lock").st_mode & 0777, 0600u);
+        if (!saved) {
+            ASSERT_EQ(m_notices.size(), 1u);
+            EXPECT_EQ(m_notices[0], "Registry: settings could not be saved to " + hive +
+                                        ": locked by another process (waited 400 ms)");
+        }
+    }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
+    if (skipped) GTEST_SKIP() << "the row of another user's locks needs a second user";
+}
+
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     const std::string blocked = m_settings.file("blocked");
     quorin::test::WriteText(blocked, "a file where the folder should be");
@@ -701,8 +809,9 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
          0, "",
          [&] {
              EXPECT_TRUE(std::filesystem::is_symlink(folder + "/user.reg"));
-             EXPECT_NE(quorin::test::ReadText(home + "/dotfiles/user.reg").find("\"b\"=dword:00000002"),
-                       std::string::npos);
+             EXPECT_NE(
+                 quorin::test::ReadText(home + "/dotfiles/user.reg").find("\"b\"=dword:00000002"),
+                 std::string::npos);
              const struct stat lock = StatOf(home + "/dotfiles/user.reg.lock");
              EXPECT_EQ(lock.st_uid, kNobody);
              EXPECT_EQ(lock.st_mode & 07777, 0600u) << "readable only where writable";
