@@ -69,6 +69,41 @@ std::string Utf16Bom(const std::string& ascii) {
     return out;
 }
 
+// The answer of setting K\b (RegCreateKeyExA + RegSetValueExA) in a fresh process of user `uid`
+// (root, or the test's own user), then its notices, one a line.
+std::string SetInChild(uid_t uid, const char* key = "K") {
+    int out[2];
+    if (::pipe(out) != 0) return "<pipe>";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        if (uid != ::geteuid() &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+             ::setresuid(uid, uid, uid) != 0))
+            ::_exit(99);
+        std::string notices;
+        SetNotifyHandler(
+            [&](std::string_view, std::string_view text) { notices += "\n" + std::string(text); });
+        registry::ClearHives();
+        registry::ReloadHives();
+        HKEY h = nullptr;
+        DWORD two = 2;
+        LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &h, nullptr);
+        if (h != nullptr)
+            code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
+        RegCloseKey(h);
+        const std::string text = std::to_string(code) + notices;
+        ::_exit(::write(out[1], text.data(), text.size()) == std::ssize(text) ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string text(1 << 16, '\0');
+    text.resize(std::max<ssize_t>(::read(out[0], text.data(), text.size()), 0));
+    ::close(out[0]);
+    ::waitpid(pid, nullptr, 0);
+    return text;
+}
+
 const char* const kExport =
     "Windows Registry Editor Version 5.00\r\n"
     "\r\n"
@@ -573,6 +608,38 @@ TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     RegCloseKey(h);
 }
 
+// QUORIN_CONFIG_DIR names one folder as the system reads the name: a backslash is part of a
+// name, "C:" no drive (a folder of that name under the current one). The settings are read,
+// saved and taken turns on there: a process that loaded them before another's save keeps that
+// save's value when it saves its own; nothing goes to the Windows reading of the name.
+TEST_F(Registry, ANamedFolderIsOneFolderAsTheSystemReadsIt) {
+    for (const std::string named : {"cfg\\x", "C:/cfg"}) {
+        SCOPED_TRACE(named);
+        quorin::test::TempDir dir;
+        std::filesystem::create_directories(dir.file("cfg/x"));
+        std::filesystem::create_directories(dir.file("drive/cfg"));
+        setenv("QUORIN_DRIVE_C", dir.file("drive").c_str(), 1);
+        const std::string cwd = std::filesystem::current_path();
+        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+        setenv("QUORIN_CONFIG_DIR", named.c_str(), 1);  // put back by the settings' end
+        registry::ReloadHives();                        // this process has read the settings
+        const std::string other = SetInChild(::geteuid(), "Other");
+        HKEY h = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &h, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(h);
+        const std::string text = quorin::test::ReadText(dir.file(named + "/user.reg"));
+        ASSERT_EQ(::chdir(cwd.c_str()), 0);
+        unsetenv("QUORIN_DRIVE_C");
+        EXPECT_EQ(other, "0");
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Other]"), std::string::npos) << text;
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Mine]"), std::string::npos) << text;
+        EXPECT_TRUE(quorin::test::Entries(dir.file("cfg/x")).empty());
+        EXPECT_TRUE(quorin::test::Entries(dir.file("drive/cfg")).empty());
+    }
+}
+
 TEST_F(Registry, AHiveBehindALinkIsSavedWhereItLives) {
     std::filesystem::create_directory(m_settings.file("elsewhere"));
     quorin::test::WriteText(m_settings.file("elsewhere/hive.reg"), "");
@@ -647,41 +714,6 @@ TEST_F(Registry, Threads) {
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(Query(HKEY_CURRENT_USER, ("Software\\T" + std::to_string(t)).c_str(), "n"),
                   std::string("\x09\0\0\0", 4));
-}
-
-// The answer of setting K\b (RegCreateKeyExA + RegSetValueExA) in a fresh process of user `uid`
-// (root, or the test's own user), then its notices, one a line.
-std::string SetInChild(uid_t uid, const char* key = "K") {
-    int out[2];
-    if (::pipe(out) != 0) return "<pipe>";
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::close(out[0]);
-        if (uid != ::geteuid() &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
-             ::setresuid(uid, uid, uid) != 0))
-            ::_exit(99);
-        std::string notices;
-        SetNotifyHandler(
-            [&](std::string_view, std::string_view text) { notices += "\n" + std::string(text); });
-        registry::ClearHives();
-        registry::ReloadHives();
-        HKEY h = nullptr;
-        DWORD two = 2;
-        LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                    &h, nullptr);
-        if (h != nullptr)
-            code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
-        RegCloseKey(h);
-        const std::string text = std::to_string(code) + notices;
-        ::_exit(::write(out[1], text.data(), text.size()) == std::ssize(text) ? 0 : 1);
-    }
-    ::close(out[1]);
-    std::string text(1 << 16, '\0');
-    text.resize(std::max<ssize_t>(::read(out[0], text.data(), text.size()), 0));
-    ::close(out[0]);
-    ::waitpid(pid, nullptr, 0);
-    return text;
 }
 
 // Where the settings may be saved, as root with another user's HOME or XDG_CONFIG_HOME (sudo -E),
@@ -851,94 +883,115 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
 // every key made, whose call answered success is in the file afterwards (read by a fresh load),
 // and every call answered success.
 TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
-    constexpr int kProcesses = 6, kValues = 6, kRounds = 3;
-    struct Report {
-        int process, round, value;  // value kValues: the round's new key
-        LONG code;
-    };
-    const auto name = [](const Report& r) {
-        return "p" + std::to_string(r.process) + "r" + std::to_string(r.round) + "v" +
-               std::to_string(r.value);
-    };
-    int reports[2];
-    ASSERT_EQ(::pipe(reports), 0);
-    int gates[kRounds][2];
-    for (auto& gate : gates) ASSERT_EQ(::pipe(gate), 0);
-    registry::ReloadHives();
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid != 0) continue;
-        ::close(reports[0]);
-        for (auto& gate : gates) ::close(gate[1]);
-        const std::string key = "Software\\P" + std::to_string(p);
-        for (int r = 0; r < kRounds; ++r) {
-            char byte;
-            (void)!::read(gates[r][0], &byte, 1);  // returns at the parent's close: all at once
-            HKEY h = nullptr;
-            const LONG opened = RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                                KEY_ALL_ACCESS, nullptr, &h, nullptr);
-            for (int v = 0; v < kValues; ++v) {
-                Report report{p, r, v, opened};
-                const DWORD data = 1000 + v;
-                if (opened == ERROR_SUCCESS)
-                    report.code = RegSetValueExA(h, name(report).c_str(), 0, REG_DWORD,
-                                                 reinterpret_cast<const BYTE*>(&data), 4);
+    // Six processes in one folder; then four reaching one file by two names, cfgL1/user.reg a
+    // link to ../cfgL2/user.reg, two by each name: one file, one turn.
+    const std::string linked = m_settings.file("cfgL1"), target = m_settings.file("cfgL2");
+    std::filesystem::create_directory(linked);
+    std::filesystem::create_directory(target);
+    std::filesystem::create_symlink("../cfgL2/user.reg", linked + "/user.reg");
+    for (const bool bothWays : {false, true}) {
+        SCOPED_TRACE(bothWays ? "by a link and by its own name" : "one folder");
+        const int kProcesses = bothWays ? 4 : 6;
+        constexpr int kValues = 6, kRounds = 3;
+        if (bothWays)
+            setenv("QUORIN_CONFIG_DIR", target.c_str(), 1);  // put back by the settings' end
+        struct Report {
+            int process, round, value;  // value kValues: the round's new key
+            LONG code;
+        };
+        const auto name = [](const Report& r) {
+            return "p" + std::to_string(r.process) + "r" + std::to_string(r.round) + "v" +
+                   std::to_string(r.value);
+        };
+        int reports[2];
+        ASSERT_EQ(::pipe(reports), 0);
+        int gates[kRounds][2];
+        for (auto& gate : gates) ASSERT_EQ(::pipe(gate), 0);
+        registry::ReloadHives();
+        for (int p = 0; p < kProcesses; ++p) {
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid != 0) continue;
+            ::close(reports[0]);
+            for (auto& gate : gates) ::close(gate[1]);
+            if (bothWays) setenv("QUORIN_CONFIG_DIR", (p % 2 ? linked : target).c_str(), 1);
+            const std::string key = "Software\\P" + std::to_string(p);
+            for (int r = 0; r < kRounds; ++r) {
+                char byte;
+                (void)!::read(gates[r][0], &byte, 1);  // returns at the parent's close: all at once
+                HKEY h = nullptr;
+                const LONG opened = RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                                    KEY_ALL_ACCESS, nullptr, &h, nullptr);
+                for (int v = 0; v < kValues; ++v) {
+                    Report report{p, r, v, opened};
+                    const DWORD data = 1000 + v;
+                    if (opened == ERROR_SUCCESS)
+                        report.code = RegSetValueExA(h, name(report).c_str(), 0, REG_DWORD,
+                                                     reinterpret_cast<const BYTE*>(&data), 4);
+                    (void)!::write(reports[1], &report, sizeof report);
+                }
+                RegCloseKey(h);
+                Report report{p, r, kValues, 0};
+                DWORD disposition = 0;
+                report.code =
+                    RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(report)).c_str(), 0,
+                                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, &disposition);
+                if (report.code == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY)
+                    report.code = -1;
+                RegCloseKey(h);
                 (void)!::write(reports[1], &report, sizeof report);
             }
-            RegCloseKey(h);
-            Report report{p, r, kValues, 0};
-            DWORD disposition = 0;
-            report.code = RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(report)).c_str(), 0,
-                                          nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, &disposition);
-            if (report.code == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY)
-                report.code = -1;
-            RegCloseKey(h);
-            (void)!::write(reports[1], &report, sizeof report);
+            ::_exit(0);
         }
-        ::_exit(0);
-    }
-    ::close(reports[1]);
-    std::vector<Report> saved;
-    int calls = 0;
-    for (int r = 0; r < kRounds; ++r) {
-        ::close(gates[r][1]);
-        Report report{};
-        // The round ends with every process's new key.
-        for (int keys = 0;
-             keys < kProcesses && ::read(reports[0], &report, sizeof report) == sizeof report;) {
-            ++calls;
-            if (report.code == ERROR_SUCCESS) saved.push_back(report);
-            keys += report.value == kValues;
+        ::close(reports[1]);
+        std::vector<Report> saved;
+        int calls = 0;
+        for (int r = 0; r < kRounds; ++r) {
+            ::close(gates[r][1]);
+            Report report{};
+            // The round ends with every process's new key.
+            for (int keys = 0; keys < kProcesses &&
+                               ::read(reports[0], &report, sizeof report) == sizeof report;) {
+                ++calls;
+                if (report.code == ERROR_SUCCESS) saved.push_back(report);
+                keys += report.value == kValues;
+            }
         }
-    }
-    ::close(reports[0]);
-    for (auto& gate : gates) ::close(gate[0]);
-    for (int p = 0; p < kProcesses; ++p) {
-        int status = 0;
-        ASSERT_GT(::wait(&status), 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        ::close(reports[0]);
+        for (auto& gate : gates) ::close(gate[0]);
+        for (int p = 0; p < kProcesses; ++p) {
+            int status = 0;
+            ASSERT_GT(::wait(&status), 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
 
-    registry::ClearHives();
-    registry::ReloadHives();
-    int present = 0;
-    for (const Report& r : saved) {
-        const std::string key = "Software\\P" + std::to_string(r.process);
-        HKEY h = nullptr;
-        const bool there = r.value == kValues
-                               ? RegOpenKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(r)).c_str(), 0,
-                                               KEY_READ, &h) == ERROR_SUCCESS
-                               : Query(HKEY_CURRENT_USER, key.c_str(), name(r).c_str()).size() == 4;
-        RegCloseKey(h);
-        present += there;
+        registry::ClearHives();
+        registry::ReloadHives();
+        int present = 0;
+        for (const Report& r : saved) {
+            const std::string key = "Software\\P" + std::to_string(r.process);
+            HKEY h = nullptr;
+            const bool there =
+                r.value == kValues
+                    ? RegOpenKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(r)).c_str(), 0, KEY_READ,
+                                    &h) == ERROR_SUCCESS
+                    : Query(HKEY_CURRENT_USER, key.c_str(), name(r).c_str()).size() == 4;
+            RegCloseKey(h);
+            present += there;
+        }
+        const int kCalls = kProcesses * kRounds * (kValues + 1);
+        std::printf("%d processes x %d rounds: %d changes asked, %zu reported saved, %d present\n",
+                    kProcesses, kRounds, calls, saved.size(), present);
+        EXPECT_EQ(calls, kCalls);
+        EXPECT_EQ(saved.size(), static_cast<std::size_t>(kCalls)) << "every call answers success";
+        EXPECT_EQ(present, static_cast<int>(saved.size()))
+            << "every change reported saved is there";
+        if (bothWays) {
+            EXPECT_TRUE(std::filesystem::is_symlink(linked + "/user.reg"));
+            EXPECT_EQ(quorin::test::Entries(linked), std::vector<std::string>{"user.reg"})
+                << "the turn is taken beside the file the link leads to";
+        }
     }
-    constexpr int kCalls = kProcesses * kRounds * (kValues + 1);
-    std::printf("%d processes x %d rounds: %d changes asked, %zu reported saved, %d present\n",
-                kProcesses, kRounds, calls, saved.size(), present);
-    EXPECT_EQ(calls, kCalls);
-    EXPECT_EQ(saved.size(), static_cast<std::size_t>(kCalls)) << "every call answers success";
-    EXPECT_EQ(present, static_cast<int>(saved.size())) << "every change reported saved is there";
 }
 
 }  // namespace
