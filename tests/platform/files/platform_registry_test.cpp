@@ -879,6 +879,104 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
     }
 }
 
+// On a file system of one-second times (ext4 with 128-byte inodes, on a loop image), in a folder
+// whose saves go in place (the file keeps its inode and size) and in one they go through new
+// files: A sets p1=1 and, 400 ms later, p1=2; meanwhile B sets p2=1 and C p3=1, all within one
+// second. Every answer is 0 and the file ends with all three values: a change starts from what
+// the file holds under its turn, whatever its times say. Run as nobody.
+TEST_F(Registry, AChangeMadeMeanwhileIsSeenWhateverTheFilesTimes) {
+    using namespace std::chrono_literals;
+    using quorin::test::kNobody;
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop image";
+    const std::string image = m_settings.file("coarse.img"), mount = m_settings.file("mnt");
+    std::filesystem::create_directory(mount);
+    const auto run = [](const std::string& command) {
+        return quorin::test::RunCommand(command + " 2>&1").status == 0;
+    };
+    if (!run("truncate -s 64M " + image + " && mkfs.ext4 -q -F -I 128 " + image) ||
+        !run("mount -o loop " + image + " " + mount)) {
+        std::filesystem::remove(image);
+        GTEST_SKIP() << "a loop image cannot be made or mounted here";
+    }
+    struct Unmount {
+        std::string image, mount;
+        ~Unmount() {
+            (void)quorin::test::RunCommand("umount " + mount);
+            std::filesystem::remove(image);
+        }
+    } unmount{image, mount};
+    ::chmod(m_settings.folder().c_str(), 0755);
+    for (const bool inPlace : {true, false}) {
+        SCOPED_TRACE(inPlace ? "in place" : "through new files");
+        const std::string folder = mount + (inPlace ? "/closed" : "/open");
+        std::filesystem::create_directory(folder);
+        const std::string hive = folder + "/user.reg";
+        quorin::test::WriteText(hive,
+                                "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"p1\"=dword:0\n"
+                                "\"p2\"=dword:0\n\"p3\"=dword:0\n");
+        quorin::test::WriteText(hive + ".lock", "");
+        for (const std::string& path : {hive, hive + ".lock"}) {
+            ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+            ::chmod(path.c_str(), 0600);
+        }
+        ASSERT_EQ(::chown(folder.c_str(), inPlace ? 0 : kNobody, inPlace ? 0 : kNobody), 0);
+        ::chmod(folder.c_str(), inPlace ? 0555 : 0700);
+        setenv("QUORIN_CONFIG_DIR", folder.c_str(), 1);  // put back by the settings' end
+        int go[2], first[2];
+        ASSERT_EQ(::pipe(go), 0);
+        ASSERT_EQ(::pipe(first), 0);
+        pid_t savers[3];
+        for (int p = 0; p < 3; ++p) {
+            savers[p] = ::fork();
+            ASSERT_GE(savers[p], 0);
+            if (savers[p] != 0) continue;
+            if (!quorin::test::BecomeActor()) ::_exit(99);
+            char byte;
+            (void)!::read(p == 0 ? go[0] : first[0], &byte, 1);
+            registry::ReloadHives();
+            const auto set = [&](const char* name, DWORD value) {
+                HKEY h = nullptr;
+                LONG code = RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, &h);
+                if (code == ERROR_SUCCESS)
+                    code =
+                        RegSetValueExA(h, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4);
+                RegCloseKey(h);
+                return code == ERROR_SUCCESS;
+            };
+            bool ok = true;
+            if (p == 0) {
+                ok = set("p1", 1);
+                (void)!::write(first[1], "ab", 2);
+                std::this_thread::sleep_for(400ms);
+                ok = ok && set("p1", 2);
+            } else {
+                std::this_thread::sleep_for(p * 100ms);
+                ok = set(p == 1 ? "p2" : "p3", 1);
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        // Released early in a second: every save falls within it.
+        while (std::chrono::system_clock::now().time_since_epoch() % 1s > 50ms)
+            std::this_thread::sleep_for(5ms);
+        (void)!::write(go[1], "x", 1);
+        for (const pid_t saver : savers) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(saver, &status, 0), saver);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "every answer is 0";
+        }
+        for (int* pipe : {go, first}) {
+            ::close(pipe[0]);
+            ::close(pipe[1]);
+        }
+        registry::ClearHives();
+        registry::ReloadHives();
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "p1"), std::string("\2\0\0\0", 4));
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "p2"), std::string("\1\0\0\0", 4));
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "p3"), std::string("\1\0\0\0", 4));
+        ::chmod(folder.c_str(), 0755);
+    }
+}
+
 // Processes changing the settings at once, released together each round: every value set, and
 // every key made, whose call answered success is in the file afterwards (read by a fresh load),
 // and every call answered success.
