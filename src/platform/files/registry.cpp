@@ -389,12 +389,10 @@ Hive& HiveUnderTurn(State& state, DWORD code, const std::string& bytes, Notices&
     } else if (state.fromFile[0]) {
         const bool same = Missing(code) ? Missing(state.fileCode)
                                         : code == state.fileCode && bytes == state.fileBytes;
-        if (same) {
-        } else if (code == ERROR_SUCCESS || Missing(code)) {
+        if (!same && (code == ERROR_SUCCESS || Missing(code)))
             LoadFromBytes(state, 0, path, code, bytes, notices);
-        } else {
+        else if (!same)
             state.keepOriginal[0] = true;
-        }
     }
     return state.hives[0];
 }

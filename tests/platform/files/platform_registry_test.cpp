@@ -630,6 +630,9 @@ TEST_F(Registry, ANamedFolderIsOneFolderAsTheSystemReadsIt) {
                   ERROR_SUCCESS);
         RegCloseKey(h);
         const std::string text = quorin::test::ReadText(dir.file(named + "/user.reg"));
+        registry::ClearHives();
+        registry::ReloadHives();  // read back as a new process reads them
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "Other", "b"), std::string("\2\0\0\0", 4));
         ASSERT_EQ(::chdir(cwd.c_str()), 0);
         unsetenv("QUORIN_DRIVE_C");
         EXPECT_EQ(other, "0");
@@ -821,6 +824,14 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
          },
          5, "the folder " + home + " belongs to another user",
          [&] { EXPECT_TRUE(Entries(home).empty()); }},
+        {"root's own home, .config another user's link to a folder of root's", 0,
+         [&] {
+             make(home, 0, 0755);
+             make(root, 0, 0700);
+             ASSERT_EQ(::symlink(root.c_str(), config.c_str()), 0);
+             ASSERT_EQ(::lchown(config.c_str(), kOther, kOther), 0);
+         },
+         5, notSaved + others, [&] { EXPECT_TRUE(Entries(root).empty()); }},
         {"root's own home without .config", 0, [&] { make(home, 0, 0755); }, 0, "",
          [&] {
              for (const std::string& made : {config, folder})
