@@ -1,5 +1,8 @@
 #include "common/test_settings.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "platform/files/registry.h"
@@ -21,6 +24,15 @@ ScopedSettings::~ScopedSettings() {
         setenv("QUORIN_CONFIG_DIR", m_oldConfig.c_str(), 1);
     else
         unsetenv("QUORIN_CONFIG_DIR");
+}
+
+int HoldTurn(const std::string& lockFile) {
+    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    if (fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &whole) == 0) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
 }
 
 }  // namespace quorin::test

@@ -23,4 +23,9 @@ class ScopedSettings {
     bool m_hadConfig = false;
 };
 
+// Takes the settings' turn as another process's change holds it: the write lock (F_OFD_SETLK
+// F_WRLCK) of the lock file `lockFile`, made 0600 when missing. The descriptor, whose close
+// releases it; -1 when it could not be taken at once.
+int HoldTurn(const std::string& lockFile);
+
 }  // namespace quorin::test

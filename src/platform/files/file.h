@@ -248,10 +248,17 @@ win::DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CF
                        unsigned newFileMode = 0666);
 win::DWORD ReplaceFileBytes(const std::string& path, std::string_view bytes,
                             unsigned newFileMode = 0666);
+// A caller that keeps turns of its own on a target (the settings do, on a lock file only their
+// writers may take) gives them to the save: every wait of the save for a lock ends at
+// `deadline`, and the target's own lock is only tried, never waited for (a process that may
+// merely read the file could hold it).
+struct SaveTurnHeld {
+    std::chrono::steady_clock::time_point deadline;
+};
 // ReplaceFile of a path already in the host's form: a backslash is part of a name, "c:" no drive.
 win::DWORD ReplaceNativeFile(const std::string& nativePath,
                              const std::function<bool(win::CFile&)>& write,
-                             unsigned newFileMode = 0666);
+                             unsigned newFileMode = 0666, const SaveTurnHeld* turn = nullptr);
 
 // Test hooks.
 namespace replace_testing {

@@ -1,20 +1,23 @@
-// The registry over three ".reg"-file hives. One lock guards the hives and the open handles;
-// hives load on first use and are read again when their file has been replaced (another process
-// saved settings), so a write does not drop what another process saved before it. Every write to
-// the current-user hive rewrites its file by the platform's safe replacement (temporary file in
-// the same folder, then rename), so a crash never leaves half a file; changes of several
-// processes take turns from reading the file to replacing it (SaveTurn).
+// The registry over three ".reg"-file hives. One lock guards the hives and the open handles; it
+// is never held while a file lock is waited for or a file written, so reads answer from memory.
+// Hives load on first use and are read again when their file has been replaced (another process
+// saved settings). Every write to the current-user hive rewrites its file by the platform's safe
+// replacement (temporary file in the same folder, then rename), so a crash never leaves half a
+// file; changes of several processes take turns from reading the file to replacing it
+// (SaveTurn), and a change starts from what the file holds once the turn is taken.
 #include "platform/files/registry.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
+#include <functional>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -46,7 +49,9 @@ constexpr std::array<std::string_view, kHives> kRootNames{"HKEY_CURRENT_USER", "
                                                           "HKEY_LOCAL_MACHINE"};
 // A settings file is a few kilobytes; anything this large is not one.
 constexpr std::uintmax_t kMaxHiveFileBytes = 16u << 20;
-// The bound of the wait for the settings folder's lock, as of every save's (tests shorten it).
+using Clock = std::chrono::steady_clock;
+
+// The bound of all the waits of one change for a lock, as of every save's (tests shorten it).
 std::atomic<std::chrono::milliseconds::rep> g_lockWaitMs{quorin::kSaveLockWait.count()};
 
 // The three predefined keys; built on first use, so that static objects elsewhere may read
@@ -57,8 +62,8 @@ RegKey* Roots() {
     return roots;
 }
 
-// What a hive file looked like when it was read or written: another process that saves the
-// file (always by rename) changes it, and the hive is read again before it is used.
+// What a hive file looked like when it was read or written: a reader that finds it changed (as
+// another process's save by rename changes it) reads it again; a change compares the content.
 struct FileStamp {
     bool exists = false;
     dev_t device = 0;
@@ -91,6 +96,10 @@ struct State {
     // The file held what this layer could not read (lines of it, or all of it): the first save
     // keeps a copy of it.
     std::array<bool, kHives> keepOriginal{};
+    // The current-user file as this process last read or wrote it: how its read ended, and what
+    // it held.
+    DWORD fileCode = ERROR_FILE_NOT_FOUND;
+    std::string fileBytes;
     std::unordered_set<RegKey*> open;
     bool saveFailureNoticed = false;
 };
@@ -129,10 +138,11 @@ bool ParseInto(Hive& hive, int which, std::string_view bytes, const std::string&
     return false;
 }
 
-// Why the file at `path` failed with the library's `code`, in the system's words (strerror's).
-std::string ErrorText(const std::string& path, DWORD code) {
-    if (code == ERROR_SHARING_VIOLATION)
-        return quorin::LockedText(std::chrono::milliseconds(g_lockWaitMs.load()));
+// Why the file at `path` failed with the library's `code`, in the system's words (strerror's); a
+// lock held past the bound after a wait of `waited`.
+std::string ErrorText(const std::string& path, DWORD code,
+                      std::chrono::milliseconds waited = std::chrono::milliseconds(0)) {
+    if (code == ERROR_SHARING_VIOLATION) return quorin::LockedText(waited);
     int err = ErrnoFromLastError(code);
     struct stat info {};
     if (err == ENOENT) {
@@ -147,16 +157,30 @@ std::string ErrorText(const std::string& path, DWORD code) {
     return std::strerror(err != 0 ? err : EIO);  // a code of no errno: a failing device
 }
 
-void LoadFromFile(State& state, int which, Notices& notices) {
+// The content of the regular file at the host path `native`, as ReadRegularFile reads it.
+DWORD ReadNative(const std::string& native, std::string& out) {
+    out.clear();
+    struct stat info {};
+    const int fd = quorin::OpenFileDescriptor(native, O_RDONLY, true, &info);
+    if (fd < 0) return LastErrorFromErrno(errno);
+    const DWORD code =
+        quorin::ReadWhole(fd, static_cast<std::uint64_t>(info.st_size), kMaxHiveFileBytes, out);
+    ::close(fd);
+    if (code != ERROR_SUCCESS) out.clear();
+    return code;
+}
+
+// Loads hive `which` from what its file `path` held: `bytes`, or the failure `code`.
+void LoadFromBytes(State& state, int which, const std::string& path, DWORD code,
+                   const std::string& bytes, Notices& notices) {
     Hive hive;
-    const std::string path = HiveFilePath(which);
-    // Stamped before reading: a file replaced in between is simply read again next time.
-    state.stamps[which] = StampOf(path);
     state.paths[which] = path;
     state.fromFile[which] = true;
     state.keepOriginal[which] = false;
-    std::string bytes;
-    const DWORD code = quorin::ReadRegularFile(path, kMaxHiveFileBytes, bytes);
+    if (which == 0) {
+        state.fileCode = code;
+        state.fileBytes = bytes;
+    }
     if (code == ERROR_SUCCESS)
         state.keepOriginal[which] = !ParseInto(hive, which, bytes, path, notices);
     else if (code == ERROR_FILE_TOO_LARGE)
@@ -171,6 +195,15 @@ void LoadFromFile(State& state, int which, Notices& notices) {
     state.loaded[which] = true;
 }
 
+void LoadFromFile(State& state, int which, Notices& notices) {
+    const std::string path = HiveFilePath(which);
+    // Stamped before reading: a file replaced in between is simply read again next time.
+    state.stamps[which] = StampOf(path);
+    std::string bytes;
+    const DWORD code = ReadNative(path, bytes);
+    LoadFromBytes(state, which, path, code, bytes, notices);
+}
+
 Hive& LoadedHive(State& state, int which, Notices& notices) {
     if (!state.loaded[which]) {
         LoadFromFile(state, which, notices);
@@ -182,50 +215,157 @@ Hive& LoadedHive(State& state, int which, Notices& notices) {
     return state.hives[which];
 }
 
-// Changes to the current-user hive take turns with other processes' from reading its file to
-// replacing it, on an exclusive flock of the settings folder: a change made to a hive read before
-// another process's save would drop that save's values while both report success. The folder,
-// not the hive file: the save locks the file it replaces through a descriptor of its own (a
-// caller holding that lock must not save it), and it puts a new file in the old one's place,
-// which a lock on the old one does not reach; nor does a lock file stay behind in the folder. A
-// folder that cannot be opened to be locked (one the user may write but not read) refuses the
-// save with the reason: a save without turns could lose values it reports saved. The turn goes
-// with the descriptor.
+// A native path joined as the system reads it ("/" only; a backslash is part of a name).
+std::string JoinNative(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The path through the process file system of `name` in the folder open as `fd`: opened there,
+// a name reaches the file in that folder whatever has been renamed on the way since.
+std::string Through(int fd, const std::string& name) {
+    return "/proc/self/fd/" + std::to_string(fd) + "/" + name;
+}
+
+// Whether `file` (a file or a link) in `folder` is one another user planted in a sticky folder
+// everybody may write: the system follows no such link and opens no such file to make it.
+bool Planted(const struct stat& folder, const struct stat& file) {
+    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & kShared) == kShared && file.st_uid != ::geteuid() &&
+           file.st_uid != folder.st_uid;
+}
+
+bool OwnFolder(int fd) {
+    struct stat info {};
+    return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid();
+}
+
+std::string OthersFolderText(const std::string& folder) {
+    return "the folder " + folder +
+           " belongs to another user (settings are saved only in the user's own folders, unless "
+           "QUORIN_CONFIG_DIR names a settings folder on purpose)";
+}
+
+// The current-user hive's turn: a write lock (open-file-description) of the lock file that stays
+// beside the file the settings' links lead to ("user.reg.lock" for a plain user.reg), so that two
+// names of one file share one turn. Only a descriptor open for writing takes that lock, and the
+// lock file is made with the settings file's write permissions and readable only by those who may
+// write it (a read lock would keep a write lock out): no user who may not write the settings can
+// make a save wait, whatever else of the folder they hold. One bound, from the change's start,
+// serves every wait of the change: the turn's, the copy's and the file's own. A lock file that
+// cannot be made refuses the save with the reason: a save without turns could lose values it
+// reports saved. The turn goes with the descriptor.
 class SaveTurn {
   public:
-    SaveTurn() = default;
+    SaveTurn()
+        : m_start(Clock::now()), m_held{m_start + std::chrono::milliseconds(g_lockWaitMs.load())} {}
     SaveTurn(const SaveTurn&) = delete;
     SaveTurn& operator=(const SaveTurn&) = delete;
     ~SaveTurn() {
-        if (m_fd >= 0) ::close(m_fd);
+        for (const int fd : {m_lock, m_target, m_folder})
+            if (fd >= 0) ::close(fd);
     }
 
-    // Takes the turn of the folder of the hive file `path`, made first when it is missing,
-    // waiting at most the bound for another process's turn to end.
-    void Take(const std::string& path) {
-        m_asked = true;
-        std::string folder = ToNativePath(PathFolder(path));
-        if (folder.empty()) folder = ".";
-        std::error_code made;
-        std::filesystem::create_directories(folder, made);
-        m_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        int err = m_fd < 0 ? errno
-                           : quorin::LockExclusiveWithin(
-                                 m_fd, std::chrono::milliseconds(g_lockWaitMs.load()));
-        if (err == ENOENT && made) err = made.value();  // why the folder is missing
-        m_code = err == 0             ? ERROR_SUCCESS
-                 : err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION
-                                      : LastErrorFromErrno(err);
+    void Take() {
+        m_folder = registry::OpenUserFolder(&m_code, &m_reason);
+        if (m_folder < 0) return;
+        if (const int err = FollowHiveLinks()) return Fail(err);
+        const std::string lockName = m_name + ".lock";
+        struct stat hive {};
+        struct stat folder {};
+        if (::fstat(m_target, &folder) != 0) return Fail(errno);
+        const bool exists = ::fstatat(m_target, m_name.c_str(), &hive, 0) == 0;
+        // Readable only where writable: the settings file's write bits, each with its read bit.
+        const mode_t write = exists ? hive.st_mode & 0222 : 0200;
+        const mode_t mode = write | (write << 1);
+        m_lock = ::openat(m_target, lockName.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (m_lock >= 0) {
+            // Beyond the mask; and the folder's owner's, with the settings' group, where root
+            // makes it (a user's named folder stays usable by that user).
+            (void)::fchmod(m_lock, mode);
+            if (::fchown(m_lock, folder.st_uid, exists ? hive.st_gid : folder.st_gid) != 0)
+                (void)::fchown(m_lock, static_cast<uid_t>(-1),
+                               exists ? hive.st_gid : folder.st_gid);
+        } else if (errno == EEXIST) {
+            m_lock = quorin::OpenFileDescriptorAt(m_target, lockName, O_RDWR | O_NOFOLLOW, true);
+        }
+        struct stat lock {};
+        if (m_lock < 0 || ::fstat(m_lock, &lock) != 0) {
+            const int err = errno == ELOOP ? ENODEV : errno;
+            m_reason = "its lock file " + lockName + " could not be opened (" +
+                       (err == ENODEV ? "not a regular file" : std::strerror(err)) + ")";
+            return Fail(err);
+        }
+        if (Planted(folder, lock)) {
+            m_reason = "its lock file " + lockName + " belongs to another user";
+            return Fail(EACCES);
+        }
+        const int err = quorin::LockForWritingUntil(m_lock, m_held.deadline);
+        if (err != 0) return Fail(err);
+        m_code = ERROR_SUCCESS;
     }
-    bool Asked() const { return m_asked; }
     // ERROR_SUCCESS while the turn is held, ERROR_SHARING_VIOLATION when another process held it
-    // past the bound, or the failure.
+    // past the bound, or the failure; Reason() says why where the code alone does not.
     DWORD Code() const { return m_code; }
+    const std::string& Reason() const { return m_reason; }
+    // The settings file and its copy, reached through the folders the turn holds open.
+    std::string Hive() const { return Through(m_target, m_name); }
+    std::string Backup() const { return Through(m_folder, std::string(kHiveName) + ".bak"); }
+    const quorin::SaveTurnHeld& Held() const { return m_held; }
+    // The time the change has waited when refused on a lock: its bound, at most.
+    std::chrono::milliseconds Waited() const {
+        return std::min(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start),
+            std::chrono::milliseconds(g_lockWaitMs.load()));
+    }
 
   private:
-    int m_fd = -1;
-    bool m_asked = false;
+    void Fail(int err) {
+        m_code = err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : LastErrorFromErrno(err);
+    }
+
+    // Follows the links of the settings file from the settings folder, as the system's own path
+    // walk would (a link another user planted in a sticky folder is not followed), to the folder
+    // (m_target) and name of the file they lead to, which need not exist. 0 or the errno value.
+    int FollowHiveLinks() {
+        m_target = ::fcntl(m_folder, F_DUPFD_CLOEXEC, 0);
+        m_name = kHiveName;
+        for (int hops = 0; m_target >= 0; ++hops) {
+            struct stat link {};
+            if (::fstatat(m_target, m_name.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISLNK(link.st_mode))
+                return 0;
+            struct stat folder {};
+            if (hops == kMaxLinkHops) return ELOOP;
+            if (::fstat(m_target, &folder) != 0) return errno;
+            if (Planted(folder, link)) return EACCES;
+            std::string text(PATH_MAX, '\0');
+            const ssize_t n = ::readlinkat(m_target, m_name.c_str(), text.data(), text.size());
+            if (n < 0) return errno;
+            if (static_cast<std::size_t>(n) >= text.size()) return ENAMETOOLONG;
+            text.resize(static_cast<std::size_t>(n));
+            const std::size_t slash = text.find_last_of('/');
+            m_name = slash == std::string::npos ? text : text.substr(slash + 1);
+            if (m_name.empty() || m_name == "." || m_name == "..") return EISDIR;
+            if (slash == std::string::npos) continue;
+            const std::string where = slash == 0 ? "/" : text.substr(0, slash);
+            const int next = ::openat(m_target, where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            ::close(m_target);
+            m_target = next;
+        }
+        return errno;
+    }
+
+    static constexpr const char* kHiveName = "user.reg";
+    static constexpr int kMaxLinkHops = 40;  // as the system's own path walk
+    Clock::time_point m_start;
+    quorin::SaveTurnHeld m_held;
+    int m_folder = -1;
+    int m_target = -1;  // the folder of the file the settings' links lead to
+    int m_lock = -1;
+    std::string m_name;  // that file's name there
     DWORD m_code = ERROR_SUCCESS;
+    std::string m_reason;
 };
 
 void NoteSaveFailure(State& state, Notices& notices, std::string text) {
@@ -234,50 +374,121 @@ void NoteSaveFailure(State& state, Notices& notices, std::string text) {
     notices.push_back(std::move(text));
 }
 
-// Writes the whole current-user hive to its file `path` in the turn `turn` took; the error code,
-// ERROR_SUCCESS when the file is in place.
-DWORD SaveUserHive(State& state, const std::string& path, const SaveTurn& turn, Notices& notices) {
-    if (turn.Code() != ERROR_SUCCESS) {
-        NoteSaveFailure(
-            state, notices,
-            "settings could not be saved to " + path + ": " + ErrorText(path, turn.Code()));
-        return turn.Code();
+bool Missing(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+// The current-user hive as its file holds it now, read again under the turn (`code`, `bytes`):
+// whatever its times say, a file whose content differs from what this process last read or
+// wrote is loaded again. One that cannot be read now, though it could be before, is not
+// replaced. A hive seeded in memory (tests) stays as it is, and is saved afresh.
+Hive& HiveUnderTurn(State& state, DWORD code, const std::string& bytes, Notices& notices) {
+    const std::string path = HiveFilePath(0);
+    if (!state.loaded[0] || (state.fromFile[0] && path != state.paths[0])) {
+        LoadFromBytes(state, 0, path, code, bytes, notices);
+    } else if (state.fromFile[0]) {
+        const bool same = Missing(code) ? Missing(state.fileCode)
+                                        : code == state.fileCode && bytes == state.fileBytes;
+        if (!same && (code == ERROR_SUCCESS || Missing(code)))
+            LoadFromBytes(state, 0, path, code, bytes, notices);
+        else if (!same)
+            state.keepOriginal[0] = true;
     }
-    const std::string text = quorin::reg::WriteRegText(state.hives[0], kRootNames[0]);
+    return state.hives[0];
+}
+
+// What a change saves, taken under the state's lock and written without it.
+struct PendingSave {
+    std::string text;
+    bool keepOriginal = false;
+    DWORD originalCode = ERROR_SUCCESS;
+    std::string original;  // what the file held under the turn
+};
+
+// Writes the current-user hive's text to its file `path` in the turn `turn` took, its original
+// copied first where it held what could not be read; the error code, ERROR_SUCCESS when the file
+// is in place, and `*failure` the notice of a failed save.
+DWORD WriteUserHive(const std::string& path, const SaveTurn& turn, const PendingSave& save,
+                    std::string* failure) {
+    const auto bytesOf = [](std::string_view bytes) {
+        return [bytes](CFile& file) {
+            file.Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+            return true;
+        };
+    };
     DWORD code = ERROR_SUCCESS;
-    std::string failure;  // the notice of a failed save
     const std::string backup = path + ".bak";
-    if (state.keepOriginal[0]) {
+    if (save.keepOriginal) {
         // Rewriting drops what could not be read; the user's original stays beside it, and
         // without that copy the file is not rewritten.
-        std::string original;
-        code = quorin::ReadRegularFile(path, kMaxHiveFileBytes, original);
-        if (code != ERROR_SUCCESS) {
-            failure = "settings not saved to " + path + ": it could not be read to copy it to " +
-                      backup + ": " + ErrorText(path, code);
-        } else if ((code = quorin::ReplaceFileBytes(backup, original, 0600)) != ERROR_SUCCESS) {
-            failure = "settings not saved to " + path + ": its copy " + backup +
-                      " could not be written: " + ErrorText(backup, code);
+        if ((code = save.originalCode) != ERROR_SUCCESS) {
+            *failure = "settings not saved to " + path + ": it could not be read to copy it to " +
+                       backup + ": " + ErrorText(path, code, turn.Waited());
+        } else if ((code = quorin::ReplaceNativeFile(turn.Backup(), bytesOf(save.original), 0600,
+                                                     &turn.Held())) != ERROR_SUCCESS) {
+            *failure = "settings not saved to " + path + ": its copy " + backup +
+                       " could not be written: " + ErrorText(backup, code, turn.Waited());
         }
     }
     // Only the user reads the settings: a new hive file is private.
     if (code == ERROR_SUCCESS &&
-        (code = quorin::ReplaceFileBytes(path, text, 0600)) != ERROR_SUCCESS)
-        failure = "settings could not be saved to " + path + ": " + ErrorText(path, code);
+        (code = quorin::ReplaceNativeFile(turn.Hive(), bytesOf(save.text), 0600, &turn.Held())) !=
+            ERROR_SUCCESS)
+        *failure =
+            "settings could not be saved to " + path + ": " + ErrorText(path, code, turn.Waited());
+    return code;
+}
+
+// One change of the current-user hive: `change` runs, under the state's lock, on the hive as its
+// file holds it once the turn is taken, and answers its status, `*save` set when the hive is to
+// be saved. No lock of the state is held while the turn is waited for or the file written:
+// another thread reads the settings meanwhile from memory.
+LONG ChangeUserHive(State& state, Notices& notices,
+                    const std::function<LONG(Hive&, bool*)>& change) {
+    const std::string path = HiveFilePath(0);
+    SaveTurn turn;
+    turn.Take();
+    std::string bytes;
+    const DWORD read = turn.Code() == ERROR_SUCCESS ? ReadNative(turn.Hive(), bytes) : 0;
+    PendingSave pending;
+    {
+        std::lock_guard lock(state.mutex);
+        Hive& hive = turn.Code() == ERROR_SUCCESS ? HiveUnderTurn(state, read, bytes, notices)
+                                                  : LoadedHive(state, 0, notices);
+        bool save = false;
+        const LONG status = change(hive, &save);
+        if (status != ERROR_SUCCESS || !save) return status;
+        if (turn.Code() != ERROR_SUCCESS) {
+            const std::string reason = !turn.Reason().empty()
+                                           ? turn.Reason()
+                                           : ErrorText(path, turn.Code(), turn.Waited());
+            NoteSaveFailure(state, notices,
+                            "settings could not be saved to " + path + ": " + reason);
+            return static_cast<LONG>(turn.Code());
+        }
+        pending = {quorin::reg::WriteRegText(hive, kRootNames[0]), state.keepOriginal[0], read,
+                   bytes};
+    }
+    std::string failure;
+    const DWORD code = WriteUserHive(path, turn, pending, &failure);
+    std::lock_guard lock(state.mutex);
     if (code != ERROR_SUCCESS) {
         // The file is as it was: the next save copies it again.
         NoteSaveFailure(state, notices, failure);
-        return code;
+        return static_cast<LONG>(code);
     }
     if (state.keepOriginal[0]) {
         state.keepOriginal[0] = false;
-        notices.push_back(
-            path + " is rewritten without its unreadable lines; the original is kept as " + backup);
+        notices.push_back(path +
+                          " is rewritten without its unreadable lines; the original is kept as " +
+                          path + ".bak");
     }
     // The file now holds exactly this hive; from here on the hive follows the file.
     state.stamps[0] = StampOf(path);
     state.paths[0] = path;
     state.fromFile[0] = true;
+    state.fileCode = ERROR_SUCCESS;
+    state.fileBytes = std::move(pending.text);
     return ERROR_SUCCESS;
 }
 
@@ -346,40 +557,35 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*c
     State& state = TheState();
     Notices notices;
     LONG status = ERROR_SUCCESS;
-    const std::string file = registry::UserHivePath();
-    SaveTurn turn;
-    // True when the key is to be made and saved: the turn is taken, then the hive asked again.
-    const auto attempt = [&] {
-        std::lock_guard lock(state.mutex);
+    // A key that exists is opened; one to make is made under the turn, on the hive as the file
+    // holds it then (where the key may have appeared meanwhile).
+    const auto open = [&](Hive& hive, int which, bool* save) {
         RegKey* base = Resolve(state, key);
-        if (base == nullptr) {
-            status = static_cast<LONG>(ERROR_INVALID_HANDLE);
-            return false;
-        }
-        Hive& hive = LoadedHive(state, base->hive, notices);
+        if (base == nullptr) return static_cast<LONG>(ERROR_INVALID_HANDLE);
         const std::string path = ChildPath(*base, subKey);
         if (Key* found = quorin::reg::FindKey(hive, path)) {
             if (disposition != nullptr) *disposition = REG_OPENED_EXISTING_KEY;
-            status = NewHandle(state, base->hive, *found, access, result);
-        } else if (base->hive != 0) {
-            // The shared hives are read-only here, as they are for an ordinary user.
-            status = static_cast<LONG>(ERROR_ACCESS_DENIED);
-        } else if (!turn.Asked()) {
-            return true;
-        } else {
-            Key& created = quorin::reg::EnsureKey(hive, path);
-            status = NewHandle(state, 0, created, access, result);
-            if (status == ERROR_SUCCESS) {
-                if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
-                status = static_cast<LONG>(SaveUserHive(state, file, turn, notices));
-            }
+            return NewHandle(state, which, *found, access, result);
         }
-        return false;
+        // The shared hives are read-only here, as they are for an ordinary user.
+        if (which != 0) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+        if (save == nullptr) return static_cast<LONG>(ERROR_MORE_DATA);  // to be made
+        Key& created = quorin::reg::EnsureKey(hive, path);
+        const LONG made = NewHandle(state, 0, created, access, result);
+        if (made == ERROR_SUCCESS && disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
+        *save = made == ERROR_SUCCESS;
+        return made;
     };
-    if (attempt()) {
-        turn.Take(file);
-        attempt();
+    {
+        std::lock_guard lock(state.mutex);
+        RegKey* base = Resolve(state, key);
+        status = base == nullptr
+                     ? static_cast<LONG>(ERROR_INVALID_HANDLE)
+                     : open(LoadedHive(state, base->hive, notices), base->hive, nullptr);
     }
+    if (status == static_cast<LONG>(ERROR_MORE_DATA))
+        status = ChangeUserHive(state, notices,
+                                [&](Hive& hive, bool* save) { return open(hive, 0, save); });
     Emit(notices);
     return status;
 }
@@ -425,35 +631,33 @@ LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, 
     if (data == nullptr && size > 0) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     State& state = TheState();
     Notices notices;
-    LONG status = ERROR_SUCCESS;
-    const std::string file = registry::UserHivePath();
-    SaveTurn turn;
-    // True when the value may be set: the turn is taken, then the hive read again and changed.
-    const auto attempt = [&] {
-        std::lock_guard lock(state.mutex);
+    // The handle is asked again under the turn: another thread may have closed it meanwhile.
+    const auto check = [&] {
         RegKey* handle = Resolve(state, key);
-        if (handle == nullptr) {
-            status = static_cast<LONG>(ERROR_INVALID_HANDLE);
-        } else if ((handle->access & KEY_SET_VALUE) == 0 || handle->hive != 0) {
-            status = static_cast<LONG>(ERROR_ACCESS_DENIED);
-        } else if (!turn.Asked()) {
-            return true;
-        } else {
+        if (handle == nullptr) return static_cast<LONG>(ERROR_INVALID_HANDLE);
+        if ((handle->access & KEY_SET_VALUE) == 0 || handle->hive != 0)
+            return static_cast<LONG>(ERROR_ACCESS_DENIED);
+        return static_cast<LONG>(ERROR_SUCCESS);
+    };
+    LONG status = ERROR_SUCCESS;
+    {
+        std::lock_guard lock(state.mutex);
+        status = check();
+    }
+    if (status == ERROR_SUCCESS)
+        status = ChangeUserHive(state, notices, [&](Hive& hive, bool* save) {
+            const LONG checked = check();
+            if (checked != ERROR_SUCCESS) return checked;
             // A key that vanished with a reload comes back: the value is not lost.
-            Key& target = quorin::reg::EnsureKey(LoadedHive(state, 0, notices), handle->path);
+            Key& target = quorin::reg::EnsureKey(hive, Resolve(state, key)->path);
             const std::string valueName = name != nullptr ? name : "";
             auto [it, inserted] = target.values.try_emplace(quorin::reg::UpperKey(valueName));
             if (inserted) it->second.name = valueName;
             it->second.type = type;
             it->second.data.assign(data, data + size);  // as given: a REG_SZ keeps or lacks its NUL
-            status = static_cast<LONG>(SaveUserHive(state, file, turn, notices));
-        }
-        return false;
-    };
-    if (attempt()) {
-        turn.Take(file);
-        attempt();
-    }
+            *save = true;
+            return static_cast<LONG>(ERROR_SUCCESS);
+        });
     Emit(notices);
     return status;
 }
@@ -514,10 +718,70 @@ void SetSaveLockWait(std::chrono::milliseconds bound) {
     quorin::replace_testing::SetLockWait(bound);
 }
 
+std::string UserFolder() {
+    const std::string named = quorin::EnvOrEmpty("QUORIN_CONFIG_DIR");
+    return !named.empty() ? named : quorin::ConfigHome() + "/quorin";
+}
+
 std::string UserHivePath() {
-    std::string folder = quorin::EnvOrEmpty("QUORIN_CONFIG_DIR");
-    if (folder.empty()) folder = quorin::ConfigHome() + "/quorin";
-    return PathJoin(folder, "user.reg");
+    return JoinNative(UserFolder(), "user.reg");
+}
+
+int OpenUserFolder(DWORD* code, std::string* reason) {
+    const auto fail = [&](int err, std::string why = {}) {
+        *code = LastErrorFromErrno(err);
+        *reason = std::move(why);
+        return -1;
+    };
+    const std::string named = quorin::EnvOrEmpty("QUORIN_CONFIG_DIR");
+    if (!named.empty()) {
+        // As named, the folders missing on its way made private; a folder the user may write but
+        // not list is opened as a place only.
+        int made = 0;
+        for (std::size_t at = named.find('/', 1);; at = named.find('/', at + 1)) {
+            if (::mkdir(named.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST) made = errno;
+            if (at == std::string::npos) break;
+        }
+        const int fd = ::open(named.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        return fd >= 0 ? fd : fail(errno == ENOENT && made != 0 ? made : errno);
+    }
+    // The configuration home is reached by the system's path walk; from there on each folder is
+    // opened through the one before it and must be the user's.
+    const std::string home = quorin::ConfigHome();
+    const std::size_t slash = home.find_last_of('/');
+    std::string path = slash == std::string::npos ? "." : slash == 0 ? "/" : home.substr(0, slash);
+    int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return fail(errno);
+    const auto others = [&](const std::string& folder) {
+        if (fd >= 0) ::close(fd);
+        return fail(EACCES, OthersFolderText(folder));
+    };
+    const auto failed = [&](int err) {
+        if (fd >= 0) ::close(fd);
+        return fail(err);
+    };
+    for (const std::string& name : {home.substr(slash + 1), std::string("quorin")}) {
+        struct stat info {};
+        bool there = ::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!there && errno == ENOENT) {
+            // Made private, and only inside a folder of the user's.
+            if (!OwnFolder(fd)) return others(path);
+            if (::mkdirat(fd, name.c_str(), 0700) != 0 && errno != EEXIST) return failed(errno);
+            there = ::fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        }
+        if (!there) return failed(errno);
+        path = JoinNative(path, name);
+        // A link is followed only when it is the user's own.
+        const bool link = S_ISLNK(info.st_mode);
+        if (link && info.st_uid != ::geteuid()) return others(path);
+        const int next =
+            ::openat(fd, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (link ? 0 : O_NOFOLLOW));
+        if (next < 0) return failed(errno == ELOOP ? ENOTDIR : errno);
+        ::close(fd);
+        fd = next;
+        if (!OwnFolder(fd)) return others(path);
+    }
+    return fd;
 }
 
 }  // namespace registry

@@ -1,11 +1,14 @@
 // The registry: three hives (current user, default user, machine) in memory, each loaded from a
 // text file in the Windows ".reg" export format. Key paths and value names are case-insensitive.
 // Writes go to the current-user hive and are saved at once, atomically; the changes of several
-// processes take turns (on a lock of the settings folder, waited for as every save's lock is)
-// from reading the file to replacing it, so that none loses another's values.
+// processes take turns (on a write lock of a lock file beside the settings file, which only its
+// writers may take) from reading the file to replacing it, so that none loses another's values.
 //   current user: $QUORIN_CONFIG_DIR/user.reg (default ${XDG_CONFIG_HOME:-$HOME/.config}/quorin)
 //   default user: /etc/quorin/default-user.reg   ([HKEY_USERS\.DEFAULT\Software\...])
 //   machine:      /etc/quorin/machine.reg        ([HKEY_LOCAL_MACHINE\Software\...])
+// QUORIN_CONFIG_DIR names a folder as the system does: a backslash is part of a name, "C:" no
+// drive. Where it is not set, the folder the program chose is saved in (and made, private) only
+// where it and the configuration home above it belong to the process's user.
 #pragma once
 #include <chrono>
 #include <string>
@@ -47,8 +50,17 @@ void ReloadHives();                                   // from the three files
 void LoadHiveText(int which, std::string_view text);  // replaces one hive (tests)
 void ClearHives();                                    // all three empty (tests)
 std::string UserHivePath();
-// Tests: the bound of a settings save's waits for a lock (the settings folder's, and the file's
-// in the save), in place of quorin::kSaveLockWait.
+// The current user's settings folder as the environment names it (a host path).
+std::string UserFolder();
+// That folder, made when missing, opened (O_PATH) for what is made in it: the settings, their
+// lock file and copy, the UID stamp. A folder QUORIN_CONFIG_DIR names is taken as named; the one
+// the program chose only when it and the configuration home are the process user's, walked
+// through descriptors (a link on the way followed only when it is the user's own) and made 0700
+// only inside a folder of the user's. -1 with `*code` set and, where a folder of another user is
+// the cause, `*reason` saying so.
+int OpenUserFolder(DWORD* code, std::string* reason);
+// Tests: the bound of all the waits of one settings change for a lock, in place of
+// quorin::kSaveLockWait.
 void SetSaveLockWait(std::chrono::milliseconds bound);
 }  // namespace registry
 

@@ -262,6 +262,13 @@ void RemoveLeftovers(const Folder& folder, const std::string& name) {
 // What the bounded waits of one save for a lock have left: the bound runs from the first wait.
 class LockWait {
   public:
+    LockWait() = default;
+    // The caller's turn: its deadline, and the target's lock only tried.
+    explicit LockWait(const SaveTurnHeld* turn) {
+        if (turn != nullptr) m_deadline = turn->deadline;
+        m_tryOnly = turn != nullptr;
+    }
+    bool TryOnly() const { return m_tryOnly; }
     std::chrono::milliseconds Left() {
         const Clock::time_point now = Clock::now();
         if (!m_deadline) m_deadline = now + std::chrono::milliseconds(g_lockWaitMs.load());
@@ -273,6 +280,7 @@ class LockWait {
 
   private:
     std::optional<Clock::time_point> m_deadline;
+    bool m_tryOnly = false;
 };
 
 // The error code of a lock that could not be taken: a lock held past the bound is a file in use.
@@ -395,7 +403,9 @@ bool FailsHere(replace_testing::Step step) {
 // `*named` set, or the error code. `*named` is false too when nothing is there any more.
 DWORD LockNamed(int fd, const Folder& folder, const std::string& name, LockWait& wait,
                 bool* named) {
-    if (const int err = LockExclusiveWithin(fd, wait.Left())) return LockCode(err);
+    const int err =
+        LockExclusiveWithin(fd, wait.TryOnly() ? std::chrono::milliseconds{0} : wait.Left());
+    if (err != 0 && !(err == EWOULDBLOCK && wait.TryOnly())) return LockCode(err);
     struct stat held {};
     struct stat now {};
     if (::fstat(fd, &held) != 0) return CodeOf(errno);
@@ -649,7 +659,7 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
 }
 
 DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win::CFile&)>& write,
-                        unsigned newFileMode) {
+                        unsigned newFileMode, const SaveTurnHeld* turn) {
     if (native.empty()) return Fail(win::ERROR_PATH_NOT_FOUND);
     std::string target;
     if (const int err = FollowLinks(native, &target)) return Fail(CodeOf(err));
@@ -671,7 +681,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     }
     RemoveLeftovers(folder, name);
     const std::uint64_t limit = FileSizeLimit();
-    LockWait wait;
+    LockWait wait(turn);
     // A folder that takes no new file, or keeps the user from renaming over this one: the target
     // itself is written, where it may be.
     if (exists && StickyKeepsOut(folder, info))

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <mutex>
 
-#include "platform/core/path.h"
 #include "platform/files/file.h"
 #include "platform/files/filelock.h"
 #include "platform/files/registry.h"
@@ -35,7 +34,7 @@ constexpr std::int64_t kStampLead = 86'400'000;
 struct StampState {
     std::mutex mutex;
     std::int64_t last = 0;
-    std::string path;  // of the open file
+    std::string path;  // the settings folder of the open file
     int fd = -1;
     pid_t pid = 0;            // the process that opened it: a forked child must open its own
     bool lockRanOut = false;  // the last wait for the file's lock ended at its bound
@@ -46,58 +45,30 @@ StampState& State() {
     return state;
 }
 
-// The folder at `folder`, opened to read, or -1. It must be the user's, and the folders missing on
-// its way are made (private) only inside one of the user's: a process run with another user's
-// HOME (sudo -E) leaves that user's home as it was. Each one made is opened without following a
-// link and checked as the user's, so that nothing put in its place meanwhile is walked into.
-int OpenOwnFolder(const std::string& folder) {
-    const uid_t user = ::geteuid();
-    const auto owned = [user](int fd) {
-        struct stat info {};
-        return ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == user;
-    };
-    int fd = ::open(folder.starts_with('/') ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    for (std::size_t start = 0; fd >= 0 && start < folder.size();) {
-        std::size_t end = folder.find('/', start);
-        if (end == std::string::npos) end = folder.size();
-        const std::string name = folder.substr(start, end - start);
-        start = end + 1;
-        if (name.empty() || name == ".") continue;
-        int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT && owned(fd) &&
-            (::mkdirat(fd, name.c_str(), 0700) == 0 || errno == EEXIST)) {
-            next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (next >= 0 && !owned(next)) {
-                ::close(next);
-                next = -1;
-            }
-        }
-        ::close(fd);
-        fd = next;
-    }
-    if (fd >= 0 && !owned(fd)) {
-        ::close(fd);
-        fd = -1;
-    }
-    return fd;
-}
-
-// The stamp file of the current settings folder, opened once per process and folder; -1 when
-// it cannot be opened or is not the user's own. A link in its place is not followed (it would
-// have the stamp written over the file it names, or make the file a dangling one names), and
-// a file of another user, or one with other names too, is not written.
+// The stamp file of the current settings folder (the very folder the settings are saved in,
+// opened as they open it), opened once per process and folder; -1 when it cannot be opened or
+// is not the user's own. Only a folder of the user's takes it, one QUORIN_CONFIG_DIR names too:
+// a process run with another user's HOME (sudo -E) leaves that user's folders as they were. A
+// link in its place is not followed (it would have the stamp written over the file it names, or
+// make the file a dangling one names), and a file of another user, or one with other names too,
+// is not written.
 int StampFile(StampState& state) {
-    const std::string path =
-        win::PathJoin(win::PathFolder(win::registry::UserHivePath()), kStampFileName);
-    if (state.fd >= 0 && state.path == path && state.pid == getpid()) return state.fd;
+    const std::string folder = win::registry::UserFolder();
+    if (state.fd >= 0 && state.path == folder && state.pid == getpid()) return state.fd;
     if (state.fd >= 0) ::close(state.fd);
     state.fd = -1;
-    state.path = path;
+    state.path = folder;
     state.lockRanOut = false;
     state.pid = getpid();
-    const std::string folder = win::PathFolder(path);
-    const int folderFd = OpenOwnFolder(folder.empty() ? "." : folder);
+    win::DWORD code = 0;
+    std::string reason;
+    const int folderFd = win::registry::OpenUserFolder(&code, &reason);
     if (folderFd < 0) return -1;
+    struct stat own {};
+    if (::fstat(folderFd, &own) != 0 || own.st_uid != ::geteuid()) {
+        ::close(folderFd);
+        return -1;
+    }
     // Private: whoever may open the file may hold its lock. Opened without blocking (nothing
     // but a regular file is kept), then made blocking again.
     const int fd = ::openat(folderFd, kStampFileName,

@@ -2,6 +2,7 @@
 // value types and sizes as Windows answers them, atomic saves that reload to the same values,
 // malformed lines with one notice, lazy loading and threads.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "common/platform/as_user.h"
@@ -65,6 +67,41 @@ std::string Utf16Bom(const std::string& ascii) {
         out += '\0';
     }
     return out;
+}
+
+// The answer of setting K\b (RegCreateKeyExA + RegSetValueExA) in a fresh process of user `uid`
+// (root, or the test's own user), then its notices, one a line.
+std::string SetInChild(uid_t uid, const char* key = "K") {
+    int out[2];
+    if (::pipe(out) != 0) return "<pipe>";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        if (uid != ::geteuid() &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+             ::setresuid(uid, uid, uid) != 0))
+            ::_exit(99);
+        std::string notices;
+        SetNotifyHandler(
+            [&](std::string_view, std::string_view text) { notices += "\n" + std::string(text); });
+        registry::ClearHives();
+        registry::ReloadHives();
+        HKEY h = nullptr;
+        DWORD two = 2;
+        LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &h, nullptr);
+        if (h != nullptr)
+            code = RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4);
+        RegCloseKey(h);
+        const std::string text = std::to_string(code) + notices;
+        ::_exit(::write(out[1], text.data(), text.size()) == std::ssize(text) ? 0 : 1);
+    }
+    ::close(out[1]);
+    std::string text(1 << 16, '\0');
+    text.resize(std::max<ssize_t>(::read(out[0], text.data(), text.size()), 0));
+    ::close(out[0]);
+    ::waitpid(pid, nullptr, 0);
+    return text;
 }
 
 const char* const kExport =
@@ -234,8 +271,10 @@ TEST_F(Registry, WritesSaveAtomicallyAndReload) {
     const std::string file = registry::UserHivePath();
     EXPECT_EQ(file, m_settings.file("user.reg"));
     ASSERT_TRUE(std::filesystem::exists(file));
-    for (const auto& entry : std::filesystem::directory_iterator(m_settings.folder()))
-        EXPECT_EQ(entry.path().filename(), "user.reg") << "no temporary file left";
+    // No temporary file left; the lock file stays, as private as the settings.
+    EXPECT_EQ(quorin::test::Entries(m_settings.folder()),
+              (std::vector<std::string>{"user.reg", "user.reg.lock"}));
+    EXPECT_EQ(quorin::test::StatOf(file + ".lock").st_mode & 0777, 0600u);
 
     registry::ClearHives();
     registry::ReloadHives();
@@ -345,6 +384,7 @@ TEST_F(Registry, UnreadableFileIsKeptBeforeItIsRewritten) {
 // was, the notice names the file refused and says why, as the system words it, and none says the
 // file is rewritten. Run as an ordinary user: root may write anything.
 TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
+    using quorin::test::HoldTurn;
     const std::string hive = m_settings.file("user.reg");
     const std::string backup = m_settings.file("user.reg.bak");
     const std::string folder = m_settings.folder();
@@ -373,11 +413,8 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
     const auto closeFolder = [&] { give(folder, 0555); };
     const auto writeOnly = [&] { ::chmod(hive.c_str(), 0200); };
     const auto readOnly = [&] { ::chmod(hive.c_str(), 0400); };
-    int turn = -1;  // another process's turn: the settings folder's lock
-    const auto holdTurn = [&] {
-        turn = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        EXPECT_EQ(::flock(turn, LOCK_EX), 0);
-    };
+    int turn = -1;  // another process's turn: the write lock of the lock file
+    const auto holdTurn = [&] { turn = HoldTurn(hive + ".lock"); };
     registry::SetSaveLockWait(std::chrono::milliseconds{300});  // the children inherit it
     const std::string notSaved = "settings could not be saved to " + hive + ": ";
     const auto any = RLIM_INFINITY;
@@ -443,6 +480,120 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
     registry::SetSaveLockWait(quorin::kSaveLockWait);
 }
 
+// The waits of one change share one bound, and only writers of the settings make a change wait.
+// A user who may not write them, holding every lock they can take (the folder's, user.reg's and
+// user.reg.bak's flock, a read lock of user.reg), never does; another writer's turn held past the
+// bound refuses the change once the bound has passed (not once per lock), the notice telling the
+// time waited; a turn let go within it is waited for, other locks of user.reg and its copy held
+// past it. Meanwhile (waiting, or writing) another thread reads a value at once from memory. The
+// settings file holds what could not be read, so the change makes its copy too.
+TEST_F(Registry, AChangeWaitsOnlyForWritersAndOnceForAllItsLocks) {
+    using namespace std::chrono_literals;
+    const std::string folder = m_settings.folder(), hive = m_settings.file("user.reg");
+    const std::string original = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\nnonsense\n";
+    ::chmod(folder.c_str(), 0755);
+    registry::SetSaveLockWait(400ms);
+    enum class Holder { reader, writerForGood, writerLetsGo };
+    bool skipped = false;
+    for (const Holder holder : {Holder::reader, Holder::writerForGood, Holder::writerLetsGo}) {
+        SCOPED_TRACE(static_cast<int>(holder));
+        if (holder == Holder::reader && ::geteuid() != 0) {
+            skipped = true;
+            continue;
+        }
+        quorin::test::WriteText(hive, original);
+        quorin::test::WriteText(hive + ".bak", "old copy");
+        ::chmod(hive.c_str(), 0644);
+        ::chmod((hive + ".bak").c_str(), 0644);
+        std::filesystem::remove(hive + ".lock");
+        registry::ReloadHives();
+        m_notices.clear();
+        int ready[2], done[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        ASSERT_EQ(::pipe(done), 0);
+        const pid_t other = ::fork();
+        ASSERT_GE(other, 0);
+        if (other == 0) {
+            // Every lock this process may take, held until the parent is done; a writer's turn
+            // too, for good or for 250 ms. Answers what it took: 'r' for a reader, 't' for a turn.
+            if (holder == Holder::reader && !quorin::test::BecomeActor()) ::_exit(99);
+            std::vector<int> held;
+            for (const std::string& path : {folder, hive, hive + ".bak"}) {
+                held.push_back(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+                if (held.back() < 0 || ::flock(held.back(), LOCK_EX) != 0) ::_exit(98);
+            }
+            struct flock shared {};
+            shared.l_type = F_RDLCK;
+            if (::fcntl(held[1], F_OFD_SETLK, &shared) != 0) ::_exit(97);
+            const int turn = quorin::test::HoldTurn(hive + ".lock");
+            char took = holder == Holder::reader ? 'r' : 't';
+            if ((holder == Holder::reader) != (turn < 0) ||
+                (holder == Holder::reader &&
+                 ::open((hive + ".lock").c_str(), O_RDONLY | O_CLOEXEC) >= 0))
+                took = '!';  // the lock file: the reader may not even open it
+            (void)!::write(ready[1], &took, 1);
+            if (holder == Holder::writerLetsGo) {
+                std::this_thread::sleep_for(250ms);
+                ::close(turn);
+            }
+            char byte;
+            (void)!::read(done[0], &byte, 1);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        ::close(done[0]);
+        // The lock file is there before the reader looks (a writer made it earlier).
+        char took = 0;
+        if (holder == Holder::reader) {
+            ASSERT_EQ(::close(quorin::test::HoldTurn(hive + ".lock")), 0);
+            ::chmod((hive + ".lock").c_str(), 0600);
+        }
+        ASSERT_EQ(::read(ready[0], &took, 1), 1);
+        EXPECT_EQ(took, holder == Holder::reader ? 'r' : 't');
+        // The reader's row: the copy and the file each take 250 ms to write, the read below
+        // falls into the copy's.
+        if (holder == Holder::reader)
+            quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::beforeTemporaryLock,
+                                             250ms);
+        const auto start = std::chrono::steady_clock::now();
+        LONG code = -1;
+        std::thread change([&] {
+            HKEY h = nullptr;
+            code = RegCreateKeyExA(HKEY_CURRENT_USER, "K\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                   nullptr, &h, nullptr);
+            RegCloseKey(h);
+        });
+        std::this_thread::sleep_for(100ms);  // the change waits, or writes, by now
+        const auto asked = std::chrono::steady_clock::now();
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "a"), std::string("\1\0\0\0", 4));
+        EXPECT_LT(std::chrono::steady_clock::now() - asked, 50ms) << "a read never waits";
+        change.join();
+        const auto waited = std::chrono::steady_clock::now() - start;
+        quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::none);
+        (void)!::write(done[1], "x", 1);
+        ::close(done[1]);
+        ::close(ready[0]);
+        ::waitpid(other, nullptr, 0);
+
+        const bool saved = holder != Holder::writerForGood;
+        EXPECT_EQ(code, saved ? ERROR_SUCCESS : static_cast<LONG>(ERROR_SHARING_VIOLATION));
+        EXPECT_GE(waited, holder == Holder::reader ? 0ms : saved ? 250ms : 400ms);
+        EXPECT_LT(waited, holder == Holder::reader ? 700ms : saved ? 400ms : 700ms);
+        EXPECT_EQ(quorin::test::ReadText(hive + ".bak"), saved ? original : "old copy");
+        EXPECT_EQ(
+            quorin::test::ReadText(hive).find("[HKEY_CURRENT_USER\\K\\New]") != std::string::npos,
+            saved);
+        EXPECT_EQ(quorin::test::StatOf(hive + ".lock").st_mode & 0777, 0600u);
+        if (!saved) {
+            ASSERT_EQ(m_notices.size(), 1u);
+            EXPECT_EQ(m_notices[0], "Registry: settings could not be saved to " + hive +
+                                        ": locked by another process (waited 400 ms)");
+        }
+    }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
+    if (skipped) GTEST_SKIP() << "the row of another user's locks needs a second user";
+}
+
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     const std::string blocked = m_settings.file("blocked");
     quorin::test::WriteText(blocked, "a file where the folder should be");
@@ -461,6 +612,41 @@ TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     EXPECT_EQ(m_notices[0],
               "Registry: settings could not be saved to " + blocked + "/user.reg: Not a directory");
     RegCloseKey(h);
+}
+
+// QUORIN_CONFIG_DIR names one folder as the system reads the name: a backslash is part of a
+// name, "C:" no drive (a folder of that name under the current one). The settings are read,
+// saved and taken turns on there: a process that loaded them before another's save keeps that
+// save's value when it saves its own; nothing goes to the Windows reading of the name.
+TEST_F(Registry, ANamedFolderIsOneFolderAsTheSystemReadsIt) {
+    for (const std::string named : {"cfg\\x", "C:/cfg"}) {
+        SCOPED_TRACE(named);
+        quorin::test::TempDir dir;
+        std::filesystem::create_directories(dir.file("cfg/x"));
+        std::filesystem::create_directories(dir.file("drive/cfg"));
+        setenv("QUORIN_DRIVE_C", dir.file("drive").c_str(), 1);
+        const std::string cwd = std::filesystem::current_path();
+        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+        setenv("QUORIN_CONFIG_DIR", named.c_str(), 1);  // put back by the settings' end
+        registry::ReloadHives();                        // this process has read the settings
+        const std::string other = SetInChild(::geteuid(), "Other");
+        HKEY h = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &h, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(h);
+        const std::string text = quorin::test::ReadText(dir.file(named + "/user.reg"));
+        registry::ClearHives();
+        registry::ReloadHives();  // read back as a new process reads them
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "Other", "b"), std::string("\2\0\0\0", 4));
+        ASSERT_EQ(::chdir(cwd.c_str()), 0);
+        unsetenv("QUORIN_DRIVE_C");
+        EXPECT_EQ(other, "0");
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Other]"), std::string::npos) << text;
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Mine]"), std::string::npos) << text;
+        EXPECT_TRUE(quorin::test::Entries(dir.file("cfg/x")).empty());
+        EXPECT_TRUE(quorin::test::Entries(dir.file("drive/cfg")).empty());
+    }
 }
 
 TEST_F(Registry, AHiveBehindALinkIsSavedWhereItLives) {
@@ -539,124 +725,388 @@ TEST_F(Registry, Threads) {
                   std::string("\x09\0\0\0", 4));
 }
 
-// Root's settings in a sticky folder everybody may write (QUORIN_CONFIG_DIR=/tmp, say), where
-// another user put a user.reg: the save is refused as access denied, and the file stays as that
-// user made it, with its owner.
-TEST_F(Registry, ASettingsFileAnotherUserPutInASharedFolderIsNotSaved) {
+// Where the settings may be saved, as root with another user's HOME or XDG_CONFIG_HOME (sudo -E),
+// and as users in their own: a folder the program chose (QUORIN_CONFIG_DIR unset) is saved in,
+// its copy made and any missing folder made (0700) only where those folders are the saver's;
+// elsewhere the save answers 5 with a notice naming the folder, nothing made, written or
+// followed there. A file or lock file another user planted in a sticky folder everybody may
+// write is neither saved nor waited for. A user's own link to settings kept elsewhere (stow)
+// works, its turn taken beside the file it leads to.
+TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
     constexpr uid_t kOther = 1001;
-    const std::string shared = m_settings.file("shared");
-    ASSERT_EQ(::mkdir(shared.c_str(), 0777), 0);
-    ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
-    const std::string hive = shared + "/user.reg";
-    const std::string planted = "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"a\"=dword:1\n";
-    quorin::test::WriteText(hive, planted);
-    ASSERT_EQ(::chown(hive.c_str(), kOther, kOther), 0);
-    ::chmod(hive.c_str(), 0666);
-    setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);  // put back by the settings' end
-    registry::ReloadHives();
-    HKEY h = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_WRITE, &h), ERROR_SUCCESS);
-    DWORD two = 2;
-    EXPECT_EQ(RegSetValueExA(h, "b", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
-              static_cast<LONG>(ERROR_ACCESS_DENIED));
-    RegCloseKey(h);
-    EXPECT_EQ(quorin::test::ReadText(hive), planted);
-    EXPECT_EQ(quorin::test::StatOf(hive).st_uid, kOther);
+    using quorin::test::Entries;
+    using quorin::test::kNobody;
+    using quorin::test::StatOf;
+    const std::string base = m_settings.folder();
+    ::chmod(base.c_str(), 0755);
+    const std::string home = base + "/h", shared = base + "/shared", root = base + "/rootfile";
+    const std::string config = home + "/.config", folder = config + "/quorin";
+    const std::string malformed = "toor::0:0:chosen:/root:/bin/bash\n";
+    const auto make = [](const std::string& path, uid_t owner, mode_t mode,
+                         const char* text = nullptr) {
+        if (text != nullptr)
+            quorin::test::WriteText(path, text);
+        else
+            std::filesystem::create_directory(path);
+        EXPECT_EQ(::chown(path.c_str(), owner, owner), 0);
+        EXPECT_EQ(::chmod(path.c_str(), mode), 0);
+    };
+    const auto othersHome = [&] {
+        make(home, kOther, 0755);
+        make(config, kOther, 0755);
+        make(folder, kOther, 0755);
+    };
+    const std::string others = "the folder " + config + " belongs to another user";
+    const std::string notSaved = "settings could not be saved to " + folder + "/user.reg: ";
+    int held = -1;  // a lock another user holds
+    struct Row {
+        const char* name;
+        uid_t saver;
+        std::function<void()> setUp;
+        LONG code;
+        std::string notice;  // a part of the notice
+        std::function<void()> check;
+    };
+    const Row rows[] = {
+        {"a settings file another user put in root's shared folder", 0,
+         [&] {
+             make(shared, 0, 01777);
+             make(shared + "/user.reg", kOther, 0666, "REGEDIT4\n");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5, "",
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n");
+             EXPECT_EQ(StatOf(shared + "/user.reg").st_uid, kOther);
+         }},
+        {"a lock file another user put in root's shared folder, held", 0,
+         [&] {
+             make(shared, 0, 01777);
+             make(shared + "/user.reg", 0, 0600, "REGEDIT4\n");
+             make(shared + "/user.reg.lock", kOther, 0666, "");
+             held = quorin::test::HoldTurn(shared + "/user.reg.lock");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5,
+         "settings could not be saved to " + shared +
+             "/user.reg: its lock file user.reg.lock belongs to another user",
+         [&] { EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n"); }},
+        {"root, another user's home: a malformed user.reg, user.reg.bak a link to a root file", 0,
+         [&] {
+             othersHome();
+             make(folder + "/user.reg", kOther, 0644, malformed.c_str());
+             make(root, 0, 0644, "ROOTDATA\n");
+             ASSERT_EQ(::symlink(root.c_str(), (folder + "/user.reg.bak").c_str()), 0);
+         },
+         5, notSaved + others,
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(root), "ROOTDATA\n");
+             EXPECT_EQ(StatOf(root).st_mode & 07777, 0644u);
+             EXPECT_EQ(quorin::test::ReadText(folder + "/user.reg"), malformed);
+             EXPECT_EQ(Entries(folder), (std::vector<std::string>{"user.reg", "user.reg.bak"}));
+         }},
+        {"root, another user's home: user.reg a link to a root-only file, the user's own copy", 0,
+         [&] {
+             othersHome();
+             make(root, 0, 0600, "ROOTDATA\n");
+             ASSERT_EQ(::symlink(root.c_str(), (folder + "/user.reg").c_str()), 0);
+             make(folder + "/user.reg.bak", kOther, 0644, "");
+         },
+         5, notSaved + others,
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(root), "ROOTDATA\n");
+             EXPECT_EQ(StatOf(root).st_mode & 07777, 0600u);
+             EXPECT_EQ(quorin::test::ReadText(folder + "/user.reg.bak"), "");
+             EXPECT_EQ(Entries(folder), (std::vector<std::string>{"user.reg", "user.reg.bak"}));
+         }},
+        {"root, another user's home without .config", 0, [&] { make(home, kOther, 0755); }, 5,
+         notSaved + "the folder " + home + " belongs to another user",
+         [&] { EXPECT_TRUE(Entries(home).empty()); }},
+        {"root, another user's XDG_CONFIG_HOME", 0,
+         [&] {
+             make(home, kOther, 0755);
+             setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+         },
+         5, "the folder " + home + " belongs to another user",
+         [&] { EXPECT_TRUE(Entries(home).empty()); }},
+        {"root's own home, .config another user's link to a folder of root's", 0,
+         [&] {
+             make(home, 0, 0755);
+             make(root, 0, 0700);
+             ASSERT_EQ(::symlink(root.c_str(), config.c_str()), 0);
+             ASSERT_EQ(::lchown(config.c_str(), kOther, kOther), 0);
+         },
+         5, notSaved + others, [&] { EXPECT_TRUE(Entries(root).empty()); }},
+        {"root's own home without .config", 0, [&] { make(home, 0, 0755); }, 0, "",
+         [&] {
+             for (const std::string& made : {config, folder})
+                 EXPECT_EQ(StatOf(made).st_mode & 07777, 0700u) << made;
+             for (const std::string& made : {folder + "/user.reg", folder + "/user.reg.lock"})
+                 EXPECT_EQ(StatOf(made).st_mode & 07777, 0600u) << made;
+         }},
+        {"nobody's own home, user.reg its own link to settings kept elsewhere", kNobody,
+         [&] {
+             make(home, kNobody, 0755);
+             make(config, kNobody, 0700);
+             make(folder, kNobody, 0700);
+             make(home + "/dotfiles", kNobody, 0755);
+             make(home + "/dotfiles/user.reg", kNobody, 0644, "REGEDIT4\n");
+             ASSERT_EQ(::symlink("../../dotfiles/user.reg", (folder + "/user.reg").c_str()), 0);
+             ASSERT_EQ(::lchown((folder + "/user.reg").c_str(), kNobody, kNobody), 0);
+         },
+         0, "",
+         [&] {
+             EXPECT_TRUE(std::filesystem::is_symlink(folder + "/user.reg"));
+             EXPECT_NE(
+                 quorin::test::ReadText(home + "/dotfiles/user.reg").find("\"b\"=dword:00000002"),
+                 std::string::npos);
+             const struct stat lock = StatOf(home + "/dotfiles/user.reg.lock");
+             EXPECT_EQ(lock.st_uid, kNobody);
+             EXPECT_EQ(lock.st_mode & 07777, 0600u) << "readable only where writable";
+             EXPECT_EQ(Entries(folder), std::vector<std::string>{"user.reg"});
+         }},
+    };
+    const auto keep = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::make_pair(name,
+                              value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    };
+    const auto saved = {keep("HOME"), keep("XDG_CONFIG_HOME"), keep("QUORIN_CONFIG_DIR")};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        for (const std::string& path : {home, shared, root}) std::filesystem::remove_all(path);
+        unsetenv("QUORIN_CONFIG_DIR");
+        unsetenv("XDG_CONFIG_HOME");
+        setenv("HOME", home.c_str(), 1);
+        row.setUp();
+        const auto start = std::chrono::steady_clock::now();
+        const std::string answer = SetInChild(row.saver);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        for (const auto& [name, value] : saved)
+            value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+        if (held >= 0) ::close(held);
+        held = -1;
+        EXPECT_EQ(answer.substr(0, answer.find('\n')), std::to_string(row.code)) << answer;
+        EXPECT_NE(answer.find(row.notice), std::string::npos) << answer;
+        if (row.notice.find("the folder") != std::string::npos) {
+            EXPECT_NE(answer.find("QUORIN_CONFIG_DIR"), std::string::npos) << answer;
+        }
+        row.check();
+    }
+}
+
+// On a file system of one-second times (ext4 with 128-byte inodes, on a loop image), in a folder
+// whose saves go in place (the file keeps its inode and size) and in one they go through new
+// files: A sets p1=1 and, 400 ms later, p1=2; meanwhile B sets p2=1 and C p3=1, all within one
+// second. Every answer is 0 and the file ends with all three values: a change starts from what
+// the file holds under its turn, whatever its times say. Run as nobody.
+TEST_F(Registry, AChangeMadeMeanwhileIsSeenWhateverTheFilesTimes) {
+    using namespace std::chrono_literals;
+    using quorin::test::kNobody;
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a loop image";
+    const std::string image = m_settings.file("coarse.img"), mount = m_settings.file("mnt");
+    std::filesystem::create_directory(mount);
+    const auto run = [](const std::string& command) {
+        return quorin::test::RunCommand(command + " 2>&1").status == 0;
+    };
+    if (!run("truncate -s 64M " + image + " && mkfs.ext4 -q -F -I 128 " + image) ||
+        !run("mount -o loop " + image + " " + mount)) {
+        std::filesystem::remove(image);
+        GTEST_SKIP() << "a loop image cannot be made or mounted here";
+    }
+    struct Unmount {
+        std::string image, mount;
+        ~Unmount() {
+            (void)quorin::test::RunCommand("umount " + mount);
+            std::filesystem::remove(image);
+        }
+    } unmount{image, mount};
+    ::chmod(m_settings.folder().c_str(), 0755);
+    for (const bool inPlace : {true, false}) {
+        SCOPED_TRACE(inPlace ? "in place" : "through new files");
+        const std::string folder = mount + (inPlace ? "/closed" : "/open");
+        std::filesystem::create_directory(folder);
+        const std::string hive = folder + "/user.reg";
+        quorin::test::WriteText(hive,
+                                "REGEDIT4\n[HKEY_CURRENT_USER\\K]\n\"p1\"=dword:0\n"
+                                "\"p2\"=dword:0\n\"p3\"=dword:0\n");
+        quorin::test::WriteText(hive + ".lock", "");
+        for (const std::string& path : {hive, hive + ".lock"}) {
+            ASSERT_EQ(::chown(path.c_str(), kNobody, kNobody), 0);
+            ::chmod(path.c_str(), 0600);
+        }
+        ASSERT_EQ(::chown(folder.c_str(), inPlace ? 0 : kNobody, inPlace ? 0 : kNobody), 0);
+        ::chmod(folder.c_str(), inPlace ? 0555 : 0700);
+        setenv("QUORIN_CONFIG_DIR", folder.c_str(), 1);  // put back by the settings' end
+        int go[2], first[2];
+        ASSERT_EQ(::pipe(go), 0);
+        ASSERT_EQ(::pipe(first), 0);
+        pid_t savers[3];
+        for (int p = 0; p < 3; ++p) {
+            savers[p] = ::fork();
+            ASSERT_GE(savers[p], 0);
+            if (savers[p] != 0) continue;
+            if (!quorin::test::BecomeActor()) ::_exit(99);
+            char byte;
+            (void)!::read(p == 0 ? go[0] : first[0], &byte, 1);
+            registry::ReloadHives();
+            const auto set = [&](const char* name, DWORD value) {
+                HKEY h = nullptr;
+                LONG code = RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, &h);
+                if (code == ERROR_SUCCESS)
+                    code =
+                        RegSetValueExA(h, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), 4);
+                RegCloseKey(h);
+                return code == ERROR_SUCCESS;
+            };
+            bool ok = true;
+            if (p == 0) {
+                ok = set("p1", 1);
+                (void)!::write(first[1], "ab", 2);
+                std::this_thread::sleep_for(400ms);
+                ok = ok && set("p1", 2);
+            } else {
+                std::this_thread::sleep_for(p * 100ms);
+                ok = set(p == 1 ? "p2" : "p3", 1);
+            }
+            ::_exit(ok ? 0 : 1);
+        }
+        // Released early in a second: every save falls within it.
+        while (std::chrono::system_clock::now().time_since_epoch() % 1s > 50ms)
+            std::this_thread::sleep_for(5ms);
+        (void)!::write(go[1], "x", 1);
+        for (const pid_t saver : savers) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(saver, &status, 0), saver);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "every answer is 0";
+        }
+        for (int* pipe : {go, first}) {
+            ::close(pipe[0]);
+            ::close(pipe[1]);
+        }
+        registry::ClearHives();
+        registry::ReloadHives();
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "p1"), std::string("\2\0\0\0", 4));
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "p2"), std::string("\1\0\0\0", 4));
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "p3"), std::string("\1\0\0\0", 4));
+        ::chmod(folder.c_str(), 0755);
+    }
 }
 
 // Processes changing the settings at once, released together each round: every value set, and
 // every key made, whose call answered success is in the file afterwards (read by a fresh load),
 // and every call answered success.
 TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
-    constexpr int kProcesses = 6, kValues = 6, kRounds = 3;
-    struct Report {
-        int process, round, value;  // value kValues: the round's new key
-        LONG code;
-    };
-    const auto name = [](const Report& r) {
-        return "p" + std::to_string(r.process) + "r" + std::to_string(r.round) + "v" +
-               std::to_string(r.value);
-    };
-    int reports[2];
-    ASSERT_EQ(::pipe(reports), 0);
-    int gates[kRounds][2];
-    for (auto& gate : gates) ASSERT_EQ(::pipe(gate), 0);
-    registry::ReloadHives();
-    for (int p = 0; p < kProcesses; ++p) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid != 0) continue;
-        ::close(reports[0]);
-        for (auto& gate : gates) ::close(gate[1]);
-        const std::string key = "Software\\P" + std::to_string(p);
-        for (int r = 0; r < kRounds; ++r) {
-            char byte;
-            (void)!::read(gates[r][0], &byte, 1);  // returns at the parent's close: all at once
-            HKEY h = nullptr;
-            const LONG opened = RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
-                                                KEY_ALL_ACCESS, nullptr, &h, nullptr);
-            for (int v = 0; v < kValues; ++v) {
-                Report report{p, r, v, opened};
-                const DWORD data = 1000 + v;
-                if (opened == ERROR_SUCCESS)
-                    report.code = RegSetValueExA(h, name(report).c_str(), 0, REG_DWORD,
-                                                 reinterpret_cast<const BYTE*>(&data), 4);
+    // Six processes in one folder; then four reaching one file by two names, cfgL1/user.reg a
+    // link to ../cfgL2/user.reg, two by each name: one file, one turn.
+    const std::string linked = m_settings.file("cfgL1"), target = m_settings.file("cfgL2");
+    std::filesystem::create_directory(linked);
+    std::filesystem::create_directory(target);
+    std::filesystem::create_symlink("../cfgL2/user.reg", linked + "/user.reg");
+    for (const bool bothWays : {false, true}) {
+        SCOPED_TRACE(bothWays ? "by a link and by its own name" : "one folder");
+        const int kProcesses = bothWays ? 4 : 6;
+        constexpr int kValues = 6, kRounds = 3;
+        if (bothWays)
+            setenv("QUORIN_CONFIG_DIR", target.c_str(), 1);  // put back by the settings' end
+        struct Report {
+            int process, round, value;  // value kValues: the round's new key
+            LONG code;
+        };
+        const auto name = [](const Report& r) {
+            return "p" + std::to_string(r.process) + "r" + std::to_string(r.round) + "v" +
+                   std::to_string(r.value);
+        };
+        int reports[2];
+        ASSERT_EQ(::pipe(reports), 0);
+        int gates[kRounds][2];
+        for (auto& gate : gates) ASSERT_EQ(::pipe(gate), 0);
+        registry::ReloadHives();
+        for (int p = 0; p < kProcesses; ++p) {
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid != 0) continue;
+            ::close(reports[0]);
+            for (auto& gate : gates) ::close(gate[1]);
+            if (bothWays) setenv("QUORIN_CONFIG_DIR", (p % 2 ? linked : target).c_str(), 1);
+            const std::string key = "Software\\P" + std::to_string(p);
+            for (int r = 0; r < kRounds; ++r) {
+                char byte;
+                (void)!::read(gates[r][0], &byte, 1);  // returns at the parent's close: all at once
+                HKEY h = nullptr;
+                const LONG opened = RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0,
+                                                    KEY_ALL_ACCESS, nullptr, &h, nullptr);
+                for (int v = 0; v < kValues; ++v) {
+                    Report report{p, r, v, opened};
+                    const DWORD data = 1000 + v;
+                    if (opened == ERROR_SUCCESS)
+                        report.code = RegSetValueExA(h, name(report).c_str(), 0, REG_DWORD,
+                                                     reinterpret_cast<const BYTE*>(&data), 4);
+                    (void)!::write(reports[1], &report, sizeof report);
+                }
+                RegCloseKey(h);
+                Report report{p, r, kValues, 0};
+                DWORD disposition = 0;
+                report.code =
+                    RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(report)).c_str(), 0,
+                                    nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, &disposition);
+                if (report.code == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY)
+                    report.code = -1;
+                RegCloseKey(h);
                 (void)!::write(reports[1], &report, sizeof report);
             }
-            RegCloseKey(h);
-            Report report{p, r, kValues, 0};
-            DWORD disposition = 0;
-            report.code = RegCreateKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(report)).c_str(), 0,
-                                          nullptr, 0, KEY_ALL_ACCESS, nullptr, &h, &disposition);
-            if (report.code == ERROR_SUCCESS && disposition != REG_CREATED_NEW_KEY)
-                report.code = -1;
-            RegCloseKey(h);
-            (void)!::write(reports[1], &report, sizeof report);
+            ::_exit(0);
         }
-        ::_exit(0);
-    }
-    ::close(reports[1]);
-    std::vector<Report> saved;
-    int calls = 0;
-    for (int r = 0; r < kRounds; ++r) {
-        ::close(gates[r][1]);
-        Report report{};
-        // The round ends with every process's new key.
-        for (int keys = 0;
-             keys < kProcesses && ::read(reports[0], &report, sizeof report) == sizeof report;) {
-            ++calls;
-            if (report.code == ERROR_SUCCESS) saved.push_back(report);
-            keys += report.value == kValues;
+        ::close(reports[1]);
+        std::vector<Report> saved;
+        int calls = 0;
+        for (int r = 0; r < kRounds; ++r) {
+            ::close(gates[r][1]);
+            Report report{};
+            // The round ends with every process's new key.
+            for (int keys = 0; keys < kProcesses &&
+                               ::read(reports[0], &report, sizeof report) == sizeof report;) {
+                ++calls;
+                if (report.code == ERROR_SUCCESS) saved.push_back(report);
+                keys += report.value == kValues;
+            }
         }
-    }
-    ::close(reports[0]);
-    for (auto& gate : gates) ::close(gate[0]);
-    for (int p = 0; p < kProcesses; ++p) {
-        int status = 0;
-        ASSERT_GT(::wait(&status), 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        ::close(reports[0]);
+        for (auto& gate : gates) ::close(gate[0]);
+        for (int p = 0; p < kProcesses; ++p) {
+            int status = 0;
+            ASSERT_GT(::wait(&status), 0);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
 
-    registry::ClearHives();
-    registry::ReloadHives();
-    int present = 0;
-    for (const Report& r : saved) {
-        const std::string key = "Software\\P" + std::to_string(r.process);
-        HKEY h = nullptr;
-        const bool there = r.value == kValues
-                               ? RegOpenKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(r)).c_str(), 0,
-                                               KEY_READ, &h) == ERROR_SUCCESS
-                               : Query(HKEY_CURRENT_USER, key.c_str(), name(r).c_str()).size() == 4;
-        RegCloseKey(h);
-        present += there;
+        registry::ClearHives();
+        registry::ReloadHives();
+        int present = 0;
+        for (const Report& r : saved) {
+            const std::string key = "Software\\P" + std::to_string(r.process);
+            HKEY h = nullptr;
+            const bool there =
+                r.value == kValues
+                    ? RegOpenKeyExA(HKEY_CURRENT_USER, (key + "\\" + name(r)).c_str(), 0, KEY_READ,
+                                    &h) == ERROR_SUCCESS
+                    : Query(HKEY_CURRENT_USER, key.c_str(), name(r).c_str()).size() == 4;
+            RegCloseKey(h);
+            present += there;
+        }
+        const int kCalls = kProcesses * kRounds * (kValues + 1);
+        std::printf("%d processes x %d rounds: %d changes asked, %zu reported saved, %d present\n",
+                    kProcesses, kRounds, calls, saved.size(), present);
+        EXPECT_EQ(calls, kCalls);
+        EXPECT_EQ(saved.size(), static_cast<std::size_t>(kCalls)) << "every call answers success";
+        EXPECT_EQ(present, static_cast<int>(saved.size()))
+            << "every change reported saved is there";
+        if (bothWays) {
+            EXPECT_TRUE(std::filesystem::is_symlink(linked + "/user.reg"));
+            EXPECT_EQ(quorin::test::Entries(linked), std::vector<std::string>{"user.reg"})
+                << "the turn is taken beside the file the link leads to";
+        }
     }
-    constexpr int kCalls = kProcesses * kRounds * (kValues + 1);
-    std::printf("%d processes x %d rounds: %d changes asked, %zu reported saved, %d present\n",
-                kProcesses, kRounds, calls, saved.size(), present);
-    EXPECT_EQ(calls, kCalls);
-    EXPECT_EQ(saved.size(), static_cast<std::size_t>(kCalls)) << "every call answers success";
-    EXPECT_EQ(present, static_cast<int>(saved.size())) << "every change reported saved is there";
 }
 
 }  // namespace

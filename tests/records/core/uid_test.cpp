@@ -243,6 +243,26 @@ TEST(UidStamp, NothingIsMadeOrWrittenInAnotherUsersFolder) {
     }
 }
 
+// The stamp lies in the very folder the settings are saved in, QUORIN_CONFIG_DIR read as the
+// system reads a name: "cfg\x" one name, "C:/cfg" a folder "C:" under the current one.
+TEST(UidStamp, TheStampIsInTheSettingsFolderAsTheSystemNamesIt) {
+    for (const std::string named : {"cfg\\x", "C:/cfg"}) {
+        SCOPED_TRACE(named);
+        quorin::test::ScopedSettings settings;
+        quorin::test::TempDir dir;
+        std::filesystem::create_directories(dir.file("cfg/x"));
+        setenv("QUORIN_DRIVE_C", dir.file("cfg").c_str(), 1);
+        const std::string cwd = std::filesystem::current_path();
+        ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+        setenv("QUORIN_CONFIG_DIR", named.c_str(), 1);  // put back by the settings' end
+        EXPECT_TRUE(MadeDistinct());
+        ASSERT_EQ(::chdir(cwd.c_str()), 0);
+        unsetenv("QUORIN_DRIVE_C");
+        EXPECT_EQ(quorin::test::ReadBytes(dir.file(named + "/uid-stamp")).size(), 8u);
+        EXPECT_TRUE(quorin::test::Entries(dir.file("cfg/x")).empty());
+    }
+}
+
 TEST(UidDerived, AppendTimeStamp) {
     CUid uid("1.2.3");
     std::string out = "stale";
