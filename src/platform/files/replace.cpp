@@ -577,23 +577,17 @@ bool StickyKeepsOut(const Folder& folder, const struct stat& target) {
 // here (the save goes in place, which keeps it), or a failure (errno set).
 enum class Kept { yes, inPlace, failed };
 
-// The owner and group of the old file (its status `old`), where the user may give them; else its
-// group alone, where the user may give that.
+// The owner and group of the old file (its status `old`). A new file that cannot take both would
+// pass the rights they carry to the saver's (its group's members read what the old group did not,
+// the old owner no longer may): the save goes in place, which keeps them.
 Kept KeepOwnerAndGroup(int fd, const struct stat& old) {
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, -1, old.st_gid);
-    return Kept::yes;
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0 ? Kept::yes : Kept::inPlace;
 }
 
-// The permissions of the old file, after its owner and group: a change of owner clears the
-// set-user-ID and set-group-ID bits. Where the owner or group could not be kept, its set-ID bit
-// is not given to the saver's.
+// The permissions of the old file, set-ID bits included, once its owner and group are the file's
+// (a change of owner clears those bits) and its ACL too (which sets the group bits to its mask).
 Kept KeepMode(int fd, const struct stat& old) {
-    mode_t mode = old.st_mode & 07777;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) return Kept::failed;
-    if (status.st_uid != old.st_uid) mode &= ~S_ISUID;
-    if (status.st_gid != old.st_gid) mode &= ~S_ISGID;
-    return ::fchmod(fd, mode) == 0 ? Kept::yes : Kept::failed;
+    return ::fchmod(fd, old.st_mode & 07777) == 0 ? Kept::yes : Kept::failed;
 }
 
 // The names or the value of an extended attribute of the file open as `fd` (`name` null: the
@@ -615,30 +609,31 @@ bool ReadAttribute(int fd, const char* name, std::vector<char>* out) {
 }
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
+constexpr char kCapability[] = "security.capability";
 
-// The POSIX access ACL of the old file (open as `from`) given to the new one (`to`, which already
-// has the old one's mode) and read back: the ACL sets the group bits to its mask. Where it cannot
-// be read or given, or the new file's mode differs after it, the save goes in place rather than
-// let the new file be read by users the ACL keeps out.
+// The POSIX access ACL of the old file (open as `from`, or -1 where it went meanwhile: none) given
+// to the new one (`to`) and read back. Where the old file has none, the new one has none either:
+// the ACL a folder's default ACL gave it goes, before the mode would open its mask to users the
+// old file kept out. Where the old ACL cannot be read or given, or the inherited one removed, the
+// save goes in place rather than let the new file be read by users the old one keeps out.
 Kept KeepAccessAcl(int from, int to) {
     std::vector<char> value;
-    if (!ReadAttribute(from, kAccessAcl, &value))
-        return errno == ENODATA || errno == ENOTSUP ? Kept::yes : Kept::inPlace;
+    if (from < 0 || !ReadAttribute(from, kAccessAcl, &value)) {
+        if (from >= 0 && errno != ENODATA && errno != ENOTSUP) return Kept::inPlace;
+        const bool none =
+            ::fremovexattr(to, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
+        return none ? Kept::yes : Kept::inPlace;
+    }
     std::vector<char> given;
-    struct stat old {};
-    struct stat now {};
     const bool set = !FailsHere(replace_testing::Step::acl) &&
                      ::fsetxattr(to, kAccessAcl, value.data(), value.size(), 0) == 0;
-    if (!set || !ReadAttribute(to, kAccessAcl, &given) || given != value ||
-        ::fstat(from, &old) != 0 || ::fstat(to, &now) != 0 ||
-        (old.st_mode & 0777) != (now.st_mode & 0777))
-        return Kept::inPlace;
-    return Kept::yes;
+    return set && ReadAttribute(to, kAccessAcl, &given) && given == value ? Kept::yes
+                                                                          : Kept::inPlace;
 }
 
 // The old file's user.* and security.* attributes, as `cp -p` gives them. Those the user may not
 // read or set (security.* for anyone but root) are left out; other kinds (trusted.*) are not
-// copied.
+// copied, nor a file capability, which the system drops on any write of the file.
 Kept KeepAttributes(int from, int to) {
     std::vector<char> names;
     if (!ReadAttribute(from, nullptr, &names)) return Kept::yes;
@@ -646,6 +641,7 @@ Kept KeepAttributes(int from, int to) {
         const std::string name(names.data() + at);
         at += name.size() + 1;
         if (name.rfind("user.", 0) != 0 && name.rfind("security.", 0) != 0) continue;
+        if (name == kCapability) continue;
         std::vector<char> value;
         if (ReadAttribute(from, name.c_str(), &value))
             (void)::fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
@@ -655,11 +651,11 @@ Kept KeepAttributes(int from, int to) {
 
 // The new file open as `fd` takes after the file it replaces (its status `old`; open as
 // `replaced`, or -1 where it went meanwhile and only its status is known), in this order: owner
-// and group, mode, access ACL, other attributes.
+// and group, access ACL, mode, other attributes.
 Kept TakeAfter(int fd, int replaced, const struct stat& old) {
     Kept kept = KeepOwnerAndGroup(fd, old);
+    if (kept == Kept::yes) kept = KeepAccessAcl(replaced, fd);
     if (kept == Kept::yes) kept = KeepMode(fd, old);
-    if (kept == Kept::yes && replaced >= 0) kept = KeepAccessAcl(replaced, fd);
     if (kept == Kept::yes && replaced >= 0) kept = KeepAttributes(replaced, fd);
     return kept;
 }
