@@ -255,18 +255,21 @@ win::DWORD ReplaceNativeFile(const std::string& nativePath,
 
 // Test hooks.
 namespace replace_testing {
-enum class Step { none, cut, sync, acl };
+enum class Step { none, cut, sync, acl, noReplace };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
-// device would, or the next ACL given to a new file is refused as by a file system without ACLs;
-// once, then every step runs again. Step::none withdraws a failure not yet spent.
+// device would, or the next ACL given to a new file is refused as by a file system without ACLs,
+// or the next rename of a new file where no file was is refused (EINVAL) as by a file system that
+// cannot refuse a rename over a file (NFS, CIFS); once, then every step runs again. Step::none
+// withdraws a failure not yet spent.
 void FailNext(Step step);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);
-enum class Pause { none, beforeLock, afterCheck, whileWriting, beforeTemporaryLock };
+enum class Pause { none, beforeLock, afterCheck, whileWriting, beforeTemporaryLock, beforeNewName };
 // Every in-place save of this process sleeps `span` between opening the target and locking it,
 // once it holds the lock and has found that the path still names the file it opened, before it
 // writes, or once it has written the bytes past the old end, before the others; every save
-// through a new file between making its temporary file and locking it. Pause::none withdraws it.
+// through a new file between making its temporary file and locking it, or once it found no file
+// to replace, before it gives the new file the target's name. Pause::none withdraws it.
 void PauseAt(Pause where, std::chrono::milliseconds span = {});
 // The steps the saves of this process took since the last call, in order (the last few dozen):
 // 'f' a temporary file synced, 'r' renamed over the target, 'd' the folder synced, 'p' a target

@@ -5,11 +5,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -544,15 +546,14 @@ DWORD WriteInPlace(const Folder& folder, const std::string& name, std::string_vi
     return err == 0 ? win::ERROR_SUCCESS : CodeOf(err);
 }
 
-// The writer's content made in memory, then written in place.
-DWORD MakeAndWriteInPlace(const Folder& folder, const std::string& name,
-                          const std::function<bool(win::CFile&)>& write, std::uint64_t limit,
-                          LockWait& wait) {
-    win::CMemFile made;
-    if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
-    const std::vector<unsigned char>& next = made.Data();
-    return WriteInPlace(folder, name, {reinterpret_cast<const char*>(next.data()), next.size()},
-                        limit, wait);
+// Makes `name` an empty file of `mode` for a save that then writes it in place, where nothing is
+// there: 0, EEXIST where a file is (which the save writes in its turn), or the errno value.
+int MadeEmpty(const Folder& folder, const std::string& name, unsigned mode) {
+    const int fd = ::openat(folder.fd.get(), name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
 }
 
 // Whether this process may hold any file as its owner would (CAP_FOWNER): rename over another
@@ -670,15 +671,22 @@ int RenamedOver(const Folder& folder, const std::string& temporary, const std::s
 
 // Renames the temporary file to `name` where nothing is there, noting the step; EEXIST where a
 // file appeared meanwhile, else 0 or the errno value. A file system that cannot refuse a rename
-// over a file has only the system's rename.
+// over a file (NFS, CIFS, several FUSE ones) refuses a link over one: the temporary file is
+// linked to the name, then its own name removed.
 int RenamedWhereNone(const Folder& folder, const std::string& temporary, const std::string& name) {
-    if (::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
-                    RENAME_NOREPLACE) == 0) {
+    const bool refused = FailsHere(replace_testing::Step::noReplace);
+    if (refused) errno = EINVAL;
+    if (!refused && ::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
+                                RENAME_NOREPLACE) == 0) {
         Note('r');
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) return errno;
-    return RenamedOver(folder, temporary, name);
+    if (::linkat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(), 0) != 0)
+        return errno;
+    Note('r');
+    (void)::unlinkat(folder.fd.get(), temporary.c_str(), 0);
+    return 0;
 }
 
 // One save: what it found at its start, which its steps share.
@@ -715,14 +723,40 @@ DWORD Begin(const std::string& native, Save* save) {
     return win::ERROR_SUCCESS;
 }
 
-// Whether the save goes in place from the start: the folder's sticky bit keeps the user from
-// renaming over the target.
-bool InPlaceFromTheStart(const Save& save) {
-    return save.exists && StickyKeepsOut(save.folder, save.info);
+// Whether no entry of the folder can be removed or renamed (append-only or immutable, as chattr
+// +a or +i makes it): a temporary file made there would stay for good, and could never take the
+// target's place. Told by the folder's flags, through its descriptor (or its status, for a folder
+// open only as a place in the tree).
+bool EntriesStay(const Folder& folder) {
+    constexpr unsigned kStay = FS_APPEND_FL | FS_IMMUTABLE_FL;
+    int flags = 0;
+    if (::ioctl(folder.fd.get(), FS_IOC_GETFLAGS, &flags) == 0)
+        return (static_cast<unsigned>(flags) & kStay) != 0;
+    struct statx status {};
+    return errno == EBADF &&
+           ::statx(folder.fd.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &status) == 0 &&
+           (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
 }
 
-DWORD MakeAndWriteInPlace(Save& save, const std::function<bool(win::CFile&)>& write) {
-    return MakeAndWriteInPlace(save.folder, save.name, write, save.limit, save.wait);
+// Whether the save goes in place from the start, with no temporary file: the folder keeps every
+// entry, or its sticky bit keeps the user from renaming over the target.
+bool InPlaceFromTheStart(const Save& save) {
+    return EntriesStay(save.folder) || (save.exists && StickyKeepsOut(save.folder, save.info));
+}
+
+// The writer's content made in memory, then written in place: into the target, or where there
+// is none, into an empty file of `newFileMode` made for it once the content is whole.
+DWORD MakeAndWriteInPlace(Save& save, const std::function<bool(win::CFile&)>& write,
+                          unsigned newFileMode) {
+    win::CMemFile made;
+    if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
+    const std::vector<unsigned char>& next = made.Data();
+    if (!save.exists && next.size() <= save.limit)
+        if (const int err = MadeEmpty(save.folder, save.name, newFileMode); err && err != EEXIST)
+            return CodeOf(FolderAware(err, save.target));
+    return WriteInPlace(save.folder, save.name,
+                        {reinterpret_cast<const char*>(next.data()), next.size()}, save.limit,
+                        save.wait);
 }
 
 // Puts the written and synced temporary file (open as `fd`) in the target's place: locks the file
@@ -749,6 +783,7 @@ DWORD TakeThePlace(Save& save, int fd, const std::string& temporary, bool* inPla
             }
         }
         if (const int err = Synced(fd, 'f')) return CodeOf(err);
+        if (!held) PauseHere(replace_testing::Pause::beforeNewName);
         const int err = held ? RenamedOver(save.folder, temporary, save.name)
                              : RenamedWhereNone(save.folder, temporary, save.name);
         if (err == EEXIST && !held) {
@@ -782,7 +817,7 @@ DWORD ThroughNewFile(Save& save, const std::function<bool(win::CFile&)>& write,
     const int fd = made.get();
     if (fd < 0) {
         const int err = errno;
-        if (save.exists && IsDenied(err)) return MakeAndWriteInPlace(save, write);
+        if (save.exists && IsDenied(err)) return MakeAndWriteInPlace(save, write, newFileMode);
         return CodeOf(FolderAware(err, save.target));
     }
     const auto removeTemporary = [&] { ::unlinkat(save.folder.fd.get(), temporary.c_str(), 0); };
@@ -822,7 +857,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     Save save;
     if (const DWORD code = Begin(native, &save); code != win::ERROR_SUCCESS) return Fail(code);
     RemoveLeftovers(save.folder, save.name);
-    if (InPlaceFromTheStart(save)) return Fail(MakeAndWriteInPlace(save, write));
+    if (InPlaceFromTheStart(save)) return Fail(MakeAndWriteInPlace(save, write, newFileMode));
     return Fail(ThroughNewFile(save, write, newFileMode));
 }
 

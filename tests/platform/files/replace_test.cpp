@@ -23,6 +23,7 @@
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
 #include "common/platform/folder_view.h"
+#include "common/platform/scratch_mount.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
@@ -154,7 +155,11 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("loop1"), "x"), ERROR_CANT_RESOLVE_FILENAME);
     EXPECT_EQ(ErrnoFromLastError(GetLastError()), ELOOP);
+    // The new file named by a link where the file system cannot refuse a rename over a file: the
+    // temporary file's name goes with it.
+    quorin::replace_testing::FailNext(quorin::replace_testing::Step::noReplace);
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("dangling.xml"), "made"), ERROR_SUCCESS);
+    EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("link0.xml")).st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("dangling.xml")).st_mode));
     EXPECT_EQ(ReadText(dir.file("real/t.xml")), "new");
@@ -682,6 +687,72 @@ TEST(Replace, TheAclAndAttributesAreKept) {
             EXPECT_EQ(quorin::test::RunAsUser(c.reader, reads), 0);
         }
         EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
+    }
+}
+
+// A folder whose entries cannot be removed (chattr +a, +i) is saved in place from the start, a
+// new file made there empty and written in place: three saves leave nothing beside the target,
+// as lsattr tells the folder's flag. A file system without extended attributes takes saves
+// through a new file, which keeps the owner and mode.
+TEST(Replace, FoldersAndFileSystemsOfTheirOwnKindLeaveNothingBeside) {
+    using quorin::test::ScratchMount;
+    struct Case {
+        const char* name;
+        ScratchMount::Kind kind;
+        const char* flag;  // chattr's, for the folder
+        bool exists, byActor;
+        const char* steps;  // of each save
+    } cases[] = {
+        {"append-only", ScratchMount::ext4Image, "a", true, false, "p"},
+        {"append-only, the actor's file", ScratchMount::ext4Image, "a", true, true, "p"},
+        {"append-only, a new file", ScratchMount::ext4Image, "a", false, false, "p"},
+        {"immutable", ScratchMount::ext4Image, "i", true, false, "p"},
+        {"no extended attributes", ScratchMount::ramfs, "", true, false, "ffrd"},
+        {"no extended attributes, the actor's file", ScratchMount::ramfs, "", true, true, "ffrd"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ::chmod(dir.path().c_str(), 0755);
+        const ScratchMount mount(dir.path(), c.kind);
+        if (!mount.Why().empty()) GTEST_SKIP() << mount.Why();
+        const std::string folder = mount.path() + "/d";
+        std::filesystem::create_directory(folder);
+        ::chmod(folder.c_str(), 0777);
+        const std::string target = folder + "/t.fms";
+        if (c.exists) {
+            WriteActorsFile(target, "old content");
+            ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        }
+        const ino_t inode = c.exists ? StatOf(target).st_ino : 0;
+        const std::string quoted = quorin::test::ShellQuote(folder);
+        if (*c.flag != '\0') {
+            ASSERT_EQ(
+                quorin::test::RunCommand("chattr +" + std::string(c.flag) + " " + quoted).status,
+                0);
+            EXPECT_NE(quorin::test::RunCommand("lsattr -d " + quoted).output.find(c.flag),
+                      std::string::npos);
+        }
+        for (int round = 0; round < 3; ++round) {
+            const std::string text = "save " + std::to_string(round);
+            const auto save = [&] {
+                (void)quorin::replace_testing::Steps();
+                if (quorin::ReplaceFileBytes(target, text, 0640) != ERROR_SUCCESS) return 1;
+                return quorin::replace_testing::Steps() == c.steps ? 0 : 2;
+            };
+            EXPECT_EQ(c.byActor ? RunAsActor(save) : save(), 0) << text;
+            EXPECT_EQ(ReadText(target), text);
+            EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
+        }
+        const struct stat info = StatOf(target);
+        EXPECT_EQ(info.st_ino == inode, *c.flag != '\0' && c.exists);
+        EXPECT_EQ(info.st_mode & 07777, 0640u);
+        EXPECT_EQ(info.st_uid, c.exists ? Actor() : 0u);
+        if (*c.flag != '\0') {
+            EXPECT_EQ(
+                quorin::test::RunCommand("chattr -" + std::string(c.flag) + " " + quoted).status,
+                0);
+        }
     }
 }
 
