@@ -183,6 +183,23 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     if (root) {
         EXPECT_EQ(info.st_uid, kNobody) << "replaced by root, still the user's file";
     }
+    // Links are followed as far as the system's own path walk follows them, and no further: a
+    // chain it opens is saved, one a link longer is a loop, nothing written.
+    for (const int links : {40, 41}) {
+        const std::string chain = dir.file("c" + std::to_string(links) + "_");
+        for (int i = 0; i < links; ++i)
+            std::filesystem::create_symlink(
+                i + 1 == links ? dir.file("real/new.xml") : chain + std::to_string(i + 1),
+                chain + std::to_string(i));
+        const int fd = ::open((chain + "0").c_str(), O_RDONLY);
+        const bool opens = fd >= 0;
+        if (opens) ::close(fd);
+        const std::string text = "chain of " + std::to_string(links);
+        EXPECT_EQ(quorin::ReplaceFileBytes(chain + "0", text),
+                  opens ? ERROR_SUCCESS : ERROR_CANT_RESOLVE_FILENAME)
+            << links;
+        EXPECT_EQ(ReadText(dir.file("real/new.xml")), opens ? text : "chain of 40") << links;
+    }
 }
 
 TEST(Replace, FilesTheUserMayNotWriteAreRefusedAndFoldersTheUserMayNotWriteAreWrittenInPlace) {
