@@ -268,12 +268,21 @@ enum class Step { none, cut, sync, acl, noReplace };
 void FailNext(Step step);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);
-enum class Pause { none, beforeLock, afterCheck, whileWriting, beforeTemporaryLock, beforeNewName };
+enum class Pause {
+    none,
+    beforeLock,
+    afterCheck,
+    whileWriting,
+    beforeTemporaryLock,
+    beforeNewName,
+    beforeMode
+};
 // Every in-place save of this process sleeps `span` between opening the target and locking it,
 // once it holds the lock and has found that the path still names the file it opened, before it
 // writes, or once it has written the bytes past the old end, before the others; every save
 // through a new file between making its temporary file and locking it, or once it found no file
-// to replace, before it gives the new file the target's name. Pause::none withdraws it.
+// to replace, before it gives the new file the target's name, or once the new file has the old
+// one's owner, group and ACL, before its mode. Pause::none withdraws it.
 void PauseAt(Pause where, std::chrono::milliseconds span = {});
 // The steps the saves of this process took since the last call, in order (the last few dozen):
 // 'f' a temporary file synced, 'r' renamed over the target, 'd' the folder synced, 'p' a target

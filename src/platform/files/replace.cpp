@@ -656,6 +656,7 @@ Kept KeepAttributes(int from, int to) {
 Kept TakeAfter(int fd, int replaced, const struct stat& old) {
     Kept kept = KeepOwnerAndGroup(fd, old);
     if (kept == Kept::yes) kept = KeepAccessAcl(replaced, fd);
+    PauseHere(replace_testing::Pause::beforeMode);
     if (kept == Kept::yes) kept = KeepMode(fd, old);
     if (kept == Kept::yes && replaced >= 0) kept = KeepAttributes(replaced, fd);
     return kept;

@@ -636,13 +636,14 @@ TEST(Replace, TheAclAndAttributesAreKept) {
         const char* steps;
         uid_t keptOut, reader;  // who must not read the new content (in its group), who must
         gid_t keptOutGroup;
+        bool watched = false;  // the kept-out user tries the temporary file before its mode
     } cases[] = {
         {"through a new file", "", 0, 0, kKeptOut, kDenied, 0, Step::none, "ffrd", kKeptOut, 0,
          kKeptOut},
         {"the ACL refused: in place", "", 0, 0, kKeptOut, kDenied, 0, Step::acl, "fp", kKeptOut, 0,
          kKeptOut},
         {"a folder's default ACL, none on the file", "-d -m u:1001:r", 0, 0, 0, "setfacl -b F", 0,
-         Step::none, "ffrd", kKeptOut, 0, kKeptOut},
+         Step::none, "ffrd", kKeptOut, 0, kKeptOut, true},
         {"an owner and group the saver cannot give: in place", "", kNobody, kOwner, kGroup,
          "setfacl -m u:nobody:rw F", kNobody, Step::none, "fp", 1002, kOwner, ActorGroup()},
         {"a capability", "", 0, 0, 0, "setcap cap_net_raw+ep F", 0, Step::none, "ffrd", kKeptOut, 0,
@@ -688,7 +689,25 @@ TEST(Replace, TheAclAndAttributesAreKept) {
             if (whileWritten != 0600) return 2;
             return quorin::replace_testing::Steps() == c.steps ? 0 : 3;
         };
+        // The user kept out tries the new file while it is held before its mode is given: the
+        // ACL the folder gave it is gone by then.
+        int whileHeld = 1;
+        std::thread watcher([&] {
+            if (!c.watched) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            for (const std::string& name : Entries(folder))
+                if (name != "t.fms")
+                    whileHeld = quorin::test::RunAsUser(c.keptOut, [&] {
+                        const int fd = ::open((folder + "/" + name).c_str(), O_RDONLY);
+                        return fd < 0 && errno == EACCES ? 1 : 0;
+                    });
+        });
+        quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::beforeMode,
+                                         std::chrono::milliseconds(c.watched ? 400 : 0));
         EXPECT_EQ(c.saver == 0 ? save() : quorin::test::RunAsUser(c.saver, save, ActorGroup()), 0);
+        quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::none);
+        watcher.join();
+        EXPECT_EQ(whileHeld, 1);
         EXPECT_EQ(ReadText(target), "new content");
         EXPECT_EQ(StatOf(target).st_ino == inode, std::string(c.steps) == "fp");
         EXPECT_EQ(RunCommand("getfacl -p " + quoted).output, acl);
