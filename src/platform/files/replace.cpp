@@ -752,7 +752,8 @@ DWORD MakeAndWriteInPlace(Save& save, const std::function<bool(win::CFile&)>& wr
     win::CMemFile made;
     if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
     const std::vector<unsigned char>& next = made.Data();
-    if (!save.exists && next.size() <= save.limit)
+    if (!save.exists && next.size() > save.limit) return win::ERROR_FILE_TOO_LARGE;
+    if (!save.exists)
         if (const int err = MadeEmpty(save.folder, save.name, newFileMode); err && err != EEXIST)
             return CodeOf(FolderAware(err, save.target));
     return WriteInPlace(save.folder, save.name,
