@@ -172,8 +172,12 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     ASSERT_EQ(::unlink(dir.file("real/gone.xml").c_str()), 0);
     EXPECT_EQ(quorin::ReplaceFileBytes("/proc/self/fd/" + std::to_string(open), "through"),
               ERROR_SUCCESS);
+    // A file that happens to bear the text's name is another file: it stays as it is.
+    WriteText(dir.file("real/gone.xml (deleted)"), "other");
     EXPECT_EQ(quorin::ReplaceFileBytes("/dev/fd/" + std::to_string(gone), "x"),
               ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadText(dir.file("real/gone.xml (deleted)")), "other");
+    std::filesystem::remove(dir.file("real/gone.xml (deleted)"));
     ::close(open);
     ::close(gone);
     EXPECT_EQ(ReadText(dir.file("real/new.xml")), "through");
