@@ -197,11 +197,12 @@ std::string LockedText(std::chrono::milliseconds waited);
 // neither to this user nor to the folder's owner is refused with ERROR_ACCESS_DENIED by either
 // road, root's save too, nothing written and no temporary file left: the system keeps a shell's
 // `>` from such a file (fs.protected_regular), and a rename never meets that rule. The target
-// keeps its permissions and, where the user may give them, its owner and group (a set-user-ID or
-// set-group-ID bit stays only with the owner or group it runs as; in place, the owner's save puts
-// back what the write clears), and its extended attributes: its POSIX access ACL, its user.* and
-// security.* attributes (those the user may not read or set, as security.* for anyone but root,
-// are left out; trusted.* ones are not copied).
+// keeps its owner and group, its POSIX access ACL (none where it had none: not the one a folder's
+// default ACL would give a new file), its permissions with their set-ID bits (in place, the
+// owner's save puts back what the write clears; another user's write clears them, as the system
+// does), and its user.* and security.* attributes (those the user may not read or set, as
+// security.* for anyone but root, are left out; trusted.* ones and a file capability, which the
+// system drops on any write, are not copied).
 // The new content goes to a temporary file beside the target (the CFile the writer gets, named
 // by its GetFilePath; made through the folder opened at the start, with O_EXCL, written through
 // the descriptor that made it, at most of mode 0600 until it takes an existing target's place),
@@ -214,28 +215,31 @@ std::string LockedText(std::chrono::milliseconds waited);
 // the old content. A folder moved away meanwhile keeps nothing of the save: the rename goes into
 // the folder the save began in (whose file it locked), where the temporary file is removed too.
 // A folder the user may write but not list cannot be synced: the save succeeds without it.
-// Where the folder takes no new file, or its sticky bit keeps the user from renaming over another
-// user's target (known before any temporary file is made; a rename the system refuses all the same
-// falls back to it with what was written, the writer not run twice), or the target's ACL cannot
-// be given to the new file (which would widen who may read it), a target the user may read and
-// write is written in place (every hard link to it sees the new content): the new content is made
-// in memory first (the writer gets a CMemFile; a writer that fails never touches the target), and
-// when the target cannot take it (a full disk, a failing device) the old content, held in memory,
-// is written back. From just before its first byte is written until it is synced (or written
-// back), the calling thread holds back the asynchronous signals whose default ends the process
-// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGVTALRM,
-// SIGPROF); its mask comes back after, and a signal held meanwhile then takes effect. A signal
-// that comes before the first byte finds the target untouched. Only SIGKILL, or a device that
-// fails the write-back too, can leave such a target damaged; a reader of the file while it is
+// Where the folder takes no new file, or keeps every entry (append-only or immutable, told by its
+// flags: a temporary file there could never go; a new target is made there empty, then written
+// in place), or its sticky bit keeps the user from renaming over another user's target (known
+// before any temporary file is made; a rename the system refuses all the same falls back to it
+// with what was written, the writer not run twice), or the target's owner and group or its ACL
+// cannot be given to the new file (which would widen who may read it), a target the user may read
+// and write is written in place (every hard link to it sees the new content): the new content is
+// made in memory first (the writer gets a CMemFile; a writer that fails never touches the target),
+// and when the target cannot take it (a full disk, a failing device) the old content, held in
+// memory, is written back. From just before its first byte is written until it is synced (or
+// written back), the calling thread holds back the asynchronous signals whose default ends the
+// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ,
+// SIGVTALRM, SIGPROF); its mask comes back after, and a signal held meanwhile then takes effect. A
+// signal that comes before the first byte finds the target untouched. Only SIGKILL, or a device
+// that fails the write-back too, can leave such a target damaged; a reader of the file while it is
 // written in place may see part old and part new content.
 // Saves of one target take turns on an exclusive flock of the target: in place from reading the
 // old content to the last sync, through a new file from before its rename to after it, on
 // whatever file the rename replaces (one that appeared after the save began included; a rename
 // where no file was refuses to replace one that appears meanwhile, which is then locked in its
-// turn; one found to be no regular file is refused). A save that finds, once it holds the lock,
-// that a new file was renamed over the one it opened starts over on the new one: the save that
-// ends last leaves its content, and none reports success for content that was lost. The lock is
-// waited for at most kSaveLockWait in all, however often the save starts over; past it the save
+// turn, on a file system that cannot refuse a rename over a file by a hard link that refuses to
+// replace one; one found to be no regular file is refused). A save that finds, once it holds the
+// lock, that a new file was renamed over the one it opened starts over on the new one: the save
+// that ends last leaves its content, and none reports success for content that was lost. The lock
+// is waited for at most kSaveLockWait in all, however often the save starts over; past it the save
 // is refused with ERROR_SHARING_VIOLATION, the target untouched and no temporary file left. A
 // caller that holds such a lock on the target through another descriptor must not save it.
 // The process's file-size limit (RLIMIT_FSIZE), past which the system would end the process
@@ -262,18 +266,30 @@ win::DWORD ReplaceNativeFile(const std::string& nativePath,
 
 // Test hooks.
 namespace replace_testing {
-enum class Step { none, cut, sync, acl };
+enum class Step { none, cut, sync, acl, noReplace };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
-// device would, or the next ACL given to a new file is refused as by a file system without ACLs;
-// once, then every step runs again. Step::none withdraws a failure not yet spent.
+// device would, or the next ACL given to a new file is refused as by a file system without ACLs,
+// or the next rename of a new file where no file was is refused (EINVAL) as by a file system that
+// cannot refuse a rename over a file (NFS, CIFS); once, then every step runs again. Step::none
+// withdraws a failure not yet spent.
 void FailNext(Step step);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);
-enum class Pause { none, beforeLock, afterCheck, whileWriting, beforeTemporaryLock };
+enum class Pause {
+    none,
+    beforeLock,
+    afterCheck,
+    whileWriting,
+    beforeTemporaryLock,
+    beforeNewName,
+    beforeMode
+};
 // Every in-place save of this process sleeps `span` between opening the target and locking it,
 // once it holds the lock and has found that the path still names the file it opened, before it
 // writes, or once it has written the bytes past the old end, before the others; every save
-// through a new file between making its temporary file and locking it. Pause::none withdraws it.
+// through a new file between making its temporary file and locking it, or once it found no file
+// to replace, before it gives the new file the target's name, or once the new file has the old
+// one's owner, group and ACL, before its mode. Pause::none withdraws it.
 void PauseAt(Pause where, std::chrono::milliseconds span = {});
 // The steps the saves of this process took since the last call, in order (the last few dozen):
 // 'f' a temporary file synced, 'r' renamed over the target, 'd' the folder synced, 'p' a target

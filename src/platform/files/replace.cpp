@@ -5,11 +5,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <linux/fs.h>
 #include <linux/magic.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -554,15 +556,14 @@ DWORD WriteInPlace(const Folder& folder, const std::string& name, std::string_vi
     return err == 0 ? win::ERROR_SUCCESS : CodeOf(err);
 }
 
-// The writer's content made in memory, then written in place.
-DWORD MakeAndWriteInPlace(const Folder& folder, const std::string& name,
-                          const std::function<bool(win::CFile&)>& write, std::uint64_t limit,
-                          LockWait& wait) {
-    win::CMemFile made;
-    if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
-    const std::vector<unsigned char>& next = made.Data();
-    return WriteInPlace(folder, name, {reinterpret_cast<const char*>(next.data()), next.size()},
-                        limit, wait);
+// Makes `name` an empty file of `mode` for a save that then writes it in place, where nothing is
+// there: 0, EEXIST where a file is (which the save writes in its turn), or the errno value.
+int MadeEmpty(const Folder& folder, const std::string& name, unsigned mode) {
+    const int fd = ::openat(folder.fd.get(), name.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
 }
 
 // Whether this process may hold any file as its owner would (CAP_FOWNER): rename over another
@@ -583,18 +584,21 @@ bool StickyKeepsOut(const Folder& folder, const struct stat& target) {
     return target.st_uid != self && folder.info.st_uid != self && !MayActAsAnyOwner();
 }
 
-// The new file open as `fd` takes the owner and group of the old one (its status `old`), where
-// the user may give them, then its permissions: a change of owner clears the set-user-ID and
-// set-group-ID bits. Where the owner or group could not be kept, its set-ID bit is not given to
-// the saver's.
-DWORD KeepOwnerAndMode(int fd, const struct stat& old) {
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, -1, old.st_gid);
-    mode_t mode = old.st_mode & 07777;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0) return CodeOf(errno);
-    if (status.st_uid != old.st_uid) mode &= ~S_ISUID;
-    if (status.st_gid != old.st_gid) mode &= ~S_ISGID;
-    return ::fchmod(fd, mode) == 0 ? win::ERROR_SUCCESS : CodeOf(errno);
+// What became of a property the new file takes from the one it replaces: given, not to be given
+// here (the save goes in place, which keeps it), or a failure (errno set).
+enum class Kept { yes, inPlace, failed };
+
+// The owner and group of the old file (its status `old`). A new file that cannot take both would
+// pass the rights they carry to the saver's (its group's members read what the old group did not,
+// the old owner no longer may): the save goes in place, which keeps them.
+Kept KeepOwnerAndGroup(int fd, const struct stat& old) {
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0 ? Kept::yes : Kept::inPlace;
+}
+
+// The permissions of the old file, set-ID bits included, once its owner and group are the file's
+// (a change of owner clears those bits) and its ACL too (which sets the group bits to its mask).
+Kept KeepMode(int fd, const struct stat& old) {
+    return ::fchmod(fd, old.st_mode & 07777) == 0 ? Kept::yes : Kept::failed;
 }
 
 // The names or the value of an extended attribute of the file open as `fd` (`name` null: the
@@ -616,39 +620,241 @@ bool ReadAttribute(int fd, const char* name, std::vector<char>* out) {
 }
 
 constexpr char kAccessAcl[] = "system.posix_acl_access";
+constexpr char kCapability[] = "security.capability";
 
-// The extended attributes of the old file (open as `from`) given to the new one (`to`, which
-// already has the old one's mode), as `cp -p` gives them: its POSIX access ACL, its user.* and
-// security.* attributes. The ACL is given after the mode (it sets the group bits to its mask)
-// and read back. False when the old file's ACL could not be read or given, or the new file's
-// mode differs after it: the save then goes in place rather than let the new file be read by
-// users the ACL keeps out. An attribute of the other kinds the user may not read or set
-// (security.* for anyone but root) is left out; other attributes (trusted.*) are not copied.
-bool CopyAttributes(int from, int to) {
+// The POSIX access ACL of the old file (open as `from`, or -1 where it went meanwhile: none) given
+// to the new one (`to`) and read back. Where the old file has none, the new one has none either:
+// the ACL a folder's default ACL gave it goes, before the mode would open its mask to users the
+// old file kept out. Where the old ACL cannot be read or given, or the inherited one removed, the
+// save goes in place rather than let the new file be read by users the old one keeps out.
+Kept KeepAccessAcl(int from, int to) {
+    std::vector<char> value;
+    if (from < 0 || !ReadAttribute(from, kAccessAcl, &value)) {
+        if (from >= 0 && errno != ENODATA && errno != ENOTSUP) return Kept::inPlace;
+        const bool none =
+            ::fremovexattr(to, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
+        return none ? Kept::yes : Kept::inPlace;
+    }
+    std::vector<char> given;
+    const bool set = !FailsHere(replace_testing::Step::acl) &&
+                     ::fsetxattr(to, kAccessAcl, value.data(), value.size(), 0) == 0;
+    return set && ReadAttribute(to, kAccessAcl, &given) && given == value ? Kept::yes
+                                                                          : Kept::inPlace;
+}
+
+// The old file's user.* and security.* attributes, as `cp -p` gives them. Those the user may not
+// read or set (security.* for anyone but root) are left out; other kinds (trusted.*) are not
+// copied, nor a file capability, which the system drops on any write of the file.
+Kept KeepAttributes(int from, int to) {
     std::vector<char> names;
-    if (!ReadAttribute(from, nullptr, &names)) return errno == ENOTSUP;  // none on this system
+    if (!ReadAttribute(from, nullptr, &names)) return Kept::yes;
     for (std::size_t at = 0; at < names.size();) {
         const std::string name(names.data() + at);
         at += name.size() + 1;
-        const bool acl = name == kAccessAcl;
-        if (!acl && name.rfind("user.", 0) != 0 && name.rfind("security.", 0) != 0) continue;
+        if (name.rfind("user.", 0) != 0 && name.rfind("security.", 0) != 0) continue;
+        if (name == kCapability) continue;
         std::vector<char> value;
-        if (!ReadAttribute(from, name.c_str(), &value)) {
-            if (acl && errno != ENODATA) return false;
+        if (ReadAttribute(from, name.c_str(), &value))
+            (void)::fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
+    }
+    return Kept::yes;
+}
+
+// The new file open as `fd` takes after the file it replaces (its status `old`; open as
+// `replaced`, or -1 where it went meanwhile and only its status is known), in this order: owner
+// and group, access ACL, mode, other attributes.
+Kept TakeAfter(int fd, int replaced, const struct stat& old) {
+    Kept kept = KeepOwnerAndGroup(fd, old);
+    if (kept == Kept::yes) kept = KeepAccessAcl(replaced, fd);
+    PauseHere(replace_testing::Pause::beforeMode);
+    if (kept == Kept::yes) kept = KeepMode(fd, old);
+    if (kept == Kept::yes && replaced >= 0) kept = KeepAttributes(replaced, fd);
+    return kept;
+}
+
+// Renames the temporary file over whatever `name` names, noting the step; 0 or the errno value.
+int RenamedOver(const Folder& folder, const std::string& temporary, const std::string& name) {
+    if (::renameat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str()) != 0)
+        return errno;
+    Note('r');
+    return 0;
+}
+
+// Renames the temporary file to `name` where nothing is there, noting the step; EEXIST where a
+// file appeared meanwhile, else 0 or the errno value. A file system that cannot refuse a rename
+// over a file (NFS, CIFS, several FUSE ones) refuses a link over one: the temporary file is
+// linked to the name, then its own name removed.
+int RenamedWhereNone(const Folder& folder, const std::string& temporary, const std::string& name) {
+    const bool refused = FailsHere(replace_testing::Step::noReplace);
+    if (refused) errno = EINVAL;
+    if (!refused && ::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
+                                RENAME_NOREPLACE) == 0) {
+        Note('r');
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    if (::linkat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(), 0) != 0)
+        return errno;
+    Note('r');
+    (void)::unlinkat(folder.fd.get(), temporary.c_str(), 0);
+    return 0;
+}
+
+// One save: what it found at its start, which its steps share.
+struct Save {
+    std::string target;  // the file the path names once every link is followed
+    std::string name;    // its name in its folder
+    Folder folder;
+    bool exists = false;
+    struct stat info {};  // the target's status at the start, where it exists
+    std::uint64_t limit = 0;
+    LockWait wait;
+};
+
+// Follows the links, opens the folder and checks the target there, if any: a regular file the
+// user may write, and none another user planted in a shared folder.
+DWORD Begin(const std::string& native, Save* save) {
+    if (native.empty()) return win::ERROR_PATH_NOT_FOUND;
+    if (const int err = FollowLinks(native, &save->target)) return CodeOf(err);
+    save->name = NameOf(save->target);
+    if (save->name.empty()) return CodeOf(EISDIR);
+    if (const int err = OpenFolder(FolderOf(save->target), &save->folder)) return CodeOf(err);
+    const Folder& folder = save->folder;
+    save->exists = ::fstatat(folder.fd.get(), save->name.c_str(), &save->info, 0) == 0;
+    if (!save->exists && errno != ENOENT) return CodeOf(errno);
+    save->limit = FileSizeLimit();
+    if (!save->exists) return win::ERROR_SUCCESS;
+    if (S_ISDIR(save->info.st_mode)) return CodeOf(EISDIR);
+    if (!S_ISREG(save->info.st_mode)) return CodeOf(ENODEV);
+    // Another user's file in a shared folder is not saved, by either road.
+    if (Planted(folder.info, save->info)) return win::ERROR_ACCESS_DENIED;
+    // Renaming over a file needs only the folder's permission: the file's own is asked here.
+    if (::faccessat(folder.fd.get(), save->name.c_str(), W_OK, AT_EACCESS) != 0)
+        return CodeOf(errno);
+    return win::ERROR_SUCCESS;
+}
+
+// Whether no entry of the folder can be removed or renamed (append-only or immutable, as chattr
+// +a or +i makes it): a temporary file made there would stay for good, and could never take the
+// target's place. Told by the folder's flags, through its descriptor (or its status, for a folder
+// open only as a place in the tree).
+bool EntriesStay(const Folder& folder) {
+    constexpr unsigned kStay = FS_APPEND_FL | FS_IMMUTABLE_FL;
+    int flags = 0;
+    if (::ioctl(folder.fd.get(), FS_IOC_GETFLAGS, &flags) == 0)
+        return (static_cast<unsigned>(flags) & kStay) != 0;
+    struct statx status {};
+    return errno == EBADF &&
+           ::statx(folder.fd.get(), "", AT_EMPTY_PATH, STATX_BASIC_STATS, &status) == 0 &&
+           (status.stx_attributes & (STATX_ATTR_APPEND | STATX_ATTR_IMMUTABLE)) != 0;
+}
+
+// Whether the save goes in place from the start, with no temporary file: the folder keeps every
+// entry, or its sticky bit keeps the user from renaming over the target.
+bool InPlaceFromTheStart(const Save& save) {
+    return EntriesStay(save.folder) || (save.exists && StickyKeepsOut(save.folder, save.info));
+}
+
+// The writer's content made in memory, then written in place: into the target, or where there
+// is none, into an empty file of `newFileMode` made for it once the content is whole.
+DWORD MakeAndWriteInPlace(Save& save, const std::function<bool(win::CFile&)>& write,
+                          unsigned newFileMode) {
+    win::CMemFile made;
+    if (const DWORD code = RunWriter(made, write); code != win::ERROR_SUCCESS) return code;
+    const std::vector<unsigned char>& next = made.Data();
+    if (!save.exists && next.size() > save.limit) return win::ERROR_FILE_TOO_LARGE;
+    if (!save.exists)
+        if (const int err = MadeEmpty(save.folder, save.name, newFileMode); err && err != EEXIST)
+            return CodeOf(FolderAware(err, save.target));
+    return WriteInPlace(save.folder, save.name,
+                        {reinterpret_cast<const char*>(next.data()), next.size()}, save.limit,
+                        save.wait);
+}
+
+// Puts the written and synced temporary file (open as `fd`) in the target's place: locks the file
+// it replaces, takes after it, syncs and renames. A rename where no file was refuses to replace
+// one that appeared meanwhile, which is then locked in its turn. `*inPlace` is set where the save
+// has to go in place after all, with what was written.
+DWORD TakeThePlace(Save& save, int fd, const std::string& temporary, bool* inPlace) {
+    for (;;) {
+        Descriptor replaced;
+        struct stat old {};
+        if (const DWORD code = LockReplaced(save.folder, save.name, save.wait, &replaced, &old);
+            code != win::ERROR_SUCCESS)
+            return code;
+        const bool held = replaced.get() >= 0;
+        if (held && Planted(save.folder.info, old)) return win::ERROR_ACCESS_DENIED;
+        // The file replaced is the one the new file takes after: the one there at the start,
+        // unless another took its place (or it went: then what it was).
+        if (held || save.exists) {
+            const Kept kept = TakeAfter(fd, replaced.get(), held ? old : save.info);
+            if (kept == Kept::failed) return CodeOf(errno);
+            if (kept == Kept::inPlace) {
+                *inPlace = true;
+                return win::ERROR_SUCCESS;
+            }
+        }
+        if (const int err = Synced(fd, 'f')) return CodeOf(err);
+        if (!held) PauseHere(replace_testing::Pause::beforeNewName);
+        const int err = held ? RenamedOver(save.folder, temporary, save.name)
+                             : RenamedWhereNone(save.folder, temporary, save.name);
+        if (err == EEXIST && !held) {
+            if (save.wait.Over()) return win::ERROR_SHARING_VIOLATION;
             continue;
         }
-        const bool set = !(acl && FailsHere(replace_testing::Step::acl)) &&
-                         ::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0;
-        if (!acl) continue;
-        std::vector<char> given;
-        struct stat old {};
-        struct stat now {};
-        if (!set || !ReadAttribute(to, kAccessAcl, &given) || given != value ||
-            ::fstat(from, &old) != 0 || ::fstat(to, &now) != 0 ||
-            (old.st_mode & 0777) != (now.st_mode & 0777))
-            return false;
+        // The sticky bit's refusal where it could not be foreseen: in place, with what was
+        // written (the writer is not run twice).
+        *inPlace = err == EPERM && held;
+        return CodeOf(err);
+    }  // the replaced file's lock is released once the new one stands in its place
+}
+
+// The rename lasts only once the folder is on the disk too. Some file systems cannot sync a
+// folder, and a folder the user may not list cannot be opened to be synced; neither is a failure
+// of the replacement.
+DWORD SyncFolder(const Folder& folder) {
+    if (!folder.syncable) return win::ERROR_SUCCESS;
+    const int err = Synced(folder.fd.get(), 'd');
+    return err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err);
+}
+
+// The save through a temporary file beside the target: made, written and synced, then put in the
+// target's place, the folder synced after. Where the folder takes no new file from the user, or
+// the new file cannot keep what the old one has, the target is written in place.
+DWORD ThroughNewFile(Save& save, const std::function<bool(win::CFile&)>& write,
+                     unsigned newFileMode) {
+    std::string temporary;
+    const Descriptor made(
+        CreateTemporary(save.folder, save.name, save.exists ? 0600 : newFileMode, &temporary));
+    const int fd = made.get();
+    if (fd < 0) {
+        const int err = errno;
+        if (save.exists && IsDenied(err)) return MakeAndWriteInPlace(save, write, newFileMode);
+        return CodeOf(FolderAware(err, save.target));
     }
-    return true;
+    const auto removeTemporary = [&] { ::unlinkat(save.folder.fd.get(), temporary.c_str(), 0); };
+    DWORD code = WriteThrough(fd, JoinNative(save.folder.path, temporary), write);
+    // The content is synced before the lock is waited for; what the file takes of the one it
+    // replaces once that one is held, and synced again before the rename.
+    if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
+    bool inPlace = false;
+    if (code == win::ERROR_SUCCESS) code = TakeThePlace(save, fd, temporary, &inPlace);
+    if (inPlace) {
+        struct stat status {};
+        std::string next;
+        code = ::fstat(fd, &status) != 0
+                   ? CodeOf(errno)
+                   : ReadWhole(fd, static_cast<std::uint64_t>(status.st_size), save.limit, next);
+        removeTemporary();
+        return code == win::ERROR_SUCCESS
+                   ? WriteInPlace(save.folder, save.name, next, save.limit, save.wait)
+                   : code;
+    }
+    if (code != win::ERROR_SUCCESS) {
+        removeTemporary();
+        return code;
+    }
+    return SyncFolder(save.folder);
 }
 
 }  // namespace
@@ -660,110 +866,12 @@ DWORD ReplaceFile(const std::string& path, const std::function<bool(win::CFile&)
 
 DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win::CFile&)>& write,
                         unsigned newFileMode, const SaveTurnHeld* turn) {
-    if (native.empty()) return Fail(win::ERROR_PATH_NOT_FOUND);
-    std::string target;
-    if (const int err = FollowLinks(native, &target)) return Fail(CodeOf(err));
-    const std::string name = NameOf(target);
-    if (name.empty()) return Fail(CodeOf(EISDIR));
-    Folder folder;
-    if (const int err = OpenFolder(FolderOf(target), &folder)) return Fail(CodeOf(err));
-    struct stat info {};
-    const bool exists = ::fstatat(folder.fd.get(), name.c_str(), &info, 0) == 0;
-    if (!exists && errno != ENOENT) return Fail(CodeOf(errno));
-    if (exists) {
-        if (S_ISDIR(info.st_mode)) return Fail(CodeOf(EISDIR));
-        if (!S_ISREG(info.st_mode)) return Fail(CodeOf(ENODEV));
-        // Another user's file in a shared folder is not saved, by either road.
-        if (Planted(folder.info, info)) return Fail(win::ERROR_ACCESS_DENIED);
-        // Renaming over a file needs only the folder's permission: the file's own is asked here.
-        if (::faccessat(folder.fd.get(), name.c_str(), W_OK, AT_EACCESS) != 0)
-            return Fail(CodeOf(errno));
-    }
-    RemoveLeftovers(folder, name);
-    const std::uint64_t limit = FileSizeLimit();
-    LockWait wait(turn);
-    // A folder that takes no new file, or keeps the user from renaming over this one: the target
-    // itself is written, where it may be.
-    if (exists && StickyKeepsOut(folder, info))
-        return Fail(MakeAndWriteInPlace(folder, name, write, limit, wait));
-
-    std::string temporary;
-    const Descriptor made(CreateTemporary(folder, name, exists ? 0600 : newFileMode, &temporary));
-    const int fd = made.get();
-    if (fd < 0) {
-        const int err = errno;
-        if (exists && IsDenied(err))
-            return Fail(MakeAndWriteInPlace(folder, name, write, limit, wait));
-        return Fail(CodeOf(FolderAware(err, target)));
-    }
-    const auto removeTemporary = [&] { ::unlinkat(folder.fd.get(), temporary.c_str(), 0); };
-    DWORD code = WriteThrough(fd, JoinNative(folder.path, temporary), write);
-    // The content is synced before the lock is waited for; what the file takes of the one it
-    // replaces once that one is held, and synced again before the rename.
-    if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
-    bool inPlace = false;
-    while (code == win::ERROR_SUCCESS) {
-        Descriptor replaced;
-        struct stat old {};
-        code = LockReplaced(folder, name, wait, &replaced, &old);
-        if (code != win::ERROR_SUCCESS) break;
-        const bool held = replaced.get() >= 0;
-        if (held && Planted(folder.info, old)) {
-            code = win::ERROR_ACCESS_DENIED;
-            break;
-        }
-        // The file replaced is the one the new file takes after: the one there at the start,
-        // unless another took its place (or it went: then what it was).
-        if (held || exists) code = KeepOwnerAndMode(fd, held ? old : info);
-        if (code == win::ERROR_SUCCESS && held && !CopyAttributes(replaced.get(), fd)) {
-            inPlace = true;
-            break;
-        }
-        if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
-        if (code != win::ERROR_SUCCESS) break;
-        // Where no file was there to lock, none may appear unlocked before the rename: one that
-        // did is locked in its turn (a file system that cannot refuse a rename over a file has
-        // only the system's rename).
-        int renamed =
-            held ? ::renameat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str())
-                 : ::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
-                               RENAME_NOREPLACE);
-        if (renamed != 0 && !held && (errno == EINVAL || errno == ENOSYS))
-            renamed = ::renameat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str());
-        if (renamed != 0 && !held && errno == EEXIST) {
-            if (wait.Over()) code = win::ERROR_SHARING_VIOLATION;
-            continue;
-        }
-        if (renamed != 0) {
-            // The sticky bit's refusal where it could not be foreseen: in place, with what was
-            // written (the writer is not run twice).
-            inPlace = held && errno == EPERM;
-            code = CodeOf(errno);
-        } else {
-            Note('r');
-        }
-        break;
-    }  // the replaced file's lock is released once the new one stands in its place
-    if (inPlace) {
-        struct stat status {};
-        std::string next;
-        code = ::fstat(fd, &status) != 0
-                   ? CodeOf(errno)
-                   : ReadWhole(fd, static_cast<std::uint64_t>(status.st_size), limit, next);
-        removeTemporary();
-        return Fail(code == win::ERROR_SUCCESS ? WriteInPlace(folder, name, next, limit, wait)
-                                               : code);
-    }
-    if (code != win::ERROR_SUCCESS) {
-        removeTemporary();
-        return Fail(code);
-    }
-    // The rename lasts only once the folder is on the disk too. Some file systems cannot sync a
-    // folder, and a folder the user may not list cannot be opened to be synced; neither is a
-    // failure of the replacement.
-    if (!folder.syncable) return Fail(win::ERROR_SUCCESS);
-    const int err = Synced(folder.fd.get(), 'd');
-    return Fail(err == 0 || err == EINVAL || err == EROFS ? win::ERROR_SUCCESS : CodeOf(err));
+    Save save;
+    save.wait = LockWait(turn);
+    if (const DWORD code = Begin(native, &save); code != win::ERROR_SUCCESS) return Fail(code);
+    RemoveLeftovers(save.folder, save.name);
+    if (InPlaceFromTheStart(save)) return Fail(MakeAndWriteInPlace(save, write, newFileMode));
+    return Fail(ThroughNewFile(save, write, newFileMode));
 }
 
 std::string LockedText(std::chrono::milliseconds waited) {

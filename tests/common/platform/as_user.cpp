@@ -51,10 +51,11 @@ int RunAsActor(const std::function<int()>& body, const std::vector<gid_t>& extra
     return InChild([&] { return BecomeActor(extraGroups); }, 99, body);
 }
 
-int RunAsUser(uid_t uid, const std::function<int()>& body) {
+int RunAsUser(uid_t uid, const std::function<int()>& body, gid_t group) {
+    const gid_t gid = group == static_cast<gid_t>(-1) ? uid : group;
     return InChild(
-        [uid] {
-            return ::setgroups(0, nullptr) == 0 && ::setresgid(uid, uid, uid) == 0 &&
+        [uid, gid] {
+            return ::setgroups(0, nullptr) == 0 && ::setresgid(gid, gid, gid) == 0 &&
                    ::setresuid(uid, uid, uid) == 0;
         },
         99, body);

@@ -26,9 +26,10 @@ bool BecomeActor(const std::vector<gid_t>& extraGroups = {});
 // child are lost, so the body answers with its result.
 int RunAsActor(const std::function<int()>& body, const std::vector<gid_t>& extraGroups = {});
 
-// Runs `body` in a child as user `uid` (its group `uid` too, no supplementary groups), when the
-// tests run as root; 99 when the child could not become that user, 98 when it did not end.
-int RunAsUser(uid_t uid, const std::function<int()>& body);
+// Runs `body` in a child as user `uid` (of group `group`, `uid` unless given, no supplementary
+// groups), when the tests run as root; 99 when the child could not become that user, 98 when it
+// did not end.
+int RunAsUser(uid_t uid, const std::function<int()>& body, gid_t group = static_cast<gid_t>(-1));
 
 // A folder the actor may not write (no new file can be made in it) holding one file, `name`, that
 // the actor owns and may read and write. The folder is open again when the object goes.

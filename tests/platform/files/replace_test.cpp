@@ -23,6 +23,7 @@
 #include "common/platform/as_user.h"
 #include "common/platform/file_size_limit.h"
 #include "common/platform/folder_view.h"
+#include "common/platform/scratch_mount.h"
 #include "common/test_util.h"
 #include "platform/core/lasterror.h"
 #include "platform/files/file.h"
@@ -154,7 +155,11 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("loop1"), "x"), ERROR_CANT_RESOLVE_FILENAME);
     EXPECT_EQ(ErrnoFromLastError(GetLastError()), ELOOP);
+    // The new file named by a link where the file system cannot refuse a rename over a file: the
+    // temporary file's name goes with it.
+    quorin::replace_testing::FailNext(quorin::replace_testing::Step::noReplace);
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("dangling.xml"), "made"), ERROR_SUCCESS);
+    EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("link0.xml")).st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("dangling.xml")).st_mode));
     EXPECT_EQ(ReadText(dir.file("real/t.xml")), "new");
@@ -167,8 +172,12 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     ASSERT_EQ(::unlink(dir.file("real/gone.xml").c_str()), 0);
     EXPECT_EQ(quorin::ReplaceFileBytes("/proc/self/fd/" + std::to_string(open), "through"),
               ERROR_SUCCESS);
+    // A file that happens to bear the text's name is another file: it stays as it is.
+    WriteText(dir.file("real/gone.xml (deleted)"), "other");
     EXPECT_EQ(quorin::ReplaceFileBytes("/dev/fd/" + std::to_string(gone), "x"),
               ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(ReadText(dir.file("real/gone.xml (deleted)")), "other");
+    std::filesystem::remove(dir.file("real/gone.xml (deleted)"));
     ::close(open);
     ::close(gone);
     EXPECT_EQ(ReadText(dir.file("real/new.xml")), "through");
@@ -177,6 +186,23 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     if (root) {
         EXPECT_EQ(info.st_uid, kNobody) << "replaced by root, still the user's file";
+    }
+    // Links are followed as far as the system's own path walk follows them, and no further: a
+    // chain it opens is saved, one a link longer is a loop, nothing written.
+    for (const int links : {40, 41}) {
+        const std::string chain = dir.file("c" + std::to_string(links) + "_");
+        for (int i = 0; i < links; ++i)
+            std::filesystem::create_symlink(
+                i + 1 == links ? dir.file("real/new.xml") : chain + std::to_string(i + 1),
+                chain + std::to_string(i));
+        const int fd = ::open((chain + "0").c_str(), O_RDONLY);
+        const bool opens = fd >= 0;
+        if (opens) ::close(fd);
+        const std::string text = "chain of " + std::to_string(links);
+        EXPECT_EQ(quorin::ReplaceFileBytes(chain + "0", text),
+                  opens ? ERROR_SUCCESS : ERROR_CANT_RESOLVE_FILENAME)
+            << links;
+        EXPECT_EQ(ReadText(dir.file("real/new.xml")), opens ? text : "chain of 40") << links;
     }
 }
 
@@ -316,9 +342,10 @@ TEST(Replace, SetIdBitsAreKept) {
         }
     }
     ::chmod(dir.path().c_str(), 0777);
-    // Saved by another user who may write it but not give it back its owner: the new file is the
-    // saver's, and no set-ID bit runs a program as the saver. Its group stays where the saver is
-    // in it (as its own or as a supplementary group), and so does the set-group-ID bit.
+    // Saved by another user who may write it but cannot give a new file its owner: saved in
+    // place, the file keeps its owner and group (whether or not the saver is in the group), and
+    // the write clears its set-ID bits, as any write by another user does: no set-ID bit runs a
+    // program as the saver, or as the owner with the saver's content.
     if (!root) return;
     constexpr gid_t kSupplementary = 4242;
     for (const gid_t group : {gid_t{0}, ActorGroup(), kSupplementary}) {
@@ -326,12 +353,15 @@ TEST(Replace, SetIdBitsAreKept) {
         WriteText(target, "old");
         ASSERT_EQ(::chown(target.c_str(), 0, group), 0);
         ASSERT_EQ(::chmod(target.c_str(), 06777), 0);
+        const ino_t inode = StatOf(target).st_ino;
         EXPECT_TRUE(SavedAsActor(target, "new", {kSupplementary}));
         const struct stat info = StatOf(target);
-        EXPECT_EQ(info.st_mode & 07777, group != 0 ? 02777u : 0777u);
-        EXPECT_EQ(info.st_uid, Actor());
-        EXPECT_EQ(info.st_gid, group != 0 ? group : ActorGroup());
+        EXPECT_EQ(info.st_mode & 07777, 0777u);
+        EXPECT_EQ(info.st_uid, 0u);
+        EXPECT_EQ(info.st_gid, group);
+        EXPECT_EQ(info.st_ino, inode);
         EXPECT_EQ(ReadText(target), "new");
+        EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"run.sh"});
     }
 }
 
@@ -586,54 +616,191 @@ TEST(Replace, AWriteOnlyLeftoverGoes) {
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
 }
 
-// A save through a new file keeps the old file's ACL and user.* attribute: the user the ACL keeps
-// out (1001, though its group may read the file) cannot read the new content, which nobody but
-// the owner could read while it was written. Where the ACL cannot be given to the new file, the
-// save goes in place, which keeps both.
+// A save keeps exactly who may read the file, as `getfacl -p` shows it before and after, and the
+// user the file keeps out cannot read the new content. Through a new file: the old file's ACL and
+// user.* attribute (the content unreadable but to the owner while written); where the folder's
+// default ACL would give the new file an ACL the old one had none of; never the capability the
+// system drops on any write. In place: where the ACL cannot be given to the new file, or its
+// owner and group (the saver's group would read it, its owner no longer). A capability is dropped.
 TEST(Replace, TheAclAndAttributesAreKept) {
+    using quorin::replace_testing::Step;
+    using quorin::test::RunCommand;
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
-    constexpr uid_t kKeptOut = 1001;
+    constexpr uid_t kKeptOut = 1001, kOwner = 1003;
+    constexpr gid_t kGroup = 4243;
+    const char* const kDenied = "setfacl -m u:1001:--- F && setfattr -n user.note -v x F";
+    struct Case {
+        const char* name;
+        const char* folderAcl;  // setfacl arguments for the folder
+        uid_t folderOwner, owner;
+        gid_t group;
+        const char* prepare;  // a command on the file, F
+        uid_t saver;
+        Step failing;
+        const char* steps;
+        uid_t keptOut, reader;  // who must not read the new content (in its group), who must
+        gid_t keptOutGroup;
+        bool watched = false;  // the kept-out user tries the temporary file before its mode
+    } cases[] = {
+        {"through a new file", "", 0, 0, kKeptOut, kDenied, 0, Step::none, "ffrd", kKeptOut, 0,
+         kKeptOut},
+        {"the ACL refused: in place", "", 0, 0, kKeptOut, kDenied, 0, Step::acl, "fp", kKeptOut, 0,
+         kKeptOut},
+        {"a folder's default ACL, none on the file", "-d -m u:1001:r", 0, 0, 0, "setfacl -b F", 0,
+         Step::none, "ffrd", kKeptOut, 0, kKeptOut, true},
+        {"an owner and group the saver cannot give: in place", "", kNobody, kOwner, kGroup,
+         "setfacl -m u:nobody:rw F", kNobody, Step::none, "fp", 1002, kOwner, ActorGroup()},
+        {"a capability", "", 0, 0, 0, "setcap cap_net_raw+ep F", 0, Step::none, "ffrd", kKeptOut, 0,
+         kKeptOut},
+    };
     TempDir dir;
     ::chmod(dir.path().c_str(), 0755);
-    const std::string target = dir.file("t.fms");
-    const std::string quoted = quorin::test::ShellQuote(target);
-    for (const bool aclRefused : {false, true}) {
-        SCOPED_TRACE(aclRefused ? "the ACL refused: in place" : "through a new file");
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir.file(std::to_string(index++));
+        std::filesystem::create_directory(folder);
+        ASSERT_EQ(::chown(folder.c_str(), c.folderOwner, c.folderOwner), 0);
+        const std::string target = folder + "/t.fms";
+        const std::string quoted = quorin::test::ShellQuote(target);
+        if (*c.folderAcl != '\0' && RunCommand("setfacl " + std::string(c.folderAcl) + " " +
+                                               quorin::test::ShellQuote(folder))
+                                            .status != 0)
+            GTEST_SKIP() << "no ACL here (Debian's acl)";
         WriteText(target, "old content");
-        ASSERT_EQ(::chown(target.c_str(), 0, kKeptOut), 0);
+        ASSERT_EQ(::chown(target.c_str(), c.owner, c.group), 0);
         ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-        if (quorin::test::RunCommand("setfacl -m u:1001:--- " + quoted +
-                                     " && setfattr -n user.note -v x " + quoted)
-                .status != 0)
-            GTEST_SKIP() << "no ACL or attribute here (Debian's acl and attr)";
-        const std::string acl = quorin::test::RunCommand("getfacl -p " + quoted).output;
+        std::string prepare = c.prepare;
+        for (std::size_t at; (at = prepare.find(" F")) != std::string::npos;)
+            prepare.replace(at, 2, " " + quoted);
+        if (RunCommand(prepare).status != 0)
+            GTEST_SKIP()
+                << "no ACL, attribute or capability here (Debian's acl, attr, libcap2-bin)";
+        const std::string acl = RunCommand("getfacl -p " + quoted).output;
+        const std::string attributes = RunCommand("getfattr -d -m '^user\\.' " + quoted).output;
         const ino_t inode = StatOf(target).st_ino;
-        quorin::replace_testing::FailNext(aclRefused ? quorin::replace_testing::Step::acl
-                                                     : quorin::replace_testing::Step::none);
-        (void)quorin::replace_testing::Steps();
-        mode_t whileWritten = 0;
-        EXPECT_EQ(quorin::ReplaceFile(target,
-                                      [&](CFile& file) {
-                                          whileWritten = StatOf(file.GetFilePath()).st_mode & 07777;
-                                          file.Write("new content", 11);
-                                          return true;
-                                      }),
-                  ERROR_SUCCESS);
-        quorin::replace_testing::FailNext(quorin::replace_testing::Step::none);
-        EXPECT_EQ(whileWritten, 0600u);
-        EXPECT_EQ(quorin::replace_testing::Steps(), aclRefused ? "fp" : "ffrd");
+        const auto save = [&] {
+            quorin::replace_testing::FailNext(c.failing);
+            (void)quorin::replace_testing::Steps();
+            mode_t whileWritten = 0;
+            const DWORD code = quorin::ReplaceFile(target, [&](CFile& file) {
+                whileWritten = StatOf(file.GetFilePath()).st_mode & 07777;
+                file.Write("new content", 11);
+                return true;
+            });
+            quorin::replace_testing::FailNext(Step::none);
+            if (code != ERROR_SUCCESS) return 1;
+            if (whileWritten != 0600) return 2;
+            return quorin::replace_testing::Steps() == c.steps ? 0 : 3;
+        };
+        // The user kept out tries the new file while it is held before its mode is given: the
+        // ACL the folder gave it is gone by then.
+        int whileHeld = 1;
+        std::thread watcher([&] {
+            if (!c.watched) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            for (const std::string& name : Entries(folder))
+                if (name != "t.fms")
+                    whileHeld = quorin::test::RunAsUser(c.keptOut, [&] {
+                        const int fd = ::open((folder + "/" + name).c_str(), O_RDONLY);
+                        return fd < 0 && errno == EACCES ? 1 : 0;
+                    });
+        });
+        quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::beforeMode,
+                                         std::chrono::milliseconds(c.watched ? 400 : 0));
+        EXPECT_EQ(c.saver == 0 ? save() : quorin::test::RunAsUser(c.saver, save, ActorGroup()), 0);
+        quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::none);
+        watcher.join();
+        EXPECT_EQ(whileHeld, 1);
         EXPECT_EQ(ReadText(target), "new content");
-        EXPECT_EQ(StatOf(target).st_ino == inode, aclRefused);
-        EXPECT_EQ(quorin::test::RunCommand("getfacl -p " + quoted).output, acl);
-        EXPECT_EQ(quorin::test::RunCommand("getfattr --only-values -n user.note " + quoted).output,
-                  "x");
-        EXPECT_EQ(quorin::test::RunAsUser(kKeptOut,
-                                          [&] {
-                                              const int fd = ::open(target.c_str(), O_RDONLY);
-                                              return fd < 0 && errno == EACCES ? 0 : 1;
-                                          }),
-                  0);
-        EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.fms"});
+        EXPECT_EQ(StatOf(target).st_ino == inode, std::string(c.steps) == "fp");
+        EXPECT_EQ(RunCommand("getfacl -p " + quoted).output, acl);
+        EXPECT_EQ(RunCommand("getfattr -d -m '^user\\.' " + quoted).output, attributes);
+        EXPECT_EQ(RunCommand("getcap " + quoted).output, "");
+        const auto reads = [&] {
+            const int fd = ::open(target.c_str(), O_RDONLY);
+            if (fd >= 0) ::close(fd);
+            return fd >= 0 ? 0 : errno == EACCES ? 1 : 2;
+        };
+        EXPECT_EQ(quorin::test::RunAsUser(c.keptOut, reads, c.keptOutGroup), 1);
+        if (c.reader != 0) {
+            EXPECT_EQ(quorin::test::RunAsUser(c.reader, reads), 0);
+        }
+        EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
+    }
+}
+
+// A folder whose entries cannot be removed (chattr +a, +i) is saved in place from the start, a
+// new file made there empty and written in place: three saves leave nothing beside the target,
+// as lsattr tells the folder's flag. A file system without extended attributes takes saves
+// through a new file, which keeps the owner and mode.
+TEST(Replace, FoldersAndFileSystemsOfTheirOwnKindLeaveNothingBeside) {
+    using quorin::test::ScratchMount;
+    struct Case {
+        const char* name;
+        ScratchMount::Kind kind;
+        const char* flag;  // chattr's, for the folder
+        bool exists, byActor;
+        const char* steps;  // of each save
+    } cases[] = {
+        {"append-only", ScratchMount::ext4Image, "a", true, false, "p"},
+        {"append-only, the actor's file", ScratchMount::ext4Image, "a", true, true, "p"},
+        {"append-only, a new file", ScratchMount::ext4Image, "a", false, false, "p"},
+        {"immutable", ScratchMount::ext4Image, "i", true, false, "p"},
+        {"no extended attributes", ScratchMount::ramfs, "", true, false, "ffrd"},
+        {"no extended attributes, the actor's file", ScratchMount::ramfs, "", true, true, "ffrd"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ::chmod(dir.path().c_str(), 0755);
+        const ScratchMount mount(dir.path(), c.kind);
+        if (!mount.Why().empty()) GTEST_SKIP() << mount.Why();
+        const std::string folder = mount.path() + "/d";
+        std::filesystem::create_directory(folder);
+        ::chmod(folder.c_str(), 0777);
+        const std::string target = folder + "/t.fms";
+        if (c.exists) {
+            WriteActorsFile(target, "old content");
+            ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        }
+        const ino_t inode = c.exists ? StatOf(target).st_ino : 0;
+        const std::string quoted = quorin::test::ShellQuote(folder);
+        if (*c.flag != '\0') {
+            ASSERT_EQ(
+                quorin::test::RunCommand("chattr +" + std::string(c.flag) + " " + quoted).status,
+                0);
+            EXPECT_NE(quorin::test::RunCommand("lsattr -d " + quoted).output.find(c.flag),
+                      std::string::npos);
+        }
+        for (int round = 0; round < 3; ++round) {
+            const std::string text = "save " + std::to_string(round);
+            const auto save = [&] {
+                (void)quorin::replace_testing::Steps();
+                if (quorin::ReplaceFileBytes(target, text, 0640) != ERROR_SUCCESS) return 1;
+                return quorin::replace_testing::Steps() == c.steps ? 0 : 2;
+            };
+            EXPECT_EQ(c.byActor ? RunAsActor(save) : save(), 0) << text;
+            EXPECT_EQ(ReadText(target), text);
+            EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
+        }
+        // A new file past the file-size limit is refused before anything is made: nothing could
+        // ever remove it from such a folder.
+        EXPECT_EQ(
+            UnderSizeLimit(
+                64,
+                [&] { return quorin::ReplaceFileBytes(folder + "/u.fms", std::string(100, 'x')); }),
+            static_cast<int>(ERROR_FILE_TOO_LARGE));
+        EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
+        const struct stat info = StatOf(target);
+        EXPECT_EQ(info.st_ino == inode, *c.flag != '\0' && c.exists);
+        EXPECT_EQ(info.st_mode & 07777, 0640u);
+        EXPECT_EQ(info.st_uid, c.exists ? Actor() : 0u);
+        if (*c.flag != '\0') {
+            EXPECT_EQ(
+                quorin::test::RunCommand("chattr -" + std::string(c.flag) + " " + quoted).status,
+                0);
+        }
     }
 }
 

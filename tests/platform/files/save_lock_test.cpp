@@ -189,47 +189,66 @@ TEST(SaveLock, TheSaveThatEndsLastLeavesItsContent) {
 // meanwhile before it renames over it: the actor's in-place save of that file (its folder closed
 // to the actor), held up once it holds the lock, ends first, and the save that ends last leaves
 // its content, each reporting success; the new file takes the owner and mode of the one it
-// replaced.
+// replaced. The file appears while the new content is written, or once the save found no file to
+// replace, just before the rename, which then refuses to replace it: by renameat2's own refusal,
+// or, where the file system has none (forced here), by a link that refuses to replace a file.
 TEST(SaveLock, ATargetThatAppearedDuringASaveIsLockedToo) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
-    TempDir dir;
-    ClosedFolder closed(dir.path(), "t.fms");
-    std::filesystem::remove(closed.file());
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds writing, beforeRename;
+        quorin::replace_testing::Step failing;
+    } cases[] = {
+        {"while written", 600ms, 0ms, quorin::replace_testing::Step::none},
+        {"before the rename", 0ms, 600ms, quorin::replace_testing::Step::none},
+        {"before a rename that cannot refuse", 0ms, 600ms,
+         quorin::replace_testing::Step::noReplace},
+    };
     using Rep = std::chrono::steady_clock::rep;
     auto* ended = static_cast<Rep*>(
         ::mmap(nullptr, sizeof(Rep), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
     ASSERT_NE(ended, MAP_FAILED);
-    const pid_t actor = ::fork();
-    ASSERT_GE(actor, 0);
-    if (actor == 0) {
-        if (!quorin::test::BecomeActor()) ::_exit(99);
-        std::this_thread::sleep_for(200ms);  // the file is there by now
-        quorin::replace_testing::PauseAt(Pause::afterCheck, 800ms);
-        const DWORD code = quorin::ReplaceFileBytes(closed.file(), "in place");
-        *ended = std::chrono::steady_clock::now().time_since_epoch().count();
-        ::_exit(code == win::ERROR_SUCCESS ? 0 : 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        ClosedFolder closed(dir.path(), "t.fms");
+        std::filesystem::remove(closed.file());
+        const pid_t actor = ::fork();
+        ASSERT_GE(actor, 0);
+        if (actor == 0) {
+            if (!quorin::test::BecomeActor()) ::_exit(99);
+            std::this_thread::sleep_for(200ms);  // the file is there by now
+            quorin::replace_testing::PauseAt(Pause::afterCheck, 800ms);
+            const DWORD code = quorin::ReplaceFileBytes(closed.file(), "in place");
+            *ended = std::chrono::steady_clock::now().time_since_epoch().count();
+            ::_exit(code == win::ERROR_SUCCESS ? 0 : 1);
+        }
+        std::thread maker([&] {
+            std::this_thread::sleep_for(100ms);
+            closed.Fill("old content");
+        });
+        quorin::replace_testing::FailNext(c.failing);
+        quorin::replace_testing::PauseAt(Pause::beforeNewName, c.beforeRename);
+        const DWORD code = quorin::ReplaceFile(closed.file(), [&](win::CFile& file) {
+            std::this_thread::sleep_for(c.writing);
+            file.Write("new file", 8);
+            return true;
+        });
+        const Rep rootEnded = std::chrono::steady_clock::now().time_since_epoch().count();
+        quorin::replace_testing::PauseAt(Pause::none);
+        quorin::replace_testing::FailNext(quorin::replace_testing::Step::none);
+        maker.join();
+        int status = 0;
+        ASSERT_EQ(::waitpid(actor, &status, 0), actor);
+        EXPECT_EQ(code, win::ERROR_SUCCESS);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(ReadText(closed.file()), rootEnded > *ended ? "new file" : "in place");
+        EXPECT_GT(rootEnded, *ended) << "the new file waited for the in-place save";
+        const struct stat info = quorin::test::StatOf(closed.file());
+        EXPECT_EQ(info.st_uid, quorin::test::Actor());
+        EXPECT_EQ(info.st_mode & 07777, 0644u);
+        EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
     }
-    std::thread maker([&] {
-        std::this_thread::sleep_for(100ms);
-        closed.Fill("old content");
-    });
-    const DWORD code = quorin::ReplaceFile(closed.file(), [](win::CFile& file) {
-        std::this_thread::sleep_for(600ms);
-        file.Write("new file", 8);
-        return true;
-    });
-    const Rep rootEnded = std::chrono::steady_clock::now().time_since_epoch().count();
-    maker.join();
-    int status = 0;
-    ASSERT_EQ(::waitpid(actor, &status, 0), actor);
-    EXPECT_EQ(code, win::ERROR_SUCCESS);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(ReadText(closed.file()), rootEnded > *ended ? "new file" : "in place");
-    EXPECT_GT(rootEnded, *ended) << "the new file waited for the in-place save";
-    const struct stat info = quorin::test::StatOf(closed.file());
-    EXPECT_EQ(info.st_uid, quorin::test::Actor());
-    EXPECT_EQ(info.st_mode & 07777, 0644u);
-    EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
     ::munmap(ended, sizeof(Rep));
 }
 

@@ -1,0 +1,56 @@
+// A file system of its own kind mounted for one test: a loop-mounted ext4 image, whose folders
+// take chattr's flags (append-only, immutable), or a ramfs, which keeps no extended attribute
+// (no ACL, no user.* or security.* attribute). Only root mounts; where it cannot, Why() says why
+// and the test reports itself skipped with it. Unmounted, its image removed, when it goes.
+#pragma once
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "common/test_util.h"
+
+namespace quorin::test {
+
+class ScratchMount {
+  public:
+    enum Kind { ext4Image, ramfs };
+    ScratchMount(const std::string& parent, Kind kind)
+        : m_path(parent + "/mnt"), m_image(parent + "/ext4.img") {
+        if (::geteuid() != 0) {
+            m_why = "needs root to mount a file system";
+            return;
+        }
+        std::filesystem::create_directory(m_path);
+        const std::string image = ShellQuote(m_image);
+        const std::string mount = kind == ext4Image
+                                      ? "truncate -s 64M " + image + " && mkfs.ext4 -q " + image +
+                                            " && mount -o loop " + image + " " + ShellQuote(m_path)
+                                      : "mount -t ramfs ramfs " + ShellQuote(m_path);
+        if (RunCommand(mount + " 2>/dev/null").status != 0) {
+            m_why = kind == ext4Image ? "cannot loop-mount an ext4 image here"
+                                      : "cannot mount a ramfs here";
+            return;
+        }
+        m_mounted = true;
+        ::chmod(m_path.c_str(), 0755);
+    }
+    ~ScratchMount() {
+        if (m_mounted) RunCommand("umount " + ShellQuote(m_path));
+        std::filesystem::remove(m_image);
+    }
+    ScratchMount(const ScratchMount&) = delete;
+    ScratchMount& operator=(const ScratchMount&) = delete;
+    const std::string& path() const { return m_path; }
+    // Empty when mounted.
+    const std::string& Why() const { return m_why; }
+
+  private:
+    std::string m_path;
+    std::string m_image;
+    std::string m_why;
+    bool m_mounted = false;
+};
+
+}  // namespace quorin::test
