@@ -236,7 +236,8 @@ std::string LockedText(std::chrono::milliseconds waited);
 // whatever file the rename replaces (one that appeared after the save began included; a rename
 // where no file was refuses to replace one that appears meanwhile, which is then locked in its
 // turn, on a file system that cannot refuse a rename over a file by a hard link that refuses to
-// replace one; one found to be no regular file is refused). A save that finds, once it holds the
+// replace one, and on one without hard links either by an empty file made with O_EXCL and written
+// in place; one found to be no regular file is refused). A save that finds, once it holds the
 // lock, that a new file was renamed over the one it opened starts over on the new one: the save
 // that ends last leaves its content, and none reports success for content that was lost. The lock
 // is waited for at most kSaveLockWait in all, however often the save starts over; past it the save
@@ -266,12 +267,13 @@ win::DWORD ReplaceNativeFile(const std::string& nativePath,
 
 // Test hooks.
 namespace replace_testing {
-enum class Step { none, cut, sync, acl, noReplace };
+enum class Step { none, cut, sync, acl, noReplace, noLinks };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
 // device would, or the next ACL given to a new file is refused as by a file system without ACLs,
 // or the next rename of a new file where no file was is refused (EINVAL) as by a file system that
-// cannot refuse a rename over a file (NFS, CIFS); once, then every step runs again. Step::none
-// withdraws a failure not yet spent.
+// cannot refuse a rename over a file (NFS, CIFS), or the next such rename and the link that stands
+// for it are both refused (EINVAL, EPERM) as by a file system without hard links; once, then every
+// step runs again. Step::none withdraws a failure not yet spent.
 void FailNext(Step step);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);

@@ -680,12 +680,18 @@ int RenamedOver(const Folder& folder, const std::string& temporary, const std::s
     return 0;
 }
 
+// What RenamedWhereNone answers on a file system that can neither refuse a rename over a file
+// nor link a file to a second name (several FUSE ones): the save then goes in place, into a file
+// made empty for it, where that refuses to replace one too.
+constexpr int kNoLinks = -1;
+
 // Renames the temporary file to `name` where nothing is there, noting the step; EEXIST where a
-// file appeared meanwhile, else 0 or the errno value. A file system that cannot refuse a rename
-// over a file (NFS, CIFS, several FUSE ones) refuses a link over one: the temporary file is
-// linked to the name, then its own name removed.
+// file appeared meanwhile, kNoLinks, else 0 or the errno value. A file system that cannot refuse a
+// rename over a file (NFS, CIFS) refuses a link over one: the temporary file is linked to the
+// name, then its own name removed.
 int RenamedWhereNone(const Folder& folder, const std::string& temporary, const std::string& name) {
-    const bool refused = FailsHere(replace_testing::Step::noReplace);
+    const bool noLinks = FailsHere(replace_testing::Step::noLinks);
+    const bool refused = noLinks || FailsHere(replace_testing::Step::noReplace);
     if (refused) errno = EINVAL;
     if (!refused && ::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
                                 RENAME_NOREPLACE) == 0) {
@@ -693,8 +699,9 @@ int RenamedWhereNone(const Folder& folder, const std::string& temporary, const s
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) return errno;
-    if (::linkat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(), 0) != 0)
-        return errno;
+    if (noLinks) errno = EPERM;
+    if (noLinks || ::linkat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(), 0))
+        return errno == EPERM || errno == EOPNOTSUPP ? kNoLinks : errno;
     Note('r');
     (void)::unlinkat(folder.fd.get(), temporary.c_str(), 0);
     return 0;
@@ -774,8 +781,10 @@ DWORD MakeAndWriteInPlace(Save& save, const std::function<bool(win::CFile&)>& wr
 // Puts the written and synced temporary file (open as `fd`) in the target's place: locks the file
 // it replaces, takes after it, syncs and renames. A rename where no file was refuses to replace
 // one that appeared meanwhile, which is then locked in its turn. `*inPlace` is set where the save
-// has to go in place after all, with what was written.
-DWORD TakeThePlace(Save& save, int fd, const std::string& temporary, bool* inPlace) {
+// has to go in place after all, with what was written, and `*makeTarget` too where no file was
+// there and the file system can give the new one no name of its own.
+DWORD TakeThePlace(Save& save, int fd, const std::string& temporary, bool* inPlace,
+                   bool* makeTarget) {
     for (;;) {
         Descriptor replaced;
         struct stat old {};
@@ -801,6 +810,10 @@ DWORD TakeThePlace(Save& save, int fd, const std::string& temporary, bool* inPla
         if (err == EEXIST && !held) {
             if (save.wait.Over()) return win::ERROR_SHARING_VIOLATION;
             continue;
+        }
+        if (err == kNoLinks) {
+            *inPlace = *makeTarget = true;
+            return win::ERROR_SUCCESS;
         }
         // The sticky bit's refusal where it could not be foreseen: in place, with what was
         // written (the writer is not run twice).
@@ -838,7 +851,8 @@ DWORD ThroughNewFile(Save& save, const std::function<bool(win::CFile&)>& write,
     // replaces once that one is held, and synced again before the rename.
     if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));
     bool inPlace = false;
-    if (code == win::ERROR_SUCCESS) code = TakeThePlace(save, fd, temporary, &inPlace);
+    bool makeTarget = false;
+    if (code == win::ERROR_SUCCESS) code = TakeThePlace(save, fd, temporary, &inPlace, &makeTarget);
     if (inPlace) {
         struct stat status {};
         std::string next;
@@ -846,6 +860,10 @@ DWORD ThroughNewFile(Save& save, const std::function<bool(win::CFile&)>& write,
                    ? CodeOf(errno)
                    : ReadWhole(fd, static_cast<std::uint64_t>(status.st_size), save.limit, next);
         removeTemporary();
+        if (code == win::ERROR_SUCCESS && makeTarget)
+            if (const int err = MadeEmpty(save.folder, save.name, newFileMode);
+                err && err != EEXIST)
+                code = CodeOf(err);
         return code == win::ERROR_SUCCESS
                    ? WriteInPlace(save.folder, save.name, next, save.limit, save.wait)
                    : code;

@@ -164,6 +164,15 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("dangling.xml")).st_mode));
     EXPECT_EQ(ReadText(dir.file("real/t.xml")), "new");
     EXPECT_EQ(ReadText(dir.file("real/new.xml")), "made");
+    // Where it has no hard links either, the new file is made empty and written in place.
+    quorin::replace_testing::FailNext(quorin::replace_testing::Step::noLinks);
+    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("real/nolinks.xml"), "made"), ERROR_SUCCESS);
+    EXPECT_EQ(quorin::replace_testing::Steps(), "ffp");  // synced twice, as before a rename
+    EXPECT_EQ(ReadText(dir.file("real/nolinks.xml")), "made");
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(StatOf(dir.file("real/nolinks.xml")).st_mode & 0777, 0666u & ~mask);
+    std::filesystem::remove(dir.file("real/nolinks.xml"));
     // A link of the process file system leads to what it names where its text names that file;
     // the text of a removed one ("... (deleted)") is no name to make a file under.
     WriteText(dir.file("real/gone.xml"), "gone");

@@ -191,7 +191,8 @@ TEST(SaveLock, TheSaveThatEndsLastLeavesItsContent) {
 // its content, each reporting success; the new file takes the owner and mode of the one it
 // replaced. The file appears while the new content is written, or once the save found no file to
 // replace, just before the rename, which then refuses to replace it: by renameat2's own refusal,
-// or, where the file system has none (forced here), by a link that refuses to replace a file.
+// or, where the file system has none (forced here), by a link that refuses to replace a file, or
+// where it has no links either, by making the file with O_EXCL to write it in place.
 TEST(SaveLock, ATargetThatAppearedDuringASaveIsLockedToo) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
     struct Case {
@@ -203,6 +204,8 @@ TEST(SaveLock, ATargetThatAppearedDuringASaveIsLockedToo) {
         {"before the rename", 0ms, 600ms, quorin::replace_testing::Step::none},
         {"before a rename that cannot refuse", 0ms, 600ms,
          quorin::replace_testing::Step::noReplace},
+        {"where neither a rename nor a link can refuse", 0ms, 600ms,
+         quorin::replace_testing::Step::noLinks},
     };
     using Rep = std::chrono::steady_clock::rep;
     auto* ended = static_cast<Rep*>(
