@@ -838,7 +838,8 @@ def run_table(qvdump, env, work, full, read_only):
             faults.append(f"qvdump --bmp in place, SIGTERM in the wait for the lock: {problem}")
     finally:
         os.chmod("inplace", 0o755)
-    total = len(rows) + 8 + len(ending) + len(in_place)
+    checks = 6 + (ORDINARY is not None) + bool(memory)
+    total = len(rows) + checks + len(ending) + len(in_place)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults, skipped
 
