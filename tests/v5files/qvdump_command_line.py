@@ -431,34 +431,47 @@ def signalled_over_names(qvdump, env, runs=300):
     return problems
 
 
-def steered_tmpdir(qvdump, env):
+def steered_tmpdir(qvdump, env, work):
     r"""`qvdump 'b\big.tif'` (4000 x 4000) with $TMPDIR a shared (1777) folder of another user
     (uid 1001) who, as each qvdump.* folder appears, moves it away and puts in its place a link
     to a folder of theirs holding their own b_big.tif (37 x 21), a link to the victim's docs/
-    (holding the victim's b_big.tif), or the victim's own empty folder: the problems seen. The
-    victim reads its own file or refuses, and loses nothing."""
+    (holding the victim's b_big.tif), the victim's own folder, or a private folder of theirs:
+    the problems seen. The victim (nobody, or root) reads its own file or refuses, and loses
+    nothing. Where strace can hold qvdump after each mkdir, the swap comes before qvdump opens
+    the folder it made."""
     attack = tempfile.mkdtemp(prefix="qvdump-shared-")
     os.chmod(attack, 0o755)
-    shared, theirs, home, mine = (os.path.join(attack, name)
-                                  for name in ("tmp", "theirs", "home", "tmp/mine"))
+    shared, theirs, home, mine, vault = (
+        os.path.join(attack, name) for name in ("tmp", "theirs", "home", "tmp/mine", "tmp/vault"))
     os.mkdir(shared)
     os.chmod(shared, 0o1777)
-    os.chown(shared, 1001, 1001)
-    os.mkdir(theirs)
-    shutil.copy("R12.tif", os.path.join(theirs, "b_big.tif"))
-    for path in (theirs, os.path.join(theirs, "b_big.tif")):
-        os.chown(path, 1001, 1001)
     os.makedirs(os.path.join(home, "docs"))
     for path in ("b\\big.tif", "docs/b_big.tif"):
         os.link("big/R40.tif", os.path.join(home, path))
     for path in (home, os.path.join(home, "docs")):
         os.chown(path, ORDINARY.pw_uid, ORDINARY.pw_gid)
-    kept = {path: os.stat(os.path.join(home, path)).st_ino for path in ("b\\big.tif",
-                                                                        "docs/b_big.tif")}
+    for folder, mode in ((theirs, 0o755), (vault, 0o700)):
+        os.mkdir(folder, mode)
+        shutil.copy("R12.tif", os.path.join(folder, "b_big.tif"))
+    for path in (shared, theirs, vault, f"{theirs}/b_big.tif", f"{vault}/b_big.tif"):
+        os.chown(path, 1001, 1001)
+    kept = {path: os.stat(os.path.join(home, path)).st_ino
+            for path in ("b\\big.tif", "docs/b_big.tif")}
+    planted = {folder: (os.stat(folder).st_ino, sorted(os.listdir(folder)))
+               for folder in (theirs, vault)}
+
+    def located(inode):
+        """Where the folder `inode` is now, in the shared folder or beside it."""
+        for folder in (shared, attack):
+            for name in os.listdir(folder):
+                if os.lstat(os.path.join(folder, name)).st_ino == inode:
+                    return os.path.join(folder, name)
+        return None
+
     watcher = r"""
 import ctypes, os, struct, sys, time
 libc = ctypes.CDLL(None, use_errno=True)
-shared, target, wait = sys.argv[1], sys.argv[2], float(sys.argv[3])
+shared, how, target, wait = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
 fd = libc.inotify_init()
 libc.inotify_add_watch(fd, shared.encode(), 0x100)  # IN_CREATE
 print("watching", flush=True)
@@ -472,43 +485,65 @@ while True:
         time.sleep(wait)
         try:
             os.rename(os.path.join(shared, name), os.path.join(shared, "moved-" + name))
-            if target:
+            if how == "link":
                 os.symlink(target, os.path.join(shared, name))
             else:
-                os.rename(os.path.join(shared, "mine"), os.path.join(shared, name))
+                os.rename(target, os.path.join(shared, name))
         except OSError:
-            pass  # gone already
+            pass  # gone already, or the folder to put there is
 """
     as_attacker = lambda: (os.setgroups([]), os.setgid(1001), os.setuid(1001))
+    held = ["strace", "-qq", "-o", "/dev/null", "-e", "trace=mkdir,mkdirat", "-e",
+            "inject=mkdir,mkdirat:delay_exit=300000"] if shutil.which("strace") else None
+    root_env = {"QUORIN_CONFIG_DIR": os.path.join(work, "config", "root")}
+    # (what is put in the folder's place, the victim's folder's mode, the watcher's wait, held
+    # by strace, as root)
+    cases = (("link", theirs, 0, 0, False, False), ("link", f"{home}/docs", 0, 0, False, False),
+             ("dir", mine, 0o700, 0.005, False, False), ("link", theirs, 0, 0, True, False),
+             ("dir", mine, 0o755, 0, True, False), ("dir", vault, 0, 0, True, True))
     problems = []
     try:
-        for target, wait in ((theirs, 0), (f"{home}/docs", 0), ("", 0.005)) * 4:
-            if not target and not os.path.exists(mine):  # the victim's own empty folder
-                subprocess.run(["mkdir", "-m", "700", mine], preexec_fn=as_user(), check=True)
-            inode = os.stat(mine).st_ino if not target else None
-            spy = subprocess.Popen([sys.executable, "-c", watcher, shared, target, str(wait)],
-                                   stdout=subprocess.PIPE, preexec_fn=as_attacker)
+        for how, target, mode, wait, delayed, as_root in cases * 2:
+            if delayed and not held:
+                continue
+            if target == mine and not os.path.exists(mine):  # the victim's own empty folder
+                subprocess.run(["mkdir", "-m", oct(mode)[2:], mine], preexec_fn=as_user(),
+                               check=True)
+            inode = os.stat(mine).st_ino if target == mine else None
+            spy = subprocess.Popen([sys.executable, "-c", watcher, shared, how, target,
+                                    str(wait)], stdout=subprocess.PIPE, preexec_fn=as_attacker)
             assert spy.stdout.readline() == b"watching\n"
-            run = subprocess.run([qvdump, "b\\big.tif"], capture_output=True, cwd=home,
-                                 preexec_fn=as_user(), env=dict(env, TMPDIR=shared))
+            run = subprocess.run(
+                (held if delayed else []) + [qvdump, "b\\big.tif"], capture_output=True,
+                cwd=home, preexec_fn=as_user(uid=0 if as_root else None),
+                env=dict(env, TMPDIR=shared, **(root_env if as_root else {})))
             time.sleep(0.05)
             spy.kill()
             spy.wait()
             out, err = run.stdout.decode(), run.stderr.decode()
-            read_own = run.returncode == 0 and "size 4000 x 4000," in out
+            read_own = run.returncode == 0 and "size 4000 x 4000," in out and not delayed
             refused = run.returncode == 1 and "was replaced by another folder or a link" in err
+            case = f"{how} {os.path.basename(target)}{' held' if delayed else ''}" + (
+                " as root" if as_root else "")
             if not (read_own or refused) or "size 37 x 21" in out:
-                problems.append(f"exit {run.returncode}, {out.count('size 37 x 21')} lines of "
-                                f"the other user's file; {err.strip()}")
+                problems.append(f"{case}: exit {run.returncode}, {out.count('size 37 x 21')} "
+                                f"lines of the other user's file; {err.strip()}")
             for path, number in kept.items():
                 if not os.path.exists(os.path.join(home, path)) or os.stat(
                         os.path.join(home, path)).st_ino != number:
-                    problems.append(f"the victim's {path} removed")
-            if os.listdir(theirs) != ["b_big.tif"]:
-                problems.append(f"{sorted(os.listdir(theirs))} in the other user's folder")
-            if inode and not any(os.lstat(os.path.join(shared, name)).st_ino == inode
-                                 for name in os.listdir(shared)):
-                problems.append("the victim's folder put in the link folder's place was removed")
+                    problems.append(f"{case}: the victim's {path} removed")
+            for folder, (number, names) in planted.items():
+                now = located(number)
+                if now is None or sorted(os.listdir(now)) != names:
+                    problems.append(f"{case}: the other user's {os.path.basename(folder)} changed")
+                elif now != folder:  # back where the next case takes it from
+                    os.rename(now, folder)
+            if inode is not None:
+                now = located(inode)
+                if now is None:
+                    problems.append(f"{case}: the victim's folder put in the folder's place removed")
+                else:
+                    shutil.rmtree(now)
     finally:
         shutil.rmtree(attack)
     return problems
@@ -822,7 +857,7 @@ def run_table(qvdump, env, work, full, read_only):
     for problem in signalled_over_names(qvdump, env):
         faults.append(f"qvdump over names with a backslash, interrupted: {problem}")
     if ORDINARY is not None:
-        for problem in steered_tmpdir(qvdump, env):
+        for problem in steered_tmpdir(qvdump, env, work):
             faults.append(f"qvdump with another user's $TMPDIR: {problem}")
     else:
         skipped.append("not root: $TMPDIR a shared folder of another user")
