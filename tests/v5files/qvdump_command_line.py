@@ -250,8 +250,7 @@ def main():
         shutil.copy("series.xml", name)
         with open(decoy, "wb"):
             pass
-    os.mkdir("docs")  # where a link of qvdump's might be steered to
-    shutil.copy("R12.tif", "docs/x_R12.tif")
+    os.symlink("big/R40.tif", "b\\big.tif")  # long to read, through a link of qvdump's
     os.mkdir("many")  # names with a backslash, each read through a link
     for i in range(60):
         os.link("R12.tif", f"many/n\\{i}.tif")
@@ -411,6 +410,28 @@ def terminated_in_lock_wait(qvdump, env):
     return problems
 
 
+def interrupted_link(qvdump, env, signum):
+    """qvdump over a 4000 x 4000 file read through a link of its own, ended by `signum` while the
+    link's folder is there: the problems seen. The folder goes with the signal."""
+    tmp = env["TMPDIR"]
+    for _ in range(5):
+        run = subprocess.Popen([qvdump, "b\\big.tif"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, env=env, preexec_fn=as_user(
+                                   lambda: signal.signal(signum, signal.SIG_DFL)))
+        signalled = False
+        while run.poll() is None and not signalled:
+            if os.listdir(tmp):
+                run.send_signal(signum)
+                signalled = True
+        run.wait()
+        if signalled:
+            break
+    problems = [] if run.returncode == -signum else [f"exit {run.returncode}, not the signal"]
+    if os.listdir(tmp):
+        problems.append(f"{sorted(os.listdir(tmp))} left in $TMPDIR")
+    return problems
+
+
 def signalled_over_names(qvdump, env, runs=300):
     """`timeout -s INT 0.0$RANDOM qvdump` over 60 names with a backslash, `runs` times: the
     problems seen. Nothing of qvdump's stays in $TMPDIR, wherever the signal falls."""
@@ -434,8 +455,8 @@ def signalled_over_names(qvdump, env, runs=300):
 def steered_tmpdir(qvdump, env, work):
     r"""`qvdump 'b\big.tif'` (4000 x 4000) with $TMPDIR a shared (1777) folder of another user
     (uid 1001) who, as each qvdump.* folder appears, moves it away and puts in its place a link
-    to a folder of theirs holding their own b_big.tif (37 x 21), a link to the victim's docs/
-    (holding the victim's b_big.tif), the victim's own folder, or a private folder of theirs:
+    to a folder of theirs holding their own b_big.tif (37 x 21), a link to the victim's private
+    docs/ (holding the victim's b_big.tif), the victim's own folder, or a private folder of theirs:
     the problems seen. The victim (nobody, or root) reads its own file or refuses, and loses
     nothing. Where strace can hold qvdump after each mkdir, the swap comes before qvdump opens
     the folder it made."""
@@ -450,6 +471,7 @@ def steered_tmpdir(qvdump, env, work):
         os.link("big/R40.tif", os.path.join(home, path))
     for path in (home, os.path.join(home, "docs")):
         os.chown(path, ORDINARY.pw_uid, ORDINARY.pw_gid)
+    os.chmod(os.path.join(home, "docs"), 0o700)  # private, as a link folder made by mkdtemp
     for folder, mode in ((theirs, 0o755), (vault, 0o700)):
         os.mkdir(folder, mode)
         shutil.copy("R12.tif", os.path.join(folder, "b_big.tif"))
@@ -500,6 +522,7 @@ while True:
     # by strace, as root)
     cases = (("link", theirs, 0, 0, False, False), ("link", f"{home}/docs", 0, 0, False, False),
              ("dir", mine, 0o700, 0.005, False, False), ("link", theirs, 0, 0, True, False),
+             ("link", f"{home}/docs", 0, 0, True, False),
              ("dir", mine, 0o755, 0, True, False), ("dir", vault, 0, 0, True, True))
     problems = []
     try:
@@ -856,6 +879,9 @@ def run_table(qvdump, env, work, full, read_only):
             faults.append(f"qvdump --bmp, a temporary path of 4,096 bytes, ended: {problem}")
     finally:
         shutil.rmtree(deep)
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGPIPE):
+        for problem in interrupted_link(qvdump, env, signum):
+            faults.append(f"qvdump over a name read through a link, signal {signum}: {problem}")
     for problem in signalled_over_names(qvdump, env):
         faults.append(f"qvdump over names with a backslash, interrupted: {problem}")
     if ORDINARY is not None:
@@ -875,7 +901,7 @@ def run_table(qvdump, env, work, full, read_only):
             faults.append(f"qvdump --bmp in place, SIGTERM in the wait for the lock: {problem}")
     finally:
         os.chmod("inplace", 0o755)
-    checks = 6 + (ORDINARY is not None) + bool(memory)
+    checks = 9 + (ORDINARY is not None) + bool(memory)
     total = len(rows) + checks + len(ending) + len(in_place)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults, skipped
