@@ -564,7 +564,7 @@ while True:
             if inode is not None:
                 now = located(inode)
                 if now is None:
-                    problems.append(f"{case}: the victim's folder put in the folder's place removed")
+                    problems.append(f"{case}: the victim's folder put in its place removed")
                 else:
                     shutil.rmtree(now)
     finally:
