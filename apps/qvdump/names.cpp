@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <vector>
+#include <cstring>
 
+#include "errors.h"
+#include "groupfiles/groupdata.h"
 #include "platform/core/path.h"
 
 namespace qvdump {
@@ -17,9 +20,13 @@ bool IsAsciiLetter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-// What the group readers trim off a path's ends.
-bool IsTrimmed(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+// How many characters the group readers trim off the start, and off the end, of `text`: the
+// library's own rule.
+std::size_t TrimmedAtStart(const std::string& text) {
+    return text.size() + 1 - quorin::TrimGroupPath(text + "x").size();
+}
+std::size_t TrimmedAtEnd(const std::string& text) {
+    return text.size() + 1 - quorin::TrimGroupPath("x" + text).size();
 }
 
 // A "c:" at the start, which the library takes for a drive.
@@ -27,13 +34,28 @@ bool StartsWithDrive(const std::string& name) {
     return name.size() >= 2 && IsAsciiLetter(name[0]) && name[1] == ':';
 }
 
-// A private folder for the links: $TMPDIR when the library reads it as the system does.
-std::string LinkFolderTemplate() {
+// The folder for temporary files: $TMPDIR, else /tmp.
+std::string TemporaryFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-    if (base.find('\\') != std::string::npos || base.size() > 3000) base = "/tmp";
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    return (base == "/" ? "" : base) + "/qvdump.XXXXXX";
+    return tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
+}
+
+// The folder for temporary files as a refusal names it.
+std::string TemporaryFolderShown() {
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = Shown(TemporaryFolder());
+    return tmp != nullptr && tmp[0] != '\0' ? "$TMPDIR (" + folder + ")" : folder;
+}
+
+// The reason of a failed step `err` in the folder for temporary files: the folder named, unless
+// the process itself is the cause.
+std::string TemporaryFolderProblem(int err) {
+    if (err == EMFILE || err == ENFILE || err == ENOMEM) return std::strerror(err);
+    return TemporaryFolderShown() + ": " + std::strerror(err);
+}
+
+std::string FdPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
 }
 
 }  // namespace
@@ -56,58 +78,79 @@ std::string NativeExtension(const std::string& name) {
 
 LibraryName::LibraryName(const std::string& name) {
     const std::string leaf = NativeLeaf(name), folder = NativeFolderPart(name);
-    const bool leafReadsOtherwise =
-        leaf.find('\\') != std::string::npos || (!leaf.empty() && IsTrimmed(leaf.back()));
+    const bool leafReadsOtherwise = leaf.find('\\') != std::string::npos || TrimmedAtEnd(leaf) > 0;
     if (!leafReadsOtherwise && folder.find('\\') == std::string::npos) {
-        // Only a drive or a space at the start could read otherwise, and "./" keeps them names.
-        m_path =
-            StartsWithDrive(name) || (!name.empty() && IsTrimmed(name[0])) ? "./" + name : name;
+        // Only a drive or a blank at the start could read otherwise, and "./" keeps them names.
+        m_path = StartsWithDrive(name) || TrimmedAtStart(name) > 0 ? "./" + name : name;
         return;
     }
     if (!leafReadsOtherwise) {
         // The folder through its descriptor: the last component is read as it is.
         m_fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (m_fd < 0) {
-            m_error = errno;
+            m_problem = std::strerror(errno);
             return;
         }
-        m_path = "/proc/self/fd/" + std::to_string(m_fd) + "/" + leaf;
+        m_path = FdPath(m_fd) + "/" + leaf;
         return;
     }
     // The file through a link whose name reads as one of the same kind: a backslash and a
     // trimmed end are neither letters, digits nor dots, and so is '_'.
     m_fd = ::open(name.c_str(), O_PATH | O_CLOEXEC);
     if (m_fd < 0) {
-        m_error = errno;
+        m_problem = std::strerror(errno);
         return;
     }
     std::string linkName = leaf;
     for (char& c : linkName)
         if (c == '\\') c = '_';
-    for (std::size_t i = linkName.size(); i-- > 0 && IsTrimmed(linkName[i]);) linkName[i] = '_';
-    std::string folderTemplate = LinkFolderTemplate();
-    std::vector<char> buffer(folderTemplate.begin(), folderTemplate.end());
-    buffer.push_back('\0');
-    if (::mkdtemp(buffer.data()) == nullptr) {
-        m_error = errno;
-        return;
+    std::fill(linkName.end() - static_cast<std::ptrdiff_t>(TrimmedAtEnd(leaf)), linkName.end(),
+              '_');
+    if (MakeLink(linkName)) m_path = FdPath(m_folder) + "/" + linkName;
+}
+
+// The link `linkName` to the file, in a new folder under $TMPDIR. Another user may rename
+// anything in a shared $TMPDIR of theirs: the folder is made, checked, filled and removed
+// through descriptors only, never through a path they could redirect.
+bool LibraryName::MakeLink(const std::string& linkName) {
+    m_parent = ::open(TemporaryFolder().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    // A descriptor kept free for the new folder: once it is made, nothing fails to reach it.
+    const int spare = m_parent < 0 ? -1 : ::dup(m_parent);
+    if (spare < 0) {
+        m_problem = TemporaryFolderProblem(errno);
+        return false;
     }
-    m_folder = buffer.data();
-    m_link = m_folder + "/" + linkName;
-    // The removal is set before the link exists: a signal in between leaves nothing either.
-    m_remover.emplace(m_link, m_folder);
-    if (::symlink(("/proc/self/fd/" + std::to_string(m_fd)).c_str(), m_link.c_str()) != 0) {
-        m_error = errno;
-        return;
+    // No ending signal between the folder's making and the removal's set-up.
+    HeldSignals held;
+    std::string made = FdPath(m_parent) + "/qvdump.XXXXXX";
+    if (::mkdtemp(made.data()) == nullptr) {
+        m_problem = TemporaryFolderProblem(errno);
+        ::close(spare);
+        return false;
     }
-    m_path = m_link;
+    const std::string folderName = NativeLeaf(made);
+    ::close(spare);
+    m_folder =
+        ::openat(m_parent, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat info {};
+    if (m_folder < 0 || ::fstat(m_folder, &info) != 0 || info.st_uid != ::geteuid() ||
+        (info.st_mode & 07777) != 0700) {
+        // What its name names now is not the folder made: nothing there is this run's.
+        m_problem = TemporaryFolderShown() + ": the folder " + folderName +
+                    " made there was replaced by another folder or a link";
+        return false;
+    }
+    const bool linked = ::symlinkat(FdPath(m_fd).c_str(), m_folder, linkName.c_str()) == 0;
+    if (!linked) m_problem = TemporaryFolderProblem(errno);
+    m_remover.emplace(Made{m_folder, linked ? linkName : "", m_parent, folderName});
+    return linked;
 }
 
 LibraryName::~LibraryName() {
-    if (!m_link.empty()) ::unlink(m_link.c_str());
-    if (!m_folder.empty()) ::rmdir(m_folder.c_str());
+    if (m_remover) m_remover->Remove();
     m_remover.reset();
-    if (m_fd >= 0) ::close(m_fd);
+    for (int fd : {m_folder, m_parent, m_fd})
+        if (fd >= 0) ::close(fd);
 }
 
 }  // namespace qvdump

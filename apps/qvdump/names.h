@@ -26,18 +26,21 @@ class LibraryName {
 
     // The path to give the library: the name itself when the library reads it as the system
     // does; else one through a descriptor of its folder, or, when the last component itself
-    // reads otherwise, a link in a private folder whose name reads as one of the same kind.
-    // Empty when none could be made (Error() says why).
+    // reads otherwise, through a link whose name reads as one of the same kind, in a folder of
+    // its own under $TMPDIR reached through its descriptor. Empty when none could be made.
     const std::string& Path() const { return m_path; }
-    int Error() const { return m_error; }
+    // Why no path could be made ("$TMPDIR (/x): Permission denied"...), or empty.
+    const std::string& Problem() const { return m_problem; }
     // True when the library reads the last component of Path() otherwise than the user's.
-    bool Renamed() const { return !m_link.empty(); }
+    bool Renamed() const { return m_remover.has_value() && !m_path.empty(); }
 
   private:
-    std::string m_path;
-    int m_error = 0;
-    int m_fd = -1;  // the folder, or the file behind the link
-    std::string m_link, m_folder;
+    bool MakeLink(const std::string& linkName);
+
+    std::string m_path, m_problem;
+    int m_fd = -1;      // the name's folder, or the file behind the link
+    int m_parent = -1;  // $TMPDIR, opened before the link's folder is made in it
+    int m_folder = -1;  // the link's folder
     std::optional<TemporaryRemover> m_remover;
 };
 

@@ -1,10 +1,12 @@
 // qvdump over older image files: information, header records, preview record, pixels as BMP.
 #include "oldfiles.h"
 
+#include <fcntl.h>
 #include <quorin/basicpreview.h>
 #include <quorin/v5files.h>
-#include <signal.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,23 +118,12 @@ void PrintPreview(const std::string& path) {
     std::printf("  teeth:%s\n", TeethText(p.teeth).c_str());
 }
 
-// While it lives, the ending signals wait (they take effect when it ends) until Release.
-class HeldSignals {
-  public:
-    HeldSignals() {
-        sigemptyset(&m_held);
-        for (int signal : kEndingSignals) sigaddset(&m_held, signal);
-        ::sigprocmask(SIG_BLOCK, &m_held, &m_previous);
+// A descriptor closed when it goes.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
     }
-    ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &m_previous, nullptr); }
-    HeldSignals(const HeldSignals&) = delete;
-    HeldSignals& operator=(const HeldSignals&) = delete;
-    // The signals held meanwhile take effect now, as the caller had them.
-    void Release() { ::sigprocmask(SIG_SETMASK, &m_previous, nullptr); }
-
-  private:
-    sigset_t m_held{};
-    sigset_t m_previous{};
 };
 
 // Rows top-down (grey, or red-green-blue) as a bottom-up BMP file. Written through the file
@@ -161,10 +152,18 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
     // the writer is done: the replacement itself keeps the ending signals from cutting that
     // write, and until it begins (the wait for the file's lock) they end qvdump at once, the
     // target untouched.
+    // The temporary file is removed through a descriptor of its folder: its whole path may be
+    // longer than any path the system takes.
+    Descriptor temporaryFolder;
     std::optional<TemporaryRemover> remover;
     HeldSignals held;
     return quorin::ReplaceNativeFile(path, [&](win::CFile& out) {
-        if (!out.GetFilePath().empty()) remover.emplace(out.GetFilePath());
+        if (const std::string& temporary = out.GetFilePath(); !temporary.empty()) {
+            const std::string folder = NativeFolderPart(temporary);
+            temporaryFolder.fd =
+                ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            remover.emplace(Made{temporaryFolder.fd, NativeLeaf(temporary), -1, {}});
+        }
         held.Release();
         // Write throws on any failure; the replacement reports it.
         out.Write(&file, sizeof file);
@@ -193,7 +192,7 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
 }
 
 // What a public result of the exports means.
-const char* ResultText(int result) {
+std::string ResultText(int result) {
     switch (result) {
         case 0:
             return "";
@@ -206,7 +205,7 @@ const char* ResultText(int result) {
         case 7:
             return " (refused: not a readable older file)";
         case 8:
-            return " (out of memory)";
+            return " (" + std::string(std::strerror(ENOMEM)) + ")";
         default:
             return " (refused)";
     }
@@ -217,16 +216,17 @@ const char* ResultText(int result) {
 using Pixels = std::unique_ptr<std::uint8_t, decltype(&std::free)>;
 
 // The caller's pixel buffer, sized from the information answer only after checking it: sides of
-// 1 to 65,535, 0, 1 or 3 samples, and no more bytes than the readers ever deliver.
-bool AllocatePixels(const CHeader& header, Pixels& pixels) {
+// 1 to 65,535, 0, 1 or 3 samples, and no more bytes than the readers ever deliver. 0, EINVAL for
+// an image the readers never make, or ENOMEM when the memory left cannot hold it.
+int AllocatePixels(const CHeader& header, Pixels& pixels) {
     const std::uint64_t width = header.GetWidth(), height = header.GetHeight();
     const std::int32_t samples = header.GetSamplesPerPixel();
-    if (width < 1 || height < 1 || (samples != 0 && samples != 1 && samples != 3)) return false;
+    if (width < 1 || height < 1 || (samples != 0 && samples != 1 && samples != 3)) return EINVAL;
     const std::uint64_t bytes = width * height * static_cast<std::uint64_t>(samples);
-    if (bytes > kOldTiffMaxImageBytes) return false;
-    if (bytes == 0) return true;
+    if (bytes > kOldTiffMaxImageBytes) return EINVAL;
+    if (bytes == 0) return 0;
     pixels.reset(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(bytes), 1)));
-    return pixels != nullptr;
+    return pixels != nullptr ? 0 : ENOMEM;
 }
 
 }  // namespace
@@ -263,10 +263,13 @@ bool DumpOldFile(const char* name, const char* path, const OldFileOptions& optio
         Refuse(name, "information: no %s%s: %s", options.page != 0 ? "page " : "reduced image",
                options.page != 0 ? std::to_string(options.page).c_str() : "", missing);
     else
-        Refuse(name, "information: result %d%s", result, ResultText(result));
+        Refuse(name, "information: result %d%s", result, ResultText(result).c_str());
     const int samples = header->GetSamplesPerPixel();
     Pixels pixels(nullptr, &std::free);
-    if (ok && !AllocatePixels(*header, pixels)) {
+    if (const int err = ok ? AllocatePixels(*header, pixels) : 0; err == ENOMEM) {
+        Refuse(name, "image: %s", std::strerror(ENOMEM));
+        ok = false;
+    } else if (err != 0) {
         Refuse(name, "image: refused: %u x %u pixels of %d samples is no image the readers make",
                header->GetWidth(), header->GetHeight(), samples);
         ok = false;
@@ -277,7 +280,7 @@ bool DumpOldFile(const char* name, const char* path, const OldFileOptions& optio
         if (ok)
             std::printf("image: result 0\n");
         else
-            Refuse(name, "image: result %d%s", result, ResultText(result));
+            Refuse(name, "image: result %d%s", result, ResultText(result).c_str());
         // The header names the file as the user did (the library was given its own path).
         // (SetFolder drops one trailing '/' and keeps what it had for "": "/" sets none.)
         header->SetPath(name);

@@ -134,6 +134,7 @@ enum class Kind { dicom, old, group };
 struct Input {
     std::string path;
     Kind kind;
+    std::string unreachable;  // why the library cannot be given a path to it, or empty
 };
 
 // The options that take a value; an empty value of any of them is misuse.
@@ -322,16 +323,21 @@ int main(int argc, char** argv) {
     std::size_t nextFile = 0, nextGroup = 0;
     for (const CLI::Option* option : app.parse_order()) {
         if (option == groupOption) {
-            inputs.push_back({groups[nextGroup++], Kind::group});
+            inputs.push_back({groups[nextGroup++], Kind::group, {}});
         } else if (option == fileOption) {
             const std::string& path = files[nextFile++];
+            if (qvdump::IsGroupFile(path.c_str())) {
+                inputs.push_back({path, Kind::group, {}});
+                continue;
+            }
+            // The older files are told by the library, through the path it reads: a file it
+            // cannot be given is refused, never taken for a file of another kind.
             const qvdump::LibraryName libraryPath(path);
-            const Kind kind =
-                qvdump::IsGroupFile(path.c_str()) ? Kind::group
-                : !libraryPath.Path().empty() && qvdump::IsOldFile(libraryPath.Path().c_str())
-                    ? Kind::old
-                    : Kind::dicom;
-            inputs.push_back({path, kind});
+            const std::string& reached = libraryPath.Path();
+            std::string unreachable =
+                reached.empty() ? libraryPath.Problem() : qvdump::ReadProblem(reached.c_str());
+            const bool old = unreachable.empty() && qvdump::IsOldFile(reached.c_str());
+            inputs.push_back({path, old ? Kind::old : Kind::dicom, std::move(unreachable)});
         }
     }
     if (inputs.empty()) return Misuse("no file given");
@@ -347,6 +353,8 @@ int main(int argc, char** argv) {
     bool refused = false;
     for (const Input& input : inputs) {
         problems.push_back(qvdump::ReadProblem(input.path.c_str()));
+        if (problems.back().empty() && !input.unreachable.empty())
+            problems.back() = "cannot be reached under its name: " + input.unreachable;
         refused = refused || !problems.back().empty();
         oldFiles += problems.back().empty() && input.kind == Kind::old;
     }
@@ -370,8 +378,7 @@ int main(int argc, char** argv) {
         } else if (inputs[i].kind == Kind::dicom) {
             ok = DumpFile(path, headerOnly, canonical);
         } else if (const qvdump::LibraryName libraryPath(path); libraryPath.Path().empty()) {
-            Refuse(path, "cannot be reached under its name: %s",
-                   std::strerror(libraryPath.Error()));
+            Refuse(path, "cannot be reached under its name: %s", libraryPath.Problem().c_str());
         } else if (inputs[i].kind == Kind::group) {
             ok = qvdump::DumpGroupFile(path, libraryPath);
         } else {

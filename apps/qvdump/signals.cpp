@@ -1,5 +1,8 @@
 #include "signals.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -7,21 +10,35 @@
 namespace qvdump {
 namespace {
 
-// What the handler removes; it may only read them. A slot is filled and cleared with every
-// signal blocked, so the handler never sees half a name.
+// What the handler removes; it may only read it. A slot is filled and cleared with every signal
+// blocked, so the handler never sees half of one.
 struct Slot {
-    char file[4096];
-    char folder[4096];
+    bool used;
+    int folder;
+    char name[NAME_MAX + 1];
+    int parent;
+    char folderName[NAME_MAX + 1];
+    dev_t device;  // of the folder open as `folder`
+    ino_t inode;
 };
 Slot g_slots[2];
 
+// unlinkat and fstatat are async-signal-safe: the handler calls this too.
+void RemoveMade(const Slot& slot) {
+    if (slot.name[0] != '\0') ::unlinkat(slot.folder, slot.name, 0);
+    // The folder only while its name still names it: another may have been put in its place.
+    struct stat named {};
+    if (slot.parent >= 0 &&
+        ::fstatat(slot.parent, slot.folderName, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == slot.device && named.st_ino == slot.inode)
+        ::unlinkat(slot.parent, slot.folderName, AT_REMOVEDIR);
+}
+
 extern "C" void RemoveAndEnd(int signal) {
-    // unlink, rmdir, sigaction and raise are async-signal-safe. The signal stays blocked until
-    // the handler returns, and then ends the process as it would have without the handler.
-    for (const Slot& slot : g_slots) {
-        if (slot.file[0] != '\0') ::unlink(slot.file);
-        if (slot.folder[0] != '\0') ::rmdir(slot.folder);
-    }
+    // sigaction and raise are async-signal-safe too. The signal stays blocked until the handler
+    // returns, and then ends the process as it would have without the handler.
+    for (const Slot& slot : g_slots)
+        if (slot.used) RemoveMade(slot);
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     ::sigaction(signal, &fallback, nullptr);
@@ -45,14 +62,35 @@ class AllBlocked {
 
 }  // namespace
 
-TemporaryRemover::TemporaryRemover(const std::string& file, const std::string& folder) {
-    if (file.empty() || file.size() >= sizeof Slot::file || folder.size() >= sizeof Slot::folder)
+HeldSignals::HeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : kEndingSignals) sigaddset(&held, signal);
+    m_held = ::sigprocmask(SIG_BLOCK, &held, &m_previous) == 0;
+}
+
+void HeldSignals::Release() {
+    if (m_held) ::sigprocmask(SIG_SETMASK, &m_previous, nullptr);
+    m_held = false;
+}
+
+TemporaryRemover::TemporaryRemover(const Made& made) {
+    // A longer name is no entry of a folder: there is nothing to remove.
+    struct stat folder {};
+    if (made.folder < 0 || made.name.size() > NAME_MAX || made.folderName.size() > NAME_MAX ||
+        ::fstat(made.folder, &folder) != 0)
         return;
     AllBlocked blocked;
     for (int i = 0; i < static_cast<int>(std::size(g_slots)); ++i) {
-        if (g_slots[i].file[0] != '\0') continue;
-        std::memcpy(g_slots[i].file, file.c_str(), file.size() + 1);
-        std::memcpy(g_slots[i].folder, folder.c_str(), folder.size() + 1);
+        Slot& slot = g_slots[i];
+        if (slot.used) continue;
+        slot.folder = made.folder;
+        std::memcpy(slot.name, made.name.c_str(), made.name.size() + 1);
+        slot.parent = made.parent;
+        std::memcpy(slot.folderName, made.folderName.c_str(), made.folderName.size() + 1);
+        slot.device = folder.st_dev;
+        slot.inode = folder.st_ino;
+        slot.used = true;
         m_slot = i;
         break;
     }
@@ -69,12 +107,18 @@ TemporaryRemover::TemporaryRemover(const std::string& file, const std::string& f
     }
 }
 
+void TemporaryRemover::Remove() {
+    if (m_slot < 0) return;
+    AllBlocked blocked;
+    RemoveMade(g_slots[m_slot]);
+}
+
 TemporaryRemover::~TemporaryRemover() {
     if (m_slot < 0) return;
     AllBlocked blocked;
     for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
         if (m_installed[i]) ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
-    g_slots[m_slot].file[0] = g_slots[m_slot].folder[0] = '\0';
+    g_slots[m_slot].used = false;
 }
 
 }  // namespace qvdump

@@ -3,6 +3,7 @@
 // otherwise): an ending signal removes the file before qvdump ends as it would have.
 #pragma once
 #include <signal.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <iterator>
@@ -15,15 +16,44 @@ namespace qvdump {
 inline constexpr int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2,
                                          SIGALRM, SIGPIPE, SIGXFSZ, SIGVTALRM, SIGPROF};
 
-// While it lives, an ending signal removes the file `file` and then the folder `folder` (when
-// given) before it ends qvdump. A signal the caller ignores (nohup) stays ignored. Two may live
-// at once (an input's link and a save's temporary file).
+// While it lives, the ending signals wait (they take effect when it ends, or at Release).
+class HeldSignals {
+  public:
+    HeldSignals();
+    ~HeldSignals() { Release(); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+    // The signals held meanwhile take effect now, as the caller had them.
+    void Release();
+
+  private:
+    sigset_t m_previous{};
+    bool m_held = false;
+};
+
+// What qvdump has made, named through descriptors of folders (never a path: whoever may rename
+// a folder on the way cannot steer the removal, and a path of any length is reached). The
+// descriptors stay the caller's, open for as long as a TemporaryRemover uses them.
+struct Made {
+    int folder = -1;   // the folder holding `name`
+    std::string name;  // a file or link in it (none when empty)
+    // The folder itself, the entry `folderName` of the folder open as `parent` (none when
+    // `parent` is -1): removed while that entry is still the folder open as `folder`.
+    int parent = -1;
+    std::string folderName;
+};
+
+// While it lives, an ending signal removes what `made` names before it ends qvdump (a signal the
+// caller ignores, as under nohup, stays ignored). Two may live at once (an input's link and a
+// save's temporary file).
 class TemporaryRemover {
   public:
-    explicit TemporaryRemover(const std::string& file, const std::string& folder = {});
+    explicit TemporaryRemover(const Made& made);
     ~TemporaryRemover();
     TemporaryRemover(const TemporaryRemover&) = delete;
     TemporaryRemover& operator=(const TemporaryRemover&) = delete;
+    // Removes what an ending signal would have removed, now.
+    void Remove();
 
   private:
     int m_slot = -1;

@@ -73,6 +73,13 @@ bool CloseGroupElement(CXmlElement& node) {
     return node.AppendIndentation(false);
 }
 
+std::string TrimGroupPath(const std::string& path) {
+    std::size_t first = 0, last = path.size();
+    while (first < last && std::isspace(static_cast<unsigned char>(path[first]))) ++first;
+    while (last > first && std::isspace(static_cast<unsigned char>(path[last - 1]))) --last;
+    return path.substr(first, last - first);
+}
+
 }  // namespace quorin
 
 namespace {
@@ -85,13 +92,6 @@ constexpr const char* kRectNames[] = {"X1", "Y1", "X2", "Y2"};
 constexpr const char* kSizeNames[] = {"Dx", "Dy"};
 constexpr const char* kIconNames[] = {"Width", "Height", "SamplesPerPixel", "BitsPerSample"};
 constexpr std::uint64_t kMaxLUTEntries = 65536;
-
-std::string Trim(const std::string& text) {
-    std::size_t first = 0, last = text.size();
-    while (first < last && std::isspace(static_cast<unsigned char>(text[first]))) ++first;
-    while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1]))) --last;
-    return text.substr(first, last - first);
-}
 
 // A decimal text as the float the file means; out-of-range values become infinities rather than
 // an undefined conversion.
@@ -457,7 +457,7 @@ bool CCoreGroupData::WriteIcon(CXmlElement& root) {
 bool CCoreGroupData::LoadXml(const std::string& path, bool withIcon, const char* rootName) {
     CXmlDocument document;
     if (document.GetErrorCode() != 0) return false;
-    const std::string trimmed = Trim(path);
+    const std::string trimmed = quorin::TrimGroupPath(path);
     if (trimmed.empty()) {
         SetErrorFromSystem(static_cast<std::int32_t>(win::ERROR_BAD_ARGUMENTS));
         return false;
@@ -491,7 +491,7 @@ bool CCoreGroupData::ReadDocument(CXmlDocument& document, bool withIcon, const c
 bool CCoreGroupData::SaveXml(const std::string& path, const char* rootName, const char* comment) {
     CXmlDocument document;
     if (document.GetErrorCode() != 0) return false;
-    const std::string trimmed = Trim(path);
+    const std::string trimmed = quorin::TrimGroupPath(path);
     if (trimmed.empty()) {
         SetErrorFromSystem(static_cast<std::int32_t>(win::ERROR_BAD_ARGUMENTS));
         return false;

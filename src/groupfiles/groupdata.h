@@ -221,4 +221,6 @@ bool WriteGroupInts(CXmlElement& node, const char* name, const char* const* name
                     const std::int32_t* values, std::size_t count);
 // Closes an element that has children: its end tag on its own line.
 bool CloseGroupElement(CXmlElement& node);
+// A path as the group files' loads and saves take it: every isspace character off both ends.
+std::string TrimGroupPath(const std::string& path);
 }  // namespace quorin

@@ -166,14 +166,14 @@ def mount_tmpfs(folder, options):
                            folder], capture_output=True).returncode == 0
 
 
-def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big"):
-    """A --bmp into `folder` ended by `signum` while it writes its temporary file: the problems
-    seen. Where the signal is ignored (nohup), the save goes on."""
+def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big", name="out.bmp"):
+    """A --bmp into `folder`/`name` (holding "old") ended by `signum` while it writes its
+    temporary file: the problems seen. Where the signal is ignored (nohup), the save goes on."""
     before = snapshot(work)
     # The signal at its default, or ignored, whatever this script was started with.
     disposition = lambda: signal.signal(signum, signal.SIG_IGN if ignored else signal.SIG_DFL)
-    temporary = lambda: any(name.startswith(".out.bmp.") for name in os.listdir(folder))
-    out = os.path.join(folder, "out.bmp")
+    temporary = lambda: any(entry.startswith(f".{name}.") for entry in os.listdir(folder))
+    out = os.path.join(folder, name)
     for _ in range(5):
         run = subprocess.Popen([qvdump, "--bmp", out, "big/R40.tif"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -201,6 +201,8 @@ def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big"):
             f.write(b"old")
     elif run.returncode != -signum:
         problems.append(f"exit {run.returncode}, not killed by signal {signum}")
+    elif read(out) != b"old" or temporary():
+        problems.append(f"{sorted(os.listdir(folder))} in the folder, the target changed or beside")
     if changed(before, snapshot(work)):
         problems.append(f"{sorted(changed(before, snapshot(work)))} changed")
     return problems
@@ -242,6 +244,17 @@ def main():
     shutil.copy("R12.tif", "k\\d/R12.tif")
     shutil.copy("sample.dcm", "d\\x.dcm")
     shutil.copy("series.xml", "g\\s.xml")
+    # Names the group readers trim at an end, beside the names they would read instead.
+    os.mkdir("sub")
+    for name, decoy in (("\fs.fms", "s.fms"), ("s.fms\v", "s.fms"), ("sub/x.fms\f", "sub/x.fms")):
+        shutil.copy("series.xml", name)
+        with open(decoy, "wb"):
+            pass
+    os.symlink("big/R40.tif", "b\\big.tif")  # long to read, through a link of qvdump's
+    os.mkdir("many")  # names with a backslash, each read through a link
+    for i in range(60):
+        os.link("R12.tif", f"many/n\\{i}.tif")
+    os.mkdir("rotmp", 0o555)  # a $TMPDIR the user may not write
     os.mkdir("drive_c")
     env["QUORIN_DRIVE_C"] = os.path.join(work, "drive_c")
     os.mkdir("tmp")  # where qvdump's own links to such names live and go
@@ -340,16 +353,21 @@ def interrupted_in_place(qvdump, env, signum):
         f.write(b"old")
     if ORDINARY is not None:
         os.chown("inplace/out.bmp", ORDINARY.pw_uid, ORDINARY.pw_gid)
-    run = subprocess.Popen([qvdump, "--bmp", "inplace/out.bmp", "big/R40.tif"],
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           preexec_fn=as_user(lambda: signal.signal(signum, signal.SIG_DFL)),
-                           env=env)
-    while run.poll() is None and os.path.getsize("inplace/out.bmp") == 3:
-        pass
-    run.send_signal(signum)
-    run.wait()
+    for _ in range(5):
+        run = subprocess.Popen([qvdump, "--bmp", "inplace/out.bmp", "big/R40.tif"],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               preexec_fn=as_user(lambda: signal.signal(signum, signal.SIG_DFL)),
+                               env=env)
+        while run.poll() is None and os.path.getsize("inplace/out.bmp") == 3:
+            pass
+        # Sent while the write is under way, the signal ends qvdump once it is over.
+        begun = run.poll() is None
+        run.send_signal(signum)
+        run.wait()
+        if begun:
+            break
     problems = []
-    if run.returncode not in (-signum, 0):
+    if run.returncode != -signum:
         problems.append(f"exit {run.returncode}, not killed by signal {signum}")
     if read("inplace/out.bmp") != read("big/whole.bmp"):
         problems.append(f"the target holds {os.path.getsize('inplace/out.bmp')} bytes, not the "
@@ -389,6 +407,188 @@ def terminated_in_lock_wait(qvdump, env):
         problems.append(f"ended after {took:.1f} s, not at once")
     if read("inplace/out.bmp") != b"old":
         problems.append("the target changed")
+    return problems
+
+
+def interrupted_link(qvdump, env, signum):
+    """qvdump over a 4000 x 4000 file read through a link of its own, ended by `signum` while the
+    link's folder is there: the problems seen. The folder goes with the signal."""
+    tmp = env["TMPDIR"]
+    for _ in range(5):
+        run = subprocess.Popen([qvdump, "b\\big.tif"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, env=env, preexec_fn=as_user(
+                                   lambda: signal.signal(signum, signal.SIG_DFL)))
+        signalled = False
+        while run.poll() is None and not signalled:
+            if os.listdir(tmp):
+                run.send_signal(signum)
+                signalled = True
+        run.wait()
+        if signalled:
+            break
+    problems = [] if run.returncode == -signum else [f"exit {run.returncode}, not the signal"]
+    if os.listdir(tmp):
+        problems.append(f"{sorted(os.listdir(tmp))} left in $TMPDIR")
+    return problems
+
+
+def signalled_over_names(qvdump, env, runs=300):
+    """`timeout -s INT 0.0$RANDOM qvdump` over 60 names with a backslash, `runs` times: the
+    problems seen. Nothing of qvdump's stays in $TMPDIR, wherever the signal falls."""
+    import random
+    names = sorted(f"many/{name}" for name in os.listdir("many"))
+    problems = []
+    for _ in range(runs):
+        run = subprocess.Popen([qvdump, *names], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, env=env, preexec_fn=as_user(
+                                   lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)))
+        time.sleep(random.randrange(32768) / 1e6)
+        run.send_signal(signal.SIGINT)
+        if run.wait() not in (0, -signal.SIGINT):
+            problems.append(f"exit {run.returncode}")
+    left = os.listdir(env["TMPDIR"])
+    if left:
+        problems.append(f"{len(left)} entries left in $TMPDIR: {sorted(left)[:5]}")
+    return problems
+
+
+def steered_tmpdir(qvdump, env, work):
+    r"""`qvdump 'b\big.tif'` (4000 x 4000) with $TMPDIR a shared (1777) folder of another user
+    (uid 1001) who, as each qvdump.* folder appears, moves it away and puts in its place a link
+    to a folder of theirs holding their own b_big.tif (37 x 21), a link to the victim's private
+    docs/ (holding the victim's b_big.tif), the victim's own folder, or a private folder of theirs:
+    the problems seen. The victim (nobody, or root) reads its own file or refuses, and loses
+    nothing. Where strace can hold qvdump after each mkdir, the swap comes before qvdump opens
+    the folder it made."""
+    attack = tempfile.mkdtemp(prefix="qvdump-shared-")
+    os.chmod(attack, 0o755)
+    shared, theirs, home, mine, vault = (
+        os.path.join(attack, name) for name in ("tmp", "theirs", "home", "tmp/mine", "tmp/vault"))
+    os.mkdir(shared)
+    os.chmod(shared, 0o1777)
+    os.makedirs(os.path.join(home, "docs"))
+    for path in ("b\\big.tif", "docs/b_big.tif"):
+        os.link("big/R40.tif", os.path.join(home, path))
+    for path in (home, os.path.join(home, "docs")):
+        os.chown(path, ORDINARY.pw_uid, ORDINARY.pw_gid)
+    os.chmod(os.path.join(home, "docs"), 0o700)  # private, as a link folder made by mkdtemp
+    for folder, mode in ((theirs, 0o755), (vault, 0o700)):
+        os.mkdir(folder, mode)
+        shutil.copy("R12.tif", os.path.join(folder, "b_big.tif"))
+    for path in (shared, theirs, vault, f"{theirs}/b_big.tif", f"{vault}/b_big.tif"):
+        os.chown(path, 1001, 1001)
+    kept = {path: os.stat(os.path.join(home, path)).st_ino
+            for path in ("b\\big.tif", "docs/b_big.tif")}
+    planted = {folder: (os.stat(folder).st_ino, sorted(os.listdir(folder)))
+               for folder in (theirs, vault)}
+
+    def located(inode):
+        """Where the folder `inode` is now, in the shared folder or beside it."""
+        for folder in (shared, attack):
+            for name in os.listdir(folder):
+                if os.lstat(os.path.join(folder, name)).st_ino == inode:
+                    return os.path.join(folder, name)
+        return None
+
+    watcher = r"""
+import ctypes, os, struct, sys, time
+libc = ctypes.CDLL(None, use_errno=True)
+shared, how, target, wait = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4])
+fd = libc.inotify_init()
+libc.inotify_add_watch(fd, shared.encode(), 0x100)  # IN_CREATE
+print("watching", flush=True)
+while True:
+    data = os.read(fd, 65536)
+    while data:
+        length = struct.unpack("iIII", data[:16])[3]
+        name, data = data[16:16 + length].rstrip(b"\0").decode(), data[16 + length:]
+        if not name.startswith("qvdump."):
+            continue
+        time.sleep(wait)
+        try:
+            os.rename(os.path.join(shared, name), os.path.join(shared, "moved-" + name))
+            if how == "link":
+                os.symlink(target, os.path.join(shared, name))
+            else:
+                os.rename(target, os.path.join(shared, name))
+        except OSError:
+            pass  # gone already, or the folder to put there is
+"""
+    as_attacker = lambda: (os.setgroups([]), os.setgid(1001), os.setuid(1001))
+    held = ["strace", "-qq", "-o", "/dev/null", "-e", "trace=mkdir,mkdirat", "-e",
+            "inject=mkdir,mkdirat:delay_exit=300000"] if shutil.which("strace") else None
+    root_env = {"QUORIN_CONFIG_DIR": os.path.join(work, "config", "root")}
+    # (what is put in the folder's place, the victim's folder's mode, the watcher's wait, held
+    # by strace, as root)
+    cases = (("link", theirs, 0, 0, False, False), ("link", f"{home}/docs", 0, 0, False, False),
+             ("dir", mine, 0o700, 0.005, False, False), ("link", theirs, 0, 0, True, False),
+             ("link", f"{home}/docs", 0, 0, True, False),
+             ("dir", mine, 0o755, 0, True, False), ("dir", vault, 0, 0, True, True))
+    problems = []
+    try:
+        for how, target, mode, wait, delayed, as_root in cases * 2:
+            if delayed and not held:
+                continue
+            if target == mine and not os.path.exists(mine):  # the victim's own empty folder
+                subprocess.run(["mkdir", "-m", oct(mode)[2:], mine], preexec_fn=as_user(),
+                               check=True)
+            inode = os.stat(mine).st_ino if target == mine else None
+            spy = subprocess.Popen([sys.executable, "-c", watcher, shared, how, target,
+                                    str(wait)], stdout=subprocess.PIPE, preexec_fn=as_attacker)
+            assert spy.stdout.readline() == b"watching\n"
+            run = subprocess.run(
+                (held if delayed else []) + [qvdump, "b\\big.tif"], capture_output=True,
+                cwd=home, preexec_fn=as_user(uid=0 if as_root else None),
+                env=dict(env, TMPDIR=shared, **(root_env if as_root else {})))
+            time.sleep(0.05)
+            spy.kill()
+            spy.wait()
+            out, err = run.stdout.decode(), run.stderr.decode()
+            read_own = run.returncode == 0 and "size 4000 x 4000," in out and not delayed
+            refused = run.returncode == 1 and "was replaced by another folder or a link" in err
+            case = f"{how} {os.path.basename(target)}{' held' if delayed else ''}" + (
+                " as root" if as_root else "")
+            if not (read_own or refused) or "size 37 x 21" in out:
+                problems.append(f"{case}: exit {run.returncode}, {out.count('size 37 x 21')} "
+                                f"lines of the other user's file; {err.strip()}")
+            for path, number in kept.items():
+                if not os.path.exists(os.path.join(home, path)) or os.stat(
+                        os.path.join(home, path)).st_ino != number:
+                    problems.append(f"{case}: the victim's {path} removed")
+            for folder, (number, names) in planted.items():
+                now = located(number)
+                if now is None or sorted(os.listdir(now)) != names:
+                    problems.append(f"{case}: the other user's {os.path.basename(folder)} changed")
+                elif now != folder:  # back where the next case takes it from
+                    os.rename(now, folder)
+            if inode is not None:
+                now = located(inode)
+                if now is None:
+                    problems.append(f"{case}: the victim's folder put in its place removed")
+                else:
+                    shutil.rmtree(now)
+    finally:
+        shutil.rmtree(attack)
+    return problems
+
+
+def old_file_memory(qvdump, env):
+    """The 4000 x 4000 older file read under ulimit -v from 30,000 to 150,000 KB: the problems
+    seen. A refusal for want of memory says so, whichever allocation fails; at least one limit
+    refuses it."""
+    problems, refused = [], 0
+    for kb in range(30000, 150001, 4000):
+        run = subprocess.run([qvdump, "big/R40.tif"], capture_output=True, env=env,
+                             preexec_fn=as_user(limit(resource.RLIMIT_AS, kb * 1024)))
+        err = run.stderr.decode()
+        if run.returncode == 127 and "error while loading shared libraries" in err:
+            continue  # too little for the program to start
+        if run.returncode == 1 and os.strerror(errno.ENOMEM) in err and "refused" not in err:
+            refused += 1
+        elif run.returncode != 0:
+            problems.append(f"under {kb} KB: exit {run.returncode}: {err.strip()}")
+    if not refused:
+        problems.append("no limit refused it for want of memory")
     return problems
 
 
@@ -495,6 +695,16 @@ def run_table(qvdump, env, work, full, read_only):
                  "== d\\x.dcm\n", "# g\\s.xml\n"),
          {"check": (lambda out, err: re.findall(r", type (\d+), sub-type", out), ["4", "4", "1"])}),
         (["x\\R13.tif"], 1, "err", f"qvdump: x\\R13.tif: {E(errno.ENOENT)}\n"),
+        # A link that cannot be made is refused with its reason, $TMPDIR named where it is the
+        # cause, before --bmp counts the older files.
+        *[(args, 1, "err", f"qvdump: x\\R12.tif: cannot be reached under its name: {reason}\n",
+           {"env": {"TMPDIR": tmp}}) for args in (["x\\R12.tif"], ["--bmp", "o.bmp", "x\\R12.tif"])
+          for tmp, reason in (("/nonexistent", f"$TMPDIR (/nonexistent): {E(errno.ENOENT)}"),
+                              ("/etc/passwd", f"$TMPDIR (/etc/passwd): {E(errno.ENOTDIR)}"),
+                              (f"{work}/rotmp", f"$TMPDIR ({work}/rotmp): {E(errno.EACCES)}"))],
+        # Names the group readers would trim are read as they stand.
+        (["--group", "\fs.fms", "--group", "s.fms\v", "--group", "sub/x.fms\f"], 0, "out",
+         ("# .s.fms\n", "# s.fms.\n", "# sub/x.fms.\n")),
         (["pipe"], 1, "err", "qvdump: pipe: not a regular file\n"),
         (["R14.tif", "d.fms", "R15.tif", "p.cqv"], 1, "err",
          (f"qvdump: R14.tif: {E(errno.EISDIR)}\n", f"qvdump: d.fms: {E(errno.EISDIR)}\n",
@@ -563,6 +773,14 @@ def run_table(qvdump, env, work, full, read_only):
     rows += memory
     if not memory:
         skipped.append("built with the address sanitizer: the file refused for want of memory")
+    # Descriptors for the file, $TMPDIR, the link's folder and the library's open: short of any,
+    # nothing is left behind. (The sanitizers' runtime needs descriptors of its own.)
+    if memory:
+        rows += [(["x\\R12.tif"], 1, "err",
+                  f"qvdump: x\\R12.tif: cannot be reached under its name: {E(errno.EMFILE)}\n",
+                  {"setup": limit(resource.RLIMIT_NOFILE, files)}) for files in (4, 5, 6)]
+    else:
+        skipped.append("built with the address sanitizer: a link short of descriptors")
     if not (full and read_only):
         skipped.append("no file system could be mounted: the full disk and the read-only folder")
     if ORDINARY is not None:
@@ -645,6 +863,38 @@ def run_table(qvdump, env, work, full, read_only):
         faults.append(f"qvdump --bmp into a folder of 200 characters, interrupted: {problem}")
     for problem in interrupted_bmp(qvdump, env, work, signal.SIGHUP, ignored=True):
         faults.append(f"qvdump --bmp under nohup: {problem}")
+    # A temporary file whose whole path is 4,096 bytes or more (its folder's 3,890).
+    deep = tempfile.mkdtemp(prefix="qvdump-deep-")
+    try:
+        folder = deep
+        while len(folder) < 3890:
+            folder += "/" + "d" * min(200, 3890 - len(folder) - 1)
+            os.mkdir(folder)
+        name = "o" * 196 + ".bmp"
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(b"old")
+        if ORDINARY is not None:
+            for place, _, files in os.walk(deep):
+                for path in [place] + [os.path.join(place, file) for file in files]:
+                    os.chown(path, ORDINARY.pw_uid, ORDINARY.pw_gid)
+        for problem in interrupted_bmp(qvdump, env, work, signal.SIGTERM, folder=folder,
+                                       name=name):
+            faults.append(f"qvdump --bmp, a temporary path of 4,096 bytes, ended: {problem}")
+    finally:
+        shutil.rmtree(deep)
+    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGPIPE):
+        for problem in interrupted_link(qvdump, env, signum):
+            faults.append(f"qvdump over a name read through a link, signal {signum}: {problem}")
+    for problem in signalled_over_names(qvdump, env):
+        faults.append(f"qvdump over names with a backslash, interrupted: {problem}")
+    if ORDINARY is not None:
+        for problem in steered_tmpdir(qvdump, env, work):
+            faults.append(f"qvdump with another user's $TMPDIR: {problem}")
+    else:
+        skipped.append("not root: $TMPDIR a shared folder of another user")
+    if memory:
+        for problem in old_file_memory(qvdump, env):
+            faults.append(f"qvdump over an older file, memory limited: {problem}")
     os.chmod("inplace", 0o555)
     try:
         for signum in in_place:
@@ -654,7 +904,8 @@ def run_table(qvdump, env, work, full, read_only):
             faults.append(f"qvdump --bmp in place, SIGTERM in the wait for the lock: {problem}")
     finally:
         os.chmod("inplace", 0o755)
-    total = len(rows) + 4 + len(ending) + len(in_place)
+    checks = 9 + (ORDINARY is not None) + bool(memory)
+    total = len(rows) + checks + len(ending) + len(in_place)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults, skipped
 
