@@ -518,6 +518,9 @@ while True:
     held = ["strace", "-qq", "-o", "/dev/null", "-e", "trace=mkdir,mkdirat", "-e",
             "inject=mkdir,mkdirat:delay_exit=300000"] if shutil.which("strace") else None
     root_env = {"QUORIN_CONFIG_DIR": os.path.join(work, "config", "root")}
+    # A traced run: the leak checker of a sanitized build cannot work under ptrace.
+    traced_env = {"ASAN_OPTIONS": ":".join(
+        filter(None, (os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0")))}
     # (what is put in the folder's place, the victim's folder's mode, the watcher's wait, held
     # by strace, as root)
     cases = (("link", theirs, 0, 0, False, False), ("link", f"{home}/docs", 0, 0, False, False),
@@ -539,7 +542,8 @@ while True:
             run = subprocess.run(
                 (held if delayed else []) + [qvdump, "b\\big.tif"], capture_output=True,
                 cwd=home, preexec_fn=as_user(uid=0 if as_root else None),
-                env=dict(env, TMPDIR=shared, **(root_env if as_root else {})))
+                env=dict(env, TMPDIR=shared, **(root_env if as_root else {}),
+                         **(traced_env if delayed else {})))
             time.sleep(0.05)
             spy.kill()
             spy.wait()
