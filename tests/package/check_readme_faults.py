@@ -74,11 +74,12 @@ FAULTS = [
      'g++ -std=c++20 examples/quorin_example.cpp -o build/app-static -Wl,-rpath,"$HOME/quorin/lib"',
      "the pkg-config-static (g++) block built needs a shared library"),
 ]
-# (what is stopped, signal, the scratch folder of the stopped run that shows it is mid-run)
+# (what is stopped, signal, the scratch folder of the stopped run that shows it is mid-run: for
+# the check killed, a temporary file of a program it runs, in the TMPDIR it gives them)
 STOPS = [
     ("readme.faults", signal.SIGKILL, "readme.faults.{pid}.*/prefix"),
     ("readme.faults", signal.SIGTERM, "readme.faults.{pid}.*/prefix"),
-    ("check_readme", signal.SIGKILL, "check_readme.{pid}.*/cmake-g++"),
+    ("check_readme", signal.SIGKILL, "check_readme.{pid}.*/tmp/*"),
     ("check_readme", signal.SIGTERM, "check_readme.{pid}.*/cmake-g++"),
     ("check_readme", signal.SIGINT, "check_readme.{pid}.*/cmake-clang++"),
 ]
