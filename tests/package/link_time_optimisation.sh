@@ -10,9 +10,7 @@ repo=$(cd "$(dirname "$0")/../.." && pwd)
 [ $# -eq 1 ] || { echo "usage: link_time_optimisation.sh BUILD_DIR" >&2; exit 2; }
 mkdir -p "$1/Testing/Temporary"
 tmp=$(mktemp -d "$(cd "$1" && pwd)/Testing/Temporary/link_time_optimisation.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
+trap 'rm -rf "$tmp"' EXIT # on a TERM or an interrupt too
 jobs=${QUORIN_JOBS:-4}
 global_names() { nm "$@" --defined-only --format=posix | awk 'NF > 2 { print $1 }' | sort -u; }
 status=0
