@@ -75,10 +75,11 @@ FAULTS = [
      "the pkg-config-static (g++) block built needs a shared library"),
 ]
 # (what is stopped, signal, the scratch folder of the stopped run that shows it is mid-run: for
-# the check killed, a temporary file of a program it runs, in the TMPDIR it gives them)
+# this script, a fault row's; for the check killed, a temporary file of a program it runs, in
+# the TMPDIR it gives them)
 STOPS = [
-    ("readme.faults", signal.SIGKILL, "readme.faults.{pid}.*/prefix"),
-    ("readme.faults", signal.SIGTERM, "readme.faults.{pid}.*/prefix"),
+    ("readme.faults", signal.SIGKILL, "readme.faults.{pid}.*/[0-9]*"),
+    ("readme.faults", signal.SIGTERM, "readme.faults.{pid}.*/[0-9]*"),
     ("check_readme", signal.SIGKILL, "check_readme.{pid}.*/tmp/*"),
     ("check_readme", signal.SIGTERM, "check_readme.{pid}.*/cmake-g++"),
     ("check_readme", signal.SIGINT, "check_readme.{pid}.*/cmake-clang++"),
@@ -163,7 +164,10 @@ def stop(build, work, prefix, row):
             return f"{what} ended ({child.returncode}) before it was mid-run"
         time.sleep(0.1)
     os.killpg(child.pid, sig)
+    stopped = time.monotonic()
     child.wait()
+    if time.monotonic() - stopped > 30:  # it stops, rather than running on to its end
+        return f"{what} ran on for {time.monotonic() - stopped:.0f} s after {sig.name}"
     if sig == signal.SIGKILL:
         time.sleep(0.2)  # the group's last processes
     left = sorted(os.listdir(given))
@@ -201,16 +205,14 @@ def main(build):
         prefix = os.path.join(work, "prefix")
         subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
                        stdout=subprocess.DEVNULL)
-        pool = ThreadPoolExecutor(max_workers=3)
-        try:
+        # Stopped by a signal, map cancels the rows not begun; the running ones end at once.
+        with ThreadPoolExecutor(max_workers=3) as pool:
             stopped = None
             if STOPPED not in os.environ:
                 stopped = pool.submit(stops, build, work, prefix)
             results = list(pool.map(lambda fault: run(build, work, prefix, fault), FAULTS))
             if stopped:
                 results += stopped.result()
-        finally:  # stopped by a signal: the rows not begun never begin
-            pool.shutdown(cancel_futures=True)
     print("\n".join(results))
     return 1 if any(result.startswith("NOT CAUGHT") for result in results) else 0
 
