@@ -140,8 +140,8 @@ def run(build, work, prefix, fault):
 
 
 def stop(build, work, prefix, row):
-    """Starts the row's program, stops it once its scratch shows it mid-run, and tells what it
-    left in the temporary folder it was given (nothing, or a problem)."""
+    """Starts the row's program and stops it once its scratch shows it mid-run; returns its
+    process id, or what it did wrong (ran on, left files in its TMPDIR or in the build tree)."""
     what, sig, mid_run = row
     given = os.path.join(work, "stops", f"{what}-{sig.name}")
     os.makedirs(given, mode=0o1777)
@@ -200,7 +200,8 @@ def main(build):
         signal.signal(sig, lambda number, frame: sys.exit(128 + number))
     scratches = os.path.join(build, "Testing", "Temporary")
     os.makedirs(scratches, exist_ok=True)
-    with tempfile.TemporaryDirectory(dir=scratches, prefix=f"readme.faults.{os.getpid()}.") as work:
+    with tempfile.TemporaryDirectory(dir=scratches,
+                                     prefix=f"readme.faults.{os.getpid()}.") as work:
         os.chmod(work, 0o755)  # the qvdump stand-in runs the real one as the user nobody
         prefix = os.path.join(work, "prefix")
         subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
