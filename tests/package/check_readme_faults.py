@@ -3,15 +3,21 @@
 against a fault of what it checks: the check must fail (exit status 1) at that step, naming it.
 BUILD_DIR is installed once; a fault is planted in a copy of that installed tree, or in a copy
 of the checkout (README.md, tools/run) whose other entries are links to this one.
+Then the check and this script are stopped mid-run, as CTest stops a test that runs out of time
+(SIGKILL to each process), as a TERM or an interrupt does: nothing of theirs may stay in the
+temporary folder they were given (TMPDIR), and what a killed run left in the build tree goes
+when the next run starts. This script's own scratch lies in the build tree too.
 
 Usage: check_readme_faults.py BUILD_DIR
 """
 import glob
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -57,7 +63,28 @@ FAULTS = [
      "the installed qvdump's command line"),
     ("the installed libquorin.a is the tree's own, every internal name global", "prefix",
      "lib/libquorin.a", BUILT, "libquorin.a", "README's static-target block"),
+    ("the installed headers take a program in libstdc++'s debug mode", "prefix",
+     "include/quorin/export.h", "#ifdef _GLIBCXX_DEBUG", "#ifdef _GLIBCXX_DEBUG_NEVER",
+     "do not refuse a program built with _GLIBCXX_DEBUG"),
+    ("the static link names quorin alone, without libxml2's own libraries", "repo", "README.md",
+     "$(pkg-config --static --cflags --libs quorin libxml-2.0)",
+     "$(pkg-config --static --cflags --libs quorin)", "README's pkg-config-static (g++) block"),
+    ("the static example links the shared library", "repo", "README.md",
+     "g++ -static -std=c++20 examples/quorin_example.cpp -o build/app-static",
+     'g++ -std=c++20 examples/quorin_example.cpp -o build/app-static -Wl,-rpath,"$HOME/quorin/lib"',
+     "the pkg-config-static (g++) block built needs a shared library"),
 ]
+# (what is stopped, signal, the scratch folder of the stopped run that shows it is mid-run: for
+# this script, a fault row's; for the check killed, a temporary file of a program it runs, in
+# the TMPDIR it gives them)
+STOPS = [
+    ("readme.faults", signal.SIGKILL, "readme.faults.{pid}.*/[0-9]*"),
+    ("readme.faults", signal.SIGTERM, "readme.faults.{pid}.*/[0-9]*"),
+    ("check_readme", signal.SIGKILL, "check_readme.{pid}.*/tmp/*"),
+    ("check_readme", signal.SIGTERM, "check_readme.{pid}.*/cmake-g++"),
+    ("check_readme", signal.SIGINT, "check_readme.{pid}.*/cmake-clang++"),
+]
+STOPPED = "QUORIN_README_FAULTS_STOPPED"  # set in a run a row stops: it plants no stops itself
 
 
 def plant(path, old, new):
@@ -112,15 +139,81 @@ def run(build, work, prefix, fault):
             f"{check.returncode} and {said}\n{check.stderr[-3000:]}")
 
 
+def stop(build, work, prefix, row):
+    """Starts the row's program and stops it once its scratch shows it mid-run; returns its
+    process id, or what it did wrong (ran on, left files in its TMPDIR or in the build tree)."""
+    what, sig, mid_run = row
+    given = os.path.join(work, "stops", f"{what}-{sig.name}")
+    os.makedirs(given, mode=0o1777)
+    os.chmod(given, 0o1777)
+    command = [os.path.join(REPO, "tools", "check_readme"), build, prefix]
+    if what == "readme.faults":
+        command = [sys.executable, os.path.abspath(__file__), build]
+    child = subprocess.Popen(command, env=dict(os.environ, TMPDIR=given, **{STOPPED: "1"}),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             start_new_session=True)  # its own group, which the signal reaches
+    scratches = os.path.join(build, "Testing", "Temporary")
+    deadline = time.monotonic() + 600
+    while not glob.glob(os.path.join(scratches, mid_run.format(pid=child.pid))):
+        if child.poll() is not None or time.monotonic() > deadline:
+            try:
+                os.killpg(child.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            child.wait()
+            return f"{what} ended ({child.returncode}) before it was mid-run"
+        time.sleep(0.1)
+    os.killpg(child.pid, sig)
+    stopped = time.monotonic()
+    child.wait()
+    if time.monotonic() - stopped > 30:  # it stops, rather than running on to its end
+        return f"{what} ran on for {time.monotonic() - stopped:.0f} s after {sig.name}"
+    if sig == signal.SIGKILL:
+        time.sleep(0.2)  # the group's last processes
+    left = sorted(os.listdir(given))
+    ours = glob.glob(os.path.join(scratches, f"*.{child.pid}.*"))
+    if left:
+        return f"{what} stopped by {sig.name} left {left} in its TMPDIR"
+    if ours and sig != signal.SIGKILL:
+        return f"{what} stopped by {sig.name} left {ours} in the build tree"
+    return child.pid
+
+
+def stops(build, work, prefix):
+    """The STOPS rows one after the other: a later run removes what a killed one left."""
+    problems, pids = [], []
+    for row in STOPS:
+        result = stop(build, work, prefix, row)
+        (pids if isinstance(result, int) else problems).append(result)
+    scratches = os.path.join(build, "Testing", "Temporary")
+    left = [path for pid in pids for path in glob.glob(os.path.join(scratches, f"*.{pid}.*"))]
+    if left:
+        problems.append(f"the runs after a killed one left its scratch {left}")
+    return [f"NOT CAUGHT: a stopped run: {problem}" for problem in problems] or [
+        "caught: every stopped run left nothing behind"]
+
+
 def main(build):
     build = os.path.abspath(build)
-    with tempfile.TemporaryDirectory() as work:
+    # A TERM, a hang-up or an interrupt removes the scratch as the end of the run does.
+    for sig in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(sig, lambda number, frame: sys.exit(128 + number))
+    scratches = os.path.join(build, "Testing", "Temporary")
+    os.makedirs(scratches, exist_ok=True)
+    with tempfile.TemporaryDirectory(dir=scratches,
+                                     prefix=f"readme.faults.{os.getpid()}.") as work:
         os.chmod(work, 0o755)  # the qvdump stand-in runs the real one as the user nobody
         prefix = os.path.join(work, "prefix")
         subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True,
                        stdout=subprocess.DEVNULL)
+        # Stopped by a signal, map cancels the rows not begun; the running ones end at once.
         with ThreadPoolExecutor(max_workers=3) as pool:
+            stopped = None
+            if STOPPED not in os.environ:
+                stopped = pool.submit(stops, build, work, prefix)
             results = list(pool.map(lambda fault: run(build, work, prefix, fault), FAULTS))
+            if stopped:
+                results += stopped.result()
     print("\n".join(results))
     return 1 if any(result.startswith("NOT CAUGHT") for result in results) else 0
 

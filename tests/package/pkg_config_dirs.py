@@ -3,12 +3,14 @@
 each row configures the checkout with its folders (nothing built), writes quorin.pc as
 cmake --install does, lays the library and headers of BUILD_DIR's install where the folders say,
 and checks pkg-config's --cflags --libs (a folder given whole is written whole, one given
-relative lies below the prefix), then builds the example with them and runs it.
+relative lies below the prefix, a folder holding a space is one word), then builds the example
+with them and runs it.
 
 Usage: pkg_config_dirs.py BUILD_DIR
 """
 import glob
 import os
+import shlex
 import shutil
 import subprocess
 import sys
@@ -23,10 +25,14 @@ def main(build):
         built = os.path.join(tmp, "built")
         subprocess.run(["cmake", "--install", build, "--prefix", built], check=True,
                        stdout=subprocess.DEVNULL)
-        # (row, CMAKE_INSTALL_LIBDIR, CMAKE_INSTALL_INCLUDEDIR), below tmp where whole
+        # (row, CMAKE_INSTALL_LIBDIR, CMAKE_INSTALL_INCLUDEDIR), below tmp where whole; the
+        # row's folder holds the prefix, so a row with a space in its name has one there too
         for row, libdir, includedir in (("lib-whole", "/abs/lib64", "include"),
                                         ("include-whole", "lib", "/abs/inc"),
-                                        ("both-whole", "/abs/lib64", "/abs/inc")):
+                                        ("both-whole", "/abs/lib64", "/abs/inc"),
+                                        ("include whole spaced", "lib", "/opt/q/my inc"),
+                                        ("both whole spaced", "/abs/my lib64", "/abs/my inc"),
+                                        ("relative spaced", "my lib", "my inc")):
             work, prefix = os.path.join(tmp, row), os.path.join(tmp, row, "prefix")
             given = [work + path if path.startswith("/") else path for path in (libdir, includedir)]
             libdir, includedir = (os.path.join(prefix, path) for path in given)
@@ -44,8 +50,10 @@ def main(build):
             for lib in glob.glob(os.path.join(built, "lib", "libquorin.so*")):
                 shutil.copy(lib, libdir, follow_symlinks=False)
             env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(libdir, "pkgconfig"))
-            flags = subprocess.run(["pkg-config", "--cflags", "--libs", "quorin"], env=env,
-                                   check=True, capture_output=True, text=True).stdout.split()
+            # as a shell splits them: a space within a folder is written "\\ "
+            flags = shlex.split(subprocess.run(["pkg-config", "--cflags", "--libs", "quorin"],
+                                               env=env, check=True, capture_output=True,
+                                               text=True).stdout)
             got = [flag[:2] + os.path.normpath(flag[2:]) if flag[:2] in ("-I", "-L") else flag
                    for flag in flags]
             wanted = ["-I" + includedir, "-L" + libdir, "-lquorin"]
