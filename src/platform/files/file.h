@@ -160,6 +160,15 @@ int OpenFileDescriptor(const std::string& nativePath, int flags, bool regularOnl
 int OpenFileDescriptorAt(int folder, const std::string& name, int flags, bool regularOnly,
                          struct stat* info = nullptr, unsigned mode = 0666);
 
+// A native path joined as the system reads it ("/" only; a backslash is part of a name).
+std::string JoinNative(const std::string& folder, const std::string& name);
+
+// Whether `file` (a file or a link) in `folder` (their status) is one another user planted in a
+// shared folder: in a sticky folder everybody may write, what belongs neither to this user nor to
+// the folder's owner. The system follows no such link and opens no such file with O_CREAT
+// (fs.protected_symlinks, fs.protected_regular), root no more than others.
+bool Planted(const struct stat& folder, const struct stat& file);
+
 // The errno value of a failed open or create of `native`, ENOTDIR for an ENOENT whose folder is
 // missing: Windows tells a missing folder (path not found) from a missing file.
 int FolderAware(int err, const std::string& native);

@@ -41,6 +41,8 @@ struct RegKey {
 
 namespace {
 
+using quorin::JoinNative;
+using quorin::Planted;
 using quorin::reg::Hive;
 using quorin::reg::Key;
 
@@ -215,23 +217,10 @@ Hive& LoadedHive(State& state, int which, Notices& notices) {
     return state.hives[which];
 }
 
-// A native path joined as the system reads it ("/" only; a backslash is part of a name).
-std::string JoinNative(const std::string& folder, const std::string& name) {
-    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 // The path through the process file system of `name` in the folder open as `fd`: opened there,
 // a name reaches the file in that folder whatever has been renamed on the way since.
 std::string Through(int fd, const std::string& name) {
     return "/proc/self/fd/" + std::to_string(fd) + "/" + name;
-}
-
-// Whether `file` (a file or a link) in `folder` is one another user planted in a sticky folder
-// everybody may write: the system follows no such link and opens no such file to make it.
-bool Planted(const struct stat& folder, const struct stat& file) {
-    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
-    return (folder.st_mode & kShared) == kShared && file.st_uid != ::geteuid() &&
-           file.st_uid != folder.st_uid;
 }
 
 bool OwnFolder(int fd) {

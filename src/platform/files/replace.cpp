@@ -37,6 +37,17 @@
 #include "platform/files/filelock.h"
 
 namespace quorin {
+
+std::string JoinNative(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+bool Planted(const struct stat& folder, const struct stat& file) {
+    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
+    return (folder.st_mode & kShared) == kShared && file.st_uid != ::geteuid() &&
+           file.st_uid != folder.st_uid;
+}
+
 namespace {
 
 using win::DWORD;
@@ -91,20 +102,6 @@ std::string FolderOf(const std::string& native) {
 std::string NameOf(const std::string& native) {
     const std::size_t slash = native.find_last_of('/');
     return slash == std::string::npos ? native : native.substr(slash + 1);
-}
-
-std::string JoinNative(const std::string& folder, const std::string& name) {
-    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
-// Whether `file` (a file or a link) in `folder` is one another user planted in a shared folder:
-// in a sticky folder everybody may write, what belongs neither to this user nor to the folder's
-// owner. The system follows no such link and opens no such file with O_CREAT
-// (fs.protected_symlinks, fs.protected_regular), root no more than others.
-bool Planted(const struct stat& folder, const struct stat& file) {
-    constexpr mode_t kShared = S_ISVTX | S_IWOTH;
-    return (folder.st_mode & kShared) == kShared && file.st_uid != ::geteuid() &&
-           file.st_uid != folder.st_uid;
 }
 
 // Whether the system would follow the link `link` (its lstat) at `path`; 0 or an errno value.
