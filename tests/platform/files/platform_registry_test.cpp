@@ -594,24 +594,73 @@ TEST_F(Registry, AChangeWaitsOnlyForWritersAndOnceForAllItsLocks) {
     if (skipped) GTEST_SKIP() << "the row of another user's locks needs a second user";
 }
 
-TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
+// A change refused (the settings folder a file, another process's turn held past the bound, the
+// copy of a file with unreadable lines not written) changes nothing: the value set is not read
+// back, a key to be made gives no handle and is not there; the next change, once it may be
+// saved, saves only itself, and the key is then made anew. One notice says why.
+TEST_F(Registry, ARefusedChangeLeavesNothingAndSaysSoOnce) {
+    const std::string folder = m_settings.folder(), hive = m_settings.file("user.reg");
     const std::string blocked = m_settings.file("blocked");
     quorin::test::WriteText(blocked, "a file where the folder should be");
-    setenv("QUORIN_CONFIG_DIR", blocked.c_str(), 1);
-    registry::ReloadHives();  // no file there: an empty hive
-    HKEY h = nullptr;
-    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                              nullptr),
-              ERROR_SUCCESS);
-    ASSERT_NE(h, nullptr) << "the key exists in memory";
-    DWORD two = 2;
-    EXPECT_NE(RegSetValueExA(h, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
-              ERROR_SUCCESS);
-    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
-    ASSERT_EQ(m_notices.size(), 1u);
-    EXPECT_EQ(m_notices[0],
-              "Registry: settings could not be saved to " + blocked + "/user.reg: Not a directory");
-    RegCloseKey(h);
+    registry::SetSaveLockWait(std::chrono::milliseconds{200});
+    int turn = -1;
+    struct Case {
+        const char* unreadable;  // a line of the file this layer cannot read
+        std::function<void()> block, unblock;
+        std::string notice;
+    };
+    const Case cases[] = {
+        {"", [&] { setenv("QUORIN_CONFIG_DIR", blocked.c_str(), 1); },
+         [&] { setenv("QUORIN_CONFIG_DIR", folder.c_str(), 1); },
+         "settings could not be saved to " + blocked + "/user.reg: Not a directory"},
+        {"", [&] { EXPECT_GE(turn = quorin::test::HoldTurn(hive + ".lock"), 0); },
+         [&] { ::close(turn); },
+         "settings could not be saved to " + hive + ": locked by another process (waited 200 ms)"},
+        {"nonsense\r\n", [&] { std::filesystem::create_directory(hive + ".bak"); },
+         [&] { std::filesystem::remove(hive + ".bak"); },
+         "settings not saved to " + hive + ": its copy " + hive +
+             ".bak could not be written: Is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        quorin::test::WriteText(hive, std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\K]\r\n") +
+                                          c.unreadable + "\"a\"=dword:1\r\n");
+        registry::ReloadHives();
+        m_notices.clear();
+        HKEY h = nullptr, made = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+        c.block();
+        DWORD seven = 7, one = 1, disposition = 0;
+        EXPECT_NE(RegSetValueExA(h, "refused", 0, REG_DWORD, reinterpret_cast<BYTE*>(&seven), 4),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "refused"), "<error 2>");
+        EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &made, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(made, nullptr);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K\\New", 0, KEY_READ, &made),
+                  static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+        c.unblock();
+        EXPECT_EQ(RegSetValueExA(h, "later", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &made, &disposition),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+        RegCloseKey(made);
+        RegCloseKey(h);
+        const std::string text = quorin::test::ReadText(hive);
+        EXPECT_EQ(text.find("refused"), std::string::npos) << text;
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\K\\New]"), std::string::npos) << text;
+        ASSERT_FALSE(m_notices.empty());
+        EXPECT_EQ(m_notices[0], "Registry: " + c.notice);
+        EXPECT_EQ(std::count(m_notices.begin(), m_notices.end(), m_notices[0]), 1);
+        registry::ClearHives();
+        registry::ReloadHives();  // read back as a new process reads them
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "refused"), "<error 2>");
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "later"), std::string("\1\0\0\0", 4));
+    }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
 }
 
 // QUORIN_CONFIG_DIR names one folder as the system reads the name: a backslash is part of a
