@@ -548,6 +548,8 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*c
                      DWORD* disposition) {
     if (result == nullptr) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     *result = nullptr;
+    if (subKey != nullptr && !quorin::reg::NameFits(subKey))
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     State& state = TheState();
     Notices notices;
     LONG status = ERROR_SUCCESS;
@@ -634,7 +636,8 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, 
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, const BYTE* data,
                     DWORD size) {
-    if (data == nullptr && size > 0) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    if ((data == nullptr && size > 0) || (name != nullptr && !quorin::reg::NameFits(name)))
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     State& state = TheState();
     Notices notices;
     // The handle is asked again under the turn: another thread may have closed it meanwhile.

@@ -302,6 +302,62 @@ TEST_F(Registry, WritesSaveAtomicallyAndReload) {
     EXPECT_NE(text.find("\"NoNul\"=hex(1):61,00,62,00,63,00\r\n"), std::string::npos);
 }
 
+// Every text the settings text gives a meaning to, in a key name, a value name and string data:
+// saved and read back as a new process reads them, or, where a line break would end the name's
+// line, refused (87) with nothing made. No name makes another key or value.
+TEST_F(Registry, EveryNameReadsBackOrIsRefused) {
+    const std::string texts[] = {
+        "\r\n", "\n",   "\r",  "a]\r\n[HKEY_CURRENT_USER\\Software\\Injected]\r\n\"x\"=\"y",
+        "[",    "]",    "[x]", "\"",
+        "\\",   "\\\"", "=",   "@",
+        ";",    "-",    ""};
+    HKEY other = nullptr, data = nullptr;  // the values of refused keys, and the string data
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "N", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &other, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "D", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &data,
+                              nullptr),
+              ERROR_SUCCESS);
+    const auto set = [](HKEY key, const std::string& name, const std::string& text) {
+        return RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(text.c_str()),
+                              static_cast<DWORD>(text.size() + 1));
+    };
+    const auto breaks = [](const std::string& text) {
+        return text.find_first_of("\r\n") != std::string::npos;
+    };
+    for (const std::string& t : texts) {
+        SCOPED_TRACE(&t - texts);
+        const LONG code = breaks(t) ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+        HKEY h = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ("K" + t).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &h, nullptr),
+                  code);
+        EXPECT_EQ(set(h != nullptr ? h : other, t, t), code);
+        EXPECT_EQ(set(data, std::to_string(&t - texts), t), ERROR_SUCCESS);
+        RegCloseKey(h);
+    }
+    RegCloseKey(other);
+    RegCloseKey(data);
+    registry::ClearHives();
+    registry::ReloadHives();
+    for (const std::string& t : texts) {
+        SCOPED_TRACE(&t - texts);
+        const std::string stored(t.c_str(), t.size() + 1);
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, breaks(t) ? "N" : ("K" + t).c_str(), t.c_str()),
+                  breaks(t) ? "<error 2>" : stored);
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "D", std::to_string(&t - texts).c_str()), stored);
+    }
+    HKEY h = nullptr;
+    for (const char* made : {"Software", "a]", "K\r"}) {
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, made, 0, KEY_READ, &h),
+                  static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+            << made;
+    }
+    for (const char* key : {"N", "D"}) EXPECT_EQ(Query(HKEY_CURRENT_USER, key, "x"), "<error 2>");
+    EXPECT_EQ(m_notices, std::vector<std::string>{});
+}
+
 TEST_F(Registry, WritesGoOnlyToTheCurrentUser) {
     registry::LoadHiveText(2, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"a\"=dword:1\n");
     HKEY h = nullptr;
