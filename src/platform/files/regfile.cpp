@@ -223,6 +223,10 @@ Key* FindKey(Hive& hive, std::string_view normalisedPath) {
     return it == hive.keys.end() ? nullptr : &it->second;
 }
 
+bool NameFits(std::string_view name) {
+    return name.find_first_of("\r\n") == std::string_view::npos;
+}
+
 Key& EnsureKey(Hive& hive, std::string_view normalisedPath) {
     // Parents first: the root and every prefix ending before a separator.
     std::size_t pos = 0;

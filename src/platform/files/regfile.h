@@ -32,6 +32,9 @@ std::string UpperKey(std::string_view text);
 // The key, created with its parents when missing.
 Key& EnsureKey(Hive& hive, std::string_view normalisedPath);
 Key* FindKey(Hive& hive, std::string_view normalisedPath);
+// A key or value name the text can hold: a line break would end its line, and what follows would
+// read as lines of their own (another key, another value).
+bool NameFits(std::string_view name);
 
 struct ParseResult {
     int malformedLines = 0;

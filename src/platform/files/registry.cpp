@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -428,10 +429,11 @@ DWORD WriteUserHive(const std::string& path, const SaveTurn& turn, const Pending
     return code;
 }
 
-// One change of the current-user hive: `change` runs, under the state's lock, on the hive as its
-// file holds it once the turn is taken, and answers its status, `*save` set when the hive is to
-// be saved. No lock of the state is held while the turn is waited for or the file written:
-// another thread reads the settings meanwhile from memory.
+// One change of the current-user hive: `change` runs, under the state's lock, on a copy of the
+// hive as its file holds it once the turn is taken, and answers its status, `*save` set when the
+// hive is to be saved. The copy replaces the hive only once the file holds it: a change refused
+// leaves nothing that a later read or save could find. No lock of the state is held while the
+// turn is waited for or the file written: another thread reads the settings meanwhile from memory.
 LONG ChangeUserHive(State& state, Notices& notices,
                     const std::function<LONG(Hive&, bool*)>& change) {
     const std::string path = HiveFilePath(0);
@@ -440,10 +442,11 @@ LONG ChangeUserHive(State& state, Notices& notices,
     std::string bytes;
     const DWORD read = turn.Code() == ERROR_SUCCESS ? ReadNative(turn.Hive(), bytes) : 0;
     PendingSave pending;
+    Hive hive;
     {
         std::lock_guard lock(state.mutex);
-        Hive& hive = turn.Code() == ERROR_SUCCESS ? HiveUnderTurn(state, read, bytes, notices)
-                                                  : LoadedHive(state, 0, notices);
+        hive = turn.Code() == ERROR_SUCCESS ? HiveUnderTurn(state, read, bytes, notices)
+                                            : LoadedHive(state, 0, notices);
         bool save = false;
         const LONG status = change(hive, &save);
         if (status != ERROR_SUCCESS || !save) return status;
@@ -473,6 +476,8 @@ LONG ChangeUserHive(State& state, Notices& notices,
                           path + ".bak");
     }
     // The file now holds exactly this hive; from here on the hive follows the file.
+    state.hives[0] = std::move(hive);
+    state.loaded[0] = true;
     state.stamps[0] = StampOf(path);
     state.paths[0] = path;
     state.fromFile[0] = true;
@@ -543,9 +548,14 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*c
                      DWORD* disposition) {
     if (result == nullptr) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     *result = nullptr;
+    if (subKey != nullptr && !quorin::reg::NameFits(subKey))
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     State& state = TheState();
     Notices notices;
     LONG status = ERROR_SUCCESS;
+    // The handle of a key to be made, ready before the change: once the key is saved, its
+    // handle is all that is left to give.
+    std::unique_ptr<RegKey> made;
     // A key that exists is opened; one to make is made under the turn, on the hive as the file
     // holds it then (where the key may have appeared meanwhile).
     const auto open = [&](Hive& hive, int which, bool* save) {
@@ -559,11 +569,9 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*c
         // The shared hives are read-only here, as they are for an ordinary user.
         if (which != 0) return static_cast<LONG>(ERROR_ACCESS_DENIED);
         if (save == nullptr) return static_cast<LONG>(ERROR_MORE_DATA);  // to be made
-        Key& created = quorin::reg::EnsureKey(hive, path);
-        const LONG made = NewHandle(state, 0, created, access, result);
-        if (made == ERROR_SUCCESS && disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
-        *save = made == ERROR_SUCCESS;
-        return made;
+        made->path = quorin::reg::EnsureKey(hive, path).path;
+        *save = true;
+        return static_cast<LONG>(ERROR_SUCCESS);
     };
     {
         std::lock_guard lock(state.mutex);
@@ -572,9 +580,20 @@ LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD /*reserved*/, char* /*c
                      ? static_cast<LONG>(ERROR_INVALID_HANDLE)
                      : open(LoadedHive(state, base->hive, notices), base->hive, nullptr);
     }
-    if (status == static_cast<LONG>(ERROR_MORE_DATA))
-        status = ChangeUserHive(state, notices,
-                                [&](Hive& hive, bool* save) { return open(hive, 0, save); });
+    if (status == static_cast<LONG>(ERROR_MORE_DATA)) {
+        made.reset(new (std::nothrow) RegKey{0, "", access});
+        status = made == nullptr ? static_cast<LONG>(ERROR_NOT_ENOUGH_MEMORY)
+                                 : ChangeUserHive(state, notices, [&](Hive& hive, bool* save) {
+                                       return open(hive, 0, save);
+                                   });
+        // Made and saved; a key found made meanwhile has its handle already.
+        if (status == ERROR_SUCCESS && *result == nullptr) {
+            std::lock_guard lock(state.mutex);
+            state.open.insert(made.get());
+            *result = made.release();
+            if (disposition != nullptr) *disposition = REG_CREATED_NEW_KEY;
+        }
+    }
     Emit(notices);
     return status;
 }
@@ -617,7 +636,8 @@ LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, 
 
 LONG RegSetValueExA(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, const BYTE* data,
                     DWORD size) {
-    if (data == nullptr && size > 0) return static_cast<LONG>(ERROR_INVALID_PARAMETER);
+    if ((data == nullptr && size > 0) || (name != nullptr && !quorin::reg::NameFits(name)))
+        return static_cast<LONG>(ERROR_INVALID_PARAMETER);
     State& state = TheState();
     Notices notices;
     // The handle is asked again under the turn: another thread may have closed it meanwhile.

@@ -39,6 +39,8 @@ LONG RegOpenKeyExA(HKEY key, const char* subKey, DWORD options, REGSAM access, H
 // to ask for the size. REG_SZ data is returned as stored (with or without its NUL).
 LONG RegQueryValueExA(HKEY key, const char* name, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* size);
+// A change that answers a failure changes nothing; a key or value name holding a line break,
+// which the settings file cannot hold, is refused (ERROR_INVALID_PARAMETER).
 LONG RegCreateKeyExA(HKEY key, const char* subKey, DWORD reserved, char* className, DWORD options,
                      REGSAM access, void* security, HKEY* result, DWORD* disposition);
 LONG RegSetValueExA(HKEY key, const char* name, DWORD reserved, DWORD type, const BYTE* data,

@@ -302,6 +302,62 @@ TEST_F(Registry, WritesSaveAtomicallyAndReload) {
     EXPECT_NE(text.find("\"NoNul\"=hex(1):61,00,62,00,63,00\r\n"), std::string::npos);
 }
 
+// Every text the settings text gives a meaning to, in a key name, a value name and string data:
+// saved and read back as a new process reads them, or, where a line break would end the name's
+// line, refused (87) with nothing made. No name makes another key or value.
+TEST_F(Registry, EveryNameReadsBackOrIsRefused) {
+    const std::string texts[] = {
+        "\r\n", "\n",   "\r",  "a]\r\n[HKEY_CURRENT_USER\\Software\\Injected]\r\n\"x\"=\"y",
+        "[",    "]",    "[x]", "\"",
+        "\\",   "\\\"", "=",   "@",
+        ";",    "-",    ""};
+    HKEY other = nullptr, data = nullptr;  // the values of refused keys, and the string data
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "N", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &other, nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "D", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &data,
+                              nullptr),
+              ERROR_SUCCESS);
+    const auto set = [](HKEY key, const std::string& name, const std::string& text) {
+        return RegSetValueExA(key, name.c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(text.c_str()),
+                              static_cast<DWORD>(text.size() + 1));
+    };
+    const auto breaks = [](const std::string& text) {
+        return text.find_first_of("\r\n") != std::string::npos;
+    };
+    for (const std::string& t : texts) {
+        SCOPED_TRACE(&t - texts);
+        const LONG code = breaks(t) ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+        HKEY h = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ("K" + t).c_str(), 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &h, nullptr),
+                  code);
+        EXPECT_EQ(set(h != nullptr ? h : other, t, t), code);
+        EXPECT_EQ(set(data, std::to_string(&t - texts), t), ERROR_SUCCESS);
+        RegCloseKey(h);
+    }
+    RegCloseKey(other);
+    RegCloseKey(data);
+    registry::ClearHives();
+    registry::ReloadHives();
+    for (const std::string& t : texts) {
+        SCOPED_TRACE(&t - texts);
+        const std::string stored(t.c_str(), t.size() + 1);
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, breaks(t) ? "N" : ("K" + t).c_str(), t.c_str()),
+                  breaks(t) ? "<error 2>" : stored);
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "D", std::to_string(&t - texts).c_str()), stored);
+    }
+    HKEY h = nullptr;
+    for (const char* made : {"Software", "a]", "K\r"}) {
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, made, 0, KEY_READ, &h),
+                  static_cast<LONG>(ERROR_FILE_NOT_FOUND))
+            << made;
+    }
+    for (const char* key : {"N", "D"}) EXPECT_EQ(Query(HKEY_CURRENT_USER, key, "x"), "<error 2>");
+    EXPECT_EQ(m_notices, std::vector<std::string>{});
+}
+
 TEST_F(Registry, WritesGoOnlyToTheCurrentUser) {
     registry::LoadHiveText(2, "REGEDIT4\n[HKEY_LOCAL_MACHINE\\Software\\Q]\n\"a\"=dword:1\n");
     HKEY h = nullptr;
@@ -594,24 +650,73 @@ TEST_F(Registry, AChangeWaitsOnlyForWritersAndOnceForAllItsLocks) {
     if (skipped) GTEST_SKIP() << "the row of another user's locks needs a second user";
 }
 
-TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
+// A change refused (the settings folder a file, another process's turn held past the bound, the
+// copy of a file with unreadable lines not written) changes nothing: the value set is not read
+// back, a key to be made gives no handle and is not there; the next change, once it may be
+// saved, saves only itself, and the key is then made anew. One notice says why.
+TEST_F(Registry, ARefusedChangeLeavesNothingAndSaysSoOnce) {
+    const std::string folder = m_settings.folder(), hive = m_settings.file("user.reg");
     const std::string blocked = m_settings.file("blocked");
     quorin::test::WriteText(blocked, "a file where the folder should be");
-    setenv("QUORIN_CONFIG_DIR", blocked.c_str(), 1);
-    registry::ReloadHives();  // no file there: an empty hive
-    HKEY h = nullptr;
-    EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &h,
-                              nullptr),
-              ERROR_SUCCESS);
-    ASSERT_NE(h, nullptr) << "the key exists in memory";
-    DWORD two = 2;
-    EXPECT_NE(RegSetValueExA(h, "v", 0, REG_DWORD, reinterpret_cast<BYTE*>(&two), 4),
-              ERROR_SUCCESS);
-    EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "v"), std::string("\2\0\0\0", 4));
-    ASSERT_EQ(m_notices.size(), 1u);
-    EXPECT_EQ(m_notices[0],
-              "Registry: settings could not be saved to " + blocked + "/user.reg: Not a directory");
-    RegCloseKey(h);
+    registry::SetSaveLockWait(std::chrono::milliseconds{200});
+    int turn = -1;
+    struct Case {
+        const char* unreadable;  // a line of the file this layer cannot read
+        std::function<void()> block, unblock;
+        std::string notice;
+    };
+    const Case cases[] = {
+        {"", [&] { setenv("QUORIN_CONFIG_DIR", blocked.c_str(), 1); },
+         [&] { setenv("QUORIN_CONFIG_DIR", folder.c_str(), 1); },
+         "settings could not be saved to " + blocked + "/user.reg: Not a directory"},
+        {"", [&] { EXPECT_GE(turn = quorin::test::HoldTurn(hive + ".lock"), 0); },
+         [&] { ::close(turn); },
+         "settings could not be saved to " + hive + ": locked by another process (waited 200 ms)"},
+        {"nonsense\r\n", [&] { std::filesystem::create_directory(hive + ".bak"); },
+         [&] { std::filesystem::remove(hive + ".bak"); },
+         "settings not saved to " + hive + ": its copy " + hive +
+             ".bak could not be written: Is a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        quorin::test::WriteText(hive, std::string("REGEDIT4\r\n[HKEY_CURRENT_USER\\K]\r\n") +
+                                          c.unreadable + "\"a\"=dword:1\r\n");
+        registry::ReloadHives();
+        m_notices.clear();
+        HKEY h = nullptr, made = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K", 0, KEY_ALL_ACCESS, &h), ERROR_SUCCESS);
+        c.block();
+        DWORD seven = 7, one = 1, disposition = 0;
+        EXPECT_NE(RegSetValueExA(h, "refused", 0, REG_DWORD, reinterpret_cast<BYTE*>(&seven), 4),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "refused"), "<error 2>");
+        EXPECT_NE(RegCreateKeyExA(HKEY_CURRENT_USER, "K\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &made, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(made, nullptr);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "K\\New", 0, KEY_READ, &made),
+                  static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+        c.unblock();
+        EXPECT_EQ(RegSetValueExA(h, "later", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "K\\New", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &made, &disposition),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+        RegCloseKey(made);
+        RegCloseKey(h);
+        const std::string text = quorin::test::ReadText(hive);
+        EXPECT_EQ(text.find("refused"), std::string::npos) << text;
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\K\\New]"), std::string::npos) << text;
+        ASSERT_FALSE(m_notices.empty());
+        EXPECT_EQ(m_notices[0], "Registry: " + c.notice);
+        EXPECT_EQ(std::count(m_notices.begin(), m_notices.end(), m_notices[0]), 1);
+        registry::ClearHives();
+        registry::ReloadHives();  // read back as a new process reads them
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "refused"), "<error 2>");
+        EXPECT_EQ(Query(HKEY_CURRENT_USER, "K", "later"), std::string("\1\0\0\0", 4));
+    }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
 }
 
 // QUORIN_CONFIG_DIR names one folder as the system reads the name: a backslash is part of a
