@@ -50,32 +50,25 @@ struct StampState {
     bool lockRanOut = false;  // the last wait for the file's lock ended at its bound
 };
 
-StampState& State();
+// Set up before any thread runs, without a guard a fork could find held.
+constinit StampState gState;
 
 // A child forked while another thread is inside a stamp would find the mutex held for good, and
 // would share the file's open description, and with it the lock, with its parent. Forks wait for
 // the stamp in hand; the child closes its copy of the file and opens its own.
 void BeforeFork() {
-    State().mutex.lock();
+    gState.mutex.lock();
 }
 void AfterForkInParent() {
-    State().mutex.unlock();
+    gState.mutex.unlock();
 }
 void AfterForkInChild() {
-    StampState& state = State();
-    if (state.fd >= 0) ::close(state.fd);
-    state.fd = -1;
-    state.mutex.unlock();
+    if (gState.fd >= 0) ::close(gState.fd);
+    gState.fd = -1;
+    gState.mutex.unlock();
 }
-
-StampState& State() {
-    static StampState* const state = [] {
-        static StampState made;
-        ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
-        return &made;
-    }();
-    return *state;
-}
+[[maybe_unused]] const int gForkHandlers =
+    ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
 
 // The stamp file of the current settings folder (the very folder the settings are saved in,
 // opened as they open it), opened once per process and folder; -1 when it cannot be opened or
@@ -152,7 +145,7 @@ std::string StampText(std::int64_t stamp) {
 quorin::UidStamp TakeStamp(bool issued) {
     // A clock before 1970 would print as a huge unsigned number: stamps start after it.
     const std::int64_t now = std::max<std::int64_t>(win::NowMilliseconds(), 0);
-    StampState& state = State();
+    StampState& state = gState;
     std::lock_guard lock(state.mutex);
     std::int64_t next = std::max(now, state.last + 1);
     // Under a file-size limit that leaves no room for a stamp the write would end the process:

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <optional>
 #include <thread>
 #include <unordered_set>
@@ -117,6 +118,18 @@ std::string IssuerOf(const CUid& uid) {
     return parts.size() == 10 ? parts[7] : "form of " + uid.GetText();
 }
 
+// The time of a generated UID in milliseconds since 1970 (far in the future when not of that form),
+// and the clock's.
+std::int64_t TimeOf(const CUid& uid) {
+    const std::vector<std::string> parts = Split(uid.GetText());
+    return parts.size() == 10 ? std::stoll(parts[8]) * 1000 + std::stoll(parts[9])
+                              : std::numeric_limits<std::int64_t>::max();
+}
+std::int64_t NowMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 // The stamp file is the user's alone: one made earlier open to others is made private. A peer
 // holding its lock for good (another open of the file, as a stopped process would hold it)
 // delays a UID by the 2 s bound, after which the process's own road serves (its UIDs carry
@@ -214,7 +227,7 @@ TEST(UidStamp, ALinkInTheSettingsFolderIsNotFollowed) {
 // The stamp and its folders are made only inside a folder of the user's: in a home of the user's
 // own the folders missing on the way are made private; in another user's home (root with that
 // user's HOME, sudo -E), settings folder or stamp file, or in a folder of the user's that others
-// may empty, nothing is made or written.
+// may empty (others may write it, and it is not sticky), nothing is made or written.
 TEST(UidStamp, NothingIsMadeOrWrittenInAnotherUsersFolder) {
     constexpr uid_t kOther = 1001;
     const auto keep = [](const char* name) {
@@ -223,9 +236,9 @@ TEST(UidStamp, NothingIsMadeOrWrittenInAnotherUsersFolder) {
                               value != nullptr ? std::optional<std::string>(value) : std::nullopt);
     };
     const auto saved = {keep("HOME"), keep("XDG_CONFIG_HOME")};
-    enum class Row { ownHome, openFolder, othersHome, othersFolder, othersStamp };
-    for (const Row row :
-         {Row::ownHome, Row::openFolder, Row::othersHome, Row::othersFolder, Row::othersStamp}) {
+    enum class Row { ownHome, stickyFolder, openFolder, othersHome, othersFolder, othersStamp };
+    for (const Row row : {Row::ownHome, Row::stickyFolder, Row::openFolder, Row::othersHome,
+                          Row::othersFolder, Row::othersStamp}) {
         SCOPED_TRACE(static_cast<int>(row));
         if (row > Row::openFolder && ::geteuid() != 0) {
             GTEST_SKIP() << "another user's folders need a second user";
@@ -233,7 +246,9 @@ TEST(UidStamp, NothingIsMadeOrWrittenInAnotherUsersFolder) {
         quorin::test::ScopedSettings settings;
         const std::string dir = settings.file("d");
         ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
-        ::chmod(dir.c_str(), row == Row::openFolder ? 0777 : 0755);
+        ::chmod(dir.c_str(), row == Row::openFolder     ? 0777
+                             : row == Row::stickyFolder ? 01777
+                                                        : 0755);
         if (row == Row::othersHome || row == Row::othersFolder) {
             ASSERT_EQ(::chown(dir.c_str(), kOther, kOther), 0);
         }
@@ -261,6 +276,8 @@ TEST(UidStamp, NothingIsMadeOrWrittenInAnotherUsersFolder) {
                 EXPECT_EQ(info.st_uid, ::geteuid()) << made;
                 EXPECT_EQ(info.st_mode & 0777, made == stamp ? 0600u : 0700u) << made;
             }
+        } else if (row == Row::stickyFolder) {  // the user's file stays the user's there
+            EXPECT_EQ(quorin::test::ReadBytes(stamp).size(), 8u);
         } else if (row == Row::othersStamp) {
             EXPECT_EQ(quorin::test::ReadText(stamp), "OTHERS-keep-me");
             EXPECT_EQ(quorin::test::StatOf(stamp).st_uid, kOther);
@@ -403,7 +420,8 @@ TEST(UidThreads, DistinctAndValidForPydicom) {
 
 // Processes released at the same moment, each making UIDs: two sharing a settings folder (their
 // stamps come from one sequence), users each with a folder of their own, and processes with no
-// settings folder at all (no home, no folder named). No UID is made twice (checked by pydicom).
+// settings folder at all (no home, no folder named), whose UIDs never name a time to come. No UID
+// is made twice (checked by pydicom).
 TEST(UidProcesses, ProcessesAtOnceNeverCollide) {
     constexpr uid_t kSelf = static_cast<uid_t>(-1);
     enum class Folder { shared, perUser, none };
@@ -454,11 +472,15 @@ TEST(UidProcesses, ProcessesAtOnceNeverCollide) {
                 (void)!read(gate[0], &byte, 1);  // returns at the parent's close: all start at once
                 std::string made;
                 CUid uid;
-                for (int i = 0; i < row.each; ++i)
+                // A process alone never hands out a time the clock has not passed.
+                bool ahead = false;
+                for (int i = 0; i < row.each; ++i) {
                     made += (uid.GenerateInstanceUID() ? uid.GetText() : std::string()) + "\n";
-                _exit(::write(out, made.data(), made.size()) == static_cast<ssize_t>(made.size())
-                          ? 0
-                          : 1);
+                    ahead |= row.folder == Folder::none && TimeOf(uid) >= NowMilliseconds();
+                }
+                const bool written =
+                    ::write(out, made.data(), made.size()) == static_cast<ssize_t>(made.size());
+                _exit(ahead ? 3 : written ? 0 : 1);
             }
             ::close(out);
         }
