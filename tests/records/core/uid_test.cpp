@@ -437,9 +437,9 @@ TEST(UidProcesses, ProcessesAtOnceNeverCollide) {
         int each;
     };
     const bool root = ::geteuid() == 0;
-    const uid_t folderless = root ? quorin::test::kNobody : kSelf;
+    const uid_t alone = root ? quorin::test::kNobody : kSelf;
     const Row rows[] = {{{kSelf, kSelf}, Folder::shared, 50000},
-                        {{folderless, folderless, folderless}, Folder::none, 200},
+                        {{alone, alone, alone}, Folder::none, 200},
                         {{1001, 1002}, Folder::perUser, 1000}};
     for (const Row& row : rows) {
         SCOPED_TRACE(static_cast<int>(row.folder));
@@ -447,49 +447,45 @@ TEST(UidProcesses, ProcessesAtOnceNeverCollide) {
         ASSERT_FALSE(std::filesystem::exists("/nonexistent"));
         quorin::test::ScopedSettings settings;
         ::chmod(settings.folder().c_str(), 0755);  // the other users reach their folders
+        const std::string all = settings.file("uids.txt");
+        // Each process adds its list in one write.
+        const int out = ::open(all.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         int gate[2];
-        ASSERT_EQ(pipe(gate), 0);
+        ASSERT_TRUE(out >= 0 && pipe(gate) == 0);
         std::vector<pid_t> children;
-        for (std::size_t p = 0; p < row.users.size(); ++p) {
-            const uid_t user = row.users[p];
-            const std::string folder = settings.file("u" + std::to_string(p));
+        for (const uid_t user : row.users) {
+            const std::string folder = settings.file("u" + std::to_string(children.size()));
             if (row.folder == Folder::perUser) {
-                ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
-                ASSERT_EQ(::chown(folder.c_str(), user, user), 0);
+                EXPECT_TRUE(::mkdir(folder.c_str(), 0700) == 0 &&
+                            ::chown(folder.c_str(), user, user) == 0);
             }
-            const std::string list = settings.file("uids" + std::to_string(p) + ".txt");
-            const int out = ::open(list.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            ASSERT_GE(out, 0);
             children.push_back(fork());
-            ASSERT_GE(children.back(), 0);
-            if (children.back() == 0) {
-                close(gate[1]);
-                if (user != kSelf &&
-                    (::setgroups(0, nullptr) != 0 || ::setresgid(user, user, user) != 0 ||
-                     ::setresuid(user, user, user) != 0))
-                    _exit(99);
-                if (row.folder == Folder::perUser) setenv("QUORIN_CONFIG_DIR", folder.c_str(), 1);
-                if (row.folder == Folder::none) {
-                    unsetenv("QUORIN_CONFIG_DIR");
-                    unsetenv("XDG_CONFIG_HOME");
-                    setenv("HOME", "/nonexistent", 1);
-                }
-                char byte;
-                (void)!read(gate[0], &byte, 1);  // returns at the parent's close: all start at once
-                std::string made;
-                CUid uid;
-                // A process alone never hands out a time the clock has not passed.
-                bool ahead = false;
-                for (int i = 0; i < row.each; ++i) {
-                    made += (uid.GenerateInstanceUID() ? uid.GetText() : std::string()) + "\n";
-                    ahead |= row.folder == Folder::none && TimeOf(uid) >= NowMilliseconds();
-                }
-                const bool written =
-                    ::write(out, made.data(), made.size()) == static_cast<ssize_t>(made.size());
-                _exit(ahead ? 3 : written ? 0 : 1);
+            if (children.back() != 0) continue;
+            close(gate[1]);
+            if (user != kSelf &&
+                (::setgroups(0, nullptr) != 0 || ::setresgid(user, user, user) != 0 ||
+                 ::setresuid(user, user, user) != 0))
+                _exit(99);
+            if (row.folder == Folder::perUser) setenv("QUORIN_CONFIG_DIR", folder.c_str(), 1);
+            if (row.folder == Folder::none) {
+                unsetenv("QUORIN_CONFIG_DIR");
+                unsetenv("XDG_CONFIG_HOME");
+                setenv("HOME", "/nonexistent", 1);
             }
-            ::close(out);
+            char byte;
+            (void)!read(gate[0], &byte, 1);  // returns at the parent's close: all start at once
+            std::string made;
+            CUid uid;
+            bool ahead = false;  // a process alone never hands out a time the clock has not passed
+            for (int i = 0; i < row.each; ++i) {
+                made += (uid.GenerateInstanceUID() ? uid.GetText() : std::string()) + "\n";
+                ahead |= row.folder == Folder::none && TimeOf(uid) >= NowMilliseconds();
+            }
+            const bool written =
+                ::write(out, made.data(), made.size()) == static_cast<ssize_t>(made.size());
+            _exit(ahead ? 3 : written ? 0 : 1);
         }
+        ::close(out);
         close(gate[0]);
         close(gate[1]);
         for (pid_t child : children) {
@@ -497,14 +493,6 @@ TEST(UidProcesses, ProcessesAtOnceNeverCollide) {
             ASSERT_EQ(waitpid(child, &status, 0), child);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         }
-        const std::string all = settings.file("uids.txt");
-        std::string lists;
-        for (std::size_t p = 0; p < row.users.size(); ++p)
-            lists +=
-                " " + quorin::test::ShellQuote(settings.file("uids" + std::to_string(p) + ".txt"));
-        ASSERT_EQ(
-            quorin::test::RunCommand("cat" + lists + " > " + quorin::test::ShellQuote(all)).status,
-            0);
         const quorin::test::CommandResult result = quorin::test::RunCommand(
             quorin::test::FixtureCommand("check_uids.py") + " " + quorin::test::ShellQuote(all));
         EXPECT_EQ(result.status, 0) << result.output;
