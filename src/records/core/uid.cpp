@@ -50,8 +50,9 @@ struct StampState {
     bool lockRanOut = false;  // the last wait for the file's lock ended at its bound
 };
 
-// Set up before any thread runs, without a guard a fork could find held.
-constinit StampState gState;
+// Set up when the library loads, before its threads run: no guard of a first use that a fork could
+// find held.
+StampState gState;
 
 // A child forked while another thread is inside a stamp would find the mutex held for good, and
 // would share the file's open description, and with it the lock, with its parent. Forks wait for

@@ -357,6 +357,14 @@ TEST(UidValidity, Rules) {
     EXPECT_FALSE(quorin::IsValidUid("1." + std::string(63, '1')));
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+#define QUORIN_TEST_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORIN_TEST_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 TEST(UidThreads, DistinctAndValidForPydicom) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 25000;
@@ -375,7 +383,11 @@ TEST(UidThreads, DistinctAndValidForPydicom) {
     }
     // Children forked meanwhile, without exec, make UIDs of their own and end: whatever stamp a
     // thread was taking at the fork holds nothing of theirs, and they hold nothing of it.
+#if defined(QUORIN_TEST_ADDRESS_SANITIZER)
+    constexpr int kChildren = 0;  // its allocator may stay held for good in such a child
+#else
     constexpr int kChildren = 20;
+#endif
     std::vector<std::string> forked;
     for (int c = 0; c < kChildren; ++c) {  // no ASSERT before the threads are joined
         int line[2];
@@ -421,7 +433,11 @@ TEST(UidThreads, DistinctAndValidForPydicom) {
     const quorin::test::CommandResult result = quorin::test::RunCommand(
         quorin::test::FixtureCommand("check_uids.py") + " " + quorin::test::ShellQuote(path));
     EXPECT_EQ(result.status, 0) << result.output;
-    EXPECT_NE(result.output.find("checked 100020"), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("checked " + std::to_string(kThreads * kPerThread + kChildren)),
+              std::string::npos)
+        << result.output;
+    if (kChildren == 0)
+        GTEST_SKIP() << "children forked meanwhile: not under the address sanitizer";
 }
 
 // Processes released at the same moment, each making UIDs: two sharing a settings folder (their
