@@ -47,6 +47,7 @@ struct StampState {
     std::string path;          // the settings folder of the open file
     int fd = -1;
     pid_t pid = 0;            // the process that opened it: a forked child must open its own
+    uid_t owner = 0;          // the user it is kept for: a process that changed user opens again
     bool lockRanOut = false;  // the last wait for the file's lock ended at its bound
 };
 
@@ -82,12 +83,15 @@ void AfterForkInChild() {
 // made private first.
 int StampFile(StampState& state) {
     const std::string folder = win::registry::UserFolder();
-    if (state.fd >= 0 && state.path == folder && state.pid == getpid()) return state.fd;
+    if (state.fd >= 0 && state.path == folder && state.pid == getpid() &&
+        state.owner == ::geteuid())
+        return state.fd;
     if (state.fd >= 0) ::close(state.fd);
     state.fd = -1;
     state.path = folder;
     state.lockRanOut = false;
     state.pid = getpid();
+    state.owner = ::geteuid();
     win::DWORD code = 0;
     std::string reason;
     const int folderFd = win::registry::OpenUserFolder(&code, &reason);
@@ -154,7 +158,7 @@ quorin::UidStamp TakeStamp(bool issued) {
     if (kStampBytes <= quorin::FileSizeLimit() && StampFile(state) >= 0 &&
         TakeUserStamp(state, now, next)) {
         state.last = next;
-        return {next, 2 * static_cast<std::uint64_t>(::geteuid())};
+        return {next, 2 * static_cast<std::uint64_t>(state.owner)};
     }
     if (issued) {
         next = std::max(now, state.ownLast + 1);

@@ -41,6 +41,24 @@ std::vector<std::string> Split(const std::string& text) {
     return parts;
 }
 
+// The issuer of a generated UID (the number after the machine number).
+std::string IssuerOf(const CUid& uid) {
+    const std::vector<std::string> parts = Split(uid.GetText());
+    return parts.size() == 10 ? parts[7] : "form of " + uid.GetText();
+}
+
+// The time of a generated UID in milliseconds since 1970 (far in the future when not of that form),
+// and the clock's.
+std::int64_t TimeOf(const CUid& uid) {
+    const std::vector<std::string> parts = Split(uid.GetText());
+    return parts.size() == 10 ? std::stoll(parts[8]) * 1000 + std::stoll(parts[9])
+                              : std::numeric_limits<std::int64_t>::max();
+}
+std::int64_t NowMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
 TEST(UidGenerate, RootKindMachineIssuerAndTime) {
     quorin::test::ScopedSettings settings;  // a folder of the user's: the user's own stamp
     CUid uid;
@@ -56,6 +74,16 @@ TEST(UidGenerate, RootKindMachineIssuerAndTime) {
     EXPECT_EQ(Split(uid.GetText())[5], "1");
     ASSERT_TRUE(uid.GenerateInstanceUID());
     EXPECT_EQ(Split(uid.GetText())[5], "3");
+    if (::geteuid() != 0) GTEST_SKIP() << "a process turning into another user needs root";
+    // Root's stamp, once the process is another user, is none of that user's.
+    const auto turned = [] {
+        CUid made;
+        if (!made.GenerateInstanceUID() || ::setresuid(1001, 1001, 1001) != 0) return 99;
+        const bool own =
+            made.GenerateInstanceUID() && IssuerOf(made) == std::to_string(2 * getpid() + 1);
+        return own ? 0 : 1;
+    };
+    EXPECT_EQ(quorin::test::RunAsUser(0, turned), 0);
 }
 
 // The issuer follows the machine number; the longest UID of ordinary user and process numbers
@@ -110,24 +138,6 @@ TEST(UidGenerate, AFileSizeLimitLeavesTheStampFileAlone) {
     const std::vector<unsigned char> after = quorin::test::ReadBytes(settings.file("uid-stamp"));
     ASSERT_EQ(after.size(), 8u);
     EXPECT_GT(StoredStamp(after), StoredStamp(stamp));
-}
-
-// The issuer of a generated UID (the number after the machine number).
-std::string IssuerOf(const CUid& uid) {
-    const std::vector<std::string> parts = Split(uid.GetText());
-    return parts.size() == 10 ? parts[7] : "form of " + uid.GetText();
-}
-
-// The time of a generated UID in milliseconds since 1970 (far in the future when not of that form),
-// and the clock's.
-std::int64_t TimeOf(const CUid& uid) {
-    const std::vector<std::string> parts = Split(uid.GetText());
-    return parts.size() == 10 ? std::stoll(parts[8]) * 1000 + std::stoll(parts[9])
-                              : std::numeric_limits<std::int64_t>::max();
-}
-std::int64_t NowMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 // The stamp file is the user's alone: one made earlier open to others is made private. A peer
