@@ -44,16 +44,14 @@ struct StampState {
     std::mutex mutex;
     std::int64_t last = 0;     // every stamp handed out by this process is at most this
     std::int64_t ownLast = 0;  // the last stamp of the process's road
-    std::string path;          // the settings folder of the open file
     int fd = -1;
     pid_t pid = 0;            // the process that opened it: a forked child must open its own
     uid_t owner = 0;          // the user it is kept for: a process that changed user opens again
     bool lockRanOut = false;  // the last wait for the file's lock ended at its bound
 };
 
-// Set up when the library loads, before its threads run: no guard of a first use that a fork could
-// find held.
-StampState gState;
+// No guard of a first use that a fork could find held.
+constinit StampState gState;
 
 // A child forked while another thread is inside a stamp would find the mutex held for good, and
 // would share the file's open description, and with it the lock, with its parent. Forks wait for
@@ -82,13 +80,14 @@ void AfterForkInChild() {
 // file of another user, or one with other names too, is not written. A file others may open is
 // made private first.
 int StampFile(StampState& state) {
+    // The settings folder of the open file; first made under the mutex, which forks wait for.
+    static std::string path;
     const std::string folder = win::registry::UserFolder();
-    if (state.fd >= 0 && state.path == folder && state.pid == getpid() &&
-        state.owner == ::geteuid())
+    if (state.fd >= 0 && path == folder && state.pid == getpid() && state.owner == ::geteuid())
         return state.fd;
     if (state.fd >= 0) ::close(state.fd);
     state.fd = -1;
-    state.path = folder;
+    path = folder;
     state.lockRanOut = false;
     state.pid = getpid();
     state.owner = ::geteuid();
