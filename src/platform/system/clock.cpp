@@ -1,10 +1,11 @@
 // Wall clock, local time with the zone from the environment, and the machine number.
 #include "platform/system/clock.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
-#include <fstream>
 #include <limits>
 #include <string>
 
@@ -27,11 +28,19 @@ std::string Trimmed(std::string text) {
     return text;
 }
 
+// Read with plain system calls and kept without a lock: a child forked while another thread
+// computes it must not find a lock held for good.
 std::uint32_t ComputeMachineNumber() {
-    std::string id;
     for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
-        std::ifstream in(path);
-        if (std::getline(in, id) && !(id = Trimmed(id)).empty()) return Fnv1a(id);
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char text[256] = {};
+        const ssize_t got = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (got <= 0) continue;
+        std::string id(text, static_cast<std::size_t>(got));
+        id = Trimmed(id.substr(0, id.find('\n')));
+        if (!id.empty()) return Fnv1a(id);
     }
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) == 0 && host[0] != '\0') return Fnv1a(host);
@@ -56,8 +65,14 @@ bool LocalTime(std::int64_t secondsSince1970, std::tm& out) {
 }
 
 std::uint32_t MachineNumber() {
-    static const std::uint32_t number = ComputeMachineNumber();
-    return number;
+    // Computed again by a thread that finds it not yet kept: every thread computes the same.
+    static std::atomic<std::uint64_t> kept{0};  // the number + 2^32 once known
+    std::uint64_t known = kept.load(std::memory_order_relaxed);
+    if (known == 0) {
+        known = ComputeMachineNumber() + (std::uint64_t{1} << 32);
+        kept.store(known, std::memory_order_relaxed);
+    }
+    return static_cast<std::uint32_t>(known);
 }
 
 }  // namespace win

@@ -8,6 +8,6 @@ namespace win {
 
 std::int64_t NowMilliseconds();                               // milliseconds since 1970-01-01 UTC
 bool LocalTime(std::int64_t secondsSince1970, std::tm& out);  // false when not representable
-std::uint32_t MachineNumber();                                // cached
+std::uint32_t MachineNumber();  // kept once computed, without a lock (safe across fork)
 
 }  // namespace win

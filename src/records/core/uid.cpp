@@ -1,6 +1,7 @@
 #include "records/core/uid.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <quorin/uid.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <thread>
 
 #include "platform/files/file.h"
 #include "platform/files/filelock.h"
@@ -18,59 +20,88 @@
 
 namespace {
 
-// The last stamp is kept machine-wide in a file beside the user's settings, locked while it is
-// read and written, so that processes generating at the same moment never share a stamp. The
-// process keeps its own last stamp too: without the file, stamps are still unique within it.
+// Two roads keep generated UIDs apart, told apart by the issuer number that follows the machine
+// number. The user's road: the last stamp is kept in a file beside the user's settings, private
+// to the user and locked while it is read and written, so that the user's processes share one
+// rising sequence (which may run ahead of the clock in a burst); its UIDs carry 2 x the user
+// number. The process's road, wherever that file cannot serve: its UIDs carry 2 x the process
+// number + 1, and a stamp is only handed out once the clock has passed it, so that a later
+// process given the same number (after this one ended) starts above every stamp of this one.
 constexpr const char* kStampFileName = "uid-stamp";
-// The lock is held for microseconds; one held longer (a process stopped, or another user's
-// `flock`) is waited for this long, then the process's own stamp serves. After such a wait the
-// lock is only tried, not waited for, until it is taken again: a peer that holds it for good
-// costs one wait, not one per UID.
+// The lock is held for microseconds; one held longer (a process of the user stopped) is waited
+// for this long, then the process's road serves. After such a wait the lock is only tried, not
+// waited for, until it is taken again: a holder that keeps it for good costs one wait, not one
+// per UID.
 constexpr std::chrono::milliseconds kStampLockBound{2000};
 constexpr std::uint64_t kStampBytes = 8;  // little-endian, at the start of the file
 // A stored stamp this far ahead of the clock (one day) is not one this system wrote.
 constexpr std::int64_t kStampLead = 86'400'000;
+// The process's road waits for the clock to pass its stamp, a millisecond at most; a clock set
+// back meanwhile is not waited out.
+constexpr std::chrono::milliseconds kClockWait{2};
 
 struct StampState {
     std::mutex mutex;
-    std::int64_t last = 0;
-    std::string path;  // the settings folder of the open file
+    std::int64_t last = 0;     // every stamp handed out by this process is at most this
+    std::int64_t ownLast = 0;  // the last stamp of the process's road
     int fd = -1;
     pid_t pid = 0;            // the process that opened it: a forked child must open its own
+    uid_t owner = 0;          // the user it is kept for: a process that changed user opens again
     bool lockRanOut = false;  // the last wait for the file's lock ended at its bound
 };
 
-StampState& State() {
-    static StampState state;
-    return state;
+// No guard of a first use that a fork could find held.
+constinit StampState gState;
+
+// A child forked while another thread is inside a stamp would find the mutex held for good, and
+// would share the file's open description, and with it the lock, with its parent. Forks wait for
+// the stamp in hand; the child closes its copy of the file and opens its own.
+void BeforeFork() {
+    gState.mutex.lock();
 }
+void AfterForkInParent() {
+    gState.mutex.unlock();
+}
+void AfterForkInChild() {
+    if (gState.fd >= 0) ::close(gState.fd);
+    gState.fd = -1;
+    gState.mutex.unlock();
+}
+[[maybe_unused]] const int gForkHandlers =
+    ::pthread_atfork(BeforeFork, AfterForkInParent, AfterForkInChild);
 
 // The stamp file of the current settings folder (the very folder the settings are saved in,
 // opened as they open it), opened once per process and folder; -1 when it cannot be opened or
-// is not the user's own. Only a folder of the user's takes it, one QUORIN_CONFIG_DIR names too:
-// a process run with another user's HOME (sudo -E) leaves that user's folders as they were. A
-// link in its place is not followed (it would have the stamp written over the file it names, or
-// make the file a dangling one names), and a file of another user, or one with other names too,
-// is not written.
+// is not the user's own. Only a folder of the user's that no one else may empty takes it, one
+// QUORIN_CONFIG_DIR names too: a process run with another user's HOME (sudo -E) leaves that
+// user's folders as they were, and a file others could remove would let the user's sequence
+// start again below stamps already handed out. A link in its place is not followed (it would
+// have the stamp written over the file it names, or make the file a dangling one names), and a
+// file of another user, or one with other names too, is not written. A file others may open is
+// made private first.
 int StampFile(StampState& state) {
+    // The settings folder of the open file; first made under the mutex, which forks wait for.
+    static std::string path;
     const std::string folder = win::registry::UserFolder();
-    if (state.fd >= 0 && state.path == folder && state.pid == getpid()) return state.fd;
+    if (state.fd >= 0 && path == folder && state.pid == getpid() && state.owner == ::geteuid())
+        return state.fd;
     if (state.fd >= 0) ::close(state.fd);
     state.fd = -1;
-    state.path = folder;
+    path = folder;
     state.lockRanOut = false;
     state.pid = getpid();
+    state.owner = ::geteuid();
     win::DWORD code = 0;
     std::string reason;
     const int folderFd = win::registry::OpenUserFolder(&code, &reason);
     if (folderFd < 0) return -1;
     struct stat own {};
-    if (::fstat(folderFd, &own) != 0 || own.st_uid != ::geteuid()) {
+    if (::fstat(folderFd, &own) != 0 || own.st_uid != ::geteuid() ||
+        ((own.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (own.st_mode & S_ISVTX) == 0)) {
         ::close(folderFd);
         return -1;
     }
-    // Private: whoever may open the file may hold its lock. Opened without blocking (nothing
-    // but a regular file is kept), then made blocking again.
+    // Opened without blocking (nothing but a regular file is kept), then made blocking again.
     const int fd = ::openat(folderFd, kStampFileName,
                             O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
     ::close(folderFd);
@@ -78,7 +109,8 @@ int StampFile(StampState& state) {
     struct stat info {};
     const int flags = ::fcntl(fd, F_GETFL);
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
-        info.st_nlink != 1 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        info.st_nlink != 1 || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0 ||
+        ((info.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0)) {
         ::close(fd);
         return -1;
     }
@@ -88,7 +120,7 @@ int StampFile(StampState& state) {
 
 // Raises `next` above the stamp the file keeps and stores it there; false when the file cannot
 // be locked within the bound, read or written.
-bool TakeMachineStamp(StampState& state, std::int64_t now, std::int64_t& next) {
+bool TakeUserStamp(StampState& state, std::int64_t now, std::int64_t& next) {
     const int fd = state.fd;
     const int err = quorin::LockExclusiveWithin(
         fd, state.lockRanOut ? std::chrono::milliseconds{0} : kStampLockBound);
@@ -112,22 +144,42 @@ std::string StampText(std::int64_t stamp) {
     return std::to_string(stamp / 1000) + "." + std::to_string(stamp % 1000);
 }
 
-}  // namespace
-
-namespace quorin {
-
-std::int64_t NextUidTimeStamp() {
+// A stamp of the user's road, or else of the process's: for a generated UID (`issued`) the
+// process's road hands out only stamps the clock has passed.
+quorin::UidStamp TakeStamp(bool issued) {
     // A clock before 1970 would print as a huge unsigned number: stamps start after it.
     const std::int64_t now = std::max<std::int64_t>(win::NowMilliseconds(), 0);
-    StampState& state = State();
+    StampState& state = gState;
     std::lock_guard lock(state.mutex);
     std::int64_t next = std::max(now, state.last + 1);
     // Under a file-size limit that leaves no room for a stamp the write would end the process:
     // the file is left alone then, as when it cannot be opened.
-    if (kStampBytes <= quorin::FileSizeLimit())
-        if (StampFile(state) >= 0) TakeMachineStamp(state, now, next);
-    state.last = next;
-    return next;
+    if (kStampBytes <= quorin::FileSizeLimit() && StampFile(state) >= 0 &&
+        TakeUserStamp(state, now, next)) {
+        state.last = next;
+        return {next, 2 * static_cast<std::uint64_t>(state.owner)};
+    }
+    if (issued) {
+        next = std::max(now, state.ownLast + 1);
+        const auto giveUp = std::chrono::steady_clock::now() + kClockWait;
+        while (win::NowMilliseconds() <= next && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        state.ownLast = next;
+    }
+    state.last = std::max(state.last, next);
+    return {next, 2 * static_cast<std::uint64_t>(::getpid()) + 1};
+}
+
+}  // namespace
+
+namespace quorin {
+
+UidStamp NextUidStamp() {
+    return TakeStamp(true);
+}
+
+std::int64_t NextUidTimeStamp() {
+    return TakeStamp(false).stamp;
 }
 
 bool IsValidUid(std::string_view text) {
@@ -146,18 +198,18 @@ bool IsValidUid(std::string_view text) {
     }
 }
 
-std::string ComposeGeneratedUid(std::uint32_t kind, std::uint32_t machine, std::int64_t stamp) {
+std::string ComposeGeneratedUid(std::uint32_t kind, std::uint32_t machine, const UidStamp& stamp) {
     // A machine without a number of its own takes the time in seconds in its place.
     const std::string machineText =
-        machine != 0 ? std::to_string(machine) : std::to_string(stamp / 1000);
+        machine != 0 ? std::to_string(machine) : std::to_string(stamp.stamp / 1000);
     return std::string(CUid::kRoot) + "." + std::to_string(kind) + "." + machineText + "." +
-           StampText(stamp);
+           std::to_string(stamp.issuer) + "." + StampText(stamp.stamp);
 }
 
 }  // namespace quorin
 
 bool CUid::Generate(std::uint32_t kind) {
-    m_text = quorin::ComposeGeneratedUid(kind, win::MachineNumber(), quorin::NextUidTimeStamp());
+    m_text = quorin::ComposeGeneratedUid(kind, win::MachineNumber(), quorin::NextUidStamp());
     if (m_text.size() > kMaxLength) {
         m_text.clear();
         return false;
