@@ -664,6 +664,10 @@ def run_table(qvdump, env, work, full, read_only):
         (["--help"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n", {"stdout": "full"}),
         (["--version"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n",
          {"stdout": "full"}),
+        # The reason is the first failed write's, whatever is written or refused after it.
+        *((names, 1, "err", (f"qvdump: missing.dcm: {E(errno.ENOENT)}\n",
+                             f"qvdump: write error: {E(errno.ENOSPC)}\n"), {"stdout": "full"})
+          for names in (["sample.dcm", "missing.dcm"], ["missing.dcm", "sample.dcm"])),
         # Closed, standard output takes no file of the library's (the UID stamp a BMP makes).
         (["--bmp", "closed.bmp", "R12.tif"], 1, "err", f"qvdump: write error: {E(errno.EBADF)}\n",
          {"setup": close_stdout, "stdout": "none", "made": {"closed.bmp"},
