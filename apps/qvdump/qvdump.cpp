@@ -238,14 +238,16 @@ ssize_t WriteStandardOutput(void*, const char* data, size_t size) {
     return static_cast<ssize_t>(done);  // short: stdio marks the stream failed
 }
 
-// Standard output through WriteStandardOutput, buffered as stdio buffers it; where no stream can
-// be made, stdio's own stays.
+// Standard output through WriteStandardOutput, buffered as stdio buffers a pipe or a file (a
+// terminal by the line), in a buffer that takes nothing from the heap; where no stream can be
+// made, stdio's own stays.
 void NoteFirstWriteError() {
     cookie_io_functions_t io{};
     io.write = WriteStandardOutput;
     FILE* out = ::fopencookie(nullptr, "w", io);
     if (out == nullptr) return;
-    std::setvbuf(out, nullptr, ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, BUFSIZ);
+    static char buffer[4096];
+    std::setvbuf(out, buffer, ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof buffer);
     g_systemStdout = stdout;
     stdout = out;
 }
