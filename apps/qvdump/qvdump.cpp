@@ -218,12 +218,51 @@ bool FillClosedStandardDescriptors() {
     return stdoutClosed;
 }
 
+// The reason of the first write to standard output that failed. stdio keeps only that one
+// failed: a later flush finds nothing left to write and the close may fail for its own reason, so
+// the dump goes through a stream of qvdump's own that notes it.
+int g_firstWriteError = 0;
+FILE* g_systemStdout = nullptr;  // stdio's own stream, while qvdump's stands in for it
+
+ssize_t WriteStandardOutput(void*, const char* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(STDOUT_FILENO, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (g_firstWriteError == 0) g_firstWriteError = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);  // short: stdio marks the stream failed
+}
+
+// Standard output through WriteStandardOutput, buffered as stdio buffers a pipe or a file (a
+// terminal by the line), in a buffer that takes nothing from the heap; where no stream can be
+// made, stdio's own stays.
+void NoteFirstWriteError() {
+    cookie_io_functions_t io{};
+    io.write = WriteStandardOutput;
+    FILE* out = ::fopencookie(nullptr, "w", io);
+    if (out == nullptr) return;
+    static char buffer[4096];
+    std::setvbuf(out, buffer, ::isatty(STDOUT_FILENO) ? _IOLBF : _IOFBF, sizeof buffer);
+    g_systemStdout = stdout;
+    stdout = out;
+}
+
 // The exit status once standard output is flushed and closed: a dump that did not reach its
-// file (a full disk, a closed pipe, a closed descriptor) is a failure of its own.
+// file (a full disk, a closed pipe, a closed descriptor) is a failure of its own, told by the
+// reason of the first write that failed.
 int Finish(int status, bool stdoutClosed) {
     errno = 0;
-    int err = std::fflush(stdout) != 0 ? errno : 0;
-    if (err == 0 && std::ferror(stdout)) err = errno != 0 ? errno : EIO;
+    const bool lost = std::fflush(stdout) != 0 || std::ferror(stdout);
+    int err = !lost ? 0 : g_firstWriteError != 0 ? g_firstWriteError : errno != 0 ? errno : EIO;
+    if (g_systemStdout != nullptr) {
+        std::fclose(stdout);  // flushed: nothing left to write
+        stdout = g_systemStdout;
+    }
     if (std::fclose(stdout) != 0 && err == 0) err = errno;
     if (err == 0 && stdoutClosed) err = EBADF;
     if (err == 0) return status;
@@ -262,6 +301,7 @@ class Formatter : public CLI::Formatter {
 
 int main(int argc, char** argv) {
     const bool stdoutClosed = FillClosedStandardDescriptors();
+    NoteFirstWriteError();
     win::SetNotifyHandler(NoticeToStderr);
     CLI::App app{
         "Prints the data set of DICOM files, the header model and preview record of older image\n"

@@ -3,8 +3,8 @@
 each row configures the checkout with its folders (nothing built), writes quorin.pc as
 cmake --install does, lays the library and headers of BUILD_DIR's install where the folders say,
 and checks pkg-config's --cflags --libs (a folder given whole is written whole, one given
-relative lies below the prefix, a folder holding a space is one word), then builds the example
-with them and runs it.
+relative lies below the prefix however deep, as a multiarch lib/x86_64-linux-gnu, a folder
+holding a space is one word), then builds the example with them and runs it.
 
 Usage: pkg_config_dirs.py BUILD_DIR
 """
@@ -32,7 +32,8 @@ def main(build):
                                         ("both-whole", "/abs/lib64", "/abs/inc"),
                                         ("include whole spaced", "lib", "/opt/q/my inc"),
                                         ("both whole spaced", "/abs/my lib64", "/abs/my inc"),
-                                        ("relative spaced", "my lib", "my inc")):
+                                        ("relative spaced", "my lib", "my inc"),
+                                        ("multiarch", "lib/x86_64-linux-gnu", "include")):
             work, prefix = os.path.join(tmp, row), os.path.join(tmp, row, "prefix")
             given = [work + path if path.startswith("/") else path for path in (libdir, includedir)]
             libdir, includedir = (os.path.join(prefix, path) for path in given)

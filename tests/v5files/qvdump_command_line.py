@@ -51,6 +51,10 @@ ORDINARY = pwd.getpwnam("nobody") if os.geteuid() == 0 else None
 
 SKIPPED = 77  # the exit status of a run that left rows out (CTest's SKIP_RETURN_CODE)
 
+# A run under strace: the leak checker of a sanitized build cannot work under ptrace.
+TRACED_ENV = {"ASAN_OPTIONS": ":".join(
+    filter(None, (os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0")))}
+
 
 def as_user(setup=None, uid=None):
     """What a child runs before qvdump: the row's own setup, then nobody's identity when root
@@ -518,9 +522,6 @@ while True:
     held = ["strace", "-qq", "-o", "/dev/null", "-e", "trace=mkdir,mkdirat", "-e",
             "inject=mkdir,mkdirat:delay_exit=300000"] if shutil.which("strace") else None
     root_env = {"QUORIN_CONFIG_DIR": os.path.join(work, "config", "root")}
-    # A traced run: the leak checker of a sanitized build cannot work under ptrace.
-    traced_env = {"ASAN_OPTIONS": ":".join(
-        filter(None, (os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0")))}
     # (what is put in the folder's place, the victim's folder's mode, the watcher's wait, held
     # by strace, as root)
     cases = (("link", theirs, 0, 0, False, False), ("link", f"{home}/docs", 0, 0, False, False),
@@ -543,7 +544,7 @@ while True:
                 (held if delayed else []) + [qvdump, "b\\big.tif"], capture_output=True,
                 cwd=home, preexec_fn=as_user(uid=0 if as_root else None),
                 env=dict(env, TMPDIR=shared, **(root_env if as_root else {}),
-                         **(traced_env if delayed else {})))
+                         **(TRACED_ENV if delayed else {})))
             time.sleep(0.05)
             spy.kill()
             spy.wait()
@@ -573,6 +574,62 @@ while True:
                     shutil.rmtree(now)
     finally:
         shutil.rmtree(attack)
+    return problems
+
+
+def synced_saves(qvdump, env):
+    """`qvdump --bmp` over a file through a new file beside it, then in place (inplace/ takes no
+    new file), under strace: the problems seen. The new file is synced after its last write and
+    before it takes the target's name, the folder after that; a file written in place is synced
+    after its last write. (A write here is any change: bytes, length, mode, owner, attributes.)"""
+    problems = []
+    writes = ("write", "pwrite64", "writev", "pwritev", "pwritev2", "ftruncate", "fchmod",
+              "fchown", "fsetxattr")
+    trace = ["strace", "-f", "-qq", "-y", "-s", "0", "-e", "trace=" + ",".join(writes) +
+             ",fsync,fdatasync,rename,renameat,renameat2,link,linkat"]
+    for target in ("big/synced.bmp", "inplace/out.bmp"):
+        with open(target, "wb") as f:
+            f.write(b"old")
+        if ORDINARY is not None:
+            os.chown(target, ORDINARY.pw_uid, ORDINARY.pw_gid)
+        folder, name = os.path.realpath(os.path.dirname(target)), os.path.basename(target)
+        run = subprocess.run(trace + [qvdump, "--bmp", target, "R12.tif"], capture_output=True,
+                             preexec_fn=as_user(), env=dict(env, **TRACED_ENV))
+        # (call, the path of its first descriptor, the line)
+        calls = [(m[1], m[2], m[0]) for m in re.finditer(
+            r"^(?:\[pid +\d+\] +|\d+ +)?(\w+)\((?:[^<\n]*?<([^>\n]*)>)?.*$",
+            run.stderr.decode("utf-8", "replace"), re.M)]
+        synced = lambda path, among: any(
+            call in ("fsync", "fdatasync") and fd == path for call, fd, _ in among)
+        last_write = lambda path, upto: max(
+            (i for i, (call, fd, _) in enumerate(calls[:upto]) if call in writes and fd == path),
+            default=None)
+        if run.returncode != 0:
+            problems.append(f"{target}: exit {run.returncode}")
+        elif target.startswith("big/"):
+            renamed = [i for i, (call, _, line) in enumerate(calls) if call in (
+                "rename", "renameat", "renameat2", "link", "linkat") and f'"{name}"' in line]
+            temporary = {fd for call, fd, _ in calls if call in writes and fd and
+                         os.path.dirname(fd) == folder and
+                         os.path.basename(fd).startswith(f".{name}.")}
+            if len(renamed) != 1 or len(temporary) != 1:
+                problems.append(f"{target}: {len(renamed)} renames to it, written through "
+                                f"{sorted(temporary)}")
+            elif not synced(next(iter(temporary)),
+                            calls[last_write(next(iter(temporary)), renamed[0]):renamed[0]]):
+                problems.append(f"{target}: the new file not synced before it took the name")
+            elif not synced(folder, calls[renamed[0]:]):
+                problems.append(f"{target}: its folder not synced after the rename")
+        else:
+            written = last_write(os.path.join(folder, name), len(calls))
+            if written is None or not synced(os.path.join(folder, name), calls[written:]):
+                problems.append(f"{target}: " + ("no write in place" if written is None else
+                                                 "not synced after its last write in place"))
+        if problems:
+            problems[-1] += "\n" + "\n".join(line for _, _, line in calls)[-3000:]
+            break
+    if os.path.exists("big/synced.bmp"):
+        os.remove("big/synced.bmp")
     return problems
 
 
@@ -664,6 +721,10 @@ def run_table(qvdump, env, work, full, read_only):
         (["--help"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n", {"stdout": "full"}),
         (["--version"], 1, "err", f"qvdump: write error: {E(errno.ENOSPC)}\n",
          {"stdout": "full"}),
+        # The reason is the first failed write's, whatever is written or refused after it.
+        *((names, 1, "err", (f"qvdump: missing.dcm: {E(errno.ENOENT)}\n",
+                             f"qvdump: write error: {E(errno.ENOSPC)}\n"), {"stdout": "full"})
+          for names in (["sample.dcm", "missing.dcm"], ["missing.dcm", "sample.dcm"])),
         # Closed, standard output takes no file of the library's (the UID stamp a BMP makes).
         (["--bmp", "closed.bmp", "R12.tif"], 1, "err", f"qvdump: write error: {E(errno.EBADF)}\n",
          {"setup": close_stdout, "stdout": "none", "made": {"closed.bmp"},
@@ -894,6 +955,9 @@ def run_table(qvdump, env, work, full, read_only):
     if ORDINARY is not None:
         for problem in steered_tmpdir(qvdump, env, work):
             faults.append(f"qvdump with another user's $TMPDIR: {problem}")
+        if not shutil.which("strace"):
+            skipped.append("no strace: another user's $TMPDIR swapped while qvdump is held "
+                           "after its mkdir")
     else:
         skipped.append("not root: $TMPDIR a shared folder of another user")
     if memory:
@@ -906,9 +970,14 @@ def run_table(qvdump, env, work, full, read_only):
                 faults.append(f"qvdump --bmp in place ended by signal {signum}: {problem}")
         for problem in terminated_in_lock_wait(qvdump, env):
             faults.append(f"qvdump --bmp in place, SIGTERM in the wait for the lock: {problem}")
+        if shutil.which("strace"):
+            for problem in synced_saves(qvdump, env):
+                faults.append(f"qvdump --bmp, the save's syncs: {problem}")
+        else:
+            skipped.append("no strace: the syncs of a save")
     finally:
         os.chmod("inplace", 0o755)
-    checks = 9 + (ORDINARY is not None) + bool(memory)
+    checks = 9 + (ORDINARY is not None) + bool(memory) + bool(shutil.which("strace"))
     total = len(rows) + checks + len(ending) + len(in_place)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults, skipped
