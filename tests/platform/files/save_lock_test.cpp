@@ -318,8 +318,7 @@ TEST(SaveLock, AFolderMovedAwayMeanwhileKeepsNothingOfTheSave) {
             std::this_thread::sleep_for(200ms);
             ::rename(folder.c_str(), moved.c_str());
             ::mkdir(folder.c_str(), 0755);
-            leads =
-                written.find(moved) == std::string::npos && ::access(written.c_str(), F_OK) == 0;
+            leads = ::access(written.c_str(), F_OK) == 0;
             if (letsGo) ::flock(held, LOCK_UN);
         });
         timespec before{}, after{};
