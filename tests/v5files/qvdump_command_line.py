@@ -185,9 +185,11 @@ def ending_signals():
     return ending
 
 
-def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big", name="out.bmp"):
+def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big", name="out.bmp",
+                    goes_on=False):
     """A --bmp into `folder`/`name` (holding "old") ended by `signum` while it writes its
-    temporary file: the problems seen. Where the signal is ignored (nohup), the save goes on."""
+    temporary file: the problems seen. Where the signal is ignored (nohup), or `goes_on` (its
+    default leaves a process running), the save goes on."""
     before = snapshot(work)
     # The signal at its default, or ignored, whatever this script was started with.
     disposition = lambda: signal.signal(signum, signal.SIG_IGN if ignored else signal.SIG_DFL)
@@ -213,7 +215,7 @@ def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big", name
         with open(out, "wb") as f:
             f.write(b"old")
     problems = []
-    if ignored:
+    if ignored or goes_on:
         if run.returncode != 0 or read(out) != read("big/whole.bmp"):
             problems.append(f"exit {run.returncode}, the BMP not written")
         with open(out, "wb") as f:
@@ -898,6 +900,9 @@ def run_table(qvdump, env, work, full, read_only):
         faults.append(f"qvdump --bmp into a folder of 200 characters, interrupted: {problem}")
     for problem in interrupted_bmp(qvdump, env, work, signal.SIGHUP, ignored=True):
         faults.append(f"qvdump --bmp under nohup: {problem}")
+    for signum in (signal.SIGCHLD, signal.SIGURG, signal.SIGWINCH):
+        for problem in interrupted_bmp(qvdump, env, work, signum, goes_on=True):
+            faults.append(f"qvdump --bmp, signal {signum} at its default: {problem}")
     # A temporary file whose whole path is 4,096 bytes or more (its folder's 3,890).
     deep = tempfile.mkdtemp(prefix="qvdump-deep-")
     try:
@@ -939,7 +944,7 @@ def run_table(qvdump, env, work, full, read_only):
             faults.append(f"qvdump --bmp in place, SIGTERM in the wait for the lock: {problem}")
     finally:
         os.chmod("inplace", 0o755)
-    checks = 7 + (ORDINARY is not None) + bool(memory)
+    checks = 10 + (ORDINARY is not None) + bool(memory)
     total = len(rows) + checks + 3 * len(ending)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults, skipped
