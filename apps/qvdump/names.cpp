@@ -145,7 +145,7 @@ bool LibraryName::MakeLink(const std::string& linkName) {
         return false;
     }
     // The owner's bits a umask took off, back: the link is made, read through and removed in it.
-    int err =
+    const int err =
         (info.st_mode & 0700) == 0700 || ::chmod(FdPath(m_folder).c_str(), 0700) == 0 ? 0 : errno;
     if (err != 0)
         m_problem = TemporaryFolderShown() + ": the folder " + folderName +
