@@ -130,18 +130,30 @@ bool LibraryName::MakeLink(const std::string& linkName) {
     }
     const std::string folderName = NativeLeaf(made);
     ::close(spare);
+    // Opened as a place in the tree, which asks nothing of the folder's own mode.
     m_folder =
-        ::openat(m_parent, folderName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::openat(m_parent, folderName.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    // mkdtemp asks for mode 0700: a umask may take bits off it and a set-group-ID $TMPDIR passes
+    // that bit on, but nothing gives others a bit, nor the sticky or set-user-ID bit. A folder
+    // that has one, or another user's, is not the folder made.
     struct stat info {};
     if (m_folder < 0 || ::fstat(m_folder, &info) != 0 || info.st_uid != ::geteuid() ||
-        (info.st_mode & 07777) != 0700) {
+        (info.st_mode & (07077 & ~S_ISGID)) != 0) {
         // What its name names now is not the folder made: nothing there is this run's.
         m_problem = TemporaryFolderShown() + ": the folder " + folderName +
                     " made there was replaced by another folder or a link";
         return false;
     }
-    const bool linked = ::symlinkat(FdPath(m_fd).c_str(), m_folder, linkName.c_str()) == 0;
-    if (!linked) m_problem = TemporaryFolderProblem(errno);
+    // The owner's bits a umask took off, back: the link is made, read through and removed in it.
+    const int err =
+        (info.st_mode & 0700) == 0700 || ::chmod(FdPath(m_folder).c_str(), 0700) == 0 ? 0 : errno;
+    if (err != 0)
+        m_problem = TemporaryFolderShown() + ": the folder " + folderName +
+                    " made there: " + std::strerror(err);
+    const bool linked =
+        err == 0 && ::symlinkat(FdPath(m_fd).c_str(), m_folder, linkName.c_str()) == 0;
+    if (err == 0 && !linked) m_problem = TemporaryFolderProblem(errno);
+    // Removed with the link, whatever failed on the way.
     m_remover.emplace(Made{m_folder, linked ? linkName : "", m_parent, folderName});
     return linked;
 }

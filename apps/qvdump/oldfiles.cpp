@@ -152,16 +152,16 @@ win::DWORD WriteBmp(const char* path, const std::uint8_t* pixels, int width, int
     // the writer is done: the replacement itself keeps the ending signals from cutting that
     // write, and until it begins (the wait for the file's lock) they end qvdump at once, the
     // target untouched.
-    // The temporary file is removed through a descriptor of its folder: its whole path may be
-    // longer than any path the system takes.
+    // The temporary file is removed through a descriptor of its folder, opened through the
+    // save's own (the name the writer gets leads through it): the folder the file was made in,
+    // wherever it has gone since, however long its whole path.
     Descriptor temporaryFolder;
     std::optional<TemporaryRemover> remover;
     HeldSignals held;
     return quorin::ReplaceNativeFile(path, [&](win::CFile& out) {
         if (const std::string& temporary = out.GetFilePath(); !temporary.empty()) {
             const std::string folder = NativeFolderPart(temporary);
-            temporaryFolder.fd =
-                ::open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            temporaryFolder.fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
             remover.emplace(Made{temporaryFolder.fd, NativeLeaf(temporary), -1, {}});
         }
         held.Release();

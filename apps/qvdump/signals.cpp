@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <iterator>
+
+#include "platform/core/endingsignals.h"
 
 namespace qvdump {
 namespace {
@@ -22,6 +25,11 @@ struct Slot {
     ino_t inode;
 };
 Slot g_slots[2];
+// The slots used, and while any is, the dispositions the ending signals had before the handler
+// took them (a signal the caller ignores is not taken).
+int g_used = 0;
+struct sigaction g_before[NSIG];
+bool g_taken[NSIG];
 
 // unlinkat and fstatat are async-signal-safe: the handler calls this too.
 void RemoveMade(const Slot& slot) {
@@ -34,11 +42,14 @@ void RemoveMade(const Slot& slot) {
         ::unlinkat(slot.parent, slot.folderName, AT_REMOVEDIR);
 }
 
-extern "C" void RemoveAndEnd(int signal) {
+extern "C" void RemoveAndEnd(int signal, siginfo_t* info, void*) {
+    // After a fault of qvdump's own the slots may hold anything: nothing is removed on their word
+    // (a save's temporary file of a dead process goes with the next save of its target).
+    if (!quorin::IsFault(signal, *info))
+        for (const Slot& slot : g_slots)
+            if (slot.used) RemoveMade(slot);
     // sigaction and raise are async-signal-safe too. The signal stays blocked until the handler
     // returns, and then ends the process as it would have without the handler.
-    for (const Slot& slot : g_slots)
-        if (slot.used) RemoveMade(slot);
     struct sigaction fallback {};
     fallback.sa_handler = SIG_DFL;
     ::sigaction(signal, &fallback, nullptr);
@@ -63,10 +74,7 @@ class AllBlocked {
 }  // namespace
 
 HeldSignals::HeldSignals() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal : kEndingSignals) sigaddset(&held, signal);
-    m_held = ::sigprocmask(SIG_BLOCK, &held, &m_previous) == 0;
+    m_held = ::sigprocmask(SIG_BLOCK, &quorin::EndingSignalSet(), &m_previous) == 0;
 }
 
 void HeldSignals::Release() {
@@ -94,17 +102,15 @@ TemporaryRemover::TemporaryRemover(const Made& made) {
         m_slot = i;
         break;
     }
-    if (m_slot < 0) return;
+    if (m_slot < 0 || ++g_used > 1) return;
     struct sigaction remove {};
-    remove.sa_handler = RemoveAndEnd;
-    remove.sa_flags = SA_RESTART;
+    remove.sa_sigaction = RemoveAndEnd;
+    remove.sa_flags = SA_SIGINFO | SA_RESTART;
     sigfillset(&remove.sa_mask);  // one removal at a time
-    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
-        struct sigaction& previous = m_previous[i];
-        m_installed[i] = ::sigaction(kEndingSignals[i], nullptr, &previous) == 0 &&
-                         previous.sa_handler != SIG_IGN &&
-                         ::sigaction(kEndingSignals[i], &remove, nullptr) == 0;
-    }
+    for (const int signal : quorin::EndingSignals())
+        g_taken[signal] = ::sigaction(signal, nullptr, &g_before[signal]) == 0 &&
+                          g_before[signal].sa_handler != SIG_IGN &&
+                          ::sigaction(signal, &remove, nullptr) == 0;
 }
 
 void TemporaryRemover::Remove() {
@@ -116,9 +122,10 @@ void TemporaryRemover::Remove() {
 TemporaryRemover::~TemporaryRemover() {
     if (m_slot < 0) return;
     AllBlocked blocked;
-    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
-        if (m_installed[i]) ::sigaction(kEndingSignals[i], &m_previous[i], nullptr);
     g_slots[m_slot].used = false;
+    if (--g_used > 0) return;
+    for (const int signal : quorin::EndingSignals())
+        if (g_taken[signal]) ::sigaction(signal, &g_before[signal], nullptr);
 }
 
 }  // namespace qvdump

@@ -5,18 +5,12 @@
 #include <signal.h>
 #include <sys/types.h>
 
-#include <cstddef>
-#include <iterator>
 #include <string>
 
 namespace qvdump {
 
-// Every signal whose default action ends the process and that a user or the system sends to end
-// it (SIGPIPE and SIGXFSZ included: a write may bring them).
-inline constexpr int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2,
-                                         SIGALRM, SIGPIPE, SIGXFSZ, SIGVTALRM, SIGPROF};
-
-// While it lives, the ending signals wait (they take effect when it ends, or at Release).
+// While it lives, the ending signals (every signal whose default ends the process) wait: they take
+// effect when it ends, or at Release.
 class HeldSignals {
   public:
     HeldSignals();
@@ -44,8 +38,10 @@ struct Made {
 };
 
 // While it lives, an ending signal removes what `made` names before it ends qvdump (a signal the
-// caller ignores, as under nohup, stays ignored). Two may live at once (an input's link and a
-// save's temporary file).
+// caller ignores, as under nohup, stays ignored), unless it is the system's for a fault of
+// qvdump's own (a bad address...): what memory says is to be removed cannot be trusted then, and
+// qvdump ends at once, as it would have. Two may live at once (an input's link and a save's
+// temporary file).
 class TemporaryRemover {
   public:
     explicit TemporaryRemover(const Made& made);
@@ -57,8 +53,6 @@ class TemporaryRemover {
 
   private:
     int m_slot = -1;
-    struct sigaction m_previous[std::size(kEndingSignals)]{};
-    bool m_installed[std::size(kEndingSignals)] = {};
 };
 
 }  // namespace qvdump

@@ -170,14 +170,35 @@ def mount_tmpfs(folder, options):
                            folder], capture_output=True).returncode == 0
 
 
-def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big", name="out.bmp"):
+def ending_signals():
+    """Every signal whose default action ends a process, as the kernel answers: each sent to a
+    `sleep` of its own that has them all at their default, those that end it. SIGKILL aside: no
+    process may catch or hold it."""
+    def at_default():
+        for signum in signal.valid_signals() - {signal.SIGKILL, signal.SIGSTOP}:
+            signal.signal(signum, signal.SIG_DFL)
+    sleeps = {signum: subprocess.Popen(["sleep", "10"], preexec_fn=at_default)
+              for signum in signal.valid_signals() - {signal.SIGKILL}}
+    for signum, run in sleeps.items():
+        run.send_signal(signum)
+    time.sleep(0.3)
+    ending = sorted(signum for signum, run in sleeps.items() if run.poll() == -signum)
+    for run in sleeps.values():
+        run.kill()
+        run.wait()
+    return ending
+
+
+def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big", name="out.bmp",
+                    goes_on=False):
     """A --bmp into `folder`/`name` (holding "old") ended by `signum` while it writes its
-    temporary file: the problems seen. Where the signal is ignored (nohup), the save goes on."""
+    temporary file: the problems seen. Where the signal is ignored (nohup), or `goes_on` (its
+    default leaves a process running), the save goes on."""
     before = snapshot(work)
     # The signal at its default, or ignored, whatever this script was started with.
     disposition = lambda: signal.signal(signum, signal.SIG_IGN if ignored else signal.SIG_DFL)
     temporary = lambda: any(entry.startswith(f".{name}.") for entry in os.listdir(folder))
-    out = os.path.join(folder, name)
+    out = name if folder == "." else os.path.join(folder, name)  # "." a bare name
     for _ in range(5):
         run = subprocess.Popen([qvdump, "--bmp", out, "big/R40.tif"],
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -198,7 +219,7 @@ def interrupted_bmp(qvdump, env, work, signum, ignored=False, folder="big", name
         with open(out, "wb") as f:
             f.write(b"old")
     problems = []
-    if ignored:
+    if ignored or goes_on:
         if run.returncode != 0 or read(out) != read("big/whole.bmp"):
             problems.append(f"exit {run.returncode}, the BMP not written")
         with open(out, "wb") as f:
@@ -226,8 +247,9 @@ def main():
     fixture("v5files.py", "grey", "R13.tif")
     os.mkdir("big")
     fixture("v5files.py", "grey", "big/R40.tif", "--width", "4000", "--height", "4000")
-    with open("big/out.bmp", "wb") as f:
-        f.write(b"old")
+    for path in ("big/out.bmp", "bare.bmp"):
+        with open(path, "wb") as f:
+            f.write(b"old")
     fixture("group_files.py", "write", "fms", "series.xml")
     shutil.copy("sample.dcm", "-x")
     os.mkdir("folder")
@@ -260,6 +282,9 @@ def main():
         os.link("R12.tif", f"many/n\\{i}.tif")
     os.mkdir("rotmp", 0o555)  # a $TMPDIR the user may not write
     os.mkdir("drive_c")
+    shutil.copy("R13.tif", "drive_c/R12.tif")  # what C:R12.tif would name on a drive
+    shutil.copy("R12.tif", "C:R12.tif")
+    os.mkdir("gtmp")  # a group's shared $TMPDIR, its set-group-ID bit given below
     env["QUORIN_DRIVE_C"] = os.path.join(work, "drive_c")
     os.mkdir("tmp")  # where qvdump's own links to such names live and go
     env["TMPDIR"] = os.path.join(work, "tmp")
@@ -330,6 +355,7 @@ def main():
                     f.write(b"planted\n")
                 os.chmod(f"sticky/{name}", mode)
                 os.chown(f"sticky/{name}", uid, uid)
+        os.chmod("gtmp", 0o2777)
         full = mount_tmpfs("full", "size=8k")
         # Read-only, holding a file.
         read_only = mount_tmpfs("ro", "size=8k")
@@ -350,9 +376,10 @@ def main():
     sys.exit(1 if faults else SKIPPED if skipped else 0)
 
 
-def interrupted_in_place(qvdump, env, signum):
+def interrupted_in_place(qvdump, env, signum, sanitized=False):
     """A --bmp written in place (its folder takes no new file) ended by `signum` once the target
-    begins to change: the problems seen. The write, once begun, ends whole."""
+    begins to change: the problems seen. The write, once begun, ends whole. (The address
+    sanitizer's own handlers take SIGSEGV, SIGBUS and SIGFPE, and end qvdump their way.)"""
     with open("inplace/out.bmp", "wb") as f:
         f.write(b"old")
     if ORDINARY is not None:
@@ -371,7 +398,8 @@ def interrupted_in_place(qvdump, env, signum):
         if begun:
             break
     problems = []
-    if run.returncode != -signum:
+    taken = sanitized and signum in (signal.SIGSEGV, signal.SIGBUS, signal.SIGFPE)
+    if run.returncode != -signum and not (taken and run.returncode != 0):
         problems.append(f"exit {run.returncode}, not killed by signal {signum}")
     if read("inplace/out.bmp") != read("big/whole.bmp"):
         problems.append(f"the target holds {os.path.getsize('inplace/out.bmp')} bytes, not the "
@@ -759,7 +787,13 @@ def run_table(qvdump, env, work, full, read_only):
                  "== c:R12.tif (older file)\n", 'path "k\\d/R12.tif", patient folder "k\\d"\n',
                  "== d\\x.dcm\n", "# g\\s.xml\n"),
          {"check": (lambda out, err: re.findall(r", type (\d+), sub-type", out), ["4", "4", "1"])}),
+        (["C:R12.tif"], 0, "out", ("== C:R12.tif (older file)\n", "size 37 x 21,")),
         (["x\\R13.tif"], 1, "err", f"qvdump: x\\R13.tif: {E(errno.ENOENT)}\n"),
+        # The link's folder as mkdtemp makes it under any umask and in a set-group-ID $TMPDIR:
+        # the name read, nothing left.
+        *[(["x\\R12.tif"], 0, "out", "== x\\R12.tif (older file)\n",
+           {"env": {"TMPDIR": os.path.join(work, tmp)}, "setup": lambda mask=mask: os.umask(mask)})
+          for tmp, mask in (("gtmp", 0o022), ("tmp", 0o177), ("gtmp", 0o777))],
         # A link that cannot be made is refused with its reason, $TMPDIR named where it is the
         # cause, before --bmp counts the older files.
         *[(args, 1, "err", f"qvdump: x\\R12.tif: cannot be reached under its name: {reason}\n",
@@ -915,19 +949,21 @@ def run_table(qvdump, env, work, full, read_only):
         faults.append(f"merged streams in the order {order}")
     # Ended by any signal whose default ends it while the BMP is written: the temporary file
     # goes, the target stays; in place, the write once begun ends whole.
-    ending = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
-              signal.SIGUSR2, signal.SIGALRM, signal.SIGPIPE, signal.SIGXFSZ, signal.SIGVTALRM,
-              signal.SIGPROF)
-    in_place = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT)
+    ending = ending_signals()
     subprocess.run([qvdump, "--bmp", "big/whole.bmp", "big/R40.tif"], stdout=subprocess.DEVNULL,
                    preexec_fn=as_user(), env=env, check=True)
     for signum in ending:
         for problem in interrupted_bmp(qvdump, env, work, signum):
             faults.append(f"qvdump --bmp ended by signal {signum}: {problem}")
+    for problem in interrupted_bmp(qvdump, env, work, signal.SIGINT, folder=".", name="bare.bmp"):
+        faults.append(f"qvdump --bmp of a bare name, interrupted: {problem}")
     for problem in interrupted_bmp(qvdump, env, work, signal.SIGINT, folder="l" * 200):
         faults.append(f"qvdump --bmp into a folder of 200 characters, interrupted: {problem}")
     for problem in interrupted_bmp(qvdump, env, work, signal.SIGHUP, ignored=True):
         faults.append(f"qvdump --bmp under nohup: {problem}")
+    for signum in (signal.SIGCHLD, signal.SIGURG, signal.SIGWINCH):
+        for problem in interrupted_bmp(qvdump, env, work, signum, goes_on=True):
+            faults.append(f"qvdump --bmp, signal {signum} at its default: {problem}")
     # A temporary file whose whole path is 4,096 bytes or more (its folder's 3,890).
     deep = tempfile.mkdtemp(prefix="qvdump-deep-")
     try:
@@ -947,7 +983,7 @@ def run_table(qvdump, env, work, full, read_only):
             faults.append(f"qvdump --bmp, a temporary path of 4,096 bytes, ended: {problem}")
     finally:
         shutil.rmtree(deep)
-    for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGPIPE):
+    for signum in ending:
         for problem in interrupted_link(qvdump, env, signum):
             faults.append(f"qvdump over a name read through a link, signal {signum}: {problem}")
     for problem in signalled_over_names(qvdump, env):
@@ -965,8 +1001,8 @@ def run_table(qvdump, env, work, full, read_only):
             faults.append(f"qvdump over an older file, memory limited: {problem}")
     os.chmod("inplace", 0o555)
     try:
-        for signum in in_place:
-            for problem in interrupted_in_place(qvdump, env, signum):
+        for signum in ending:
+            for problem in interrupted_in_place(qvdump, env, signum, sanitized=not memory):
                 faults.append(f"qvdump --bmp in place ended by signal {signum}: {problem}")
         for problem in terminated_in_lock_wait(qvdump, env):
             faults.append(f"qvdump --bmp in place, SIGTERM in the wait for the lock: {problem}")
@@ -977,8 +1013,8 @@ def run_table(qvdump, env, work, full, read_only):
             skipped.append("no strace: the syncs of a save")
     finally:
         os.chmod("inplace", 0o755)
-    checks = 9 + (ORDINARY is not None) + bool(memory) + bool(shutil.which("strace"))
-    total = len(rows) + checks + len(ending) + len(in_place)
+    checks = 10 + (ORDINARY is not None) + bool(memory) + bool(shutil.which("strace"))
+    total = len(rows) + checks + 3 * len(ending)
     print(f"{total - len(faults)} of {total} command lines as expected")
     return faults, skipped
 

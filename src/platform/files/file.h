@@ -213,7 +213,8 @@ std::string LockedText(std::chrono::milliseconds waited);
 // security.* for anyone but root, are left out; trusted.* ones and a file capability, which the
 // system drops on any write, are not copied).
 // The new content goes to a temporary file beside the target (the CFile the writer gets, named
-// by its GetFilePath; made through the folder opened at the start, with O_EXCL, written through
+// by its GetFilePath, /proc/self/fd/N/NAME through the save's descriptor of its folder, while
+// the save runs; made through the folder opened at the start, with O_EXCL, written through
 // the descriptor that made it, at most of mode 0600 until it takes an existing target's place),
 // synced, given the owner, mode and attributes of the file it replaces, synced again and renamed
 // over it, the folder synced after: a failure, or the process killed on the way, leaves the old
@@ -234,10 +235,10 @@ std::string LockedText(std::chrono::milliseconds waited);
 // made in memory first (the writer gets a CMemFile; a writer that fails never touches the target),
 // and when the target cannot take it (a full disk, a failing device) the old content, held in
 // memory, is written back. From just before its first byte is written until it is synced (or
-// written back), the calling thread holds back the asynchronous signals whose default ends the
-// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ,
-// SIGVTALRM, SIGPROF); its mask comes back after, and a signal held meanwhile then takes effect. A
-// signal that comes before the first byte finds the target untouched. Only SIGKILL, or a device
+// written back), the calling thread holds back every signal whose default ends the process, the
+// real-time ones too (a fault of the thread's own still ends it: the system holds that back for
+// nobody); its mask comes back after, and a signal held meanwhile then takes effect. A signal
+// that comes before the first byte finds the target untouched. Only SIGKILL, or a device
 // that fails the write-back too, can leave such a target damaged; a reader of the file while it is
 // written in place may see part old and part new content.
 // Saves of one target take turns on an exclusive flock of the target: in place from reading the

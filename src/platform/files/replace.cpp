@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/core/endingsignals.h"
 #include "platform/core/lasterror.h"
 #include "platform/core/path.h"
 #include "platform/files/file.h"
@@ -462,20 +463,14 @@ int ResizeTo(int fd, std::size_t size) {
     return 0;
 }
 
-// The asynchronous signals whose default ends the process (not the faults) are held back while
-// an in-place target is written: once its first byte is written, its write (or the write-back of
-// the old content) and sync are never cut by them. The caller's mask comes back at the end, and
-// with it a signal that came meanwhile.
+// Every signal whose default ends the process is held back while an in-place target is written:
+// once its first byte is written, its write (or the write-back of the old content) and sync are
+// never cut by one (a fault of the thread's own, a bad address..., still ends it at once: no mask
+// holds the system's signal for it back). The caller's mask comes back at the end, and with it a
+// signal that came meanwhile.
 class EndingSignalsHeld {
   public:
-    EndingSignalsHeld() {
-        sigset_t ending;
-        ::sigemptyset(&ending);
-        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
-                                 SIGPIPE, SIGXFSZ, SIGVTALRM, SIGPROF})
-            ::sigaddset(&ending, signal);
-        ::pthread_sigmask(SIG_BLOCK, &ending, &m_before);
-    }
+    EndingSignalsHeld() { ::pthread_sigmask(SIG_BLOCK, &EndingSignalSet(), &m_before); }
     ~EndingSignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &m_before, nullptr); }
     EndingSignalsHeld(const EndingSignalsHeld&) = delete;
     EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
@@ -843,7 +838,10 @@ DWORD ThroughNewFile(Save& save, const std::function<bool(win::CFile&)>& write,
         return CodeOf(FolderAware(err, save.target));
     }
     const auto removeTemporary = [&] { ::unlinkat(save.folder.fd.get(), temporary.c_str(), 0); };
-    DWORD code = WriteThrough(fd, JoinNative(save.folder.path, temporary), write);
+    // Named through the folder's descriptor: a writer that opens its folder by this name opens
+    // the very folder the file was made in, wherever it has been moved since.
+    DWORD code = WriteThrough(
+        fd, "/proc/self/fd/" + std::to_string(save.folder.fd.get()) + "/" + temporary, write);
     // The content is synced before the lock is waited for; what the file takes of the one it
     // replaces once that one is held, and synced again before the rename.
     if (code == win::ERROR_SUCCESS) code = CodeOf(Synced(fd, 'f'));

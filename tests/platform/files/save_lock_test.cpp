@@ -14,6 +14,9 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <future>
+#include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -294,7 +297,8 @@ TEST(SaveLock, TwentySavesAtOnceAllSucceed) {
 // A save waiting for a held lock while its folder is moved away (mv d d.old; mkdir d) leaves
 // nothing of its own behind: refused once the bound passed, its temporary file goes from the
 // folder it was made in; let go within it, it replaces the file it locked, in the folder it began
-// in. A second of that wait costs the processor little: the save sleeps.
+// in. A second of that wait costs the processor little: the save sleeps. The name its writer got
+// leads to the temporary file in the folder moved.
 TEST(SaveLock, AFolderMovedAwayMeanwhileKeepsNothingOfTheSave) {
     quorin::replace_testing::SetLockWait(1000ms);
     TempDir dir;
@@ -306,19 +310,28 @@ TEST(SaveLock, AFolderMovedAwayMeanwhileKeepsNothingOfTheSave) {
         quorin::test::WriteText(folder + "/t.fms", "old content");
         const int held = ::open((folder + "/t.fms").c_str(), O_RDONLY);
         ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        std::promise<std::string> named;
+        bool leads = false;
         std::thread peer([&] {
+            const std::string written = named.get_future().get();
             std::this_thread::sleep_for(200ms);
             ::rename(folder.c_str(), moved.c_str());
             ::mkdir(folder.c_str(), 0755);
+            leads = ::access(written.c_str(), F_OK) == 0;
             if (letsGo) ::flock(held, LOCK_UN);
         });
         timespec before{}, after{};
         ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &before);
-        const DWORD code = quorin::ReplaceFileBytes(folder + "/t.fms", "new");
+        const DWORD code = quorin::ReplaceFile(folder + "/t.fms", [&](win::CFile& file) {
+            named.set_value(file.GetFilePath());
+            file.Write("new", 3);
+            return true;
+        });
         ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &after);
         peer.join();
         ::close(held);
         EXPECT_EQ(code, letsGo ? win::ERROR_SUCCESS : win::ERROR_SHARING_VIOLATION);
+        EXPECT_TRUE(leads);
         if (!letsGo) {
             EXPECT_LT((after.tv_sec - before.tv_sec) * 1e9 + (after.tv_nsec - before.tv_nsec),
                       0.2e9);
@@ -331,36 +344,77 @@ TEST(SaveLock, AFolderMovedAwayMeanwhileKeepsNothingOfTheSave) {
     quorin::replace_testing::SetLockWait(quorin::kSaveLockWait);
 }
 
-// SIGTERM at its default, sent to an in-place save: before the first byte of the target is
-// written it ends the save at once, the target untouched; once the write has begun (the bytes
-// past the old end written), the write and its sync end first, the target whole, and the signal
-// then ends the process.
+namespace {
+
+// Every signal whose default action ends a process (signal(7)): each a process may catch (a full
+// set leaves out the numbers the C library keeps for itself) but SIGKILL, and those whose default
+// ignores the signal, stops or continues the process.
+std::vector<int> SignalsThatEndAProcess() {
+    const std::set<int> others = {SIGKILL, SIGCHLD, SIGURG,  SIGWINCH, SIGCONT,
+                                  SIGSTOP, SIGTSTP, SIGTTIN, SIGTTOU};
+    sigset_t all;
+    ::sigfillset(&all);
+    std::vector<int> ending;
+    for (int signal = 1; signal <= SIGRTMAX; ++signal)
+        if (::sigismember(&all, signal) == 1 && others.count(signal) == 0) ending.push_back(signal);
+    return ending;
+}
+
+}  // namespace
+
+// Every signal whose default ends the process, at its default, sent to an in-place save: before
+// the first byte of the target is written it ends the save at once, the target untouched; once
+// the write has begun (the bytes past the old end written), the write and its sync end first,
+// the target whole, and the signal then ends the process. One save per signal, all at once.
 TEST(SaveLock, AnEndingSignalNeverCutsAnInPlaceWrite) {
     TempDir dir;
-    ClosedFolder closed(dir.path(), "t.fms");
-    const std::string next = "a new content, longer than the old one";
+    ::chmod(dir.path().c_str(), 0755);
+    const std::vector<int> ending = SignalsThatEndAProcess();
+    std::vector<std::unique_ptr<ClosedFolder>> closed;
+    for (const int signal : ending) {
+        std::filesystem::create_directory(dir.file(std::to_string(signal)));
+        closed.push_back(std::make_unique<ClosedFolder>(dir.file(std::to_string(signal)), "t.fms"));
+    }
+    const std::string old = "old content", next = "a new content, longer than the old one";
     for (const Pause where : {Pause::afterCheck, Pause::whileWriting}) {
         SCOPED_TRACE(where == Pause::afterCheck ? "before the write" : "while writing");
-        closed.Fill("old content");
-        const pid_t saver = ::fork();
-        ASSERT_GE(saver, 0);
-        if (saver == 0) {
-            ::signal(SIGTERM, SIG_DFL);
-            if (!quorin::test::BecomeActor()) ::_exit(99);
-            quorin::replace_testing::PauseAt(where, 600ms);
-            (void)quorin::ReplaceFileBytes(closed.file(), next);
-            ::_exit(0);
+        std::vector<pid_t> savers;
+        for (std::size_t i = 0; i < ending.size(); ++i) {
+            closed[i]->Fill(old);
+            const pid_t saver = ::fork();
+            ASSERT_GE(saver, 0);
+            if (saver == 0) {
+                ::signal(ending[i], SIG_DFL);
+                sigset_t none;
+                ::sigemptyset(&none);
+                ::sigprocmask(SIG_SETMASK, &none, nullptr);
+                if (!quorin::test::BecomeActor()) ::_exit(99);
+                quorin::replace_testing::PauseAt(where, 600ms);
+                (void)quorin::ReplaceFileBytes(closed[i]->file(), next);
+                ::_exit(0);
+            }
+            savers.push_back(saver);
         }
-        std::this_thread::sleep_for(200ms);
+        // While writing: sent once the target has grown, in the pause after its new end.
+        std::this_thread::sleep_for(where == Pause::afterCheck ? 200ms : 0ms);
         const auto sent = std::chrono::steady_clock::now();
-        ::kill(saver, SIGTERM);
-        int status = 0;
-        ASSERT_EQ(::waitpid(saver, &status, 0), saver);
-        const auto waited = std::chrono::steady_clock::now() - sent;
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-        EXPECT_EQ(ReadText(closed.file()), where == Pause::afterCheck ? "old content" : next);
+        for (std::size_t i = 0; i < ending.size(); ++i) {
+            while (where == Pause::whileWriting &&
+                   std::filesystem::file_size(closed[i]->file()) == old.size() &&
+                   std::chrono::steady_clock::now() - sent < 10s)
+                std::this_thread::sleep_for(1ms);
+            ::kill(savers[i], ending[i]);
+        }
+        for (std::size_t i = 0; i < ending.size(); ++i) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(savers[i], &status, 0), savers[i]);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == ending[i])
+                << "signal " << ending[i] << ", status " << status;
+            EXPECT_EQ(ReadText(closed[i]->file()), where == Pause::afterCheck ? old : next)
+                << "signal " << ending[i];
+        }
         if (where == Pause::afterCheck) {
-            EXPECT_LT(waited, 300ms);
+            EXPECT_LT(std::chrono::steady_clock::now() - sent, 300ms);
         }
     }
 }
