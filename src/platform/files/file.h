@@ -233,18 +233,21 @@ std::string LockedText(std::chrono::milliseconds waited);
 // and write is written in place (every hard link to it sees the new content): the new content is
 // made in memory first (the writer gets a CMemFile; a writer that fails never touches the target),
 // and when the target cannot take it (a full disk, a failing device) the old content, held in
-// memory, is written back. From just before its first byte is written until it is synced (or
-// written back), the calling thread holds back the asynchronous signals whose default ends the
-// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ,
-// SIGVTALRM, SIGPROF); its mask comes back after, and a signal held meanwhile then takes effect. A
-// signal that comes before the first byte finds the target untouched. Only SIGKILL, or a device
-// that fails the write-back too, can leave such a target damaged; a reader of the file while it is
-// written in place may see part old and part new content.
-// Saves of one target take turns on an exclusive flock of the target: in place from reading the
-// old content to the last sync, through a new file from before its rename to after it, on
-// whatever file the rename replaces (one that appeared after the save began included; a rename
-// where no file was refuses to replace one that appears meanwhile, which is then locked in its
-// turn, on a file system that cannot refuse a rename over a file by a hard link that refuses to
+// memory, is written back. On a file system that writes every block anew (btrfs, ZFS), where a
+// rewritten block takes a free one, a content larger than the free space is refused with
+// ERROR_DISK_FULL before the target is touched, and a write-back that finds no room empties the
+// file and syncs the file system, which frees its blocks, before it writes the old content whole.
+// From just before its first byte is written until it is synced (or written back), the calling
+// thread holds back the asynchronous signals whose default ends the process (SIGINT, SIGTERM,
+// SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGVTALRM, SIGPROF); its mask comes
+// back after, and a signal held meanwhile then takes effect. A signal that comes before the first
+// byte finds the target untouched. Only SIGKILL, or a device that fails the write-back too, can
+// leave such a target damaged; a reader of the file while it is written in place may see part old
+// and part new content. Saves of one target take turns on an exclusive flock of the target: in
+// place from reading the old content to the last sync, through a new file from before its rename to
+// after it, on whatever file the rename replaces (one that appeared after the save began included;
+// a rename where no file was refuses to replace one that appears meanwhile, which is then locked in
+// its turn, on a file system that cannot refuse a rename over a file by a hard link that refuses to
 // replace one, and on one without hard links either by an empty file made with O_EXCL and written
 // in place; one found to be no regular file is refused). A save that finds, once it holds the
 // lock, that a new file was renamed over the one it opened starts over on the new one: the save
@@ -276,13 +279,16 @@ win::DWORD ReplaceNativeFile(const std::string& nativePath,
 
 // Test hooks.
 namespace replace_testing {
-enum class Step { none, cut, sync, acl, noReplace, noLinks };
+enum class Step { none, cut, sync, full, acl, attribute, noReplace, noLinks };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
-// device would, or the next ACL given to a new file is refused as by a file system without ACLs,
-// or the next rename of a new file where no file was is refused (EINVAL) as by a file system that
-// cannot refuse a rename over a file (NFS, CIFS), or the next such rename and the link that stands
-// for it are both refused (EINVAL, EPERM) as by a file system without hard links; once, then every
-// step runs again. Step::none withdraws a failure not yet spent.
+// device would, or it runs out of room (ENOSPC) once half the old bytes it overwrites are written,
+// and so does the write of them back, as on a file system that writes every block anew; or the
+// next ACL given to a new file is refused as by a file system without ACLs, or the next user.* or
+// security.* attribute given to one finds no room (ENOSPC); or the next rename of a new file where
+// no file was is refused (EINVAL) as by a file system that cannot refuse a rename over a file (NFS,
+// CIFS), or the next such rename and the link that stands for it are both refused (EINVAL, EPERM)
+// as by a file system without hard links; once, then every step runs again. Step::none withdraws a
+// failure not yet spent.
 void FailNext(Step step);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);

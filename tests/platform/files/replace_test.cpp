@@ -292,6 +292,10 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
          ERROR_GEN_FAILURE},
         {"last sync fails after growing", 5000, RLIM_INFINITY, false, 0644, Step::sync,
          ERROR_GEN_FAILURE},
+        {"out of room part-way, the write-back too", 2000, RLIM_INFINITY, false, 0644, Step::full,
+         ERROR_DISK_FULL},
+        {"out of room part-way after growing", 5000, RLIM_INFINITY, false, 0644, Step::full,
+         ERROR_DISK_FULL},
         {"longer, up to the limit", 5000, 5000, false, 0644, Step::none, ERROR_SUCCESS},
         {"shorter", 2000, 3540, false, 0644, Step::none, ERROR_SUCCESS},
     };
@@ -320,6 +324,57 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
         EXPECT_EQ(StatOf(closed.file()).st_ino, inode) << "written where it is";
         EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
     }
+}
+
+// On a file system that writes every block anew (btrfs), a rewritten block takes a free one: a
+// 4 MB file written in place (a sticky folder of a group the saver is in: the saver may write the
+// file but not replace it) where about 1.4 MB are free is refused as a full disk before its first
+// byte is touched, and saved once there is room.
+TEST(Replace, AnInPlaceSaveOnAFullCopyOnWriteFileSystemKeepsTheOldFile) {
+    using quorin::test::ScratchMount;
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    const ScratchMount mount(dir.path(), ScratchMount::btrfsImage);
+    if (!mount.Why().empty()) GTEST_SKIP() << mount.Why();
+    constexpr gid_t kGroup = 4244;
+    const std::string folder = mount.path() + "/shared";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::chown(folder.c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 01775), 0);
+    const std::string target = folder + "/t.bmp";
+    std::string old(4 << 20, '\0');
+    for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7 + 1);
+    WriteText(target, old);
+    ASSERT_EQ(::chown(target.c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0664), 0);
+    // Filled to the last block, then 2.6 MB given back.
+    const std::string filler = mount.path() + "/filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(1 << 20, 'f');
+    off_t filled = 0;
+    for (ssize_t n; (n = ::write(fd, block.data(), block.size())) > 0;) filled += n;
+    ::fsync(fd);
+    ASSERT_EQ(::ftruncate(fd, std::max<off_t>(0, filled - 2600 * 1024)), 0);
+    ::close(fd);
+    ::sync();
+    const struct stat before = StatOf(target);
+    const std::string next(4 << 20, 'n');
+    EXPECT_EQ(RunAsActor([&] { return static_cast<int>(quorin::ReplaceFileBytes(target, next)); },
+                         {kGroup}),
+              static_cast<int>(ERROR_DISK_FULL));
+    const struct stat after = StatOf(target);
+    EXPECT_TRUE(ReadText(target) == old);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec) << "untouched";
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << "untouched";
+    std::filesystem::remove(filler);
+    ::sync();
+    EXPECT_EQ(RunAsActor([&] { return static_cast<int>(quorin::ReplaceFileBytes(target, next)); },
+                         {kGroup}),
+              static_cast<int>(ERROR_SUCCESS));
+    EXPECT_TRUE(ReadText(target) == next);
+    EXPECT_EQ(StatOf(target).st_ino, before.st_ino) << "written where it is";
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.bmp"});
 }
 
 // The set-user-ID and set-group-ID bits stay through a save of a shorter content by the file's
