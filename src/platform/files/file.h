@@ -219,9 +219,10 @@ std::string LockedText(std::chrono::milliseconds waited);
 // over it, the folder synced after: a failure, or the process killed on the way, leaves the old
 // content whole. The temporary file's name is "." + the target's name + "." + the process number
 // + "." + a random decimal number + ".tmp". Temporary files left by a replacement of this user's
-// that was killed (its process gone) are removed by the next one of the same target; other
-// users' are left alone. The target is a new file then: another hard link to the old one keeps
-// the old content. A folder moved away meanwhile keeps nothing of the save: the rename goes into
+// that was killed (its process gone) are removed by the next one of the same target, and so, by a
+// saver that may give a file any owner (root), are those that took the target's owner; other users'
+// are left alone. The target is a new file then: another hard link to the old one keeps the old
+// content. A folder moved away meanwhile keeps nothing of the save: the rename goes into
 // the folder the save began in (whose file it locked), where the temporary file is removed too.
 // A folder the user may write but not list cannot be synced: the save succeeds without it.
 // Where the folder takes no new file, or keeps every entry (append-only or immutable, told by its
@@ -229,14 +230,16 @@ std::string LockedText(std::chrono::milliseconds waited);
 // in place), or its sticky bit keeps the user from renaming over another user's target (known
 // before any temporary file is made; a rename the system refuses all the same falls back to it
 // with what was written, the writer not run twice), or the target's owner and group or its ACL
-// cannot be given to the new file (which would widen who may read it), a target the user may read
-// and write is written in place (every hard link to it sees the new content): the new content is
-// made in memory first (the writer gets a CMemFile; a writer that fails never touches the target),
-// and when the target cannot take it (a full disk, a failing device) the old content, held in
-// memory, is written back. On a file system that writes every block anew (btrfs, ZFS), where a
-// rewritten block takes a free one, a content larger than the free space is refused with
-// ERROR_DISK_FULL before the target is touched, and a write-back that finds no room empties the
-// file and syncs the file system, which frees its blocks, before it writes the old content whole.
+// cannot be given to the new file (which would widen who may read it), or one of its user.* or
+// security.* attributes for any reason but the user's want of the right (no room for it), a target
+// the user may read and write is written in place (every hard link to it sees the new content): the
+// new content is made in memory first (the writer gets a CMemFile; a writer that fails never
+// touches the target), and when the target cannot take it (a full disk, a failing device) the old
+// content, held in memory, is written back. On a file system that writes every block anew (btrfs,
+// ZFS), where a rewritten block takes a free one, a content larger than the free space is refused
+// with ERROR_DISK_FULL before the target is touched, and a write-back that finds no room empties
+// the file and syncs the file system, which frees its blocks, before it writes the old content
+// whole.
 // From just before its first byte is written until it is synced (or written back), the calling
 // thread holds back the asynchronous signals whose default ends the process (SIGINT, SIGTERM,
 // SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGVTALRM, SIGPROF); its mask comes

@@ -680,12 +680,53 @@ TEST(Replace, AWriteOnlyLeftoverGoes) {
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
 }
 
+// Root's save of the actor's file killed once its temporary file took the actor's owner leaves a
+// leftover of the actor's: root's next save, which could have made it, removes it. A user who
+// could give no file another owner leaves the target owner's leftovers alone.
+TEST(Replace, AKilledSaveOfAnotherUsersFileLeavesNothingForRoot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const std::string target = dir.file("t.cqv");
+    WriteActorsFile(target, "first");
+    quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::beforeMode,
+                                     std::chrono::seconds(20));
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(static_cast<int>(quorin::ReplaceFileBytes(target, "half")));
+    quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::none);
+    std::string leftover;
+    for (int wait = 0; wait < 2000 && leftover.empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (const std::string& name : Entries(dir.path()))
+            if (name != "t.cqv" && StatOf(dir.file(name)).st_uid == Actor()) leftover = name;
+    }
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+    ASSERT_FALSE(leftover.empty());
+    // The actor's save of a third user's file, in place, keeps that user's leftover.
+    constexpr uid_t kThird = 1001;
+    const std::string other = dir.file("o.cqv");
+    WriteText(other, "first");
+    const std::string others = leftover.substr(std::string(".t.cqv").size());  // ".PID.N.tmp"
+    WriteText(dir.file(".o.cqv" + others), "third user's");
+    for (const std::string& name : {other, dir.file(".o.cqv" + others)}) {
+        ASSERT_EQ(::chown(name.c_str(), kThird, kThird), 0);
+        ASSERT_EQ(::chmod(name.c_str(), 0666), 0);
+    }
+    EXPECT_TRUE(SavedAsActor(other, "new"));
+    EXPECT_EQ(quorin::ReplaceFileBytes(target, "new"), ERROR_SUCCESS);
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{".o.cqv" + others, "o.cqv", "t.cqv"}));
+    EXPECT_EQ(ReadText(target), "new");
+    EXPECT_EQ(StatOf(target).st_uid, Actor());
+}
+
 // A save keeps exactly who may read the file, as `getfacl -p` shows it before and after, and the
 // user the file keeps out cannot read the new content. Through a new file: the old file's ACL and
 // user.* attribute (the content unreadable but to the owner while written); where the folder's
 // default ACL would give the new file an ACL the old one had none of; never the capability the
-// system drops on any write. In place: where the ACL cannot be given to the new file, or its
-// owner and group (the saver's group would read it, its owner no longer). A capability is dropped.
+// system drops on any write. In place: where the ACL or an attribute (no room for it) cannot be
+// given to the new file, or its owner and group (the saver's group would read it, its owner no
+// longer). A capability is dropped.
 TEST(Replace, TheAclAndAttributesAreKept) {
     using quorin::replace_testing::Step;
     using quorin::test::RunCommand;
@@ -710,6 +751,8 @@ TEST(Replace, TheAclAndAttributesAreKept) {
          kKeptOut},
         {"the ACL refused: in place", "", 0, 0, kKeptOut, kDenied, 0, Step::acl, "fp", kKeptOut, 0,
          kKeptOut},
+        {"no room for an attribute: in place", "", 0, 0, kKeptOut, kDenied, 0, Step::attribute,
+         "fp", kKeptOut, 0, kKeptOut},
         {"a folder's default ACL, none on the file", "-d -m u:1001:r", 0, 0, 0, "setfacl -b F", 0,
          Step::none, "ffrd", kKeptOut, 0, kKeptOut, true},
         {"an owner and group the saver cannot give: in place", "", kNobody, kOwner, kGroup,
