@@ -208,10 +208,11 @@ std::string LockedText(std::chrono::milliseconds waited);
 // `>` from such a file (fs.protected_regular), and a rename never meets that rule. The target
 // keeps its owner and group, its POSIX access ACL (none where it had none: not the one a folder's
 // default ACL would give a new file), its permissions with their set-ID bits (in place, the
-// owner's save puts back what the write clears; another user's write clears them, as the system
-// does), and its user.* and security.* attributes (those the user may not read or set, as
-// security.* for anyone but root, are left out; trusted.* ones and a file capability, which the
-// system drops on any write, are not copied).
+// owner's save puts back what the write clears, but for the set-group-ID bit of a file whose group
+// the owner is not in, which the system lets only root or a member set; another user's write clears
+// them, as the system does), and its user.* and security.* attributes (those the user may not read
+// or set, as security.* for anyone but root, are left out; trusted.* ones and a file capability,
+// which the system drops on any write, are not copied).
 // The new content goes to a temporary file beside the target (the CFile the writer gets, named
 // by its GetFilePath; made through the folder opened at the start, with O_EXCL, written through
 // the descriptor that made it, at most of mode 0600 until it takes an existing target's place),

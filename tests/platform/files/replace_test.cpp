@@ -406,12 +406,24 @@ TEST(Replace, SetIdBitsAreKept) {
         }
     }
     ::chmod(dir.path().c_str(), 0777);
+    if (!root) return;
+    // The owner outside the file's group: the new file cannot take the group, so the save goes
+    // in place, and the write clears the set-group-ID bit, which only root or a member of the
+    // group may set again.
+    constexpr gid_t kSupplementary = 4242;
+    WriteActorsFile(target, "old content");
+    ASSERT_EQ(::chown(target.c_str(), Actor(), kSupplementary), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 02755), 0);
+    const ino_t kept = StatOf(target).st_ino;
+    EXPECT_TRUE(SavedAsActor(target, "new"));
+    EXPECT_EQ(StatOf(target).st_mode & 07777, 0755u);
+    EXPECT_EQ(StatOf(target).st_gid, kSupplementary);
+    EXPECT_EQ(StatOf(target).st_ino, kept);
+    EXPECT_EQ(ReadText(target), "new");
     // Saved by another user who may write it but cannot give a new file its owner: saved in
     // place, the file keeps its owner and group (whether or not the saver is in the group), and
     // the write clears its set-ID bits, as any write by another user does: no set-ID bit runs a
     // program as the saver, or as the owner with the saver's content.
-    if (!root) return;
-    constexpr gid_t kSupplementary = 4242;
     for (const gid_t group : {gid_t{0}, ActorGroup(), kSupplementary}) {
         SCOPED_TRACE("group " + std::to_string(group));
         WriteText(target, "old");
