@@ -292,8 +292,9 @@ enum class Step { none, cut, sync, full, acl, attribute, noReplace, noLinks };
 // no file was is refused (EINVAL) as by a file system that cannot refuse a rename over a file (NFS,
 // CIFS), or the next such rename and the link that stands for it are both refused (EINVAL, EPERM)
 // as by a file system without hard links; once, then every step runs again. Step::none withdraws a
-// failure not yet spent.
-void FailNext(Step step);
+// failure not yet spent. `err`, where given, is the errno value of that refused rename, or of
+// that refused link, in place of EINVAL or EPERM.
+void FailNext(Step step, int err = 0);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);
 enum class Pause {

@@ -403,6 +403,7 @@ int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t o
 }
 
 std::atomic<replace_testing::Step> g_failingStep{replace_testing::Step::none};
+std::atomic<int> g_failingErrno{0};  // a refused rename's or link's, in place of its usual one
 
 // True, once, for the step the test hook names.
 bool FailsHere(replace_testing::Step step) {
@@ -748,14 +749,15 @@ constexpr int kNoLinks = -1;
 int RenamedWhereNone(const Folder& folder, const std::string& temporary, const std::string& name) {
     const bool noLinks = FailsHere(replace_testing::Step::noLinks);
     const bool refused = noLinks || FailsHere(replace_testing::Step::noReplace);
-    if (refused) errno = EINVAL;
+    const int given = refused ? g_failingErrno.exchange(0) : 0;
+    if (refused) errno = given != 0 && !noLinks ? given : EINVAL;
     if (!refused && ::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
                                 RENAME_NOREPLACE) == 0) {
         Note('r');
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) return errno;
-    if (noLinks) errno = EPERM;
+    if (noLinks) errno = given != 0 ? given : EPERM;
     if (noLinks || ::linkat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(), 0))
         return errno == EPERM || errno == EOPNOTSUPP ? kNoLinks : errno;
     Note('r');
@@ -954,7 +956,8 @@ std::string LockedText(std::chrono::milliseconds waited) {
            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s)" : std::to_string(ms) + " ms)");
 }
 
-void replace_testing::FailNext(Step step) {
+void replace_testing::FailNext(Step step, int err) {
+    g_failingErrno = err;
     g_failingStep = step;
 }
 

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -156,23 +157,57 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("loop1"), "x"), ERROR_CANT_RESOLVE_FILENAME);
     EXPECT_EQ(ErrnoFromLastError(GetLastError()), ELOOP);
     // The new file named by a link where the file system cannot refuse a rename over a file: the
-    // temporary file's name goes with it.
+    // temporary file's name goes with it. Under no umask, a new file's mode is 0666.
     quorin::replace_testing::FailNext(quorin::replace_testing::Step::noReplace);
+    const mode_t mask = ::umask(0);
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("dangling.xml"), "made"), ERROR_SUCCESS);
+    ::umask(mask);
     EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("link0.xml")).st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("dangling.xml")).st_mode));
     EXPECT_EQ(ReadText(dir.file("real/t.xml")), "new");
     EXPECT_EQ(ReadText(dir.file("real/new.xml")), "made");
-    // Where it has no hard links either, the new file is made empty and written in place.
-    quorin::replace_testing::FailNext(quorin::replace_testing::Step::noLinks);
-    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("real/nolinks.xml"), "made"), ERROR_SUCCESS);
-    EXPECT_EQ(quorin::replace_testing::Steps(), "ffp");  // synced twice, as before a rename
-    EXPECT_EQ(ReadText(dir.file("real/nolinks.xml")), "made");
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    EXPECT_EQ(StatOf(dir.file("real/nolinks.xml")).st_mode & 0777, 0666u & ~mask);
-    std::filesystem::remove(dir.file("real/nolinks.xml"));
+    EXPECT_EQ(StatOf(dir.file("real/new.xml")).st_mode & 07777, 0666u);
+    // A rename that cannot refuse to replace a file (EINVAL, or ENOSYS from a kernel without it)
+    // gives way to a link; without hard links either (EPERM, EOPNOTSUPP), the new file is made
+    // empty, of the mode asked, and written in place; any other refusal fails the save, nothing
+    // made. A content exactly at the file-size limit is saved.
+    using quorin::replace_testing::Step;
+    const struct {
+        Step step;
+        int err;
+        DWORD code;
+        const char* steps;
+    } refusals[] = {
+        {Step::noReplace, EINVAL, ERROR_SUCCESS, "ffrd"},
+        {Step::noReplace, ENOSYS, ERROR_SUCCESS, "ffrd"},
+        {Step::noReplace, EIO, ERROR_GEN_FAILURE, "ff"},
+        {Step::noLinks, EPERM, ERROR_SUCCESS, "ffp"},  // synced twice, as before a rename
+        {Step::noLinks, EOPNOTSUPP, ERROR_SUCCESS, "ffp"},
+        {Step::noLinks, EIO, ERROR_GEN_FAILURE, "ff"},
+    };
+    const std::string second = dir.file("real/second.xml");
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(std::string(r.step == Step::noLinks ? "no links, " : "") +
+                     std::strerror(r.err));
+        EXPECT_EQ(quorin::test::InChildUnderSizeLimit(
+                      4,
+                      [&] {
+                          quorin::replace_testing::FailNext(r.step, r.err);
+                          (void)quorin::replace_testing::Steps();
+                          const DWORD code = quorin::ReplaceFileBytes(second, "made", 0640);
+                          return quorin::replace_testing::Steps() == r.steps
+                                     ? static_cast<int>(code)
+                                     : 200;
+                      }),
+                  static_cast<int>(r.code));
+        const bool made = r.code == ERROR_SUCCESS;
+        EXPECT_EQ(Entries(dir.file("real")).size(), made ? 3u : 2u);
+        if (!made) continue;
+        EXPECT_EQ(ReadText(second), "made");
+        EXPECT_EQ(StatOf(second).st_mode & 07777, 0640u);
+        std::filesystem::remove(second);
+    }
     // A link of the process file system leads to what it names where its text names that file;
     // the text of a removed one ("... (deleted)") is no name to make a file under.
     WriteText(dir.file("real/gone.xml"), "gone");
@@ -457,23 +492,26 @@ TEST(Replace, AMissingFolderIsAPathNotFound) {
 }
 
 // A name in the host's form is taken as the system takes it: a backslash is part of the name, and
-// "c:" no drive, wherever the name stands on the path.
+// "c:" no drive, wherever the name stands on the path. Under no umask, a new file's mode is 0666.
 TEST(Replace, ANativeNameIsTheFileTheSystemNames) {
     TempDir dir;
     std::filesystem::create_directories(dir.file("d/keep"));
     WriteText(dir.file("d/keep/me.bmp"), "precious");
+    const auto writer = [](CFile& file) {
+        file.Write("new", 3);
+        return true;
+    };
+    const mode_t mask = ::umask(0);
     for (const std::string name : {"d/keep\\me.bmp", "d/c:me.bmp"}) {
-        EXPECT_EQ(quorin::ReplaceNativeFile(dir.file(name),
-                                            [](CFile& file) {
-                                                file.Write("new", 3);
-                                                return true;
-                                            }),
-                  ERROR_SUCCESS)
-            << name;
+        EXPECT_EQ(quorin::ReplaceNativeFile(dir.file(name), writer), ERROR_SUCCESS) << name;
         EXPECT_EQ(ReadText(dir.file(name)), "new") << name;
+        EXPECT_EQ(StatOf(dir.file(name)).st_mode & 07777, 0666u) << name;
     }
+    EXPECT_EQ(quorin::ReplaceFile(dir.file("d/plain.bmp"), writer), ERROR_SUCCESS);
+    ::umask(mask);
+    EXPECT_EQ(StatOf(dir.file("d/plain.bmp")).st_mode & 07777, 0666u);
     EXPECT_EQ(ReadText(dir.file("d/keep/me.bmp")), "precious");
-    EXPECT_EQ(Entries(dir.file("d")).size(), 3u);  // keep, and the two new files
+    EXPECT_EQ(Entries(dir.file("d")).size(), 4u);  // keep, and the three new files
 }
 
 // One processor the test may run on, alone.
