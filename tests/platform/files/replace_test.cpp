@@ -941,6 +941,7 @@ TEST(Replace, FoldersAndFileSystemsOfTheirOwnKindLeaveNothingBeside) {
             EXPECT_EQ(ReadText(target), text);
             EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
         }
+        const std::string next64(64, 'x');
         // A new file past the file-size limit is refused before anything is made: nothing could
         // ever remove it from such a folder.
         EXPECT_EQ(
@@ -949,6 +950,13 @@ TEST(Replace, FoldersAndFileSystemsOfTheirOwnKindLeaveNothingBeside) {
                 [&] { return quorin::ReplaceFileBytes(folder + "/u.fms", std::string(100, 'x')); }),
             static_cast<int>(ERROR_FILE_TOO_LARGE));
         EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
+        // One of the limit's size exactly is made, where the folder takes new names.
+        if (std::string(c.flag) != "i") {
+            EXPECT_EQ(UnderSizeLimit(
+                          64, [&] { return quorin::ReplaceFileBytes(folder + "/u.fms", next64); }),
+                      static_cast<int>(ERROR_SUCCESS));
+            EXPECT_EQ(ReadText(folder + "/u.fms"), next64);
+        }
         const struct stat info = StatOf(target);
         EXPECT_EQ(info.st_ino == inode, *c.flag != '\0' && c.exists);
         EXPECT_EQ(info.st_mode & 07777, 0640u);
