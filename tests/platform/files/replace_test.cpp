@@ -509,9 +509,15 @@ TEST(Replace, ANativeNameIsTheFileTheSystemNames) {
     }
     EXPECT_EQ(quorin::ReplaceFile(dir.file("d/plain.bmp"), writer), ERROR_SUCCESS);
     ::umask(mask);
+    // A name as long as a folder entry's may be (255 bytes), made then replaced, leaves nothing
+    // beside it.
+    const std::string longest = dir.file("d/" + std::string(251, 'n') + ".bmp");
+    EXPECT_EQ(quorin::ReplaceFileBytes(longest, "made"), ERROR_SUCCESS);
+    EXPECT_EQ(quorin::ReplaceFileBytes(longest, "replaced"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadText(longest), "replaced");
     EXPECT_EQ(StatOf(dir.file("d/plain.bmp")).st_mode & 07777, 0666u);
     EXPECT_EQ(ReadText(dir.file("d/keep/me.bmp")), "precious");
-    EXPECT_EQ(Entries(dir.file("d")).size(), 4u);  // keep, and the three new files
+    EXPECT_EQ(Entries(dir.file("d")).size(), 5u);  // keep, and the four new files
 }
 
 // One processor the test may run on, alone.
