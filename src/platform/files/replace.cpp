@@ -686,7 +686,7 @@ Kept KeepAccessAcl(int from, int to) {
 // right, or the attribute gone meanwhile: anything else (no room for it, a failing device) would
 // lose it.
 bool LeftOutByRight(int err) {
-    return err == EPERM || err == EACCES || err == ENOTSUP || err == ENODATA;
+    return err == EPERM || err == EACCES || err == ENODATA;
 }
 
 // The old file's user.* and security.* attributes, as `cp -p` gives them. Those the user may not
@@ -696,7 +696,7 @@ bool LeftOutByRight(int err) {
 Kept KeepAttributes(int from, int to) {
     std::vector<char> names;
     if (!ReadAttribute(from, nullptr, &names))
-        return LeftOutByRight(errno) ? Kept::yes : Kept::inPlace;
+        return errno == ENOTSUP || LeftOutByRight(errno) ? Kept::yes : Kept::inPlace;
     for (std::size_t at = 0; at < names.size();) {
         const std::string name(names.data() + at);
         at += name.size() + 1;
