@@ -211,8 +211,9 @@ std::string LockedText(std::chrono::milliseconds waited);
 // owner's save puts back what the write clears, but for the set-group-ID bit of a file whose group
 // the owner is not in, which the system lets only root or a member set; another user's write clears
 // them, as the system does), and its user.* and security.* attributes (those the user may not read
-// or set, as security.* for anyone but root, are left out; trusted.* ones and a file capability,
-// which the system drops on any write, are not copied).
+// or set, as security.* for anyone but root, are left out, and one the new file cannot take for any
+// other reason, as for want of room, gets the save in place, which keeps it; trusted.* ones and a
+// file capability, which the system drops on any write, are not copied).
 // The new content goes to a temporary file beside the target (the CFile the writer gets, named
 // by its GetFilePath; made through the folder opened at the start, with O_EXCL, written through
 // the descriptor that made it, at most of mode 0600 until it takes an existing target's place),
@@ -231,27 +232,26 @@ std::string LockedText(std::chrono::milliseconds waited);
 // in place), or its sticky bit keeps the user from renaming over another user's target (known
 // before any temporary file is made; a rename the system refuses all the same falls back to it
 // with what was written, the writer not run twice), or the target's owner and group or its ACL
-// cannot be given to the new file (which would widen who may read it), or one of its user.* or
-// security.* attributes for any reason but the user's want of the right (no room for it), a target
-// the user may read and write is written in place (every hard link to it sees the new content): the
-// new content is made in memory first (the writer gets a CMemFile; a writer that fails never
-// touches the target), and when the target cannot take it (a full disk, a failing device) the old
-// content, held in memory, is written back. On a file system that writes every block anew (btrfs,
-// ZFS), where a rewritten block takes a free one, a content larger than the free space is refused
-// with ERROR_DISK_FULL before the target is touched, and a write-back that finds no room empties
-// the file and syncs the file system, which frees its blocks, before it writes the old content
-// whole.
-// From just before its first byte is written until it is synced (or written back), the calling
-// thread holds back the asynchronous signals whose default ends the process (SIGINT, SIGTERM,
-// SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ, SIGVTALRM, SIGPROF); its mask comes
-// back after, and a signal held meanwhile then takes effect. A signal that comes before the first
-// byte finds the target untouched. Only SIGKILL, or a device that fails the write-back too, can
-// leave such a target damaged; a reader of the file while it is written in place may see part old
-// and part new content. Saves of one target take turns on an exclusive flock of the target: in
-// place from reading the old content to the last sync, through a new file from before its rename to
-// after it, on whatever file the rename replaces (one that appeared after the save began included;
-// a rename where no file was refuses to replace one that appears meanwhile, which is then locked in
-// its turn, on a file system that cannot refuse a rename over a file by a hard link that refuses to
+// cannot be given to the new file (which would widen who may read it), a target the user may read
+// and write is written in place (every hard link to it sees the new content): the new content is
+// made in memory first (the writer gets a CMemFile; a writer that fails never touches the target),
+// and when the target cannot take it (a full disk, a failing device) the old content, held in
+// memory, is written back. From just before its first byte is written until it is synced (or
+// written back), the calling thread holds back the asynchronous signals whose default ends the
+// process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGXFSZ,
+// SIGVTALRM, SIGPROF); its mask comes back after, and a signal held meanwhile then takes effect. A
+// signal that comes before the first byte finds the target untouched. Only SIGKILL, or a device
+// that fails the write-back too, can leave such a target damaged; a reader of the file while it is
+// written in place may see part old and part new content.
+// On a file system that writes every block anew (btrfs, ZFS), where a rewritten block takes a free
+// one, an in-place content larger than the free space is refused with ERROR_DISK_FULL before the
+// target is touched, and a write-back that finds no room empties the file and syncs the file
+// system, which frees its blocks, before it writes the old content whole.
+// Saves of one target take turns on an exclusive flock of the target: in place from reading the
+// old content to the last sync, through a new file from before its rename to after it, on
+// whatever file the rename replaces (one that appeared after the save began included; a rename
+// where no file was refuses to replace one that appears meanwhile, which is then locked in its
+// turn, on a file system that cannot refuse a rename over a file by a hard link that refuses to
 // replace one, and on one without hard links either by an empty file made with O_EXCL and written
 // in place; one found to be no regular file is refused). A save that finds, once it holds the
 // lock, that a new file was renamed over the one it opened starts over on the new one: the save
