@@ -402,6 +402,21 @@ int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t o
     return 0;
 }
 
+// The room a rewrite of the file open as `fd` may take: the free space of a file system that
+// writes every block anew (the old blocks are freed only once the new ones stand), no bound on
+// any other, where a rewritten block takes no new one and the bytes past the old end are written
+// first.
+std::uint64_t FreeBytes(int fd) {
+    constexpr long kZfsMagic = 0x2fc12fc1;
+    struct statfs where {};
+    if (::fstatfs(fd, &where) != 0 ||
+        (where.f_type != BTRFS_SUPER_MAGIC && where.f_type != kZfsMagic))
+        return UINT64_MAX;
+    const auto block =
+        static_cast<std::uint64_t>(where.f_frsize != 0 ? where.f_frsize : where.f_bsize);
+    return static_cast<std::uint64_t>(where.f_bavail) * block;
+}
+
 std::atomic<replace_testing::Step> g_failingStep{replace_testing::Step::none};
 std::atomic<int> g_failingErrno{0};  // a refused rename's or link's, in place of its usual one
 
@@ -498,27 +513,13 @@ class EndingSignalsHeld {
     sigset_t m_before;
 };
 
-// The room a rewrite of the file open as `fd` may take: the free space of a file system that
-// writes every block anew (the old blocks are freed only once the new ones stand), no bound on
-// any other, where a rewritten block takes no new one and the bytes past the old end are written
-// first.
-std::uint64_t FreeBytes(int fd) {
-    constexpr long kZfsMagic = 0x2fc12fc1;
-    struct statfs where {};
-    if (::fstatfs(fd, &where) != 0 ||
-        (where.f_type != BTRFS_SUPER_MAGIC && where.f_type != kZfsMagic))
-        return UINT64_MAX;
-    const auto block =
-        static_cast<std::uint64_t>(where.f_frsize != 0 ? where.f_frsize : where.f_bsize);
-    return static_cast<std::uint64_t>(where.f_bavail) * block;
-}
-
 // The target of a folder that takes no new file, written where it is with `next`, made in memory
 // first (a writer that gives up never touches the target). Neither the new content nor the old,
 // which a write-back may have to put back whole, may reach past the file-size limit: that is
 // refused before any write. The old content is held in memory, and written back when the target
 // cannot take the new one (a full disk, a failing device). The bytes past the old end go first,
-// so that a file that cannot grow fails before any old byte is overwritten. Another save of the
+// so that a file that cannot grow fails before any old byte is overwritten (where every block is
+// written anew, a content the free space cannot hold is refused before them). Another save of the
 // target waits for this one to be synced (or written back) before it reads the old content or
 // renames a new file over it, so each leaves a whole one; a save that finds, once it holds the
 // lock, that a new file was renamed over the one it opened starts over on the new one, for as
