@@ -208,10 +208,12 @@ std::string LockedText(std::chrono::milliseconds waited);
 // `>` from such a file (fs.protected_regular), and a rename never meets that rule. The target
 // keeps its owner and group, its POSIX access ACL (none where it had none: not the one a folder's
 // default ACL would give a new file), its permissions with their set-ID bits (in place, the
-// owner's save puts back what the write clears; another user's write clears them, as the system
-// does), and its user.* and security.* attributes (those the user may not read or set, as
-// security.* for anyone but root, are left out; trusted.* ones and a file capability, which the
-// system drops on any write, are not copied).
+// owner's save puts back what the write clears, but for the set-group-ID bit of a file whose group
+// the owner is not in, which the system lets only root or a member set; another user's write clears
+// them, as the system does), and its user.* and security.* attributes (those the user may not read
+// or set, as security.* for anyone but root, are left out, and one the new file cannot take for any
+// other reason, as for want of room, gets the save in place, which keeps it; trusted.* ones and a
+// file capability, which the system drops on any write, are not copied).
 // The new content goes to a temporary file beside the target (the CFile the writer gets, named
 // by its GetFilePath, /proc/self/fd/N/NAME through the save's descriptor of its folder, while
 // the save runs; made through the folder opened at the start, with O_EXCL, written through
@@ -220,9 +222,10 @@ std::string LockedText(std::chrono::milliseconds waited);
 // over it, the folder synced after: a failure, or the process killed on the way, leaves the old
 // content whole. The temporary file's name is "." + the target's name + "." + the process number
 // + "." + a random decimal number + ".tmp". Temporary files left by a replacement of this user's
-// that was killed (its process gone) are removed by the next one of the same target; other
-// users' are left alone. The target is a new file then: another hard link to the old one keeps
-// the old content. A folder moved away meanwhile keeps nothing of the save: the rename goes into
+// that was killed (its process gone) are removed by the next one of the same target, and so, by a
+// saver that may give a file any owner (root), are those that took the target's owner; other users'
+// are left alone. The target is a new file then: another hard link to the old one keeps the old
+// content. A folder moved away meanwhile keeps nothing of the save: the rename goes into
 // the folder the save began in (whose file it locked), where the temporary file is removed too.
 // A folder the user may write but not list cannot be synced: the save succeeds without it.
 // Where the folder takes no new file, or keeps every entry (append-only or immutable, told by its
@@ -241,6 +244,10 @@ std::string LockedText(std::chrono::milliseconds waited);
 // that comes before the first byte finds the target untouched. Only SIGKILL, or a device
 // that fails the write-back too, can leave such a target damaged; a reader of the file while it is
 // written in place may see part old and part new content.
+// On a file system that writes every block anew (btrfs, ZFS), where a rewritten block takes a free
+// one, an in-place content larger than the free space is refused with ERROR_DISK_FULL before the
+// target is touched, and a write-back that finds no room empties the file and syncs the file
+// system, which frees its blocks, before it writes the old content whole.
 // Saves of one target take turns on an exclusive flock of the target: in place from reading the
 // old content to the last sync, through a new file from before its rename to after it, on
 // whatever file the rename replaces (one that appeared after the save began included; a rename
@@ -277,14 +284,18 @@ win::DWORD ReplaceNativeFile(const std::string& nativePath,
 
 // Test hooks.
 namespace replace_testing {
-enum class Step { none, cut, sync, acl, noReplace, noLinks };
+enum class Step { none, cut, sync, full, acl, attribute, noReplace, noLinks };
 // The next in-place write's cut to a shorter content, or its last sync, fails (EIO) as a failing
-// device would, or the next ACL given to a new file is refused as by a file system without ACLs,
-// or the next rename of a new file where no file was is refused (EINVAL) as by a file system that
-// cannot refuse a rename over a file (NFS, CIFS), or the next such rename and the link that stands
-// for it are both refused (EINVAL, EPERM) as by a file system without hard links; once, then every
-// step runs again. Step::none withdraws a failure not yet spent.
-void FailNext(Step step);
+// device would, or it runs out of room (ENOSPC) once half the old bytes it overwrites are written,
+// and so does the write of them back, as on a file system that writes every block anew; or the
+// next ACL given to a new file is refused as by a file system without ACLs, or the next user.* or
+// security.* attribute given to one finds no room (ENOSPC); or the next rename of a new file where
+// no file was is refused (EINVAL) as by a file system that cannot refuse a rename over a file (NFS,
+// CIFS), or the next such rename and the link that stands for it are both refused (EINVAL, EPERM)
+// as by a file system without hard links; once, then every step runs again. Step::none withdraws a
+// failure not yet spent. `err`, where given, is the errno value of that refused rename, or of
+// that refused link, in place of EINVAL or EPERM.
+void FailNext(Step step, int err = 0);
 // The bound of the wait for the target's lock, in place of kSaveLockWait.
 void SetLockWait(std::chrono::milliseconds bound);
 enum class Pause {

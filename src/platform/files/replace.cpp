@@ -212,10 +212,22 @@ std::string TemporaryPrefix(const std::string& name) {
     return "." + name.substr(0, kMaxNameInTemporary) + ".";
 }
 
-// Removes the temporary files of earlier replacements of `name` whose process has gone: only
-// this user's, of a process that no longer runs, and whose lock nobody holds (a live replacement
-// keeps its temporary file locked).
-void RemoveLeftovers(const Folder& folder, const std::string& name) {
+// Whether `capability` is in this process's effective set.
+bool HasCapability(int capability) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capget, &header, data) != 0) return false;
+    return (data[CAP_TO_INDEX(capability)].effective & CAP_TO_MASK(capability)) != 0;
+}
+
+// Removes the temporary files of earlier replacements of `name` whose process has gone: of a
+// process that no longer runs, whose lock nobody holds (a live replacement keeps its temporary
+// file locked), and this user's, or, for a saver that may give a file any owner (CAP_CHOWN, as
+// the killed save may have given it the target's), the owner's of the target (`target`, its
+// status, where it exists).
+void RemoveLeftovers(const Folder& folder, const std::string& name, const struct stat* target) {
+    const uid_t targetOwner =
+        target != nullptr && HasCapability(CAP_CHOWN) ? target->st_uid : ::geteuid();
     const int listed = ::openat(folder.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (listed < 0) return;
     DIR* dir = ::fdopendir(listed);
@@ -251,7 +263,8 @@ void RemoveLeftovers(const Folder& folder, const std::string& name) {
         int fd = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | flags);
         if (fd < 0 && errno == EACCES) fd = ::openat(::dirfd(dir), entry->d_name, O_WRONLY | flags);
         if (fd < 0) continue;
-        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+            (info.st_uid == ::geteuid() || info.st_uid == targetOwner) &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0)
             ::unlinkat(::dirfd(dir), entry->d_name, 0);
         ::close(fd);
@@ -390,7 +403,23 @@ int WriteAt(int fd, const unsigned char* data, std::size_t size, std::uint64_t o
     return 0;
 }
 
+// The room a rewrite of the file open as `fd` may take: the free space of a file system that
+// writes every block anew (the old blocks are freed only once the new ones stand), no bound on
+// any other, where a rewritten block takes no new one and the bytes past the old end are written
+// first.
+std::uint64_t FreeBytes(int fd) {
+    constexpr long kZfsMagic = 0x2fc12fc1;
+    struct statfs where {};
+    if (::fstatfs(fd, &where) != 0 ||
+        (where.f_type != BTRFS_SUPER_MAGIC && where.f_type != kZfsMagic))
+        return UINT64_MAX;
+    const auto block =
+        static_cast<std::uint64_t>(where.f_frsize != 0 ? where.f_frsize : where.f_bsize);
+    return static_cast<std::uint64_t>(where.f_bavail) * block;
+}
+
 std::atomic<replace_testing::Step> g_failingStep{replace_testing::Step::none};
+std::atomic<int> g_failingErrno{0};  // a refused rename's or link's, in place of its usual one
 
 // True, once, for the step the test hook names.
 bool FailsHere(replace_testing::Step step) {
@@ -484,7 +513,8 @@ class EndingSignalsHeld {
 // which a write-back may have to put back whole, may reach past the file-size limit: that is
 // refused before any write. The old content is held in memory, and written back when the target
 // cannot take the new one (a full disk, a failing device). The bytes past the old end go first,
-// so that a file that cannot grow fails before any old byte is overwritten. Another save of the
+// so that a file that cannot grow fails before any old byte is overwritten (where every block is
+// written anew, a content the free space cannot hold is refused before them). Another save of the
 // target waits for this one to be synced (or written back) before it reads the old content or
 // renames a new file over it, so each leaves a whole one; a save that finds, once it holds the
 // lock, that a new file was renamed over the one it opened starts over on the new one, for as
@@ -520,6 +550,10 @@ DWORD WriteInPlace(const Folder& folder, const std::string& name, std::string_vi
         code = CodeOf(EIO);  // shrank while read: its content is not known
     if (code != win::ERROR_SUCCESS) return code;
 
+    // A file system that writes every block anew needs room for the whole new content, though
+    // the file only takes its old blocks' place: without it, the write would fail part-way.
+    if (next.size() > FreeBytes(fd)) return CodeOf(ENOSPC);
+
     const EndingSignalsHeld held;
     const auto* bytes = reinterpret_cast<const unsigned char*>(next.data());
     const std::size_t head = std::min(old.size(), next.size());
@@ -527,6 +561,11 @@ DWORD WriteInPlace(const Folder& folder, const std::string& name, std::string_vi
     int err = 0;
     if (next.size() > old.size()) err = WriteAt(fd, bytes + head, next.size() - head, head);
     PauseHere(replace_testing::Pause::whileWriting);
+    const bool full = FailsHere(replace_testing::Step::full);
+    if (err == 0 && full) {
+        (void)WriteAt(fd, bytes, head / 2, 0, &overwritten);
+        err = ENOSPC;
+    }
     if (err == 0) err = WriteAt(fd, bytes, head, 0, &overwritten);
     if (err == 0 && next.size() < old.size())
         err = FailsHere(replace_testing::Step::cut) ? EIO : ResizeTo(fd, next.size());
@@ -540,7 +579,15 @@ DWORD WriteInPlace(const Folder& folder, const std::string& name, std::string_vi
         // Back to the old content: the bytes overwritten (all of them once the new content was
         // written whole, as a shorter one may have been cut), then the old length.
         const auto* oldBytes = reinterpret_cast<const unsigned char*>(old.data());
-        (void)WriteAt(fd, oldBytes, overwritten == head ? old.size() : overwritten, 0);
+        const std::size_t back = overwritten == head ? old.size() : overwritten;
+        const int backErr = full ? ENOSPC : WriteAt(fd, oldBytes, back, 0);
+        // Out of room for the rewritten blocks (each takes a free one where the file system
+        // writes every block anew, and the failed write took the last): the file is emptied and
+        // the file system synced, which frees its blocks, then given the old content whole.
+        if ((backErr == ENOSPC || backErr == EDQUOT) && ResizeTo(fd, 0) == 0) {
+            (void)::syncfs(fd);
+            (void)WriteAt(fd, oldBytes, old.size(), 0);
+        }
         (void)ResizeTo(fd, old.size());
         keepSetId();
         (void)::fsync(fd);
@@ -561,10 +608,7 @@ int MadeEmpty(const Folder& folder, const std::string& name, unsigned mode) {
 // Whether this process may hold any file as its owner would (CAP_FOWNER): rename over another
 // user's file in a sticky folder among others.
 bool MayActAsAnyOwner() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (::syscall(SYS_capget, &header, data) != 0) return false;
-    return (data[CAP_TO_INDEX(CAP_FOWNER)].effective & CAP_TO_MASK(CAP_FOWNER)) != 0;
+    return HasCapability(CAP_FOWNER);
 }
 
 // Whether the sticky bit of the target's folder keeps this user from replacing the target with a
@@ -634,20 +678,37 @@ Kept KeepAccessAcl(int from, int to) {
                                                                           : Kept::inPlace;
 }
 
+// Whether a failure to read or give an attribute (its errno value) is the user's want of the
+// right, or the attribute gone meanwhile: anything else (no room for it, a failing device) would
+// lose it.
+bool LeftOutByRight(int err) {
+    return err == EPERM || err == EACCES || err == ENODATA;
+}
+
 // The old file's user.* and security.* attributes, as `cp -p` gives them. Those the user may not
 // read or set (security.* for anyone but root) are left out; other kinds (trusted.*) are not
-// copied, nor a file capability, which the system drops on any write of the file.
+// copied, nor a file capability, which the system drops on any write of the file. One that cannot
+// be given for any other reason (no room for it) gets the save in place, which keeps it.
 Kept KeepAttributes(int from, int to) {
     std::vector<char> names;
-    if (!ReadAttribute(from, nullptr, &names)) return Kept::yes;
+    if (!ReadAttribute(from, nullptr, &names))
+        return errno == ENOTSUP || LeftOutByRight(errno) ? Kept::yes : Kept::inPlace;
     for (std::size_t at = 0; at < names.size();) {
         const std::string name(names.data() + at);
         at += name.size() + 1;
         if (name.rfind("user.", 0) != 0 && name.rfind("security.", 0) != 0) continue;
         if (name == kCapability) continue;
         std::vector<char> value;
-        if (ReadAttribute(from, name.c_str(), &value))
-            (void)::fsetxattr(to, name.c_str(), value.data(), value.size(), 0);
+        if (!ReadAttribute(from, name.c_str(), &value)) {
+            if (LeftOutByRight(errno)) continue;
+            return Kept::inPlace;
+        }
+        if (FailsHere(replace_testing::Step::attribute)) {
+            errno = ENOSPC;
+        } else if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0) {
+            continue;
+        }
+        if (!LeftOutByRight(errno)) return Kept::inPlace;
     }
     return Kept::yes;
 }
@@ -684,14 +745,15 @@ constexpr int kNoLinks = -1;
 int RenamedWhereNone(const Folder& folder, const std::string& temporary, const std::string& name) {
     const bool noLinks = FailsHere(replace_testing::Step::noLinks);
     const bool refused = noLinks || FailsHere(replace_testing::Step::noReplace);
-    if (refused) errno = EINVAL;
+    const int given = refused ? g_failingErrno.exchange(0) : 0;
+    if (refused) errno = given != 0 && !noLinks ? given : EINVAL;
     if (!refused && ::renameat2(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(),
                                 RENAME_NOREPLACE) == 0) {
         Note('r');
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) return errno;
-    if (noLinks) errno = EPERM;
+    if (noLinks) errno = given != 0 ? given : EPERM;
     if (noLinks || ::linkat(folder.fd.get(), temporary.c_str(), folder.fd.get(), name.c_str(), 0))
         return errno == EPERM || errno == EOPNOTSUPP ? kNoLinks : errno;
     Note('r');
@@ -882,7 +944,7 @@ DWORD ReplaceNativeFile(const std::string& native, const std::function<bool(win:
     Save save;
     save.wait = LockWait(turn);
     if (const DWORD code = Begin(native, &save); code != win::ERROR_SUCCESS) return Fail(code);
-    RemoveLeftovers(save.folder, save.name);
+    RemoveLeftovers(save.folder, save.name, save.exists ? &save.info : nullptr);
     if (InPlaceFromTheStart(save)) return Fail(MakeAndWriteInPlace(save, write, newFileMode));
     return Fail(ThroughNewFile(save, write, newFileMode));
 }
@@ -893,7 +955,8 @@ std::string LockedText(std::chrono::milliseconds waited) {
            (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s)" : std::to_string(ms) + " ms)");
 }
 
-void replace_testing::FailNext(Step step) {
+void replace_testing::FailNext(Step step, int err) {
+    g_failingErrno = err;
     g_failingStep = step;
 }
 

@@ -1,7 +1,8 @@
 // A file system of its own kind mounted for one test: a loop-mounted ext4 image, whose folders
-// take chattr's flags (append-only, immutable), or a ramfs, which keeps no extended attribute
-// (no ACL, no user.* or security.* attribute). Only root mounts; where it cannot, Why() says why
-// and the test reports itself skipped with it. Unmounted, its image removed, when it goes.
+// take chattr's flags (append-only, immutable), a ramfs, which keeps no extended attribute (no
+// ACL, no user.* or security.* attribute), or a small loop-mounted btrfs image, which writes every
+// block anew (a rewritten block takes a free one). Only root mounts; where it cannot, Why() says
+// why and the test reports itself skipped with it. Unmounted, its image removed, when it goes.
 #pragma once
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,22 +16,25 @@ namespace quorin::test {
 
 class ScratchMount {
   public:
-    enum Kind { ext4Image, ramfs };
+    enum Kind { ext4Image, ramfs, btrfsImage };
     ScratchMount(const std::string& parent, Kind kind)
-        : m_path(parent + "/mnt"), m_image(parent + "/ext4.img") {
+        : m_path(parent + "/mnt"), m_image(parent + "/scratch.img") {
         if (::geteuid() != 0) {
             m_why = "needs root to mount a file system";
             return;
         }
         std::filesystem::create_directory(m_path);
         const std::string image = ShellQuote(m_image);
-        const std::string mount = kind == ext4Image
-                                      ? "truncate -s 64M " + image + " && mkfs.ext4 -q " + image +
-                                            " && mount -o loop " + image + " " + ShellQuote(m_path)
-                                      : "mount -t ramfs ramfs " + ShellQuote(m_path);
-        if (RunCommand(mount + " 2>/dev/null").status != 0) {
+        const std::string loop = " && mount -o loop " + image + " " + ShellQuote(m_path);
+        const std::string mount =
+            kind == ext4Image    ? "truncate -s 64M " + image + " && mkfs.ext4 -q " + image + loop
+            : kind == btrfsImage ? "truncate -s 120M " + image + " && mkfs.btrfs -q " + image + loop
+                                 : "mount -t ramfs ramfs " + ShellQuote(m_path);
+        if (RunCommand(mount + " >/dev/null 2>&1").status != 0) {
             m_why = kind == ext4Image ? "cannot loop-mount an ext4 image here"
-                                      : "cannot mount a ramfs here";
+                    : kind == btrfsImage
+                        ? "cannot make (btrfs-progs) or loop-mount a btrfs image here"
+                        : "cannot mount a ramfs here";
             return;
         }
         m_mounted = true;

@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -156,23 +157,57 @@ TEST(Replace, LinksAreFollowedAndTheFileKeepsItsOwner) {
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("loop1"), "x"), ERROR_CANT_RESOLVE_FILENAME);
     EXPECT_EQ(ErrnoFromLastError(GetLastError()), ELOOP);
     // The new file named by a link where the file system cannot refuse a rename over a file: the
-    // temporary file's name goes with it.
+    // temporary file's name goes with it. Under no umask, a new file's mode is 0666.
     quorin::replace_testing::FailNext(quorin::replace_testing::Step::noReplace);
+    const mode_t mask = ::umask(0);
     EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("dangling.xml"), "made"), ERROR_SUCCESS);
+    ::umask(mask);
     EXPECT_EQ(quorin::replace_testing::Steps(), "ffrd");
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("link0.xml")).st_mode));
     EXPECT_TRUE(S_ISLNK(StatOf(dir.file("dangling.xml")).st_mode));
     EXPECT_EQ(ReadText(dir.file("real/t.xml")), "new");
     EXPECT_EQ(ReadText(dir.file("real/new.xml")), "made");
-    // Where it has no hard links either, the new file is made empty and written in place.
-    quorin::replace_testing::FailNext(quorin::replace_testing::Step::noLinks);
-    EXPECT_EQ(quorin::ReplaceFileBytes(dir.file("real/nolinks.xml"), "made"), ERROR_SUCCESS);
-    EXPECT_EQ(quorin::replace_testing::Steps(), "ffp");  // synced twice, as before a rename
-    EXPECT_EQ(ReadText(dir.file("real/nolinks.xml")), "made");
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    EXPECT_EQ(StatOf(dir.file("real/nolinks.xml")).st_mode & 0777, 0666u & ~mask);
-    std::filesystem::remove(dir.file("real/nolinks.xml"));
+    EXPECT_EQ(StatOf(dir.file("real/new.xml")).st_mode & 07777, 0666u);
+    // A rename that cannot refuse to replace a file (EINVAL, or ENOSYS from a kernel without it)
+    // gives way to a link; without hard links either (EPERM, EOPNOTSUPP), the new file is made
+    // empty, of the mode asked, and written in place; any other refusal fails the save, nothing
+    // made. A content exactly at the file-size limit is saved.
+    using quorin::replace_testing::Step;
+    const struct {
+        Step step;
+        int err;
+        DWORD code;
+        const char* steps;
+    } refusals[] = {
+        {Step::noReplace, EINVAL, ERROR_SUCCESS, "ffrd"},
+        {Step::noReplace, ENOSYS, ERROR_SUCCESS, "ffrd"},
+        {Step::noReplace, EIO, ERROR_GEN_FAILURE, "ff"},
+        {Step::noLinks, EPERM, ERROR_SUCCESS, "ffp"},  // synced twice, as before a rename
+        {Step::noLinks, EOPNOTSUPP, ERROR_SUCCESS, "ffp"},
+        {Step::noLinks, EIO, ERROR_GEN_FAILURE, "ff"},
+    };
+    const std::string second = dir.file("real/second.xml");
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(std::string(r.step == Step::noLinks ? "no links, " : "") +
+                     std::strerror(r.err));
+        EXPECT_EQ(quorin::test::InChildUnderSizeLimit(
+                      4,
+                      [&] {
+                          quorin::replace_testing::FailNext(r.step, r.err);
+                          (void)quorin::replace_testing::Steps();
+                          const DWORD code = quorin::ReplaceFileBytes(second, "made", 0640);
+                          return quorin::replace_testing::Steps() == r.steps
+                                     ? static_cast<int>(code)
+                                     : 200;
+                      }),
+                  static_cast<int>(r.code));
+        const bool made = r.code == ERROR_SUCCESS;
+        EXPECT_EQ(Entries(dir.file("real")).size(), made ? 3u : 2u);
+        if (!made) continue;
+        EXPECT_EQ(ReadText(second), "made");
+        EXPECT_EQ(StatOf(second).st_mode & 07777, 0640u);
+        std::filesystem::remove(second);
+    }
     // A link of the process file system leads to what it names where its text names that file;
     // the text of a removed one ("... (deleted)") is no name to make a file under.
     WriteText(dir.file("real/gone.xml"), "gone");
@@ -292,6 +327,10 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
          ERROR_GEN_FAILURE},
         {"last sync fails after growing", 5000, RLIM_INFINITY, false, 0644, Step::sync,
          ERROR_GEN_FAILURE},
+        {"out of room part-way, the write-back too", 2000, RLIM_INFINITY, false, 0644, Step::full,
+         ERROR_DISK_FULL},
+        {"out of room part-way after growing", 5000, RLIM_INFINITY, false, 0644, Step::full,
+         ERROR_DISK_FULL},
         {"longer, up to the limit", 5000, 5000, false, 0644, Step::none, ERROR_SUCCESS},
         {"shorter", 2000, 3540, false, 0644, Step::none, ERROR_SUCCESS},
     };
@@ -320,6 +359,57 @@ TEST(Replace, InPlaceFailuresLeaveTheOldBytes) {
         EXPECT_EQ(StatOf(closed.file()).st_ino, inode) << "written where it is";
         EXPECT_EQ(Entries(closed.folder()), std::vector<std::string>{"t.fms"});
     }
+}
+
+// On a file system that writes every block anew (btrfs), a rewritten block takes a free one: a
+// 4 MB file written in place (a sticky folder of a group the saver is in: the saver may write the
+// file but not replace it) where about 1.4 MB are free is refused as a full disk before its first
+// byte is touched, and saved once there is room.
+TEST(Replace, AnInPlaceSaveOnAFullCopyOnWriteFileSystemKeepsTheOldFile) {
+    using quorin::test::ScratchMount;
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    const ScratchMount mount(dir.path(), ScratchMount::btrfsImage);
+    if (!mount.Why().empty()) GTEST_SKIP() << mount.Why();
+    constexpr gid_t kGroup = 4244;
+    const std::string folder = mount.path() + "/shared";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(::chown(folder.c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 01775), 0);
+    const std::string target = folder + "/t.bmp";
+    std::string old(4 << 20, '\0');
+    for (std::size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7 + 1);
+    WriteText(target, old);
+    ASSERT_EQ(::chown(target.c_str(), 0, kGroup), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 0664), 0);
+    // Filled to the last block, then 2.6 MB given back.
+    const std::string filler = mount.path() + "/filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::string block(1 << 20, 'f');
+    off_t filled = 0;
+    for (ssize_t n; (n = ::write(fd, block.data(), block.size())) > 0;) filled += n;
+    ::fsync(fd);
+    ASSERT_EQ(::ftruncate(fd, std::max<off_t>(0, filled - 2600 * 1024)), 0);
+    ::close(fd);
+    ::sync();
+    const struct stat before = StatOf(target);
+    const std::string next(4 << 20, 'n');
+    EXPECT_EQ(RunAsActor([&] { return static_cast<int>(quorin::ReplaceFileBytes(target, next)); },
+                         {kGroup}),
+              static_cast<int>(ERROR_DISK_FULL));
+    const struct stat after = StatOf(target);
+    EXPECT_TRUE(ReadText(target) == old);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec) << "untouched";
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec) << "untouched";
+    std::filesystem::remove(filler);
+    ::sync();
+    EXPECT_EQ(RunAsActor([&] { return static_cast<int>(quorin::ReplaceFileBytes(target, next)); },
+                         {kGroup}),
+              static_cast<int>(ERROR_SUCCESS));
+    EXPECT_TRUE(ReadText(target) == next);
+    EXPECT_EQ(StatOf(target).st_ino, before.st_ino) << "written where it is";
+    EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.bmp"});
 }
 
 // The set-user-ID and set-group-ID bits stay through a save of a shorter content by the file's
@@ -351,12 +441,24 @@ TEST(Replace, SetIdBitsAreKept) {
         }
     }
     ::chmod(dir.path().c_str(), 0777);
+    if (!root) return;
+    // The owner outside the file's group: the new file cannot take the group, so the save goes
+    // in place, and the write clears the set-group-ID bit, which only root or a member of the
+    // group may set again.
+    constexpr gid_t kSupplementary = 4242;
+    WriteActorsFile(target, "old content");
+    ASSERT_EQ(::chown(target.c_str(), Actor(), kSupplementary), 0);
+    ASSERT_EQ(::chmod(target.c_str(), 02755), 0);
+    const ino_t kept = StatOf(target).st_ino;
+    EXPECT_TRUE(SavedAsActor(target, "new"));
+    EXPECT_EQ(StatOf(target).st_mode & 07777, 0755u);
+    EXPECT_EQ(StatOf(target).st_gid, kSupplementary);
+    EXPECT_EQ(StatOf(target).st_ino, kept);
+    EXPECT_EQ(ReadText(target), "new");
     // Saved by another user who may write it but cannot give a new file its owner: saved in
     // place, the file keeps its owner and group (whether or not the saver is in the group), and
     // the write clears its set-ID bits, as any write by another user does: no set-ID bit runs a
     // program as the saver, or as the owner with the saver's content.
-    if (!root) return;
-    constexpr gid_t kSupplementary = 4242;
     for (const gid_t group : {gid_t{0}, ActorGroup(), kSupplementary}) {
         SCOPED_TRACE("group " + std::to_string(group));
         WriteText(target, "old");
@@ -390,23 +492,32 @@ TEST(Replace, AMissingFolderIsAPathNotFound) {
 }
 
 // A name in the host's form is taken as the system takes it: a backslash is part of the name, and
-// "c:" no drive, wherever the name stands on the path.
+// "c:" no drive, wherever the name stands on the path. Under no umask, a new file's mode is 0666.
 TEST(Replace, ANativeNameIsTheFileTheSystemNames) {
     TempDir dir;
     std::filesystem::create_directories(dir.file("d/keep"));
     WriteText(dir.file("d/keep/me.bmp"), "precious");
+    const auto writer = [](CFile& file) {
+        file.Write("new", 3);
+        return true;
+    };
+    const mode_t mask = ::umask(0);
     for (const std::string name : {"d/keep\\me.bmp", "d/c:me.bmp"}) {
-        EXPECT_EQ(quorin::ReplaceNativeFile(dir.file(name),
-                                            [](CFile& file) {
-                                                file.Write("new", 3);
-                                                return true;
-                                            }),
-                  ERROR_SUCCESS)
-            << name;
+        EXPECT_EQ(quorin::ReplaceNativeFile(dir.file(name), writer), ERROR_SUCCESS) << name;
         EXPECT_EQ(ReadText(dir.file(name)), "new") << name;
+        EXPECT_EQ(StatOf(dir.file(name)).st_mode & 07777, 0666u) << name;
     }
+    EXPECT_EQ(quorin::ReplaceFile(dir.file("d/plain.bmp"), writer), ERROR_SUCCESS);
+    ::umask(mask);
+    // A name as long as a folder entry's may be (255 bytes), made then replaced, leaves nothing
+    // beside it.
+    const std::string longest = dir.file("d/" + std::string(251, 'n') + ".bmp");
+    EXPECT_EQ(quorin::ReplaceFileBytes(longest, "made"), ERROR_SUCCESS);
+    EXPECT_EQ(quorin::ReplaceFileBytes(longest, "replaced"), ERROR_SUCCESS);
+    EXPECT_EQ(ReadText(longest), "replaced");
+    EXPECT_EQ(StatOf(dir.file("d/plain.bmp")).st_mode & 07777, 0666u);
     EXPECT_EQ(ReadText(dir.file("d/keep/me.bmp")), "precious");
-    EXPECT_EQ(Entries(dir.file("d")).size(), 3u);  // keep, and the two new files
+    EXPECT_EQ(Entries(dir.file("d")).size(), 5u);  // keep, and the four new files
 }
 
 // One processor the test may run on, alone.
@@ -625,12 +736,53 @@ TEST(Replace, AWriteOnlyLeftoverGoes) {
     EXPECT_EQ(Entries(dir.path()), std::vector<std::string>{"t.cqv"});
 }
 
+// Root's save of the actor's file killed once its temporary file took the actor's owner leaves a
+// leftover of the actor's: root's next save, which could have made it, removes it. A user who
+// could give no file another owner leaves the target owner's leftovers alone.
+TEST(Replace, AKilledSaveOfAnotherUsersFileLeavesNothingForRoot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0777);
+    const std::string target = dir.file("t.cqv");
+    WriteActorsFile(target, "first");
+    quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::beforeMode,
+                                     std::chrono::seconds(20));
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(static_cast<int>(quorin::ReplaceFileBytes(target, "half")));
+    quorin::replace_testing::PauseAt(quorin::replace_testing::Pause::none);
+    std::string leftover;
+    for (int wait = 0; wait < 2000 && leftover.empty(); ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (const std::string& name : Entries(dir.path()))
+            if (name != "t.cqv" && StatOf(dir.file(name)).st_uid == Actor()) leftover = name;
+    }
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
+    ASSERT_FALSE(leftover.empty());
+    // The actor's save of a third user's file, in place, keeps that user's leftover.
+    constexpr uid_t kThird = 1001;
+    const std::string other = dir.file("o.cqv");
+    WriteText(other, "first");
+    const std::string others = leftover.substr(std::string(".t.cqv").size());  // ".PID.N.tmp"
+    WriteText(dir.file(".o.cqv" + others), "third user's");
+    for (const std::string& name : {other, dir.file(".o.cqv" + others)}) {
+        ASSERT_EQ(::chown(name.c_str(), kThird, kThird), 0);
+        ASSERT_EQ(::chmod(name.c_str(), 0666), 0);
+    }
+    EXPECT_TRUE(SavedAsActor(other, "new"));
+    EXPECT_EQ(quorin::ReplaceFileBytes(target, "new"), ERROR_SUCCESS);
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{".o.cqv" + others, "o.cqv", "t.cqv"}));
+    EXPECT_EQ(ReadText(target), "new");
+    EXPECT_EQ(StatOf(target).st_uid, Actor());
+}
+
 // A save keeps exactly who may read the file, as `getfacl -p` shows it before and after, and the
 // user the file keeps out cannot read the new content. Through a new file: the old file's ACL and
 // user.* attribute (the content unreadable but to the owner while written); where the folder's
 // default ACL would give the new file an ACL the old one had none of; never the capability the
-// system drops on any write. In place: where the ACL cannot be given to the new file, or its
-// owner and group (the saver's group would read it, its owner no longer). A capability is dropped.
+// system drops on any write. In place: where the ACL or an attribute (no room for it) cannot be
+// given to the new file, or its owner and group (the saver's group would read it, its owner no
+// longer). A capability is dropped.
 TEST(Replace, TheAclAndAttributesAreKept) {
     using quorin::replace_testing::Step;
     using quorin::test::RunCommand;
@@ -655,6 +807,8 @@ TEST(Replace, TheAclAndAttributesAreKept) {
          kKeptOut},
         {"the ACL refused: in place", "", 0, 0, kKeptOut, kDenied, 0, Step::acl, "fp", kKeptOut, 0,
          kKeptOut},
+        {"no room for an attribute: in place", "", 0, 0, kKeptOut, kDenied, 0, Step::attribute,
+         "fp", kKeptOut, 0, kKeptOut},
         {"a folder's default ACL, none on the file", "-d -m u:1001:r", 0, 0, 0, "setfacl -b F", 0,
          Step::none, "ffrd", kKeptOut, 0, kKeptOut, true},
         {"an owner and group the saver cannot give: in place", "", kNobody, kOwner, kGroup,
@@ -793,6 +947,7 @@ TEST(Replace, FoldersAndFileSystemsOfTheirOwnKindLeaveNothingBeside) {
             EXPECT_EQ(ReadText(target), text);
             EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
         }
+        const std::string next64(64, 'x');
         // A new file past the file-size limit is refused before anything is made: nothing could
         // ever remove it from such a folder.
         EXPECT_EQ(
@@ -801,6 +956,13 @@ TEST(Replace, FoldersAndFileSystemsOfTheirOwnKindLeaveNothingBeside) {
                 [&] { return quorin::ReplaceFileBytes(folder + "/u.fms", std::string(100, 'x')); }),
             static_cast<int>(ERROR_FILE_TOO_LARGE));
         EXPECT_EQ(Entries(folder), std::vector<std::string>{"t.fms"});
+        // One of the limit's size exactly is made, where the folder takes new names.
+        if (std::string(c.flag) != "i") {
+            EXPECT_EQ(UnderSizeLimit(
+                          64, [&] { return quorin::ReplaceFileBytes(folder + "/u.fms", next64); }),
+                      static_cast<int>(ERROR_SUCCESS));
+            EXPECT_EQ(ReadText(folder + "/u.fms"), next64);
+        }
         const struct stat info = StatOf(target);
         EXPECT_EQ(info.st_ino == inode, *c.flag != '\0' && c.exists);
         EXPECT_EQ(info.st_mode & 07777, 0640u);

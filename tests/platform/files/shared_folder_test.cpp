@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "common/platform/as_user.h"
 #include "common/platform/folder_view.h"
@@ -153,4 +154,50 @@ TEST(SharedFolder, LinksAreFollowedOnlyWhereTheSystemWouldFollowThem) {
         EXPECT_TRUE(S_ISLNK(StatOf(link).st_mode));
         EXPECT_EQ(Entries(shared).size(), 1u);
     }
+}
+
+// A file saved in place whose name the folder's owner gives to a link while the writer runs: the
+// save opens no file through the link (the file it names stays as it was) and answers that the
+// name is no file it may write, at once rather than after waiting for the lock.
+TEST(SharedFolder, ALinkPutInTheTargetsPlaceWhileTheWriterRunsIsNotFollowed) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs a second user";
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    const std::string shared = MakeFolder(dir.path(), "shared", 0, 01777);
+    const std::string target = shared + "/t.fms";
+    const std::string named = dir.file("named.fms");
+    for (const std::string& path : {target, named}) {
+        WriteText(path, "old content");
+        ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    }
+    int writing[2], swapped[2];
+    ASSERT_EQ(::pipe(writing), 0);
+    ASSERT_EQ(::pipe(swapped), 0);
+    std::thread owner([&] {
+        char byte = 0;
+        if (::read(writing[0], &byte, 1) == 1) {
+            ::rename(target.c_str(), (shared + "/moved.fms").c_str());
+            ::symlink(named.c_str(), target.c_str());
+        }
+        (void)!::write(swapped[1], &byte, 1);
+    });
+    const int result = RunAsActor([&] {
+        quorin::replace_testing::SetLockWait(std::chrono::milliseconds(2000));
+        const DWORD code = quorin::ReplaceFile(target, [&](win::CFile& file) {
+            char byte = 0;
+            if (::write(writing[1], &byte, 1) != 1 || ::read(swapped[0], &byte, 1) != 1)
+                return false;
+            file.Write("new", 3);
+            return true;
+        });
+        // 0: the name is no file to write; 1: saved; 2: refused otherwise (a lock waited for).
+        return code == win::ERROR_CANT_ACCESS_FILE ? 0 : code == win::ERROR_SUCCESS ? 1 : 2;
+    });
+    ::close(writing[1]);  // a save that never wrote ends the owner's wait
+    owner.join();
+    for (const int fd : {writing[0], swapped[0], swapped[1]}) ::close(fd);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadText(named), "old content");
+    EXPECT_EQ(ReadText(shared + "/moved.fms"), "old content");
+    EXPECT_TRUE(S_ISLNK(StatOf(target).st_mode));
 }
