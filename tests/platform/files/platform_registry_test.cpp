@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -617,30 +619,59 @@ TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
 // QUORIN_CONFIG_DIR names one folder as the system reads the name: a backslash is part of a
 // name, "C:" no drive (a folder of that name under the current one). The settings are read,
 // saved and taken turns on there: a process that loaded them before another's save keeps that
-// save's value when it saves its own; nothing goes to the Windows reading of the name.
+// save's value when it saves its own; nothing goes to the Windows reading of the name. So does
+// the configuration home, whatever "/", "//" or "/./" it holds or ends with, its ".." taken after
+// the link before it is followed ("up" is a link to "real/sub").
 TEST_F(Registry, ANamedFolderIsOneFolderAsTheSystemReadsIt) {
-    for (const std::string named : {"cfg\\x", "C:/cfg"}) {
-        SCOPED_TRACE(named);
+    const char* const xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::optional<std::string> kept = xdg ? std::optional<std::string>(xdg) : std::nullopt;
+    struct Row {
+        const char* variable;
+        std::string value;  // after the test folder's path where absolute
+        std::string folder;
+    };
+    const Row rows[] = {
+        {"QUORIN_CONFIG_DIR", "cfg\\x", "cfg\\x"},
+        {"QUORIN_CONFIG_DIR", "C:/cfg", "C:/cfg"},
+        {"QUORIN_CONFIG_DIR", "set/./a//", "set/a"},
+        {"XDG_CONFIG_HOME", "/xdg/", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "/xdg//", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "/xdg/./", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "//xdg/.//./", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "/up/..", "real/quorin"},
+    };
+    for (const Row& row : rows) {
+        const bool home = row.value.front() == '/';
+        SCOPED_TRACE(row.value);
         quorin::test::TempDir dir;
         std::filesystem::create_directories(dir.file("cfg/x"));
         std::filesystem::create_directories(dir.file("drive/cfg"));
+        for (const char* made : {"set/a", "xdg", "real/sub"})
+            std::filesystem::create_directories(dir.file(made));
+        std::filesystem::create_directory_symlink("real/sub", dir.file("up"));
         setenv("QUORIN_DRIVE_C", dir.file("drive").c_str(), 1);
         const std::string cwd = std::filesystem::current_path();
         ASSERT_EQ(::chdir(dir.path().c_str()), 0);
-        setenv("QUORIN_CONFIG_DIR", named.c_str(), 1);  // put back by the settings' end
-        registry::ReloadHives();                        // this process has read the settings
+        if (home) {
+            unsetenv("QUORIN_CONFIG_DIR");  // put back by the settings' end
+            setenv(row.variable, (dir.path() + row.value).c_str(), 1);
+        } else {
+            setenv(row.variable, row.value.c_str(), 1);
+        }
+        registry::ReloadHives();  // this process has read the settings
         const std::string other = SetInChild(::geteuid(), "Other");
         HKEY h = nullptr;
         EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   &h, nullptr),
                   ERROR_SUCCESS);
         RegCloseKey(h);
-        const std::string text = quorin::test::ReadText(dir.file(named + "/user.reg"));
+        const std::string text = quorin::test::ReadText(dir.file(row.folder + "/user.reg"));
         registry::ClearHives();
         registry::ReloadHives();  // read back as a new process reads them
         EXPECT_EQ(Query(HKEY_CURRENT_USER, "Other", "b"), std::string("\2\0\0\0", 4));
         ASSERT_EQ(::chdir(cwd.c_str()), 0);
         unsetenv("QUORIN_DRIVE_C");
+        kept ? setenv("XDG_CONFIG_HOME", kept->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
         EXPECT_EQ(other, "0");
         EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Other]"), std::string::npos) << text;
         EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Mine]"), std::string::npos) << text;
@@ -697,28 +728,51 @@ TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
     }
 }
 
+// Four threads change the settings while a fifth forks, every 20 ms, a child that sleeps without
+// exec: no child holds a turn of its parent's, so every change answers 0 within a bound of 2 s.
 TEST_F(Registry, Threads) {
+    registry::SetSaveLockWait(std::chrono::seconds(2));
+    std::atomic<int> running = 4;
+    std::vector<pid_t> children;
+    std::thread forker([&] {
+        while (running > 0) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::sleep(30);
+                ::_exit(0);
+            }
+            if (child > 0) children.push_back(child);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
+        threads.emplace_back([t, &running] {
             HKEY h = nullptr;
             const std::string key = "Software\\T" + std::to_string(t);
-            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+            EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                       nullptr, &h, nullptr),
                       ERROR_SUCCESS);
             for (DWORD i = 0; i < 10; ++i) {
-                ASSERT_EQ(RegSetValueExA(h, "n", 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4),
+                EXPECT_EQ(RegSetValueExA(h, "n", 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4),
                           ERROR_SUCCESS);
                 DWORD back = 99, size = 4;
-                ASSERT_EQ(RegQueryValueExA(h, "N", nullptr, nullptr, reinterpret_cast<BYTE*>(&back),
+                EXPECT_EQ(RegQueryValueExA(h, "N", nullptr, nullptr, reinterpret_cast<BYTE*>(&back),
                                            &size),
                           ERROR_SUCCESS);
                 EXPECT_EQ(back, i);
             }
             RegCloseKey(h);
+            --running;
         });
     }
     for (std::thread& thread : threads) thread.join();
+    forker.join();
+    for (const pid_t child : children) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
     registry::ReloadHives();
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(Query(HKEY_CURRENT_USER, ("Software\\T" + std::to_string(t)).c_str(), "n"),
@@ -779,6 +833,71 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
          [&] {
              EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n");
              EXPECT_EQ(StatOf(shared + "/user.reg").st_uid, kOther);
+             EXPECT_EQ(Entries(shared), std::vector<std::string>{"user.reg"}) << "no lock file";
+         }},
+        {"a user.reg link another user put in root's shared folder, to a root file", 0,
+         [&] {
+             make(shared, 0, 01777);
+             make(root, 0, 0644, "ROOTDATA\n");
+             ASSERT_EQ(::symlink(root.c_str(), (shared + "/user.reg").c_str()), 0);
+             ASSERT_EQ(::lchown((shared + "/user.reg").c_str(), kOther, kOther), 0);
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5, "",
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(root), "ROOTDATA\n");
+             EXPECT_FALSE(std::filesystem::exists(root + ".lock"));
+             EXPECT_EQ(Entries(shared), std::vector<std::string>{"user.reg"});
+         }},
+        {"root, QUORIN_CONFIG_DIR nobody's folder: the lock file made is nobody's", 0,
+         [&] {
+             make(shared, kNobody, 0700);
+             make(shared + "/user.reg", kNobody, 0660, "REGEDIT4\n");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         0, "",
+         [&] {
+             const struct stat lock = StatOf(shared + "/user.reg.lock");
+             EXPECT_EQ(lock.st_uid, kNobody);
+             EXPECT_EQ(lock.st_gid, kNobody);
+             EXPECT_EQ(lock.st_mode & 07777, 0660u);
+         }},
+        {"nobody's user.reg narrowed to 0644 since its lock file was made 0660, which is held",
+         kNobody,
+         [&] {
+             make(shared, kNobody, 0755);
+             make(shared + "/user.reg", kNobody, 0644, "REGEDIT4\n");
+             make(shared + "/user.reg.lock", kNobody, 0660, "");
+             held = quorin::test::HoldTurn(shared + "/user.reg.lock");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         0, "",
+         [&] {
+             EXPECT_NE(quorin::test::ReadText(shared + "/user.reg").find("\"b\"=dword:00000002"),
+                       std::string::npos);
+             EXPECT_EQ(StatOf(shared + "/user.reg.lock").st_mode & 07777, 0600u);
+         }},
+        {"nobody, QUORIN_CONFIG_DIR two folders down in a folder nobody may not write", kNobody,
+         [&] {
+             make(shared, 0, 0755);
+             setenv("QUORIN_CONFIG_DIR", (shared + "/x/y").c_str(), 1);
+         },
+         5, "settings could not be saved to " + shared + "/x/y/user.reg: Permission denied",
+         [&] { EXPECT_TRUE(Entries(shared).empty()); }},
+        {"nobody's user.reg in a folder nobody may not write, without its lock file", kNobody,
+         [&] {
+             make(shared, 0, 0755);
+             make(shared + "/user.reg", kNobody, 0600, "REGEDIT4\n");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5,
+         "settings could not be saved to " + shared +
+             "/user.reg: its lock file user.reg.lock could not be made (Permission denied): have "
+             "it made there, writable by those who may write the settings, or name another "
+             "folder in QUORIN_CONFIG_DIR",
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n");
+             EXPECT_EQ(Entries(shared), std::vector<std::string>{"user.reg"});
          }},
         {"a lock file another user put in root's shared folder, held", 0,
          [&] {
@@ -838,6 +957,15 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
              ASSERT_EQ(::lchown(config.c_str(), kOther, kOther), 0);
          },
          5, notSaved + others, [&] { EXPECT_TRUE(Entries(root).empty()); }},
+        {"root's own home, XDG_CONFIG_HOME .config/./ another user's link to a folder of root's", 0,
+         [&] {
+             make(home, 0, 0755);
+             make(root, 0, 0700);
+             ASSERT_EQ(::symlink(root.c_str(), config.c_str()), 0);
+             ASSERT_EQ(::lchown(config.c_str(), kOther, kOther), 0);
+             setenv("XDG_CONFIG_HOME", (config + "/./").c_str(), 1);
+         },
+         5, others, [&] { EXPECT_TRUE(Entries(root).empty()); }},
         {"root's own home without .config", 0, [&] { make(home, 0, 0755); }, 0, "",
          [&] {
              for (const std::string& made : {config, folder})
@@ -873,6 +1001,7 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
                               value != nullptr ? std::optional<std::string>(value) : std::nullopt);
     };
     const auto saved = {keep("HOME"), keep("XDG_CONFIG_HOME"), keep("QUORIN_CONFIG_DIR")};
+    registry::SetSaveLockWait(std::chrono::seconds(2));  // the children inherit it
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         for (const std::string& path : {home, shared, root}) std::filesystem::remove_all(path);
@@ -894,6 +1023,7 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
         }
         row.check();
     }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
 }
 
 // On a file system of one-second times (ext4 with 128-byte inodes, on a loop image), in a folder
