@@ -596,6 +596,53 @@ TEST_F(Registry, AChangeWaitsOnlyForWritersAndOnceForAllItsLocks) {
     if (skipped) GTEST_SKIP() << "the row of another user's locks needs a second user";
 }
 
+// A change whose lock file is removed while it holds the turn (as a user removes one that looks
+// stuck), another change saved meanwhile in the turn of a lock file made afresh: both are kept,
+// whether the other is saved before the first one writes (held up before its write), or after
+// it (the first held up once written, before its rename; the other once it read the file), and
+// the first process reads what it saved.
+TEST_F(Registry, ALockFileRemovedWhileItsTurnIsHeldLosesNoChange) {
+    using namespace std::chrono_literals;
+    using quorin::replace_testing::Pause;
+    const std::string hive = m_settings.file("user.reg");
+    for (const Pause where : {Pause::beforeTemporaryLock, Pause::beforeMode}) {
+        SCOPED_TRACE(where == Pause::beforeMode ? "saved after" : "saved before");
+        quorin::test::WriteText(hive, "REGEDIT4\n");
+        std::filesystem::remove(hive + ".lock");
+        registry::ClearHives();
+        registry::ReloadHives();
+        const pid_t first = ::fork();
+        ASSERT_GE(first, 0);
+        if (first == 0) {
+            quorin::replace_testing::PauseAt(where, 400ms);
+            HKEY h = nullptr;
+            const LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, "Mine", 0, nullptr, 0,
+                                              KEY_ALL_ACCESS, nullptr, &h, nullptr);
+            HKEY other = nullptr;  // and it reads what it saved
+            ::_exit(code != ERROR_SUCCESS ? 1
+                    : RegOpenKeyExA(HKEY_CURRENT_USER, "Other", 0, KEY_READ, &other) !=
+                            ERROR_SUCCESS
+                        ? 2
+                        : 0);
+        }
+        std::this_thread::sleep_for(150ms);  // the first change holds its turn, held up
+        ASSERT_EQ(::unlink((hive + ".lock").c_str()), 0);
+        if (where == Pause::beforeMode) quorin::replace_testing::PauseAt(where, 600ms);
+        HKEY h = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Other", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &h, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(h);
+        quorin::replace_testing::PauseAt(Pause::none);
+        int status = 0;
+        ASSERT_EQ(::waitpid(first, &status, 0), first);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const std::string text = quorin::test::ReadText(hive);
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Mine]"), std::string::npos) << text;
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Other]"), std::string::npos) << text;
+    }
+}
+
 TEST_F(Registry, FailedSaveKeepsTheValueAndSaysSoOnce) {
     const std::string blocked = m_settings.file("blocked");
     quorin::test::WriteText(blocked, "a file where the folder should be");
