@@ -924,6 +924,21 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
                        std::string::npos);
              EXPECT_EQ(StatOf(shared + "/user.reg.lock").st_mode & 07777, 0600u);
          }},
+        {"nobody's user.reg 0664, its lock file 0660 of another group, which is held", kNobody,
+         [&] {
+             make(shared, kNobody, 0755);
+             make(shared + "/user.reg", kNobody, 0664, "REGEDIT4\n");
+             make(shared + "/user.reg.lock", kNobody, 0660, "");
+             ASSERT_EQ(::chown((shared + "/user.reg.lock").c_str(), kNobody, kOther), 0);
+             held = quorin::test::HoldTurn(shared + "/user.reg.lock");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         0, "",
+         [&] {
+             const struct stat lock = StatOf(shared + "/user.reg.lock");
+             EXPECT_EQ(lock.st_gid, kNobody);
+             EXPECT_EQ(lock.st_mode & 07777, 0660u);
+         }},
         {"nobody, QUORIN_CONFIG_DIR two folders down in a folder nobody may not write", kNobody,
          [&] {
              make(shared, 0, 0755);
