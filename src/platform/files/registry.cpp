@@ -11,6 +11,7 @@
 #include <limits.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -308,7 +309,8 @@ class SaveTurn {
     SaveTurn(const SaveTurn&) = delete;
     SaveTurn& operator=(const SaveTurn&) = delete;
     ~SaveTurn() {
-        if (m_lock >= 0) CloseTurnFile(m_lock);
+        for (const int fd : {m_lock, m_fence})
+            if (fd >= 0) CloseTurnFile(fd);
         for (const int fd : {m_target, m_folder})
             if (fd >= 0) ::close(fd);
     }
@@ -335,6 +337,7 @@ class SaveTurn {
             CloseTurnFile(std::exchange(m_lock, -1));
             if (Clock::now() >= m_held.deadline) return Fail(EWOULDBLOCK);
         }
+        if (const int err = Fence()) return Fail(err);
         m_code = ERROR_SUCCESS;
     }
     // Whether the turn taken is still the turn: the lock file's name names the file locked.
@@ -347,7 +350,8 @@ class SaveTurn {
     }
     // Lets the turn go and takes it again, within the change's one bound.
     void TakeAgain() {
-        if (m_lock >= 0) CloseTurnFile(std::exchange(m_lock, -1));
+        for (int* fd : {&m_lock, &m_fence})
+            if (*fd >= 0) CloseTurnFile(std::exchange(*fd, -1));
         for (int* fd : {&m_target, &m_folder})
             if (*fd >= 0) ::close(std::exchange(*fd, -1));
         m_code = ERROR_SUCCESS;
@@ -453,6 +457,48 @@ class SaveTurn {
         }
     }
 
+    // A change of another process whose lock file was removed while it held the turn may still
+    // be under way: the turn holds a write lock of the settings file read under it (m_fence), so
+    // that such a change is waited for before the file is read, its write ended. A read lock,
+    // which anybody who may read the file can hold, is no change under way: then no lock is held,
+    // and nothing waited for. 0 or the errno value.
+    int Fence() {
+        for (std::chrono::microseconds pause{100};; pause = std::min<std::chrono::microseconds>(
+                                                        pause * 2, std::chrono::milliseconds{50})) {
+            struct stat named {};
+            struct stat held {};
+            // Only a regular file is opened (opening a device may act on it).
+            if (::fstatat(m_target, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(named.st_mode))
+                return 0;
+            const int fd = OpenTurnFile([&] {
+                return ::openat(m_target, m_name.c_str(),
+                                O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            });
+            if (fd < 0) return 0;  // gone, or not the user's to write: the save tells
+            struct flock whole {};
+            whole.l_type = F_WRLCK;
+            whole.l_whence = SEEK_SET;
+            if (::fcntl(fd, F_OFD_SETLK, &whole) == 0) {
+                if (::fstat(fd, &held) == 0 && SameFile(held, named)) {
+                    m_fence = fd;
+                    return 0;
+                }
+                CloseTurnFile(fd);  // replaced meanwhile: the file there now
+                continue;
+            }
+            whole.l_type = F_WRLCK;
+            const bool got = ::fcntl(fd, F_OFD_GETLK, &whole) == 0;
+            CloseTurnFile(fd);
+            if (!got || whole.l_type == F_RDLCK) return 0;
+            if (whole.l_type == F_UNLCK) continue;
+            if (Clock::now() >= m_held.deadline) return EWOULDBLOCK;
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(pause).count();
+            const timespec span{0, static_cast<long>(ns)};
+            ::nanosleep(&span, nullptr);
+        }
+    }
+
     // The failure to make or open the lock file, m_reason saying which and why (with what to do
     // where the folder takes no new file from the user); the errno value.
     int LockFailure(int err, bool making) {
@@ -506,6 +552,7 @@ class SaveTurn {
     int m_folder = -1;
     int m_target = -1;  // the folder of the file the settings' links lead to
     int m_lock = -1;
+    int m_fence = -1;    // the settings file read under the turn, write-locked
     std::string m_name;  // that file's name there
     DWORD m_code = ERROR_SUCCESS;
     std::string m_reason;

@@ -1191,17 +1191,25 @@ TEST_F(Registry, AChangeMadeMeanwhileIsSeenWhateverTheFilesTimes) {
 // and every call answered success.
 TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
     // Six processes in one folder; then four reaching one file by two names, cfgL1/user.reg a
-    // link to ../cfgL2/user.reg, two by each name: one file, one turn.
+    // link to ../cfgL2/user.reg, two by each name: one file, one turn; then four in a folder
+    // whose lock file is removed over and over meanwhile (as a user removes one that looks stuck)
+    // beside settings saved before.
     const std::string linked = m_settings.file("cfgL1"), target = m_settings.file("cfgL2");
-    std::filesystem::create_directory(linked);
-    std::filesystem::create_directory(target);
+    const std::string removing = m_settings.file("cfgR");
+    for (const std::string& folder : {linked, target, removing})
+        std::filesystem::create_directory(folder);
     std::filesystem::create_symlink("../cfgL2/user.reg", linked + "/user.reg");
-    for (const bool bothWays : {false, true}) {
-        SCOPED_TRACE(bothWays ? "by a link and by its own name" : "one folder");
-        const int kProcesses = bothWays ? 4 : 6;
+    quorin::test::WriteText(removing + "/user.reg", "REGEDIT4\n");
+    ::chmod((removing + "/user.reg").c_str(), 0600);
+    for (const int way : {0, 1, 2}) {
+        const bool bothWays = way == 1, removed = way == 2;
+        SCOPED_TRACE(bothWays  ? "by a link and by its own name"
+                     : removed ? "the lock file removed meanwhile"
+                               : "one folder");
+        const int kProcesses = way == 0 ? 6 : 4;
         constexpr int kValues = 6, kRounds = 3;
-        if (bothWays)
-            setenv("QUORIN_CONFIG_DIR", target.c_str(), 1);  // put back by the settings' end
+        if (way > 0)  // put back by the settings' end
+            setenv("QUORIN_CONFIG_DIR", (bothWays ? target : removing).c_str(), 1);
         struct Report {
             int process, round, value;  // value kValues: the round's new key
             LONG code;
@@ -1251,6 +1259,13 @@ TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
             ::_exit(0);
         }
         ::close(reports[1]);
+        std::atomic<bool> over = false;
+        std::thread remover([&, lock = registry::UserHivePath() + ".lock"] {
+            while (removed && !over) {
+                ::unlink(lock.c_str());
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
         std::vector<Report> saved;
         int calls = 0;
         for (int r = 0; r < kRounds; ++r) {
@@ -1264,6 +1279,8 @@ TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
                 keys += report.value == kValues;
             }
         }
+        over = true;
+        remover.join();
         ::close(reports[0]);
         for (auto& gate : gates) ::close(gate[0]);
         for (int p = 0; p < kProcesses; ++p) {
