@@ -309,7 +309,7 @@ class SaveTurn {
     SaveTurn(const SaveTurn&) = delete;
     SaveTurn& operator=(const SaveTurn&) = delete;
     ~SaveTurn() {
-        for (const int fd : {m_lock, m_fence})
+        for (const int fd : {m_fence, m_lock})
             if (fd >= 0) CloseTurnFile(fd);
         for (const int fd : {m_target, m_folder})
             if (fd >= 0) ::close(fd);
@@ -350,7 +350,7 @@ class SaveTurn {
     }
     // Lets the turn go and takes it again, within the change's one bound.
     void TakeAgain() {
-        for (int* fd : {&m_lock, &m_fence})
+        for (int* fd : {&m_fence, &m_lock})
             if (*fd >= 0) CloseTurnFile(std::exchange(*fd, -1));
         for (int* fd : {&m_target, &m_folder})
             if (*fd >= 0) ::close(std::exchange(*fd, -1));
