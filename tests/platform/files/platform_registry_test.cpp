@@ -598,9 +598,10 @@ TEST_F(Registry, AChangeWaitsOnlyForWritersAndOnceForAllItsLocks) {
 
 // A change whose lock file is removed while it holds the turn (as a user removes one that looks
 // stuck), another change saved meanwhile in the turn of a lock file made afresh: both are kept,
-// whether the other is saved before the first one writes (held up before its write), or after
-// it (the first held up once written, before its rename; the other once it read the file), and
-// the first process reads what it saved.
+// whether the other is saved before the first one writes (held up before its write; a reader
+// holds a read lock of user.reg meanwhile, so that neither change can hold its write lock), or
+// after it (the first held up once written, before its rename; the other waits for it), and the
+// first process reads what it saved.
 TEST_F(Registry, ALockFileRemovedWhileItsTurnIsHeldLosesNoChange) {
     using namespace std::chrono_literals;
     using quorin::replace_testing::Pause;
@@ -611,6 +612,12 @@ TEST_F(Registry, ALockFileRemovedWhileItsTurnIsHeldLosesNoChange) {
         std::filesystem::remove(hive + ".lock");
         registry::ClearHives();
         registry::ReloadHives();
+        const int reader = ::open(hive.c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock shared {};
+        shared.l_type = F_RDLCK;
+        if (where == Pause::beforeTemporaryLock) {
+            ASSERT_EQ(::fcntl(reader, F_OFD_SETLK, &shared), 0);
+        }
         const pid_t first = ::fork();
         ASSERT_GE(first, 0);
         if (first == 0) {
@@ -636,6 +643,7 @@ TEST_F(Registry, ALockFileRemovedWhileItsTurnIsHeldLosesNoChange) {
         quorin::replace_testing::PauseAt(Pause::none);
         int status = 0;
         ASSERT_EQ(::waitpid(first, &status, 0), first);
+        ::close(reader);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         const std::string text = quorin::test::ReadText(hive);
         EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Mine]"), std::string::npos) << text;
