@@ -9,7 +9,9 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +24,7 @@
 #include <mutex>
 #include <new>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "platform/core/confighome.h"
@@ -235,15 +238,71 @@ std::string OthersFolderText(const std::string& folder) {
            "QUORIN_CONFIG_DIR names a settings folder on purpose)";
 }
 
+// The descriptors of the lock files this process holds open. A turn is its lock file's open file
+// description's, which a child forked without exec would share and keep past the parent's close,
+// holding the turn for as long as it lives: the child closes them at its start. Opened and closed
+// only with the mutex held, which a fork waits for, so that a child never has one it does not
+// know of.
+struct TurnFiles {
+    std::mutex mutex;
+    std::vector<int> open;
+};
+
+TurnFiles& TheTurnFiles() {
+    static auto* files = [] {
+        auto* made = new TurnFiles;
+        (void)::pthread_atfork([] { TheTurnFiles().mutex.lock(); },
+                               [] { TheTurnFiles().mutex.unlock(); },
+                               [] {
+                                   TurnFiles& files = TheTurnFiles();
+                                   for (const int fd : files.open) ::close(fd);
+                                   files.open.clear();
+                                   files.mutex.unlock();
+                               });
+        return made;
+    }();
+    return *files;
+}
+
+// `open` run with the mutex held, its descriptor (or -1, errno set) kept in the list.
+int OpenTurnFile(const std::function<int()>& open) {
+    TurnFiles& files = TheTurnFiles();
+    std::lock_guard lock(files.mutex);
+    const int fd = open();
+    if (fd < 0) return -1;
+    try {
+        files.open.push_back(fd);
+    } catch (const std::bad_alloc&) {
+        ::close(fd);
+        errno = ENOMEM;
+        return -1;
+    }
+    return fd;
+}
+
+void CloseTurnFile(int fd) {
+    TurnFiles& files = TheTurnFiles();
+    std::lock_guard lock(files.mutex);
+    files.open.erase(std::remove(files.open.begin(), files.open.end(), fd), files.open.end());
+    ::close(fd);
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // The current-user hive's turn: a write lock (open-file-description) of the lock file that stays
 // beside the file the settings' links lead to ("user.reg.lock" for a plain user.reg), so that two
 // names of one file share one turn. Only a descriptor open for writing takes that lock, and the
-// lock file is made with the settings file's write permissions and readable only by those who may
-// write it (a read lock would keep a write lock out): no user who may not write the settings can
-// make a save wait, whatever else of the folder they hold. One bound, from the change's start,
+// lock file has the settings file's write permissions as they are now, each with its read bit (a
+// read lock would keep a write lock out): no user who may not write the settings can make a save
+// wait, whatever else of the folder they hold. A settings file another user planted in a shared
+// folder is not saved, and lends the lock file nothing. One bound, from the change's start,
 // serves every wait of the change: the turn's, the copy's and the file's own. A lock file that
 // cannot be made refuses the save with the reason: a save without turns could lose values it
-// reports saved. The turn goes with the descriptor.
+// reports saved. The turn goes with the descriptor, and is the turn only while the lock file's
+// name names the file locked: one removed (as a user removes a lock file that looks stuck) or
+// replaced while its lock was waited for is given up for the one the name names then.
 class SaveTurn {
   public:
     SaveTurn()
@@ -251,7 +310,9 @@ class SaveTurn {
     SaveTurn(const SaveTurn&) = delete;
     SaveTurn& operator=(const SaveTurn&) = delete;
     ~SaveTurn() {
-        for (const int fd : {m_lock, m_target, m_folder})
+        for (const int fd : {m_fence, m_lock})
+            if (fd >= 0) CloseTurnFile(fd);
+        for (const int fd : {m_target, m_folder})
             if (fd >= 0) ::close(fd);
     }
 
@@ -259,40 +320,44 @@ class SaveTurn {
         m_folder = registry::OpenUserFolder(&m_code, &m_reason);
         if (m_folder < 0) return;
         if (const int err = FollowHiveLinks()) return Fail(err);
-        const std::string lockName = m_name + ".lock";
-        struct stat hive {};
         struct stat folder {};
+        struct stat hive {};
         if (::fstat(m_target, &folder) != 0) return Fail(errno);
         const bool exists = ::fstatat(m_target, m_name.c_str(), &hive, 0) == 0;
-        // Readable only where writable: the settings file's write bits, each with its read bit.
-        const mode_t write = exists ? hive.st_mode & 0222 : 0200;
-        const mode_t mode = write | (write << 1);
-        m_lock = ::openat(m_target, lockName.c_str(),
-                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
-        if (m_lock >= 0) {
-            // Beyond the mask; and the folder's owner's, with the settings' group, where root
-            // makes it (a user's named folder stays usable by that user).
-            (void)::fchmod(m_lock, mode);
-            if (::fchown(m_lock, folder.st_uid, exists ? hive.st_gid : folder.st_gid) != 0)
-                (void)::fchown(m_lock, static_cast<uid_t>(-1),
-                               exists ? hive.st_gid : folder.st_gid);
-        } else if (errno == EEXIST) {
-            m_lock = quorin::OpenFileDescriptorAt(m_target, lockName, O_RDWR | O_NOFOLLOW, true);
-        }
-        struct stat lock {};
-        if (m_lock < 0 || ::fstat(m_lock, &lock) != 0) {
-            const int err = errno == ELOOP ? ENODEV : errno;
-            m_reason = "its lock file " + lockName + " could not be opened (" +
-                       (err == ENODEV ? "not a regular file" : std::strerror(err)) + ")";
-            return Fail(err);
-        }
-        if (Planted(folder, lock)) {
-            m_reason = "its lock file " + lockName + " belongs to another user";
+        if (exists && Planted(folder, hive)) {
+            m_reason = "it belongs to another user";
             return Fail(EACCES);
         }
-        const int err = quorin::LockForWritingUntil(m_lock, m_held.deadline);
-        if (err != 0) return Fail(err);
+        const mode_t write = exists ? hive.st_mode & 0222 : 0200;
+        const Writers writers{write | (write << 1), exists ? hive.st_gid : folder.st_gid};
+        for (;;) {
+            if (const int err = OpenLock(folder, writers)) return Fail(err);
+            if (const int err = quorin::LockForWritingUntil(m_lock, m_held.deadline))
+                return Fail(err);
+            if (Kept()) break;
+            CloseTurnFile(std::exchange(m_lock, -1));
+            if (Clock::now() >= m_held.deadline) return Fail(EWOULDBLOCK);
+        }
+        if (const int err = Fence()) return Fail(err);
         m_code = ERROR_SUCCESS;
+    }
+    // Whether the turn taken is still the turn: the lock file's name names the file locked.
+    bool Kept() const {
+        struct stat held {};
+        struct stat named {};
+        return m_lock >= 0 && ::fstat(m_lock, &held) == 0 && held.st_nlink != 0 &&
+               ::fstatat(m_target, LockName().c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+               SameFile(held, named);
+    }
+    // Lets the turn go and takes it again, within the change's one bound.
+    void TakeAgain() {
+        for (int* fd : {&m_fence, &m_lock})
+            if (*fd >= 0) CloseTurnFile(std::exchange(*fd, -1));
+        for (int* fd : {&m_target, &m_folder})
+            if (*fd >= 0) ::close(std::exchange(*fd, -1));
+        m_code = ERROR_SUCCESS;
+        m_reason.clear();
+        Take();
     }
     // ERROR_SUCCESS while the turn is held, ERROR_SHARING_VIOLATION when another process held it
     // past the bound, or the failure; Reason() says why where the code alone does not.
@@ -312,6 +377,141 @@ class SaveTurn {
   private:
     void Fail(int err) {
         m_code = err == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : LastErrorFromErrno(err);
+    }
+
+    // Who may write the settings file now: its mode's write bits each with its read bit, and its
+    // group.
+    struct Writers {
+        mode_t mode;
+        gid_t group;
+    };
+
+    std::string LockName() const { return m_name + ".lock"; }
+
+    // Opens the lock file into m_lock, made when missing (the folder's owner's, with the
+    // settings' group, where root makes it: a user's named folder stays usable by that user);
+    // 0 or the errno value, m_reason saying why. A lock file of the user's own that lets fewer
+    // open it than may write the settings is opened to them; one that lets more (the settings'
+    // mode narrowed since it was made) is removed and made afresh, for any of those may hold a
+    // description of it open already.
+    int OpenLock(const struct stat& folder, const Writers& writers) {
+        const std::string lockName = LockName();
+        // The writers' bits, those of the group only where the lock file has the settings'.
+        const auto allowed = [&](const struct stat& lock) {
+            return writers.mode & (lock.st_gid == writers.group ? 0666 : 0606);
+        };
+        for (bool widened = false;;) {
+            m_lock = OpenTurnFile([&] {
+                return ::openat(m_target, lockName.c_str(),
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                writers.mode & 0600);
+            });
+            const bool made = m_lock >= 0;
+            struct stat lock {};
+            if (made) {
+                if (::fchown(m_lock, folder.st_uid, writers.group) != 0)
+                    (void)::fchown(m_lock, static_cast<uid_t>(-1), writers.group);
+            } else if (errno != EEXIST) {
+                return LockFailure(errno, true);
+            } else {
+                m_lock = OpenTurnFile([&] {
+                    return quorin::OpenFileDescriptorAt(m_target, lockName, O_RDWR | O_NOFOLLOW,
+                                                        true);
+                });
+                const int err = errno;
+                if (m_lock < 0 && err == ENOENT && Clock::now() < m_held.deadline)
+                    continue;  // removed since it was found there
+                if (m_lock < 0 && err == EACCES && !widened &&
+                    ::fstatat(m_target, lockName.c_str(), &lock, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISREG(lock.st_mode) && lock.st_uid == ::geteuid() &&
+                    (allowed(lock) & ~lock.st_mode) != 0) {
+                    widened =
+                        ::fchmodat(m_target, lockName.c_str(),
+                                   (lock.st_mode & 0777) | allowed(lock), AT_SYMLINK_NOFOLLOW) == 0;
+                    if (widened) continue;
+                }
+                if (m_lock < 0) return LockFailure(err, false);
+            }
+            if (::fstat(m_lock, &lock) != 0) return LockFailure(errno, false);
+            if (Planted(folder, lock)) {
+                m_reason = "its lock file " + lockName + " belongs to another user";
+                return EACCES;
+            }
+            const mode_t mode = allowed(lock);
+            if (made || (lock.st_mode & 0777 & ~mode) == 0) {
+                // Beyond the mask where made; opened to the writers where it let fewer.
+                if ((lock.st_mode & 0777) != mode && (made || lock.st_uid == ::geteuid()))
+                    (void)::fchmod(m_lock, mode);
+                return 0;
+            }
+            struct stat named {};
+            if (::fstatat(m_target, lockName.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                SameFile(named, lock) && ::unlinkat(m_target, lockName.c_str(), 0) != 0) {
+                m_reason = "its lock file " + lockName +
+                           " lets users who may not write the settings take turns, and could "
+                           "not be made afresh (" +
+                           std::strerror(errno) + ")";
+                return EACCES;
+            }
+            CloseTurnFile(std::exchange(m_lock, -1));
+            if (Clock::now() >= m_held.deadline) return EWOULDBLOCK;
+        }
+    }
+
+    // A change of another process whose lock file was removed while it held the turn may still
+    // be under way: the turn holds a write lock of the settings file read under it (m_fence), so
+    // that such a change is waited for before the file is read, its write ended. A read lock,
+    // which anybody who may read the file can hold, is no change under way: then no lock is held,
+    // and nothing waited for. 0 or the errno value.
+    int Fence() {
+        for (std::chrono::microseconds pause{100};; pause = std::min<std::chrono::microseconds>(
+                                                        pause * 2, std::chrono::milliseconds{50})) {
+            struct stat named {};
+            struct stat held {};
+            // Only a regular file is opened (opening a device may act on it).
+            if (::fstatat(m_target, m_name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(named.st_mode))
+                return 0;
+            const int fd = OpenTurnFile([&] {
+                return ::openat(m_target, m_name.c_str(),
+                                O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            });
+            if (fd < 0) return 0;  // gone, or not the user's to write: the save tells
+            struct flock whole {};
+            whole.l_type = F_WRLCK;
+            whole.l_whence = SEEK_SET;
+            if (::fcntl(fd, F_OFD_SETLK, &whole) == 0) {
+                if (::fstat(fd, &held) == 0 && SameFile(held, named)) {
+                    m_fence = fd;
+                    return 0;
+                }
+                CloseTurnFile(fd);  // replaced meanwhile: the file there now
+                continue;
+            }
+            whole.l_type = F_WRLCK;
+            const bool got = ::fcntl(fd, F_OFD_GETLK, &whole) == 0;
+            CloseTurnFile(fd);
+            if (!got || whole.l_type == F_RDLCK) return 0;
+            if (whole.l_type == F_UNLCK) continue;
+            if (Clock::now() >= m_held.deadline) return EWOULDBLOCK;
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(pause).count();
+            const timespec span{0, static_cast<long>(ns)};
+            ::nanosleep(&span, nullptr);
+        }
+    }
+
+    // The failure to make or open the lock file, m_reason saying which and why (with what to do
+    // where the folder takes no new file from the user); the errno value.
+    int LockFailure(int err, bool making) {
+        if (err == ELOOP) err = ENODEV;  // a link in its place
+        m_reason = "its lock file " + LockName() +
+                   (making ? " could not be made (" : " could not be opened (") +
+                   (err == ENODEV ? "not a regular file" : std::strerror(err)) + ")";
+        if (making && (err == EACCES || err == EPERM))
+            m_reason +=
+                ": have it made there, writable by those who may write the settings, or name "
+                "another folder in QUORIN_CONFIG_DIR";
+        return err;
     }
 
     // Follows the links of the settings file from the settings folder, as the system's own path
@@ -353,6 +553,7 @@ class SaveTurn {
     int m_folder = -1;
     int m_target = -1;  // the folder of the file the settings' links lead to
     int m_lock = -1;
+    int m_fence = -1;    // the settings file read under the turn, write-locked
     std::string m_name;  // that file's name there
     DWORD m_code = ERROR_SUCCESS;
     std::string m_reason;
@@ -393,12 +594,81 @@ struct PendingSave {
     bool keepOriginal = false;
     DWORD originalCode = ERROR_SUCCESS;
     std::string original;  // what the file held under the turn
+    bool remade = false;   // the change made again on what another change saved meanwhile
 };
+
+// The changes of `mine` over `base` (keys made, values set: a change removes nothing), made again
+// on `theirs`.
+void Reapply(Hive& base, const Hive& mine, Hive& theirs) {
+    for (const auto& [upper, key] : mine.keys) {
+        const Key* was = quorin::reg::FindKey(base, key.path);
+        if (was == nullptr) quorin::reg::EnsureKey(theirs, key.path);
+        for (const auto& [name, value] : key.values) {
+            const auto old = was != nullptr ? was->values.find(name) : key.values.end();
+            const bool same = was != nullptr && old != was->values.end() &&
+                              old->second.type == value.type && old->second.data == value.data;
+            if (!same) quorin::reg::EnsureKey(theirs, key.path).values[name] = value;
+        }
+    }
+}
+
+// Writes `save->text` to the settings file while the turn taken is kept. A lock file removed
+// while its turn was held (as a user removes one that looks stuck) lets another change begin
+// meanwhile on the file as it was: where the turn is found gone before the write, or after it
+// with the file no longer holding what was written, the turn is taken again and the change made
+// again on what the file holds then. `save->text` is what the file holds once saved.
+DWORD WriteWhileKept(const std::string& path, SaveTurn& turn, PendingSave* save,
+                     std::string* failure) {
+    const std::string mine = save->text;
+    for (;;) {
+        bool kept = true;
+        DWORD code = quorin::ReplaceNativeFile(
+            turn.Hive(),
+            [&](CFile& file) {
+                if (!(kept = turn.Kept())) return false;
+                file.Write(save->text.data(), static_cast<std::uint32_t>(save->text.size()));
+                return true;
+            },
+            0600, &turn.Held());
+        if (kept && (code != ERROR_SUCCESS || turn.Kept())) {
+            if (code != ERROR_SUCCESS)
+                *failure = "settings could not be saved to " + path + ": " +
+                           ErrorText(path, code, turn.Waited());
+            return code;
+        }
+        turn.TakeAgain();
+        std::string bytes;
+        const DWORD read = turn.Code() == ERROR_SUCCESS ? ReadNative(turn.Hive(), bytes) : 0;
+        if (turn.Code() != ERROR_SUCCESS || (read != ERROR_SUCCESS && !Missing(read))) {
+            code = turn.Code() != ERROR_SUCCESS ? turn.Code() : read;
+            *failure =
+                "settings could not be saved to " + path + ": " +
+                (!turn.Reason().empty() ? turn.Reason() : ErrorText(path, code, turn.Waited()));
+            return code;
+        }
+        if (code == ERROR_SUCCESS && read == ERROR_SUCCESS && bytes == save->text)
+            return ERROR_SUCCESS;  // what was written stands
+        Hive base, theirs, changed;
+        quorin::reg::ParseResult parsed;
+        if (read == ERROR_SUCCESS) parsed = quorin::reg::ParseRegText(bytes, kRootNames[0], theirs);
+        if (parsed.malformedLines != 0) {  // not rewritten without a copy
+            *failure = "settings could not be saved to " + path + ": " +
+                       ErrorText(path, ERROR_SHARING_VIOLATION, turn.Waited());
+            return ERROR_SHARING_VIOLATION;
+        }
+        if (save->originalCode == ERROR_SUCCESS)
+            quorin::reg::ParseRegText(save->original, kRootNames[0], base);
+        quorin::reg::ParseRegText(mine, kRootNames[0], changed);
+        Reapply(base, changed, theirs);
+        save->text = quorin::reg::WriteRegText(theirs, kRootNames[0]);
+        save->remade = true;
+    }
+}
 
 // Writes the current-user hive's text to its file `path` in the turn `turn` took, its original
 // copied first where it held what could not be read; the error code, ERROR_SUCCESS when the file
 // is in place, and `*failure` the notice of a failed save.
-DWORD WriteUserHive(const std::string& path, const SaveTurn& turn, const PendingSave& save,
+DWORD WriteUserHive(const std::string& path, SaveTurn& turn, PendingSave& save,
                     std::string* failure) {
     const auto bytesOf = [](std::string_view bytes) {
         return [bytes](CFile& file) {
@@ -421,12 +691,7 @@ DWORD WriteUserHive(const std::string& path, const SaveTurn& turn, const Pending
         }
     }
     // Only the user reads the settings: a new hive file is private.
-    if (code == ERROR_SUCCESS &&
-        (code = quorin::ReplaceNativeFile(turn.Hive(), bytesOf(save.text), 0600, &turn.Held())) !=
-            ERROR_SUCCESS)
-        *failure =
-            "settings could not be saved to " + path + ": " + ErrorText(path, code, turn.Waited());
-    return code;
+    return code == ERROR_SUCCESS ? WriteWhileKept(path, turn, &save, failure) : code;
 }
 
 // One change of the current-user hive: `change` runs, under the state's lock, on a copy of the
@@ -476,8 +741,12 @@ LONG ChangeUserHive(State& state, Notices& notices,
                           path + ".bak");
     }
     // The file now holds exactly this hive; from here on the hive follows the file.
-    state.hives[0] = std::move(hive);
-    state.loaded[0] = true;
+    if (pending.remade) {  // made again on what another change saved meanwhile
+        LoadFromBytes(state, 0, path, ERROR_SUCCESS, pending.text, notices);
+    } else {
+        state.hives[0] = std::move(hive);
+        state.loaded[0] = true;
+    }
     state.stamps[0] = StampOf(path);
     state.paths[0] = path;
     state.fromFile[0] = true;
@@ -746,17 +1015,21 @@ int OpenUserFolder(DWORD* code, std::string* reason) {
     if (!named.empty()) {
         // As named, the folders missing on its way made private; a folder the user may write but
         // not list is opened as a place only.
-        int made = 0;
+        int made = 0;  // the first failure: the folder that could not be made stops the rest
         for (std::size_t at = named.find('/', 1);; at = named.find('/', at + 1)) {
-            if (::mkdir(named.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST) made = errno;
+            if (::mkdir(named.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST && made == 0)
+                made = errno;
             if (at == std::string::npos) break;
         }
         const int fd = ::open(named.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         return fd >= 0 ? fd : fail(errno == ENOENT && made != 0 ? made : errno);
     }
     // The configuration home is reached by the system's path walk; from there on each folder is
-    // opened through the one before it and must be the user's.
-    const std::string home = quorin::ConfigHome();
+    // opened through the one before it and must be the user's. A trailing "/" or "/." names the
+    // folder before it (as a folder, which the walk asks anyway), so that folder is the last name
+    // walked; ".." is left to the walk, which takes it after following what comes before it.
+    std::string home = quorin::ConfigHome();
+    while (home.size() > 1 && (home.back() == '/' || home.ends_with("/."))) home.pop_back();
     const std::size_t slash = home.find_last_of('/');
     std::string path = slash == std::string::npos ? "." : slash == 0 ? "/" : home.substr(0, slash);
     int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);

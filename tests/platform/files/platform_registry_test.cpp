@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -650,6 +652,61 @@ TEST_F(Registry, AChangeWaitsOnlyForWritersAndOnceForAllItsLocks) {
     if (skipped) GTEST_SKIP() << "the row of another user's locks needs a second user";
 }
 
+// A change whose lock file is removed while it holds the turn (as a user removes one that looks
+// stuck), another change saved meanwhile in the turn of a lock file made afresh: both are kept,
+// whether the other is saved before the first one writes (held up before its write; a reader
+// holds a read lock of user.reg meanwhile, so that neither change can hold its write lock), or
+// after it (the first held up once written, before its rename; the other waits for it), and the
+// first process reads what it saved.
+TEST_F(Registry, ALockFileRemovedWhileItsTurnIsHeldLosesNoChange) {
+    using namespace std::chrono_literals;
+    using quorin::replace_testing::Pause;
+    const std::string hive = m_settings.file("user.reg");
+    for (const Pause where : {Pause::beforeTemporaryLock, Pause::beforeMode}) {
+        SCOPED_TRACE(where == Pause::beforeMode ? "saved after" : "saved before");
+        quorin::test::WriteText(hive, "REGEDIT4\n");
+        std::filesystem::remove(hive + ".lock");
+        registry::ClearHives();
+        registry::ReloadHives();
+        const int reader = ::open(hive.c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock shared {};
+        shared.l_type = F_RDLCK;
+        if (where == Pause::beforeTemporaryLock) {
+            ASSERT_EQ(::fcntl(reader, F_OFD_SETLK, &shared), 0);
+        }
+        const pid_t first = ::fork();
+        ASSERT_GE(first, 0);
+        if (first == 0) {
+            quorin::replace_testing::PauseAt(where, 400ms);
+            HKEY h = nullptr;
+            const LONG code = RegCreateKeyExA(HKEY_CURRENT_USER, "Mine", 0, nullptr, 0,
+                                              KEY_ALL_ACCESS, nullptr, &h, nullptr);
+            HKEY other = nullptr;  // and it reads what it saved
+            ::_exit(code != ERROR_SUCCESS ? 1
+                    : RegOpenKeyExA(HKEY_CURRENT_USER, "Other", 0, KEY_READ, &other) !=
+                            ERROR_SUCCESS
+                        ? 2
+                        : 0);
+        }
+        std::this_thread::sleep_for(150ms);  // the first change holds its turn, held up
+        ASSERT_EQ(::unlink((hive + ".lock").c_str()), 0);
+        if (where == Pause::beforeMode) quorin::replace_testing::PauseAt(where, 600ms);
+        HKEY h = nullptr;
+        EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Other", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &h, nullptr),
+                  ERROR_SUCCESS);
+        RegCloseKey(h);
+        quorin::replace_testing::PauseAt(Pause::none);
+        int status = 0;
+        ASSERT_EQ(::waitpid(first, &status, 0), first);
+        ::close(reader);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        const std::string text = quorin::test::ReadText(hive);
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Mine]"), std::string::npos) << text;
+        EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Other]"), std::string::npos) << text;
+    }
+}
+
 // A change refused (the settings folder a file, another process's turn held past the bound, the
 // copy of a file with unreadable lines not written) changes nothing: the value set is not read
 // back, a key to be made gives no handle and is not there; the next change, once it may be
@@ -722,30 +779,59 @@ TEST_F(Registry, ARefusedChangeLeavesNothingAndSaysSoOnce) {
 // QUORIN_CONFIG_DIR names one folder as the system reads the name: a backslash is part of a
 // name, "C:" no drive (a folder of that name under the current one). The settings are read,
 // saved and taken turns on there: a process that loaded them before another's save keeps that
-// save's value when it saves its own; nothing goes to the Windows reading of the name.
+// save's value when it saves its own; nothing goes to the Windows reading of the name. So does
+// the configuration home, whatever "/", "//" or "/./" it holds or ends with, its ".." taken after
+// the link before it is followed ("up" is a link to "real/sub").
 TEST_F(Registry, ANamedFolderIsOneFolderAsTheSystemReadsIt) {
-    for (const std::string named : {"cfg\\x", "C:/cfg"}) {
-        SCOPED_TRACE(named);
+    const char* const xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::optional<std::string> kept = xdg ? std::optional<std::string>(xdg) : std::nullopt;
+    struct Row {
+        const char* variable;
+        std::string value;  // after the test folder's path where absolute
+        std::string folder;
+    };
+    const Row rows[] = {
+        {"QUORIN_CONFIG_DIR", "cfg\\x", "cfg\\x"},
+        {"QUORIN_CONFIG_DIR", "C:/cfg", "C:/cfg"},
+        {"QUORIN_CONFIG_DIR", "set/./a//", "set/a"},
+        {"XDG_CONFIG_HOME", "/xdg/", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "/xdg//", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "/xdg/./", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "//xdg/.//./", "xdg/quorin"},
+        {"XDG_CONFIG_HOME", "/up/..", "real/quorin"},
+    };
+    for (const Row& row : rows) {
+        const bool home = row.value.front() == '/';
+        SCOPED_TRACE(row.value);
         quorin::test::TempDir dir;
         std::filesystem::create_directories(dir.file("cfg/x"));
         std::filesystem::create_directories(dir.file("drive/cfg"));
+        for (const char* made : {"set/a", "xdg", "real/sub"})
+            std::filesystem::create_directories(dir.file(made));
+        std::filesystem::create_directory_symlink("real/sub", dir.file("up"));
         setenv("QUORIN_DRIVE_C", dir.file("drive").c_str(), 1);
         const std::string cwd = std::filesystem::current_path();
         ASSERT_EQ(::chdir(dir.path().c_str()), 0);
-        setenv("QUORIN_CONFIG_DIR", named.c_str(), 1);  // put back by the settings' end
-        registry::ReloadHives();                        // this process has read the settings
+        if (home) {
+            unsetenv("QUORIN_CONFIG_DIR");  // put back by the settings' end
+            setenv(row.variable, (dir.path() + row.value).c_str(), 1);
+        } else {
+            setenv(row.variable, row.value.c_str(), 1);
+        }
+        registry::ReloadHives();  // this process has read the settings
         const std::string other = SetInChild(::geteuid(), "Other");
         HKEY h = nullptr;
         EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Mine", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                   &h, nullptr),
                   ERROR_SUCCESS);
         RegCloseKey(h);
-        const std::string text = quorin::test::ReadText(dir.file(named + "/user.reg"));
+        const std::string text = quorin::test::ReadText(dir.file(row.folder + "/user.reg"));
         registry::ClearHives();
         registry::ReloadHives();  // read back as a new process reads them
         EXPECT_EQ(Query(HKEY_CURRENT_USER, "Other", "b"), std::string("\2\0\0\0", 4));
         ASSERT_EQ(::chdir(cwd.c_str()), 0);
         unsetenv("QUORIN_DRIVE_C");
+        kept ? setenv("XDG_CONFIG_HOME", kept->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
         EXPECT_EQ(other, "0");
         EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Other]"), std::string::npos) << text;
         EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Mine]"), std::string::npos) << text;
@@ -802,28 +888,51 @@ TEST_F(Registry, AHiveThatIsNoFileIsReadAsEmptyWithANoticeAndNotReplaced) {
     }
 }
 
+// Four threads change the settings while a fifth forks, every 20 ms, a child that sleeps without
+// exec: no child holds a turn of its parent's, so every change answers 0 within a bound of 2 s.
 TEST_F(Registry, Threads) {
+    registry::SetSaveLockWait(std::chrono::seconds(2));
+    std::atomic<int> running = 4;
+    std::vector<pid_t> children;
+    std::thread forker([&] {
+        while (running > 0) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::sleep(30);
+                ::_exit(0);
+            }
+            if (child > 0) children.push_back(child);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([t] {
+        threads.emplace_back([t, &running] {
             HKEY h = nullptr;
             const std::string key = "Software\\T" + std::to_string(t);
-            ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+            EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                                       nullptr, &h, nullptr),
                       ERROR_SUCCESS);
             for (DWORD i = 0; i < 10; ++i) {
-                ASSERT_EQ(RegSetValueExA(h, "n", 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4),
+                EXPECT_EQ(RegSetValueExA(h, "n", 0, REG_DWORD, reinterpret_cast<BYTE*>(&i), 4),
                           ERROR_SUCCESS);
                 DWORD back = 99, size = 4;
-                ASSERT_EQ(RegQueryValueExA(h, "N", nullptr, nullptr, reinterpret_cast<BYTE*>(&back),
+                EXPECT_EQ(RegQueryValueExA(h, "N", nullptr, nullptr, reinterpret_cast<BYTE*>(&back),
                                            &size),
                           ERROR_SUCCESS);
                 EXPECT_EQ(back, i);
             }
             RegCloseKey(h);
+            --running;
         });
     }
     for (std::thread& thread : threads) thread.join();
+    forker.join();
+    for (const pid_t child : children) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
     registry::ReloadHives();
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(Query(HKEY_CURRENT_USER, ("Software\\T" + std::to_string(t)).c_str(), "n"),
@@ -884,6 +993,86 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
          [&] {
              EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n");
              EXPECT_EQ(StatOf(shared + "/user.reg").st_uid, kOther);
+             EXPECT_EQ(Entries(shared), std::vector<std::string>{"user.reg"}) << "no lock file";
+         }},
+        {"a user.reg link another user put in root's shared folder, to a root file", 0,
+         [&] {
+             make(shared, 0, 01777);
+             make(root, 0, 0644, "ROOTDATA\n");
+             ASSERT_EQ(::symlink(root.c_str(), (shared + "/user.reg").c_str()), 0);
+             ASSERT_EQ(::lchown((shared + "/user.reg").c_str(), kOther, kOther), 0);
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5, "",
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(root), "ROOTDATA\n");
+             EXPECT_FALSE(std::filesystem::exists(root + ".lock"));
+             EXPECT_EQ(Entries(shared), std::vector<std::string>{"user.reg"});
+         }},
+        {"root, QUORIN_CONFIG_DIR nobody's folder: the lock file made is nobody's", 0,
+         [&] {
+             make(shared, kNobody, 0700);
+             make(shared + "/user.reg", kNobody, 0660, "REGEDIT4\n");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         0, "",
+         [&] {
+             const struct stat lock = StatOf(shared + "/user.reg.lock");
+             EXPECT_EQ(lock.st_uid, kNobody);
+             EXPECT_EQ(lock.st_gid, kNobody);
+             EXPECT_EQ(lock.st_mode & 07777, 0660u);
+         }},
+        {"nobody's user.reg narrowed to 0644 since its lock file was made 0660, which is held",
+         kNobody,
+         [&] {
+             make(shared, kNobody, 0755);
+             make(shared + "/user.reg", kNobody, 0644, "REGEDIT4\n");
+             make(shared + "/user.reg.lock", kNobody, 0660, "");
+             held = quorin::test::HoldTurn(shared + "/user.reg.lock");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         0, "",
+         [&] {
+             EXPECT_NE(quorin::test::ReadText(shared + "/user.reg").find("\"b\"=dword:00000002"),
+                       std::string::npos);
+             EXPECT_EQ(StatOf(shared + "/user.reg.lock").st_mode & 07777, 0600u);
+         }},
+        {"nobody's user.reg 0664, its lock file 0660 of another group, which is held", kNobody,
+         [&] {
+             make(shared, kNobody, 0755);
+             make(shared + "/user.reg", kNobody, 0664, "REGEDIT4\n");
+             make(shared + "/user.reg.lock", kNobody, 0660, "");
+             ASSERT_EQ(::chown((shared + "/user.reg.lock").c_str(), kNobody, kOther), 0);
+             held = quorin::test::HoldTurn(shared + "/user.reg.lock");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         0, "",
+         [&] {
+             const struct stat lock = StatOf(shared + "/user.reg.lock");
+             EXPECT_EQ(lock.st_gid, kNobody);
+             EXPECT_EQ(lock.st_mode & 07777, 0660u);
+         }},
+        {"nobody, QUORIN_CONFIG_DIR two folders down in a folder nobody may not write", kNobody,
+         [&] {
+             make(shared, 0, 0755);
+             setenv("QUORIN_CONFIG_DIR", (shared + "/x/y").c_str(), 1);
+         },
+         5, "settings could not be saved to " + shared + "/x/y/user.reg: Permission denied",
+         [&] { EXPECT_TRUE(Entries(shared).empty()); }},
+        {"nobody's user.reg in a folder nobody may not write, without its lock file", kNobody,
+         [&] {
+             make(shared, 0, 0755);
+             make(shared + "/user.reg", kNobody, 0600, "REGEDIT4\n");
+             setenv("QUORIN_CONFIG_DIR", shared.c_str(), 1);
+         },
+         5,
+         "settings could not be saved to " + shared +
+             "/user.reg: its lock file user.reg.lock could not be made (Permission denied): have "
+             "it made there, writable by those who may write the settings, or name another "
+             "folder in QUORIN_CONFIG_DIR",
+         [&] {
+             EXPECT_EQ(quorin::test::ReadText(shared + "/user.reg"), "REGEDIT4\n");
+             EXPECT_EQ(Entries(shared), std::vector<std::string>{"user.reg"});
          }},
         {"a lock file another user put in root's shared folder, held", 0,
          [&] {
@@ -943,6 +1132,15 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
              ASSERT_EQ(::lchown(config.c_str(), kOther, kOther), 0);
          },
          5, notSaved + others, [&] { EXPECT_TRUE(Entries(root).empty()); }},
+        {"root's own home, XDG_CONFIG_HOME .config/./ another user's link to a folder of root's", 0,
+         [&] {
+             make(home, 0, 0755);
+             make(root, 0, 0700);
+             ASSERT_EQ(::symlink(root.c_str(), config.c_str()), 0);
+             ASSERT_EQ(::lchown(config.c_str(), kOther, kOther), 0);
+             setenv("XDG_CONFIG_HOME", (config + "/./").c_str(), 1);
+         },
+         5, others, [&] { EXPECT_TRUE(Entries(root).empty()); }},
         {"root's own home without .config", 0, [&] { make(home, 0, 0755); }, 0, "",
          [&] {
              for (const std::string& made : {config, folder})
@@ -978,6 +1176,7 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
                               value != nullptr ? std::optional<std::string>(value) : std::nullopt);
     };
     const auto saved = {keep("HOME"), keep("XDG_CONFIG_HOME"), keep("QUORIN_CONFIG_DIR")};
+    registry::SetSaveLockWait(std::chrono::seconds(2));  // the children inherit it
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         for (const std::string& path : {home, shared, root}) std::filesystem::remove_all(path);
@@ -999,6 +1198,7 @@ TEST_F(Registry, SettingsAreSavedOnlyInFoldersOfTheSaversOwn) {
         }
         row.check();
     }
+    registry::SetSaveLockWait(quorin::kSaveLockWait);
 }
 
 // On a file system of one-second times (ext4 with 128-byte inodes, on a loop image), in a folder
@@ -1104,17 +1304,25 @@ TEST_F(Registry, AChangeMadeMeanwhileIsSeenWhateverTheFilesTimes) {
 // and every call answered success.
 TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
     // Six processes in one folder; then four reaching one file by two names, cfgL1/user.reg a
-    // link to ../cfgL2/user.reg, two by each name: one file, one turn.
+    // link to ../cfgL2/user.reg, two by each name: one file, one turn; then four in a folder
+    // whose lock file is removed over and over meanwhile (as a user removes one that looks stuck)
+    // beside settings saved before.
     const std::string linked = m_settings.file("cfgL1"), target = m_settings.file("cfgL2");
-    std::filesystem::create_directory(linked);
-    std::filesystem::create_directory(target);
+    const std::string removing = m_settings.file("cfgR");
+    for (const std::string& folder : {linked, target, removing})
+        std::filesystem::create_directory(folder);
     std::filesystem::create_symlink("../cfgL2/user.reg", linked + "/user.reg");
-    for (const bool bothWays : {false, true}) {
-        SCOPED_TRACE(bothWays ? "by a link and by its own name" : "one folder");
-        const int kProcesses = bothWays ? 4 : 6;
+    quorin::test::WriteText(removing + "/user.reg", "REGEDIT4\n");
+    ::chmod((removing + "/user.reg").c_str(), 0600);
+    for (const int way : {0, 1, 2}) {
+        const bool bothWays = way == 1, removed = way == 2;
+        SCOPED_TRACE(bothWays  ? "by a link and by its own name"
+                     : removed ? "the lock file removed meanwhile"
+                               : "one folder");
+        const int kProcesses = way == 0 ? 6 : 4;
         constexpr int kValues = 6, kRounds = 3;
-        if (bothWays)
-            setenv("QUORIN_CONFIG_DIR", target.c_str(), 1);  // put back by the settings' end
+        if (way > 0)  // put back by the settings' end
+            setenv("QUORIN_CONFIG_DIR", (bothWays ? target : removing).c_str(), 1);
         struct Report {
             int process, round, value;  // value kValues: the round's new key
             LONG code;
@@ -1164,6 +1372,13 @@ TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
             ::_exit(0);
         }
         ::close(reports[1]);
+        std::atomic<bool> over = false;
+        std::thread remover([&, lock = registry::UserHivePath() + ".lock"] {
+            while (removed && !over) {
+                ::unlink(lock.c_str());
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
         std::vector<Report> saved;
         int calls = 0;
         for (int r = 0; r < kRounds; ++r) {
@@ -1177,6 +1392,8 @@ TEST_F(Registry, ChangesOfProcessesAtOnceAreAllSaved) {
                 keys += report.value == kValues;
             }
         }
+        over = true;
+        remover.join();
         ::close(reports[0]);
         for (auto& gate : gates) ::close(gate[0]);
         for (int p = 0; p < kProcesses; ++p) {

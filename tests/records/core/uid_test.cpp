@@ -298,21 +298,31 @@ TEST(UidStamp, NothingIsMadeOrWrittenInAnotherUsersFolder) {
 }
 
 // The stamp lies in the very folder the settings are saved in, QUORIN_CONFIG_DIR read as the
-// system reads a name: "cfg\x" one name, "C:/cfg" a folder "C:" under the current one.
+// system reads a name: "cfg\x" one name, "C:/cfg" a folder "C:" under the current one; so does
+// a configuration home ending in "/", "//" or "/./".
 TEST(UidStamp, TheStampIsInTheSettingsFolderAsTheSystemNamesIt) {
-    for (const std::string named : {"cfg\\x", "C:/cfg"}) {
+    const char* const xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::optional<std::string> kept = xdg ? std::optional<std::string>(xdg) : std::nullopt;
+    for (const std::string named : {"cfg\\x", "C:/cfg", "/xdg/", "/xdg//", "/xdg/./"}) {
         SCOPED_TRACE(named);
+        const bool home = named.front() == '/';
         quorin::test::ScopedSettings settings;
         quorin::test::TempDir dir;
         std::filesystem::create_directories(dir.file("cfg/x"));
+        std::filesystem::create_directories(dir.file("xdg"));
         setenv("QUORIN_DRIVE_C", dir.file("cfg").c_str(), 1);
         const std::string cwd = std::filesystem::current_path();
         ASSERT_EQ(::chdir(dir.path().c_str()), 0);
-        setenv("QUORIN_CONFIG_DIR", named.c_str(), 1);  // put back by the settings' end
+        if (home) unsetenv("QUORIN_CONFIG_DIR");  // put back by the settings' end
+        setenv(home ? "XDG_CONFIG_HOME" : "QUORIN_CONFIG_DIR",
+               (home ? dir.path() + named : named).c_str(), 1);
         EXPECT_TRUE(MadeDistinct());
         ASSERT_EQ(::chdir(cwd.c_str()), 0);
         unsetenv("QUORIN_DRIVE_C");
-        EXPECT_EQ(quorin::test::ReadBytes(dir.file(named + "/uid-stamp")).size(), 8u);
+        kept ? setenv("XDG_CONFIG_HOME", kept->c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+        EXPECT_EQ(
+            quorin::test::ReadBytes(dir.file((home ? "xdg/quorin" : named) + "/uid-stamp")).size(),
+            8u);
         EXPECT_TRUE(quorin::test::Entries(dir.file("cfg/x")).empty());
     }
 }
