@@ -151,7 +151,8 @@ class CCoreGroupData : public CCoreItemData {
 
   protected:
     // The steps every group file shares: the document is parsed, its root checked, the object
-    // reset and read. False with the last error set when any step fails (the object unchanged).
+    // reset and read. False with the last error set when any step fails (the object unchanged,
+    // or emptied when the memory ran out while it was read: E_OUTOFMEMORY).
     bool LoadXml(const std::string& path, bool withIcon, const char* rootName);
     // Reads an already parsed document (for LoadXml and for documents held in memory).
     bool ReadDocument(CXmlDocument& document, bool withIcon, const char* rootName);

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 #include "platform/core/lasterror.h"
@@ -31,6 +32,11 @@ const xmlChar* X(const std::string& text) {
 }
 const xmlChar* X(const char* text) {
     return reinterpret_cast<const xmlChar*>(text);
+}
+
+// The parser's and the XPath evaluator's codes for an allocation that failed.
+bool IsNoMemory(int code) {
+    return code == XML_ERR_NO_MEMORY || code == XML_XPATH_MEMORY_ERROR;
 }
 
 void InitLibrary() {
@@ -59,10 +65,14 @@ class QuietLibrary {
     QuietLibrary& operator=(const QuietLibrary&) = delete;
 
     const std::string& First() const { return m_first; }
+    // Whether any diagnostic was a failed allocation: the library goes on after some of them
+    // with less than it was given, and when the memory is short even their text may be missing.
+    bool NoMemory() const { return m_noMemory; }
 
   private:
     static void Collect(void* self, xmlErrorPtr error) {
         auto* quiet = static_cast<QuietLibrary*>(self);
+        if (error != nullptr && IsNoMemory(error->code)) quiet->m_noMemory = true;
         if (quiet->m_first.empty() && error != nullptr && error->message != nullptr)
             quiet->m_first = error->message;
     }
@@ -73,6 +83,7 @@ class QuietLibrary {
     xmlGenericErrorFunc m_generic;
     void* m_genericContext;
     std::string m_first;
+    bool m_noMemory = false;
 };
 
 // The encoding named by the XML declaration at the very start of the bytes; empty without one.
@@ -257,6 +268,7 @@ bool CXmlDocument::CreateDocument() {
     m_xpath.reset();
     m_doc.reset();
     ClearError();
+    m_outOfMemory = false;
     m_parseCode = 0;
     m_parseReason.clear();
     m_doc.reset(xmlNewDoc(X("1.0")));
@@ -269,6 +281,7 @@ bool CXmlDocument::CreateDocument() {
 
 bool CXmlDocument::Load(const std::string& path) {
     ClearError();
+    m_outOfMemory = false;
     std::string bytes;
     const auto result =
         static_cast<std::int32_t>(quorin::ReadRegularFile(path, quorin::kMaxXmlFileBytes, bytes));
@@ -296,6 +309,7 @@ bool CXmlDocument::LoadMemory(const void* data, std::size_t size) {
 
 bool CXmlDocument::Parse(const void* data, std::size_t size) {
     m_xpath.reset();
+    m_outOfMemory = false;
     if (size == 0) {  // the parser refuses an empty buffer without saying why
         m_parseCode =
             static_cast<std::int32_t>(quorin::kXmlParseErrorBase + XML_ERR_DOCUMENT_EMPTY);
@@ -318,11 +332,25 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
     QuietLibrary quiet;
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (parser == nullptr) {
-        SetError(quorin::kXmlErrorOutOfMemory, {});
+        NoteOutOfMemory();
         return false;
     }
+    xmlResetLastError();
     xmlDocPtr doc = xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), nullptr,
                                       nullptr, options);
+    // An allocation that failed stops the parser where it is: the error it then reports is no
+    // fault of the file, and a document it answers may hold only the part read so far.
+    const xmlError* last = xmlGetLastError();
+    if (quiet.NoMemory() || parser->errNo == XML_ERR_NO_MEMORY ||
+        (last != nullptr && IsNoMemory(last->code))) {
+        if (doc != nullptr) xmlFreeDoc(doc);
+        xmlFreeParserCtxt(parser);
+        m_outOfMemory = true;
+        m_parseCode = quorin::kXmlErrorOutOfMemory;
+        m_parseReason = quorin::SystemMessage(m_parseCode);
+        TakeParseError();
+        return false;
+    }
     if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
         const xmlError* error = xmlCtxtGetLastError(parser);
         const int number = error != nullptr ? error->code : 0;
@@ -449,21 +477,35 @@ _xmlXPathContext* CXmlDocument::XPath() {
 
 std::unique_ptr<CXmlElement> CXmlDocument::Wrap(_xmlNode* node, std::string indentation) {
     auto* element = new (std::nothrow) CXmlElement(this, node, std::move(indentation));
-    if (element == nullptr) SetError(quorin::kXmlErrorOutOfMemory, {});
+    if (element == nullptr) NoteOutOfMemory();
     return std::unique_ptr<CXmlElement>(element);
+}
+
+void CXmlDocument::NoteOutOfMemory() {
+    m_outOfMemory = true;
+    SetError(quorin::kXmlErrorOutOfMemory, {});
 }
 
 _xmlNode* CXmlDocument::Select(_xmlNode* context, const std::string& path) {
     xmlXPathContextPtr xpath = XPath();
     if (xpath == nullptr) {
-        SetError(quorin::kXmlErrorOutOfMemory, {});
+        NoteOutOfMemory();
         return nullptr;
     }
     xpath->node = context;
     xmlXPathObjectPtr result = nullptr;
     {
         QuietLibrary quiet;
+        xmlResetError(&xpath->lastError);
         result = xmlXPathEvalExpression(X(path), xpath);
+        // An evaluation short of memory answers nothing, or a node set without what it could not
+        // add: neither says the element is missing. (The context keeps its own failures, others
+        // reach the library's handler.)
+        if (quiet.NoMemory() || IsNoMemory(xpath->lastError.code)) {
+            xmlXPathFreeObject(result);
+            NoteOutOfMemory();
+            return nullptr;
+        }
     }
     xmlNodePtr found = nullptr;
     if (result != nullptr && result->type == XPATH_NODESET && result->nodesetval != nullptr &&
@@ -513,25 +555,29 @@ std::unique_ptr<CXmlElement> CXmlElement::SelectElement(const std::string& path)
 std::vector<std::unique_ptr<CXmlElement>> CXmlElement::SelectIndexedElements(
     const std::string& name, const std::string& attribute) {
     std::vector<std::unique_ptr<CXmlElement>> found;
-    std::unordered_map<std::string, xmlNodePtr> byIndex;
-    for (xmlNodePtr child = m_node->children; child != nullptr; child = child->next) {
-        if (child->type != XML_ELEMENT_NODE || child->ns != nullptr ||
-            std::strcmp(reinterpret_cast<const char*>(child->name), name.c_str()) != 0)
-            continue;
-        for (xmlAttrPtr attr = child->properties; attr != nullptr; attr = attr->next) {
-            if (attr->ns == nullptr &&
-                std::strcmp(reinterpret_cast<const char*>(attr->name), attribute.c_str()) == 0) {
-                byIndex.emplace(AttributeText(attr), child);  // the first child wins
-                break;
+    try {
+        std::unordered_map<std::string, xmlNodePtr> byIndex;
+        for (xmlNodePtr child = m_node->children; child != nullptr; child = child->next) {
+            if (child->type != XML_ELEMENT_NODE || child->ns != nullptr ||
+                std::strcmp(reinterpret_cast<const char*>(child->name), name.c_str()) != 0)
+                continue;
+            for (xmlAttrPtr attr = child->properties; attr != nullptr; attr = attr->next) {
+                if (attr->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(attr->name),
+                                                       attribute.c_str()) == 0) {
+                    byIndex.emplace(AttributeText(attr), child);  // the first child wins
+                    break;
+                }
             }
         }
-    }
-    for (std::size_t index = 1; index <= byIndex.size(); ++index) {
-        auto it = byIndex.find(std::to_string(index));
-        if (it == byIndex.end()) break;
-        auto element = m_document->Wrap(it->second, m_indentation);
-        if (!element) break;
-        found.push_back(std::move(element));
+        for (std::size_t index = 1; index <= byIndex.size(); ++index) {
+            auto it = byIndex.find(std::to_string(index));
+            if (it == byIndex.end()) break;
+            auto element = m_document->Wrap(it->second, m_indentation);
+            if (!element) break;  // the document notes the shortage
+            found.push_back(std::move(element));
+        }
+    } catch (const std::bad_alloc&) {
+        m_document->NoteOutOfMemory();
     }
     return found;
 }
