@@ -180,9 +180,8 @@ bool CCqvDataQV5::Load(const std::string& path, bool withIcon) {
 }
 
 bool CCqvDataQV5::LoadOldContext(const std::string& path, bool withIcon) {
-    std::string trimmed = path;
-    trimmed.erase(0, trimmed.find_first_not_of(" \t\r\n"));
-    trimmed.erase(trimmed.find_last_not_of(" \t\r\n") + 1);
+    // The name as the XML attempt took it.
+    const std::string trimmed = quorin::TrimGroupPath(path);
     win::CFile file;
     if (trimmed.empty() || !file.Open(trimmed.c_str(), win::CFile::modeRead)) return false;
     const std::uint64_t length = file.GetLength();

@@ -171,9 +171,9 @@ TEST_F(ContextFiles, BinaryContextRules) {
         EXPECT_EQ(cqv.GetOldFormat(), 0);
         EXPECT_NE(cqv.GetErrorCode(), 0);  // the XML attempt's error stays
     }
-    {  // a panel rectangle of 24 bytes is ignored
+    {  // a panel rectangle of 24 bytes is ignored; blanks of any kind around the name go
         CCqvDataQV5 cqv;
-        ASSERT_TRUE(cqv.Load(Binary(dir, "pann24")));
+        ASSERT_TRUE(cqv.Load("\v\f \t" + Binary(dir, "pann24") + "\r\n\f\v"));
         EXPECT_EQ(cqv.GetCPanelLocation(), (CGroupPoint{0, 0}));
         EXPECT_EQ(cqv.GetArcadeLocation(), (CGroupPoint{256, 383}));
     }

@@ -515,7 +515,7 @@ TEST(FmsFiles, SavingWithoutIdentifierStoresThePath) {
     EXPECT_EQ(fms.GetIdentifier(), dir.file("p.fms"));
     EXPECT_EQ(fms.GetVersion(), 4);
     CFmsData loaded;
-    ASSERT_TRUE(loaded.Load(dir.file("p.fms")));
+    ASSERT_TRUE(loaded.Load("\f\v\t" + dir.file("p.fms") + "\r\n\v\f "));
     EXPECT_EQ(loaded.GetIdentifier(), dir.file("p.fms"));
     ASSERT_TRUE(loaded.Save());  // to its Identifier
     EXPECT_FALSE(CFmsData().Save());
