@@ -467,7 +467,10 @@ bool CCoreGroupData::WriteIcon(CXmlElement& root) {
 
 bool CCoreGroupData::LoadXml(const std::string& path, bool withIcon, const char* rootName) {
     CXmlDocument document;
-    if (document.GetErrorCode() != 0) return false;
+    if (document.GetErrorCode() != 0) {  // no memory for an empty document
+        SetErrorFrom(document);
+        return false;
+    }
     const std::string trimmed = quorin::TrimGroupPath(path);
     if (trimmed.empty()) {
         SetErrorFromSystem(static_cast<std::int32_t>(win::ERROR_BAD_ARGUMENTS));
@@ -512,7 +515,10 @@ bool CCoreGroupData::ReadDocument(CXmlDocument& document, bool withIcon, const c
 
 bool CCoreGroupData::SaveXml(const std::string& path, const char* rootName, const char* comment) {
     CXmlDocument document;
-    if (document.GetErrorCode() != 0) return false;
+    if (document.GetErrorCode() != 0) {  // no memory for an empty document
+        SetErrorFrom(document);
+        return false;
+    }
     const std::string trimmed = quorin::TrimGroupPath(path);
     if (trimmed.empty()) {
         SetErrorFromSystem(static_cast<std::int32_t>(win::ERROR_BAD_ARGUMENTS));

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/core/lasterror.h"
@@ -37,11 +38,6 @@ const xmlChar* X(const char* text) {
 // The parser's and the XPath evaluator's codes for an allocation that failed.
 bool IsNoMemory(int code) {
     return code == XML_ERR_NO_MEMORY || code == XML_XPATH_MEMORY_ERROR;
-}
-
-void InitLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
 }
 
 // While alive, the library's own diagnostics on this thread (some of which ignore the parse
@@ -85,6 +81,14 @@ class QuietLibrary {
     std::string m_first;
     bool m_noMemory = false;
 };
+
+void InitLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QuietLibrary quiet;  // a failed allocation is a result, not a line on stderr
+        xmlInitParser();
+    });
+}
 
 // The encoding named by the XML declaration at the very start of the bytes; empty without one.
 std::string_view DeclaredEncoding(std::string_view bytes) {
@@ -236,6 +240,52 @@ bool DecodeBase64(std::string_view text, std::size_t maxBytes, std::vector<std::
     return out.size() == bytes;
 }
 
+bool IsNameCharacter(char c, bool first) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           (!first && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
+}
+
+// A path of plain child steps: names (letters, digits, '_', '-', '.', not beginning with a
+// digit, '-' or '.') joined by '/'.
+bool IsChildStepPath(std::string_view path) {
+    bool stepStart = true;
+    for (char c : path) {
+        if (c == '/' && !stepStart) {
+            stepStart = true;
+        } else if (IsNameCharacter(c, stepStart)) {
+            stepStart = false;
+        } else {
+            return false;
+        }
+    }
+    return !stepStart;  // neither empty nor ending in '/'
+}
+
+xmlNodePtr WalkSteps(xmlNodePtr node, std::string_view steps) {
+    const std::size_t slash = steps.find('/');
+    const std::string_view name = steps.substr(0, slash);
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE || child->ns != nullptr ||
+            name != reinterpret_cast<const char*>(child->name))
+            continue;
+        if (slash == std::string_view::npos) return child;
+        if (xmlNodePtr found = WalkSteps(child, steps.substr(slash + 1))) return found;
+    }
+    return nullptr;
+}
+
+// The element a path of plain child steps ("Name", "Name/Child", ...; "/*" the root element)
+// selects from `context`, as the XPath evaluation would: the first in document order of the
+// elements without a namespace that the steps name; null when none. Nothing for a path of
+// another form. Walking the children allocates nothing, so that a read short of memory meets
+// the shortage where it is told, not inside the evaluator (whose own recovery from a failed
+// allocation frees a block twice in the library's older versions).
+std::optional<xmlNodePtr> WalkChildSteps(xmlNodePtr context, std::string_view path) {
+    if (path == "/*") return xmlDocGetRootElement(context->doc);
+    if (!IsChildStepPath(path)) return std::nullopt;
+    return WalkSteps(context, path);
+}
+
 }  // namespace
 
 namespace quorin {
@@ -271,7 +321,10 @@ bool CXmlDocument::CreateDocument() {
     m_outOfMemory = false;
     m_parseCode = 0;
     m_parseReason.clear();
-    m_doc.reset(xmlNewDoc(X("1.0")));
+    {
+        QuietLibrary quiet;  // a failed allocation is a result, not a line on stderr
+        m_doc.reset(xmlNewDoc(X("1.0")));
+    }
     if (!m_doc) {
         SetError(quorin::kXmlErrorOutOfMemory, {});
         return false;
@@ -468,7 +521,10 @@ bool CXmlDocument::CheckResult(std::int32_t result) {
 
 _xmlXPathContext* CXmlDocument::XPath() {
     if (!m_xpath && m_doc) {
-        m_xpath.reset(xmlXPathNewContext(m_doc.get()));
+        {
+            QuietLibrary quiet;
+            m_xpath.reset(xmlXPathNewContext(m_doc.get()));
+        }
         // Evaluation errors of a caller's path are results, not lines on stderr.
         if (m_xpath) m_xpath->error = [](void*, xmlError*) {};
     }
@@ -487,6 +543,10 @@ void CXmlDocument::NoteOutOfMemory() {
 }
 
 _xmlNode* CXmlDocument::Select(_xmlNode* context, const std::string& path) {
+    if (const std::optional<xmlNodePtr> walked = WalkChildSteps(context, path)) {
+        if (*walked == nullptr) TakeParseError();
+        return *walked;
+    }
     xmlXPathContextPtr xpath = XPath();
     if (xpath == nullptr) {
         NoteOutOfMemory();
@@ -669,10 +729,18 @@ bool CXmlElement::AddBinaryChild(const std::string& name, const void* data, std:
 
 bool CXmlElement::ReadBinary(std::vector<std::uint8_t>& out, std::size_t maxBytes) {
     out.clear();
-    xmlChar* type = xmlGetNsProp(m_node, X("dt"), X(kDataTypeNamespace));
-    const bool binary =
-        type != nullptr && std::strcmp(reinterpret_cast<char*>(type), kBinBase64) == 0;
-    xmlFree(type);
+    // The data type read where it stands (the element's attribute, or the default its
+    // declaration gives), not copied: a copy the memory left cannot hold would read as none.
+    const xmlAttrPtr type = xmlHasNsProp(m_node, X("dt"), X(kDataTypeNamespace));
+    std::string typeText;
+    if (type != nullptr && type->type == XML_ATTRIBUTE_NODE) {
+        typeText = AttributeText(type);
+    } else if (type != nullptr && type->type == XML_ATTRIBUTE_DECL) {
+        const auto* declaration = reinterpret_cast<const xmlAttribute*>(type);
+        if (declaration->defaultValue != nullptr)
+            typeText = reinterpret_cast<const char*>(declaration->defaultValue);
+    }
+    const bool binary = typeText == kBinBase64;
     std::string text;
     if (binary) CollectText(m_node, text);
     if (!binary || !DecodeBase64(text, maxBytes, out)) {

@@ -1,9 +1,11 @@
 // Full-mouth series and template files: round trips of every field, files from the independent
 // Python writer, our files read by Python and xmllint, and the reading rules at their edges.
 #include <gtest/gtest.h>
+#include <libxml/xmlmemory.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -231,6 +233,31 @@ TEST(FmsFiles, OurFilesParseWithPythonAndCarryTheLayout) {
               "OK\n");
 }
 
+// While alive, every allocation of the XML library from the `from`th on fails, as when the
+// memory runs out.
+class XmlAllocationsFail {
+  public:
+    explicit XmlAllocationsFail(long from) {
+        xmlMemGet(&m_free, &m_malloc, &m_realloc, &m_strdup);
+        s_left = from;
+        xmlMemSetup(
+            std::free, [](std::size_t n) { return Fails() ? nullptr : std::malloc(n); },
+            [](void* p, std::size_t n) { return Fails() ? nullptr : std::realloc(p, n); },
+            [](const char* text) { return Fails() ? nullptr : ::strdup(text); });
+    }
+    ~XmlAllocationsFail() { xmlMemSetup(m_free, m_malloc, m_realloc, m_strdup); }
+
+  private:
+    static bool Fails() { return s_left == 0 || (--s_left, false); }
+    static inline long s_left = 0;
+    xmlFreeFunc m_free = nullptr;
+    xmlMallocFunc m_malloc = nullptr;
+    xmlReallocFunc m_realloc = nullptr;
+    xmlStrdupFunc m_strdup = nullptr;
+};
+
+// Read as written, or, short of memory at any of the XML library's allocations, refused for
+// want of it: never read in part (a field the memory could not take is not a missing one).
 TEST(FmsFiles, SeriesFromThePythonWriterReadsAsWritten) {
     TempDir dir;
     for (const char* kind : {"fms", "fms-compact"}) {
@@ -238,7 +265,15 @@ TEST(FmsFiles, SeriesFromThePythonWriterReadsAsWritten) {
         const std::string path = dir.file(std::string(kind) + ".fms");
         ASSERT_EQ(PythonWrite(kind, path), 0);
         CFmsData fms;
-        ASSERT_TRUE(fms.Load(path)) << fms.GetErrorText();
+        long failFrom = 0;
+        for (bool loaded = false; !loaded && !HasFailure(); ++failFrom) {
+            const XmlAllocationsFail fail(failFrom);
+            loaded = fms.Load(path);
+            EXPECT_TRUE(loaded || fms.GetErrorCode() == quorin::kXmlErrorOutOfMemory)
+                << failFrom << ": " << fms.GetErrorText();
+        }
+        SCOPED_TRACE("the XML library's allocations failing from the " +
+                     std::to_string(failFrom - 1) + "th");
         EXPECT_EQ(fms.GetIdentifier(), "series.fms");
         EXPECT_EQ(fms.GetFrameLocation(), (CGroupRect{1, 2, 3, 4}));
         EXPECT_EQ(fms.GetName(), "S\xE9rie \x80 & <co>");
