@@ -231,7 +231,12 @@ void CCoreItemData::SetError(std::int32_t code, const std::string& text) {
 }
 
 void CCoreItemData::SetErrorFromSystem(std::int32_t code) {
-    SetError(code, quorin::SystemMessage(code));
+    m_errorCode = code;
+    try {
+        m_errorText = quorin::SystemMessage(code);
+    } catch (const std::bad_alloc&) {  // the code says it all
+        m_errorText.clear();
+    }
 }
 
 void CCoreItemData::SetErrorFrom(const CXmlDocument& document) {
@@ -466,6 +471,15 @@ bool CCoreGroupData::WriteIcon(CXmlElement& root) {
 }
 
 bool CCoreGroupData::LoadXml(const std::string& path, bool withIcon, const char* rootName) {
+    try {
+        return LoadXmlSteps(path, withIcon, rootName);
+    } catch (const std::bad_alloc&) {  // before the object is reset: it is unchanged
+        SetErrorFromSystem(quorin::kXmlErrorOutOfMemory);
+        return false;
+    }
+}
+
+bool CCoreGroupData::LoadXmlSteps(const std::string& path, bool withIcon, const char* rootName) {
     CXmlDocument document;
     if (document.GetErrorCode() != 0) {  // no memory for an empty document
         SetErrorFrom(document);

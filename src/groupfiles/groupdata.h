@@ -154,6 +154,8 @@ class CCoreGroupData : public CCoreItemData {
     // reset and read. False with the last error set when any step fails (the object unchanged,
     // or emptied when the memory ran out while it was read: E_OUTOFMEMORY).
     bool LoadXml(const std::string& path, bool withIcon, const char* rootName);
+    // LoadXml's steps; std::bad_alloc for want of memory before the document is read.
+    bool LoadXmlSteps(const std::string& path, bool withIcon, const char* rootName);
     // Reads an already parsed document (for LoadXml and for documents held in memory).
     bool ReadDocument(CXmlDocument& document, bool withIcon, const char* rootName);
     // Writes comment, root, fields and icon, then saves through a temporary file.

@@ -233,23 +233,38 @@ TEST(FmsFiles, OurFilesParseWithPythonAndCarryTheLayout) {
               "OK\n");
 }
 
-// While alive, every allocation of the XML library from the `from`th on fails, as when the
-// memory runs out.
+// Allocations left before one fails (-1: none fails), and whether every one after it fails too
+// (the memory ran out) or only that one (a large block found no room).
+thread_local long g_allocationsLeft = -1;
+thread_local bool g_allFail = false;
+
+bool AllocationFails() {
+    if (g_allocationsLeft < 0) return false;
+    if (g_allocationsLeft > 0) return --g_allocationsLeft, false;
+    if (!g_allFail) g_allocationsLeft = -1;
+    return true;
+}
+
+// While alive, the `from`th allocation of the XML library and of operator new fails, and with
+// `all` every one after it.
 class XmlAllocationsFail {
   public:
-    explicit XmlAllocationsFail(long from) {
+    XmlAllocationsFail(long from, bool all) {
         xmlMemGet(&m_free, &m_malloc, &m_realloc, &m_strdup);
-        s_left = from;
+        g_allocationsLeft = from;
+        g_allFail = all;
         xmlMemSetup(
             std::free, [](std::size_t n) { return Fails() ? nullptr : std::malloc(n); },
             [](void* p, std::size_t n) { return Fails() ? nullptr : std::realloc(p, n); },
             [](const char* text) { return Fails() ? nullptr : ::strdup(text); });
     }
-    ~XmlAllocationsFail() { xmlMemSetup(m_free, m_malloc, m_realloc, m_strdup); }
+    ~XmlAllocationsFail() {
+        g_allocationsLeft = -1;
+        xmlMemSetup(m_free, m_malloc, m_realloc, m_strdup);
+    }
 
   private:
-    static bool Fails() { return s_left == 0 || (--s_left, false); }
-    static inline long s_left = 0;
+    static bool Fails() { return AllocationFails(); }
     xmlFreeFunc m_free = nullptr;
     xmlMallocFunc m_malloc = nullptr;
     xmlReallocFunc m_realloc = nullptr;
@@ -264,70 +279,80 @@ TEST(FmsFiles, SeriesFromThePythonWriterReadsAsWritten) {
         SCOPED_TRACE(kind);
         const std::string path = dir.file(std::string(kind) + ".fms");
         ASSERT_EQ(PythonWrite(kind, path), 0);
-        CFmsData fms;
-        long failFrom = 0;
-        for (bool loaded = false; !loaded && !HasFailure(); ++failFrom) {
-            const XmlAllocationsFail fail(failFrom);
-            loaded = fms.Load(path);
-            EXPECT_TRUE(loaded || fms.GetErrorCode() == quorin::kXmlErrorOutOfMemory)
-                << failFrom << ": " << fms.GetErrorText();
-        }
-        SCOPED_TRACE("the XML library's allocations failing from the " +
-                     std::to_string(failFrom - 1) + "th");
-        EXPECT_EQ(fms.GetIdentifier(), "series.fms");
-        EXPECT_EQ(fms.GetFrameLocation(), (CGroupRect{1, 2, 3, 4}));
-        EXPECT_EQ(fms.GetName(), "S\xE9rie \x80 & <co>");
-        EXPECT_EQ(fms.GetComments(), "two\nlines");
-        EXPECT_EQ(fms.GetCreationDate().GetYear(), 2020);
-        EXPECT_EQ(fms.GetCreationDate().GetDay(), 29);
-        EXPECT_EQ(fms.GetScreenSize(), (CGroupSize{1280, 1024}));
-        EXPECT_EQ(fms.GetCenterLocation(), (CGroupPoint{640, 480}));
-        EXPECT_EQ(fms.GetFitImageToFrame(), 1);
-        EXPECT_EQ(fms.GetSecondFit(), 0);
-        EXPECT_EQ(fms.GetFreeFormat(), 1);
-        EXPECT_EQ(fms.GetUserDefined(), 0);
-        EXPECT_EQ(fms.GetExtraOralFMS(), 1);
-        EXPECT_EQ(fms.GetTemplateIdentifier(), "FMS-20");
-        EXPECT_EQ(fms.GetFMSUID().GetText(), "1.3.999.4.77.9.1");
-        ASSERT_EQ(fms.GetItemCount(), 3u);
-        for (int n = 1; n <= 3; ++n) {
-            const auto* frame = dynamic_cast<const CFmsImageData*>(fms.GetItem(n - 1));
-            ASSERT_NE(frame, nullptr);
-            EXPECT_EQ(frame->GetIdentifier(), "R00000" + std::to_string(n) + ".zel");
-            EXPECT_EQ(frame->GetFrameLocation(),
-                      (CGroupRect{10 * n, 20 * n, 10 * n + 100, 20 * n + 150}));
-            EXPECT_EQ(frame->GetSOPInstanceUID(), "1.2.3." + std::to_string(n));
-            std::int32_t filter = 0, parameter = 0;
-            frame->Filter().GetFilter(&filter, &parameter);
-            EXPECT_EQ(filter, 3);
-            EXPECT_EQ(parameter, 7);
-            EXPECT_EQ(frame->GetTransformation(), 2);
-            EXPECT_EQ(frame->GetOrientation().GetMirror(), 1);
-            EXPECT_EQ(frame->GetOrientation().GetRotation(), 270);
-            EXPECT_EQ(frame->Display().GetColorLUT(), 5);
-            EXPECT_EQ(frame->GetDisplayGraphicObject(), 1);
-            EXPECT_EQ(frame->GetAcquisitionDate().GetDay(), n);
-            EXPECT_EQ(frame->GetAcquisitionDate().GetSecond(), 12);
-            EXPECT_EQ(frame->GetFrameType(), n == 3 ? 0 : 1);
-            EXPECT_EQ(frame->GetToothNumber(0), 11 + n);
-            EXPECT_EQ(frame->GetToothNumber(5), 48);
-            EXPECT_EQ(frame->GetFrameValue(CFmsImageData::RIGHT_FRAME), n * 10 + 8);
-            if (n == 2) {
-                ASSERT_EQ(frame->LUTGray().Table().size(), 256u);
-                EXPECT_EQ(frame->LUTGray().Table()[255], 765);
-            } else {
-                EXPECT_TRUE(frame->LUTGray().HasNoTable());
-                EXPECT_EQ(frame->LUTGray().GetBrightness(), 12);
-                EXPECT_EQ(frame->LUTGray().GetContrast(), -20);
-                EXPECT_EQ(frame->LUTGray().GetGamma(), 30);
-                EXPECT_TRUE(frame->LUTGray().IsInversed());
+        // The plain file with every allocation failing from the Nth on, the compact one with the
+        // Nth alone failing, for N = 0, 1, ... until the load meets no failure.
+        const bool all = std::strcmp(kind, "fms") == 0;
+        for (long failAt = 0; !HasFailure(); ++failAt) {
+            CFmsData fms;
+            bool loaded = false, failed = false;
+            {
+                const XmlAllocationsFail fail(failAt, all);
+                loaded = fms.Load(path);
+                failed = g_allocationsLeft <= 0;
             }
+            SCOPED_TRACE("allocation " + std::to_string(failAt) + " failing");
+            if (!loaded) {
+                EXPECT_TRUE(failed && (fms.GetErrorCode() == quorin::kXmlErrorOutOfMemory ||
+                                       fms.GetErrorCode() == 8))  // ERROR_NOT_ENOUGH_MEMORY
+                    << fms.GetErrorText();
+                continue;
+            }
+            EXPECT_EQ(fms.GetIdentifier(), "series.fms");
+            EXPECT_EQ(fms.GetFrameLocation(), (CGroupRect{1, 2, 3, 4}));
+            EXPECT_EQ(fms.GetName(), "S\xE9rie \x80 & <co>");
+            EXPECT_EQ(fms.GetComments(), "two\nlines");
+            EXPECT_EQ(fms.GetCreationDate().GetYear(), 2020);
+            EXPECT_EQ(fms.GetCreationDate().GetDay(), 29);
+            EXPECT_EQ(fms.GetScreenSize(), (CGroupSize{1280, 1024}));
+            EXPECT_EQ(fms.GetCenterLocation(), (CGroupPoint{640, 480}));
+            EXPECT_EQ(fms.GetFitImageToFrame(), 1);
+            EXPECT_EQ(fms.GetSecondFit(), 0);
+            EXPECT_EQ(fms.GetFreeFormat(), 1);
+            EXPECT_EQ(fms.GetUserDefined(), 0);
+            EXPECT_EQ(fms.GetExtraOralFMS(), 1);
+            EXPECT_EQ(fms.GetTemplateIdentifier(), "FMS-20");
+            EXPECT_EQ(fms.GetFMSUID().GetText(), "1.3.999.4.77.9.1");
+            ASSERT_EQ(fms.GetItemCount(), 3u);
+            for (int n = 1; n <= 3; ++n) {
+                const auto* frame = dynamic_cast<const CFmsImageData*>(fms.GetItem(n - 1));
+                ASSERT_NE(frame, nullptr);
+                EXPECT_EQ(frame->GetIdentifier(), "R00000" + std::to_string(n) + ".zel");
+                EXPECT_EQ(frame->GetFrameLocation(),
+                          (CGroupRect{10 * n, 20 * n, 10 * n + 100, 20 * n + 150}));
+                EXPECT_EQ(frame->GetSOPInstanceUID(), "1.2.3." + std::to_string(n));
+                std::int32_t filter = 0, parameter = 0;
+                frame->Filter().GetFilter(&filter, &parameter);
+                EXPECT_EQ(filter, 3);
+                EXPECT_EQ(parameter, 7);
+                EXPECT_EQ(frame->GetTransformation(), 2);
+                EXPECT_EQ(frame->GetOrientation().GetMirror(), 1);
+                EXPECT_EQ(frame->GetOrientation().GetRotation(), 270);
+                EXPECT_EQ(frame->Display().GetColorLUT(), 5);
+                EXPECT_EQ(frame->GetDisplayGraphicObject(), 1);
+                EXPECT_EQ(frame->GetAcquisitionDate().GetDay(), n);
+                EXPECT_EQ(frame->GetAcquisitionDate().GetSecond(), 12);
+                EXPECT_EQ(frame->GetFrameType(), n == 3 ? 0 : 1);
+                EXPECT_EQ(frame->GetToothNumber(0), 11 + n);
+                EXPECT_EQ(frame->GetToothNumber(5), 48);
+                EXPECT_EQ(frame->GetFrameValue(CFmsImageData::RIGHT_FRAME), n * 10 + 8);
+                if (n == 2) {
+                    ASSERT_EQ(frame->LUTGray().Table().size(), 256u);
+                    EXPECT_EQ(frame->LUTGray().Table()[255], 765);
+                } else {
+                    EXPECT_TRUE(frame->LUTGray().HasNoTable());
+                    EXPECT_EQ(frame->LUTGray().GetBrightness(), 12);
+                    EXPECT_EQ(frame->LUTGray().GetContrast(), -20);
+                    EXPECT_EQ(frame->LUTGray().GetGamma(), 30);
+                    EXPECT_TRUE(frame->LUTGray().IsInversed());
+                }
+            }
+            const SImage* icon = fms.PeekIcon();
+            ASSERT_NE(icon, nullptr);
+            EXPECT_EQ(icon->nWidth, 4u);
+            EXPECT_EQ(icon->nHeight, 3u);
+            EXPECT_EQ(static_cast<const std::uint8_t*>(icon->pPixels)[11], (11 * 7 + 3) & 0xFF);
+            if (!failed) break;
         }
-        const SImage* icon = fms.PeekIcon();
-        ASSERT_NE(icon, nullptr);
-        EXPECT_EQ(icon->nWidth, 4u);
-        EXPECT_EQ(icon->nHeight, 3u);
-        EXPECT_EQ(static_cast<const std::uint8_t*>(icon->pPixels)[11], (11 * 7 + 3) & 0xFF);
     }
 }
 
@@ -603,3 +628,16 @@ TEST(FmsFiles, HostileDocumentsFailCleanly) {
 }
 
 }  // namespace
+
+// The suite's operator new, which XmlAllocationsFail makes fail.
+__attribute__((noinline)) void* operator new(std::size_t size) {
+    void* block = AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+__attribute__((noinline)) void operator delete(void* block) noexcept {
+    std::free(block);
+}
+__attribute__((noinline)) void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
