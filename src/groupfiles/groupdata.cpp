@@ -384,7 +384,8 @@ CCoreItemData* CCoreGroupData::GetNextItem() {
 
 void CCoreGroupData::AddItem(CCoreItemData* item) {
     if (item == nullptr) return;
-    m_items.emplace_back(item);
+    std::unique_ptr<CCoreItemData> owned(item);  // deleted when the list cannot grow
+    m_items.push_back(std::move(owned));
     item->m_owner = this;
 }
 

@@ -138,7 +138,7 @@ class CCoreGroupData : public CCoreItemData {
     CCoreItemData* GetFirstItem();                     // restarts the cursor
     CCoreItemData* GetNextItem();                      // null at the end
     // Appends the item (the group owns it from then on) and makes this group its owner; ignores
-    // null.
+    // null. When the list cannot grow, the item is deleted and std::bad_alloc thrown.
     void AddItem(CCoreItemData* item);
     void DeleteAllItems();
     void ReplaceItems(CCoreItemData* item);
