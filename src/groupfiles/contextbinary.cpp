@@ -282,16 +282,18 @@ bool CCqvDataQV5::ReadOldChunks(const std::uint8_t* data, std::size_t size, bool
         images.push_back(std::move(image));
     }
 
-    SImage* icon = nullptr;
-    if (withIcon && !ReadOldIcon(file, &icon)) return false;
+    SImage* read = nullptr;
+    if (withIcon && !ReadOldIcon(file, &read)) return false;
+    // Freed unless the object takes it (a step below may find no memory).
+    std::unique_ptr<SImage, void (*)(SImage*)> icon(read, [](SImage* i) { FreeSImage(i, false); });
 
-    // Everything was read: the object takes it.
+    // Everything was read: the object takes it. (The icon first: it costs no allocation.)
+    SetOldFormat(1);
     SetCPanelLocation(panel);
     SetArcadeLocation(arcade);
+    if (withIcon) SetIcon(icon.release());
     if (!comment.empty()) SetComments(comment);
     DeleteAllItems();
     for (auto& image : images) AddItem(image.release());
-    SetOldFormat(1);
-    if (withIcon) SetIcon(icon);
     return true;
 }

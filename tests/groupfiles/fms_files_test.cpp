@@ -234,44 +234,6 @@ TEST(FmsFiles, OurFilesParseWithPythonAndCarryTheLayout) {
               "OK\n");
 }
 
-// Allocations left before one fails (-1: none fails), and whether every one after it fails too
-// (the memory ran out) or only that one (a large block found no room).
-thread_local long g_allocationsLeft = -1;
-thread_local bool g_allFail = false;
-
-bool AllocationFails() {
-    if (g_allocationsLeft < 0) return false;
-    if (g_allocationsLeft > 0) return --g_allocationsLeft, false;
-    if (!g_allFail) g_allocationsLeft = -1;
-    return true;
-}
-
-// While alive, the `from`th allocation of the XML library and of operator new fails, and with
-// `all` every one after it.
-class XmlAllocationsFail {
-  public:
-    XmlAllocationsFail(long from, bool all) {
-        xmlMemGet(&m_free, &m_malloc, &m_realloc, &m_strdup);
-        g_allocationsLeft = from;
-        g_allFail = all;
-        xmlMemSetup(
-            std::free, [](std::size_t n) { return Fails() ? nullptr : std::malloc(n); },
-            [](void* p, std::size_t n) { return Fails() ? nullptr : std::realloc(p, n); },
-            [](const char* text) { return Fails() ? nullptr : ::strdup(text); });
-    }
-    ~XmlAllocationsFail() {
-        g_allocationsLeft = -1;
-        xmlMemSetup(m_free, m_malloc, m_realloc, m_strdup);
-    }
-
-  private:
-    static bool Fails() { return AllocationFails(); }
-    xmlFreeFunc m_free = nullptr;
-    xmlMallocFunc m_malloc = nullptr;
-    xmlReallocFunc m_realloc = nullptr;
-    xmlStrdupFunc m_strdup = nullptr;
-};
-
 // Read as written, or, short of memory at any of the XML library's allocations, refused for
 // want of it: never read in part (a field the memory could not take is not a missing one).
 TEST(FmsFiles, SeriesFromThePythonWriterReadsAsWritten) {
@@ -287,7 +249,7 @@ TEST(FmsFiles, SeriesFromThePythonWriterReadsAsWritten) {
             CFmsData fms;
             bool loaded = false, failed = false;
             {
-                const XmlAllocationsFail fail(failAt, all);
+                const AllocationsFail fail(failAt, all);
                 loaded = fms.Load(path);
                 failed = g_allocationsLeft <= 0;
             }
@@ -630,15 +592,15 @@ TEST(FmsFiles, HostileDocumentsFailCleanly) {
 
 }  // namespace
 
-// The suite's operator new, which XmlAllocationsFail makes fail; every form of it and of
+// The suite's operator new, which AllocationsFail makes fail; every form of it and of
 // delete is the suite's, so that each block goes back the way it came.
 __attribute__((noinline)) void* operator new(std::size_t size) {
-    void* block = AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+    void* block = quorin::test::AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
     if (block == nullptr) throw std::bad_alloc();
     return block;
 }
 __attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+    return quorin::test::AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
 }
 void* operator new[](std::size_t size) {
     return operator new(size);
