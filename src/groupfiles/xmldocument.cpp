@@ -66,11 +66,17 @@ class QuietLibrary {
     bool NoMemory() const { return m_noMemory; }
 
   private:
-    static void Collect(void* self, xmlErrorPtr error) {
+    // Called from inside the library: nothing may be thrown through it.
+    static void Collect(void* self, xmlErrorPtr error) noexcept {
         auto* quiet = static_cast<QuietLibrary*>(self);
         if (error != nullptr && IsNoMemory(error->code)) quiet->m_noMemory = true;
-        if (quiet->m_first.empty() && error != nullptr && error->message != nullptr)
-            quiet->m_first = error->message;
+        if (quiet->m_first.empty() && error != nullptr && error->message != nullptr) {
+            try {
+                quiet->m_first = error->message;
+            } catch (const std::bad_alloc&) {
+                quiet->m_noMemory = true;
+            }
+        }
     }
     static void Ignore(void*, const char*, ...) {}
 
@@ -383,29 +389,29 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
     }
     const std::string_view text = converted.empty() ? bytes : std::string_view(converted);
     QuietLibrary quiet;
-    xmlParserCtxtPtr parser = xmlNewParserCtxt();
+    // Freed on every road out, a shortage of memory that throws included.
+    const std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> parser(xmlNewParserCtxt(),
+                                                                            xmlFreeParserCtxt);
     if (parser == nullptr) {
         NoteOutOfMemory();
         return false;
     }
     xmlResetLastError();
-    xmlDocPtr doc = xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), nullptr,
-                                      nullptr, options);
+    std::unique_ptr<_xmlDoc, DocDeleter> doc(xmlCtxtReadMemory(
+        parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, options));
     // An allocation that failed stops the parser where it is: the error it then reports is no
     // fault of the file, and a document it answers may hold only the part read so far.
     const xmlError* last = xmlGetLastError();
     if (quiet.NoMemory() || parser->errNo == XML_ERR_NO_MEMORY ||
         (last != nullptr && IsNoMemory(last->code))) {
-        if (doc != nullptr) xmlFreeDoc(doc);
-        xmlFreeParserCtxt(parser);
         m_outOfMemory = true;
         m_parseCode = quorin::kXmlErrorOutOfMemory;
         m_parseReason = quorin::SystemMessage(m_parseCode);
         TakeParseError();
         return false;
     }
-    if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
-        const xmlError* error = xmlCtxtGetLastError(parser);
+    if (doc == nullptr || xmlDocGetRootElement(doc.get()) == nullptr) {
+        const xmlError* error = xmlCtxtGetLastError(parser.get());
         const int number = error != nullptr ? error->code : 0;
         m_parseCode = static_cast<std::int32_t>(
             quorin::kXmlParseErrorBase + static_cast<std::uint32_t>(std::clamp(number, 0, 0xFFF)));
@@ -414,13 +420,10 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
                                                                       : "Unknown error reason...";
         if (error != nullptr && error->line > 0)
             m_parseReason = Trimmed(m_parseReason) + " (line " + std::to_string(error->line) + ")";
-        if (doc != nullptr) xmlFreeDoc(doc);
-        xmlFreeParserCtxt(parser);
         TakeParseError();
         return false;
     }
-    xmlFreeParserCtxt(parser);
-    m_doc.reset(doc);
+    m_doc = std::move(doc);
     m_parseCode = 0;
     m_parseReason.clear();
     return true;

@@ -34,18 +34,19 @@ inline bool AllocationFails() {
     return true;
 }
 
-// While alive, the `from`th allocation of the XML library and of operator new (the suite's own,
-// fms_files_test.cpp) fails, and with `all` every one after it.
+// While alive, the `from`th allocation of operator new (the suite's own, fms_files_test.cpp)
+// and, with `xml`, of the XML library fails, and with `all` every one after it.
 class AllocationsFail {
   public:
-    AllocationsFail(long from, bool all) {
+    AllocationsFail(long from, bool all, bool xml = true) {
         xmlMemGet(&m_free, &m_malloc, &m_realloc, &m_strdup);
         g_allocationsLeft = from;
         g_allFail = all;
-        xmlMemSetup(
-            std::free, [](std::size_t n) { return Fails() ? nullptr : std::malloc(n); },
-            [](void* p, std::size_t n) { return Fails() ? nullptr : std::realloc(p, n); },
-            [](const char* text) { return Fails() ? nullptr : ::strdup(text); });
+        if (xml)
+            xmlMemSetup(
+                std::free, [](std::size_t n) { return Fails() ? nullptr : std::malloc(n); },
+                [](void* p, std::size_t n) { return Fails() ? nullptr : std::realloc(p, n); },
+                [](const char* text) { return Fails() ? nullptr : ::strdup(text); });
     }
     ~AllocationsFail() {
         g_allocationsLeft = -1;
