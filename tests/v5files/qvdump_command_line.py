@@ -635,12 +635,12 @@ def memory_sweep(qvdump, env):
         middle = (low + high) // 2
         low, high = (low, middle) if run(["--version"], middle).returncode == 0 else (middle, high)
     # (arguments, KB above the start where it reads whole, limits tried)
-    inputs = ((["--group", os.path.join(folder, "many.fms")], 30000, 24),
-              ([os.path.join(folder, "bigob.dcm")], 135000, 18),
-              (["--canonical", os.path.join(folder, "bigob.dcm")], 135000, 10),
-              ([os.path.join(folder, "many.dcm")], 20000, 20),
-              ([os.path.join(folder, "T0001.tif")], 4000, 12),
-              (["big/R40.tif"], 40000, 16))
+    inputs = ((["--group", os.path.join(folder, "many.fms")], 30000, 40),
+              ([os.path.join(folder, "bigob.dcm")], 135000, 30),
+              (["--canonical", os.path.join(folder, "bigob.dcm")], 135000, 16),
+              ([os.path.join(folder, "many.dcm")], 20000, 30),
+              ([os.path.join(folder, "T0001.tif")], 4000, 16),
+              (["big/R40.tif"], 40000, 20))
     problems = []
     for args, span, count in inputs:
         whole = run(args)
