@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "names.h"
@@ -77,6 +78,20 @@ int SaveErrno(const std::string& native) {
     return 0;
 }
 
+// Runs before the static objects of every part of qvdump are built (the command line parser's
+// among them): an allocation that fails while they are built ends the process with an abort,
+// not a message. A memory limit that leaves less room than they take is told as it is.
+__attribute__((constructor(101))) void CheckRoomToStart() {
+    constexpr std::size_t kRoomToStart = std::size_t{64} << 10;
+    void* room = std::malloc(kRoomToStart);
+    if (room == nullptr) {
+        static constexpr char kText[] = "qvdump: Cannot allocate memory\n";
+        [[maybe_unused]] const ssize_t written = ::write(2, kText, sizeof kText - 1);
+        ::_exit(1);
+    }
+    std::free(room);
+}
+
 }  // namespace
 
 std::string Shown(std::string_view text) {
@@ -117,6 +132,9 @@ std::string ReadProblem(const char* path) {
 }
 
 std::string CodeText(const char* path, win::DWORD code) {
+    // A COM result that carries a Windows error (the group readers' E_OUTOFMEMORY) is that
+    // error.
+    if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFFu;
     // The library answers one code for a folder and for a file the user may not write.
     if (code == win::ERROR_ACCESS_DENIED) return ErrnoText(IsFolder(path) ? EISDIR : EACCES);
     // A save waits a while for a peer's lock on the file, then gives up.

@@ -27,6 +27,9 @@
 namespace qvdump {
 namespace {
 
+// The exports' result for want of memory.
+constexpr int kResultNoMemory = 8;
+
 // The header class that the SDK builds for an image type.
 std::unique_ptr<CHeader> MakeHeader(std::int32_t type) {
     switch (type) {
@@ -104,11 +107,17 @@ void PrintHeader(CHeader& h) {
     }
 }
 
-void PrintPreview(const std::string& path) {
+// False when the preview record could not be read for want of memory (refused on `name`'s
+// behalf): any other result is the record's own answer.
+bool PrintPreview(const char* name, const std::string& path) {
     SBasicPreviewInfo p;
     const int result = V5Files_ReadBasicPreviewInformation(path, p);
+    if (result == kResultNoMemory) {
+        Refuse(name, "preview: %s", std::strerror(ENOMEM));
+        return false;
+    }
     std::printf("preview: result %d\n", result);
-    if (result != 0) return;
+    if (result != 0) return true;
     std::printf("  type %d, %d bits x %d samples, size %d x %d, category %d\n", p.nImageType,
                 p.nBitsPerSample, p.nSamplesPerPixel, p.nWidth, p.nHeight, p.nCategory);
     std::printf("  radiograph %u, derived %u, mirrored %u\n", unsigned{p.bRadiograph},
@@ -116,6 +125,7 @@ void PrintPreview(const std::string& path) {
     std::printf("  acquired %s, comments \"%s\"\n", DateText(p.infosImage.DateTime1()).c_str(),
                 Shown(p.infosImage.GetImageComments()).c_str());
     std::printf("  teeth:%s\n", TeethText(p.teeth).c_str());
+    return true;
 }
 
 // A descriptor closed when it goes.
@@ -204,11 +214,18 @@ std::string ResultText(int result) {
             return " (no image of the wanted kind)";
         case 7:
             return " (refused: not a readable older file)";
-        case 8:
-            return " (" + std::string(std::strerror(ENOMEM)) + ")";
         default:
             return " (refused)";
     }
+}
+
+// A step of the exports refused: its result and what that means, or for want of memory the
+// system's words alone, as every other reader's shortage is told.
+void RefuseStep(const char* name, const char* step, int result) {
+    if (result == kResultNoMemory)
+        Refuse(name, "%s: %s", step, std::strerror(ENOMEM));
+    else
+        Refuse(name, "%s: result %d%s", step, result, ResultText(result).c_str());
 }
 
 // Zero-filled pages from calloc: the memory a read costs is what it writes, so a file whose
@@ -263,7 +280,7 @@ bool DumpOldFile(const char* name, const char* path, const OldFileOptions& optio
         Refuse(name, "information: no %s%s: %s", options.page != 0 ? "page " : "reduced image",
                options.page != 0 ? std::to_string(options.page).c_str() : "", missing);
     else
-        Refuse(name, "information: result %d%s", result, ResultText(result).c_str());
+        RefuseStep(name, "information", result);
     const int samples = header->GetSamplesPerPixel();
     Pixels pixels(nullptr, &std::free);
     if (const int err = ok ? AllocatePixels(*header, pixels) : 0; err == ENOMEM) {
@@ -280,7 +297,7 @@ bool DumpOldFile(const char* name, const char* path, const OldFileOptions& optio
         if (ok)
             std::printf("image: result 0\n");
         else
-            Refuse(name, "image: result %d%s", result, ResultText(result).c_str());
+            RefuseStep(name, "image", result);
         // The header names the file as the user did (the library was given its own path).
         // (SetFolder drops one trailing '/' and keeps what it had for "": "/" sets none.)
         header->SetPath(name);
@@ -303,8 +320,7 @@ bool DumpOldFile(const char* name, const char* path, const OldFileOptions& optio
             }
         }
     }
-    PrintPreview(path);
-    return ok;
+    return PrintPreview(name, path) && ok;
 }
 
 }  // namespace qvdump

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -102,9 +103,17 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     std::string reason = result == quorin::kStatusReadError && quorin::OutOfMemoryNoted()
                              ? CodeText(path, win::ERROR_NOT_ENOUGH_MEMORY)
                              : quorin::DicomParseResultText(result);
+    // A listing the memory left cannot hold is refused for that, never printed in part.
+    const auto outOfMemory = [path] {
+        Refuse(path, "%s", CodeText(path, win::ERROR_NOT_ENOUGH_MEMORY).c_str());
+        return false;
+    };
     std::string text;
     if (canonical) {
-        quorin::DumpCanonical(list, text);
+        if (!quorin::DumpCanonical(list, text)) {
+            std::printf("# %s\n", Shown(path).c_str());
+            return outOfMemory();
+        }
         std::printf("# %s\n%sresult %d\n", Shown(path).c_str(), text.c_str(), result);
         if (result != 0) Refuse(path, "status %d: %s", result, reason.c_str());
         return result == 0;
@@ -117,16 +126,19 @@ bool DumpFile(const char* path, bool headerOnly, bool canonical) {
     }
     std::printf("transfer syntax: %s VR %s endian\n", list.m_bImplicit ? "implicit" : "explicit",
                 list.m_nByteOrder == quorin::kLittleEndian ? "little" : "big");
-    quorin::DumpDataSet(list, text);
+    if (!quorin::DumpDataSet(list, text)) return outOfMemory();
     std::fputs(text.c_str(), stdout);
     // The quick readers walk the stream with the file's own transfer syntax, as the exports do.
+    // One that fails for want of memory leaves the thread's last error saying so.
+    win::SetLastError(win::ERROR_SUCCESS);
     const std::int32_t syntax = file.ReadTransferSyntax();
     if (syntax != quorin::kStatusOk) {
+        if (quorin::OutOfMemoryNoted()) return outOfMemory();
         Refuse(path, "quick readers: status %d: %s", syntax, quorin::DicomResultText(syntax));
         return false;
     }
     PrintQuickReaders(file);
-    return true;
+    return !quorin::OutOfMemoryNoted() || outOfMemory();
 }
 
 enum class Kind { dicom, old, group };
@@ -413,16 +425,23 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < inputs.size(); ++i) {
         const char* path = inputs[i].path.c_str();
         bool ok = false;
-        if (!problems[i].empty()) {
-            Refuse(path, "%s", problems[i].c_str());
-        } else if (inputs[i].kind == Kind::dicom) {
-            ok = DumpFile(path, headerOnly, canonical);
-        } else if (const qvdump::LibraryName libraryPath(path); libraryPath.Path().empty()) {
-            Refuse(path, "cannot be reached under its name: %s", libraryPath.Problem().c_str());
-        } else if (inputs[i].kind == Kind::group) {
-            ok = qvdump::DumpGroupFile(path, libraryPath);
-        } else {
-            ok = qvdump::DumpOldFile(path, libraryPath.Path().c_str(), old);
+        // Whatever step runs out of memory (the library's or qvdump's own), the file is refused
+        // for that, and the next one read.
+        try {
+            if (!problems[i].empty()) {
+                Refuse(path, "%s", problems[i].c_str());
+            } else if (inputs[i].kind == Kind::dicom) {
+                ok = DumpFile(path, headerOnly, canonical);
+            } else if (const qvdump::LibraryName libraryPath(path); libraryPath.Path().empty()) {
+                Refuse(path, "cannot be reached under its name: %s", libraryPath.Problem().c_str());
+            } else if (inputs[i].kind == Kind::group) {
+                ok = qvdump::DumpGroupFile(path, libraryPath);
+            } else {
+                ok = qvdump::DumpOldFile(path, libraryPath.Path().c_str(), old);
+            }
+        } catch (const std::bad_alloc&) {
+            Refuse(path, "%s", std::strerror(ENOMEM));
+            ok = false;
         }
         failed = failed || !ok;
     }

@@ -11,9 +11,11 @@
 #include <ctime>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "groupfiles/contextdata.h"
+#include "groupfiles/xmldocument.h"
 #include "platform/core/path.h"
 #include "platform/files/file.h"
 #include "records/dib/dib.h"
@@ -126,7 +128,7 @@ bool ReadOldIcon(ChunkReader& file, SImage** icon) {
     const std::uint8_t* rows = file.Take(chunk);
 
     win::HGLOBAL dib = CreateDIB(kIconWidth, kIconHeight, bits);
-    if (dib == nullptr) return false;
+    if (dib == nullptr) throw std::bad_alloc();  // of a size that always fits: only memory fails
     {
         quorin::LockedDIB locked(dib);
         if (!locked.valid() || locked.layout().stride != stride) {
@@ -138,12 +140,13 @@ bool ReadOldIcon(ChunkReader& file, SImage** icon) {
         std::memcpy(locked.bits(), rows, static_cast<std::size_t>(stride * kIconHeight));
     }
     SImage image{};
-    if (!DIBToSImage(dib, &image, true)) {
+    if (!DIBToSImage(dib, &image, true)) {  // of a DIB made here: only the memory can fail
         FreeDIB(dib);
-        return false;
+        throw std::bad_alloc();
     }
     if (image.nBitsPerSample == 8) *icon = DuplicateSImage(&image);
     FreePixelBuffer(&image.pPixels);
+    if (image.nBitsPerSample == 8 && *icon == nullptr) throw std::bad_alloc();
     return true;
 }
 
@@ -166,11 +169,19 @@ void GetPrimaryScreenSize(std::int32_t* width, std::int32_t* height) {
 
 bool CCqvDataQV5::Load(const std::string& path, bool withIcon) {
     if (CCqvData::Load(path, withIcon)) return true;
+    // The older binary form. Its failures leave the XML attempt's error in place, but for want
+    // of memory: that is no answer about the file.
+    try {
+        return LoadOldContext(path, withIcon);
+    } catch (const std::bad_alloc&) {
+        SetErrorFromSystem(quorin::kXmlErrorOutOfMemory);
+        return false;
+    }
+}
 
-    // The older binary form. Its failures leave the XML attempt's error in place.
-    std::string trimmed = path;
-    trimmed.erase(0, trimmed.find_first_not_of(" \t\r\n"));
-    trimmed.erase(trimmed.find_last_not_of(" \t\r\n") + 1);
+bool CCqvDataQV5::LoadOldContext(const std::string& path, bool withIcon) {
+    // The name as the XML attempt took it.
+    const std::string trimmed = quorin::TrimGroupPath(path);
     win::CFile file;
     if (trimmed.empty() || !file.Open(trimmed.c_str(), win::CFile::modeRead)) return false;
     const std::uint64_t length = file.GetLength();
@@ -182,7 +193,7 @@ bool CCqvDataQV5::Load(const std::string& path, bool withIcon) {
 
     std::int32_t width = 0, height = 0;
     quorin::GetPrimaryScreenSize(&width, &height);
-    if (!ReadOldContext(bytes.data(), bytes.size(), withIcon, width, height)) return false;
+    if (!ReadOldChunks(bytes.data(), bytes.size(), withIcon, width, height)) return false;
 
     const win::SplitPathParts parts = win::SplitPath(trimmed);
     SetIdentifier(parts.fname + parts.ext);
@@ -204,6 +215,16 @@ bool CCqvDataQV5::Load(const std::string& path, bool withIcon) {
 
 bool CCqvDataQV5::ReadOldContext(const std::uint8_t* data, std::size_t size, bool withIcon,
                                  std::int32_t screenWidth, std::int32_t screenHeight) {
+    try {
+        return ReadOldChunks(data, size, withIcon, screenWidth, screenHeight);
+    } catch (const std::bad_alloc&) {
+        SetErrorFromSystem(quorin::kXmlErrorOutOfMemory);
+        return false;
+    }
+}
+
+bool CCqvDataQV5::ReadOldChunks(const std::uint8_t* data, std::size_t size, bool withIcon,
+                                std::int32_t screenWidth, std::int32_t screenHeight) {
     if (data == nullptr && size != 0) return false;
     ChunkReader file(data, size);
     const ScreenScale scale{screenWidth, screenHeight};
@@ -261,16 +282,18 @@ bool CCqvDataQV5::ReadOldContext(const std::uint8_t* data, std::size_t size, boo
         images.push_back(std::move(image));
     }
 
-    SImage* icon = nullptr;
-    if (withIcon && !ReadOldIcon(file, &icon)) return false;
+    SImage* read = nullptr;
+    if (withIcon && !ReadOldIcon(file, &read)) return false;
+    // Freed unless the object takes it (a step below may find no memory).
+    std::unique_ptr<SImage, void (*)(SImage*)> icon(read, [](SImage* i) { FreeSImage(i, false); });
 
-    // Everything was read: the object takes it.
+    // Everything was read: the object takes it. (The icon first: it costs no allocation.)
+    SetOldFormat(1);
     SetCPanelLocation(panel);
     SetArcadeLocation(arcade);
+    if (withIcon) SetIcon(icon.release());
     if (!comment.empty()) SetComments(comment);
     DeleteAllItems();
     for (auto& image : images) AddItem(image.release());
-    SetOldFormat(1);
-    if (withIcon) SetIcon(icon);
     return true;
 }

@@ -74,16 +74,24 @@ class CCqvDataQV5 : public CCqvData {
     ~CCqvDataQV5() override = default;
 
     // The XML form first; when that fails, the older binary form. The binary attempt neither
-    // sets nor clears the last error, and changes nothing unless the whole file reads.
+    // sets nor clears the last error (unless the memory left cannot hold it: E_OUTOFMEMORY),
+    // and changes nothing unless the whole file reads.
     bool Load(const std::string& path, bool withIcon) override;
     bool Load(const std::string& path) override { return Load(path, true); }
 
     // Reads the binary form from memory with the given screen size in pixels: locations,
     // comment, images and (with `withIcon`) the icon; icon chunks cut short leave the context
     // without an icon. All or nothing: on failure the object is unchanged. Identifier, Name and
-    // CreationDate come from the file and are Load's to set.
+    // CreationDate come from the file and are Load's to set. For want of memory the last error
+    // is E_OUTOFMEMORY.
     bool ReadOldContext(const std::uint8_t* data, std::size_t size, bool withIcon,
                         std::int32_t screenWidth, std::int32_t screenHeight);
+
+  private:
+    // Load's binary attempt and ReadOldContext; std::bad_alloc for want of memory.
+    bool LoadOldContext(const std::string& path, bool withIcon);
+    bool ReadOldChunks(const std::uint8_t* data, std::size_t size, bool withIcon,
+                       std::int32_t screenWidth, std::int32_t screenHeight);
 };
 
 namespace quorin {

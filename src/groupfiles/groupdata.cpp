@@ -145,17 +145,25 @@ void ConvertSamples(const std::uint8_t* from, std::uint32_t fromBytes, std::uint
     }
 }
 
-CCoreItemData* NewItemOfClass(std::int32_t classID) {
+// A new item of a class the files hold; null for any other class, and for one of those that
+// the memory left cannot hold (the document then notes the shortage).
+CCoreItemData* NewItemOfClass(std::int32_t classID, CXmlDocument& document) {
+    CCoreItemData* item = nullptr;
     switch (classID) {
         case CLASSID_FMS:
-            return new (std::nothrow) CFmsData;
+            item = new (std::nothrow) CFmsData;
+            break;
         case CLASSID_FMS_IMAGE:
-            return new (std::nothrow) CFmsImageData;
+            item = new (std::nothrow) CFmsImageData;
+            break;
         case CLASSID_CQV_IMAGE:
-            return new (std::nothrow) CCqvImageData;
+            item = new (std::nothrow) CCqvImageData;
+            break;
         default:
             return nullptr;
     }
+    if (item == nullptr) document.NoteOutOfMemory();
+    return item;
 }
 
 template <class T>
@@ -223,7 +231,12 @@ void CCoreItemData::SetError(std::int32_t code, const std::string& text) {
 }
 
 void CCoreItemData::SetErrorFromSystem(std::int32_t code) {
-    SetError(code, quorin::SystemMessage(code));
+    m_errorCode = code;
+    try {
+        m_errorText = quorin::SystemMessage(code);
+    } catch (const std::bad_alloc&) {  // the code says it all
+        m_errorText.clear();
+    }
 }
 
 void CCoreItemData::SetErrorFrom(const CXmlDocument& document) {
@@ -311,7 +324,7 @@ void CCoreGroupData::Read(CXmlElement& node) {
     for (const auto& element : node.SelectIndexedElements("ItemData", "Index")) {
         std::int32_t classID = -1;
         if (!ReadGroupInt(*element, "ClassID", classID)) continue;
-        std::unique_ptr<CCoreItemData> item(NewItemOfClass(classID));
+        std::unique_ptr<CCoreItemData> item(NewItemOfClass(classID, *element->Document()));
         if (!item) continue;
         item->Read(*element);
         AddItem(item.release());
@@ -371,7 +384,8 @@ CCoreItemData* CCoreGroupData::GetNextItem() {
 
 void CCoreGroupData::AddItem(CCoreItemData* item) {
     if (item == nullptr) return;
-    m_items.emplace_back(item);
+    std::unique_ptr<CCoreItemData> owned(item);  // deleted when the list cannot grow
+    m_items.push_back(std::move(owned));
     item->m_owner = this;
 }
 
@@ -419,7 +433,10 @@ void CCoreGroupData::ReadIcon(CXmlElement& root) {
         AllocSImage(static_cast<std::uint32_t>(numbers[0]), static_cast<std::uint32_t>(numbers[1]),
                     static_cast<std::uint32_t>(numbers[2]), static_cast<std::uint32_t>(numbers[3]),
                     false, nullptr);
-    if (image == nullptr) return;
+    if (image == nullptr) {  // the layout was checked: only the memory can fail
+        root.Document()->NoteOutOfMemory();
+        return;
+    }
     ConvertSamples(pixels.data(), layout.fileBytesPerSample,
                    static_cast<std::uint8_t*>(image->pPixels), layout.recordBytesPerSample,
                    layout.samples);
@@ -455,8 +472,20 @@ bool CCoreGroupData::WriteIcon(CXmlElement& root) {
 }
 
 bool CCoreGroupData::LoadXml(const std::string& path, bool withIcon, const char* rootName) {
+    try {
+        return LoadXmlSteps(path, withIcon, rootName);
+    } catch (const std::bad_alloc&) {  // before the object is reset: it is unchanged
+        SetErrorFromSystem(quorin::kXmlErrorOutOfMemory);
+        return false;
+    }
+}
+
+bool CCoreGroupData::LoadXmlSteps(const std::string& path, bool withIcon, const char* rootName) {
     CXmlDocument document;
-    if (document.GetErrorCode() != 0) return false;
+    if (document.GetErrorCode() != 0) {  // no memory for an empty document
+        SetErrorFrom(document);
+        return false;
+    }
     const std::string trimmed = quorin::TrimGroupPath(path);
     if (trimmed.empty()) {
         SetErrorFromSystem(static_cast<std::int32_t>(win::ERROR_BAD_ARGUMENTS));
@@ -483,14 +512,28 @@ bool CCoreGroupData::ReadDocument(CXmlDocument& document, bool withIcon, const c
     }
     // The object becomes what the file holds: nothing of an earlier state stays behind.
     FreeAndReset(true);
-    Read(*root);
-    if (withIcon) ReadIcon(*root);
+    try {
+        Read(*root);
+        if (withIcon) ReadIcon(*root);
+    } catch (const std::bad_alloc&) {
+        document.NoteOutOfMemory();
+    }
+    // A field or item the memory left could not take is not missing from the file: rather no
+    // group than less than it holds.
+    if (document.OutOfMemory()) {
+        FreeAndReset(true);
+        SetErrorFromSystem(quorin::kXmlErrorOutOfMemory);
+        return false;
+    }
     return true;
 }
 
 bool CCoreGroupData::SaveXml(const std::string& path, const char* rootName, const char* comment) {
     CXmlDocument document;
-    if (document.GetErrorCode() != 0) return false;
+    if (document.GetErrorCode() != 0) {  // no memory for an empty document
+        SetErrorFrom(document);
+        return false;
+    }
     const std::string trimmed = quorin::TrimGroupPath(path);
     if (trimmed.empty()) {
         SetErrorFromSystem(static_cast<std::int32_t>(win::ERROR_BAD_ARGUMENTS));

@@ -138,7 +138,7 @@ class CCoreGroupData : public CCoreItemData {
     CCoreItemData* GetFirstItem();                     // restarts the cursor
     CCoreItemData* GetNextItem();                      // null at the end
     // Appends the item (the group owns it from then on) and makes this group its owner; ignores
-    // null.
+    // null. When the list cannot grow, the item is deleted and std::bad_alloc thrown.
     void AddItem(CCoreItemData* item);
     void DeleteAllItems();
     void ReplaceItems(CCoreItemData* item);
@@ -151,8 +151,11 @@ class CCoreGroupData : public CCoreItemData {
 
   protected:
     // The steps every group file shares: the document is parsed, its root checked, the object
-    // reset and read. False with the last error set when any step fails (the object unchanged).
+    // reset and read. False with the last error set when any step fails (the object unchanged,
+    // or emptied when the memory ran out while it was read: E_OUTOFMEMORY).
     bool LoadXml(const std::string& path, bool withIcon, const char* rootName);
+    // LoadXml's steps; std::bad_alloc for want of memory before the document is read.
+    bool LoadXmlSteps(const std::string& path, bool withIcon, const char* rootName);
     // Reads an already parsed document (for LoadXml and for documents held in memory).
     bool ReadDocument(CXmlDocument& document, bool withIcon, const char* rootName);
     // Writes comment, root, fields and icon, then saves through a temporary file.

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <unordered_map>
 
 #include "platform/core/lasterror.h"
@@ -33,9 +35,9 @@ const xmlChar* X(const char* text) {
     return reinterpret_cast<const xmlChar*>(text);
 }
 
-void InitLibrary() {
-    static std::once_flag once;
-    std::call_once(once, [] { xmlInitParser(); });
+// The parser's and the XPath evaluator's codes for an allocation that failed.
+bool IsNoMemory(int code) {
+    return code == XML_ERR_NO_MEMORY || code == XML_XPATH_MEMORY_ERROR;
 }
 
 // While alive, the library's own diagnostics on this thread (some of which ignore the parse
@@ -59,12 +61,22 @@ class QuietLibrary {
     QuietLibrary& operator=(const QuietLibrary&) = delete;
 
     const std::string& First() const { return m_first; }
+    // Whether any diagnostic was a failed allocation: the library goes on after some of them
+    // with less than it was given, and when the memory is short even their text may be missing.
+    bool NoMemory() const { return m_noMemory; }
 
   private:
-    static void Collect(void* self, xmlErrorPtr error) {
+    // Called from inside the library: nothing may be thrown through it.
+    static void Collect(void* self, xmlErrorPtr error) noexcept {
         auto* quiet = static_cast<QuietLibrary*>(self);
-        if (quiet->m_first.empty() && error != nullptr && error->message != nullptr)
-            quiet->m_first = error->message;
+        if (error != nullptr && IsNoMemory(error->code)) quiet->m_noMemory = true;
+        if (quiet->m_first.empty() && error != nullptr && error->message != nullptr) {
+            try {
+                quiet->m_first = error->message;
+            } catch (const std::bad_alloc&) {
+                quiet->m_noMemory = true;
+            }
+        }
     }
     static void Ignore(void*, const char*, ...) {}
 
@@ -73,7 +85,16 @@ class QuietLibrary {
     xmlGenericErrorFunc m_generic;
     void* m_genericContext;
     std::string m_first;
+    bool m_noMemory = false;
 };
+
+void InitLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QuietLibrary quiet;  // a failed allocation is a result, not a line on stderr
+        xmlInitParser();
+    });
+}
 
 // The encoding named by the XML declaration at the very start of the bytes; empty without one.
 std::string_view DeclaredEncoding(std::string_view bytes) {
@@ -225,6 +246,52 @@ bool DecodeBase64(std::string_view text, std::size_t maxBytes, std::vector<std::
     return out.size() == bytes;
 }
 
+bool IsNameCharacter(char c, bool first) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           (!first && ((c >= '0' && c <= '9') || c == '-' || c == '.'));
+}
+
+// A path of plain child steps: names (letters, digits, '_', '-', '.', not beginning with a
+// digit, '-' or '.') joined by '/'.
+bool IsChildStepPath(std::string_view path) {
+    bool stepStart = true;
+    for (char c : path) {
+        if (c == '/' && !stepStart) {
+            stepStart = true;
+        } else if (IsNameCharacter(c, stepStart)) {
+            stepStart = false;
+        } else {
+            return false;
+        }
+    }
+    return !stepStart;  // neither empty nor ending in '/'
+}
+
+xmlNodePtr WalkSteps(xmlNodePtr node, std::string_view steps) {
+    const std::size_t slash = steps.find('/');
+    const std::string_view name = steps.substr(0, slash);
+    for (xmlNodePtr child = node->children; child != nullptr; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE || child->ns != nullptr ||
+            name != reinterpret_cast<const char*>(child->name))
+            continue;
+        if (slash == std::string_view::npos) return child;
+        if (xmlNodePtr found = WalkSteps(child, steps.substr(slash + 1))) return found;
+    }
+    return nullptr;
+}
+
+// The element a path of plain child steps ("Name", "Name/Child", ...; "/*" the root element)
+// selects from `context`, as the XPath evaluation would: the first in document order of the
+// elements without a namespace that the steps name; null when none. Nothing for a path of
+// another form. Walking the children allocates nothing, so that a read short of memory meets
+// the shortage where it is told, not inside the evaluator (whose own recovery from a failed
+// allocation frees a block twice in the library's older versions).
+std::optional<xmlNodePtr> WalkChildSteps(xmlNodePtr context, std::string_view path) {
+    if (path == "/*") return xmlDocGetRootElement(context->doc);
+    if (!IsChildStepPath(path)) return std::nullopt;
+    return WalkSteps(context, path);
+}
+
 }  // namespace
 
 namespace quorin {
@@ -257,9 +324,13 @@ bool CXmlDocument::CreateDocument() {
     m_xpath.reset();
     m_doc.reset();
     ClearError();
+    m_outOfMemory = false;
     m_parseCode = 0;
     m_parseReason.clear();
-    m_doc.reset(xmlNewDoc(X("1.0")));
+    {
+        QuietLibrary quiet;  // a failed allocation is a result, not a line on stderr
+        m_doc.reset(xmlNewDoc(X("1.0")));
+    }
     if (!m_doc) {
         SetError(quorin::kXmlErrorOutOfMemory, {});
         return false;
@@ -269,6 +340,7 @@ bool CXmlDocument::CreateDocument() {
 
 bool CXmlDocument::Load(const std::string& path) {
     ClearError();
+    m_outOfMemory = false;
     std::string bytes;
     const auto result =
         static_cast<std::int32_t>(quorin::ReadRegularFile(path, quorin::kMaxXmlFileBytes, bytes));
@@ -296,6 +368,7 @@ bool CXmlDocument::LoadMemory(const void* data, std::size_t size) {
 
 bool CXmlDocument::Parse(const void* data, std::size_t size) {
     m_xpath.reset();
+    m_outOfMemory = false;
     if (size == 0) {  // the parser refuses an empty buffer without saying why
         m_parseCode =
             static_cast<std::int32_t>(quorin::kXmlParseErrorBase + XML_ERR_DOCUMENT_EMPTY);
@@ -316,15 +389,29 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
     }
     const std::string_view text = converted.empty() ? bytes : std::string_view(converted);
     QuietLibrary quiet;
-    xmlParserCtxtPtr parser = xmlNewParserCtxt();
+    // Freed on every road out, a shortage of memory that throws included.
+    const std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> parser(xmlNewParserCtxt(),
+                                                                            xmlFreeParserCtxt);
     if (parser == nullptr) {
-        SetError(quorin::kXmlErrorOutOfMemory, {});
+        NoteOutOfMemory();
         return false;
     }
-    xmlDocPtr doc = xmlCtxtReadMemory(parser, text.data(), static_cast<int>(text.size()), nullptr,
-                                      nullptr, options);
-    if (doc == nullptr || xmlDocGetRootElement(doc) == nullptr) {
-        const xmlError* error = xmlCtxtGetLastError(parser);
+    xmlResetLastError();
+    std::unique_ptr<_xmlDoc, DocDeleter> doc(xmlCtxtReadMemory(
+        parser.get(), text.data(), static_cast<int>(text.size()), nullptr, nullptr, options));
+    // An allocation that failed stops the parser where it is: the error it then reports is no
+    // fault of the file, and a document it answers may hold only the part read so far.
+    const xmlError* last = xmlGetLastError();
+    if (quiet.NoMemory() || parser->errNo == XML_ERR_NO_MEMORY ||
+        (last != nullptr && IsNoMemory(last->code))) {
+        m_outOfMemory = true;
+        m_parseCode = quorin::kXmlErrorOutOfMemory;
+        m_parseReason = quorin::SystemMessage(m_parseCode);
+        TakeParseError();
+        return false;
+    }
+    if (doc == nullptr || xmlDocGetRootElement(doc.get()) == nullptr) {
+        const xmlError* error = xmlCtxtGetLastError(parser.get());
         const int number = error != nullptr ? error->code : 0;
         m_parseCode = static_cast<std::int32_t>(
             quorin::kXmlParseErrorBase + static_cast<std::uint32_t>(std::clamp(number, 0, 0xFFF)));
@@ -333,13 +420,10 @@ bool CXmlDocument::Parse(const void* data, std::size_t size) {
                                                                       : "Unknown error reason...";
         if (error != nullptr && error->line > 0)
             m_parseReason = Trimmed(m_parseReason) + " (line " + std::to_string(error->line) + ")";
-        if (doc != nullptr) xmlFreeDoc(doc);
-        xmlFreeParserCtxt(parser);
         TakeParseError();
         return false;
     }
-    xmlFreeParserCtxt(parser);
-    m_doc.reset(doc);
+    m_doc = std::move(doc);
     m_parseCode = 0;
     m_parseReason.clear();
     return true;
@@ -440,7 +524,10 @@ bool CXmlDocument::CheckResult(std::int32_t result) {
 
 _xmlXPathContext* CXmlDocument::XPath() {
     if (!m_xpath && m_doc) {
-        m_xpath.reset(xmlXPathNewContext(m_doc.get()));
+        {
+            QuietLibrary quiet;
+            m_xpath.reset(xmlXPathNewContext(m_doc.get()));
+        }
         // Evaluation errors of a caller's path are results, not lines on stderr.
         if (m_xpath) m_xpath->error = [](void*, xmlError*) {};
     }
@@ -449,21 +536,39 @@ _xmlXPathContext* CXmlDocument::XPath() {
 
 std::unique_ptr<CXmlElement> CXmlDocument::Wrap(_xmlNode* node, std::string indentation) {
     auto* element = new (std::nothrow) CXmlElement(this, node, std::move(indentation));
-    if (element == nullptr) SetError(quorin::kXmlErrorOutOfMemory, {});
+    if (element == nullptr) NoteOutOfMemory();
     return std::unique_ptr<CXmlElement>(element);
 }
 
+void CXmlDocument::NoteOutOfMemory() {
+    m_outOfMemory = true;
+    SetError(quorin::kXmlErrorOutOfMemory, {});
+}
+
 _xmlNode* CXmlDocument::Select(_xmlNode* context, const std::string& path) {
+    if (const std::optional<xmlNodePtr> walked = WalkChildSteps(context, path)) {
+        if (*walked == nullptr) TakeParseError();
+        return *walked;
+    }
     xmlXPathContextPtr xpath = XPath();
     if (xpath == nullptr) {
-        SetError(quorin::kXmlErrorOutOfMemory, {});
+        NoteOutOfMemory();
         return nullptr;
     }
     xpath->node = context;
     xmlXPathObjectPtr result = nullptr;
     {
         QuietLibrary quiet;
+        xmlResetError(&xpath->lastError);
         result = xmlXPathEvalExpression(X(path), xpath);
+        // An evaluation short of memory answers nothing, or a node set without what it could not
+        // add: neither says the element is missing. (The context keeps its own failures, others
+        // reach the library's handler.)
+        if (quiet.NoMemory() || IsNoMemory(xpath->lastError.code)) {
+            xmlXPathFreeObject(result);
+            NoteOutOfMemory();
+            return nullptr;
+        }
     }
     xmlNodePtr found = nullptr;
     if (result != nullptr && result->type == XPATH_NODESET && result->nodesetval != nullptr &&
@@ -513,25 +618,29 @@ std::unique_ptr<CXmlElement> CXmlElement::SelectElement(const std::string& path)
 std::vector<std::unique_ptr<CXmlElement>> CXmlElement::SelectIndexedElements(
     const std::string& name, const std::string& attribute) {
     std::vector<std::unique_ptr<CXmlElement>> found;
-    std::unordered_map<std::string, xmlNodePtr> byIndex;
-    for (xmlNodePtr child = m_node->children; child != nullptr; child = child->next) {
-        if (child->type != XML_ELEMENT_NODE || child->ns != nullptr ||
-            std::strcmp(reinterpret_cast<const char*>(child->name), name.c_str()) != 0)
-            continue;
-        for (xmlAttrPtr attr = child->properties; attr != nullptr; attr = attr->next) {
-            if (attr->ns == nullptr &&
-                std::strcmp(reinterpret_cast<const char*>(attr->name), attribute.c_str()) == 0) {
-                byIndex.emplace(AttributeText(attr), child);  // the first child wins
-                break;
+    try {
+        std::unordered_map<std::string, xmlNodePtr> byIndex;
+        for (xmlNodePtr child = m_node->children; child != nullptr; child = child->next) {
+            if (child->type != XML_ELEMENT_NODE || child->ns != nullptr ||
+                std::strcmp(reinterpret_cast<const char*>(child->name), name.c_str()) != 0)
+                continue;
+            for (xmlAttrPtr attr = child->properties; attr != nullptr; attr = attr->next) {
+                if (attr->ns == nullptr && std::strcmp(reinterpret_cast<const char*>(attr->name),
+                                                       attribute.c_str()) == 0) {
+                    byIndex.emplace(AttributeText(attr), child);  // the first child wins
+                    break;
+                }
             }
         }
-    }
-    for (std::size_t index = 1; index <= byIndex.size(); ++index) {
-        auto it = byIndex.find(std::to_string(index));
-        if (it == byIndex.end()) break;
-        auto element = m_document->Wrap(it->second, m_indentation);
-        if (!element) break;
-        found.push_back(std::move(element));
+        for (std::size_t index = 1; index <= byIndex.size(); ++index) {
+            auto it = byIndex.find(std::to_string(index));
+            if (it == byIndex.end()) break;
+            auto element = m_document->Wrap(it->second, m_indentation);
+            if (!element) break;  // the document notes the shortage
+            found.push_back(std::move(element));
+        }
+    } catch (const std::bad_alloc&) {
+        m_document->NoteOutOfMemory();
     }
     return found;
 }
@@ -623,10 +732,18 @@ bool CXmlElement::AddBinaryChild(const std::string& name, const void* data, std:
 
 bool CXmlElement::ReadBinary(std::vector<std::uint8_t>& out, std::size_t maxBytes) {
     out.clear();
-    xmlChar* type = xmlGetNsProp(m_node, X("dt"), X(kDataTypeNamespace));
-    const bool binary =
-        type != nullptr && std::strcmp(reinterpret_cast<char*>(type), kBinBase64) == 0;
-    xmlFree(type);
+    // The data type read where it stands (the element's attribute, or the default its
+    // declaration gives), not copied: a copy the memory left cannot hold would read as none.
+    const xmlAttrPtr type = xmlHasNsProp(m_node, X("dt"), X(kDataTypeNamespace));
+    std::string typeText;
+    if (type != nullptr && type->type == XML_ATTRIBUTE_NODE) {
+        typeText = AttributeText(type);
+    } else if (type != nullptr && type->type == XML_ATTRIBUTE_DECL) {
+        const auto* declaration = reinterpret_cast<const xmlAttribute*>(type);
+        if (declaration->defaultValue != nullptr)
+            typeText = reinterpret_cast<const char*>(declaration->defaultValue);
+    }
+    const bool binary = typeText == kBinBase64;
     std::string text;
     if (binary) CollectText(m_node, text);
     if (!binary || !DecodeBase64(text, maxBytes, out)) {

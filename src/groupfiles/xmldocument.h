@@ -61,6 +61,12 @@ class CXmlDocument {
     std::unique_ptr<CXmlElement> CreateRoot(const std::string& name, const std::string& text);
     std::unique_ptr<CXmlElement> SelectRoot();
 
+    // True once a step of reading this document (the parse, a selection, an element's wrapper)
+    // failed for want of memory since it was created or loaded: what was read from it may be
+    // less than the file holds, and a missing element proves nothing.
+    bool OutOfMemory() const { return m_outOfMemory; }
+    void NoteOutOfMemory();
+
     std::int32_t GetErrorCode() const { return m_errorCode; }
     void GetErrorText(std::string& out) const { out = m_errorText; }
     const std::string& GetErrorText() const { return m_errorText; }
@@ -93,6 +99,7 @@ class CXmlDocument {
     std::unique_ptr<_xmlXPathContext, XPathDeleter> m_xpath;
     std::int32_t m_errorCode = 0;
     std::string m_errorText;
+    bool m_outOfMemory = false;
     std::int32_t m_parseCode = 0;  // the document's parse error object
     std::string m_parseReason;
 };
@@ -108,11 +115,13 @@ class CXmlElement {
     // count as nothing (they are never expanded).
     bool GetText(std::string& out) const;
     // The first element that the XPath `path`, relative to this element, selects; null when none
-    // (the document's parse error is taken) or when the node is not an element (error 1804).
+    // (the document's parse error is taken), when the node is not an element (error 1804), or
+    // when the memory left could not evaluate the path (the document's OutOfMemory).
     std::unique_ptr<CXmlElement> SelectElement(const std::string& path);
     // The children `name` whose attribute `attribute` reads "1", "2", ... in that order (the
     // first of each), up to the first number that no child carries. Same result as selecting
     // name[@attribute="n"] for n = 1, 2, ... until one fails, in one pass over the children.
+    // Fewer when the memory runs out (the document's OutOfMemory).
     std::vector<std::unique_ptr<CXmlElement>> SelectIndexedElements(const std::string& name,
                                                                     const std::string& attribute);
 

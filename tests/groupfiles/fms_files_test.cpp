@@ -1,11 +1,14 @@
 // Full-mouth series and template files: round trips of every field, files from the independent
 // Python writer, our files read by Python and xmllint, and the reading rules at their edges.
 #include <gtest/gtest.h>
+#include <libxml/xmlmemory.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -231,68 +234,88 @@ TEST(FmsFiles, OurFilesParseWithPythonAndCarryTheLayout) {
               "OK\n");
 }
 
+// Read as written, or, short of memory at any of the XML library's allocations, refused for
+// want of it: never read in part (a field the memory could not take is not a missing one).
 TEST(FmsFiles, SeriesFromThePythonWriterReadsAsWritten) {
     TempDir dir;
     for (const char* kind : {"fms", "fms-compact"}) {
         SCOPED_TRACE(kind);
         const std::string path = dir.file(std::string(kind) + ".fms");
         ASSERT_EQ(PythonWrite(kind, path), 0);
-        CFmsData fms;
-        ASSERT_TRUE(fms.Load(path)) << fms.GetErrorText();
-        EXPECT_EQ(fms.GetIdentifier(), "series.fms");
-        EXPECT_EQ(fms.GetFrameLocation(), (CGroupRect{1, 2, 3, 4}));
-        EXPECT_EQ(fms.GetName(), "S\xE9rie \x80 & <co>");
-        EXPECT_EQ(fms.GetComments(), "two\nlines");
-        EXPECT_EQ(fms.GetCreationDate().GetYear(), 2020);
-        EXPECT_EQ(fms.GetCreationDate().GetDay(), 29);
-        EXPECT_EQ(fms.GetScreenSize(), (CGroupSize{1280, 1024}));
-        EXPECT_EQ(fms.GetCenterLocation(), (CGroupPoint{640, 480}));
-        EXPECT_EQ(fms.GetFitImageToFrame(), 1);
-        EXPECT_EQ(fms.GetSecondFit(), 0);
-        EXPECT_EQ(fms.GetFreeFormat(), 1);
-        EXPECT_EQ(fms.GetUserDefined(), 0);
-        EXPECT_EQ(fms.GetExtraOralFMS(), 1);
-        EXPECT_EQ(fms.GetTemplateIdentifier(), "FMS-20");
-        EXPECT_EQ(fms.GetFMSUID().GetText(), "1.3.999.4.77.9.1");
-        ASSERT_EQ(fms.GetItemCount(), 3u);
-        for (int n = 1; n <= 3; ++n) {
-            const auto* frame = dynamic_cast<const CFmsImageData*>(fms.GetItem(n - 1));
-            ASSERT_NE(frame, nullptr);
-            EXPECT_EQ(frame->GetIdentifier(), "R00000" + std::to_string(n) + ".zel");
-            EXPECT_EQ(frame->GetFrameLocation(),
-                      (CGroupRect{10 * n, 20 * n, 10 * n + 100, 20 * n + 150}));
-            EXPECT_EQ(frame->GetSOPInstanceUID(), "1.2.3." + std::to_string(n));
-            std::int32_t filter = 0, parameter = 0;
-            frame->Filter().GetFilter(&filter, &parameter);
-            EXPECT_EQ(filter, 3);
-            EXPECT_EQ(parameter, 7);
-            EXPECT_EQ(frame->GetTransformation(), 2);
-            EXPECT_EQ(frame->GetOrientation().GetMirror(), 1);
-            EXPECT_EQ(frame->GetOrientation().GetRotation(), 270);
-            EXPECT_EQ(frame->Display().GetColorLUT(), 5);
-            EXPECT_EQ(frame->GetDisplayGraphicObject(), 1);
-            EXPECT_EQ(frame->GetAcquisitionDate().GetDay(), n);
-            EXPECT_EQ(frame->GetAcquisitionDate().GetSecond(), 12);
-            EXPECT_EQ(frame->GetFrameType(), n == 3 ? 0 : 1);
-            EXPECT_EQ(frame->GetToothNumber(0), 11 + n);
-            EXPECT_EQ(frame->GetToothNumber(5), 48);
-            EXPECT_EQ(frame->GetFrameValue(CFmsImageData::RIGHT_FRAME), n * 10 + 8);
-            if (n == 2) {
-                ASSERT_EQ(frame->LUTGray().Table().size(), 256u);
-                EXPECT_EQ(frame->LUTGray().Table()[255], 765);
-            } else {
-                EXPECT_TRUE(frame->LUTGray().HasNoTable());
-                EXPECT_EQ(frame->LUTGray().GetBrightness(), 12);
-                EXPECT_EQ(frame->LUTGray().GetContrast(), -20);
-                EXPECT_EQ(frame->LUTGray().GetGamma(), 30);
-                EXPECT_TRUE(frame->LUTGray().IsInversed());
+        // The plain file with every allocation failing from the Nth on, the compact one with the
+        // Nth alone failing, for N = 0, 1, ... until the load meets no failure.
+        const bool all = std::strcmp(kind, "fms") == 0;
+        for (long failAt = 0; !HasFailure(); ++failAt) {
+            CFmsData fms;
+            bool loaded = false, failed = false;
+            {
+                const AllocationsFail fail(failAt, all);
+                loaded = fms.Load(path);
+                failed = g_allocationsLeft <= 0;
             }
+            SCOPED_TRACE("allocation " + std::to_string(failAt) + " failing");
+            if (!loaded) {
+                EXPECT_TRUE(failed && (fms.GetErrorCode() == quorin::kXmlErrorOutOfMemory ||
+                                       fms.GetErrorCode() == 8))  // ERROR_NOT_ENOUGH_MEMORY
+                    << fms.GetErrorText();
+                continue;
+            }
+            EXPECT_EQ(fms.GetIdentifier(), "series.fms");
+            EXPECT_EQ(fms.GetFrameLocation(), (CGroupRect{1, 2, 3, 4}));
+            EXPECT_EQ(fms.GetName(), "S\xE9rie \x80 & <co>");
+            EXPECT_EQ(fms.GetComments(), "two\nlines");
+            EXPECT_EQ(fms.GetCreationDate().GetYear(), 2020);
+            EXPECT_EQ(fms.GetCreationDate().GetDay(), 29);
+            EXPECT_EQ(fms.GetScreenSize(), (CGroupSize{1280, 1024}));
+            EXPECT_EQ(fms.GetCenterLocation(), (CGroupPoint{640, 480}));
+            EXPECT_EQ(fms.GetFitImageToFrame(), 1);
+            EXPECT_EQ(fms.GetSecondFit(), 0);
+            EXPECT_EQ(fms.GetFreeFormat(), 1);
+            EXPECT_EQ(fms.GetUserDefined(), 0);
+            EXPECT_EQ(fms.GetExtraOralFMS(), 1);
+            EXPECT_EQ(fms.GetTemplateIdentifier(), "FMS-20");
+            EXPECT_EQ(fms.GetFMSUID().GetText(), "1.3.999.4.77.9.1");
+            ASSERT_EQ(fms.GetItemCount(), 3u);
+            for (int n = 1; n <= 3; ++n) {
+                const auto* frame = dynamic_cast<const CFmsImageData*>(fms.GetItem(n - 1));
+                ASSERT_NE(frame, nullptr);
+                EXPECT_EQ(frame->GetIdentifier(), "R00000" + std::to_string(n) + ".zel");
+                EXPECT_EQ(frame->GetFrameLocation(),
+                          (CGroupRect{10 * n, 20 * n, 10 * n + 100, 20 * n + 150}));
+                EXPECT_EQ(frame->GetSOPInstanceUID(), "1.2.3." + std::to_string(n));
+                std::int32_t filter = 0, parameter = 0;
+                frame->Filter().GetFilter(&filter, &parameter);
+                EXPECT_EQ(filter, 3);
+                EXPECT_EQ(parameter, 7);
+                EXPECT_EQ(frame->GetTransformation(), 2);
+                EXPECT_EQ(frame->GetOrientation().GetMirror(), 1);
+                EXPECT_EQ(frame->GetOrientation().GetRotation(), 270);
+                EXPECT_EQ(frame->Display().GetColorLUT(), 5);
+                EXPECT_EQ(frame->GetDisplayGraphicObject(), 1);
+                EXPECT_EQ(frame->GetAcquisitionDate().GetDay(), n);
+                EXPECT_EQ(frame->GetAcquisitionDate().GetSecond(), 12);
+                EXPECT_EQ(frame->GetFrameType(), n == 3 ? 0 : 1);
+                EXPECT_EQ(frame->GetToothNumber(0), 11 + n);
+                EXPECT_EQ(frame->GetToothNumber(5), 48);
+                EXPECT_EQ(frame->GetFrameValue(CFmsImageData::RIGHT_FRAME), n * 10 + 8);
+                if (n == 2) {
+                    ASSERT_EQ(frame->LUTGray().Table().size(), 256u);
+                    EXPECT_EQ(frame->LUTGray().Table()[255], 765);
+                } else {
+                    EXPECT_TRUE(frame->LUTGray().HasNoTable());
+                    EXPECT_EQ(frame->LUTGray().GetBrightness(), 12);
+                    EXPECT_EQ(frame->LUTGray().GetContrast(), -20);
+                    EXPECT_EQ(frame->LUTGray().GetGamma(), 30);
+                    EXPECT_TRUE(frame->LUTGray().IsInversed());
+                }
+            }
+            const SImage* icon = fms.PeekIcon();
+            ASSERT_NE(icon, nullptr);
+            EXPECT_EQ(icon->nWidth, 4u);
+            EXPECT_EQ(icon->nHeight, 3u);
+            EXPECT_EQ(static_cast<const std::uint8_t*>(icon->pPixels)[11], (11 * 7 + 3) & 0xFF);
+            if (!failed) break;
         }
-        const SImage* icon = fms.PeekIcon();
-        ASSERT_NE(icon, nullptr);
-        EXPECT_EQ(icon->nWidth, 4u);
-        EXPECT_EQ(icon->nHeight, 3u);
-        EXPECT_EQ(static_cast<const std::uint8_t*>(icon->pPixels)[11], (11 * 7 + 3) & 0xFF);
     }
 }
 
@@ -515,7 +538,7 @@ TEST(FmsFiles, SavingWithoutIdentifierStoresThePath) {
     EXPECT_EQ(fms.GetIdentifier(), dir.file("p.fms"));
     EXPECT_EQ(fms.GetVersion(), 4);
     CFmsData loaded;
-    ASSERT_TRUE(loaded.Load(dir.file("p.fms")));
+    ASSERT_TRUE(loaded.Load("\f\v\t" + dir.file("p.fms") + "\r\n\v\f "));
     EXPECT_EQ(loaded.GetIdentifier(), dir.file("p.fms"));
     ASSERT_TRUE(loaded.Save());  // to its Identifier
     EXPECT_FALSE(CFmsData().Save());
@@ -568,3 +591,32 @@ TEST(FmsFiles, HostileDocumentsFailCleanly) {
 }
 
 }  // namespace
+
+// The suite's operator new, which AllocationsFail makes fail; every form of it and of
+// delete is the suite's, so that each block goes back the way it came.
+__attribute__((noinline)) void* operator new(std::size_t size) {
+    void* block = quorin::test::AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return quorin::test::AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
+__attribute__((noinline)) void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    operator delete(block);
+}
+void operator delete[](void* block) noexcept {
+    operator delete(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    operator delete(block);
+}

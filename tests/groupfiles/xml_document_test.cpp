@@ -181,9 +181,11 @@ TEST(XmlDocument, BinaryReadRefusesPlainAndMalformedElements) {
 
 TEST(XmlDocument, SelectElementReportsMissingAndNonElementNodes) {
     CXmlDocument doc;
-    auto root = Parse(doc, "<R><A><B>1</B></A><A><C>2</C></A>text</R>");
+    auto root =
+        Parse(doc, "<R><A><B>1</B></A><q:A xmlns:q='urn:x'><C>3</C></q:A><A><C>2</C></A>text</R>");
     ASSERT_TRUE(root);
-    // The first match in document order, across several parents.
+    // The first match in document order, across several parents; a name without a prefix names
+    // no element of a namespace.
     auto c = root->SelectElement("A/C");
     ASSERT_TRUE(c);
     std::string text;

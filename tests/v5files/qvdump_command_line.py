@@ -661,23 +661,96 @@ def synced_saves(qvdump, env):
     return problems
 
 
-def old_file_memory(qvdump, env):
-    """The 4000 x 4000 older file read under ulimit -v from 30,000 to 150,000 KB: the problems
-    seen. A refusal for want of memory says so, whichever allocation fails; at least one limit
-    refuses it."""
-    problems, refused = [], 0
-    for kb in range(30000, 150001, 4000):
-        run = subprocess.run([qvdump, "big/R40.tif"], capture_output=True, env=env,
-                             preexec_fn=as_user(limit(resource.RLIMIT_AS, kb * 1024)))
-        err = run.stderr.decode()
-        if run.returncode == 127 and "error while loading shared libraries" in err:
-            continue  # too little for the program to start
-        if run.returncode == 1 and os.strerror(errno.ENOMEM) in err and "refused" not in err:
-            refused += 1
-        elif run.returncode != 0:
-            problems.append(f"under {kb} KB: exit {run.returncode}: {err.strip()}")
-    if not refused:
-        problems.append("no limit refused it for want of memory")
+def sweep_inputs():
+    """The files the memory sweep reads, in a folder of their own outside the work folder (whose
+    files are read whole around each row), gone when the script ends: a series of 900 frames, a
+    DICOM file of a 30 MB OB value and 2 MB of pixel data, one of 20,000 short elements, and the
+    older file the repository holds."""
+    import atexit
+    folder = tempfile.mkdtemp(prefix="qvdump-sweep-")
+    atexit.register(shutil.rmtree, folder, True)
+    os.chmod(folder, 0o755)
+    fixture("group_files.py", "write", "fms-many", os.path.join(folder, "many.fms"))
+    shutil.copy(os.path.join(ROOT, "tests", "data", "older", "T0001.tif"), folder)
+    subprocess.run([sys.executable, "-c", """if True:
+        import sys, pydicom
+        from pydicom.dataset import Dataset, FileMetaDataset
+        def new():
+            d = Dataset()
+            d.file_meta = FileMetaDataset()
+            d.file_meta.MediaStorageSOPClassUID = d.SOPClassUID = "1.2.840.10008.5.1.4.1.1.104.1"
+            d.file_meta.MediaStorageSOPInstanceUID = d.SOPInstanceUID = "1.2.3.4.5"
+            d.file_meta.TransferSyntaxUID = pydicom.uid.ExplicitVRLittleEndian
+            d.is_little_endian, d.is_implicit_VR = True, False
+            return d
+        d = new()
+        d.EncapsulatedDocument = bytes(range(256)) * 122880
+        d.Rows = d.Columns = 1024
+        d.BitsAllocated, d.BitsStored, d.HighBit, d.PixelRepresentation = 16, 12, 11, 0
+        d.SamplesPerPixel, d.PhotometricInterpretation = 1, "MONOCHROME2"
+        d.PixelData = bytes(range(256)) * 8192
+        save = lambda d, path: d.save_as(path, **(
+            {"enforce_file_format": True} if int(pydicom.__version__.split(".")[0]) >= 3
+            else {"write_like_original": False}))
+        save(d, sys.argv[1])
+        d = new()
+        for g in range(0x0009, 0x0009 + 160, 2):
+            d.add_new((g, 0x0010), "LO", "QUORIN SWEEP")
+            for e in range(250):
+                d.add_new((g, 0x1000 + e), "SH", "v%d" % e)
+        save(d, sys.argv[2])
+        """, os.path.join(folder, "bigob.dcm"), os.path.join(folder, "many.dcm")], check=True)
+    return folder
+
+
+def memory_sweep(qvdump, env):
+    """Each file read under ulimit -v from the lowest limit at which qvdump starts to where it
+    reads the file whole: every run gives the unlimited run's output and exit 0, or one line
+    saying the memory ran out and exit 1 (never a verdict on the file, a part of it, or an
+    abort). The problems seen."""
+    folder = sweep_inputs()
+    run = lambda args, kb=None: subprocess.run(
+        [qvdump, *args], capture_output=True, env=env,
+        preexec_fn=as_user(kb and limit(resource.RLIMIT_AS, kb * 1024)))
+    # The loader's own refusals: too little for the program to start at all.
+    unstarted = lambda r: r.returncode == 127 and not r.stdout and re.search(
+        rb"error while loading shared libraries|cannot allocate TLS", r.stderr)
+    low, high = 8000, 400000  # the lowest limit --version runs under, to 1,000 KB
+    while high - low > 1000:
+        middle = (low + high) // 2
+        low, high = (low, middle) if run(["--version"], middle).returncode == 0 else (middle, high)
+    # (arguments, KB above the start where it reads whole, limits tried)
+    inputs = ((["--group", os.path.join(folder, "many.fms")], 30000, 40),
+              ([os.path.join(folder, "bigob.dcm")], 135000, 30),
+              (["--canonical", os.path.join(folder, "bigob.dcm")], 135000, 16),
+              ([os.path.join(folder, "many.dcm")], 20000, 30),
+              ([os.path.join(folder, "T0001.tif")], 4000, 16),
+              (["big/R40.tif"], 40000, 20))
+    problems = []
+    for args, span, count in inputs:
+        whole = run(args)
+        if whole.returncode != 0 or whole.stderr:
+            problems.append(f"{args[-1]} unlimited: exit {whole.returncode}: {whole.stderr!r}")
+            continue
+        short = read_whole = 0
+        for i in range(count):
+            kb = high - 500 + span * i // (count - 1) + 73 * i  # a little off any round number
+            limited = run(args, kb)
+            err = limited.stderr.decode("utf-8", "replace")
+            if unstarted(limited):
+                continue
+            if limited.returncode == 0 and limited.stdout == whole.stdout and not err:
+                read_whole += 1
+            elif (limited.returncode == 1 and err.startswith("qvdump: ") and err.count("\n") == 1
+                  and err.endswith(f": {os.strerror(errno.ENOMEM)}\n")):
+                short += 1
+            else:
+                problems.append(f"{' '.join(args)[-60:]} under {kb} KB: exit "
+                                f"{limited.returncode}, {len(limited.stdout)} of "
+                                f"{len(whole.stdout)} bytes out: {err.strip()[-300:]}")
+        if not short or not read_whole:
+            problems.append(f"{args[-1]}: {short} runs short of memory, {read_whole} read whole "
+                            f"from {high - 500} KB: the sweep misses the shortage or the end")
     return problems
 
 
@@ -871,7 +944,8 @@ def run_table(qvdump, env, work, full, read_only):
     memory = memory_rows(qvdump)
     rows += memory
     if not memory:
-        skipped.append("built with the address sanitizer: the file refused for want of memory")
+        skipped.append("built with the address sanitizer: the file refused for want of memory "
+                       "and the sweep of memory limits")
     # Descriptors for the file, $TMPDIR, the link's folder and the library's open: short of any,
     # nothing is left behind. (The sanitizers' runtime needs descriptors of its own.)
     if memory:
@@ -997,8 +1071,8 @@ def run_table(qvdump, env, work, full, read_only):
     else:
         skipped.append("not root: $TMPDIR a shared folder of another user")
     if memory:
-        for problem in old_file_memory(qvdump, env):
-            faults.append(f"qvdump over an older file, memory limited: {problem}")
+        for problem in memory_sweep(qvdump, env):
+            faults.append(f"qvdump under a memory limit: {problem}")
     os.chmod("inplace", 0o555)
     try:
         for signum in ending:

@@ -471,11 +471,21 @@ int CInfosDicomList::Write(win::CFile* file, int writePreamble,
 
 int CInfosDicomList::ReadFromStream(win::CFile* file, int hasPreamble, std::uint64_t start,
                                     std::uint32_t length, int pixelMode, int nested) {
+    // Memory that ran out before this parse says nothing about this file.
+    if (!nested) win::SetLastError(win::ERROR_SUCCESS);
+    try {
+        return ReadStream(file, hasPreamble, start, length, pixelMode, nested);
+    } catch (const std::bad_alloc&) {  // a step short of memory that throws (a copied text...)
+        quorin::NoteOutOfMemory();
+        return kStatusReadError;
+    }
+}
+
+int CInfosDicomList::ReadStream(win::CFile* file, int hasPreamble, std::uint64_t start,
+                                std::uint32_t length, int pixelMode, int nested) {
     const std::uint64_t fileLength = file->GetLength();
     m_szSourcePath = file->GetFilePath();
     if (!nested) {
-        // Memory that ran out before this parse says nothing about this file.
-        win::SetLastError(win::ERROR_SUCCESS);
         if (start == 0 && hasPreamble == 1) {
             char prefix[4];
             if (file->Seek(128, win::CFile::begin) < 0 || file->Read(prefix, 4) != 4)
@@ -619,7 +629,10 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
             // A group length read from a file is recomputed by the writer.
             if (auto* groupLength = dynamic_cast<CElementULMultiple*>(item.get())) {
                 const std::uint32_t zero = 0;
-                if (groupLength->m_nCount > 0) groupLength->SetNumbers(&zero, 1);
+                if (groupLength->m_nCount > 0 && !groupLength->SetNumbers(&zero, 1)) {
+                    quorin::NoteOutOfMemory();  // the value the file gave would stand
+                    return kStatusReadError;
+                }
             }
         }
         position += size;

@@ -83,7 +83,8 @@ class CInfosDicomList {
     // and prefix ("DICM" checked when `hasPreamble` is 1) or at 20 without; `length` 0: to
     // the end, 0xFFFFFFFF: one element. Results (quorin::ElementStatus): kStatusOk parsed,
     // kStatusNoPrefix no "DICM", kStatusNotAccepted transfer syntax not accepted,
-    // kStatusNoTransferSyntax none in the meta group, kStatusReadError malformed.
+    // kStatusNoTransferSyntax none in the meta group, kStatusReadError malformed (or, with the
+    // thread's last error ERROR_NOT_ENOUGH_MEMORY, short of memory).
     int ReadFromStream(win::CFile* file, int hasPreamble, std::uint64_t start, std::uint32_t length,
                        int pixelMode, int nested);
     // Writes the elements in list order without preamble, exclusions or marks (a sequence
@@ -117,6 +118,9 @@ class CInfosDicomList {
     // elements only; marks are set, never cleared.
     void MarkExcluded(const quorin::TagValue* const* exclusions, int exclusionCount,
                       const quorin::TagValue* mask);
+    // ReadFromStream's steps; std::bad_alloc for want of memory.
+    int ReadStream(win::CFile* file, int hasPreamble, std::uint64_t start, std::uint32_t length,
+                   int pixelMode, int nested);
     int Parse(win::CFile* file, std::uint64_t position, std::uint64_t end, std::uint64_t limit,
               int pixelMode, int nested);
 };

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "dicom/dataset/binary.h"
 #include "dicom/dataset/dataset.h"
@@ -12,34 +13,88 @@
 #include "dicom/dictionary/dictionary.h"
 #include "dicom/dictionary/vr.h"
 #include "dicom/file/dicomfile.h"
+#include "platform/core/lasterror.h"
 
 namespace quorin {
 
-std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element,
-                                            std::int32_t* writeStatus) {
+namespace {
+
+// The value bytes of ElementValueBytes in `value`; false when the memory left cannot hold the
+// copies they are taken from (the copy of the element, the bytes it writes, the value).
+bool ValueBytes(const CElementDICOM& element, std::vector<std::uint8_t>& value,
+                std::int32_t* writeStatus) {
+    value.clear();
     if (writeStatus) *writeStatus = element.m_nStatus;
     if (SameVr(element.m_szVR, "SQ") || dynamic_cast<const CElementSQ*>(&element) != nullptr)
-        return {};
+        return true;
     try {
         std::unique_ptr<CElementDICOM> copy(element.Clone());
-        if (!copy) return {};
+        if (!copy) return false;  // a copy fails only for want of memory
         copy->SetByteOrder(kLittleEndian);
         win::CMemFile memory;
+        // A memory file that cannot grow is a failed write, as a full disk would be: the
+        // thread's last error tells the two apart.
+        win::SetLastError(win::ERROR_SUCCESS);
         copy->Write(&memory);
+        if (copy->m_nStatus == kStatusWriteError && OutOfMemoryNoted()) return false;
         if (writeStatus) *writeStatus = copy->m_nStatus;
         const auto& data = memory.Data();
         const std::size_t header = copy->HeaderSize();
-        if (data.size() <= header) return {};
-        std::vector<std::uint8_t> value(data.begin() + static_cast<std::ptrdiff_t>(header),
-                                        data.end());
+        if (data.size() <= header) return true;
+        value.assign(data.begin() + static_cast<std::ptrdiff_t>(header), data.end());
         // An encapsulated value: the items as written, without the sequence delimiter.
         const auto* ob = dynamic_cast<const CElementOB*>(&element);
         if (ob != nullptr && ob->m_bEncapsulated && value.size() >= 8)
             value.resize(value.size() - 8);
-        return value;
+        return true;
+    } catch (const std::bad_alloc&) {
+        value.clear();
+        return false;
     } catch (...) {
-        return {};
+        value.clear();
+        return true;
     }
+}
+
+// CanonicalValue in `out`; false for want of memory.
+bool CanonicalBytes(const CElementDICOM& element, std::vector<std::uint8_t>& out) {
+    out.clear();
+    std::vector<std::uint8_t> bytes;
+    if (!ValueBytes(element, bytes, nullptr)) return false;
+    static constexpr const char* kText[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT",
+                                            "PN", "SH", "ST", "TM", "UI", "UC", "UR", "UT"};
+    bool text = false;
+    for (const char* vr : kText) text = text || SameVr(vr, element.m_szVR);
+    if (!text) {
+        out.swap(bytes);
+        return true;
+    }
+    try {
+        std::size_t begin = 0;
+        for (std::size_t i = 0; i <= bytes.size(); ++i) {
+            if (i < bytes.size() && bytes[i] != '\\') continue;
+            std::size_t a = begin, b = i;
+            while (a < b && (bytes[a] == ' ' || bytes[a] == 0)) ++a;
+            while (b > a && (bytes[b - 1] == ' ' || bytes[b - 1] == 0)) --b;
+            if (begin > 0) out.push_back('\\');
+            out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(a),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(b));
+            begin = i + 1;
+        }
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ElementValueBytes(const CElementDICOM& element,
+                                            std::int32_t* writeStatus) {
+    std::vector<std::uint8_t> value;
+    if (!ValueBytes(element, value, writeStatus)) NoteOutOfMemory();
+    return value;
 }
 
 std::uint64_t HashBytes(const std::uint8_t* data, std::size_t size) {
@@ -119,28 +174,16 @@ std::string ValueText(const CElementDICOM& element, const std::vector<std::uint8
 }  // namespace
 
 std::vector<std::uint8_t> CanonicalValue(const CElementDICOM& element) {
-    std::vector<std::uint8_t> bytes = ElementValueBytes(element);
-    static constexpr const char* kText[] = {"AE", "AS", "CS", "DA", "DS", "DT", "IS", "LO", "LT",
-                                            "PN", "SH", "ST", "TM", "UI", "UC", "UR", "UT"};
-    bool text = false;
-    for (const char* vr : kText) text = text || SameVr(vr, element.m_szVR);
-    if (!text) return bytes;
     std::vector<std::uint8_t> out;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i <= bytes.size(); ++i) {
-        if (i < bytes.size() && bytes[i] != '\\') continue;
-        std::size_t a = begin, b = i;
-        while (a < b && (bytes[a] == ' ' || bytes[a] == 0)) ++a;
-        while (b > a && (bytes[b - 1] == ' ' || bytes[b - 1] == 0)) --b;
-        if (begin > 0) out.push_back('\\');
-        out.insert(out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(a),
-                   bytes.begin() + static_cast<std::ptrdiff_t>(b));
-        begin = i + 1;
-    }
+    if (!CanonicalBytes(element, out)) NoteOutOfMemory();
     return out;
 }
 
-void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
+namespace {
+
+// The listings of DumpDataSet and DumpCanonical; std::bad_alloc when the memory left cannot hold
+// a value's bytes or the text.
+void ListDataSet(const CInfosDicomList& list, std::string& out, int depth) {
     for (const CInfosDicomNode* node = list.m_pFirst; node; node = node->m_pNext) {
         const CElementDICOM* element = node->m_pElement;
         if (element == nullptr) continue;
@@ -157,7 +200,7 @@ void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
                 Indent(out, depth + 1);
                 AppendFormat(out, "item %d%s\n", ++index,
                              item->m_bUndefinedLength ? " (undefined length)" : "");
-                DumpDataSet(*item, out, depth + 2);
+                ListDataSet(*item, out, depth + 2);
             }
             continue;
         }
@@ -177,7 +220,8 @@ void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
                 AppendFormat(out, "pixel data, %" PRIu32 " bytes", element->m_nLength);
         } else {
             std::int32_t written = kStatusOk;
-            const std::vector<std::uint8_t> bytes = ElementValueBytes(*element, &written);
+            std::vector<std::uint8_t> bytes;
+            if (!ValueBytes(*element, bytes, &written)) throw std::bad_alloc();
             if (written == kStatusOk)
                 out += ValueText(*element, bytes);
             else
@@ -188,7 +232,7 @@ void DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
     }
 }
 
-void DumpCanonical(const CInfosDicomList& list, std::string& out, int depth) {
+void ListCanonical(const CInfosDicomList& list, std::string& out, int depth) {
     for (const CInfosDicomNode* node = list.m_pFirst; node; node = node->m_pNext) {
         const CElementDICOM* element = node->m_pElement;
         if (element == nullptr) continue;
@@ -197,14 +241,37 @@ void DumpCanonical(const CInfosDicomList& list, std::string& out, int depth) {
                          unsigned{element->m_nElement}, sequence->m_items.size());
             for (const auto& item : sequence->m_items) {
                 AppendFormat(out, "%d item\n", depth + 1);
-                DumpCanonical(*item, out, depth + 1);
+                ListCanonical(*item, out, depth + 1);
             }
             continue;
         }
-        const std::vector<std::uint8_t> bytes = CanonicalValue(*element);
+        std::vector<std::uint8_t> bytes;
+        if (!CanonicalBytes(*element, bytes)) throw std::bad_alloc();
         AppendFormat(out, "%d %04x,%04x %-2.2s %zu %016" PRIx64 "\n", depth,
                      unsigned{element->m_nGroup}, unsigned{element->m_nElement}, element->m_szVR,
                      bytes.size(), HashBytes(bytes.data(), bytes.size()));
+    }
+}
+
+}  // namespace
+
+bool DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
+    try {
+        ListDataSet(list, out, depth);
+        return true;
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();
+        return false;
+    }
+}
+
+bool DumpCanonical(const CInfosDicomList& list, std::string& out, int depth) {
+    try {
+        ListCanonical(list, out, depth);
+        return true;
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();
+        return false;
     }
 }
 

@@ -93,8 +93,17 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
     }
     block->size = bytes;
     SetCapacity(state, block, bytes);
-    state.live.insert(block);
-    if (block->data != nullptr) state.byBase.emplace(block->data, block);
+    try {  // the registry's own entries may find no memory either
+        state.live.insert(block);
+        if (block->data != nullptr) state.byBase.emplace(block->data, block);
+    } catch (const std::bad_alloc&) {
+        state.live.erase(block);
+        SetCapacity(state, block, 0);
+        std::free(block->data);
+        delete block;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     return block;
 }
 

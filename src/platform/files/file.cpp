@@ -226,23 +226,29 @@ std::uint32_t CFile::Read(void* buffer, std::uint32_t count) {
             continue;
         }
         if (m_pos >= kMaxPosition) break;
-        if (want >= kLargestFill) {  // large reads go straight to their destination
+        // Large reads go straight to their destination, and so does a read the buffer cannot
+        // grow to take (the memory left is short): the bytes are there all the same.
+        bool direct = want >= kLargestFill;
+        const std::size_t fill =
+            m_bufCapacity == 0
+                ? std::max<std::size_t>(want, kFirstFill)
+                : std::max<std::size_t>(want, std::min(kLargestFill, m_bufCapacity * 2));
+        if (!direct && fill > m_bufCapacity) {
+            std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[fill]);
+            if (grown) {
+                m_buf = std::move(grown);
+                m_bufCapacity = fill;
+            } else {
+                direct = m_bufCapacity < want;
+            }
+        }
+        if (direct) {
             ssize_t got = ::pread(m_fd, out + done, want, static_cast<off_t>(m_pos));
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) break;
             done += static_cast<std::uint32_t>(got);
             m_pos += static_cast<std::uint64_t>(got);
             continue;
-        }
-        const std::size_t fill =
-            m_bufCapacity == 0
-                ? std::max<std::size_t>(want, kFirstFill)
-                : std::max<std::size_t>(want, std::min(kLargestFill, m_bufCapacity * 2));
-        if (fill > m_bufCapacity) {
-            std::unique_ptr<unsigned char[]> grown(new (std::nothrow) unsigned char[fill]);
-            if (!grown) break;  // Read never throws: the caller sees a short count
-            m_buf = std::move(grown);
-            m_bufCapacity = fill;
         }
         m_bufLen = 0;
         ssize_t got = ::pread(m_fd, m_buf.get(), m_bufCapacity, static_cast<off_t>(m_pos));

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 
 #include "common/test_util.h"
 #include "dicom/dataset/binary.h"
@@ -308,3 +309,75 @@ TEST(Parser, GroupLengthsReadAsZero) {
 
 }  // namespace
 }  // namespace quorin::test
+
+namespace {
+// Allocations of operator new left before one fails (-1: none).
+thread_local long g_allocationsLeft = -1;
+bool AllocationFails() {
+    if (g_allocationsLeft < 0) return false;
+    if (g_allocationsLeft > 0) return --g_allocationsLeft, false;
+    g_allocationsLeft = -1;
+    return true;
+}
+}  // namespace
+
+namespace quorin::test {
+namespace {
+
+// A parse in which any one allocation fails reads the file as a parse without failure does, or
+// answers status 13 with memory noted as run out: never a value that is not the file's.
+TEST(Parser, AnyOneAllocationThatFailsIsToldAsWantOfMemory) {
+    const std::string path = SourcePath("tests/data/dicom/sample.dcm");
+    Parsed whole = ParseFile(path);
+    ASSERT_EQ(whole.result, 0);
+    std::string expected;
+    ASSERT_TRUE(DumpCanonical(*whole.list, expected));
+    for (long failAt = 0; !HasFailure(); ++failAt) {
+        CDicomTypeFile file;
+        ASSERT_TRUE(file.Open(path.c_str(), win::CFile::modeRead));
+        CInfosDicomList list;
+        g_allocationsLeft = failAt;
+        const int result = list.ReadFromStream(&file, 1, 0, 0, 0, 0);
+        const bool failed = g_allocationsLeft < 0;
+        g_allocationsLeft = -1;
+        std::string listing;
+        if (result == 0) {
+            EXPECT_TRUE(DumpCanonical(list, listing) && listing == expected) << failAt;
+        } else {
+            EXPECT_TRUE(result == 13 && OutOfMemoryNoted()) << failAt << ": " << result;
+        }
+        if (!failed) break;
+    }
+}
+
+}  // namespace
+}  // namespace quorin::test
+
+// The suite's operator new, which fails as g_allocationsLeft says; every form of it and of
+// delete is the suite's, so that each block goes back the way it came.
+__attribute__((noinline)) void* operator new(std::size_t size) {
+    void* block = AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
+__attribute__((noinline)) void operator delete(void* block) noexcept {
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+    operator delete(block);
+}
+void operator delete[](void* block) noexcept {
+    operator delete(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+    operator delete(block);
+}
