@@ -471,8 +471,12 @@ TEST_F(Registry, UnreadableFileIsNotRewrittenWithoutItsCopy) {
     const auto closeFolder = [&] { give(folder, 0555); };
     const auto writeOnly = [&] { ::chmod(hive.c_str(), 0200); };
     const auto readOnly = [&] { ::chmod(hive.c_str(), 0400); };
-    int turn = -1;  // another process's turn: the write lock of the lock file
-    const auto holdTurn = [&] { turn = HoldTurn(hive + ".lock"); };
+    int turn = -1;               // another process's turn: the write lock of the lock file
+    const auto holdTurn = [&] {  // a lock file of the settings file's mode, not of a case before
+        std::filesystem::remove(hive + ".lock");
+        ASSERT_GE(turn = HoldTurn(hive + ".lock"), 0);
+        give(hive + ".lock", 0600);
+    };
     registry::SetSaveLockWait(std::chrono::milliseconds{300});  // the children inherit it
     const std::string notSaved = "settings could not be saved to " + hive + ": ";
     const auto any = RLIM_INFINITY;
