@@ -425,15 +425,10 @@ int CInfosDicomList::Write(win::CFile* file, int writePreamble,
     try {
         win::CMemFile meta;
         for (CInfosDicomNode* node = m_pFirst; node && node->m_pElement->m_nGroup == 0x0002;
-             node = node->m_pNext) {
-            if (node->m_pElement->m_nElement == 0 || node->m_nFlag != 0) continue;
-            quorin::WriteElement(*node->m_pElement, &meta);
-            if (node->m_pElement->m_nStatus == quorin::kStatusWriteError) return 0;
-        }
+             node = node->m_pNext)
+            if (node->m_pElement->m_nElement != 0 && node->m_nFlag == 0)
+                quorin::WriteElement(*node->m_pElement, &meta);
         metaLength = meta.GetLength();
-    } catch (const std::bad_alloc&) {
-        quorin::NoteOutOfMemory();
-        return 0;
     } catch (...) {
         return 0;
     }

@@ -326,17 +326,18 @@ bool AllocationFails() {
 namespace quorin::test {
 namespace {
 
-// Text values of several classes, two of them as UN that the dictionary converts (a CS, a PN).
+// Text values of several classes, three of them as UN that the dictionary converts (a CS, a PN,
+// an LT); values past sixteen letters, which a string cannot hold without an allocation.
 std::vector<std::uint8_t> TextValues() {
     std::vector<std::uint8_t> body;
     PutExplicit(body, 0x0008, 0x0008, "CS", "ORIGINAL\\PRIMARY");
-    PutExplicit(body, 0x0008, 0x002A, "DT", "20260102030405");
+    PutExplicit(body, 0x0008, 0x002A, "DT", "20260102030405.123456+0100");
     PutExplicit(body, 0x0008, 0x0060, "UN", "IO");
-    PutExplicit(body, 0x0010, 0x0010, "UN", "DOE^JOHN");
+    PutExplicit(body, 0x0010, 0x0010, "UN", "LONGFAMILYNAME^GIVENNAME");
     PutExplicit(body, 0x0010, 0x0020, "LO", "ID42");
     PutExplicit(body, 0x0018, 0x0050, "DS", "0.5\\0.25");
     PutExplicit(body, 0x0020, 0x0013, "IS", "7 ");
-    PutExplicit(body, 0x0020, 0x4000, "LT", "a comment ");
+    PutExplicit(body, 0x0020, 0x4000, "UN", "a comment that runs past sixteen");
     return Part10(kExplicitLE, body);
 }
 
@@ -386,8 +387,8 @@ TEST(Parser, AnyOneAllocationThatFailsIsToldAsWantOfMemory) {
         const char* shows;  // what the whole answer holds, from the file's own values
     } rows[] = {
         {Step::Parse, sample, "0002,0010 UI 19 "},
-        {Step::Parse, TextValues(), "0010,0010 PN 8 "},
-        {Step::List, TextValues(), "[DOE^JOHN]"},
+        {Step::Parse, TextValues(), "0010,0010 PN 24 "},
+        {Step::List, TextValues(), "[LONGFAMILYNAME^GIVENNAME]"},
         {Step::List, sample, "(0002,0010) UI"},
         {Step::Canonical, TextValues(), "0008,0008 CS 16 "},
         {Step::Canonical, sample, "0002,0010 UI 19 "},
