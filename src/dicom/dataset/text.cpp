@@ -514,9 +514,9 @@ bool CElementUN::ConvertByDictionary(CElementDICOM** result) const {
         quorin::NewElementOfVr(vr, *this, m_value.empty() ? nullptr : m_value.data(), m_nLength));
     // A value its own VR cannot carry (longer than a 16-bit length field allows, as UN permits,
     // or more values than an element holds) stays UN, so that it is written back as read.
-    bool fits = converted != nullptr;
+    bool fits = false;
     try {
-        if (fits) {
+        if (converted) {
             const std::uint64_t encoded = converted->EncodedLength();
             const std::uint32_t header = converted->HeaderSize();
             fits = converted->m_nStatus != kStatusReadError && encoded >= header &&
