@@ -180,9 +180,16 @@ CElementDICOM* NewElementOfVr(const char* vr, const CElementDICOM& source, const
         return nullptr;
     CElementDICOM* element = NewEmptyElement(vr, source.m_nType, source.m_nGroup, source.m_nElement,
                                              source.m_bImplicit, source.m_nByteOrder);
-    if (element == nullptr) return nullptr;
+    if (element == nullptr) {
+        NoteOutOfMemory();  // the VR has a class: only memory can fail
+        return nullptr;
+    }
     try {
         if (data != nullptr && length > 0) element->TakeValueBytes(data, length);
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();
+        delete element;
+        return nullptr;
     } catch (...) {
         delete element;
         return nullptr;
@@ -434,7 +441,10 @@ int CInfosDicomList::Write(win::CFile* file, int writePreamble,
         if (e->m_nGroup == 0x0002 && e->m_nElement == 0) {
             if (auto* groupLength = dynamic_cast<CElementULMultiple*>(e)) {
                 const auto value = static_cast<std::uint32_t>(metaLength);
-                groupLength->SetNumbers(&value, 1);
+                if (!groupLength->SetNumbers(&value, 1)) {
+                    quorin::NoteOutOfMemory();  // the length would be written wrong
+                    return 0;
+                }
             }
         }
         auto* binary = dynamic_cast<quorin::BinaryElement*>(e);
@@ -622,7 +632,8 @@ int CInfosDicomList::Parse(win::CFile* file, std::uint64_t position, std::uint64
         const std::uint64_t size = item->StreamSize();
         if (!unknownSequence && quorin::SameVr(vr, "UN") && creators.IsKnown(group, element)) {
             CElementDICOM* converted = nullptr;
-            static_cast<CElementUN*>(item.get())->ConvertByDictionary(&converted);
+            if (!static_cast<CElementUN*>(item.get())->ConvertByDictionary(&converted))
+                return kStatusReadError;
             if (converted) item.reset(converted);
         }
         if (element == 0x0000) {

@@ -189,7 +189,8 @@ void TextMultiple<Item>::Write(win::CFile* file) {
     std::string out;
     try {
         out = Joined();
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();  // a value left out would be written or listed short
         m_nStatus = kStatusWriteError;
         return;
     }

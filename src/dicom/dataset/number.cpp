@@ -1,6 +1,7 @@
 #include "dicom/dataset/number.h"
 
 #include <cstring>
+#include <new>
 
 namespace quorin {
 
@@ -212,7 +213,8 @@ void NumberMultiple<T>::Write(win::CFile* file) {
     std::vector<std::uint8_t> buffer;
     try {
         buffer.resize(static_cast<std::size_t>(bytes));
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();  // a value left out would be written or listed short
         m_nStatus = kStatusWriteError;
         return;
     }

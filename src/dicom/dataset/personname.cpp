@@ -1,6 +1,7 @@
 #include "dicom/dataset/personname.h"
 
 #include <algorithm>
+#include <new>
 
 using quorin::kStatusOk;
 
@@ -124,8 +125,14 @@ std::uint64_t CElementPN::EncodedLength() const {
 void CElementPN::Write(win::CFile* file) {
     if (m_nStatus != kStatusOk) return;
     std::string out;
-    quorin::AppendJoined(out, JoinText(), false);
-    quorin::FinishJoin(out, ' ');
+    try {
+        quorin::AppendJoined(out, JoinText(), false);
+        quorin::FinishJoin(out, ' ');
+    } catch (const std::bad_alloc&) {
+        quorin::NoteOutOfMemory();
+        m_nStatus = quorin::kStatusWriteError;
+        return;
+    }
     WriteHeader(file);
     PutLength(file, static_cast<std::uint32_t>(out.size()));
     if (IsRequired() || !out.empty())

@@ -180,6 +180,10 @@ void CElementSQ::Write(win::CFile* file) {
             }
             total += 8 + rendered[i]->GetLength() + (m_items[i]->m_bUndefinedLength ? 8 : 0);
         }
+    } catch (const std::bad_alloc&) {
+        quorin::NoteOutOfMemory();
+        m_nStatus = quorin::kStatusWriteError;
+        return;
     } catch (...) {
         m_nStatus = quorin::kStatusWriteError;
         return;

@@ -7,6 +7,7 @@
 
 #include "dicom/dataset/dataset.h"
 #include "dicom/dictionary/dictionary.h"
+#include "platform/core/lasterror.h"
 
 namespace quorin {
 namespace {
@@ -261,12 +262,18 @@ template <TextVr V>
 void TextItem<V>::Write(win::CFile* file) {
     if (m_nStatus != kStatusOk) return;
     std::string out;
-    if (Row().standAlone) {
-        out = m_value;
-        if (out.size() & 1) out.push_back(' ');  // every written value has an even length
-    } else {
-        AppendJoined(out, JoinText(), Row().trimValueSpace);
-        FinishJoin(out, Row().pad);
+    try {
+        if (Row().standAlone) {
+            out = m_value;
+            if (out.size() & 1) out.push_back(' ');  // every written value has an even length
+        } else {
+            AppendJoined(out, JoinText(), Row().trimValueSpace);
+            FinishJoin(out, Row().pad);
+        }
+    } catch (const std::bad_alloc&) {
+        NoteOutOfMemory();
+        m_nStatus = kStatusWriteError;
+        return;
     }
     if (!CheckLengthField(out.size())) return;
     WriteHeader(file);
@@ -401,8 +408,14 @@ std::uint64_t CElementDT::EncodedLength() const {
 void CElementDT::Write(win::CFile* file) {
     if (m_nStatus != kStatusOk) return;
     std::string out;
-    quorin::AppendJoined(out, m_joined, false);
-    quorin::FinishJoin(out, ' ');
+    try {
+        quorin::AppendJoined(out, m_joined, false);
+        quorin::FinishJoin(out, ' ');
+    } catch (const std::bad_alloc&) {
+        quorin::NoteOutOfMemory();
+        m_nStatus = quorin::kStatusWriteError;
+        return;
+    }
     WriteHeader(file);
     PutLength(file, static_cast<std::uint32_t>(out.size()));
     if (IsRequired() || !out.empty())
@@ -487,25 +500,33 @@ void CElementUN::Write(win::CFile* file) {
     if (m_nStatus == kStatusOk) WritePadded(file, m_value.data(), m_value.size());
 }
 
-void CElementUN::ConvertByDictionary(CElementDICOM** result) const {
-    if (result == nullptr) return;
+bool CElementUN::ConvertByDictionary(CElementDICOM** result) const {
+    if (result == nullptr) return true;
     *result = nullptr;
     char vr[3] = {0, 0, 0};
     DicomDictionaryLookup(m_nGroup, m_nElement, vr);
-    if (quorin::SameVr(vr, "SQ") || quorin::SameVr(vr, "UN")) return;
+    if (quorin::SameVr(vr, "SQ") || quorin::SameVr(vr, "UN")) return true;
+    // A value that stays UN for want of memory is told apart from one its VR cannot carry by
+    // the thread's last error, kept as it was otherwise.
+    const win::DWORD before = win::GetLastError();
+    win::SetLastError(win::ERROR_SUCCESS);
     std::unique_ptr<CElementDICOM> converted(
         quorin::NewElementOfVr(vr, *this, m_value.empty() ? nullptr : m_value.data(), m_nLength));
-    if (!converted) return;
     // A value its own VR cannot carry (longer than a 16-bit length field allows, as UN permits,
     // or more values than an element holds) stays UN, so that it is written back as read.
+    bool fits = false;
     try {
-        const std::uint64_t encoded = converted->EncodedLength();
-        const std::uint32_t header = converted->HeaderSize();
-        if (converted->m_nStatus == kStatusReadError || encoded < header ||
-            !converted->FitsLengthField(encoded - header))
-            return;
+        if (converted) {
+            const std::uint64_t encoded = converted->EncodedLength();
+            const std::uint32_t header = converted->HeaderSize();
+            fits = converted->m_nStatus != kStatusReadError && encoded >= header &&
+                   converted->FitsLengthField(encoded - header);
+        }
     } catch (const std::bad_alloc&) {
-        return;
+        quorin::NoteOutOfMemory();
     }
-    *result = converted.release();
+    if (quorin::OutOfMemoryNoted()) return false;
+    win::SetLastError(before);
+    if (fits) *result = converted.release();
+    return true;
 }

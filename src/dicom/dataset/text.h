@@ -174,7 +174,9 @@ class CElementUN : public CElementDICOM {
     // The element of the VR the dictionary gives for this tag, holding this value; null when
     // the dictionary VR is SQ, UN or has no class, or cannot carry this value (too long for its
     // length field, more values than an element holds). The new element belongs to the caller.
-    void ConvertByDictionary(CElementDICOM** result) const;
+    // False, with null and memory noted, when the memory left cannot hold the conversion: the
+    // element read as UN would be another reading of the file.
+    bool ConvertByDictionary(CElementDICOM** result) const;
 
   protected:
     void ClearValue() override;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <functional>
 #include <new>
+#include <optional>
 
 #include "common/test_util.h"
 #include "dicom/dataset/binary.h"
@@ -16,6 +17,7 @@
 #include "dicom/dataset/text.h"
 #include "dicom/file/datasetdump.h"
 #include "dicomfile_util.h"
+#include "platform/core/lasterror.h"
 
 namespace quorin::test {
 namespace {
@@ -324,29 +326,88 @@ bool AllocationFails() {
 namespace quorin::test {
 namespace {
 
-// A parse in which any one allocation fails reads the file as a parse without failure does, or
-// answers status 13 with memory noted as run out: never a value that is not the file's.
+// Text values of several classes, three of them as UN that the dictionary converts (a CS, a PN,
+// an LT); values past sixteen letters, which a string cannot hold without an allocation.
+std::vector<std::uint8_t> TextValues() {
+    std::vector<std::uint8_t> body;
+    PutExplicit(body, 0x0008, 0x0008, "CS", "ORIGINAL\\PRIMARY");
+    PutExplicit(body, 0x0008, 0x002A, "DT", "20260102030405.123456+0100");
+    PutExplicit(body, 0x0008, 0x0060, "UN", "IO");
+    PutExplicit(body, 0x0010, 0x0010, "UN", "LONGFAMILYNAME^GIVENNAME");
+    PutExplicit(body, 0x0010, 0x0020, "LO", "ID42");
+    PutExplicit(body, 0x0018, 0x0050, "DS", "0.5\\0.25");
+    PutExplicit(body, 0x0020, 0x0013, "IS", "7 ");
+    PutExplicit(body, 0x0020, 0x4000, "UN", "a comment that runs past sixteen");
+    return Part10(kExplicitLE, body);
+}
+
+// The steps the table fails an allocation of: the parse (answering what it read, listed), the
+// two listings and the writer (answering the bytes written).
+enum class Step { Parse, List, Canonical, Write };
+
+// The step's answer over `bytes`, with allocation `failAt` of the step failing (-1: none), and
+// whether it met that allocation; nullopt when it refused, told as want of memory.
+std::optional<std::string> RunStep(Step step, const std::vector<std::uint8_t>& bytes, long failAt,
+                                   bool& failed) {
+    Parsed parsed;
+    win::CMemFile file(bytes.data(), bytes.size());
+    std::string out;
+    bool ok = false;
+    if (step == Step::Parse) g_allocationsLeft = failAt;
+    parsed.result = parsed.list->ReadFromStream(&file, 1, 0, 0, 0, 0);
+    failed = g_allocationsLeft < 0;
+    g_allocationsLeft = -1;
+    if (parsed.result != 0) {
+        EXPECT_TRUE(parsed.result == 13 && OutOfMemoryNoted()) << failAt << ": " << parsed.result;
+        return std::nullopt;
+    }
+    win::CMemFile written;
+    win::SetLastError(win::ERROR_SUCCESS);
+    if (step != Step::Parse) g_allocationsLeft = failAt;
+    if (step == Step::List) ok = DumpDataSet(*parsed.list, out);
+    if (step == Step::Parse || step == Step::Canonical) ok = DumpCanonical(*parsed.list, out);
+    if (step == Step::Write) ok = parsed.list->Write(&written, 1, nullptr, 0, nullptr) == 1;
+    if (step != Step::Parse) failed = g_allocationsLeft < 0;
+    g_allocationsLeft = -1;
+    if (!ok) {
+        EXPECT_TRUE(OutOfMemoryNoted()) << failAt << ": refused, memory not noted";
+        return std::nullopt;
+    }
+    if (step == Step::Write) out.assign(written.Data().begin(), written.Data().end());
+    return out;
+}
+
+// A step in which any one allocation fails answers what it answers without failure, or refuses
+// with memory noted as run out: never a value that is not the file's, nor one written short.
 TEST(Parser, AnyOneAllocationThatFailsIsToldAsWantOfMemory) {
-    const std::string path = SourcePath("tests/data/dicom/sample.dcm");
-    Parsed whole = ParseFile(path);
-    ASSERT_EQ(whole.result, 0);
-    std::string expected;
-    ASSERT_TRUE(DumpCanonical(*whole.list, expected));
-    for (long failAt = 0; !HasFailure(); ++failAt) {
-        CDicomTypeFile file;
-        ASSERT_TRUE(file.Open(path.c_str(), win::CFile::modeRead));
-        CInfosDicomList list;
-        g_allocationsLeft = failAt;
-        const int result = list.ReadFromStream(&file, 1, 0, 0, 0, 0);
-        const bool failed = g_allocationsLeft < 0;
-        g_allocationsLeft = -1;
-        std::string listing;
-        if (result == 0) {
-            EXPECT_TRUE(DumpCanonical(list, listing) && listing == expected) << failAt;
-        } else {
-            EXPECT_TRUE(result == 13 && OutOfMemoryNoted()) << failAt << ": " << result;
+    const auto sample = ReadBytes(SourcePath("tests/data/dicom/sample.dcm"));
+    const struct {
+        Step step;
+        std::vector<std::uint8_t> bytes;
+        const char* shows;  // what the whole answer holds, from the file's own values
+    } rows[] = {
+        {Step::Parse, sample, "0002,0010 UI 19 "},
+        {Step::Parse, TextValues(), "0010,0010 PN 24 "},
+        {Step::List, TextValues(), "[LONGFAMILYNAME^GIVENNAME]"},
+        {Step::List, sample, "(0002,0010) UI"},
+        {Step::Canonical, TextValues(), "0008,0008 CS 16 "},
+        {Step::Canonical, sample, "0002,0010 UI 19 "},
+        {Step::Write, TextValues(), "ORIGINAL\\PRIMARY"},
+        {Step::Write, sample, "DICM"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shows);
+        bool failed = false;
+        const auto whole = RunStep(row.step, row.bytes, -1, failed);
+        ASSERT_TRUE(whole.has_value());
+        EXPECT_NE(whole->find(row.shows), std::string::npos) << *whole;
+        for (long failAt = 0; !HasFailure(); ++failAt) {
+            const auto answer = RunStep(row.step, row.bytes, failAt, failed);
+            if (answer) {
+                EXPECT_EQ(*answer, *whole) << failAt;
+            }
+            if (!failed) break;
         }
-        if (!failed) break;
     }
 }
 
