@@ -5,6 +5,15 @@
 #include <string>
 #include <vector>
 
+// Defined where the suite is built with the address sanitizer (g++ and clang say so apart).
+#if defined(__SANITIZE_ADDRESS__)
+#define QUORIN_TEST_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUORIN_TEST_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace quorin::test {
 
 // A fresh folder under the build tree, removed with its contents when the object goes.

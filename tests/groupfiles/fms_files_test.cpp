@@ -592,31 +592,4 @@ TEST(FmsFiles, HostileDocumentsFailCleanly) {
 
 }  // namespace
 
-// The suite's operator new, which AllocationsFail makes fail; every form of it and of
-// delete is the suite's, so that each block goes back the way it came.
-__attribute__((noinline)) void* operator new(std::size_t size) {
-    void* block = quorin::test::AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) throw std::bad_alloc();
-    return block;
-}
-__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return quorin::test::AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-__attribute__((noinline)) void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    operator delete(block);
-}
-void operator delete[](void* block) noexcept {
-    operator delete(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    operator delete(block);
-}
+#include "common/failing_new.h"  // fails as AllocationFails() says

@@ -123,14 +123,6 @@ TEST(Parser, MeasuringPixelDataPastTheEndOfTheFileIsMalformed) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORIN_TEST_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUORIN_TEST_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 // The exit status of `body` run in a child whose address space may grow by `bytes` at most.
 int WithAddressSpaceFor(rlim_t bytes, const std::function<int()>& body) {
     const pid_t pid = ::fork();
@@ -312,16 +304,19 @@ TEST(Parser, GroupLengthsReadAsZero) {
 }  // namespace
 }  // namespace quorin::test
 
+namespace quorin::test {
 namespace {
 // Allocations of operator new left before one fails (-1: none).
 thread_local long g_allocationsLeft = -1;
+}  // namespace
+
 bool AllocationFails() {
     if (g_allocationsLeft < 0) return false;
     if (g_allocationsLeft > 0) return --g_allocationsLeft, false;
     g_allocationsLeft = -1;
     return true;
 }
-}  // namespace
+}  // namespace quorin::test
 
 namespace quorin::test {
 namespace {
@@ -414,31 +409,4 @@ TEST(Parser, AnyOneAllocationThatFailsIsToldAsWantOfMemory) {
 }  // namespace
 }  // namespace quorin::test
 
-// The suite's operator new, which fails as g_allocationsLeft says; every form of it and of
-// delete is the suite's, so that each block goes back the way it came.
-__attribute__((noinline)) void* operator new(std::size_t size) {
-    void* block = AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
-    if (block == nullptr) throw std::bad_alloc();
-    return block;
-}
-__attribute__((noinline)) void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return AllocationFails() ? nullptr : std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-__attribute__((noinline)) void operator delete(void* block) noexcept {
-    std::free(block);
-}
-void operator delete(void* block, std::size_t) noexcept {
-    operator delete(block);
-}
-void operator delete[](void* block) noexcept {
-    operator delete(block);
-}
-void operator delete[](void* block, std::size_t) noexcept {
-    operator delete(block);
-}
+#include "common/failing_new.h"  // fails as AllocationFails() says

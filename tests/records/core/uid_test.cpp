@@ -377,14 +377,6 @@ TEST(UidValidity, Rules) {
     EXPECT_FALSE(quorin::IsValidUid("1." + std::string(63, '1')));
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QUORIN_TEST_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QUORIN_TEST_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 TEST(UidThreads, DistinctAndValidForPydicom) {
     constexpr int kThreads = 4;
     constexpr int kPerThread = 25000;
