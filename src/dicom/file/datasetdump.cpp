@@ -253,11 +253,11 @@ void ListCanonical(const CInfosDicomList& list, std::string& out, int depth) {
     }
 }
 
-}  // namespace
-
-bool DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
+// A listing made by `list`, or false with the memory noted where the memory left cannot hold it.
+bool Listed(void (*list)(const CInfosDicomList&, std::string&, int), const CInfosDicomList& data,
+            std::string& out, int depth) {
     try {
-        ListDataSet(list, out, depth);
+        list(data, out, depth);
         return true;
     } catch (const std::bad_alloc&) {
         NoteOutOfMemory();
@@ -265,14 +265,14 @@ bool DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
     }
 }
 
+}  // namespace
+
+bool DumpDataSet(const CInfosDicomList& list, std::string& out, int depth) {
+    return Listed(ListDataSet, list, out, depth);
+}
+
 bool DumpCanonical(const CInfosDicomList& list, std::string& out, int depth) {
-    try {
-        ListCanonical(list, out, depth);
-        return true;
-    } catch (const std::bad_alloc&) {
-        NoteOutOfMemory();
-        return false;
-    }
+    return Listed(ListCanonical, list, out, depth);
 }
 
 }  // namespace quorin
