@@ -2,8 +2,12 @@
 // take chattr's flags (append-only, immutable), a ramfs, which keeps no extended attribute (no
 // ACL, no user.* or security.* attribute), or a small loop-mounted btrfs image, which writes every
 // block anew (a rewritten block takes a free one). Only root mounts; where it cannot, Why() says
-// why and the test reports itself skipped with it. Unmounted, its image removed, when it goes.
+// why and the test reports itself skipped with it. Unmounted, its image removed, when it goes;
+// mounted in a mount namespace of the test's own where it can make one, so that a test killed
+// (ctest --timeout) leaves no mount behind: the mount ends with the test's last process.
 #pragma once
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +27,7 @@ class ScratchMount {
             m_why = "needs root to mount a file system";
             return;
         }
+        OwnMountNamespace();
         std::filesystem::create_directory(m_path);
         const std::string image = ShellQuote(m_image);
         const std::string loop = " && mount -o loop " + image + " " + ShellQuote(m_path);
@@ -51,6 +56,14 @@ class ScratchMount {
     const std::string& Why() const { return m_why; }
 
   private:
+    // Once per process; where it cannot be made (a process of several threads), mounts are
+    // shared with the system's namespace as before.
+    static void OwnMountNamespace() {
+        static const bool own = ::unshare(CLONE_NEWNS) == 0 &&
+                                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+        (void)own;
+    }
+
     std::string m_path;
     std::string m_image;
     std::string m_why;
